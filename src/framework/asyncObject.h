@@ -1,0 +1,46 @@
+#pragma once
+// Base of every object the host can create and of every object that takes
+// work from other threads. Work addressed to an object keeps it alive: every
+// queued request, data task and host task holds a strong reference taken
+// from the object's weak self.
+#include "framework/seqTask.h"
+#include "framework/syncTask.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class asyncObject : public std::enable_shared_from_this<asyncObject> {
+public:
+    using intCallback = void (*)(int);
+
+    explicit asyncObject(std::shared_ptr<syncTask> taskGroup);
+    virtual ~asyncObject();
+    asyncObject(const asyncObject&) = delete;
+    asyncObject& operator=(const asyncObject&) = delete;
+
+    /// Queues a host request on the task group. Host thread only; never throws.
+    void queueSetItem(const seqTask& task) noexcept;
+
+    /// Queues a data task. Any thread. Dropped quietly when the object has no
+    /// task group or is already being destroyed.
+    void asyncProcess(const seqTask& task);
+
+    /// Queues a host task on the update / render queue with this object as
+    /// keep-alive. Dropped quietly as asyncProcess.
+    void SendEvent(std::function<void()> fn);
+    void SendRenderEvent(std::function<void()> fn);
+
+    /// Answers with Echo(n) at the host's next poll.
+    void Ping(int n);
+
+    const std::shared_ptr<syncTask>& taskGroup() const { return taskGroup_; }
+
+    // Written on the host thread, read by whichever thread delivers or
+    // destroys: atomics keep the two sides from racing.
+    std::atomic<intCallback> Deleted{nullptr};
+    std::atomic<intCallback> Echo{nullptr};
+
+private:
+    std::shared_ptr<syncTask> taskGroup_;
+};

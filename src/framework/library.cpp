@@ -1,0 +1,127 @@
+#include "framework/library.h"
+
+#include "audio/AudioProvider.h"
+#include "dsp/lowLatFir.h"
+#include "framework/criticalErrorDump.h"
+#include "framework/sothreadPool.h"
+#include "framework/syncTask.h"
+
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+sothreadPool* globalPool = nullptr;
+std::shared_ptr<syncTask> globalTaskGroup;
+
+namespace vireo {
+namespace {
+
+std::atomic<bool> initCalled{false};
+
+void reportInitFailure(const char* what, const char* detail) noexcept {
+    std::fprintf(stderr, "vireocore init: %s: %s\n", what, detail);
+    try {
+        spdlog::error("init: {}: {}", what, detail);
+    } catch (...) {
+    }
+}
+
+void startLogger(const std::string& path) {
+    std::shared_ptr<spdlog::logger> logger;
+    try {
+        logger = spdlog::basic_logger_mt("vc", path, false); // append, never truncate
+    } catch (const std::exception& e) {
+        // Keep the library usable: log to standard error instead.
+        std::fprintf(stderr, "vireocore init: cannot open log file %s: %s\n", path.c_str(), e.what());
+        spdlog::drop("vc");
+        logger = spdlog::stderr_logger_mt("vc");
+    }
+    logger->flush_on(spdlog::level::err);
+    spdlog::flush_every(std::chrono::seconds(2));
+    spdlog::set_default_logger(logger);
+}
+
+template <class Queue>
+void drain(Queue& queue, const char* where) noexcept {
+    asTask task;
+    while (queue.pop(task)) {
+        try {
+            task.fn();
+        } catch (const std::exception& e) {
+            try {
+                spdlog::error("{} {}", where, e.what());
+            } catch (...) {
+            }
+        } catch (...) {
+            try {
+                spdlog::error("{}", where);
+            } catch (...) {
+            }
+        }
+    }
+    // The last task's callable and keep-alive go when `task` does.
+}
+
+} // namespace
+
+void init(const char* logPath, int verbose) noexcept {
+    if (initCalled.exchange(true)) {
+        reportInitFailure("called more than once", "ignored");
+        return;
+    }
+    std::string path = logPath ? logPath : "";
+    try {
+        criticalErrorDump::init(path + ".dump.txt");
+        startLogger(path);
+        spdlog::set_level(verbose == 1 ? spdlog::level::info : spdlog::level::err);
+    } catch (const std::exception& e) {
+        reportInitFailure("logger", e.what());
+    } catch (...) {
+        reportInitFailure("logger", "unknown error");
+    }
+    try {
+        auto* pool = new sothreadPool();
+        globalTaskGroup = std::make_shared<syncTask>(*pool);
+        globalPool = pool;
+    } catch (const std::exception& e) {
+        reportInitFailure("scheduler", e.what());
+        return;
+    } catch (...) {
+        reportInitFailure("scheduler", "unknown error");
+        return;
+    }
+    try {
+        lowLatFir::BuildFilterCache();
+    } catch (const std::exception& e) {
+        reportInitFailure("filter cache", e.what());
+    } catch (...) {
+        reportInitFailure("filter cache", "unknown error");
+    }
+}
+
+void getUpdates() noexcept {
+    if (globalPool) drain(globalPool->updateQueue, "getUpdates");
+}
+
+void getRenderUpdates() noexcept {
+    if (globalPool) drain(globalPool->renderQueue, "getRenderUpdates");
+}
+
+void closeAudio() noexcept {
+    try {
+        AudioProvider::getInstance()->Close();
+    } catch (const std::exception& e) {
+        try {
+            spdlog::error("closeAudio {}", e.what());
+        } catch (...) {
+        }
+    } catch (...) {
+    }
+}
+
+} // namespace vireo

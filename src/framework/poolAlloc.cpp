@@ -1,0 +1,61 @@
+#include "framework/poolAlloc.h"
+
+#include <boost/lockfree/stack.hpp>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+
+namespace vireo {
+
+int poolSizeClass(size_t n) noexcept {
+    // Blocks are 2^c + 64 bytes: the 64 leave room for the buffer's control
+    // header in front of power-of-two sample counts.
+    double m = n > 96 ? double(n - 64) : 32.0;
+    return int(std::ceil(std::log2(m)));
+}
+
+namespace {
+
+class mempool {
+public:
+    static mempool& getInstance() {
+        static mempool instance;
+        return instance;
+    }
+
+    boost::lockfree::stack<void*>& freeList(int c) { return *lists_[c]; }
+
+private:
+    mempool() {
+        for (auto& l : lists_) l = std::make_unique<boost::lockfree::stack<void*>>(32);
+    }
+    std::array<std::unique_ptr<boost::lockfree::stack<void*>>, 64> lists_;
+};
+
+} // namespace
+} // namespace vireo
+
+void* poolAlloc(size_t n) noexcept {
+    using namespace vireo;
+    int c = poolSizeClass(n);
+    if (c < 5 || c >= 63) return nullptr; // nothing can hold it
+    void* p = nullptr;
+    if (mempool::getInstance().freeList(c).pop(p)) return p;
+    return std::aligned_alloc(32, poolBlockSize(c));
+}
+
+void poolFree(void* p, size_t n) noexcept {
+    using namespace vireo;
+    if (!p) return;
+    int c = poolSizeClass(n);
+    if (c < 5 || c >= 63) return;
+    try {
+        mempool::getInstance().freeList(c).push(p);
+    } catch (...) {
+        // The free list could not grow its nodes: hand the block back to the
+        // system rather than lose it.
+        std::free(p);
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+// A task group: a serial lane of work for the objects that share it. It is
+// not a thread: it sits on the scheduler's ready queue while it has work and
+// is run by one pool worker at a time, so the requests and data tasks of its
+// objects never run concurrently and need no locks on object state.
+#include "framework/asTask.h"
+#include "framework/mpscQueue.h"
+#include "framework/seqTask.h"
+
+#include <boost/lockfree/spsc_queue.hpp>
+
+#include <atomic>
+#include <memory>
+
+class asyncObject;
+class sothreadPool;
+
+class syncTask {
+public:
+    explicit syncTask(sothreadPool& pool);
+    virtual ~syncTask();
+    syncTask(const syncTask&) = delete;
+    syncTask& operator=(const syncTask&) = delete;
+
+    /// Appends a host request. Host thread only (one producer). A full ring
+    /// drops the request with "Can't queue property set".
+    void queueSetItem(const seqTask& task, std::shared_ptr<asyncObject> obj);
+
+    /// Appends a data task. Any thread. A failed push drops the task with
+    /// "Can't queue seq process".
+    void asyncProcess(const seqTask& task, std::shared_ptr<asyncObject> obj);
+
+    /// One scheduling turn: every pending host request, then one data task,
+    /// then back on the ready queue if work remains. Pool workers only.
+    void TryProcess(std::shared_ptr<asyncObject> obj);
+
+    /// Runs pending host requests, including those queued while it runs.
+    void processPropertySetQueue();
+
+    /// Queues a host task for getUpdates ("Can't queue property" when full).
+    void SendEvent(const asTask& t);
+    /// Queues a host task for getRenderUpdates; dropped silently when full.
+    void SendRenderEvent(const asTask& t);
+
+    sothreadPool& pool() const { return *pool_; }
+    bool scheduled() const { return scheduled_.load(); }
+
+private:
+    void schedule(const std::shared_ptr<asyncObject>& obj);
+
+    boost::lockfree::spsc_queue<seqTask, boost::lockfree::capacity<1024>> propertySet_;
+    sothreadPool* pool_;
+    std::atomic<bool> scheduled_{false};
+    lockfreempscqueue<seqTask, boost::lockfree::capacity<1024>> seq_;
+};
