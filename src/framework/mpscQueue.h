@@ -71,7 +71,10 @@ class lockfreempscqueue<T, boost::lockfree::capacity<N>> {
     static constexpr int maxProducers = vireo::detail::producerSlots::maxProducers;
 
 public:
-    lockfreempscqueue() : slots_(std::make_shared<vireo::detail::producerSlots>()) {
+    /// The counter starts at 1, so the first item gets stamp 2; tests start
+    /// it elsewhere to cross the wrap-around.
+    explicit lockfreempscqueue(unsigned counterStart = 1)
+        : slots_(std::make_shared<vireo::detail::producerSlots>()), sequence_(counterStart) {
         for (auto& r : rings_) r.store(nullptr, std::memory_order_relaxed);
     }
     ~lockfreempscqueue() {
@@ -154,29 +157,37 @@ private:
     }
 
     int claimSlot() {
-        for (int i = 0; i < maxProducers; ++i) {
-            bool expected = false;
-            if (slots_->taken[i].load(std::memory_order_relaxed) ||
-                !slots_->taken[i].compare_exchange_strong(expected, true, std::memory_order_acquire))
-                continue;
-            if (!rings_[i].load(std::memory_order_relaxed)) {
-                // Published with release: the consumer's acquire load of the
-                // pointer sees a fully built ring.
-                rings_[i].store(new ring, std::memory_order_release);
+        // A slot given back by an ended thread keeps its ring and whatever is
+        // still queued in it. Prefer slots whose ring is unused or drained, so
+        // that a new thread does not inherit another's backlog and find its
+        // ring full; take a backlogged one only when nothing else is free.
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int i = 0; i < maxProducers; ++i) {
+                if (slots_->taken[i].load(std::memory_order_relaxed)) continue;
+                ring* r = rings_[i].load(std::memory_order_acquire);
+                if (pass == 0 && r && r->read_available() > 0) continue;
+                bool expected = false;
+                if (!slots_->taken[i].compare_exchange_strong(expected, true, std::memory_order_acquire))
+                    continue;
+                if (!r) {
+                    // Published with release: the consumer's acquire load of
+                    // the pointer sees a fully built ring.
+                    rings_[i].store(new ring, std::memory_order_release);
+                }
+                slots_->ids[i].store(pthread_self(), std::memory_order_relaxed);
+                try {
+                    vireo::detail::registerProducerSlot(slots_, i);
+                } catch (...) {
+                    // Without a thread-exit record the slot simply stays owned.
+                }
+                return i;
             }
-            slots_->ids[i].store(pthread_self(), std::memory_order_relaxed);
-            try {
-                vireo::detail::registerProducerSlot(slots_, i);
-            } catch (...) {
-                // Without a thread-exit record the slot simply stays owned.
-            }
-            return i;
         }
         return -1;
     }
 
     std::shared_ptr<vireo::detail::producerSlots> slots_;
     std::array<std::atomic<ring*>, maxProducers> rings_;
-    std::atomic<unsigned> sequence_{1};
+    std::atomic<unsigned> sequence_;
     int expected_ = 0; // consumer only
 };
