@@ -3,4 +3,6 @@ vireo_internal_test(denoise_tests
   ${CMAKE_CURRENT_LIST_DIR}/rnnLayersTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/modelTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pitchAnalysisTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/rnnoiseTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/allocationCounter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/noiseReductionTest.cpp)
