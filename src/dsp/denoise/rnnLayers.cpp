@@ -8,53 +8,51 @@ namespace {
 
 constexpr float kWeightScale = 1.f / 256.f;
 
-} // namespace
-
-void compute_dense(const DenseLayer& layer, float* output, const float* input) {
-    const int m = layer.nb_inputs;
-    const int n = layer.nb_neurons;
-    const int stride = n;
-    for (int i = 0; i < n; ++i) {
-        // Plain scalar sums: the whole network is about 40k multiply-adds a
-        // frame and the compiler vectorises the strided loads well enough.
-        float sum = layer.bias[i];
-        for (int j = 0; j < m; ++j) sum += layer.input_weights[j * stride + i] * input[j];
-        output[i] = activate(layer.activation, kWeightScale * sum);
+// sums[i] += w[j * stride + i] * x[j] for i < n, j < m. The weights of one
+// input lie contiguously, so the inner loop runs along memory and
+// vectorises; this is where the network spends its time.
+void accumulate(float* sums, const rnn_weight* w, int stride, const float* x, int m, int n) {
+    for (int j = 0; j < m; ++j) {
+        const rnn_weight* row = w + j * stride;
+        const float xj = x[j];
+        for (int i = 0; i < n; ++i) sums[i] += row[i] * xj;
     }
 }
 
+} // namespace
+
+void compute_dense(const DenseLayer& layer, float* output, const float* input) {
+    const int n = layer.nb_neurons;
+    float sums[kMaxNeurons];
+    for (int i = 0; i < n; ++i) sums[i] = layer.bias[i];
+    accumulate(sums, layer.input_weights, n, input, layer.nb_inputs, n);
+    for (int i = 0; i < n; ++i) output[i] = activate(layer.activation, kWeightScale * sums[i]);
+}
+
 void compute_gru(const GRULayer& layer, float* state, const float* input) {
-    const int m = layer.nb_inputs;
     const int n = layer.nb_neurons;
     const int stride = 3 * n;
-    float z[kMaxNeurons];
-    float r[kMaxNeurons];
-    float h[kMaxNeurons];
+    // Update gate, reset gate and candidate sums side by side, as the
+    // weights hold them.
+    float sums[3 * kMaxNeurons];
+    for (int i = 0; i < stride; ++i) sums[i] = layer.bias[i];
+    accumulate(sums, layer.input_weights, stride, input, layer.nb_inputs, stride);
+    // Recurrent part of both gates on the previous state.
+    accumulate(sums, layer.recurrent_weights, stride, state, n, 2 * n);
 
-    // Update gate.
+    float z[kMaxNeurons];
+    float rstate[kMaxNeurons];
     for (int i = 0; i < n; ++i) {
-        float sum = layer.bias[i];
-        for (int j = 0; j < m; ++j) sum += layer.input_weights[j * stride + i] * input[j];
-        for (int j = 0; j < n; ++j) sum += layer.recurrent_weights[j * stride + i] * state[j];
-        z[i] = sigmoidApprox(kWeightScale * sum);
+        z[i] = sigmoidApprox(kWeightScale * sums[i]);
+        rstate[i] = sigmoidApprox(kWeightScale * sums[n + i]) * state[i];
     }
-    // Reset gate.
+    // The candidate's recurrent part sees the state through the reset gate.
+    float* candidate = sums + 2 * n;
+    accumulate(candidate, layer.recurrent_weights + 2 * n, stride, rstate, n, n);
     for (int i = 0; i < n; ++i) {
-        float sum = layer.bias[n + i];
-        for (int j = 0; j < m; ++j) sum += layer.input_weights[n + j * stride + i] * input[j];
-        for (int j = 0; j < n; ++j) sum += layer.recurrent_weights[n + j * stride + i] * state[j];
-        r[i] = sigmoidApprox(kWeightScale * sum);
+        const float h = activate(layer.activation, kWeightScale * candidate[i]);
+        state[i] = z[i] * state[i] + (1.f - z[i]) * h;
     }
-    // Candidate on the reset-gated state; the old state is still needed for
-    // every neuron, so the new one goes to h first.
-    for (int i = 0; i < n; ++i) {
-        float sum = layer.bias[2 * n + i];
-        for (int j = 0; j < m; ++j) sum += layer.input_weights[2 * n + j * stride + i] * input[j];
-        for (int j = 0; j < n; ++j) sum += layer.recurrent_weights[2 * n + j * stride + i] * state[j] * r[j];
-        const float candidate = activate(layer.activation, kWeightScale * sum);
-        h[i] = z[i] * state[i] + (1.f - z[i]) * candidate;
-    }
-    for (int i = 0; i < n; ++i) state[i] = h[i];
 }
 
 } // namespace denoise
