@@ -1,5 +1,5 @@
-// The built-in model: its shape, and that the embedded tables are the
-// published weights byte for byte.
+// The built-in model: its shape, and that the embedded tables are
+// weights.i8 byte for byte.
 #include "dsp/denoise/RNNModel.h"
 #include "dsp/denoise/RNNState.h"
 #include "dsp/denoise/modelWeights.h"
@@ -9,7 +9,7 @@
 
 using namespace denoise_test;
 
-TEST(BuiltInModel, HasThePublishedShape) {
+TEST(BuiltInModel, HasTheDefaultShape) {
     const RNNModel& m = *getDefaultModel();
     ASSERT_EQ(&m, &rnnoise_model_orig);
     struct Shape { int inputs, neurons, activation; };
@@ -54,7 +54,7 @@ TEST(BuiltInModel, TablesLieBackToBackInTheEmbeddedWeights) {
     for (int i = 0; i < 8; ++i) EXPECT_EQ(m.input_dense->input_weights[i], first[i]);
 }
 
-TEST(BuiltInModel, EmbeddedBytesMatchThePublishedChecksum) {
+TEST(BuiltInModel, EmbeddedBytesMatchTheDataFileChecksum) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(rnnoiseWeightBytes);
     EXPECT_EQ(sha256(bytes, rnnoiseWeightBytes_size),
               "e7b21630506486dab0f6fce0de581a3884b118d1daa05e984de8f6b7cd50c5b0");

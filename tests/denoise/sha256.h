@@ -1,6 +1,6 @@
 #pragma once
-// A small SHA-256 for checking embedded tables against their published
-// checksum.
+// A small SHA-256 for checking embedded tables against the checksum of the
+// data file they come from.
 #include <array>
 #include <cstdint>
 #include <cstdio>

@@ -10,7 +10,7 @@ struct DenoiseState {
     int memid;
     float synthesis_mem[denoise::kFrameSize];
     float pitch_buf[denoise::kPitchBufSize];
-    float pitch_enh_buf[denoise::kPitchBufSize];
+    float pitch_enh_buf[denoise::kPitchBufSize];  ///< reserved; no stage reads it
     float last_gain;
     int last_period;
     float mem_hp_x[2];

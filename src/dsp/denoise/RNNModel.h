@@ -51,7 +51,8 @@ struct RNNModel {
     const DenseLayer* vad_output;
 };
 
-/// The built-in model: the published default weights, embedded at build time.
+/// The built-in model: the default weights of weights.i8, embedded at build
+/// time.
 extern const RNNModel rnnoise_model_orig;
 
 /// Returns the built-in model. Never allocates. Thread-safe.

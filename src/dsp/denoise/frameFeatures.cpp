@@ -28,8 +28,8 @@ void frame_analysis(DenoiseState* st, const DenoiseTables& t, cpx* X, float* Ex,
     compute_band_energy(Ex, X);
 }
 
-// Finds the period and gain in the pitch buffer, and the spectrum P of the signal one period
-// back with its band energies and correlation with X.
+// Finds the period and gain in the pitch buffer, and the spectrum P of the
+// signal one period back with its band energies and correlation with X.
 void pitch_analysis(DenoiseState* st, const DenoiseTables& t, FrameAnalysis& a) {
     float x_lp[kPitchBufSize / 2];
     pitch_downsample(st->pitch_buf, x_lp, kPitchBufSize);
