@@ -1,7 +1,7 @@
 // Time per 512-sample frame of the noise suppressor at full strength, on
 // voice-like signal in noise so that the network runs on every frame.
 #include "dsp/denoise/rnnoise.h"
-#include "../../tests/denoise/testSignals.h"
+#include "denoise/testSignals.h"
 
 #include <benchmark/benchmark.h>
 

@@ -54,6 +54,4 @@ TEST(SigmoidApprox, IsHalfTanhOfHalfX) {
     }
     EXPECT_EQ(sigmoidApprox(16.f), 1.f);
     EXPECT_EQ(sigmoidApprox(-16.f), 0.f);
-    EXPECT_EQ(relu(-0.5f), 0.f);
-    EXPECT_EQ(relu(0.5f), 0.5f);
 }
