@@ -1,0 +1,52 @@
+#include "dsp/denoise/activation.h"
+
+#include "dsp/denoise/RNNModel.h"
+
+#include <array>
+#include <cmath>
+
+namespace denoise {
+namespace {
+
+constexpr int kTanhTableSize = 201;
+
+// tanh(0.04 i) for i = 0 .. 200, built on first use (a function-local static
+// is initialised once, thread-safely).
+const std::array<float, kTanhTableSize>& tanhTable() {
+    static const std::array<float, kTanhTableSize> table = [] {
+        std::array<float, kTanhTableSize> t{};
+        for (int i = 0; i < kTanhTableSize; ++i) t[i] = static_cast<float>(std::tanh(0.04 * i));
+        return t;
+    }();
+    return table;
+}
+
+} // namespace
+
+float tanhApprox(float x) {
+    if (std::isnan(x)) return 0.f;
+    if (x >= 8.f) return 1.f;
+    if (x <= -8.f) return -1.f;
+    float sign = 1.f;
+    if (x < 0.f) {
+        x = -x;
+        sign = -1.f;
+    }
+    const int i = static_cast<int>(std::floor(0.5f + 25.f * x));
+    const float d = x - 0.04f * i;
+    const float y = tanhTable()[i];
+    return sign * (y + d * (1.f - y * y) * (1.f - y * d));
+}
+
+float sigmoidApprox(float x) { return 0.5f + 0.5f * tanhApprox(0.5f * x); }
+
+float activate(int activation, float x) {
+    switch (activation) {
+    case ACTIVATION_TANH: return tanhApprox(x);
+    case ACTIVATION_SIGMOID: return sigmoidApprox(x);
+    case ACTIVATION_RELU: return relu(x);
+    default: return x;
+    }
+}
+
+} // namespace denoise

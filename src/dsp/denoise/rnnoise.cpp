@@ -1,0 +1,91 @@
+#include "dsp/denoise/rnnoise.h"
+
+#include "dsp/denoise/frameFeatures.h"
+#include "dsp/denoise/pitchFilter.h"
+#include "dsp/denoise/bandEnergy.h"
+#include "dsp/denoise/strength.h"
+
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+using namespace denoise;
+
+namespace {
+
+// Second-order high-pass (transposed direct form II): keeps DC and rumble
+// out of the band energies and the pitch search.
+void biquad(float* y, float mem[2], const float* x, int n) {
+    constexpr float b[2] = {-2.f, 1.f};
+    constexpr float a[2] = {-1.99599f, 0.99600f};
+    for (int i = 0; i < n; ++i) {
+        const float xi = x[i];
+        const float yi = x[i] + mem[0];
+        mem[0] = mem[1] + (b[0] * xi - a[0] * yi);
+        mem[1] = b[1] * xi - a[1] * yi;
+        y[i] = yi;
+    }
+}
+
+// Overlap-adds the windowed inverse transform of X to give one output frame.
+void frame_synthesis(DenoiseState* st, const DenoiseTables& t, float* out, const cpx* X) {
+    float x[kWindowSize];
+    t.inverse_transform(x, X);
+    t.apply_window(x);
+    for (int i = 0; i < kFrameSize; ++i) out[i] = x[i] + st->synthesis_mem[i];
+    std::memcpy(st->synthesis_mem, x + kFrameSize, sizeof(float) * kFrameSize);
+}
+
+} // namespace
+
+DenoiseState* rnnoise_create(const RNNModel* model) {
+    if (!model) model = getDefaultModel();
+    if (!modelFits(*model)) {
+        spdlog::error("rnnoise_create: model layers do not chain or exceed {} neurons", kMaxNeurons);
+        return nullptr;
+    }
+    auto* st = new DenoiseState{};
+    st->rnn.model = model;
+    st->rnn.vad_gru_state = new float[model->vad_gru_size]();
+    st->rnn.noise_gru_state = new float[model->noise_gru_size]();
+    st->rnn.denoise_gru_state = new float[model->denoise_gru_size]();
+    return st;
+}
+
+void rnnoise_destroy(DenoiseState* st) {
+    if (!st) return;
+    delete[] st->rnn.vad_gru_state;
+    delete[] st->rnn.noise_gru_state;
+    delete[] st->rnn.denoise_gru_state;
+    delete st;
+}
+
+float rnnoise_process_frame(DenoiseState* st, float* out, const float* in, float level) {
+    const DenoiseTables& t = DenoiseTables::check_init();
+    // in is fully consumed here, so out may alias it.
+    float x[kFrameSize];
+    biquad(x, st->mem_hp_x, in, kFrameSize);
+
+    FrameAnalysis a;
+    const bool silence = compute_frame_features(st, a, x);
+    float vad_prob = 0.f;
+    if (!silence) {
+        float g[kNbBands];
+        compute_rnn(&st->rnn, g, &vad_prob, a.features);
+        for (int i = 0; i < kNbBands; ++i) g[i] = applyStrength(g[i], level);
+        pitch_filter(a, g);
+        // Gains fall no faster than 0.6 per frame, which keeps the decay of
+        // reverberant speech.
+        for (int i = 0; i < kNbBands; ++i) {
+            g[i] = std::max(g[i], 0.6f * st->lastg[i]);
+            st->lastg[i] = g[i];
+        }
+        float gf[kFreqSize];
+        interp_band_gain(gf, g);
+        for (int k = 0; k < kFreqSize; ++k) a.X[k] *= gf[k];
+    }
+    frame_synthesis(st, t, out, a.X);
+    return vad_prob;
+}

@@ -1,0 +1,8 @@
+vireo_internal_test(denoise_tests
+  ${CMAKE_CURRENT_LIST_DIR}/activationTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/rnnLayersTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/modelTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pitchAnalysisTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/rnnoiseTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/allocationCounter.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/noiseReductionTest.cpp)
