@@ -25,6 +25,47 @@ VIREO_API void getUpdates(void);
 VIREO_API void getRenderUpdates(void);
 VIREO_API void closeAudio(void);
 
+/* ---- asyncObject ---- */
+VIREO_API void* asyncObject_create(void);
+VIREO_API void asyncObject_release(void* handle);
+VIREO_API void asyncObject_Ping(void* handle, int n);
+VIREO_API void asyncObject_bindDeleted(void* handle, void (*callback)(int));
+VIREO_API void asyncObject_bindEcho(void* handle, void (*callback)(int));
+
+/* ---- ValueLabelItem ---- */
+VIREO_API void* ValueLabelItem_create(void);
+VIREO_API void ValueLabelItem_release(void* handle);
+VIREO_API void ValueLabelItem_bindValue(void* handle, void (*callback)(int));
+VIREO_API void ValueLabelItem_setValue(void* handle, int value);
+VIREO_API void ValueLabelItem_bindLabel(void* handle, void (*callback)(const char*));
+VIREO_API void ValueLabelItem_setLabel(void* handle, const char* value);
+
+/* ---- calibLine ---- */
+VIREO_API void* calibLine_create(void);
+VIREO_API void calibLine_release(void* handle);
+VIREO_API void calibLine_bindinp(void* handle, void (*callback)(double));
+VIREO_API void calibLine_setinp(void* handle, double value);
+VIREO_API void calibLine_bindoutp(void* handle, void (*callback)(double));
+VIREO_API void calibLine_setoutp(void* handle, double value);
+
+/* ---- Arrays and memory ---- */
+VIREO_API void* floatArray_create(int n);
+VIREO_API float* floatArray_data(void* array);
+VIREO_API int floatArray_size(void* array);
+VIREO_API void floatArray_delete(void* array);
+VIREO_API void* doubleArray_create(int n);
+VIREO_API double* doubleArray_data(void* array);
+VIREO_API int doubleArray_size(void* array);
+VIREO_API void doubleArray_delete(void* array);
+/* complex samples are interleaved real, imaginary floats */
+VIREO_API void* complexArray_create(int n);
+VIREO_API float* complexArray_data(void* array);
+VIREO_API int complexArray_size(void* array);
+VIREO_API void complexArray_delete(void* array);
+VIREO_API void* mem_malloc(int size);
+VIREO_API void mem_free(void* block);
+VIREO_API void* mem_memcpy(void* dst, void* src, int n);
+
 #ifdef __cplusplus
 }
 #endif

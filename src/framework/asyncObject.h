@@ -31,6 +31,14 @@ public:
     void SendEvent(std::function<void()> fn);
     void SendRenderEvent(std::function<void()> fn);
 
+    /// Scalar event through this object's task group, kept alive by it.
+    /// Nothing happens without a task group or once the object is going.
+    template <class T>
+    void SendTEvent(void (*callback)(T), T value) {
+        if (!taskGroup_ || !callback) return;
+        if (auto self = weak_from_this().lock()) taskGroup_->SendTEvent<T>(callback, value, std::move(self));
+    }
+
     /// Answers with Echo(n) at the host's next poll.
     void Ping(int n);
 

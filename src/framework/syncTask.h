@@ -9,6 +9,8 @@
 
 #include <boost/lockfree/spsc_queue.hpp>
 
+#include "framework/objectHandle.h"
+
 #include <atomic>
 #include <memory>
 
@@ -41,6 +43,38 @@ public:
     void SendEvent(const asTask& t);
     /// Queues a host task for getRenderUpdates; dropped silently when full.
     void SendRenderEvent(const asTask& t);
+
+    /// Scalar property event: callback(value) at the host's next poll.
+    template <class T>
+    void SendTEvent(void (*callback)(T), T value, std::shared_ptr<asyncObject> keepAlive) {
+        if (!callback) return;
+        asTask t;
+        t.fn = [callback, value] { callback(value); };
+        t.keepAlive = std::move(keepAlive);
+        SendEvent(t);
+    }
+
+    /// Collection event: callback(op, index, new handle on item). The handle
+    /// is made at delivery, so an event dropped on a full queue leaks nothing.
+    template <class Item>
+    void SendTEvent(void (*callback)(unsigned long, unsigned long, void*), unsigned long op, unsigned long index,
+                    std::shared_ptr<Item> item, std::shared_ptr<asyncObject> keepAlive) {
+        if (!callback) return;
+        asTask t;
+        t.fn = [callback, op, index, item = std::move(item)] { callback(op, index, newHandle(item)); };
+        t.keepAlive = std::move(keepAlive);
+        SendEvent(t);
+    }
+
+    /// Object property event: callback(new handle on object), made at delivery.
+    template <class P>
+    void SendTOEvent(void (*callback)(void*), P object, std::shared_ptr<asyncObject> keepAlive) {
+        if (!callback) return;
+        asTask t;
+        t.fn = [callback, object = std::move(object)] { callback(newHandle(object)); };
+        t.keepAlive = std::move(keepAlive);
+        SendEvent(t);
+    }
 
     sothreadPool& pool() const { return *pool_; }
     bool scheduled() const { return scheduled_.load(); }

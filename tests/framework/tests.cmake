@@ -6,3 +6,9 @@ vireo_internal_test(framework_spine_tests
   framework/schedulerTest.cpp
   framework/servicesTest.cpp)
 vireo_internal_test(framework_init_tests framework/initTest.cpp)
+vireo_internal_test(framework_object_tests
+  framework/propertyTest.cpp
+  framework/collectionTest.cpp
+  framework/exportPatternTest.cpp)
+vireo_host_test(framework_host_tests framework/objectsHostTest.cpp)
+vireo_host_test(framework_preinit_host_tests framework/preInitHostTest.cpp)

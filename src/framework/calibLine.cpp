@@ -1,0 +1,3 @@
+#include "framework/calibLine.h"
+
+calibLine::calibLine(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGroup)) {}
