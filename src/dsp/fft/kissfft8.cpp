@@ -34,6 +34,42 @@ inline cpx cmul(cpx a, cpx b) {
     return cpx(a.real() * b.real() - a.imag() * b.imag(), a.imag() * b.real() + a.real() * b.imag());
 }
 
+// One radix-4 butterfly on four lanes: y holds X0..X3 as (real, imaginary)
+// pairs. X1 = (A - C) + r and X3 = (A - C) - r with r = -j(B - D) forward and
+// +j(B - D) inverse, written out per part so no negation is needed.
+template <bool Inverse>
+inline void butterfly4(float4 ar, float4 ai, float4 br, float4 bi, float4 cr, float4 ci, float4 dr, float4 di,
+                       float4 y[8]) {
+    float4 sr = ar + cr, si = ai + ci; // A + C
+    float4 er = ar - cr, ei = ai - ci; // A - C
+    float4 tr = br + dr, ti = bi + di; // B + D
+    float4 ur = br - dr, ui = bi - di; // B - D
+    y[0] = sr + tr, y[1] = si + ti;
+    y[4] = sr - tr, y[5] = si - ti;
+    if constexpr (Inverse) {
+        y[2] = er - ui, y[3] = ei + ur;
+        y[6] = er + ui, y[7] = ei - ur;
+    } else {
+        y[2] = er + ui, y[3] = ei - ur;
+        y[6] = er - ui, y[7] = ei + ur;
+    }
+}
+
+// Loads the four twiddled inputs of a radix-4 merge at position p: A plain,
+// B, C, D times W^p, W^2p, W^3p from the stage table group w.
+inline void loadTwiddled(const float* pa, size_t m, const float* w, float4 x[8]) {
+    const float* pb = pa + 2 * m;
+    const float* pc = pa + 4 * m;
+    const float* pd = pa + 6 * m;
+    x[0] = float4::load_unaligned(pa), x[1] = float4::load_unaligned(pa + 4);
+    cmul4(float4::load_unaligned(pb), float4::load_unaligned(pb + 4), float4::load_unaligned(w),
+          float4::load_unaligned(w + 4), x[2], x[3]);
+    cmul4(float4::load_unaligned(pc), float4::load_unaligned(pc + 4), float4::load_unaligned(w + 8),
+          float4::load_unaligned(w + 12), x[4], x[5]);
+    cmul4(float4::load_unaligned(pd), float4::load_unaligned(pd + 4), float4::load_unaligned(w + 16),
+          float4::load_unaligned(w + 20), x[6], x[7]);
+}
+
 // Radix-4 merge of groups of four consecutive m-point sub-transforms, in
 // place on the blocked layout. table holds W^p, W^2p, W^3p for four positions
 // at a time (24 floats). The last pass writes interleaved complex values
@@ -44,60 +80,45 @@ void radix4Pass(float* o, size_t n, size_t m, const float* table) {
     for (size_t base = 0; base < n; base += 4 * m) {
         for (size_t p = 0; p < m; p += 4) {
             float* pa = o + 2 * (base + p);
-            float* pb = pa + 2 * m;
-            float* pc = pa + 4 * m;
-            float* pd = pa + 6 * m;
-            const float* w = table + 6 * p;
-
-            float4 ar = float4::load_unaligned(pa), ai = float4::load_unaligned(pa + 4);
-            float4 br, bi, cr, ci, dr, di;
-            cmul4(float4::load_unaligned(pb), float4::load_unaligned(pb + 4), float4::load_unaligned(w),
-                  float4::load_unaligned(w + 4), br, bi);
-            cmul4(float4::load_unaligned(pc), float4::load_unaligned(pc + 4), float4::load_unaligned(w + 8),
-                  float4::load_unaligned(w + 12), cr, ci);
-            cmul4(float4::load_unaligned(pd), float4::load_unaligned(pd + 4), float4::load_unaligned(w + 16),
-                  float4::load_unaligned(w + 20), dr, di);
-
-            float4 sr = ar + cr, si = ai + ci; // A + C
-            float4 er = ar - cr, ei = ai - ci; // A - C
-            float4 tr = br + dr, ti = bi + di; // B + D
-            float4 ur = br - dr, ui = bi - di; // B - D
-            // r = -j(B - D) forward, +j(B - D) inverse
-            float4 rr = Inverse ? -ui : ui;
-            float4 ri = Inverse ? ur : -ur;
-
-            float4 y0r = sr + tr, y0i = si + ti;
-            float4 y1r = er + rr, y1i = ei + ri;
-            float4 y2r = sr - tr, y2i = si - ti;
-            float4 y3r = er - rr, y3i = ei - ri;
-            if constexpr (Interleaved) {
-                complex4(y0r, y0i).store_unaligned(reinterpret_cast<cpx*>(pa));
-                complex4(y1r, y1i).store_unaligned(reinterpret_cast<cpx*>(pb));
-                complex4(y2r, y2i).store_unaligned(reinterpret_cast<cpx*>(pc));
-                complex4(y3r, y3i).store_unaligned(reinterpret_cast<cpx*>(pd));
-            } else {
-                y0r.store_unaligned(pa), y0i.store_unaligned(pa + 4);
-                y1r.store_unaligned(pb), y1i.store_unaligned(pb + 4);
-                y2r.store_unaligned(pc), y2i.store_unaligned(pc + 4);
-                y3r.store_unaligned(pd), y3i.store_unaligned(pd + 4);
+            float4 x[8], y[8];
+            loadTwiddled(pa, m, table + 6 * p, x);
+            butterfly4<Inverse>(x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], y);
+            for (size_t j = 0; j < 4; ++j) {
+                float* dst = pa + 2 * m * j;
+                if constexpr (Interleaved) {
+                    complex4(y[2 * j], y[2 * j + 1]).store_unaligned(reinterpret_cast<cpx*>(dst));
+                } else {
+                    y[2 * j].store_unaligned(dst);
+                    y[2 * j + 1].store_unaligned(dst + 4);
+                }
             }
         }
     }
 }
 
-// Last pass of the 2048-point plan: radix 2 over the two 1024-point halves,
-// blocked in, interleaved out.
-void radix2Last(float* o, size_t n, const float* tw) {
+// The last two passes of the 2048-point plan in one sweep: the radix-4 merge
+// into the two 1024-point halves (m = 256) and the radix-2 merge of those
+// halves. Each value sees the same operations in the same order as in two
+// separate passes; fusing them saves one trip through the buffer.
+template <bool Inverse>
+void radix4ThenRadix2(float* o, size_t n, size_t m, const float* table, const float* tw) {
     const size_t h = n / 2;
-    for (size_t i = 0; i < h; i += 4) {
-        float* pa = o + 2 * i;
-        float* pb = pa + n;
-        float4 ar = float4::load_unaligned(pa), ai = float4::load_unaligned(pa + 4);
-        float4 yr, yi;
-        cmul4(float4::load_unaligned(pb), float4::load_unaligned(pb + 4), float4::load_unaligned(tw + 2 * i),
-              float4::load_unaligned(tw + 2 * i + 4), yr, yi);
-        complex4(ar + yr, ai + yi).store_unaligned(reinterpret_cast<cpx*>(pa));
-        complex4(ar - yr, ai - yi).store_unaligned(reinterpret_cast<cpx*>(pb));
+    for (size_t p = 0; p < m; p += 4) {
+        float* lo = o + 2 * p;
+        float* hi = lo + n;
+        float4 x[8], a[8], b[8];
+        loadTwiddled(lo, m, table + 6 * p, x);
+        butterfly4<Inverse>(x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], a);
+        loadTwiddled(hi, m, table + 6 * p, x);
+        butterfly4<Inverse>(x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], b);
+        for (size_t j = 0; j < 4; ++j) {
+            const size_t i = p + m * j; // value index in the lower half
+            float4 yr, yi;
+            cmul4(b[2 * j], b[2 * j + 1], float4::load_unaligned(tw + 2 * i), float4::load_unaligned(tw + 2 * i + 4),
+                  yr, yi);
+            complex4(a[2 * j] + yr, a[2 * j + 1] + yi).store_unaligned(reinterpret_cast<cpx*>(o + 2 * i));
+            complex4(a[2 * j] - yr, a[2 * j + 1] - yi).store_unaligned(reinterpret_cast<cpx*>(o + 2 * (i + h)));
+        }
     }
 }
 
@@ -223,16 +244,11 @@ void kissfft8<T>::run(const cpx* in, cpx* out) const {
         complex4 b = complex4::load_unaligned(in + k + q);
         complex4 c = complex4::load_unaligned(in + k + 2 * q);
         complex4 d = complex4::load_unaligned(in + k + 3 * q);
-        float4 sr = a.real() + c.real(), si = a.imag() + c.imag();
-        float4 er = a.real() - c.real(), ei = a.imag() - c.imag();
-        float4 tr = b.real() + d.real(), ti = b.imag() + d.imag();
-        float4 ur = b.real() - d.real(), ui = b.imag() - d.imag();
-        float4 rr = Inverse ? -ui : ui;
-        float4 ri = Inverse ? ur : -ur;
-
+        float4 y[8];
+        butterfly4<Inverse>(a.real(), a.imag(), b.real(), b.imag(), c.real(), c.imag(), d.real(), d.imag(), y);
         float4 re[4], im[4];
-        transpose(sr + tr, er + rr, sr - tr, er - rr, re);
-        transpose(si + ti, ei + ri, si - ti, ei - ri, im);
+        transpose(y[0], y[2], y[4], y[6], re);
+        transpose(y[1], y[3], y[5], y[7], im);
         for (size_t l = 0; l < 4; ++l) {
             float* block = o + 2 * size_t(position[k + l]);
             re[l].store_unaligned(block);
@@ -241,13 +257,16 @@ void kissfft8<T>::run(const cpx* in, cpx* out) const {
     }
 
     // Middle passes: sub-transforms of 4, 16, 64 ... points merged four at a
-    // time, innermost table first.
+    // time, innermost table first. The 2048-point plan fuses its last radix-4
+    // pass (table 1) with the radix-2 pass; the others end on table 0.
+    const bool radix2 = stageRadix[0] == 2;
+    const size_t stop = radix2 ? 2 : 1;
     size_t m = 4;
-    for (size_t s = stageRadix.size() - 2; s >= 1; --s, m *= 4)
+    for (size_t s = stageRadix.size() - 2; s >= stop; --s, m *= 4)
         radix4Pass<Inverse, false>(o, n, m, stageTables[s].data());
 
-    if (stageRadix[0] == 2)
-        radix2Last(o, n, blockedTwiddles.data());
+    if (radix2)
+        radix4ThenRadix2<Inverse>(o, n, m, stageTables[1].data(), blockedTwiddles.data());
     else
         radix4Pass<Inverse, true>(o, n, m, stageTables[0].data());
 }
