@@ -2,8 +2,8 @@
 
 namespace {
 
-// Ring writer: stores one output (one or two channels) and advances the index,
-// back to the start when the next output would not fit.
+// Ring writer: stores one value and advances the index, back to the start
+// after the ring's last slot, so every slot of the ring is used.
 struct RingWriter {
     float* ring;
     size_t size;

@@ -11,9 +11,10 @@
 // first. With a ratio of exactly 1 every block starts with the carried sample,
 // so the stream is delayed by one sample and has no seams.
 //
-// The VarOut forms write into a ring buffer at outIndex and wrap to its start
-// at the end; they return the frames (or mono samples) written, and the
-// caller advances its own write index by that much. Not thread-safe: one
+// The VarOut forms write into a ring buffer starting at outIndex (below the
+// ring's count; a stereo ring has an even count) and wrap to its start at the
+// end; they return the frames (or mono samples) written, and the caller
+// advances its own write index by that much. Not thread-safe: one
 // owner, one task group.
 #include "dsp/buff.h"
 
