@@ -9,9 +9,10 @@ namespace {
 
 using cf = std::complex<float>;
 
-// Complex product of split parts, one product and one fused multiply-add per
-// part; the reference tail uses the ordinary product, so the last bits of an
-// element may depend on whether it fell in the body or the tail.
+// Complex product of split parts, one product and one multiply-add per part
+// (fused where the target has it); the tail uses the ordinary product, so the
+// last bits of an element may depend on whether it fell in the body or the
+// tail.
 inline void cmul4(float4 ar, float4 ai, float4 br, float4 bi, float4& re, float4& im) {
     re = xsimd::fms(ar, br, ai * bi);
     im = xsimd::fma(ar, bi, ai * br);

@@ -24,7 +24,8 @@ std::vector<cpx> makeTwiddles(unsigned long m, bool inverse) {
     return t;
 }
 
-// x * w with one product and one fused multiply-add per part.
+// x * w with one product and one multiply-add per part; the multiply-add is
+// fused where the target has it (NEON, FMA3) and two operations on plain SSE2.
 inline void cmul4(float4 xr, float4 xi, float4 wr, float4 wi, float4& re, float4& im) {
     re = xsimd::fms(wr, xr, wi * xi);
     im = xsimd::fma(wr, xi, wi * xr);
