@@ -123,6 +123,33 @@ void radix4ThenRadix2(float* o, size_t n, size_t m, const float* table, const fl
     }
 }
 
+// The last two radix-4 passes in one sweep: the merge into sub-transforms of
+// 4m points (inner table) and the final merge of four of those (outer table,
+// interleaved output), m = N/16. Sixteen values at p + m*i + 4m*j are carried
+// in registers from one merge to the next; each value sees the same
+// operations in the same order as in two separate passes.
+template <bool Inverse>
+void radix4Then4(float* o, size_t m, const float* inner, const float* outer) {
+    for (size_t p = 0; p < m; p += 4) {
+        float4 x[8], y[4][8];
+        for (size_t j = 0; j < 4; ++j) {
+            loadTwiddled(o + 2 * (4 * m * j + p), m, inner + 6 * p, x);
+            butterfly4<Inverse>(x[0], x[1], x[2], x[3], x[4], x[5], x[6], x[7], y[j]);
+        }
+        for (size_t i = 0; i < 4; ++i) {
+            const size_t at = p + m * i; // position within the final merge
+            const float* w = outer + 6 * at;
+            float4 br, bi, cr, ci, dr, di, z[8];
+            cmul4(y[1][2 * i], y[1][2 * i + 1], float4::load_unaligned(w), float4::load_unaligned(w + 4), br, bi);
+            cmul4(y[2][2 * i], y[2][2 * i + 1], float4::load_unaligned(w + 8), float4::load_unaligned(w + 12), cr, ci);
+            cmul4(y[3][2 * i], y[3][2 * i + 1], float4::load_unaligned(w + 16), float4::load_unaligned(w + 20), dr, di);
+            butterfly4<Inverse>(y[0][2 * i], y[0][2 * i + 1], br, bi, cr, ci, dr, di, z);
+            for (size_t j = 0; j < 4; ++j)
+                complex4(z[2 * j], z[2 * j + 1]).store_unaligned(reinterpret_cast<cpx*>(o + 2 * (at + 4 * m * j)));
+        }
+    }
+}
+
 // 4x4 transpose: row l of the result holds lane l of x0..x3.
 inline void transpose(float4 x0, float4 x1, float4 x2, float4 x3, float4 row[4]) {
     float4 t0 = xsimd::zip_lo(x0, x2), t1 = xsimd::zip_lo(x1, x3);
@@ -258,16 +285,20 @@ void kissfft8<T>::run(const cpx* in, cpx* out) const {
     }
 
     // Middle passes: sub-transforms of 4, 16, 64 ... points merged four at a
-    // time, innermost table first. The 2048-point plan fuses its last radix-4
-    // pass (table 1) with the radix-2 pass; the others end on table 0.
+    // time, innermost table first. The last two passes (tables 1 and 0, or
+    // table 1 and the radix-2 merge of the 2048-point plan) run as one sweep;
+    // a 16-point plan has only the one pass on table 0.
+    const size_t stages = stageRadix.size();
     const bool radix2 = stageRadix[0] == 2;
-    const size_t stop = radix2 ? 2 : 1;
+    const bool fused = stages >= 3;
     size_t m = 4;
-    for (size_t s = stageRadix.size() - 2; s >= stop; --s, m *= 4)
+    for (size_t s = stages - 2; s >= (fused ? 2 : 1); --s, m *= 4)
         radix4Pass<Inverse, false>(o, n, m, stageTables[s].data());
 
     if (radix2)
         radix4ThenRadix2<Inverse>(o, n, m, stageTables[1].data(), blockedTwiddles.data());
+    else if (fused)
+        radix4Then4<Inverse>(o, m, stageTables[1].data(), stageTables[0].data());
     else
         radix4Pass<Inverse, true>(o, n, m, stageTables[0].data());
 }
