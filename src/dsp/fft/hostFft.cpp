@@ -29,7 +29,7 @@ bool acceptable(const char* name, const buff<In>* in, const buff<cf>* out, size_
         return false;
     }
     if (needed == 0) {
-        spdlog::error("{}: input of {} values is too short to transform", name, in->count);
+        spdlog::error("{}: input holds {} values, nothing to transform", name, in->count);
         return false;
     }
     if (out->count < needed) {
