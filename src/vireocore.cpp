@@ -6,6 +6,8 @@
 #include "framework/calibLine.h"
 #include "framework/exportPattern.h"
 #include "framework/hostArrays.h"
+
+#include "dsp/fft/hostFft.h"
 #include "framework/library.h"
 
 #include <complex>
@@ -81,5 +83,10 @@ VIREO_API void* mem_memcpy(void* dst, void* src, int n) {
     }
     return std::memcpy(dst, src, size_t(n));
 }
+
+// ---- Transforms ----
+VIREO_API void fft_Fwd(void* complexIn, void* complexOut) { hostFft::fwd(complexIn, complexOut); }
+VIREO_API void fft_Rev(void* complexIn, void* complexOut) { hostFft::rev(complexIn, complexOut); }
+VIREO_API void fft_FwdR(void* floatIn, void* complexOut) { hostFft::fwdR(floatIn, complexOut); }
 
 } // extern "C"

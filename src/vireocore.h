@@ -66,6 +66,21 @@ VIREO_API void* mem_malloc(int size);
 VIREO_API void mem_free(void* block);
 VIREO_API void* mem_memcpy(void* dst, void* src, int n);
 
+/* ---- Transforms ----
+ * Unscaled discrete Fourier transforms on array handles: forward then inverse
+ * returns N times the input. The host keeps and frees both handles. A null
+ * handle, an empty input, an output shorter than the transform or an output
+ * sharing samples with the input is refused with an error line in the log,
+ * and the output is left untouched. */
+/* out[k] = sum in[n] e^(-j2pi kn/N), N = size of in; out holds at least N values. */
+VIREO_API void fft_Fwd(void* complexIn, void* complexOut);
+/* out[k] = sum in[n] e^(+j2pi kn/N), N = size of in; out holds at least N values. */
+VIREO_API void fft_Rev(void* complexIn, void* complexOut);
+/* Spectrum of the N real samples of floatIn into the first N/2 values of
+ * complexOut (value 0: DC in the real part, Nyquist in the imaginary part);
+ * the rest of complexOut is left unchanged. */
+VIREO_API void fft_FwdR(void* floatIn, void* complexOut);
+
 #ifdef __cplusplus
 }
 #endif
