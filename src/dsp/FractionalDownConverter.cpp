@@ -79,7 +79,12 @@ int FractionalDownConverter<T>::Process(buff<cplx> out) {
 template <class T>
 buff<float> FractionalDownConverter<T>::GetFilter(int L, int M) {
     static std::mutex filterWriteLock;
-    static std::vector<FractionalFilterCacheEntry> entries;
+    // The banks go back to the pool at exit, so the pool must be built
+    // before this vector (statics are destroyed in reverse order).
+    static std::vector<FractionalFilterCacheEntry> entries = [] {
+        (void)buff<char>(1);
+        return std::vector<FractionalFilterCacheEntry>{};
+    }();
     std::lock_guard<std::mutex> lock(filterWriteLock);
     for (const auto& e : entries)
         if (e.L == L && e.M == M) return e.bank;

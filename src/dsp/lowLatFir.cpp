@@ -95,7 +95,12 @@ void lowLatFir::calc() {
 }
 
 std::vector<filterCachEntry>& lowLatFir::cache() {
-    static std::vector<filterCachEntry> entries;
+    // The cached spectra go back to the pool at exit, so the pool must be
+    // built before this vector (statics are destroyed in reverse order).
+    static std::vector<filterCachEntry> entries = [] {
+        (void)buff<char>(1);
+        return std::vector<filterCachEntry>{};
+    }();
     return entries;
 }
 
