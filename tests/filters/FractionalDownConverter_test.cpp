@@ -83,26 +83,6 @@ TEST(FractionalDownConverter, EmptyCallsChangeNothing) {
     EXPECT_GT(r.Process(out), 0);
 }
 
-TEST(FractionalDownConverter, CounterWrapContinuesWithoutJump) {
-    FDC r(3, 4);
-    buff<cf> in = r.GetInputBuffer(4000);
-    for (size_t i = 0; i < in.count; ++i) in[i] = cf(static_cast<float>(i), 0);
-    // The start index of output j is ceil(j M / L) - offset; across the wrap
-    // at L x M outputs it must keep stepping by M / L on average.
-    int64_t last = -1000;
-    for (int j = 0; j < 40; ++j) {
-        const int64_t k = r.counter * r.M;
-        const int64_t start = (k + r.L - 1) / r.L - r.offset;
-        if (last != -1000) {
-            EXPECT_GE(start - last, 1);
-            EXPECT_LE(start - last, 2);
-        }
-        last = start;
-        buff<cf> one(1);
-        ASSERT_EQ(r.Process(one), 1);
-    }
-}
-
 TEST(FractionalDownConverter, BanksAreSharedPerRatio) {
     FDC a(2, 3), b(2, 3), c(4, 6);
     EXPECT_EQ(a.bank.data, b.bank.data);

@@ -135,9 +135,6 @@ TEST(iq_balancer, OptimalPointPicksABinAndRequestsAReset) {
         EXPECT_EQ(c.s->optimal_bin, bin) << w;
         EXPECT_EQ(c.s->reset_request, 1);
     }
-    iq_balancer_configure(c.s, 0, 3, 4, 8);
-    EXPECT_EQ(c.s->segment_flags.size(), 3u);
-    EXPECT_EQ(c.s->overlap_divisor, 4);
 }
 
 TEST(iq_balancer, FirstCreatesOnManyThreadsAgree) {
