@@ -1,6 +1,6 @@
 #include "dsp/filterDesign.h"
 #include "dsp/lowLatFir.h"
-#include "signals.h"
+#include "testSignals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "dsp/iqbalancer/iq_balancer.h"
-#include "signals.h"
+#include "testSignals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "dsp/FractionalDownConverter.h"
-#include "signals.h"
+#include "testSignals.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "dsp/DownConverter2.h"
-#include "signals.h"
+#include "testSignals.h"
 
 #include <gtest/gtest.h>
 

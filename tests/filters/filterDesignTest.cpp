@@ -1,5 +1,5 @@
 #include "dsp/filterDesign.h"
-#include "signals.h"
+#include "testSignals.h"
 
 #include <gtest/gtest.h>
 
