@@ -1,0 +1,283 @@
+#pragma once
+// DownConverter2<T>: mixes a chosen frequency of a complex block to 0 Hz and
+// lowers the rate by a power of two through a cascade of half-band stages.
+//
+// Stage 0 is the last stage (it writes the output), stage S-1 the first (it
+// takes the mixer's output). Each stage keeps the last N samples of its even
+// and odd input phases, so consecutive blocks form one continuous stream; a
+// change of factor clears the histories but keeps the oscillator running.
+//
+// The half-band filters are symmetric with a centre tap of 0.5 and zeros at
+// every even offset from it, so a stage only needs one coefficient per pair of
+// odd-offset taps. Feeding each stage its input already split into the even
+// and odd phases lets it read both as contiguous runs: the odd phase carries
+// the centre tap alone, the even phase every other tap.
+//
+// One instance belongs to one task group; nothing here locks.
+#include "dsp/buff.h"
+
+#include <xsimd/xsimd.hpp>
+
+#include <bit>
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace downconv_detail {
+
+// Half-band coefficients h_k for the tap pairs at offsets ±(2k+1). Taken from
+// their bit patterns so that the filters are exactly these values whatever
+// the compiler does with decimal literals.
+constexpr float hb(std::uint32_t bits) { return std::bit_cast<float>(bits); }
+
+inline constexpr float level1[10] = {
+    hb(0x3EA02E76), hb(0xBDB9DE89), hb(0x3D28545B), hb(0xBC9C3055), hb(0x3C06157A),
+    hb(0xBB49A002), hb(0x3A7CAE64), hb(0xB9774A4D), hb(0x3828CE81), hb(0xB6738B1A)};
+inline constexpr float level2[5] = {
+    hb(0x3E9B7607), hb(0xBD8D3AE2), hb(0x3C97C241), hb(0xBB6799EC), hb(0x39AF0378)};
+inline constexpr float level3[3] = {hb(0x3E965C82), hb(0xBD4C640A), hb(0x3BCBFFCD)};
+
+using f4 = xsimd::make_sized_batch_t<float, 4>;
+
+// Two complex outputs m = 2i and 2i + 1 of a half-band stage as one four-lane
+// vector (re0, im0, re1, im1). E and O point at the stage's work buffers,
+// each N history places followed by the new samples; c = (N - 1) / 2.
+template <int K>
+inline f4 halfbandPair(const float* E, const float* O, const float (&h)[K], size_t m) {
+    constexpr size_t c = (2 * K - 1 - 1) / 2;  // N = 2K - 1
+    f4 acc = f4::load_unaligned(O + 2 * (m + c)) * f4(0.5f);
+    for (int k = 0; k < K; ++k) {
+        f4 a = f4::load_unaligned(E + 2 * (m + c - k));
+        f4 b = f4::load_unaligned(E + 2 * (m + c + 1 + k));
+        acc = xsimd::fma(a + b, f4(h[k]), acc);
+    }
+    return acc;
+}
+
+// The same for a single output m, for a last stage with an odd count.
+template <int K>
+inline std::complex<float> halfbandOne(const std::complex<float>* E, const std::complex<float>* O,
+                                       const float (&h)[K], size_t m) {
+    constexpr size_t c = (2 * K - 1 - 1) / 2;
+    float re = 0.5f * O[m + c].real();
+    float im = 0.5f * O[m + c].imag();
+    for (int k = 0; k < K; ++k) {
+        std::complex<float> a = E[m + c - k], b = E[m + c + 1 + k];
+        re += h[k] * (a.real() + b.real());
+        im += h[k] * (a.imag() + b.imag());
+    }
+    return {re, im};
+}
+
+// Intermediate stage: 2 x pairs outputs, even ones to the next stage's even
+// phase and odd ones to its odd phase.
+template <int K>
+inline void halfbandSplit(const std::complex<float>* E, const std::complex<float>* O, const float (&h)[K],
+                          std::complex<float>* nextEven, std::complex<float>* nextOdd, size_t pairs) {
+    const float* e = reinterpret_cast<const float*>(E);
+    const float* o = reinterpret_cast<const float*>(O);
+    for (size_t i = 0; i < pairs; ++i) {
+        alignas(16) float y[4];
+        halfbandPair<K>(e, o, h, 2 * i).store_aligned(y);
+        nextEven[i] = {y[0], y[1]};
+        nextOdd[i] = {y[2], y[3]};
+    }
+}
+
+// Product written out so that it is neither a library call (the NaN/Inf
+// recovery of the standard complex product) nor reassociated.
+inline std::complex<float> cmul(std::complex<float> a, std::complex<float> b) {
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+inline std::complex<float> rotation(double angle) {
+    return {static_cast<float>(std::cos(angle)), static_cast<float>(std::sin(angle))};
+}
+
+}  // namespace downconv_detail
+
+template <class T>
+class DownConverter2 {
+public:
+    using cplx = std::complex<T>;
+
+    /// Mixes in by an oscillator turning +step radians per input sample and
+    /// decimates by `decimation` (1 or a power of two; 8 and more that is not
+    /// a power of two runs as the power below it). Writes and returns the
+    /// number of outputs, in.count / decimation; out holds at least that many.
+    /// Factors the cascade has no stages for (3, 5, 6, 7, or below 1) leave
+    /// out alone and return 0. Never writes past out.count. Owner's task group.
+    int tuneDecimate(double step, int decimation, buff<cplx> in, buff<cplx> out) {
+        if (decimation != factor) reset(decimation);
+        if (decimation == 1) {
+            tunev(step, in, out);
+            if (out.count >= in.count) return static_cast<int>(in.count);
+            return step == 0 ? 0 : static_cast<int>(out.count);  // short out: only what was written
+        }
+        if (decimation < 2 || (decimation < 8 && decimation != 2 && decimation != 4)) return 0;
+
+        const size_t S = evenLines.size();
+        size_t len = in.count / 2;
+        size_t n = historyOf(S - 1);
+        buff<cplx> E(n + len), O(n + len);
+        tunev(step, in, E.data + n, O.data + n);
+
+        for (size_t s = S; s-- > 0;) {
+            n = historyOf(s);
+            keepHistory(s, E, O, len);
+            if (s == 0) {
+                // The last stage writes what the caller asked for, but never
+                // more than its input can feed.
+                size_t want = std::min<size_t>(in.count / decimation, out.count);
+                if (want > len) want = len;
+                firLevel1v(E.data, O.data, buff<cplx>(out, 0, want));
+                return static_cast<int>(want);
+            }
+            size_t pairs = len / 2;
+            size_t nn = historyOf(s - 1);
+            buff<cplx> nextE(nn + pairs), nextO(nn + pairs);
+            if (s == 1)
+                firLevel2v(E.data, O.data, nextE.data + nn, nextO.data + nn, pairs);
+            else
+                firLevel3v(E.data, O.data, nextE.data + nn, nextO.data + nn, pairs);
+            E = nextE;
+            O = nextO;
+            len = pairs;
+        }
+        return 0;
+    }
+
+    /// Rebuilds the stages for a factor with zeroed histories; the oscillator
+    /// keeps its phase.
+    void reset(int decimation) {
+        evenLines.clear();
+        oddLines.clear();
+        auto addStage = [this](size_t n) {
+            evenLines.emplace_back(n, cplx(0));
+            oddLines.emplace_back(n, cplx(0));
+        };
+        if (decimation >= 2) addStage(19);
+        if (decimation >= 3) addStage(9);
+        if (decimation >= 8) {
+            int v = decimation / 4;
+            addStage(5);
+            while (v > 3) {
+                v /= 2;
+                addStage(5);
+            }
+        }
+        factor = decimation;
+    }
+
+    /// The mixer alone. With step exactly 0 the samples are copied unchanged
+    /// and the oscillator neither applied nor advanced.
+    void tunev(double step, buff<cplx> in, buff<cplx> out) {
+        if (step == 0) {
+            out.copy(in);
+            return;
+        }
+        size_t n = in.count;
+        if (n > out.count) n = out.count;
+        const size_t body = n - n % 4;
+        mixBody(step, in.data, body, [&](size_t g, const cplx* v) {
+            for (int k = 0; k < 4; ++k) out.data[g + k] = v[k];
+        });
+        const cplx r1 = downconv_detail::rotation(step);
+        for (size_t i = body; i < n; ++i) {
+            out.data[i] = downconv_detail::cmul(in.data[i], osc);
+            osc = downconv_detail::cmul(osc, r1);
+        }
+    }
+
+    /// The mixer with its output split into the even and odd input phases of
+    /// the first stage; a last unpaired sample is dropped.
+    void tunev(double step, buff<cplx> in, cplx* even, cplx* odd) {
+        const size_t n = in.count;
+        const size_t body = n - n % 4;
+        mixBody(step, in.data, body, [&](size_t g, const cplx* v) {
+            even[g / 2] = v[0];
+            odd[g / 2] = v[1];
+            even[g / 2 + 1] = v[2];
+            odd[g / 2 + 1] = v[3];
+        });
+        const cplx r1 = downconv_detail::rotation(step);
+        for (size_t i = body; i + 1 < n; i += 2) {
+            even[i >> 1] = downconv_detail::cmul(in.data[i], osc);
+            osc = downconv_detail::cmul(osc, r1);
+            odd[i >> 1] = downconv_detail::cmul(in.data[i + 1], osc);
+            osc = downconv_detail::cmul(osc, r1);
+        }
+    }
+
+    /// Last stage (39 taps): out.count outputs from the phases, each holding
+    /// 19 history places followed by at least out.count new samples.
+    void firLevel1v(cplx* even, cplx* odd, buff<cplx> out) {
+        using namespace downconv_detail;
+        const float* e = reinterpret_cast<const float*>(even);
+        const float* o = reinterpret_cast<const float*>(odd);
+        float* y = reinterpret_cast<float*>(out.data);
+        const size_t pairs = out.count / 2;
+        // Two complex outputs per step; the four lanes hold (re, im) of both.
+        for (size_t i = 0; i < pairs; ++i) halfbandPair<10>(e, o, level1, 2 * i).store_unaligned(y + 4 * i);
+        if (out.count & 1) out.data[out.count - 1] = halfbandOne<10>(even, odd, level1, out.count - 1);
+    }
+
+    /// Second stage from the end (19 taps): 2 x pairs outputs into the next
+    /// stage's phases.
+    void firLevel2v(cplx* even, cplx* odd, cplx* nextEven, cplx* nextOdd, unsigned long pairs) {
+        downconv_detail::halfbandSplit<5>(even, odd, downconv_detail::level2, nextEven, nextOdd, pairs);
+    }
+
+    /// Earlier stages (11 taps): 2 x pairs outputs into the next stage's phases.
+    void firLevel3v(cplx* even, cplx* odd, cplx* nextEven, cplx* nextOdd, unsigned long pairs) {
+        downconv_detail::halfbandSplit<3>(even, odd, downconv_detail::level3, nextEven, nextOdd, pairs);
+    }
+
+    int factor = -1;
+    std::complex<float> osc{1.0f, 0.0f};
+    std::vector<buff<cplx>> evenLines;
+    std::vector<buff<cplx>> oddLines;
+
+private:
+    size_t historyOf(size_t stage) const { return evenLines[stage].count; }
+
+    // Puts the stage's history in front of the new samples, then keeps the
+    // last N samples of this block as the history of the next one.
+    void keepHistory(size_t s, buff<cplx> E, buff<cplx> O, size_t len) {
+        const size_t n = historyOf(s);
+        E.copy(evenLines[s]);
+        O.copy(oddLines[s]);
+        evenLines[s].copy(buff<cplx>(E, len, n));
+        oddLines[s].copy(buff<cplx>(O, len, n));
+    }
+
+    // Mixes the first `body` samples (a multiple of 4) in chunks of up to 1024.
+    // Four phasors step by r4 per group of four; at each chunk the oscillator
+    // is renormalised and re-anchored by a double-precision rotation, so single
+    // precision never accumulates more than 256 rotations.
+    template <class Sink>
+    void mixBody(double step, const cplx* in, size_t body, Sink&& sink) {
+        using downconv_detail::cmul;
+        const cplx r1 = downconv_detail::rotation(step);
+        const float s = static_cast<float>(step);
+        const cplx r4{std::cos(4 * s), std::sin(4 * s)};
+        for (size_t start = 0; start < body; start += 1024) {
+            const size_t c = std::min<size_t>(1024, body - start);
+            osc /= std::hypot(osc.real(), osc.imag());
+            cplx p[4];
+            p[0] = osc;
+            for (int k = 1; k < 4; ++k) p[k] = cmul(p[k - 1], r1);
+            for (size_t g = start; g < start + c; g += 4) {
+                cplx v[4];
+                for (int k = 0; k < 4; ++k) {
+                    v[k] = cmul(in[g + k], p[k]);
+                    p[k] = cmul(p[k], r4);
+                }
+                sink(g, v);
+            }
+            osc = cmul(osc, downconv_detail::rotation(static_cast<double>(c) * step));
+        }
+    }
+};

@@ -1,0 +1,114 @@
+#include "dsp/FractionalDownConverter.h"
+
+#include "dsp/filterDesign.h"
+
+#include <xsimd/xsimd.hpp>
+
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+struct FractionalFilterCacheEntry {
+    int L;
+    int M;
+    buff<float> bank;
+};
+
+}  // namespace
+
+template <class T>
+FractionalDownConverter<T>::FractionalDownConverter(int l, int m)
+    : bank(GetFilter(l, m)), input(storeSize, cplx(0)), L(l), M(m) {}
+
+template <class T>
+buff<typename FractionalDownConverter<T>::cplx> FractionalDownConverter<T>::GetInputBuffer(int n) {
+    if (storeSize - writePos >= n) {
+        buff<cplx> view(input, static_cast<size_t>(writePos), static_cast<size_t>(n));
+        writePos += n;
+        return view;
+    }
+    // Move what the next output still needs to the front. The kept range and
+    // its destination overlap whenever more is kept than dropped, hence
+    // memmove. If the next output starts beyond everything written (a strong
+    // decimation), nothing is kept and the store restarts at the write point.
+    const int64_t base = (counter * M + L - 1) / L;
+    const int64_t start = base - offset;
+    const int64_t shift = std::min(start, writePos);
+    const int64_t keep = writePos - shift;
+    std::memmove(input.data, input.data + shift, static_cast<size_t>(keep) * sizeof(cplx));
+    offset += shift;
+    const int64_t room = std::min<int64_t>(n, storeSize - keep);
+    writePos = keep + room;
+    return buff<cplx>(input, static_cast<size_t>(keep), static_cast<size_t>(room));
+}
+
+template <class T>
+int FractionalDownConverter<T>::Process(buff<cplx> out) {
+    using f4 = xsimd::make_sized_batch_t<float, 4>;
+    const float* in = reinterpret_cast<const float*>(input.data);
+    size_t j = 0;
+    for (; j < out.count; ++j) {
+        const int64_t k = counter * M;
+        const int64_t base = (k + L - 1) / L;
+        const int64_t phase = base * L - k;
+        const int64_t start = base - offset;
+        if (start >= writePos - taps) break;
+        // 46 taps as 23 four-lane steps over two complex inputs at a time (each
+        // tap is stored twice so it weights re and im alike), then the 47th.
+        const float* h = bank.data + phase * taps * 2;
+        const float* x = in + start * 2;
+        f4 acc(0.0f);
+        for (int t = 0; t < 92; t += 4) acc = xsimd::fma(f4::load_unaligned(h + t), f4::load_unaligned(x + t), acc);
+        alignas(16) float lanes[4];
+        acc.store_aligned(lanes);
+        const float re = lanes[0] + lanes[2] + h[92] * x[92];
+        const float im = lanes[1] + lanes[3] + h[93] * x[93];
+        out.data[j] = cplx(re, im);
+        if (++counter == L * M) {
+            // base restarts from 0; moving offset by the same amount keeps the
+            // next start exactly one step on.
+            counter = 0;
+            offset -= M * M;
+        }
+    }
+    return static_cast<int>(j);
+}
+
+template <class T>
+buff<float> FractionalDownConverter<T>::GetFilter(int L, int M) {
+    static std::mutex filterWriteLock;
+    // The banks go back to the pool at exit, so the pool must be built
+    // before this vector (statics are destroyed in reverse order).
+    static std::vector<FractionalFilterCacheEntry> entries = [] {
+        (void)buff<char>(1);
+        return std::vector<FractionalFilterCacheEntry>{};
+    }();
+    std::lock_guard<std::mutex> lock(filterWriteLock);
+    for (const auto& e : entries)
+        if (e.L == L && e.M == M) return e.bank;
+    // Designed under the lock so that two transceivers asking for the same
+    // ratio share one bank and the design runs once.
+    entries.push_back({L, M, GenerateFilter(L, M)});
+    return entries.back().bank;
+}
+
+template <class T>
+buff<float> FractionalDownConverter<T>::GenerateFilter(int L, int M) {
+    constexpr int perPhase = 47;
+    const float edge = static_cast<float>(14000.0 * L / M);
+    const int n = perPhase * L;
+    buff<float> proto = filterDesign<float>::bandpassReal(-edge, edge, 48000 * L, n, n);
+    buff<float> out(static_cast<size_t>(n) * 2);
+    for (int p = 0; p < L; ++p)
+        for (int t = 0; t < perPhase; ++t) {
+            // Times L: the gain lost to interpolation.
+            const float c = proto[p + t * L] * static_cast<float>(L);
+            out[(p * perPhase + t) * 2] = c;
+            out[(p * perPhase + t) * 2 + 1] = c;
+        }
+    return out;
+}
+
+template class FractionalDownConverter<float>;

@@ -1,0 +1,98 @@
+#include "dsp/FractionalDownConverter.h"
+#include "testSignals.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace testsig;
+using FDC = FractionalDownConverter<float>;
+
+namespace {
+
+// Feeds x in blocks of the given sizes (cycled) and collects every output.
+std::vector<cf> resample(FDC& r, const buff<cf>& x, const std::vector<size_t>& cuts, size_t outChunk = 4096) {
+    std::vector<cf> y;
+    buff<cf> out(outChunk);
+    size_t pos = 0, c = 0;
+    while (pos < x.count) {
+        const size_t n = std::min(cuts[c++ % cuts.size()], x.count - pos);
+        buff<cf> dst = r.GetInputBuffer(static_cast<int>(n));
+        EXPECT_EQ(dst.count, n);
+        dst.copy(buff<cf>(x, pos, n));
+        pos += n;
+        int got;
+        while ((got = r.Process(out)) > 0) y.insert(y.end(), out.begin(), out.begin() + got);
+    }
+    return y;
+}
+
+}  // namespace
+
+TEST(FractionalDownConverter, DeliversLOutputsPerMInputs) {
+    struct Ratio {
+        int L, M;
+    };
+    for (Ratio q : {Ratio{96, 125}, Ratio{147, 160}, Ratio{2, 3}, Ratio{384, 625}}) {
+        SCOPED_TRACE(q.L);
+        FDC r(q.L, q.M);
+        const size_t K = 200;
+        buff<cf> x = noise(static_cast<size_t>(q.M) * K, 1);
+        std::vector<cf> y = resample(r, x, {512});
+        // Outputs up to the last whole input period, less the held-back tail.
+        const double expect = static_cast<double>(q.L) * K;
+        EXPECT_NEAR(static_cast<double>(y.size()), expect, 47.0 * q.L / q.M + 2);
+    }
+}
+
+TEST(FractionalDownConverter, OutputDoesNotDependOnBlockCuts) {
+    // Cuts that force many compactions with overlapping moves, and a small
+    // output buffer that stops Process part way.
+    buff<cf> x = noise(60000, 2);
+    FDC a(96, 125), b(96, 125);
+    std::vector<cf> ya = resample(a, x, {4096});
+    std::vector<cf> yb = resample(b, x, {17, 1000, 512, 3, 2048, 999}, 37);
+    ASSERT_EQ(ya.size(), yb.size());
+    for (size_t i = 0; i < ya.size(); ++i) ASSERT_EQ(ya[i], yb[i]) << i;
+}
+
+TEST(FractionalDownConverter, PassesTheBandAndRejectsAliases) {
+    // 62500 -> 48000 (L/M = 96/125). Tones at 2 and -3 kHz pass at unit gain; a
+    // tone at 30 kHz, above the output's Nyquist frequency, would alias to
+    // 18 kHz and must be rejected.
+    const double inRate = 62500, outRate = 48000;
+    auto level = [&](double f, double at) {
+        FDC r(96, 125);
+        std::vector<cf> y = resample(r, tone(125 * 400, f / inRate), {1000});
+        return toneLevel(y, 200, 32768, at / outRate);
+    };
+    EXPECT_NEAR(level(2000, 2000), 1.0, 0.01);
+    EXPECT_NEAR(level(-3000, -3000), 1.0, 0.01);
+    const double alias = level(30000, 30000 - outRate);
+    EXPECT_LT(db(alias), -70) << db(alias);
+}
+
+TEST(FractionalDownConverter, EmptyCallsChangeNothing) {
+    FDC r(2, 3);
+    buff<cf> out(16);
+    EXPECT_EQ(r.Process(out), 0);  // nothing written yet
+    buff<cf> none;
+    r.GetInputBuffer(300).copy(noise(300, 3));
+    EXPECT_EQ(r.Process(none), 0);
+    EXPECT_EQ(r.counter, 0);
+    EXPECT_GT(r.Process(out), 0);
+}
+
+TEST(FractionalDownConverter, BanksAreSharedPerRatio) {
+    FDC a(2, 3), b(2, 3), c(4, 6);
+    EXPECT_EQ(a.bank.data, b.bank.data);
+    EXPECT_NE(a.bank.data, c.bank.data);
+    EXPECT_EQ(a.bank.count, 2u * 47 * 2);
+    for (size_t i = 0; i < a.bank.count; i += 2) ASSERT_EQ(a.bank[i], a.bank[i + 1]);
+    // Concurrent first requests for one ratio still get one bank.
+    buff<float> got[4];
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) threads.emplace_back([&, t] { got[t] = FDC::GetFilter(5, 7); });
+    for (auto& t : threads) t.join();
+    for (int t = 1; t < 4; ++t) EXPECT_EQ(got[t].data, got[0].data);
+}

@@ -1,0 +1,6 @@
+vireo_internal_test(filters_tests
+  ${CMAKE_CURRENT_LIST_DIR}/filterDesignTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lowLatFirTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DownConverter2Test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/FractionalDownConverterTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/iqBalancerTest.cpp)
