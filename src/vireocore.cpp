@@ -2,6 +2,10 @@
 // wrapper: nothing thrown inside ever crosses the boundary.
 #include "vireocore.h"
 
+#include "core/Controller.h"
+#include "core/agc.h"
+#include "core/modDemod.h"
+#include "core/proxyModDemod.h"
 #include "framework/ValueLabelItem.h"
 #include "framework/calibLine.h"
 #include "framework/exportPattern.h"
@@ -46,6 +50,37 @@ VC_PROPERTY(ValueLabelItem, Label)
 VC_CLASS(calibLine)
 VC_PROPERTY(calibLine, inp)
 VC_PROPERTY(calibLine, outp)
+
+// ---- agc ----
+VC_CLASS(agc)
+VC_PROPERTY(agc, Attack)
+VC_PROPERTY(agc, Decay)
+VC_PROPERTY(agc, Hang)
+VC_PROPERTY(agc, MaxGain)
+VC_PROPERTY(agc, Volume)
+VC_PROPERTY(agc, Squelch)
+VC_PROPERTY(agc, ManualGain)
+VC_PROPERTY(agc, Enabled)
+
+// ---- modDemod ----
+// These serve every mode: each one is a modDemod.
+VC_CLASS(modDemod)
+VC_PROPERTY(modDemod, rxFreq)
+VC_PROPERTY(modDemod, txFreq)
+VC_PROPERTY(modDemod, rnnoise)
+VC_PROPERTY(modDemod, rnnoiseSquelch)
+VC_PROPERTY(modDemod, db1)
+VC_PROPERTY(modDemod, OpLevel)
+
+// ---- proxyModDemod ----
+// The two callbacks are called directly on the transceiver's worker, not in
+// getUpdates; their binds store them at once like any event bind.
+VC_CLASS(proxyModDemod)
+VC_EVENT(proxyModDemod, rxChunk)
+VC_EVENT(proxyModDemod, getTxChunk)
+
+// ---- Controller ----
+VC_CLASS(Controller)
 
 // ---- Arrays and memory ----
 VIREO_API void* floatArray_create(int n) { return vireo::api::arrayCreate<float>(n, "floatArray_create"); }

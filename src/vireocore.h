@@ -15,6 +15,10 @@
 #define VIREO_API
 #endif
 
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -47,6 +51,58 @@ VIREO_API void calibLine_bindinp(void* handle, void (*callback)(double));
 VIREO_API void calibLine_setinp(void* handle, double value);
 VIREO_API void calibLine_bindoutp(void* handle, void (*callback)(double));
 VIREO_API void calibLine_setoutp(void* handle, double value);
+
+/* ---- agc ---- */
+VIREO_API void* agc_create(void);
+VIREO_API void agc_release(void* handle);
+VIREO_API void agc_bindAttack(void* handle, void (*callback)(float));
+VIREO_API void agc_setAttack(void* handle, float value);
+VIREO_API void agc_bindDecay(void* handle, void (*callback)(float));
+VIREO_API void agc_setDecay(void* handle, float value);
+VIREO_API void agc_bindHang(void* handle, void (*callback)(float));
+VIREO_API void agc_setHang(void* handle, float value);
+VIREO_API void agc_bindMaxGain(void* handle, void (*callback)(float));
+VIREO_API void agc_setMaxGain(void* handle, float value);
+VIREO_API void agc_bindVolume(void* handle, void (*callback)(float));
+VIREO_API void agc_setVolume(void* handle, float value);
+VIREO_API void agc_bindSquelch(void* handle, void (*callback)(float));
+VIREO_API void agc_setSquelch(void* handle, float value);
+VIREO_API void agc_bindManualGain(void* handle, void (*callback)(double));
+VIREO_API void agc_setManualGain(void* handle, double value);
+VIREO_API void agc_bindEnabled(void* handle, void (*callback)(bool));
+VIREO_API void agc_setEnabled(void* handle, bool value);
+
+/* ---- modDemod ---- (these serve every mode) */
+VIREO_API void* modDemod_create(void);
+VIREO_API void modDemod_release(void* handle);
+VIREO_API void modDemod_bindrxFreq(void* handle, void (*callback)(int));
+VIREO_API void modDemod_setrxFreq(void* handle, int value);
+VIREO_API void modDemod_bindtxFreq(void* handle, void (*callback)(int));
+VIREO_API void modDemod_settxFreq(void* handle, int value);
+VIREO_API void modDemod_bindrnnoise(void* handle, void (*callback)(bool));
+VIREO_API void modDemod_setrnnoise(void* handle, bool value);
+VIREO_API void modDemod_bindrnnoiseSquelch(void* handle, void (*callback)(double));
+VIREO_API void modDemod_setrnnoiseSquelch(void* handle, double value);
+VIREO_API void modDemod_binddb1(void* handle, void (*callback)(int));
+VIREO_API void modDemod_setdb1(void* handle, int value);
+VIREO_API void modDemod_bindOpLevel(void* handle, void (*callback)(float));
+VIREO_API void modDemod_setOpLevel(void* handle, float value);
+
+/* ---- proxyModDemod ----
+ * Unlike every other callback, these two are called synchronously on a
+ * library worker thread while the transceiver's chain waits: rxChunk gets a
+ * complex array sharing the receive block (what the host writes into it is
+ * returned as audio, real parts); getTxChunk gets the microphone input and
+ * the block to fill with transmit IQ. The host frees every array it is given
+ * with complexArray_delete. Binding takes effect at once. */
+VIREO_API void* proxyModDemod_create(void);
+VIREO_API void proxyModDemod_release(void* handle);
+VIREO_API void proxyModDemod_bindrxChunk(void* handle, void (*callback)(void* block));
+VIREO_API void proxyModDemod_bindgetTxChunk(void* handle, void (*callback)(void* in, void* out));
+
+/* ---- Controller ---- */
+VIREO_API void* Controller_create(void);
+VIREO_API void Controller_release(void* handle);
 
 /* ---- Arrays and memory ---- */
 VIREO_API void* floatArray_create(int n);

@@ -1,0 +1,3 @@
+#include "core/Controller.h"
+
+Controller::Controller(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGroup)) {}

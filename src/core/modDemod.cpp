@@ -1,0 +1,44 @@
+#include "core/modDemod.h"
+
+modDemod::modDemod(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGroup)) {}
+
+buff<float> modDemod::demodulate(buff<std::complex<float>>) { return {}; }
+
+void modDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>>) {}
+
+int modDemod::rxInputSamplerate() { return 48000; }
+
+void modDemod::setRxFilter(int, int) {}
+
+void modDemod::setTxFilter(int, int) {}
+
+void modDemod::vfoChanged(long long) {}
+
+void modDemod::init() {}
+
+void modDemod::pttChanged(bool) {}
+
+void modDemod::CalcOpHist(buff<std::complex<float>> block) {
+    for (const auto& s : block) {
+        float p = s.real() * s.real() + s.imag() * s.imag();
+        if (p > 1.0f) ++opClipped;
+        if (p > opPeak) opPeak = p;
+    }
+    opSamples += block.size();
+    if (opSamples < opReportSamples) return;
+    float level = opPeak <= 1.0f ? 1.0f : 1.0f + float(opClipped) / float(opSamples);
+    OpLevel.set(level, true); // unchanged levels reach nobody
+    opSamples = 0;
+    opClipped = 0;
+    opPeak = 0.0f;
+}
+
+void modDemod::setOwner(std::weak_ptr<vtrx> transceiver) {
+    std::lock_guard<std::mutex> l(ownerLock_);
+    owner_ = std::move(transceiver);
+}
+
+std::shared_ptr<vtrx> modDemod::lockOwner() const {
+    std::lock_guard<std::mutex> l(ownerLock_);
+    return owner_.lock();
+}

@@ -1,0 +1,83 @@
+#pragma once
+// modDemod: base of every mode, the object that turns a receive IQ block into
+// audio and microphone audio into transmit IQ.
+//
+// A transceiver holds its mode through a shared pointer and calls the
+// virtual operations on its own task group; host requests to the mode run on
+// the task group the mode was made with. The base itself is a silent mode:
+// no audio, no transmit signal.
+//
+// The mode knows its transceiver only weakly: the host may release the
+// transceiver before the mode, and work the mode queued earlier must then
+// find its owner gone rather than a dangling pointer.
+#include "dsp/buff.h"
+#include "framework/asyncProperty.h"
+
+#include <complex>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+class vtrx;
+
+class modDemod : public asyncObject {
+public:
+    explicit modDemod(std::shared_ptr<syncTask> taskGroup);
+    ~modDemod() override = default;
+
+    // ---- called by the owning transceiver, on its task group ----
+
+    /// A receive block at rxInputSamplerate() in, audio at 48000 samples per
+    /// second out (a block of 512 is mono; other lengths interleaved stereo).
+    /// Empty audio means nothing to play.
+    virtual buff<float> demodulate(buff<std::complex<float>> block);
+    /// Fills out with transmit IQ for the microphone audio in (real and
+    /// imaginary parts equal), as many samples as in holds.
+    virtual void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out);
+    /// The rate the mode wants its receive IQ at.
+    virtual int rxInputSamplerate();
+    /// After the transceiver redesigned a filter; edges in Hz.
+    virtual void setRxFilter(int low, int high);
+    virtual void setTxFilter(int low, int high);
+    /// After the tuned frequency (Hz) changed.
+    virtual void vfoChanged(long long frequency);
+    /// When attached, after setOwner.
+    virtual void init();
+    /// PTT on (after pttReleased is cleared) or off (before it is set).
+    virtual void pttChanged(bool on);
+
+    /// Transmit level meter; modes call it on their transmit output. Every
+    /// 0.2 s of samples it reports 1.0 when nothing exceeded full scale, else
+    /// 1 plus the fraction of samples that did, through OpLevel.
+    void CalcOpHist(buff<std::complex<float>> block);
+
+    /// The transceiver the mode is attached to. Any thread.
+    void setOwner(std::weak_ptr<vtrx> transceiver);
+    /// The owner if it still exists, else null: a late task then does
+    /// nothing. Any thread.
+    std::shared_ptr<vtrx> lockOwner() const;
+
+    asyncProperty<int> rxFreq{0};               // receive audio offset, Hz
+    asyncProperty<int> txFreq{0};               // transmit audio offset, Hz
+    asyncProperty<bool> rnnoise{false};         // noise reduction on this mode's audio
+    asyncProperty<double> rnnoiseSquelch{80.0}; // noise reduction strength, percent
+    asyncProperty<int> db1{0};                  // free parameter for a mode's own use
+    asyncProperty<float> OpLevel{0.0f};         // transmit level meter
+
+    // Read and written by the owning transceiver on its task group.
+    int txTailLength = 512;  // transmit samples still taken after PTT is released
+    bool pttReleased = false;
+    bool txFiltered = true;  // transmit output goes through the transceiver's filter
+    bool txBlockMode = true; // transmit output made one filter block at a time
+    bool rxMinPhase = false; // receive filter designed minimum-phase
+
+    static constexpr uint64_t opReportSamples = 75 * 128; // 0.2 s at 48000
+
+private:
+    mutable std::mutex ownerLock_; // set on the transceiver's group, read by any task
+    std::weak_ptr<vtrx> owner_;
+
+    uint64_t opSamples = 0;
+    float opPeak = 0.0f;
+    uint64_t opClipped = 0;
+};
