@@ -3,15 +3,16 @@
 #include "vireocore.h"
 
 #include "core/Controller.h"
+#include "core/Radio.h"
 #include "core/agc.h"
 #include "core/modDemod.h"
 #include "core/proxyModDemod.h"
+#include "core/vtrx.h"
+#include "dsp/fft/hostFft.h"
 #include "framework/ValueLabelItem.h"
 #include "framework/calibLine.h"
 #include "framework/exportPattern.h"
 #include "framework/hostArrays.h"
-
-#include "dsp/fft/hostFft.h"
 #include "framework/library.h"
 
 #include <complex>
@@ -123,5 +124,101 @@ VIREO_API void* mem_memcpy(void* dst, void* src, int n) {
 VIREO_API void fft_Fwd(void* complexIn, void* complexOut) { hostFft::fwd(complexIn, complexOut); }
 VIREO_API void fft_Rev(void* complexIn, void* complexOut) { hostFft::rev(complexIn, complexOut); }
 VIREO_API void fft_FwdR(void* floatIn, void* complexOut) { hostFft::fwdR(floatIn, complexOut); }
+
+
+// ---- Radio ----
+VC_CLASS(Radio)
+VC_PROPERTY(Radio, ptt)
+VC_PROPERTY(Radio, maxHwReceivers)
+VC_PROPERTY(Radio, maxADCs)
+VC_PROPERTY(Radio, canTransmit)
+VC_PROPERTY(Radio, rxLevelCalibration)
+VC_PROPERTY(Radio, sentPackets)
+VC_PROPERTY(Radio, receivedPackets)
+VC_PROPERTY(Radio, SampleRate)
+VC_PROPERTY(Radio, disableVirtualReceivers)
+VC_PROPERTY(Radio, TransceiverOffset)
+VC_PROPERTY(Radio, drive)
+VC_PROPERTY(Radio, TuneDrive)
+VC_PROPERTY(Radio, RadioPtt)
+VC_PROPERTY(Radio, cwHangTime)
+VC_PROPERTY(Radio, cwInternal)
+VC_PROPERTY(Radio, ValidBandwidthRatio)
+VC_PROPERTY(Radio, frequencyCalibration)
+VC_METHOD(Radio, start, (), ())
+VC_METHOD(Radio, stop, (), ())
+VC_METHOD(Radio, addVtrx, (long long frequency, int hwRx, int ownerId), (frequency, hwRx, ownerId))
+VIREO_API void Radio_removeVtrx(void* h, void* v) {
+    // The host names the transceiver by address; it is compared, never read.
+    vireo::api::request<Radio>(h, "Radio.removeVtrx()", [v](Radio& r) { r.removeVtrx(v); });
+}
+VIREO_API void Radio_bindvtrxAdded(void* h, Radio::vtrxAddedCallback cb) {
+    vireo::api::guarded("Radio_bindvtrxAdded", [&] {
+        if (auto r = vireo::api::target<Radio>(h, "Radio_bindvtrxAdded")) r->bindvtrxAdded(cb);
+    });
+}
+
+// ---- vtrx ----
+VC_CLASS(vtrx)
+VC_PROPERTY(vtrx, ptt)
+VC_PROPERTY(vtrx, tune)
+VC_PROPERTY(vtrx, specFreq)
+VC_PROPERTY(vtrx, specOffset)
+VC_PROPERTY(vtrx, specZoom)
+VC_PROPERTY(vtrx, audioInput)
+VC_PROPERTY(vtrx, audioOutput)
+VC_PROPERTY(vtrx, muted)
+VC_PROPERTY(vtrx, rxagc)
+VC_PROPERTY(vtrx, txagc)
+VC_PROPERTY(vtrx, signalStrength)
+VC_PROPERTY(vtrx, foregroundDisplay)
+VC_PROPERTY(vtrx, oversample)
+VC_PROPERTY(vtrx, waterfallSpeed)
+VC_PROPERTY(vtrx, vfo)
+VC_PROPERTY(vtrx, TxOffset)
+VC_PROPERTY(vtrx, useResampler)
+VC_PROPERTY(vtrx, micLevel)
+VC_PROPERTY(vtrx, bandwidthSufficient)
+VC_PROPERTY(vtrx, useVox)
+VC_PROPERTY(vtrx, VoxThreshold)
+VC_PROPERTY(vtrx, VoxHold)
+VC_PROPERTY(vtrx, drive)
+VC_PROPERTY(vtrx, ADCs)
+VC_PROPERTY(vtrx, ADC1Gain)
+VC_PROPERTY(vtrx, ADC1Phase)
+VC_PROPERTY(vtrx, Balance)
+VC_PROPERTY(vtrx, DelayAudio)
+VC_PROPERTY(vtrx, SendAudio)
+VC_PROPERTY(vtrx, SendIQ)
+VC_PROPERTY(vtrx, TuningValid)
+VC_PROPERTY(vtrx, OwnerID)
+VC_PROPERTY(vtrx, ModClosing)
+VIREO_API void vtrx_bindnewSpectrum(void* h, vtrx::spectrumCallback cb) {
+    vireo::api::guarded("vtrx_bindnewSpectrum", [&] {
+        if (auto v = vireo::api::target<vtrx>(h, "vtrx_bindnewSpectrum")) v->bindnewSpectrum(cb);
+    });
+}
+VIREO_API void vtrx_bindnewAudio(void* h, vtrx::audioCallback cb) {
+    vireo::api::guarded("vtrx_bindnewAudio", [&] {
+        if (auto v = vireo::api::target<vtrx>(h, "vtrx_bindnewAudio")) v->bindnewAudio(cb);
+    });
+}
+VIREO_API void vtrx_bindnewIQ(void* h, vtrx::iqCallback cb) {
+    vireo::api::guarded("vtrx_bindnewIQ", [&] {
+        if (auto v = vireo::api::target<vtrx>(h, "vtrx_bindnewIQ")) v->bindnewIQ(cb);
+    });
+}
+VC_METHOD(vtrx, setRxFrequency, (long long frequency), (frequency))
+VIREO_API void vtrx_setModulation(void* h, void* modeHandle) {
+    vireo::api::guarded("vtrx.setModulation()", [&] {
+        std::shared_ptr<modDemod> m;
+        if (modeHandle && !(m = vireo::api::target<modDemod>(modeHandle, "vtrx.setModulation()"))) return;
+        vireo::api::request<vtrx>(h, "vtrx.setModulation()", [m](vtrx& v) { v.setModulation(m); });
+    });
+}
+VC_METHOD(vtrx, setRxFilter, (int low, int high), (low, high))
+VC_METHOD(vtrx, setTxFilter, (int low, int high), (low, high))
+VC_METHOD(vtrx, remove, (), ())
+VC_METHOD(vtrx, start, (), ())
 
 } // extern "C"

@@ -137,6 +137,134 @@ VIREO_API void fft_Rev(void* complexIn, void* complexOut);
  * the rest of complexOut is left unchanged. */
 VIREO_API void fft_FwdR(void* floatIn, void* complexOut);
 
+/* ---- Radio ----
+ * A back-end's handle (TestRadio, ...) is accepted wherever a Radio handle is. */
+VIREO_API void* Radio_create(void);
+VIREO_API void Radio_release(void* handle);
+VIREO_API void Radio_bindptt(void* handle, void (*callback)(bool));
+VIREO_API void Radio_setptt(void* handle, bool value);
+VIREO_API void Radio_bindmaxHwReceivers(void* handle, void (*callback)(int));
+VIREO_API void Radio_setmaxHwReceivers(void* handle, int value);
+VIREO_API void Radio_bindmaxADCs(void* handle, void (*callback)(int));
+VIREO_API void Radio_setmaxADCs(void* handle, int value);
+VIREO_API void Radio_bindcanTransmit(void* handle, void (*callback)(bool));
+VIREO_API void Radio_setcanTransmit(void* handle, bool value);
+VIREO_API void Radio_bindrxLevelCalibration(void* handle, void (*callback)(double));
+VIREO_API void Radio_setrxLevelCalibration(void* handle, double value);
+VIREO_API void Radio_bindsentPackets(void* handle, void (*callback)(int));
+VIREO_API void Radio_setsentPackets(void* handle, int value);
+VIREO_API void Radio_bindreceivedPackets(void* handle, void (*callback)(int));
+VIREO_API void Radio_setreceivedPackets(void* handle, int value);
+VIREO_API void Radio_bindSampleRate(void* handle, void (*callback)(int));
+VIREO_API void Radio_setSampleRate(void* handle, int value);
+VIREO_API void Radio_binddisableVirtualReceivers(void* handle, void (*callback)(bool));
+VIREO_API void Radio_setdisableVirtualReceivers(void* handle, bool value);
+VIREO_API void Radio_bindTransceiverOffset(void* handle, void (*callback)(long long));
+VIREO_API void Radio_setTransceiverOffset(void* handle, long long value);
+VIREO_API void Radio_binddrive(void* handle, void (*callback)(int));
+VIREO_API void Radio_setdrive(void* handle, int value);
+VIREO_API void Radio_bindTuneDrive(void* handle, void (*callback)(int));
+VIREO_API void Radio_setTuneDrive(void* handle, int value);
+VIREO_API void Radio_bindRadioPtt(void* handle, void (*callback)(bool));
+VIREO_API void Radio_setRadioPtt(void* handle, bool value);
+VIREO_API void Radio_bindcwHangTime(void* handle, void (*callback)(int));
+VIREO_API void Radio_setcwHangTime(void* handle, int value);
+VIREO_API void Radio_bindcwInternal(void* handle, void (*callback)(bool));
+VIREO_API void Radio_setcwInternal(void* handle, bool value);
+VIREO_API void Radio_bindValidBandwidthRatio(void* handle, void (*callback)(double));
+VIREO_API void Radio_setValidBandwidthRatio(void* handle, double value);
+VIREO_API void Radio_bindfrequencyCalibration(void* handle, void (*callback)(double));
+VIREO_API void Radio_setfrequencyCalibration(void* handle, double value);
+VIREO_API void Radio_start(void* handle);
+VIREO_API void Radio_stop(void* handle);
+VIREO_API void Radio_addVtrx(void* handle, long long frequency, int hwRx, int ownerId);
+/* vtrx: the transceiver's object address (what its handle refers to); only compared */
+VIREO_API void Radio_removeVtrx(void* handle, void* vtrx);
+VIREO_API void Radio_bindvtrxAdded(void* handle,
+                                   void (*callback)(void* vtrxHandle, long long frequency, int sampleRate, int ownerId));
+
+/* ---- vtrx ---- */
+VIREO_API void* vtrx_create(void);
+VIREO_API void vtrx_release(void* handle);
+VIREO_API void vtrx_bindptt(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setptt(void* handle, bool value);
+VIREO_API void vtrx_bindtune(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_settune(void* handle, bool value);
+VIREO_API void vtrx_bindspecFreq(void* handle, void (*callback)(long long));
+VIREO_API void vtrx_setspecFreq(void* handle, long long value);
+VIREO_API void vtrx_bindspecOffset(void* handle, void (*callback)(long long));
+VIREO_API void vtrx_setspecOffset(void* handle, long long value);
+VIREO_API void vtrx_bindspecZoom(void* handle, void (*callback)(double));
+VIREO_API void vtrx_setspecZoom(void* handle, double value);
+VIREO_API void vtrx_bindaudioInput(void* handle, void (*callback)(int));
+VIREO_API void vtrx_setaudioInput(void* handle, int value);
+VIREO_API void vtrx_bindaudioOutput(void* handle, void (*callback)(int));
+VIREO_API void vtrx_setaudioOutput(void* handle, int value);
+VIREO_API void vtrx_bindmuted(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setmuted(void* handle, bool value);
+VIREO_API void vtrx_bindrxagc(void* handle, void (*callback)(void* agcHandle));
+VIREO_API void vtrx_setrxagc(void* handle, void* agcHandle);
+VIREO_API void vtrx_bindtxagc(void* handle, void (*callback)(void* agcHandle));
+VIREO_API void vtrx_settxagc(void* handle, void* agcHandle);
+VIREO_API void vtrx_bindsignalStrength(void* handle, void (*callback)(double));
+VIREO_API void vtrx_setsignalStrength(void* handle, double value);
+VIREO_API void vtrx_bindforegroundDisplay(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setforegroundDisplay(void* handle, bool value);
+VIREO_API void vtrx_bindoversample(void* handle, void (*callback)(int));
+VIREO_API void vtrx_setoversample(void* handle, int value);
+VIREO_API void vtrx_bindwaterfallSpeed(void* handle, void (*callback)(int));
+VIREO_API void vtrx_setwaterfallSpeed(void* handle, int value);
+VIREO_API void vtrx_bindvfo(void* handle, void (*callback)(long long));
+VIREO_API void vtrx_setvfo(void* handle, long long value);
+VIREO_API void vtrx_bindTxOffset(void* handle, void (*callback)(int));
+VIREO_API void vtrx_setTxOffset(void* handle, int value);
+VIREO_API void vtrx_binduseResampler(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setuseResampler(void* handle, bool value);
+VIREO_API void vtrx_bindmicLevel(void* handle, void (*callback)(double));
+VIREO_API void vtrx_setmicLevel(void* handle, double value);
+VIREO_API void vtrx_bindbandwidthSufficient(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setbandwidthSufficient(void* handle, bool value);
+VIREO_API void vtrx_binduseVox(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setuseVox(void* handle, bool value);
+VIREO_API void vtrx_bindVoxThreshold(void* handle, void (*callback)(double));
+VIREO_API void vtrx_setVoxThreshold(void* handle, double value);
+VIREO_API void vtrx_bindVoxHold(void* handle, void (*callback)(double));
+VIREO_API void vtrx_setVoxHold(void* handle, double value);
+VIREO_API void vtrx_binddrive(void* handle, void (*callback)(int));
+VIREO_API void vtrx_setdrive(void* handle, int value);
+VIREO_API void vtrx_bindADCs(void* handle, void (*callback)(int));
+VIREO_API void vtrx_setADCs(void* handle, int value);
+VIREO_API void vtrx_bindADC1Gain(void* handle, void (*callback)(double));
+VIREO_API void vtrx_setADC1Gain(void* handle, double value);
+VIREO_API void vtrx_bindADC1Phase(void* handle, void (*callback)(double));
+VIREO_API void vtrx_setADC1Phase(void* handle, double value);
+VIREO_API void vtrx_bindBalance(void* handle, void (*callback)(float));
+VIREO_API void vtrx_setBalance(void* handle, float value);
+VIREO_API void vtrx_bindDelayAudio(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setDelayAudio(void* handle, bool value);
+VIREO_API void vtrx_bindSendAudio(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setSendAudio(void* handle, bool value);
+VIREO_API void vtrx_bindSendIQ(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setSendIQ(void* handle, bool value);
+VIREO_API void vtrx_bindTuningValid(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setTuningValid(void* handle, bool value);
+VIREO_API void vtrx_bindOwnerID(void* handle, void (*callback)(int));
+VIREO_API void vtrx_setOwnerID(void* handle, int value);
+VIREO_API void vtrx_bindModClosing(void* handle, void (*callback)(bool));
+VIREO_API void vtrx_setModClosing(void* handle, bool value);
+/* line: floatArray of 2048 values; low and high: frequencies of its ends in Hz */
+VIREO_API void vtrx_bindnewSpectrum(void* handle, void (*callback)(void* line, int sampleRate, double low, double high));
+/* audio: floatArray */
+VIREO_API void vtrx_bindnewAudio(void* handle, void (*callback)(void* audio));
+/* iq: complexArray */
+VIREO_API void vtrx_bindnewIQ(void* handle, void (*callback)(void* iq, double frequency, int sampleRate));
+VIREO_API void vtrx_setRxFrequency(void* handle, long long frequency);
+VIREO_API void vtrx_setModulation(void* handle, void* modDemodHandle);
+VIREO_API void vtrx_setRxFilter(void* handle, int low, int high);
+VIREO_API void vtrx_setTxFilter(void* handle, int low, int high);
+VIREO_API void vtrx_remove(void* handle);
+VIREO_API void vtrx_start(void* handle);
+
 #ifdef __cplusplus
 }
 #endif

@@ -128,3 +128,11 @@ void lowLatFir::BuildFilterCache() {
     };
     for (const Design& d : designs) AddToFilterCache(d.low, d.high, d.rate, d.taps, 512);
 }
+
+void lowLatFir::clearState() {
+    for (auto* b : {&window, &accumulator, &output})
+        for (auto& x : *b) x = cplx(0);
+    for (auto& spectrum : ring)
+        for (auto& x : spectrum) x = cplx(0);
+    r = 0;
+}

@@ -54,6 +54,11 @@ public:
     /// Filters the B samples in inBlock into outBlock. Allocates nothing.
     void calc();
 
+    /// Forgets all past input, so that the next block starts from silence.
+    void clearState();
+    /// Samples per block (B).
+    size_t blockLength() const { return size_t(B); }
+
     /// Designs one band-pass and appends its partition spectra to the cache.
     /// Start-up only.
     static void AddToFilterCache(float low, float high, int rate, int len, unsigned long block);

@@ -76,6 +76,10 @@ public:
         this->publish();
     }
 
+    /// Re-initialises the value as a constructor would: no hook, no event,
+    /// not published.
+    void reinit(T v) { value_.store(v, std::memory_order_release); }
+
     /// Body of the host's set request: store and react, never echo.
     void hostSet(T v) {
         if (get() == v) return;

@@ -1,0 +1,411 @@
+#include "core/Radio.h"
+
+#include "core/vtrx.h"
+#include "dsp/iqbalancer/iq_balancer.h"
+
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+Radio::Radio(std::shared_ptr<syncTask> group)
+    : asyncObject(group ? std::make_shared<syncTask>(group->pool()) : nullptr) {
+    ValidBandwidthRatio.changeHook = [this] { FitAllReceivers(true); };
+}
+
+Radio::~Radio() {
+    if (iqCorrector) iq_balancer_destroy(iqCorrector);
+}
+
+void Radio::startRadio() {
+    std::fputs("base start\r\n", stdout);
+    std::fflush(stdout);
+}
+
+std::string Radio::formatSR(int rate) {
+    char text[32];
+    if (rate > 999999)
+        std::snprintf(text, sizeof text, "%gM", rate / 1e6);
+    else
+        std::snprintf(text, sizeof text, "%gK", rate / 1000.0);
+    return text;
+}
+
+std::shared_ptr<vtrx> Radio::txVtrx() const {
+    std::lock_guard<std::mutex> lock(listMutex);
+    return txVtrx_.lock();
+}
+
+void Radio::setTxVtrx(const std::shared_ptr<vtrx>& v) { txVtrx_ = v; }
+
+// ---- receiving ----
+
+void Radio::write(const fillFunction& fill, size_t n, int hwRx) { receive(fill, n, hwRx, path::direct); }
+void Radio::unlockedWrite(const fillFunction& fill, size_t n, int hwRx) { receive(fill, n, hwRx, path::deferred); }
+void Radio::lockedWrite(const fillFunction& fill, size_t n, int hwRx) { receive(fill, n, hwRx, path::corrected); }
+
+void Radio::receive(const fillFunction& fill, size_t n, int hwRx, path how) {
+    if (n == 0) return;
+    // The lock keeps the receivers (and, on the direct paths, the list) from
+    // changing shape under this thread; the radio holds it for such changes.
+    std::lock_guard<std::mutex> lock(listMutex);
+    if (hwRx < 0 || size_t(hwRx) >= receivers.size()) {
+        spdlog::error("samples for receiver {} of {} dropped", hwRx, receivers.size());
+        return;
+    }
+    hwReceiver& R = receivers[size_t(hwRx)];
+    size_t left = n;
+    while (left > 0) {
+        size_t c = std::min(R.block.count - R.fill, left);
+        fill(R.block.data + R.fill, c);
+        R.fill += c;
+        left -= c;
+        if (R.fill < R.block.count) continue;
+
+        buff<cplx> full = R.block;
+        // A block, once handed out, is never written again: start a new one.
+        R.block = buff<cplx>(hwReceiver::blockSizeFor(R.sampleRate));
+        R.fill = 0;
+        switch (how) {
+        case path::deferred: {
+            seqTask t;
+            auto self = std::static_pointer_cast<Radio>(weak_from_this().lock());
+            if (!self) return;
+            t.fn = [self, full, hwRx] { self->HandleFullBuffer(full, hwRx); };
+            t.name = "handleFullBuffer";
+            asyncProcess(t);
+            break;
+        }
+        case path::corrected:
+            if (iqCorrection.load()) correct(full);
+            [[fallthrough]];
+        case path::direct:
+            handOut(full, R, hwRx, TransceiverOffset.get() + R.frequency);
+            break;
+        }
+    }
+}
+
+void Radio::correct(buff<cplx>& block) {
+    if (!iqCorrector) iqCorrector = iq_balancer_create(6e-5f, -0.0045f);
+    if (iqCorrector) iq_balancer_process_buff(iqCorrector, block);
+}
+
+void Radio::HandleFullBuffer(buff<cplx> block, int hwRx) {
+    if (iqCorrection.load()) correct(block);
+    std::lock_guard<std::mutex> lock(listMutex);
+    if (vtrxList.empty() || hwRx < 0 || size_t(hwRx) >= receivers.size()) return;
+    const hwReceiver& R = receivers[size_t(hwRx)];
+    handOut(block, R, hwRx, TransceiverOffset.get() + R.frequency + R.tuningError);
+}
+
+void Radio::handOut(const buff<cplx>& block, const hwReceiver& rx, int hwRx, long long frequency) {
+    // listMutex is held by the caller.
+    for (auto& v : vtrxList) {
+        for (int k = 0; k < 4; ++k) {
+            if (v->hwReceiverSlots[k].load() != hwRx) continue;
+            seqTask t;
+            t.fn = [v, block, frequency, rate = rx.sampleRate, wb = wideBand, wbv = wideBandValue, slot = rx.slot] {
+                v->processRxChunk(block, frequency, rate, wb, wbv, slot);
+            };
+            t.name = "vtrx.processRxChunk";
+            v->asyncProcess(t);
+        }
+    }
+}
+
+void Radio::start() {
+    startRadio();
+    if (!firstStart) {
+        std::lock_guard<std::mutex> lock(listMutex);
+        for (auto& v : vtrxList) {
+            seqTask t;
+            t.fn = [v] { v->start(); };
+            t.name = "vtrx.start";
+            v->asyncProcess(t);
+        }
+    }
+    firstStart = false;
+}
+
+void Radio::stop() {
+    stopRadio();
+    std::lock_guard<std::mutex> lock(listMutex);
+    for (auto& v : vtrxList) {
+        seqTask t;
+        t.fn = [v] { v->stop(); };
+        t.name = "vtrx.stop";
+        v->asyncProcess(t);
+    }
+}
+
+// ---- transceivers on receivers ----
+
+int Radio::indexOf(const vtrx* v) const {
+    for (size_t i = 0; i < vtrxList.size(); ++i)
+        if (vtrxList[i].get() == v) return int(i);
+    return -1;
+}
+
+void Radio::addVtrx(long long frequency, int hwRx, int ownerId) {
+    if (frequency == -1) {
+        if (hwRx < 0 || size_t(hwRx) >= receivers.size()) {
+            spdlog::error("addVtrx: no receiver {}", hwRx);
+            return;
+        }
+        frequency = receivers[size_t(hwRx)].frequency;
+    }
+    auto v = std::make_shared<vtrx>(std::make_shared<syncTask>(taskGroup()->pool()));
+    v->owner = std::static_pointer_cast<Radio>(shared_from_this());
+    v->OwnerID.reinit(ownerId);
+    v->create();
+    if (v->vfo.get() != frequency) v->vfo.hostSet(frequency); // store and hook, no event
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        vtrxList.push_back(v);
+    }
+    setRxFrequency(frequency, v.get(), v->ADCs.get());
+
+    if (vtrxAdded_.load()) {
+        // The handle is made when the host task runs, so nothing leaks if the
+        // callback is unbound by then or the update queue is full.
+        SendEvent([this, v, frequency, ownerId] {
+            if (auto cb = vtrxAdded_.load()) cb(newHandle(v), frequency, SampleRate.get(), ownerId);
+        });
+    }
+    std::lock_guard<std::mutex> lock(listMutex);
+    if (!txVtrx_.lock()) txVtrx_ = v;
+}
+
+void Radio::removeVtrx(const void* v) {
+    std::shared_ptr<vtrx> removed; // released after the lock
+    bool wasTransmitting = false;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        auto tx = txVtrx_.lock();
+        if (tx && tx.get() == v) {
+            wasTransmitting = true;
+            txVtrx_.reset();
+        }
+        auto it = std::find_if(vtrxList.begin(), vtrxList.end(), [v](auto& x) { return x.get() == v; });
+        if (it != vtrxList.end()) {
+            removed = *it;
+            vtrxList.erase(it);
+        }
+        if (!vtrxList.empty()) txVtrx_ = vtrxList.front();
+    }
+    // Outside the lock: a back-end's ptt hook may want it.
+    if (wasTransmitting) ptt.set(false, ptt.get());
+}
+
+void Radio::placeOneReceiverEach(long long f, vtrx* v, int i) {
+    if (i < maxHwReceivers.get()) {
+        if (v->hwReceiverSlots[0].load() != i) {
+            // Back-ends that add nothing must not keep this loop going.
+            while (receivers.size() <= size_t(i)) {
+                size_t before = receivers.size();
+                addHWReceiver(f);
+                std::fputs("add\r\n", stdout);
+                if (receivers.size() == before) break;
+            }
+            v->hwReceiverSlots[0].store(i);
+        }
+        if (size_t(i) < receivers.size()) {
+            receivers[size_t(i)].frequency = f;
+            std::printf("%d  %lld vfo\r\n", i, f);
+        }
+    }
+}
+
+void Radio::setRxFrequency(long long F, vtrx* v, int mask) {
+    bool oneEach = false;
+    {
+        // Placement changes receivers that the back-end's thread and the
+        // transceivers read: hold the list lock, but not around tune().
+        std::lock_guard<std::mutex> lock(listMutex);
+        if (!place(F, v, mask, oneEach)) return;
+    }
+    tune();
+    if (oneEach) {
+        std::fputs(" tune\r\n", stdout);
+        std::fflush(stdout);
+    }
+}
+
+bool Radio::place(long long F, vtrx* v, int mask, bool& oneEach) {
+    if (receivers.empty()) return false;
+    const long long f = std::max(F - TransceiverOffset.get(), 0LL);
+    const int rate0 = receivers[0].sampleRate;
+    const int half = rate0 / 2;
+    guard = int((rate0 - ValidBandwidthRatio.get() * rate0) * 0.5);
+
+    int i = indexOf(v);
+    if (i < 0) return false;
+    if (disableVirtualReceivers.get()) {
+        placeOneReceiverEach(f, v, i);
+        oneEach = true;
+        return true;
+    }
+
+    const long long lo = f + v->rxFilterLow.load() - margin;
+    const long long hi = f + v->rxFilterHigh.load() + margin;
+    auto fits = [&](const hwReceiver& r) {
+        return lo - r.frequency > guard - half && hi - r.frequency < half - guard;
+    };
+    auto usersOf = [&](int r, int k) {
+        int n = 0;
+        for (auto& u : vtrxList) n += u->hwReceiverSlots[k].load() == r;
+        return n;
+    };
+
+    for (int k = 0; k < 4; ++k) {
+        if (!(mask & (1 << k))) {
+            v->hwReceiverSlots[k].store(-1);
+            continue;
+        }
+        int r = v->hwReceiverSlots[k].load();
+        int result = -1;
+        // A: keep the receiver, re-centring it when v is its only user.
+        if (r >= 0 && size_t(r) < receivers.size() && fits(receivers[size_t(r)]) && receivers[size_t(r)].slot == k) {
+            auto& R = receivers[size_t(r)];
+            if (usersOf(r, k) == 1 && std::llabs(f - R.frequency) > R.sampleRate / 16) R.frequency = f;
+            result = r;
+        }
+        // B: another receiver of this slot that already fits.
+        if (result < 0 && r != -1) {
+            for (size_t j = 0; j < receivers.size(); ++j)
+                if (receivers[j].slot == k && fits(receivers[j])) {
+                    result = int(j);
+                    break;
+                }
+        }
+        // C: a free receiver; only a transceiver alone on its radio finds one.
+        if (result < 0) {
+            for (size_t j = 0; j < receivers.size(); ++j) {
+                int cost = int(vtrxList.size()) - 1;
+                if (receivers[j].slot != k) {
+                    int s = receivers[j].slot;
+                    cost += (s >= 0 && s < 31 && (mask & (1 << s))) ? 1 : 0;
+                    cost += allowSlotMove ? 0 : 1;
+                }
+                if (cost == 0) {
+                    receivers[j].frequency = f;
+                    receivers[j].slot = k;
+                    result = int(j);
+                    break;
+                }
+            }
+        }
+        // D: share a receiver of this slot when all its users still fit.
+        if (result < 0) {
+            for (size_t j = 0; j < receivers.size() && result < 0; ++j) {
+                if (receivers[j].slot != k) continue;
+                long long a = lo, b = hi;
+                for (auto& u : vtrxList) {
+                    if (u.get() == v || u->hwReceiverSlots[k].load() != int(j)) continue;
+                    long long base = std::max(u->vfo.get() - TransceiverOffset.get(), 0LL);
+                    a = std::min(a, base + u->rxFilterLow.load() - margin);
+                    b = std::max(b, base + u->rxFilterHigh.load() + margin);
+                }
+                if (b - a < rate0 - 2LL * guard) {
+                    receivers[j].frequency = (a + b) / 2;
+                    result = int(j);
+                }
+            }
+        }
+        // E: a new receiver, when the device has one to give.
+        if (result < 0 && maxHwReceivers.get() > int(receivers.size())) {
+            size_t before = receivers.size();
+            addHWReceiver(f);
+            if (receivers.size() > before) {
+                receivers.back().slot = k;
+                result = int(receivers.size()) - 1;
+                for (auto& R : receivers) R.fill = 0;
+            }
+        }
+        if (result < 0) result = r;
+        if (offsetTuning && result >= 0 && size_t(result) < receivers.size()) {
+            auto& R = receivers[size_t(result)];
+            if (R.frequency > lo && R.frequency < hi) R.frequency = hi;
+        }
+        v->hwReceiverSlots[k].store(result);
+    }
+    return true;
+}
+
+int Radio::compvfo(const void* a, const void* b) {
+    auto* x = *static_cast<vtrx* const*>(a);
+    auto* y = *static_cast<vtrx* const*>(b);
+    long long fx = x->vfo.get() + x->rxFilterLow.load(), fy = y->vfo.get() + y->rxFilterLow.load();
+    return fx < fy ? -1 : fx > fy ? 1 : 0;
+}
+
+void Radio::FitAllReceivers(bool apply) {
+    std::lock_guard<std::mutex> lock(listMutex);
+    if (!apply || receivers.empty()) return;
+    const int rate0 = receivers[0].sampleRate;
+    guard = int((rate0 - ValidBandwidthRatio.get() * rate0) * 0.5);
+    const long long offset = TransceiverOffset.get();
+
+    for (int k = 0; k < 4; ++k) {
+        std::vector<vtrx*> list;
+        for (auto& v : vtrxList)
+            if (v->hwReceiverSlots[k].load() != -1) list.push_back(v.get());
+        if (list.empty()) continue;
+        std::qsort(list.data(), list.size(), sizeof(vtrx*), compvfo);
+
+        auto nextOfSlot = [&](size_t from) {
+            for (size_t j = from; j < receivers.size(); ++j)
+                if (receivers[j].slot == k) return int(j);
+            return -1;
+        };
+        int r = nextOfSlot(0);
+        if (r < 0) return; // later slots are not re-packed either
+
+        size_t i = 0;
+        while (i < list.size() && r >= 0) {
+            vtrx* t = list[i];
+            long long lo = t->vfo.get() - offset + t->rxFilterLow.load() - margin;
+            long long hi = t->vfo.get() - offset + t->rxFilterHigh.load() + margin;
+            const long long limit = lo + rate0 - 2LL * guard;
+            size_t end = i + 1;
+            while (end < list.size()) {
+                long long h = std::max(hi, list[end]->vfo.get() - offset + list[end]->rxFilterHigh.load() + margin);
+                if (h > limit) break;
+                hi = h;
+                ++end;
+            }
+            receivers[size_t(r)].frequency = (lo + hi) / 2;
+            for (size_t m = i; m < end; ++m) list[m]->hwReceiverSlots[k].store(r);
+            i = end;
+            r = nextOfSlot(size_t(r) + 1);
+        }
+    }
+}
+
+bool Radio::getVfoValid(int r, long long vfo, int low, int high) {
+    std::lock_guard<std::mutex> lock(listMutex);
+    if (r < 0 || size_t(r) >= receivers.size()) return false;
+    const int rate0 = receivers[0].sampleRate;
+    long long h = (long long)(ValidBandwidthRatio.get() * rate0 * 0.5);
+    long long c = TransceiverOffset.get() + receivers[size_t(r)].frequency;
+    return vfo + low - margin >= c - h && vfo + high + margin <= c + h;
+}
+
+void Radio::setPtt(bool on, vtrx* v) {
+    if (!canTransmit.get()) return;
+    if (on) {
+        {
+            std::lock_guard<std::mutex> lock(listMutex);
+            int i = indexOf(v);
+            if (i >= 0) txVtrx_ = vtrxList[size_t(i)];
+        }
+        if (!ptt.get()) ptt.set(true, true);
+        return;
+    }
+    if (ptt.get())
+        ptt.set(false, true);
+    else
+        ptt.set(false, false); // marks it published
+}

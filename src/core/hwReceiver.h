@@ -1,0 +1,19 @@
+#pragma once
+#include "dsp/buff.h"
+
+#include <complex>
+
+/// One hardware receiver (digital down-converter) of a radio: the block it
+/// is filling and where it is tuned. Copies share the block.
+struct hwReceiver {
+    buff<std::complex<float>> block{512};
+    long long frequency = 0; ///< centre, relative to the radio's TransceiverOffset
+    int tuningError = 0;     ///< how far the device really tuned from frequency
+    int sampleRate = 48000;
+    size_t fill = 0;         ///< samples already in block
+    int slot = 0;            ///< transceiver slot (0 to 3) it serves
+
+    /// Receive block length at a rate: 512 up to 48000 samples per second,
+    /// above that the power of two that keeps a block at least 512/48000 s.
+    static size_t blockSizeFor(int rate);
+};

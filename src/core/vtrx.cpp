@@ -1,0 +1,159 @@
+#include "core/vtrx.h"
+
+#include "audio/AudioProvider.h"
+#include "core/Radio.h"
+#include "core/agc.h"
+#include "core/modDemod.h"
+#include "dsp/denoise/rnnoise.h"
+#include "dsp/filterDesign.h"
+
+#include <spdlog/spdlog.h>
+
+vtrx::vtrx(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGroup)) {
+    for (auto& s : hwReceiverSlots) s.store(-1);
+}
+
+vtrx::~vtrx() = default;
+
+template <class F>
+void vtrx::toRadio(const char* name, F body) {
+    auto radio = owner.lock();
+    if (!radio) return; // made by the host alone, or its radio is gone
+    auto self = std::static_pointer_cast<vtrx>(weak_from_this().lock());
+    if (!self) return;
+    seqTask t;
+    t.fn = [radio, self, body] { body(*radio, *self); };
+    t.name = name;
+    radio->asyncProcess(t);
+}
+
+void vtrx::create() {
+    for (auto& s : hwReceiverSlots) s.store(-1);
+    rxagc.set(std::make_shared<agc>(taskGroup()), true);
+    txagc.set(std::make_shared<agc>(taskGroup()), true);
+    txagc.get()->Volume.set(0.0f, true);
+    innerAgc = std::make_shared<agc>(taskGroup());
+    rxFir = lowLatFir(-3000.0f, 3000.0f, 48000, 1536, 512);
+    txFir = lowLatFir(-3000.0f, 6000.0f, 48000, 1536, 512);
+    auto* audio = AudioProvider::getInstance();
+    audioOutput.set(audio->defaultAudioOutputDevice(), true);
+    audioInput.set(audio->defaultAudioInputDevice(), true);
+    specFreq.set(specOffset.get() + vfo.get(), true);
+
+    ptt.changeHook = [this] { onPtt(); };
+    vfo.changeHook = [this] {
+        setRxFrequency(vfo.get());
+        specFreq.set(specOffset.get() + vfo.get(), true);
+        if (mode) mode->vfoChanged(vfo.get());
+    };
+    specOffset.changeHook = [this] { specFreq.set(specOffset.get() + vfo.get(), true); };
+    audioOutput.changeHook = [this] { applyStreamIds(true, false); };
+    audioInput.changeHook = [this] { applyStreamIds(false, true); };
+    muted.changeHook = [this] {
+        if (muted.get()) {
+            outputStream.setStreamId(0);
+            inputStream.setStreamId(0);
+        } else {
+            outputStream.setStreamId(running ? audioOutput.get() : 0);
+            inputStream.setStreamId(audioInput.get());
+        }
+    };
+    specCentre = specFreq.get();
+    ADCs.changeHook = [this] { setRxFrequency(vfo.get()); };
+    DelayAudio.changeHook = [this] {
+        if (DelayAudio.get()) {
+            delayBuffer = buff<float>(240000);
+            delayPos = 0;
+            delayFull = false;
+        } else {
+            delayBuffer = buff<float>();
+        }
+    };
+    specZoom.changeHook = [this] { specFill = 0; };
+}
+
+void vtrx::applyStreamIds(bool output, bool input) {
+    bool live = !muted.get() && running;
+    if (output) outputStream.setStreamId(live ? audioOutput.get() : 0);
+    if (input) inputStream.setStreamId(live ? audioInput.get() : 0);
+}
+
+void vtrx::start() {
+    running = true;
+    outputStream.setStreamId(muted.get() ? 0 : audioOutput.get());
+    inputStream.setStreamId(muted.get() ? 0 : audioInput.get());
+}
+
+void vtrx::stop() {
+    running = false;
+    outputStream.setStreamId(0);
+    inputStream.setStreamId(0);
+}
+
+void vtrx::remove() {
+    stop();
+    toRadio("radio.removeVtrx", [](Radio& r, vtrx& v) { r.removeVtrx(&v); });
+}
+
+void vtrx::setRxFrequency(long long f) {
+    toRadio("radio.setRxFrequency", [f](Radio& r, vtrx& v) { r.setRxFrequency(f, &v, v.ADCs.get()); });
+}
+
+void vtrx::setRxFilter(int low, int high) {
+    rxFilterLow.store(low);
+    rxFilterHigh.store(high);
+    if (ModClosing.get()) return;
+    int rate = mode ? mode->rxInputSamplerate() : 48000;
+    if (mode && mode->rxMinPhase)
+        rxFir.setFilter(filterDesign<float>::bandpassMinPhase(float(low), float(high), rate, 1536, 1536));
+    else
+        rxFir.setFilter(float(low), float(high), rate, 1536, 512);
+    if (mode) mode->setRxFilter(low, high);
+    setRxFrequency(vfo.get());
+}
+
+void vtrx::setTxFilter(int low, int high) {
+    txFir.setFilter(float(low), float(high), 48000, 1536, 512);
+    if (mode) mode->setTxFilter(low, high);
+}
+
+void vtrx::setModulation(std::shared_ptr<modDemod> m) {
+    mode = std::move(m);
+    if (mode) {
+        mode->setOwner(std::static_pointer_cast<vtrx>(shared_from_this()));
+        mode->init();
+    }
+    ModClosing.set(false, true);
+    setRxFilter(rxFilterLow.load(), rxFilterHigh.load());
+}
+
+void vtrx::onPtt() {
+    if (ptt.get()) {
+        toRadio("radio.setPtt", [](Radio& r, vtrx& v) { r.setPtt(v.ptt.get(), &v); });
+        rampUpPending = true;
+        rampUpLeft = txLeadSilence + rampUpLength;
+        pttReleasing = false;
+        // Transmission starts from silence, with a fresh filter block.
+        txFir.clearState();
+        txFirPos = txFir.blockLength();
+        if (mode) {
+            if (!mode->txBlockMode) rampUpLeft = rampUpLength;
+            mode->pttReleased = false;
+            mode->pttChanged(true);
+        }
+        transmitting = true;
+        return;
+    }
+    if (mode) mode->pttChanged(false);
+    pttReleasing = true;
+    rampUpPending = false;
+    if (mode) {
+        // The radio is told once the transmit chain has run out the tail.
+        tailLeft = mode->txTailLength;
+        mode->pttReleased = true;
+    } else {
+        tailLeft = 0;
+        toRadio("radio.setPtt", [](Radio& r, vtrx& v) { r.setPtt(v.ptt.get(), &v); });
+        transmitting = false;
+    }
+}

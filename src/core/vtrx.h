@@ -1,0 +1,138 @@
+#pragma once
+// vtrx: one virtual transceiver inside a radio's band: a tuned receive
+// channel with its mode, filters, gain controls, spectrum and audio, and the
+// transmitter while it holds the radio's PTT. Everything of a transceiver
+// runs on its own task group; it reaches its radio only through data tasks
+// ("radio.setPtt", "radio.setRxFrequency", "radio.removeVtrx",
+// "radio.transmit"). The few members the radio reads from its own task group
+// (slots, filter edges) are atomics.
+#include "audio/AudioStreams.h"
+#include "dsp/DownConverter2.h"
+#include "dsp/FractionalDownConverter.h"
+#include "dsp/lowLatFir.h"
+#include "framework/asyncProperty.h"
+
+#include <array>
+#include <atomic>
+#include <complex>
+#include <memory>
+
+class Radio;
+class agc;
+class modDemod;
+struct DenoiseState;
+
+class vtrx : public asyncObject {
+public:
+    using cplx = std::complex<float>;
+    using spectrumCallback = void (*)(void* line, int sampleRate, double low, double high);
+    using audioCallback = void (*)(void* audio);
+    using iqCallback = void (*)(void* iq, double frequency, int sampleRate);
+
+    explicit vtrx(std::shared_ptr<syncTask> taskGroup);
+    ~vtrx() override;
+
+    asyncProperty<bool> ptt{false};
+    asyncProperty<bool> tune{false};
+    asyncProperty<long long> specFreq{14095600};
+    asyncProperty<long long> specOffset{0};
+    asyncProperty<double> specZoom{1.0};
+    asyncProperty<int> audioInput{0};
+    asyncProperty<int> audioOutput{0};
+    asyncProperty<bool> muted{false};
+    asyncProperty<std::shared_ptr<agc>> rxagc;
+    asyncProperty<std::shared_ptr<agc>> txagc;
+    asyncProperty<double> signalStrength{0.0};
+    asyncProperty<bool> foregroundDisplay{false};
+    asyncProperty<int> oversample{1};
+    asyncProperty<int> waterfallSpeed{0};
+    asyncProperty<long long> vfo{14095600};
+    asyncProperty<int> TxOffset{0};
+    asyncProperty<bool> useResampler{true};
+    asyncProperty<double> micLevel{0.0};
+    asyncProperty<bool> bandwidthSufficient{true};
+    asyncProperty<bool> useVox{false};
+    asyncProperty<double> VoxThreshold{0.4};
+    asyncProperty<double> VoxHold{0.5};
+    asyncProperty<int> drive{0};
+    asyncProperty<int> ADCs{1};
+    asyncProperty<double> ADC1Gain{1.0};
+    asyncProperty<double> ADC1Phase{0.0};
+    asyncProperty<float> Balance{0.5f};
+    asyncProperty<bool> DelayAudio{false};
+    asyncProperty<bool> SendAudio{false};
+    asyncProperty<bool> SendIQ{false};
+    asyncProperty<bool> TuningValid{true};
+    asyncProperty<int> OwnerID{0};
+    asyncProperty<bool> ModClosing{false};
+
+    /// Host thread: the display events, delivered on the render queue.
+    void bindnewSpectrum(spectrumCallback cb) { newSpectrum_.store(cb); }
+    void bindnewAudio(audioCallback cb) { newAudio_.store(cb); }
+    void bindnewIQ(iqCallback cb) { newIQ_.store(cb); }
+
+    // ---- set-up and control (own task group) ----
+    void create();
+    void start();
+    void stop();
+    void remove();
+    void setRxFrequency(long long f);
+    void setRxFilter(int low, int high);
+    void setTxFilter(int low, int high);
+    void setModulation(std::shared_ptr<modDemod> mode);
+
+    // ---- data tasks ----
+    void processRxChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand, double wideBandValue,
+                        int slot);
+
+    /// Slots 0 to 3: indices of the radio's hardware receivers listened to,
+    /// -1 when unused. Written by the radio, read here.
+    std::array<std::atomic<int>, 4> hwReceiverSlots;
+    /// The radio that made this transceiver; held weakly so that late tasks
+    /// find it gone instead of dangling.
+    std::weak_ptr<Radio> owner;
+    bool transmitting = false;
+    std::atomic<int> rxFilterLow{-3000};
+    std::atomic<int> rxFilterHigh{3000};
+
+    AudioOutputStream outputStream;
+    AudioInputStream inputStream{0};
+    DownConverter2<float> rxDownConverter;
+    DownConverter2<float> specDownConverter;
+    lowLatFir rxFir, txFir;
+    FractionalDownConverter<float> rxResampler;
+    std::shared_ptr<agc> innerAgc;
+    std::shared_ptr<modDemod> mode;
+    size_t txFirPos = 0;
+    int rxFill = 0;
+    int specFill = 0;
+    buff<cplx> specBuffer{2048};
+    long long specCentre = 0;
+    int specMillis = 0;
+
+    bool pttReleasing = false;
+    int tailLeft = 0;
+    int rampDownLength = 512;
+    bool rampUpPending = true;
+    int txLeadSilence = 768;
+    int rampUpLength = 512;
+    int rampUpLeft = 0;
+    bool running = false;
+
+    buff<float> delayBuffer;
+    size_t delayPos = 0;
+    bool delayFull = false;
+
+private:
+    /// Posts work to the radio, if it is still there.
+    template <class F>
+    void toRadio(const char* name, F body);
+    void applyStreamIds(bool output, bool input);
+    void sendIQ(const buff<cplx>& block, long long frequency, int rate);
+    int arrivedSlots = 0;
+    void onPtt();
+
+    std::atomic<spectrumCallback> newSpectrum_{nullptr};
+    std::atomic<audioCallback> newAudio_{nullptr};
+    std::atomic<iqCallback> newIQ_{nullptr};
+};

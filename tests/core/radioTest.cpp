@@ -1,0 +1,331 @@
+#include "core/vtrx.h"
+
+#include "framework/objectFixture.h"
+#include "testRadio.h"
+
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct Block {
+    size_t size;
+    float first;
+    double frequency;
+    int rate;
+};
+std::mutex blocksMutex;
+std::vector<Block> blocks;
+void onIQ(void* iq, double frequency, int rate) {
+    auto* b = static_cast<buff<std::complex<float>>*>(iq);
+    std::lock_guard<std::mutex> l(blocksMutex);
+    blocks.push_back({b->count, b->count ? b->data[0].real() : -1.0f, frequency, rate});
+    delete b;
+}
+
+class RadioTest : public ObjectTest {
+protected:
+    void SetUp() override {
+        std::lock_guard<std::mutex> l(blocksMutex);
+        blocks.clear();
+    }
+    std::shared_ptr<FakeRadio> make(int rate = 48000, long long frequency = 7000000) {
+        return std::make_shared<FakeRadio>(group, rate, frequency);
+    }
+    std::shared_ptr<vtrx> add(const std::shared_ptr<FakeRadio>& radio, long long f, int ownerId = 0) {
+        onGroup(radio, [&] { radio->addVtrx(f, 0, ownerId); });
+        std::lock_guard<std::mutex> l(radio->listMutex);
+        return radio->vtrxList.back();
+    }
+    // A transceiver that hands every block it receives to the host as IQ.
+    std::shared_ptr<vtrx> listener(const std::shared_ptr<FakeRadio>& radio, long long f = 7000000) {
+        auto v = add(radio, f, 1);
+        v->bindnewIQ(onIQ);
+        onGroup(v, [&] {
+            v->SendIQ.hostSet(true);
+            v->start();
+        });
+        return v;
+    }
+    // Host side: render tasks, until n blocks arrived.
+    std::vector<Block> received(size_t n) {
+        waitFor([&] {
+            asTask t;
+            while (pool.renderQueue.pop(t)) t.fn();
+            std::lock_guard<std::mutex> l(blocksMutex);
+            return blocks.size() >= n;
+        });
+        std::lock_guard<std::mutex> l(blocksMutex);
+        return blocks;
+    }
+};
+
+} // namespace
+
+TEST(BlockSize, GrowsWithTheRateInPowersOfTwo) {
+    struct {
+        int rate;
+        size_t size;
+    } cases[] = {{8000, 512},    {44100, 512},    {48000, 512},     {48001, 1024},     {96000, 1024},
+                 {192000, 2048}, {250000, 4096}, {384000, 4096},   {1536000, 16384},  {2000000, 32768},
+                 {10000000, 131072}};
+    for (auto& c : cases) EXPECT_EQ(hwReceiver::blockSizeFor(c.rate), c.size) << c.rate;
+}
+
+TEST(BlockSize, RateLabels) {
+    EXPECT_EQ(Radio::formatSR(2000000), "2M");
+    EXPECT_EQ(Radio::formatSR(250000), "250K");
+    EXPECT_EQ(Radio::formatSR(2500000), "2.5M");
+    EXPECT_EQ(Radio::formatSR(48000), "48K");
+}
+
+TEST_F(RadioTest, WritesAreCutIntoBlocksOnTheBackEndThread) {
+    auto radio = make();
+    auto v = listener(radio);
+    std::thread backEnd([&] { radio->feed(1000, 0, 333); });
+    backEnd.join();
+    auto got = received(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].size, 512u);
+    EXPECT_EQ(got[0].first, 0.0f);
+    EXPECT_EQ(radio->receivers[0].fill, 488u);
+    radio->feed(24, 0);
+    got = received(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[1].first, 512.0f);
+    EXPECT_EQ(got[1].frequency, 7000000.0);
+    EXPECT_EQ(got[1].rate, 48000);
+}
+
+TEST_F(RadioTest, FastRadiosSendLongerBlocksFromTheSecondOn) {
+    auto radio = make(2000000);
+    auto v = listener(radio);
+    radio->feed(512 + 32768, 0, 4000);
+    auto got = received(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].size, 512u);
+    EXPECT_EQ(got[1].size, 32768u);
+    EXPECT_EQ(got[1].first, 512.0f);
+}
+
+TEST_F(RadioTest, BlocksReachExactlyTheSlotsThatNameTheirReceiver) {
+    auto radio = make();
+    onGroup(radio, [&] {
+        hwReceiver second;
+        second.frequency = 7100000;
+        radio->receivers.push_back(second);
+    });
+    auto once = listener(radio);
+    auto twice = listener(radio);
+    auto other = listener(radio);
+    once->hwReceiverSlots[0] = 0;
+    twice->hwReceiverSlots[0] = 0;
+    twice->hwReceiverSlots[1] = 0;
+    other->hwReceiverSlots[0] = 1;
+    for (int k = 1; k < 4; ++k) once->hwReceiverSlots[k] = -1;
+    for (int k = 2; k < 4; ++k) twice->hwReceiverSlots[k] = -1;
+    for (int k = 1; k < 4; ++k) other->hwReceiverSlots[k] = -1;
+    radio->feed(512, 0);
+    auto got = received(3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    got = received(3);
+    ASSERT_EQ(got.size(), 3u); // once: 1, twice: 2, other: 0
+    radio->feed(512, 1);
+    got = received(4);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[3].frequency, 7100000.0);
+}
+
+TEST_F(RadioTest, DeferredPathAddsTheTuningError) {
+    auto radio = make();
+    radio->receivers[0].tuningError = 500;
+    auto v = listener(radio);
+    radio->feed(512, 0, 512, false);
+    radio->feed(512, 0, 512, true);
+    auto got = received(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].frequency, 7000000.0);
+    EXPECT_EQ(got[1].frequency, 7000500.0);
+}
+
+TEST_F(RadioTest, SamplesForAReceiverThatDoesNotExistAreDropped) {
+    auto radio = make();
+    radio->feed(100, 3);
+    radio->feed(100, -1);
+    EXPECT_EQ(radio->receivers.size(), 1u);
+    EXPECT_EQ(radio->receivers[0].fill, 0u);
+}
+
+// ---- placement ----
+
+TEST_F(RadioTest, LoneTransceiverKeepsAndRecentresItsReceiver) {
+    auto radio = make(48000, 7000000);
+    auto v = add(radio, 7000000);
+    EXPECT_EQ(v->hwReceiverSlots[0].load(), 0);
+    EXPECT_EQ(radio->guard, 1200);
+    onGroup(radio, [&] { radio->setRxFrequency(7005000, v.get(), 1); });
+    EXPECT_EQ(radio->receivers[0].frequency, 7005000);
+    EXPECT_EQ(v->hwReceiverSlots[0].load(), 0);
+    onGroup(radio, [&] { radio->setRxFrequency(7007000, v.get(), 1); }); // 2000 <= 48000/16
+    EXPECT_EQ(radio->receivers[0].frequency, 7005000);
+    for (int k = 1; k < 4; ++k) EXPECT_EQ(v->hwReceiverSlots[k].load(), -1);
+}
+
+TEST_F(RadioTest, SharedReceiverStaysWhenTheUnionIsTooWideUnlessASecondCanBeAdded) {
+    for (int maxRx : {1, 2}) {
+        auto radio = make(48000, 7000000);
+        onGroup(radio, [&] { radio->maxHwReceivers.hostSet(maxRx); });
+        auto a = add(radio, 7000000);
+        auto b = add(radio, 7001000);
+        radio->receivers[0].fill = 100;
+        onGroup(radio, [&] {
+            b->vfo.reinit(7100000);
+            radio->setRxFrequency(7100000, b.get(), 1);
+        });
+        if (maxRx == 1) {
+            EXPECT_EQ(radio->receivers.size(), 1u);
+            EXPECT_EQ(b->hwReceiverSlots[0].load(), 0);
+            EXPECT_EQ(radio->receivers[0].fill, 100u);
+        } else {
+            ASSERT_EQ(radio->receivers.size(), 2u);
+            EXPECT_EQ(b->hwReceiverSlots[0].load(), 1);
+            EXPECT_EQ(radio->receivers[1].frequency, 7100000);
+            EXPECT_EQ(radio->receivers[0].fill, 0u); // blocks restart
+        }
+        EXPECT_EQ(a->hwReceiverSlots[0].load(), 0);
+    }
+}
+
+TEST_F(RadioTest, OffsetTuningKeepsTheCentreOutOfThePassBand) {
+    auto radio = make(48000, 0);
+    radio->offsetTuning = true;
+    auto v = add(radio, 7000000);
+    EXPECT_EQ(radio->receivers[0].frequency, 7000000 + 3000 + 1000);
+}
+
+TEST_F(RadioTest, OneReceiverPerTransceiverAddsReceiversAndStopsWhenNoneCome) {
+    auto radio = make();
+    onGroup(radio, [&] {
+        radio->disableVirtualReceivers.hostSet(true);
+        radio->maxHwReceivers.hostSet(3);
+    });
+    add(radio, 7000000);
+    add(radio, 7050000);
+    auto third = add(radio, 7090000);
+    EXPECT_EQ(radio->receivers.size(), 3u);
+    EXPECT_EQ(third->hwReceiverSlots[0].load(), 2);
+    EXPECT_EQ(radio->receivers[2].frequency, 7090000);
+
+    auto single = make();
+    single->canAdd = false; // a back-end whose addHWReceiver adds nothing
+    onGroup(single, [&] {
+        single->disableVirtualReceivers.hostSet(true);
+        single->maxHwReceivers.hostSet(4);
+    });
+    add(single, 7000000);
+    auto second = add(single, 7050000); // must come back
+    EXPECT_EQ(single->receivers.size(), 1u);
+}
+
+TEST_F(RadioTest, FitAllReceiversPacksGreedily) {
+    auto radio = make(96000, 7000000);
+    onGroup(radio, [&] {
+        hwReceiver second;
+        second.sampleRate = 96000;
+        second.frequency = 6000000;
+        radio->receivers.push_back(second);
+    });
+    auto a = add(radio, 7000000);
+    auto b = add(radio, 7010000);
+    auto c = add(radio, 7060000);
+    onGroup(radio, [&] { radio->ValidBandwidthRatio.hostSet(0.951); }); // the hook re-packs
+    onGroup(radio, [&] { radio->ValidBandwidthRatio.hostSet(0.95); });
+    EXPECT_EQ(radio->guard, 2400);
+    EXPECT_EQ(radio->receivers[0].frequency, 7030000);
+    EXPECT_EQ(radio->receivers[1].frequency, 6000000);
+    for (auto& v : {a, b, c}) EXPECT_EQ(v->hwReceiverSlots[0].load(), 0);
+}
+
+TEST_F(RadioTest, VfoValidityFollowsTheUsableBand) {
+    auto radio = make(48000, 7000000);
+    onGroup(radio, [&] {
+        EXPECT_TRUE(radio->getVfoValid(0, 7000000, -3000, 3000));
+        EXPECT_TRUE(radio->getVfoValid(0, 7018800, -3000, 3000)); // 7018800 + 4000 = 7022800
+        EXPECT_FALSE(radio->getVfoValid(0, 7018801, -3000, 3000));
+        EXPECT_FALSE(radio->getVfoValid(1, 7000000, -3000, 3000));
+        EXPECT_FALSE(radio->getVfoValid(-1, 7000000, -3000, 3000));
+    });
+}
+
+// ---- PTT ----
+
+namespace {
+std::vector<bool> pttEvents;
+void onPtt(bool on) { pttEvents.push_back(on); }
+} // namespace
+
+TEST_F(RadioTest, PttBookkeepingAcrossTwoTransceivers) {
+    pttEvents.clear();
+    auto radio = make();
+    auto a = add(radio, 7000000);
+    auto b = add(radio, 7010000);
+    radio->ptt.bind(onPtt, radio.get());
+    EXPECT_EQ(radio->txVtrx(), a); // the first added transmits
+    onGroup(radio, [&] { radio->setPtt(true, b.get()); });
+    EXPECT_FALSE(radio->ptt.get()); // cannot transmit: nothing happens
+    onGroup(radio, [&] {
+        radio->canTransmit.hostSet(true);
+        radio->setPtt(true, b.get());
+    });
+    EXPECT_TRUE(radio->ptt.get());
+    EXPECT_EQ(radio->txVtrx(), b);
+    onGroup(radio, [&] { radio->setPtt(false, a.get()); }); // any transceiver may switch off
+    EXPECT_FALSE(radio->ptt.get());
+    EXPECT_EQ(radio->txVtrx(), b);
+    onGroup(radio, [&] { radio->setPtt(true, b.get()); });
+    onGroup(radio, [&] { radio->removeVtrx(b.get()); }); // removing the keyed one releases PTT
+    EXPECT_FALSE(radio->ptt.get());
+    EXPECT_EQ(radio->txVtrx(), a);
+    poll();
+    EXPECT_EQ(pttEvents, (std::vector<bool>{true, false, true, false}));
+    int notAVtrx = 0;
+    onGroup(radio, [&] { radio->removeVtrx(&notAVtrx); }); // only compared
+    EXPECT_EQ(radio->vtrxList.size(), 1u);
+}
+
+TEST_F(RadioTest, ReleasesInAnyOrderWhileBlocksFlow) {
+    for (int order = 0; order < 3; ++order) {
+        auto radio = make();
+        auto v = listener(radio);
+        std::atomic<bool> stop{false};
+        std::thread backEnd([&, r = radio] {
+            while (!stop.load()) r->feed(512, 0, 128);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::weak_ptr<vtrx> weakV = v;
+        if (order == 0) {
+            onGroup(v, [&] { v->remove(); });
+            v.reset();
+        } else if (order == 1) {
+            v.reset(); // the radio still holds it
+        } else {
+            onGroup(radio, [&] { radio->removeVtrx(v.get()); });
+            v.reset();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        stop = true;
+        backEnd.join();
+        std::weak_ptr<FakeRadio> weakRadio = radio;
+        radio.reset();
+        waitFor([&] {
+            asTask t;
+            while (pool.renderQueue.pop(t)) t.fn();
+            while (pool.updateQueue.pop(t)) t.fn();
+            t = asTask(); // the last task's keep-alive goes too
+            return weakV.expired();
+        });
+        EXPECT_TRUE(weakV.expired()) << order;
+        EXPECT_TRUE(weakRadio.expired()) << order;
+    }
+}
