@@ -13,7 +13,9 @@ vtrx::vtrx(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGrou
     for (auto& s : hwReceiverSlots) s.store(-1);
 }
 
-vtrx::~vtrx() = default;
+vtrx::~vtrx() {
+    if (denoiser) rnnoise_destroy(denoiser);
+}
 
 template <class F>
 void vtrx::toRadio(const char* name, F body) {

@@ -80,8 +80,12 @@ public:
     void setRxFilter(int low, int high);
     void setTxFilter(int low, int high);
     void setModulation(std::shared_ptr<modDemod> mode);
+    /// Sets signalStrength from one filter output block.
+    void measureSignalStrength(buff<cplx> block);
 
     // ---- data tasks ----
+    void processRxSpectrumChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand,
+                                double wideBandValue);
     void processRxChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand, double wideBandValue,
                         int slot);
 
@@ -123,13 +127,34 @@ public:
     size_t delayPos = 0;
     bool delayFull = false;
 
-private:
     /// Posts work to the radio, if it is still there.
     template <class F>
     void toRadio(const char* name, F body);
     void applyStreamIds(bool output, bool input);
+
+    // ---- receive chain ----
+    buff<cplx> combineDiversity(const buff<cplx>& arrived);
+    void processFilterBlock(buff<cplx> outBlock, double absStep);
+    void denoise(buff<float> out, bool hold, float level);
+    bool tuningValid();
+    void voiceSwitch(double blockSeconds);
     void sendIQ(const buff<cplx>& block, long long frequency, int rate);
+    void sendAudio(const buff<float>& audio);
+
     int arrivedSlots = 0;
+    std::array<buff<cplx>, 4> slotBlocks;
+    int lastBlockRate = 0;
+    int lastModeRate = 0;
+    int meterCount = 0;
+    double micPeak = 0;
+    double voxHoldLeft = 0;
+    int pttHold = 0;
+    int pttTail = 0;
+    DenoiseState* denoiser = nullptr;
+    buff<float> nrFifo{512, 0.0f}; // zeroed: the first framed output is silence
+    size_t nrFill = 0;
+
+private:
     void onPtt();
 
     std::atomic<spectrumCallback> newSpectrum_{nullptr};

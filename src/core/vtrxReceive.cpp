@@ -1,25 +1,248 @@
 // The receive chain of a transceiver: one receive block at a time, on the
-// transceiver's task group.
+// transceiver's task group. A block is optionally combined with its diversity
+// partner, copied to the host as IQ, mixed to 0 Hz and decimated, resampled
+// to the mode's rate and filtered; each filter block is measured,
+// demodulated, gain-controlled, optionally noise-reduced and played.
+#include "core/Radio.h"
+#include "core/agc.h"
+#include "core/modDemod.h"
 #include "core/vtrx.h"
-
+#include "dsp/denoise/rnnoise.h"
+#include "dsp/dspMath.h"
 #include "framework/hostArrays.h"
+
+#include <cmath>
+
+namespace {
+constexpr double pi = 3.1415927;
+constexpr float nrScale = 32000.0f; // the suppressor works on 16-bit sample levels
+} // namespace
 
 void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand,
                           double wideBandValue, int slot) {
     if (!running) return;
     if (slot >= 0 && slot < 4) arrivedSlots |= 1 << slot;
 
+    if (ADCs.get() == 3) {
+        if (slot >= 0 && slot < 4) slotBlocks[size_t(slot)] = block;
+        if ((arrivedSlots & 3) != 3) return; // wait for the partner block
+        block = combineDiversity(block);
+    }
+
     if (SendIQ.get()) sendIQ(block, frequency, rate);
     if (OwnerID.get() > 0 || !mode) return; // an IQ source only
+
+    if (rate != lastBlockRate) {
+        lastBlockRate = rate;
+        rxFill = 0;
+    }
+    const int modeRate = mode->rxInputSamplerate();
+    if (modeRate != lastModeRate) {
+        lastModeRate = modeRate;
+        rxFill = 0;
+    }
+    int L = 1, M = 1;
+    const int d = dspMath::getDecimation(rate, modeRate, &L, &M);
+    if (d <= 0 || rate <= 0) {
+        bandwidthSufficient.set(false, true);
+        processRxSpectrumChunk(block, frequency, rate, wideBand, wideBandValue);
+        return;
+    }
+    bandwidthSufficient.set(true, true);
+
+    // Radians per input sample that bring vfo to 0 Hz; from the current vfo
+    // every block, so retuning takes effect at once.
+    const double step = 2.0 * pi * double(frequency - vfo.get()) / double(rate);
+    const int F = int(rxFir.blockLength());
+    if (F <= 0) return; // no receive filter designed (a host-made transceiver)
+
+    size_t pos = 0, left = block.count;
+    while (left > 0) {
+        size_t n;
+        if (L == 1 && M == 1) {
+            n = std::min(size_t(F - rxFill) * size_t(d), left);
+            buff<cplx> in(block, pos, n);
+            buff<cplx> out(rxFir.inBlock, size_t(rxFill), n / size_t(d));
+            rxFill += rxDownConverter.tuneDecimate(step, d, in, out);
+            if (rxResampler.L != 0) rxResampler = FractionalDownConverter<float>();
+        } else {
+            if (rxResampler.L != L || rxResampler.M != M) rxResampler = FractionalDownConverter<float>(L, M);
+            n = size_t((long long)(F - rxFill + 1) * M * d / L);
+            n = std::min(n, left);
+            if (n % size_t(d)) n += size_t(d) - n % size_t(d);
+            n = std::min(n, left);
+            buff<cplx> in(block, pos, n);
+            rxDownConverter.tuneDecimate(step, d, in, rxResampler.GetInputBuffer(int(n / size_t(d))));
+            buff<cplx> out(rxFir.inBlock, size_t(rxFill), size_t(F - rxFill));
+            rxFill += rxResampler.Process(out);
+        }
+        if (rxFill >= F) {
+            rxFill = 0;
+            rxFir.calc();
+            processFilterBlock(rxFir.outBlock, std::abs(step));
+        }
+        if (n == 0) break; // nothing consumed: never spin on a block
+        pos += n;
+        left -= n;
+    }
+
+    processRxSpectrumChunk(block, frequency, rate, wideBand, wideBandValue);
+    voiceSwitch(double(block.count) / double(rate));
+}
+
+buff<vtrx::cplx> vtrx::combineDiversity(const buff<cplx>& arrived) {
+    const double phi = ADC1Phase.get() * pi / 180.0;
+    const cplx w = cplx(std::complex<double>(ADC1Gain.get() * std::cos(phi), ADC1Gain.get() * std::sin(phi)));
+    buff<cplx> a = slotBlocks[0], b = slotBlocks[1];
+    buff<cplx> result = arrived;
+    if (a.count == b.count && a.count > 0) {
+        result = buff<cplx>(a.count);
+        for (size_t i = 0; i < a.count; ++i) result[i] = a[i] + w * b[i];
+    }
+    arrivedSlots = 0;
+    for (auto& s : slotBlocks) s = buff<cplx>();
+    return result;
+}
+
+void vtrx::processFilterBlock(buff<cplx> outBlock, double absStep) {
+    // At or past the band edge the mixer would alias: play silence instead.
+    if (absStep >= 3.14)
+        for (auto& x : outBlock) x = cplx(0);
+
+    micPeak = std::max(micPeak, double(inputStream.getPeak()));
+    if (meterCount >= 17) {
+        meterCount = 0;
+        measureSignalStrength(outBlock);
+        micLevel.set(micPeak, true);
+        micPeak = 0;
+        TuningValid.set(tuningValid(), true);
+    } else {
+        ++meterCount;
+    }
+
+    if (!mode) return;
+    buff<float> audio = mode->demodulate(outBlock);
+    if (audio.count == 0) return;
+    const bool stereo = audio.count != 512;
+    const float level = float(signalStrength.get());
+    auto rx = rxagc.get();
+    auto tx = txagc.get();
+    buff<float> out = audio;
+
+    if (ptt.get()) {
+        bool hold = pttHold > 0;
+        if (pttHold >= 1) --pttHold;
+        if (tx) out = tx->process(audio, hold, true, level);
+        outputStream.write(out, useResampler.get(), stereo, Balance.get());
+        pttTail = 50;
+        return;
+    }
+
+    const int t = pttTail;
+    if (t > 0) pttTail = t - 1;
+    pttHold = 50;
+    // After PTT goes off the transmit stage, then the receive stage, hold
+    // their gains, so the receiver does not jump at the first quiet block.
+    if (t >= 22) {
+        if (tx) out = tx->process(audio, true, true, level);
+    } else if (rx) {
+        out = rx->process(audio, t > 0, !mode->rnnoise.get(), level);
+    }
+
+    if (mode->rnnoise.get()) denoise(out, t > 0, level);
+
+    outputStream.write(out, useResampler.get(), stereo, Balance.get());
+    if (SendAudio.get()) sendAudio(out);
+}
+
+void vtrx::denoise(buff<float> out, bool hold, float level) {
+    if (!denoiser) denoiser = rnnoise_create(nullptr);
+    if (!denoiser) return;
+    const float strength = float(mode->rnnoiseSquelch.get());
+    auto frame = [&](buff<float> f) {
+        dspMath::mul(f, nrScale, f);
+        rnnoise_process_frame(denoiser, f.data, f.data, strength);
+        dspMath::mul(f, 3.125e-05f, f);
+    };
+    if (out.count == 512) {
+        frame(out);
+    } else if (out.count > 0 && 512 % out.count == 0) {
+        // Shorter blocks are framed through nrFifo: one block of delay, same order.
+        buff<float> slot(nrFifo, nrFill, out.count);
+        out.copyTo(slot);
+        nrFill += out.count;
+        if (nrFill >= 512) {
+            frame(nrFifo);
+            nrFill = 0;
+        }
+        buff<float>(nrFifo, nrFill, out.count).copyTo(out);
+    }
+    // Blocks that do not divide a frame (interleaved stereo) pass unreduced.
+
+    if (innerAgc) {
+        if (auto rx = rxagc.get()) {
+            innerAgc->Attack.set(rx->Attack.get(), true);
+            innerAgc->Decay.set(rx->Decay.get(), true);
+            innerAgc->Hang.set(rx->Hang.get(), true);
+            innerAgc->Volume.set(rx->Volume.get(), true);
+        }
+        innerAgc->MaxGain.set(10.0f, true);
+        innerAgc->process(out, hold, true, level);
+    }
+}
+
+void vtrx::measureSignalStrength(buff<cplx> block) {
+    double p = block.count ? double(dspMath::peakPower(block)) : 0.0;
+    signalStrength.set(10.0 * std::log10(10.0 * p + 1e-180), true);
+}
+
+bool vtrx::tuningValid() {
+    auto radio = owner.lock();
+    if (!radio) return true;
+    bool valid = true;
+    for (auto& s : hwReceiverSlots) {
+        int r = s.load();
+        if (r != -1) valid = valid && radio->getVfoValid(r, vfo.get(), rxFilterLow.load(), rxFilterHigh.load());
+    }
+    return valid;
+}
+
+void vtrx::voiceSwitch(double blockSeconds) {
+    if (!foregroundDisplay.get() || !useVox.get()) return;
+    const double p = inputStream.getPeak();
+    if (ptt.get()) {
+        if (p > VoxThreshold.get() * 0.5) {
+            voxHoldLeft = VoxHold.get();
+        } else {
+            voxHoldLeft -= blockSeconds;
+            if (voxHoldLeft <= 0) ptt.set(false, true);
+        }
+    } else if (p > VoxThreshold.get()) {
+        ptt.set(true, true);
+        voxHoldLeft = VoxHold.get();
+    }
 }
 
 void vtrx::sendIQ(const buff<cplx>& block, long long frequency, int rate) {
     if (!newIQ_.load()) return;
-    // The host gets its own copy; the task frees it if nobody is bound when
-    // it runs, and a refused post takes the copy with it.
+    // The host gets its own copy; its handle is made when the task runs, so a
+    // task refused by a full queue or meeting no callback leaks nothing.
     buff<cplx> copy(block.count);
     copy.copy(block);
     SendRenderEvent([this, copy, frequency, rate] {
         if (auto cb = newIQ_.load()) cb(vireo::api::arrayHandle(copy), double(frequency), rate);
+    });
+}
+
+void vtrx::sendAudio(const buff<float>& audio) {
+    if (!newAudio_.load()) return;
+    // Stereo blocks go to the host as their left channel.
+    buff<float> copy(audio.count == 512 ? audio.count : audio.count / 2);
+    if (audio.count == 512)
+        copy.copy(audio);
+    else
+        for (size_t i = 0; i < copy.count; ++i) copy[i] = audio[2 * i];
+    SendRenderEvent([this, copy] {
+        if (auto cb = newAudio_.load()) cb(vireo::api::arrayHandle(copy));
     });
 }

@@ -1,2 +1,2 @@
-vireo_internal_test(core_radio_tests core/radioTest.cpp core/vtrxTest.cpp)
+vireo_internal_test(core_radio_tests core/radioTest.cpp core/vtrxTest.cpp core/receiveTest.cpp)
 vireo_host_test(core_host_tests core/vtrxHostTest.cpp)

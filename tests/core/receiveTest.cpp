@@ -1,0 +1,263 @@
+#include "core/agc.h"
+#include "core/modDemod.h"
+#include "core/vtrx.h"
+
+#include "framework/objectFixture.h"
+#include "testRadio.h"
+
+#include <cmath>
+#include <latch>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Plays the real part of the channel: a tone f Hz from the vfo comes out as
+// an f Hz cosine, a tone at the vfo as a constant.
+struct RealPartMode : modDemod {
+    using modDemod::modDemod;
+    int rate = 48000;
+    int outLength = 512;
+    std::vector<buff<float>> seen;
+    int rxInputSamplerate() override { return rate; }
+    buff<float> demodulate(buff<std::complex<float>> block) override {
+        buff<float> a{size_t(outLength)};
+        for (size_t i = 0; i < a.count; ++i) a[i] = block[i % block.count].real();
+        seen.push_back(a);
+        return a;
+    }
+};
+
+std::mutex audioMutex;
+std::vector<std::vector<float>> audio;
+void onAudio(void* h) {
+    auto* b = static_cast<buff<float>*>(h);
+    std::lock_guard<std::mutex> l(audioMutex);
+    audio.emplace_back(b->begin(), b->end());
+    delete b;
+}
+
+class Receive : public ObjectTest {
+protected:
+    void SetUp() override {
+        std::lock_guard<std::mutex> l(audioMutex);
+        audio.clear();
+    }
+    std::shared_ptr<FakeRadio> radio;
+    std::shared_ptr<vtrx> v;
+    std::shared_ptr<RealPartMode> mode;
+
+    void make(int rate, long long vfo) {
+        radio = std::make_shared<FakeRadio>(group, rate, 7000000);
+        onGroup(radio, [&] { radio->addVtrx(vfo, 0, 0); });
+        v = radio->vtrxList.back();
+        mode = std::make_shared<RealPartMode>(group);
+        onGroup(v, [&] {
+            v->setModulation(mode);
+            auto rx = v->rxagc.get();
+            rx->Enabled.hostSet(false); // a fixed gain of 10^0: levels pass unchanged
+            rx->ManualGain.hostSet(0.0);
+            v->SendAudio.hostSet(true);
+            v->start();
+        });
+        v->bindnewAudio(onAudio);
+    }
+    // A complex tone `offset` Hz above the receiver's centre, amplitude a.
+    void feedTone(double offset, size_t n, float a = 0.5f, int hwRx = 0) {
+        const int rate = radio->receivers[0].sampleRate;
+        size_t done = 0;
+        radio->write(
+            [&](std::complex<float>* d, size_t k) {
+                for (size_t i = 0; i < k; ++i, ++done) {
+                    double ph = 2 * M_PI * offset * double(phase + done) / rate;
+                    d[i] = {float(a * std::cos(ph)), float(a * std::sin(ph))};
+                }
+            },
+            n, hwRx);
+        if (hwRx == 0) phase += n;
+    }
+    // Waits until every block queued so far has been processed: data tasks
+    // run in order, after host requests, so a data task marks the end.
+    void settle() {
+        onGroup(radio, [] {});
+        std::latch done(1);
+        seqTask t;
+        t.fn = [&done] { done.count_down(); };
+        t.name = "test.settle";
+        v->asyncProcess(t);
+        done.wait();
+    }
+    std::vector<float> played() {
+        asTask t;
+        while (pool.renderQueue.pop(t)) t.fn();
+        t = asTask();
+        std::lock_guard<std::mutex> l(audioMutex);
+        std::vector<float> all;
+        for (auto& a : audio) all.insert(all.end(), a.begin(), a.end());
+        return all;
+    }
+    size_t phase = 0;
+};
+
+// Frequency from upward zero crossings over the last `span` samples.
+double toneFrequency(const std::vector<float>& x, size_t span, double rate) {
+    size_t start = x.size() - span, crossings = 0, first = 0, last = 0;
+    for (size_t i = start + 1; i < x.size(); ++i)
+        if (x[i - 1] < 0 && x[i] >= 0) {
+            if (!crossings) first = i;
+            last = i;
+            ++crossings;
+        }
+    return crossings > 1 ? (crossings - 1) * rate / double(last - first) : 0.0;
+}
+
+double rms(const std::vector<float>& x, size_t span) {
+    double s = 0;
+    for (size_t i = x.size() - span; i < x.size(); ++i) s += double(x[i]) * x[i];
+    return std::sqrt(s / double(span));
+}
+
+} // namespace
+
+TEST_F(Receive, ToneKeepsItsFrequencyAndLevelAtEveryRate) {
+    for (int rate : {48000, 192000, 250000, 1536000}) {
+        SetUp();
+        phase = 0;
+        make(rate, 7000000);
+        // A tone 1000 Hz above the vfo becomes a 1000 Hz cosine of half its amplitude.
+        feedTone(1000.0, size_t(rate) / 2, 0.5f);
+        settle();
+        auto x = played();
+        ASSERT_GT(x.size(), 9600u) << rate;
+        EXPECT_NEAR(toneFrequency(x, 9600, 48000), 1000.0, 2.0) << rate;
+        EXPECT_NEAR(rms(x, 9600), 0.5 / std::sqrt(2.0), 0.02) << rate;
+    }
+}
+
+TEST_F(Receive, RetuningMovesTheToneAndOutOfBandIsSilentAndFlagged) {
+    make(48000, 7000000);
+    feedTone(1000.0, 24000);
+    onGroup(v, [&] { v->vfo.hostSet(6999500); }); // the tone is now 1500 Hz up
+    onGroup(radio, [] {});
+    feedTone(1000.0, 24000);
+    settle();
+    auto x = played();
+    EXPECT_NEAR(toneFrequency(x, 4800, 48000), 1500.0, 3.0);
+
+    // Exactly half the rate away from a receiver that cannot follow (the
+    // value is stored without asking the radio to move).
+    onGroup(v, [&] { v->vfo.reinit(radio->receivers[0].frequency + 24000); });
+    feedTone(1000.0, 48000);
+    settle();
+    x = played();
+    EXPECT_LT(rms(x, 4800), 1e-6);
+    onGroup(v, [&] {
+        EXPECT_FALSE(v->TuningValid.get());
+        EXPECT_LT(v->signalStrength.get(), -1000.0); // an all-zero block reads -1800
+    });
+}
+
+TEST_F(Receive, FullScaleSineReadsTenAndMetersComeEvery18Blocks) {
+    make(48000, 7000000);
+    static std::vector<double> strengths;
+    strengths.clear();
+    v->signalStrength.bind([](double s) { strengths.push_back(s); }, v.get());
+    feedTone(0.0, 512 * 17 + 1, 1.0f);
+    settle();
+    poll();
+    EXPECT_TRUE(strengths.empty()); // 17 filter blocks: no meter yet
+    feedTone(0.0, 512 * 2, 1.0f);
+    settle();
+    poll();
+    ASSERT_EQ(strengths.size(), 1u);
+    EXPECT_NEAR(strengths[0], 10.0, 0.1);
+}
+
+TEST_F(Receive, ModeFasterThanTheBlocksGivesNoAudioButSaysSo) {
+    make(48000, 7000000);
+    onGroup(v, [&] { mode->rate = 96000; });
+    static int insufficient = 0;
+    insufficient = 0;
+    v->bandwidthSufficient.bind([](bool ok) { insufficient += !ok; }, v.get());
+    feedTone(1000.0, 4096);
+    settle();
+    poll();
+    EXPECT_EQ(insufficient, 1);
+    EXPECT_TRUE(played().empty());
+}
+
+TEST_F(Receive, DiversityAddsOrSubtractsThePartnerBlock) {
+    for (double phaseDeg : {0.0, 180.0}) {
+        SetUp();
+        make(48000, 7000000);
+        onGroup(radio, [&] {
+            hwReceiver second = radio->receivers[0];
+            second.block = buff<std::complex<float>>(512);
+            second.slot = 1;
+            radio->receivers.push_back(second);
+        });
+        onGroup(v, [&] {
+            v->ADCs.reinit(3);
+            v->ADC1Phase.hostSet(phaseDeg);
+            v->hwReceiverSlots[1] = 1;
+        });
+        // The same signal arrives on both receivers.
+        for (int b = 0; b < 4; ++b) {
+            size_t p = phase;
+            feedTone(0.0, 512, 0.25f, 0);
+            phase = p;
+            feedTone(0.0, 512, 0.25f, 1);
+            phase = p + 512;
+        }
+        settle();
+        auto x = played();
+        ASSERT_FALSE(x.empty());
+        double expect = phaseDeg == 0.0 ? 0.5 : 0.0;
+        EXPECT_NEAR(x.back(), expect, 0.01) << phaseDeg;
+    }
+}
+
+TEST_F(Receive, StereoBlocksReachTheHostAsTheirLeftChannel) {
+    make(48000, 7000000);
+    onGroup(v, [&] { mode->outLength = 1024; });
+    feedTone(0.0, 1024, 0.25f);
+    settle();
+    asTask t;
+    while (pool.renderQueue.pop(t)) t.fn();
+    t = asTask();
+    std::lock_guard<std::mutex> l(audioMutex);
+    ASSERT_FALSE(audio.empty());
+    EXPECT_EQ(audio[0].size(), 512u);
+}
+
+TEST_F(Receive, NoiseReductionFramesShortBlocksAndPassesStereo) {
+    for (int length : {512, 256, 1024, 300}) {
+        SetUp();
+        make(48000, 7000000);
+        onGroup(v, [&] {
+            mode->outLength = length;
+            mode->rnnoise.hostSet(true);
+        });
+        feedTone(0.0, 512 * 8, 0.25f);
+        settle();
+        auto x = played();
+        EXPECT_FALSE(x.empty()) << length;
+        for (float s : x) ASSERT_TRUE(std::isfinite(s)) << length;
+        onGroup(v, [&] { EXPECT_LT(v->nrFill, 512u) << length; });
+    }
+}
+
+TEST_F(Receive, StoppedOrIqOnlyTransceiversProduceNoAudio) {
+    make(48000, 7000000);
+    onGroup(v, [&] { v->stop(); });
+    feedTone(0.0, 2048);
+    settle();
+    EXPECT_TRUE(mode->seen.empty());
+    onGroup(v, [&] {
+        v->start();
+        v->OwnerID.hostSet(2);
+    });
+    feedTone(0.0, 2048);
+    settle();
+    EXPECT_TRUE(mode->seen.empty());
+}
