@@ -191,6 +191,25 @@ TEST(fft, perThreadPlanCache) {
     EXPECT_LT(relativeRmsError(y.data, directDft(x, +1)), 1e-5);
 }
 
+// The static plans are shared read-only: transforms on several threads at once
+// give what one thread alone gives.
+TEST(fft, staticPlansServeThreadsAtOnce) {
+    auto x = randomSignal(2048, 21);
+    auto want = fft::fwd(x);
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            buff<cf> out(2048);
+            for (int r = 0; r < 50; ++r) {
+                fft::fwd(x, out);
+                for (size_t k = 0; k < 2048; ++k) mismatches[size_t(t)] += out[k] != want[k];
+            }
+        });
+    for (auto& th : threads) th.join();
+    for (int m : mismatches) EXPECT_EQ(m, 0);
+}
+
 TEST(fft, emptyInputDoesNothing) {
     buff<cf> out(4, cf(3, 3));
     fft::fwd(buff<cf>(), out);
