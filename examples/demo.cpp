@@ -1,0 +1,211 @@
+// vireo_demo: a loop-back test radio with two transceivers. One transmits a
+// 1000 Hz tone through a host-driven mode; the other receives it. The demo
+// polls the library for a few seconds as any host does, then writes what it
+// heard (a WAV file) and saw (a waterfall PNG) and prints the signal strength.
+//
+//   vireo_demo [output-directory]
+#include "vireocore.h"
+
+#include <png.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::vector<void*> transceivers;
+std::vector<float> audio;
+std::vector<std::vector<float>> lines;
+double lineLow = 0, lineHigh = 0;
+double strength = -1800;
+double txPhase = 0;
+
+void onAdded(void* vtrx, long long frequency, int rate, int) {
+    std::printf("transceiver at %lld Hz, radio rate %d\n", frequency, rate);
+    transceivers.push_back(vtrx);
+}
+
+void onAudio(void* a) {
+    float* d = floatArray_data(a);
+    audio.insert(audio.end(), d, d + floatArray_size(a));
+    floatArray_delete(a);
+}
+
+void onSpectrum(void* line, int, double low, double high) {
+    float* d = floatArray_data(line);
+    lines.emplace_back(d, d + floatArray_size(line));
+    lineLow = low;
+    lineHigh = high;
+    floatArray_delete(line);
+}
+
+void onStrength(double s) { strength = s; }
+
+// The transmitting mode: fills each transmit block with a 1000 Hz tone
+// (complex, so it lands 1000 Hz above the transmitter's frequency).
+void onTxChunk(void* in, void* out) {
+    float* iq = complexArray_data(out);
+    int n = complexArray_size(out);
+    for (int i = 0; i < n; ++i) {
+        iq[2 * i] = float(0.5 * std::cos(txPhase));
+        iq[2 * i + 1] = float(0.5 * std::sin(txPhase));
+        txPhase += 2 * M_PI * 1000.0 / 48000.0;
+    }
+    txPhase = std::fmod(txPhase, 2 * M_PI);
+    complexArray_delete(in);
+    complexArray_delete(out);
+}
+
+void onRxChunk(void* block) { complexArray_delete(block); }
+
+void poll(double seconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        getUpdates();
+        getRenderUpdates();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+bool writeWav(const std::string& path, const std::vector<float>& x, int rate) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    auto u32 = [&](uint32_t v) { std::fwrite(&v, 4, 1, f); };
+    auto u16 = [&](uint16_t v) { std::fwrite(&v, 2, 1, f); };
+    uint32_t bytes = uint32_t(x.size() * 2);
+    std::fwrite("RIFF", 1, 4, f);
+    u32(36 + bytes);
+    std::fwrite("WAVEfmt ", 1, 8, f);
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(uint32_t(rate));
+    u32(uint32_t(rate * 2));
+    u16(2);
+    u16(16);
+    std::fwrite("data", 1, 4, f);
+    u32(bytes);
+    for (float s : x) {
+        float c = std::fmax(-1.0f, std::fmin(1.0f, s));
+        int16_t v = int16_t(std::lrint(c * 32767.0f));
+        std::fwrite(&v, 2, 1, f);
+    }
+    std::fclose(f);
+    return true;
+}
+
+// One row per spectrum line, newest at the bottom; -140..0 dB mapped to a
+// black-blue-yellow-white ramp.
+bool writeWaterfall(const std::string& path, const std::vector<std::vector<float>>& rows) {
+    if (rows.empty()) return false;
+    const size_t width = rows[0].size(), height = rows.size();
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<png_byte> row(width * 3);
+    for (auto& line : rows) {
+        for (size_t i = 0; i < width; ++i) {
+            float v = i < line.size() ? line[i] : -140.0f;
+            float t = std::fmax(0.0f, std::fmin(1.0f, (v + 140.0f) / 140.0f));
+            row[3 * i] = png_byte(255 * std::fmin(1.0f, t * 2.0f));
+            row[3 * i + 1] = png_byte(255 * std::fmax(0.0f, t * 2.0f - 0.6f) / 1.4f);
+            row[3 * i + 2] = png_byte(255 * (t < 0.5f ? t * 2.0f : 2.0f - t * 2.0f) * 0.8f);
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    return true;
+}
+
+double dominantFrequency(const std::vector<float>& x, int rate) {
+    // Upward zero crossings over the last second.
+    size_t n = std::min<size_t>(x.size(), size_t(rate));
+    size_t start = x.size() - n, first = 0, last = 0, count = 0;
+    for (size_t i = start + 1; i < x.size(); ++i)
+        if (x[i - 1] < 0 && x[i] >= 0) {
+            if (!count) first = i;
+            last = i;
+            ++count;
+        }
+    return count > 1 ? double(count - 1) * rate / double(last - first) : 0.0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string dir = argc > 1 ? argv[1] : ".";
+    init((dir + "/vireo_demo.log").c_str(), 1);
+
+    void* radio = TestRadio_create();
+    Radio_bindvtrxAdded(radio, onAdded);
+    Radio_start(radio); // the test radio adds its first transceiver at 14000000
+    Radio_addVtrx(radio, 14000000, 0, 0);
+    poll(0.5);
+    if (transceivers.size() < 2) {
+        std::fprintf(stderr, "expected two transceivers, got %zu\n", transceivers.size());
+        return 1;
+    }
+    void* tx = transceivers[0];
+    void* rx = transceivers[1];
+
+    void* txMode = proxyModDemod_create();
+    proxyModDemod_bindgetTxChunk(txMode, onTxChunk);
+    vtrx_setModulation(tx, txMode);
+
+    void* rxMode = proxyModDemod_create();
+    proxyModDemod_bindrxChunk(rxMode, onRxChunk);
+    vtrx_setModulation(rx, rxMode);
+    vtrx_setRxFilter(rx, -3000, 3000);
+    vtrx_setvfo(rx, 14000500); // the tone then sounds at 500 Hz
+    vtrx_bindnewAudio(rx, onAudio);
+    vtrx_bindnewSpectrum(rx, onSpectrum);
+    vtrx_bindsignalStrength(rx, onStrength);
+    vtrx_setSendAudio(rx, true);
+    vtrx_setforegroundDisplay(rx, true);
+    vtrx_start(rx);
+    vtrx_start(tx);
+
+    std::printf("transmitting for 3 s...\n");
+    vtrx_setptt(tx, true);
+    poll(3.0);
+    vtrx_setptt(tx, false);
+    poll(0.5);
+
+    std::string wav = dir + "/vireo_demo.wav", png = dir + "/vireo_demo_waterfall.png";
+    bool wavOk = writeWav(wav, audio, 48000);
+    bool pngOk = writeWaterfall(png, lines);
+    std::printf("received %.2f s of audio, strongest tone near %.0f Hz\n", audio.size() / 48000.0,
+                dominantFrequency(audio, 48000));
+    std::printf("signal strength %.1f dB\n", strength);
+    std::printf("%zu spectrum lines from %.0f to %.0f Hz\n", lines.size(), lineLow, lineHigh);
+    std::printf("%s %s\n%s %s\n", wavOk ? "wrote" : "could not write", wav.c_str(), pngOk ? "wrote" : "could not write",
+                png.c_str());
+
+    vtrx_remove(rx);
+    vtrx_remove(tx);
+    Radio_stop(radio);
+    poll(0.2);
+    for (void* v : transceivers) vtrx_release(v);
+    proxyModDemod_release(txMode);
+    proxyModDemod_release(rxMode);
+    Radio_release(radio);
+    closeAudio();
+    return wavOk && pngOk ? 0 : 1;
+}
