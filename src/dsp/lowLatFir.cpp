@@ -5,6 +5,7 @@
 #include "dsp/filterDesign.h"
 
 #include <algorithm>
+#include <cstring>
 
 lowLatFir::lowLatFir(float low, float high, int rate, int len, int B) {
     build(static_cast<size_t>(len), B);
@@ -80,8 +81,8 @@ void lowLatFir::calc() {
     }
     fft::rev(accumulator, output);
     r = (r + 1 == P) ? 0 : r + 1;
-    // The current block becomes the previous one.
-    buff<cplx>(window, 0, B).copy(inBlock);
+    // The current block becomes the previous one (the halves never overlap).
+    std::memcpy(window.data, inBlock.data, B * sizeof(cplx));
 }
 
 std::vector<filterCachEntry>& lowLatFir::cache() {
