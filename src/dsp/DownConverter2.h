@@ -22,7 +22,6 @@
 #include <cmath>
 #include <complex>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace downconv_detail {
