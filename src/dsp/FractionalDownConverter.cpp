@@ -4,6 +4,7 @@
 #include "dsp/filterDesign.h"
 #include "dsp/float4.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
