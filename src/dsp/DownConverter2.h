@@ -16,13 +16,12 @@
 // One instance belongs to one task group; nothing here locks.
 #include "dsp/buff.h"
 
-#include <xsimd/xsimd.hpp>
+#include "dsp/float4.h"
 
 #include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 namespace downconv_detail {
@@ -39,19 +38,17 @@ inline constexpr float level2[5] = {
     hb(0x3E9B7607), hb(0xBD8D3AE2), hb(0x3C97C241), hb(0xBB6799EC), hb(0x39AF0378)};
 inline constexpr float level3[3] = {hb(0x3E965C82), hb(0xBD4C640A), hb(0x3BCBFFCD)};
 
-using f4 = xsimd::make_sized_batch_t<float, 4>;
-
 // Two complex outputs m = 2i and 2i + 1 of a half-band stage as one four-lane
 // vector (re0, im0, re1, im1). E and O point at the stage's work buffers,
 // each N history places followed by the new samples; c = (N - 1) / 2.
 template <int K>
-inline f4 halfbandPair(const float* E, const float* O, const float (&h)[K], size_t m) {
+inline float4 halfbandPair(const float* E, const float* O, const float (&h)[K], size_t m) {
     constexpr size_t c = (2 * K - 1 - 1) / 2;  // N = 2K - 1
-    f4 acc = f4::load_unaligned(O + 2 * (m + c)) * f4(0.5f);
+    float4 acc = float4::load_unaligned(O + 2 * (m + c)) * float4(0.5f);
     for (int k = 0; k < K; ++k) {
-        f4 a = f4::load_unaligned(E + 2 * (m + c - k));
-        f4 b = f4::load_unaligned(E + 2 * (m + c + 1 + k));
-        acc = xsimd::fma(a + b, f4(h[k]), acc);
+        float4 a = float4::load_unaligned(E + 2 * (m + c - k));
+        float4 b = float4::load_unaligned(E + 2 * (m + c + 1 + k));
+        acc = xsimd::fma(a + b, float4(h[k]), acc);
     }
     return acc;
 }

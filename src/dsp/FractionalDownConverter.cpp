@@ -1,9 +1,10 @@
 #include "dsp/FractionalDownConverter.h"
 
+#include "dsp/dspMath.h"
 #include "dsp/filterDesign.h"
+#include "dsp/float4.h"
 
-#include <xsimd/xsimd.hpp>
-
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -46,7 +47,6 @@ buff<typename FractionalDownConverter<T>::cplx> FractionalDownConverter<T>::GetI
 
 template <class T>
 int FractionalDownConverter<T>::Process(buff<cplx> out) {
-    using f4 = xsimd::make_sized_batch_t<float, 4>;
     const float* in = reinterpret_cast<const float*>(input.data);
     size_t j = 0;
     for (; j < out.count; ++j) {
@@ -59,8 +59,8 @@ int FractionalDownConverter<T>::Process(buff<cplx> out) {
         // tap is stored twice so it weights re and im alike), then the 47th.
         const float* h = bank.data + phase * taps * 2;
         const float* x = in + start * 2;
-        f4 acc(0.0f);
-        for (int t = 0; t < 92; t += 4) acc = xsimd::fma(f4::load_unaligned(h + t), f4::load_unaligned(x + t), acc);
+        float4 acc(0.0f);
+        for (int t = 0; t < 92; t += 4) acc = xsimd::fma(float4::load_unaligned(h + t), float4::load_unaligned(x + t), acc);
         alignas(16) float lanes[4];
         acc.store_aligned(lanes);
         const float re = lanes[0] + lanes[2] + h[92] * x[92];
@@ -100,11 +100,12 @@ buff<float> FractionalDownConverter<T>::GenerateFilter(int L, int M) {
     const float edge = static_cast<float>(14000.0 * L / M);
     const int n = perPhase * L;
     buff<float> proto = filterDesign<float>::bandpassReal(-edge, edge, 48000 * L, n, n);
+    // Times L: the gain lost to interpolation.
+    dspMath::mul(proto, static_cast<float>(L), proto);
     buff<float> out(static_cast<size_t>(n) * 2);
     for (int p = 0; p < L; ++p)
         for (int t = 0; t < perPhase; ++t) {
-            // Times L: the gain lost to interpolation.
-            const float c = proto[p + t * L] * static_cast<float>(L);
+            const float c = proto[p + t * L];
             out[(p * perPhase + t) * 2] = c;
             out[(p * perPhase + t) * 2 + 1] = c;
         }

@@ -13,7 +13,8 @@
 // angles in double) are deliberate: designs are compared bit for bit with the
 // ones cached at start-up.
 #include "dsp/buff.h"
-#include "dsp/kissTransform.h"
+#include "dsp/dspMath.h"
+#include "dsp/fft/fft.h"
 
 #include <algorithm>
 #include <cmath>
@@ -77,7 +78,7 @@ public:
         const size_t n = taps.count;
         buff<cplx> X(grid, cplx(0));
         taps.copyTo(X);
-        buff<cplx> H = kissTransform::fwd(X);
+        buff<cplx> H = fft::fwd(X);
         buff<float> mag(grid);
         buff<cplx> logMag(grid);
         for (size_t k = 0; k < grid; ++k) {
@@ -90,7 +91,7 @@ public:
             const float phase = A[k].imag();
             X[k] = cplx(mag[k] * std::cos(phase), -mag[k] * std::sin(phase));
         }
-        buff<cplx> y = kissTransform::rev(X);
+        buff<cplx> y = fft::rev(X);
         buff<cplx> out(n);
         out.copy(buff<cplx>(y, 0, n));
         return out;
@@ -100,14 +101,17 @@ public:
     /// imaginary part its discrete Hilbert transform. [result: n samples]
     static buff<cplx> analytic(buff<cplx> x) {
         const size_t n = x.count;
-        buff<cplx> X = kissTransform::fwd(x);
+        buff<cplx> X = fft::fwd(x);
         const float s = 1.0f / static_cast<float>(n);
         const size_t h = n / 2;
         for (size_t k = h + 1; k < n; ++k) X[k] = cplx(0);
         X[0] *= s;
         X[h] *= s;
-        for (size_t k = 1; k < h; ++k) X[k] = cplx(X[k].real() * 2 * s, X[k].imag() * 2 * s);
-        return kissTransform::rev(X);
+        if (h > 1) {
+            buff<cplx> positive(X, 1, h - 1);
+            dspMath::mul(positive, 2 * s, positive);
+        }
+        return fft::rev(X);
     }
 
     /// The shared window for N taps. [result: N samples]

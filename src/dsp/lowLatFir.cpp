@@ -1,7 +1,11 @@
 #include "dsp/lowLatFir.h"
 
+#include "dsp/dspMath.h"
+#include "dsp/fft/fft.h"
 #include "dsp/filterDesign.h"
-#include "dsp/kissTransform.h"
+
+#include <algorithm>
+#include <cstring>
 
 lowLatFir::lowLatFir(float low, float high, int rate, int len, int B) {
     build(static_cast<size_t>(len), B);
@@ -39,7 +43,7 @@ std::vector<buff<lowLatFir::cplx>> lowLatFir::partitionSpectra(buff<cplx> taps, 
             for (size_t i = 0; i < n; ++i) part[i] = taps[first + i];
         }
         for (size_t i = 0; i < block; ++i) part[i] *= scale;
-        out[parts - 1 - p] = kissTransform::fwd(part);
+        out[parts - 1 - p] = fft::fwd(part);
     }
     return out;
 }
@@ -66,32 +70,19 @@ void lowLatFir::setFilter(float low, float high, int rate, int len, int B) {
 
 void lowLatFir::calc() {
     const size_t S = spectra.size();
-    const size_t n = 2 * B;
-    kissTransform::fwd(window, ring[r]);
+    fft::fwd(window, ring[r]);
     // Newest window against the first partition, older windows against later
     // ones: the ring index walks backwards while the spectra index does too.
-    {
-        const cplx* a = ring[r].data;
-        const cplx* b = spectra[S - 1].data;
-        cplx* acc = accumulator.data;
-        for (size_t k = 0; k < n; ++k)
-            acc[k] = {a[k].real() * b[k].real() - a[k].imag() * b[k].imag(),
-                      a[k].real() * b[k].imag() + a[k].imag() * b[k].real()};
-    }
+    dspMath::mul(ring[r], spectra[S - 1], accumulator);
     int j = r;
     for (int i = 1; i < P; ++i) {
         j = (j > 0 ? j : P) - 1;
-        const cplx* a = ring[j].data;
-        const cplx* b = spectra[S - 1 - i].data;
-        cplx* acc = accumulator.data;
-        for (size_t k = 0; k < n; ++k)
-            acc[k] += cplx{a[k].real() * b[k].real() - a[k].imag() * b[k].imag(),
-                       a[k].real() * b[k].imag() + a[k].imag() * b[k].real()};
+        dspMath::mac(ring[j], spectra[S - 1 - i], accumulator);
     }
-    kissTransform::rev(accumulator, output);
+    fft::rev(accumulator, output);
     r = (r + 1 == P) ? 0 : r + 1;
-    // The current block becomes the previous one.
-    for (size_t k = 0; k < B; ++k) window[k] = window[B + k];
+    // The current block becomes the previous one (the halves never overlap).
+    std::memcpy(window.data, inBlock.data, B * sizeof(cplx));
 }
 
 std::vector<filterCachEntry>& lowLatFir::cache() {

@@ -1,6 +1,7 @@
 #include "dsp/iqbalancer/iq_balancer.h"
 
-#include "dsp/kissTransform.h"
+#include "dsp/dspMath.h"
+#include "dsp/fft/fft.h"
 
 #include <algorithm>
 #include <cmath>
@@ -77,8 +78,8 @@ int correlationPass(iq_balancer_t* s, int step, buff<std::complex<float>> sums) 
         }
         if (!s->segment_flags[m]) continue;
         correct(s->scratch.data, fftSize, p, a);
-        for (int i = 0; i < fftSize; ++i) s->scratch[i] *= analysisWindow()[i];
-        kissTransform::fwd(s->scratch, s->spectrum);
+        dspMath::mul(s->scratch, analysisWindow(), s->scratch);
+        fft::fwd(s->scratch, s->spectrum);
         std::complex<float>* X = s->spectrum.data;
         std::swap_ranges(X, X + half, X + half);  // 0 Hz to bin 2048
         ++valid;
