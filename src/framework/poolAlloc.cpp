@@ -21,8 +21,11 @@ namespace {
 class mempool {
 public:
     static mempool& getInstance() {
-        static mempool instance;
-        return instance;
+        // Never destroyed: buffers held by other statics (filter caches,
+        // per-thread plans) are released during exit, after any ordinary
+        // static pool would already be gone.
+        static mempool* instance = new mempool();
+        return *instance;
     }
 
     boost::lockfree::stack<void*>& freeList(int c) { return *lists_[c]; }
