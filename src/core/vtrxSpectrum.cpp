@@ -128,6 +128,7 @@ void vtrx::specZoomChanged() {
     if (!(z > 0.0)) return; // 0, negative or NaN: no span to show
     specZoomInUse = z;
     specFill = 0;
+    specAverageCount = 0; // a partial average belongs to the old span
 }
 
 void vtrx::processRxSpectrumChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand,
@@ -230,6 +231,9 @@ void vtrx::completeSpectrumFrame(const SpectrumPlan& p, const buff<float>& wideB
             specLine[i] = j < size_t(N / 2) ? P[j + N / 2] : P[j - N / 2];
     }
 
+    // A count already at the line's A was gathered for a higher A (another
+    // rate): start the average again rather than mix it in.
+    if (specAverageCount >= p.A) specAverageCount = 0;
     int t = specAverageCount++;
     bool averaging = p.D >= averageFromRate;
     if (averaging && t < p.A) {

@@ -226,8 +226,19 @@ TEST_F(SpectrumTest, HighRatesAverageSeveralSpectraPerLine) {
         EXPECT_NEAR(l.v[l.peak()], std::log10(10 * meanSquare), 1e-3);
     }
 
+    // A zoom change starts the average again: the new span's 4 spectra
+    // (D = 1000000) make the next line, not what was summed before.
+    lines.clear();
+    feed(buff<std::complex<float>>(block, 0, 3 * N), 2000000); // amplitudes 1 to 3
+    onGroup(v, [&] { v->specZoom.hostSet(2.0); });
+    feed(tone(8 * N, 2000000, 200 * 976.5625), 2000000);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].peak(), 1024 + 400);
+    EXPECT_NEAR(lines[0].v[1024 + 400], 1.0, 0.01);
+
     // 384000 per second: every spectrum is a line of its own.
     lines.clear();
+    setUp(1.0, true);
     buff<std::complex<float>> slow(2 * N);
     for (int f = 0; f < 2; ++f) {
         auto t = tone(N, 384000, 100 * 187.5, f + 1.0);
@@ -354,4 +365,12 @@ TEST_F(SpectrumTest, WaterfallSpeedIsClamped) {
     onGroup(v, [&] { v->waterfallSpeed.hostSet(-3); }); // one transform per frame
     feed(tone(2 * N, 48000, 937.5), 48000);
     EXPECT_EQ(lines.size(), 2u);
+}
+
+TEST_F(SpectrumTest, NothingIsQueuedWithoutABoundCallback) {
+    v->bindnewSpectrum(nullptr);
+    setUp(1.0, true);
+    onGroup(v, [&] { v->processRxSpectrumChunk(tone(4 * N, 48000, 937.5), centre, 48000, {}, 0); });
+    asTask t;
+    EXPECT_FALSE(pool.renderQueue.pop(t));
 }
