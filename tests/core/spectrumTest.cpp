@@ -91,7 +91,7 @@ protected:
         pollRender();
     }
 
-    void setUp(double zoom, bool foreground, int speed = 0, long long offset = 0) {
+    void configure(double zoom, bool foreground, int speed = 0, long long offset = 0) {
         onGroup(v, [&] {
             v->specZoom.hostSet(zoom);
             v->foregroundDisplay.hostSet(foreground);
@@ -115,7 +115,7 @@ TEST(SpectrumWindow, IsTheBlackmanHarrisWindowWithAMeanOfOne) {
 }
 
 TEST_F(SpectrumTest, ALineMatchesAReferenceTransformOfTheWindowedFrame) {
-    setUp(1.0, true);
+    configure(1.0, true);
     // Two tones, one between bins, so that the window's main lobe shows.
     std::vector<std::complex<double>> x(N);
     buff<std::complex<float>> block(N);
@@ -168,7 +168,7 @@ TEST_F(SpectrumTest, AToneLandsOnTheBinOfItsFrequency) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "rate " << c.rate << " zoom " << c.zoom << " offset " << c.offset);
         lines.clear();
-        setUp(c.zoom, true, 0, c.offset);
+        configure(c.zoom, true, 0, c.offset);
         // Enough for the decimator to settle and several lines.
         size_t samples = size_t(3 * N * std::max(1.0, c.zoom));
         for (size_t s = 0; s < samples; s += c.blockLength) feed(tone(c.blockLength, c.rate, c.toneHz, 1.0, s), c.rate);
@@ -185,7 +185,7 @@ TEST_F(SpectrumTest, AToneLandsOnTheBinOfItsFrequency) {
 }
 
 TEST_F(SpectrumTest, BackgroundLinesArePacedToAboutTwoPerSecond) {
-    setUp(1.0, false);
+    configure(1.0, false);
     // 10 ms per block against 500 - 42.67: blocks 1 to 45 are skipped, 46 to
     // 49 fill a frame.
     for (int b = 1; b <= 98; ++b) {
@@ -197,7 +197,7 @@ TEST_F(SpectrumTest, BackgroundLinesArePacedToAboutTwoPerSecond) {
 }
 
 TEST_F(SpectrumTest, ForegroundOverlapGivesALinePerSlide) {
-    setUp(1.0, true, 2); // 4 transforms per 2048 samples
+    configure(1.0, true, 2); // 4 transforms per 2048 samples
     for (int b = 0; b < 10; ++b) feed(tone(512, 48000, 937.5, 1.0, size_t(b) * 512), 48000);
     ASSERT_EQ(lines.size(), 7u); // one at 2048 samples, then one per 512
     // Overlapping frames are windowed once, when transformed.
@@ -210,7 +210,7 @@ TEST_F(SpectrumTest, ForegroundOverlapGivesALinePerSlide) {
 TEST_F(SpectrumTest, HighRatesAverageSeveralSpectraPerLine) {
     // 2000000 per second: 8 spectra in linear power per line. Frame f carries
     // an on-bin tone of amplitude f + 1, so the line reads 10 x mean(a^2).
-    setUp(1.0, true);
+    configure(1.0, true);
     buff<std::complex<float>> block(16 * N);
     for (int f = 0; f < 16; ++f) {
         auto t = tone(N, 2000000, 200 * 976.5625, f % 8 + 1.0);
@@ -238,7 +238,7 @@ TEST_F(SpectrumTest, HighRatesAverageSeveralSpectraPerLine) {
 
     // 384000 per second: every spectrum is a line of its own.
     lines.clear();
-    setUp(1.0, true);
+    configure(1.0, true);
     buff<std::complex<float>> slow(2 * N);
     for (int f = 0; f < 2; ++f) {
         auto t = tone(N, 384000, 100 * 187.5, f + 1.0);
@@ -251,14 +251,14 @@ TEST_F(SpectrumTest, HighRatesAverageSeveralSpectraPerLine) {
 }
 
 TEST_F(SpectrumTest, IdleLinesShowTheEmptyBandAndTheFloorAroundIt) {
-    setUp(1.0, true);
+    configure(1.0, true);
     feed(buff<std::complex<float>>(N, {0, 0}), 48000);
     ASSERT_EQ(lines.size(), 1u);
     for (float x : lines[0].v) ASSERT_NEAR(x, -37.0, 1e-3);
 
     // Zoomed out without wide-band data: the band fills bins 512 to 1536.
     lines.clear();
-    setUp(0.5, true);
+    configure(0.5, true);
     feed(buff<std::complex<float>>(N, {0, 0}), 48000);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_DOUBLE_EQ(lines[0].lo, centre - 48000.0);
@@ -267,7 +267,7 @@ TEST_F(SpectrumTest, IdleLinesShowTheEmptyBandAndTheFloorAroundIt) {
 
     // Zoomed in on a centre outside the block: nothing of the block shows.
     lines.clear();
-    setUp(2.0, true, 0, 100000);
+    configure(2.0, true, 0, 100000);
     feed(tone(4 * N, 48000, 1000.0), 48000);
     ASSERT_FALSE(lines.empty());
     EXPECT_DOUBLE_EQ(lines[0].lo, centre + 100000 - 12000.0);
@@ -278,7 +278,7 @@ TEST_F(SpectrumTest, ZoomedOutLinesTakeTheRestFromTheWideBandSpectrum) {
     // A 61.44 MHz ADC (its spectrum ends at 30.72 MHz) with a cosine on its
     // bin 230, 6.9 to 6.93 MHz. The line spans 6.904 to 7.096 MHz.
     const double wideBandValue = 30720000;
-    setUp(0.25, true);
+    configure(0.25, true);
     buff<float> wideBand(N);
     std::vector<std::complex<double>> x(N);
     for (int n = 0; n < N; ++n) {
@@ -323,7 +323,7 @@ TEST_F(SpectrumTest, ZoomIsLimitedByTheRateAndNeverByZero) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "rate " << c.rate << " zoom " << c.asked);
         lines.clear();
-        setUp(c.asked, true);
+        configure(c.asked, true);
         double span = 2 * (c.rate / c.zoom / 2);
         feed(tone(size_t(N + 16) * c.zoom, c.rate, span / N * 256), c.rate);
         ASSERT_FALSE(lines.empty());
@@ -336,7 +336,7 @@ TEST_F(SpectrumTest, ZoomIsLimitedByTheRateAndNeverByZero) {
 }
 
 TEST_F(SpectrumTest, BadZoomIsRefusedAndAZoomChangeRestartsTheFrame) {
-    setUp(1.0, true);
+    configure(1.0, true);
     feed(tone(1024, 48000, 1000.0), 48000);
     onGroup(v, [&] { v->specZoom.hostSet(0.5); });
     feed(tone(1024, 48000, 1000.0), 48000);
@@ -355,7 +355,7 @@ TEST_F(SpectrumTest, BadZoomIsRefusedAndAZoomChangeRestartsTheFrame) {
 }
 
 TEST_F(SpectrumTest, WaterfallSpeedIsClamped) {
-    setUp(1.0, true, 1000); // 1024 transforms per 2048 samples at most
+    configure(1.0, true, 1000); // 1024 transforms per 2048 samples at most
     feed(tone(N, 48000, 937.5), 48000);
     ASSERT_EQ(lines.size(), 1u);
     feed(tone(40, 48000, 937.5, 1.0, N), 48000);
@@ -369,7 +369,7 @@ TEST_F(SpectrumTest, WaterfallSpeedIsClamped) {
 
 TEST_F(SpectrumTest, NothingIsQueuedWithoutABoundCallback) {
     v->bindnewSpectrum(nullptr);
-    setUp(1.0, true);
+    configure(1.0, true);
     onGroup(v, [&] { v->processRxSpectrumChunk(tone(4 * N, 48000, 937.5), centre, 48000, {}, 0); });
     asTask t;
     EXPECT_FALSE(pool.renderQueue.pop(t));
