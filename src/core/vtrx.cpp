@@ -71,7 +71,7 @@ void vtrx::create() {
             delayBuffer = buff<float>();
         }
     };
-    specZoom.changeHook = [this] { specFill = 0; };
+    specZoom.changeHook = [this] { specZoomChanged(); };
 }
 
 void vtrx::applyStreamIds(bool output, bool input) {

@@ -84,8 +84,6 @@ public:
     void measureSignalStrength(buff<cplx> block);
 
     // ---- data tasks ----
-    void processRxSpectrumChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand,
-                                double wideBandValue);
     void processRxChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand, double wideBandValue,
                         int slot);
 
@@ -127,6 +125,34 @@ public:
     size_t delayPos = 0;
     bool delayFull = false;
 
+    // ---- spectrum ----
+    /// Frames, windows and transforms a processed receive block into spectrum
+    /// lines for newSpectrum. Own task group, from the receive chain only.
+    void processRxSpectrumChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand,
+                                double wideBandValue);
+    /// Hook of specZoom: a positive zoom restarts the frame; any other value
+    /// is refused and the spectrum keeps the zoom it has.
+    void specZoomChanged();
+    /// 7-term Blackman-Harris window of 2048 points with a mean of 1, in both
+    /// lanes of each complex value and as plain floats. Built at load.
+    static const buff<cplx> specWindow;
+    static const buff<float> bsSpecWindow;
+    int specAverageCount = 0;
+    buff<float> specSum{2048};
+    double specZoomInUse = 1.0;
+    buff<cplx> specWindowed{2048};
+    buff<cplx> specTransform{2048};
+    buff<float> specLine{2048};
+
+private:
+    struct SpectrumPlan;
+    SpectrumPlan planSpectrum(long long frequency, int rate) const;
+    bool fillSpectrumFrame(const SpectrumPlan& p, buff<cplx> block, size_t& pos);
+    void completeSpectrumFrame(const SpectrumPlan& p, const buff<float>& wideBand, double wideBandValue);
+    void sendSpectrumLine(const buff<float>& line, int rate, double lo, double hi);
+    // ---- end of spectrum ----
+
+public:
     /// Posts work to the radio, if it is still there.
     template <class F>
     void toRadio(const char* name, F body);
