@@ -1,0 +1,1 @@
+vireo_bench(core_chain_bench core/chainBench.cpp)

@@ -1,0 +1,77 @@
+// How many transceivers one core keeps in real time: the receive chain of one
+// transceiver driven block by block through processRxChunk, at several radio
+// rates, with the spectrum in the foreground or the background and noise
+// reduction on or off. "realtime_x" is the block's duration over the time
+// its processing took: the number of such transceivers one core can carry.
+#include "core/agc.h"
+#include "core/hwReceiver.h"
+#include "core/modDemod.h"
+#include "core/vtrx.h"
+#include "framework/sothreadPool.h"
+
+#include <benchmark/benchmark.h>
+#include <spdlog/spdlog.h>
+
+#include <cmath>
+#include <complex>
+
+namespace {
+
+// Audio is the channel's real part: the cheapest demodulator, so the figures
+// are the chain's own cost.
+struct RealPartMode : modDemod {
+    using modDemod::modDemod;
+    buff<float> demodulate(buff<std::complex<float>> block) override {
+        buff<float> a(block.count);
+        for (size_t i = 0; i < a.count; ++i) a[i] = block[i].real();
+        return a;
+    }
+};
+
+sothreadPool& pool() {
+    static sothreadPool p(1);
+    spdlog::set_level(spdlog::level::err); // stream-id lines would drown the figures
+    return p;
+}
+
+void chain(benchmark::State& state) {
+    const int rate = int(state.range(0));
+    const bool foreground = state.range(1) != 0;
+    const bool denoise = state.range(2) != 0;
+
+    auto group = std::make_shared<syncTask>(pool());
+    auto v = std::make_shared<vtrx>(group);
+    v->create();
+    auto mode = std::make_shared<RealPartMode>(group);
+    mode->rnnoise.hostSet(denoise);
+    v->setModulation(mode);
+    v->foregroundDisplay.hostSet(foreground);
+    v->start();
+
+    const size_t n = hwReceiver::blockSizeFor(rate);
+    buff<std::complex<float>> block(n);
+    for (size_t i = 0; i < n; ++i) {
+        double ph = 2 * M_PI * 1000.0 * double(i) / rate;
+        block[i] = {float(0.3 * std::cos(ph)), float(0.3 * std::sin(ph))};
+    }
+    const long long centre = v->vfo.get() - 1000;
+    for (auto _ : state) v->processRxChunk(block, centre, rate, buff<float>(), 0.0, 0);
+
+    // Host tasks pile up unpolled; drop them so the next run starts clean.
+    asTask t;
+    while (pool().renderQueue.pop(t)) {
+    }
+    while (pool().updateQueue.pop(t)) {
+    }
+    const double blockSeconds = double(n) / rate;
+    // Block duration per second of processing: transceivers per core.
+    state.counters["transceivers_per_core"] =
+        benchmark::Counter(blockSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+} // namespace
+
+BENCHMARK(chain)
+    ->ArgNames({"rate", "foreground", "denoise"})
+    ->ArgsProduct({{192000, 384000, 1536000}, {0, 1}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
