@@ -1,3 +1,10 @@
 vireo_internal_test(core_radio_tests core/radioTest.cpp core/vtrxTest.cpp core/receiveTest.cpp)
 vireo_host_test(core_host_tests core/vtrxHostTest.cpp)
 vireo_internal_test(core_spectrum_tests core/spectrumTest.cpp)
+
+# Gain control and modes are driven through the exported functions, compiled
+# into each test beside the core so that the test can also reach the objects
+# behind its handles.
+vireo_internal_test(core_agc_tests
+  ${CMAKE_CURRENT_LIST_DIR}/agcTest.cpp
+  ${PROJECT_SOURCE_DIR}/src/vireocore.cpp)
