@@ -8,3 +8,7 @@ vireo_internal_test(core_spectrum_tests core/spectrumTest.cpp)
 vireo_internal_test(core_agc_tests
   ${CMAKE_CURRENT_LIST_DIR}/agcTest.cpp
   ${PROJECT_SOURCE_DIR}/src/vireocore.cpp)
+vireo_internal_test(core_mode_tests
+  ${CMAKE_CURRENT_LIST_DIR}/modDemodTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/controllerTest.cpp
+  ${PROJECT_SOURCE_DIR}/src/vireocore.cpp)
