@@ -3,7 +3,6 @@
 #include "core/agc.h"
 
 #include "core/coreObjectFixture.h"
-#include "support/logCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -140,38 +139,6 @@ TEST(Agc, SquelchManualGainHoldAndVolumeBypassTheControl) {
 
 using AgcHost = CoreObjects;
 
-TEST_F(AgcHost, SettersStoreOnTheTaskGroupWithoutEcho) {
-    void* h = agc_create();
-    ASSERT_NE(h, nullptr);
-    agc_bindAttack(h, host::on<"attack", float>);
-    agc_bindEnabled(h, host::on<"enabled", bool>);
-    agc_setAttack(h, 0.5f);
-    agc_setDecay(h, 1.5f);
-    agc_setHang(h, 0.25f);
-    agc_setMaxGain(h, 60.0f);
-    agc_setVolume(h, 0.7f);
-    agc_setSquelch(h, -90.0f);
-    agc_setManualGain(h, 2.0);
-    agc_setEnabled(h, false);
-    auto g = object<agc>(h);
-    onWorker(g, [] {});
-    EXPECT_EQ(g->Attack.get(), 0.5f);
-    EXPECT_EQ(g->Decay.get(), 1.5f);
-    EXPECT_EQ(g->Hang.get(), 0.25f);
-    EXPECT_EQ(g->MaxGain.get(), 60.0f);
-    EXPECT_EQ(g->Volume.get(), 0.7f);
-    EXPECT_EQ(g->Squelch.get(), -90.0f);
-    EXPECT_EQ(g->ManualGain.get(), 2.0);
-    EXPECT_FALSE(g->Enabled.get());
-    host::pollFor(getUpdates, std::chrono::milliseconds(30));
-    EXPECT_TRUE(log.all().empty());
-
-    asyncObject_bindDeleted(h, host::on<"deleted", int>);
-    g.reset();
-    agc_release(h);
-    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("deleted").size() == 1; }));
-}
-
 TEST_F(AgcHost, CarelessSettingsNeverMakeTheGainDiverge) {
     void* h = agc_create();
     auto g = object<agc>(h);
@@ -221,19 +188,4 @@ TEST_F(AgcHost, CarelessSettingsNeverMakeTheGainDiverge) {
     EXPECT_EQ(run(0.0f)[0], 0.0f);
     EXPECT_EQ(run(0.5f)[0], 1.0f);
     agc_release(h);
-}
-
-TEST_F(AgcHost, RequestsCarryTheirNamesAndBadHandlesAreHarmless) {
-    LogCapture captured;
-    void* controller = Controller_create();
-    agc_setAttack(nullptr, 1.0f);
-    agc_setDecay(controller, 1.0f); // a handle of another class
-    agc_bindVolume(controller, host::on<"volume", float>);
-    agc_release(nullptr);
-    EXPECT_EQ(captured.count("error|agc.Attack.set null handle"), 1u);
-    EXPECT_EQ(captured.count("error|agc.Decay.set handle of another class"), 1u);
-    EXPECT_EQ(captured.count("error|agc_bindVolume handle of another class"), 1u);
-    host::pollFor(getUpdates, std::chrono::milliseconds(20));
-    EXPECT_TRUE(log.all().empty());
-    Controller_release(controller);
 }
