@@ -3,15 +3,19 @@
 // interface, and a mode outliving its transceiver.
 #include "core/modDemod.h"
 #include "core/proxyModDemod.h"
+#include "core/vtrx.h"
 
 #include "core/coreObjectFixture.h"
+#include "core/testRadio.h"
 #include "support/waitFor.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <complex>
+#include <algorithm>
 #include <latch>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -109,6 +113,42 @@ void otherRxChunk(void* block) {
     complexArray_delete(block);
 }
 
+/// Records the real parts the chain hands over and doubles them in place;
+/// records the audio that comes back.
+struct transcript {
+    std::mutex m;
+    std::atomic<std::thread::id> callerThread;
+    std::vector<int> sizes;
+    std::vector<float> seen, heard;
+    void clear() {
+        std::lock_guard<std::mutex> l(m);
+        sizes.clear();
+        seen.clear();
+        heard.clear();
+    }
+} heardAndSeen;
+
+void doublingRxChunk(void* block) {
+    auto& t = heardAndSeen;
+    t.callerThread = std::this_thread::get_id();
+    float* iq = complexArray_data(block);
+    int n = complexArray_size(block);
+    {
+        std::lock_guard<std::mutex> l(t.m);
+        t.sizes.push_back(n);
+        for (int i = 0; i < n; ++i) t.seen.push_back(iq[2 * i]);
+    }
+    for (int i = 0; i < n; ++i) iq[2 * i] *= 2.0f;
+    complexArray_delete(block);
+}
+
+void onAudio(void* audio) {
+    auto& t = heardAndSeen;
+    std::lock_guard<std::mutex> l(t.m);
+    t.heard.insert(t.heard.end(), floatArray_data(audio), floatArray_data(audio) + floatArray_size(audio));
+    floatArray_delete(audio);
+}
+
 } // namespace hostSide
 
 TEST_F(ModeHost, ProxyModeHandsBlocksToTheHostOnTheWorker) {
@@ -178,22 +218,47 @@ TEST_F(ModeHost, ProxyCallbacksRebindWhileTheWorkerRuns) {
     proxyModDemod_release(h);
 }
 
+TEST_F(ModeHost, ProxyModeInsideAReceivingTransceiver) {
+    auto radio = std::make_shared<FakeRadio>(globalTaskGroup, 48000, 7000000);
+    onWorker(radio, [&] { radio->addVtrx(7000000, 0, 0); });
+    auto transceiver = radio->vtrxList.back();
+    void* v = newHandle(transceiver);
+    void* p = proxyModDemod_create();
+    hostSide::heardAndSeen.clear();
+    proxyModDemod_bindrxChunk(p, hostSide::doublingRxChunk);
+
+    vtrx_bindrxagc(v, host::onObject<"rxagc", agc_release>);
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return !log.of("rxagc").empty(); }));
+    void* rx = log.of("rxagc")[0].handle;
+    agc_setEnabled(rx, false); // a fixed gain of 10^0: the host's audio as it is
+    agc_setManualGain(rx, 0.0);
+    vtrx_setSendAudio(v, true);
+    vtrx_bindnewAudio(v, hostSide::onAudio);
+    vtrx_setModulation(v, p);
+    vtrx_start(v);
+    onWorker(transceiver, [] {});
+
+    // The back-end's thread writes a steady carrier at the tuned frequency.
+    radio->write([](std::complex<float>* d, size_t k) { std::fill(d, d + k, std::complex<float>(0.1f, 0.0f)); },
+                 4 * 512, 0);
+    onWorker(radio, [] {});
+    onWorker(transceiver, [] {});
+    getRenderUpdates();
+
+    auto& got = hostSide::heardAndSeen;
+    ASSERT_EQ(got.sizes, (std::vector<int>{512, 512, 512, 512}));
+    EXPECT_NE(got.callerThread.load(), std::this_thread::get_id());
+    ASSERT_EQ(got.heard.size(), got.seen.size());
+    for (size_t i = 0; i < got.seen.size(); ++i) ASSERT_EQ(got.heard[i], 2.0f * got.seen[i]) << i;
+    EXPECT_NEAR(got.seen.back(), 0.1f, 0.01f);
+
+    vtrx_release(v);
+    proxyModDemod_release(p);
+}
+
 // ---- a mode outliving its transceiver ----
 
 namespace {
-
-/// Stands in for the transceiver: it owns its mode, as a transceiver does.
-/// The mode only ever locks and compares its owner, so a stand-in of
-/// another type, seen through a vtrx pointer, is enough to follow lifetimes.
-class standIn : public asyncObject {
-public:
-    using asyncObject::asyncObject;
-    std::shared_ptr<modDemod> mode;
-};
-
-std::shared_ptr<vtrx> asTransceiver(const std::shared_ptr<standIn>& t) {
-    return std::shared_ptr<vtrx>(t, reinterpret_cast<vtrx*>(t.get()));
-}
 
 /// What the late tasks found; kept by the test, since the mode may be gone
 /// by the time it looks.
@@ -225,17 +290,19 @@ public:
 } // namespace
 
 TEST_F(ModeHost, LateTaskFindsItsTransceiverGoneAndDoesNothing) {
-    auto transceiver = std::make_shared<standIn>(std::shared_ptr<syncTask>());
     auto mode = std::make_shared<lateMode>(globalTaskGroup);
     std::weak_ptr<modDemod> modeAlive = mode;
-    transceiver->mode = mode;
-    mode->setOwner(asTransceiver(transceiver));
+    void* modeHandle = newHandle(mode);
+    void* v = vtrx_create();
+    std::weak_ptr<vtrx> transceiverAlive = object<vtrx>(v);
+    vtrx_setModulation(v, modeHandle);
+    modDemod_release(modeHandle); // the transceiver holds its mode now
 
     tally t;
     std::latch first(1);
     mode->later(&t, &first);
     first.wait();
-    EXPECT_EQ(t.seen.load(), reinterpret_cast<vtrx*>(transceiver.get()));
+    EXPECT_EQ(t.seen.load(), transceiverAlive.lock().get());
 
     // Hold the mode's task group busy so that the next task is still queued
     // when the host lets go of the transceiver on its own thread.
@@ -248,8 +315,9 @@ TEST_F(ModeHost, LateTaskFindsItsTransceiverGoneAndDoesNothing) {
     });
     blocking.wait();
     mode->later(&t, &late);
-    mode.reset();        // the queued task keeps the mode
-    transceiver.reset(); // the last reference of the transceiver
+    mode.reset(); // the queued task keeps the mode
+    vtrx_release(v);
+    EXPECT_TRUE(transceiverAlive.expired());
     gate.count_down();
     late.wait();
     blocker.join();
@@ -260,13 +328,13 @@ TEST_F(ModeHost, LateTaskFindsItsTransceiverGoneAndDoesNothing) {
 
 TEST_F(ModeHost, OwnerChangesWhileTasksLookItUp) {
     auto mode = std::make_shared<lateMode>(globalTaskGroup);
-    constexpr int tasks = 300;
+    constexpr int tasks = 100;
     tally t;
     std::latch ran(tasks);
     std::thread attach([&] {
         for (int i = 0; i < tasks; ++i) {
-            auto owner = std::make_shared<standIn>(std::shared_ptr<syncTask>());
-            mode->setOwner(asTransceiver(owner)); // gone again at the end of the turn
+            auto owner = std::make_shared<vtrx>(std::shared_ptr<syncTask>());
+            mode->setOwner(owner); // gone again at the end of the turn
         }
     });
     for (int i = 0; i < tasks; ++i) mode->later(&t, &ran);
