@@ -11,9 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <complex>
-#include <algorithm>
 #include <latch>
 #include <mutex>
 #include <thread>
