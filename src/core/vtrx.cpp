@@ -120,6 +120,8 @@ void vtrx::setTxFilter(int low, int high) {
 }
 
 void vtrx::setModulation(std::shared_ptr<modDemod> m) {
+    // A replaced mode the host still holds must not reach this transceiver.
+    if (mode && mode != m) mode->setOwner({});
     mode = std::move(m);
     if (mode) {
         mode->setOwner(std::static_pointer_cast<vtrx>(shared_from_this()));
