@@ -11,7 +11,12 @@
 
 Radio::Radio(std::shared_ptr<syncTask> group)
     : asyncObject(group ? std::make_shared<syncTask>(group->pool()) : nullptr) {
-    ValidBandwidthRatio.changeHook = [this] { FitAllReceivers(true); };
+    ValidBandwidthRatio.changeHook = [this] {
+        FitAllReceivers(true);
+        // The receivers moved: the device must follow, or blocks would carry
+        // centre frequencies it is not tuned to.
+        tune();
+    };
 }
 
 Radio::~Radio() {

@@ -239,8 +239,10 @@ TEST_F(RadioTest, FitAllReceiversPacksGreedily) {
     auto a = add(radio, 7000000);
     auto b = add(radio, 7010000);
     auto c = add(radio, 7060000);
-    onGroup(radio, [&] { radio->ValidBandwidthRatio.hostSet(0.951); }); // the hook re-packs
+    int tunesBefore = radio->tunes.load();
+    onGroup(radio, [&] { radio->ValidBandwidthRatio.hostSet(0.951); }); // the hook re-packs and retunes
     onGroup(radio, [&] { radio->ValidBandwidthRatio.hostSet(0.95); });
+    EXPECT_EQ(radio->tunes.load(), tunesBefore + 2);
     EXPECT_EQ(radio->guard, 2400);
     EXPECT_EQ(radio->receivers[0].frequency, 7030000);
     EXPECT_EQ(radio->receivers[1].frequency, 6000000);
