@@ -54,7 +54,10 @@ void TestRadio::startRadio() {
     // thread object is reused.
     if (worker.joinable()) worker.join();
     workerRunning = true;
-    worker = std::thread(WorkerLoop, std::static_pointer_cast<TestRadio>(shared_from_this()));
+    // Only a weak reference goes to the thread: a strong one would keep the
+    // radio, and so the thread, alive after the host released it.
+    std::weak_ptr<TestRadio> self = std::static_pointer_cast<TestRadio>(shared_from_this());
+    worker = std::thread(WorkerLoop, std::move(self));
 }
 
 void TestRadio::stopRadio() {
