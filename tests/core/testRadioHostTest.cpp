@@ -1,0 +1,119 @@
+// The loop-back test radio as a host drives it.
+#include "vireocore.h"
+
+#include "support/hostHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<int> iqBlocks{0};
+std::atomic<int> nonSilentIq{0};
+
+void onIQ(void* iq, double, int) {
+    const float* d = complexArray_data(iq);
+    for (int i = 0; i < 2 * complexArray_size(iq); ++i)
+        if (d[i] != 0.0f) {
+            nonSilentIq.fetch_add(1);
+            break;
+        }
+    iqBlocks.fetch_add(1);
+    complexArray_delete(iq);
+}
+
+// The host's modulator: full scale on every sample.
+void fillTx(void* in, void* out) {
+    float* d = complexArray_data(out);
+    for (int i = 0; i < complexArray_size(out); ++i) {
+        d[2 * i] = 1.0f;
+        d[2 * i + 1] = 0.0f;
+    }
+    complexArray_delete(in);
+    complexArray_delete(out);
+}
+
+void onAdded(void* h, long long f, int rate, int ownerId) {
+    host::Log::get().add({"added", {std::to_string(f), std::to_string(rate), std::to_string(ownerId)}, h},
+                         vtrx_release);
+}
+
+class HostTestRadio : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static bool started = false;
+        if (!started) init((::testing::TempDir() + "vireo_testradio_" + std::to_string(getpid()) + ".log").c_str(), 1);
+        started = true;
+    }
+    void TearDown() override {
+        getUpdates();
+        getRenderUpdates();
+        host::Log::get().clear();
+    }
+    static void poll() {
+        getUpdates();
+        getRenderUpdates();
+    }
+    /// Starts the radio and takes the transceiver it adds, copying its IQ.
+    void* startWithTransceiver(void* radio) {
+        Radio_bindvtrxAdded(radio, onAdded);
+        Radio_start(radio);
+        if (!host::pollUntil(poll, [&] { return log.of("added").size() == 1; })) return nullptr;
+        void* v = log.of("added")[0].handle;
+        vtrx_bindnewIQ(v, onIQ);
+        vtrx_setSendIQ(v, true);
+        vtrx_start(v); // the radio's first start starts no transceiver
+        return v;
+    }
+    bool moreIqArrives() {
+        int before = iqBlocks.load();
+        return host::pollUntil(poll, [&] { return iqBlocks.load() > before; });
+    }
+    host::Log& log = host::Log::get();
+};
+
+} // namespace
+
+TEST_F(HostTestRadio, StartsAndStopsManyTimesAndMayBeReleasedRunning) {
+    void* radio = TestRadio_create();
+    Radio_bindcanTransmit(radio, host::on<"canTransmit", bool>);
+    Radio_stop(radio); // never started: harmless
+    void* v = startWithTransceiver(radio);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(log.of("added")[0].args, (std::vector<std::string>{"14000000", "48000", "0"}));
+    EXPECT_EQ(log.of("canTransmit").at(0).args[0], "true");
+    ASSERT_TRUE(moreIqArrives());
+
+    for (int cycle = 0; cycle < 36; ++cycle) {
+        Radio_stop(radio);
+        Radio_start(radio);
+        ASSERT_TRUE(moreIqArrives()) << cycle;
+    }
+    EXPECT_EQ(nonSilentIq.load(), 0); // nothing but silence while receiving
+    Radio_release(radio);             // still running: the worker ends with it
+}
+
+TEST_F(HostTestRadio, ReleasedPttWithAHostModeStillUnkeysTheRadio) {
+    void* radio = TestRadio_create();
+    Radio_bindptt(radio, host::on<"radioPtt", bool>);
+    void* v = startWithTransceiver(radio);
+    ASSERT_NE(v, nullptr);
+    void* mode = proxyModDemod_create();
+    proxyModDemod_bindgetTxChunk(mode, fillTx);
+    vtrx_setModulation(v, mode);
+
+    nonSilentIq = 0;
+    vtrx_setptt(v, true);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return nonSilentIq.load() >= 4; })); // looped back
+    ASSERT_EQ(log.of("radioPtt").size(), 1u);
+    EXPECT_EQ(log.of("radioPtt")[0].args[0], "true");
+
+    vtrx_setptt(v, false);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("radioPtt").size() == 2; }));
+    EXPECT_EQ(log.of("radioPtt")[1].args[0], "false");
+    proxyModDemod_release(mode);
+    Radio_stop(radio);
+    Radio_release(radio);
+}
