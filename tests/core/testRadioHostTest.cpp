@@ -67,6 +67,15 @@ protected:
         vtrx_start(v); // the radio's first start starts no transceiver
         return v;
     }
+    /// Releases the radio and the transceiver and waits until both are
+    /// gone, so that none of their work is left running when the test ends.
+    void releaseAndWait(void* radio, void* v) {
+        asyncObject_bindDeleted(radio, host::on<"gone", int>);
+        asyncObject_bindDeleted(v, host::on<"gone", int>);
+        Radio_release(radio);
+        log.clear(); // frees the transceiver's handle with the recorded calls
+        EXPECT_TRUE(host::pollUntil(poll, [&] { return log.of("gone").size() == 2; }));
+    }
     bool moreIqArrives() {
         int before = iqBlocks.load();
         return host::pollUntil(poll, [&] { return iqBlocks.load() > before; });
@@ -92,7 +101,7 @@ TEST_F(HostTestRadio, StartsAndStopsManyTimesAndMayBeReleasedRunning) {
         ASSERT_TRUE(moreIqArrives()) << cycle;
     }
     EXPECT_EQ(nonSilentIq.load(), 0); // nothing but silence while receiving
-    Radio_release(radio);             // still running: the worker ends with it
+    releaseAndWait(radio, v);         // still running: the worker ends with it
 }
 
 TEST_F(HostTestRadio, ReleasedPttWithAHostModeStillUnkeysTheRadio) {
@@ -115,5 +124,5 @@ TEST_F(HostTestRadio, ReleasedPttWithAHostModeStillUnkeysTheRadio) {
     EXPECT_EQ(log.of("radioPtt")[1].args[0], "false");
     proxyModDemod_release(mode);
     Radio_stop(radio);
-    Radio_release(radio);
+    releaseAndWait(radio, v);
 }
