@@ -85,7 +85,7 @@ buff<cplx> micBlock(vtrx& v, size_t len) {
 /// One call of the mode for exactly the request (or the tuning carrier).
 void modulateDirect(vtrx& v, buff<cplx> out) {
     if (v.tune.get()) {
-        micSamples(v, out.count); // the loop store advances as in speech
+        micSamples(v, out.count); // read all the same: the loop store keeps its pace
         std::fill(out.begin(), out.end(), cplx{0.99f, 0.0f});
         return;
     }
