@@ -15,6 +15,7 @@
 #include <boost/lockfree/spsc_queue.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 

@@ -24,17 +24,6 @@ void onIQ(void* iq, double, int) {
     complexArray_delete(iq);
 }
 
-// The host's modulator: full scale on every sample.
-void fillTx(void* in, void* out) {
-    float* d = complexArray_data(out);
-    for (int i = 0; i < complexArray_size(out); ++i) {
-        d[2 * i] = 1.0f;
-        d[2 * i + 1] = 0.0f;
-    }
-    complexArray_delete(in);
-    complexArray_delete(out);
-}
-
 void onAdded(void* h, long long f, int rate, int ownerId) {
     host::Log::get().add({"added", {std::to_string(f), std::to_string(rate), std::to_string(ownerId)}, h},
                          vtrx_release);
@@ -102,27 +91,4 @@ TEST_F(HostTestRadio, StartsAndStopsManyTimesAndMayBeReleasedRunning) {
     }
     EXPECT_EQ(nonSilentIq.load(), 0); // nothing but silence while receiving
     releaseAndWait(radio, v);         // still running: the worker ends with it
-}
-
-TEST_F(HostTestRadio, ReleasedPttWithAHostModeStillUnkeysTheRadio) {
-    void* radio = TestRadio_create();
-    Radio_bindptt(radio, host::on<"radioPtt", bool>);
-    void* v = startWithTransceiver(radio);
-    ASSERT_NE(v, nullptr);
-    void* mode = proxyModDemod_create();
-    proxyModDemod_bindgetTxChunk(mode, fillTx);
-    vtrx_setModulation(v, mode);
-
-    nonSilentIq = 0;
-    vtrx_setptt(v, true);
-    ASSERT_TRUE(host::pollUntil(poll, [&] { return nonSilentIq.load() >= 4; })); // looped back
-    ASSERT_EQ(log.of("radioPtt").size(), 1u);
-    EXPECT_EQ(log.of("radioPtt")[0].args[0], "true");
-
-    vtrx_setptt(v, false);
-    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("radioPtt").size() == 2; }));
-    EXPECT_EQ(log.of("radioPtt")[1].args[0], "false");
-    proxyModDemod_release(mode);
-    Radio_stop(radio);
-    releaseAndWait(radio, v);
 }
