@@ -4,6 +4,7 @@
 
 #include "core/Controller.h"
 #include "core/Radio.h"
+#include "core/TestRadio.h"
 #include "core/agc.h"
 #include "core/modDemod.h"
 #include "core/proxyModDemod.h"
@@ -157,6 +158,9 @@ VIREO_API void Radio_bindvtrxAdded(void* h, Radio::vtrxAddedCallback cb) {
         if (auto r = vireo::api::target<Radio>(h, "Radio_bindvtrxAdded")) r->bindvtrxAdded(cb);
     });
 }
+
+// ---- TestRadio ----
+VC_CLASS(TestRadio)
 
 // ---- vtrx ----
 VC_CLASS(vtrx)

@@ -183,6 +183,13 @@ VIREO_API void Radio_removeVtrx(void* handle, void* vtrx);
 VIREO_API void Radio_bindvtrxAdded(void* handle,
                                    void (*callback)(void* vtrxHandle, long long frequency, int sampleRate, int ownerId));
 
+/* ---- TestRadio ----
+ * A loop-back radio without hardware: one receiver at 14000000 Hz and 48000
+ * samples per second. Driven through the Radio functions; Radio_start adds a
+ * transceiver at 14000000 when it has none. */
+VIREO_API void* TestRadio_create(void);
+VIREO_API void TestRadio_release(void* handle);
+
 /* ---- vtrx ---- */
 VIREO_API void* vtrx_create(void);
 VIREO_API void vtrx_release(void* handle);

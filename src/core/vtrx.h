@@ -87,6 +87,16 @@ public:
     void processRxChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand, double wideBandValue,
                         int slot);
 
+    // ---- transmit ----
+    /// Makes n transmit samples at 48000 per second and hands them to the
+    /// radio ("radio.transmit"); once a released PTT has run out its tail and
+    /// the silence after it, also unkeys the radio ("radio.setPtt"). Own task
+    /// group only.
+    void modulate(unsigned long n);
+    /// Samples of silence after the tail before the radio is unkeyed.
+    static constexpr int txTrailingSilence = 504;
+    // ---- end of transmit ----
+
     /// Slots 0 to 3: indices of the radio's hardware receivers listened to,
     /// -1 when unused. Written by the radio, read here.
     std::array<std::atomic<int>, 4> hwReceiverSlots;

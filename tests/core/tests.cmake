@@ -12,3 +12,5 @@ vireo_internal_test(core_mode_tests
   ${CMAKE_CURRENT_LIST_DIR}/modDemodTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/controllerTest.cpp
   ${PROJECT_SOURCE_DIR}/src/vireocore.cpp)
+vireo_internal_test(core_transmit_tests core/transmitTest.cpp core/testRadioTest.cpp)
+vireo_host_test(core_testradio_host_tests core/testRadioHostTest.cpp)
