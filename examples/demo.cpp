@@ -8,6 +8,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -44,7 +45,7 @@ void onSpectrum(void* line, int, double low, double high) {
     floatArray_delete(line);
 }
 
-void onStrength(double s) { strength = s; }
+void onStrength(double s) { strength = std::fmax(strength, s); }
 
 // The transmitting mode: fills each transmit block with a 1000 Hz tone
 // (complex, so it lands 1000 Hz above the transmitter's frequency).
@@ -99,11 +100,16 @@ bool writeWav(const std::string& path, const std::vector<float>& x, int rate) {
     return true;
 }
 
-// One row per spectrum line, newest at the bottom; -140..0 dB mapped to a
-// black-blue-yellow-white ramp.
+// One row per spectrum line (each drawn 4 pixels high), newest at the
+// bottom; the lines' own range of log power mapped to a dark-to-bright ramp.
 bool writeWaterfall(const std::string& path, const std::vector<std::vector<float>>& rows) {
     if (rows.empty()) return false;
-    const size_t width = rows[0].size(), height = rows.size();
+    const size_t width = rows[0].size(), height = rows.size() * 4;
+    std::vector<float> all;
+    for (auto& r : rows) all.insert(all.end(), r.begin(), r.end());
+    std::sort(all.begin(), all.end());
+    const float floor = all[all.size() / 20], peak = all.back();
+    const float span = std::fmax(peak - floor, 1e-3f);
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -120,13 +126,13 @@ bool writeWaterfall(const std::string& path, const std::vector<std::vector<float
     std::vector<png_byte> row(width * 3);
     for (auto& line : rows) {
         for (size_t i = 0; i < width; ++i) {
-            float v = i < line.size() ? line[i] : -140.0f;
-            float t = std::fmax(0.0f, std::fmin(1.0f, (v + 140.0f) / 140.0f));
-            row[3 * i] = png_byte(255 * std::fmin(1.0f, t * 2.0f));
-            row[3 * i + 1] = png_byte(255 * std::fmax(0.0f, t * 2.0f - 0.6f) / 1.4f);
-            row[3 * i + 2] = png_byte(255 * (t < 0.5f ? t * 2.0f : 2.0f - t * 2.0f) * 0.8f);
+            float v = i < line.size() ? line[i] : floor;
+            float t = std::fmax(0.0f, std::fmin(1.0f, (v - floor) / span));
+            row[3 * i] = png_byte(255 * std::fmin(1.0f, t * 1.5f));
+            row[3 * i + 1] = png_byte(255 * t * t);
+            row[3 * i + 2] = png_byte(255 * std::fmin(1.0f, 0.3f + t) * (1.0f - t * 0.7f));
         }
-        png_write_row(png, row.data());
+        for (int k = 0; k < 4; ++k) png_write_row(png, row.data());
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
@@ -134,11 +140,11 @@ bool writeWaterfall(const std::string& path, const std::vector<std::vector<float
     return true;
 }
 
-double dominantFrequency(const std::vector<float>& x, int rate) {
-    // Upward zero crossings over the last second.
-    size_t n = std::min<size_t>(x.size(), size_t(rate));
-    size_t start = x.size() - n, first = 0, last = 0, count = 0;
-    for (size_t i = start + 1; i < x.size(); ++i)
+// Frequency from upward zero crossings of x[from, to).
+double dominantFrequency(const std::vector<float>& x, size_t from, size_t to, int rate) {
+    to = std::min(to, x.size());
+    size_t first = 0, last = 0, count = 0;
+    for (size_t i = from + 1; i < to; ++i)
         if (x[i - 1] < 0 && x[i] >= 0) {
             if (!count) first = i;
             last = i;
@@ -183,17 +189,19 @@ int main(int argc, char** argv) {
     vtrx_start(tx);
 
     std::printf("transmitting for 3 s...\n");
+    size_t keyedAt = audio.size();
     vtrx_setptt(tx, true);
     poll(3.0);
+    size_t releasedAt = audio.size();
     vtrx_setptt(tx, false);
     poll(0.5);
 
     std::string wav = dir + "/vireo_demo.wav", png = dir + "/vireo_demo_waterfall.png";
     bool wavOk = writeWav(wav, audio, 48000);
     bool pngOk = writeWaterfall(png, lines);
-    std::printf("received %.2f s of audio, strongest tone near %.0f Hz\n", audio.size() / 48000.0,
-                dominantFrequency(audio, 48000));
-    std::printf("signal strength %.1f dB\n", strength);
+    std::printf("received %.2f s of audio; while keyed the tone sounds at %.0f Hz (expected 500 Hz)\n",
+                audio.size() / 48000.0, dominantFrequency(audio, keyedAt + 24000, releasedAt, 48000));
+    std::printf("strongest signal %.1f dB\n", strength);
     std::printf("%zu spectrum lines from %.0f to %.0f Hz\n", lines.size(), lineLow, lineHigh);
     std::printf("%s %s\n%s %s\n", wavOk ? "wrote" : "could not write", wav.c_str(), pngOk ? "wrote" : "could not write",
                 png.c_str());
