@@ -14,3 +14,4 @@ vireo_internal_test(core_mode_tests
   ${PROJECT_SOURCE_DIR}/src/vireocore.cpp)
 vireo_internal_test(core_transmit_tests core/transmitTest.cpp core/testRadioTest.cpp)
 vireo_host_test(core_testradio_host_tests core/testRadioHostTest.cpp)
+vireo_host_test(core_end_to_end_host_tests core/endToEndHostTest.cpp)
