@@ -77,7 +77,12 @@ protected:
         received.wrong.clear();
     }
     void TearDown() override {
-        if (radio) onGroup(radio, [&] { radio->stop(); });
+        if (radio) {
+            onGroup(radio, [&] { radio->stop(); });
+            // Work still queued would hold the objects past the scheduler's end.
+            drainDataTasks(radio);
+        }
+        if (v) drainDataTasks(v);
         pumpRender();
     }
 

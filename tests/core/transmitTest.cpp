@@ -62,7 +62,11 @@ protected:
         });
     }
     void TearDown() override {
-        if (radio) onGroup(radio, [&] { radio->ptt.changeHook = nullptr; });
+        if (!radio) return;
+        // A task left in the radio's queue would hold the radio past the
+        // scheduler's end.
+        settle();
+        onGroup(radio, [&] { radio->ptt.changeHook = nullptr; });
     }
 
     std::shared_ptr<TxMode> attach(TxMode::kind k, bool blockMode = true, bool filtered = false) {
