@@ -1,4 +1,5 @@
 #include "core/vtrx.h"
+#include "core/vtrxToRadio.h"
 
 #include "audio/AudioProvider.h"
 #include "core/Radio.h"
@@ -15,18 +16,6 @@ vtrx::vtrx(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGrou
 
 vtrx::~vtrx() {
     if (denoiser) rnnoise_destroy(denoiser);
-}
-
-template <class F>
-void vtrx::toRadio(const char* name, F body) {
-    auto radio = owner.lock();
-    if (!radio) return; // made by the host alone, or its radio is gone
-    auto self = std::static_pointer_cast<vtrx>(weak_from_this().lock());
-    if (!self) return;
-    seqTask t;
-    t.fn = [radio, self, body] { body(*radio, *self); };
-    t.name = name;
-    radio->asyncProcess(t);
 }
 
 void vtrx::create() {

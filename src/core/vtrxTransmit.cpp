@@ -4,6 +4,7 @@
 // group, once per request of the radio; the PTT hook (vtrx.cpp) sets the
 // counters it works through.
 #include "core/vtrx.h"
+#include "core/vtrxToRadio.h"
 
 #include "core/Radio.h"
 #include "core/modDemod.h"
@@ -18,20 +19,6 @@ using cplx = std::complex<float>;
 
 constexpr float micGain = 0.707f;
 constexpr double pi = 3.1415927;
-
-/// Posts body(radio, transceiver) to the transceiver's radio, if it still
-/// exists; the task keeps both alive until it has run.
-template <class F>
-void postToRadio(vtrx& v, const char* name, F body) {
-    auto radio = v.owner.lock();
-    if (!radio) return; // made by the host alone, or its radio is gone
-    auto self = std::static_pointer_cast<vtrx>(v.weak_from_this().lock());
-    if (!self) return;
-    seqTask t;
-    t.fn = [radio, self, body] { body(*radio, *self); };
-    t.name = name;
-    radio->asyncProcess(t);
-}
 
 /// Records the microphone into the loop store until it is (nearly) full.
 void recordDelayed(vtrx& v, buff<float> mic) {
@@ -166,10 +153,10 @@ void vtrx::modulate(unsigned long n) {
     else if (pttReleasing)
         fadeOut(*this, out);
 
-    postToRadio(*this, "radio.transmit", [out](Radio& r, vtrx&) { r.transmit(out); });
+    toRadio("radio.transmit", [out](Radio& r, vtrx&) { r.transmit(out); });
     if (pttReleasing && tailLeft <= -txTrailingSilence) {
         // The radio reads ptt (now off) when the task runs, after the block.
-        postToRadio(*this, "radio.setPtt", [](Radio& r, vtrx& v) { r.setPtt(v.ptt.get(), &v); });
+        toRadio("radio.setPtt", [](Radio& r, vtrx& v) { r.setPtt(v.ptt.get(), &v); });
         transmitting = false;
     }
 }

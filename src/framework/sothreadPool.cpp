@@ -36,11 +36,15 @@ sothreadPool::~sothreadPool() {
 
 bool sothreadPool::submit(std::shared_ptr<asyncObject> obj) {
     bool ok = false;
+    busy_.fetch_add(1);
     try {
         ok = ready_.enqueue(std::move(obj));
     } catch (...) {
     }
-    if (!ok) spdlog::error("failed to queue task");
+    if (!ok) {
+        busy_.fetch_sub(1);
+        spdlog::error("failed to queue task");
+    }
     return ok;
 }
 
@@ -60,6 +64,7 @@ void sothreadPool::worker() {
                 spdlog::error("worker");
             }
             obj.reset(); // may run a destructor: still inside the worker's turn
+            busy_.fetch_sub(1);
         }
         if (stop_.load()) return;
     }

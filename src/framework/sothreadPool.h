@@ -35,6 +35,11 @@ public:
 
     size_t workerCount() const { return workers_.size(); }
 
+    /// Task groups on the ready queue or in a turn. A group with work is
+    /// always one of them, so 0 means every queue of every group is empty
+    /// (modulo work queued while this is read). For shutting down cleanly.
+    int busy() const { return busy_.load(); }
+
     lockfreempscqueue<asTask, boost::lockfree::capacity<65536>> updateQueue;
     lockfreempscqueue<asTask, boost::lockfree::capacity<64>> renderQueue;
 
@@ -42,6 +47,7 @@ private:
     void worker();
 
     std::atomic<bool> stop_{false};
+    std::atomic<int> busy_{0};
     std::vector<std::thread> workers_;
     moodycamel::BlockingConcurrentQueue<std::shared_ptr<asyncObject>, VireoConcurrentQueueDefaultTraits> ready_;
 };

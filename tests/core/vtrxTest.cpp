@@ -2,6 +2,7 @@
 #include "core/modDemod.h"
 #include "core/vtrx.h"
 
+#include "drainTasks.h"
 #include "framework/objectFixture.h"
 #include "testRadio.h"
 
@@ -17,8 +18,11 @@ protected:
     }
     // Lets the data tasks the transceiver posted to the radio run.
     void settleRadio() {
-        onGroup(radio, [] {});
+        if (radio) drainDataTasks(radio);
     }
+    // Nothing may still be queued for the radio when the scheduler goes: a
+    // queued task holds the radio, which holds its task group.
+    void TearDown() override { settleRadio(); }
 };
 
 // A mode that records what the transceiver tells it.
@@ -165,8 +169,9 @@ TEST_F(VtrxTest, LateTasksFindTheirRadioGone) {
     auto v = add(7000000);
     std::weak_ptr<FakeRadio> weak = radio;
     onGroup(radio, [&] { radio->removeVtrx(v.get()); });
+    settleRadio();
     radio.reset();
-    EXPECT_TRUE(weak.expired());
+    EXPECT_TRUE(waitFor([&] { return weak.expired(); }));
     onGroup(v, [&] {
         v->vfo.hostSet(7100000); // posts to a radio that is gone: dropped
         v->ptt.hostSet(true);

@@ -14,6 +14,12 @@
 
 class ObjectTest : public ::testing::Test {
 protected:
+    // Lets queued work finish before the scheduler goes: a task still queued
+    // on a group holds its object, which holds the group, and both would leak.
+    ~ObjectTest() override {
+        waitFor([&] { return pool.busy() == 0; });
+    }
+
     sothreadPool pool{2};
     std::shared_ptr<syncTask> group = std::make_shared<syncTask>(pool);
 
