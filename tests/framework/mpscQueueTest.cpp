@@ -12,6 +12,29 @@
 using smallQueue = lockfreempscqueue<int, boost::lockfree::capacity<4>>;
 using bigQueue = lockfreempscqueue<int, boost::lockfree::capacity<4096>>;
 
+namespace {
+// Two threads push 0 .. n-1 strictly in turn (a handshake orders the
+// pushes), so the stamps give one global order the consumer must restore.
+void pushAlternatingAndCheck(bigQueue& q, int n) {
+    std::atomic<int> turn{0};
+    auto producer = [&](int me) {
+        for (int i = me; i < n; i += 2) {
+            while (turn.load() != i) std::this_thread::yield();
+            EXPECT_TRUE(q.push(i));
+            turn.store(i + 1);
+        }
+    };
+    std::thread a(producer, 0), b(producer, 1);
+    a.join();
+    b.join();
+    int out;
+    for (int i = 0; i < n; ++i) {
+        ASSERT_TRUE(q.pop(out));
+        EXPECT_EQ(out, i);
+    }
+}
+} // namespace
+
 TEST(MpscQueue, OneProducerKeepsItsOrderAndEmptyPopLeavesOutput) {
     smallQueue q;
     int out = -7;
@@ -48,24 +71,7 @@ TEST(MpscQueue, FullRingRefusesTheExtraItemAndKeepsTheOthers) {
 
 TEST(MpscQueue, AlternatingProducersComeOutInPushOrder) {
     bigQueue q;
-    // Two threads push strictly in turn (a handshake orders the pushes), so
-    // the stamps give one global order the consumer must restore.
-    std::atomic<int> turn{0};
-    auto producer = [&](int me) {
-        for (int i = me; i < 200; i += 2) {
-            while (turn.load() != i) std::this_thread::yield();
-            ASSERT_TRUE(q.push(i));
-            turn.store(i + 1);
-        }
-    };
-    std::thread a(producer, 0), b(producer, 1);
-    a.join();
-    b.join();
-    int out;
-    for (int i = 0; i < 200; ++i) {
-        ASSERT_TRUE(q.pop(out));
-        EXPECT_EQ(out, i);
-    }
+    pushAlternatingAndCheck(q, 200);
 }
 
 TEST(MpscQueue, ManyProducersEachKeepTheirOrderWhileConsumed) {
@@ -166,22 +172,7 @@ TEST(MpscQueue, OrderHoldsAcrossStampWrapAround) {
     // Starts just below the signed 32-bit overflow of the stamps, where a plain
     // signed comparison would put the newest items first.
     bigQueue q(0x7FFFFFF0u);
-    std::atomic<int> turn{0};
-    auto producer = [&](int me) {
-        for (int i = me; i < 64; i += 2) {
-            while (turn.load() != i) std::this_thread::yield();
-            ASSERT_TRUE(q.push(i));
-            turn.store(i + 1);
-        }
-    };
-    std::thread a(producer, 0), b(producer, 1);
-    a.join();
-    b.join();
-    int out;
-    for (int i = 0; i < 64; ++i) {
-        ASSERT_TRUE(q.pop(out));
-        EXPECT_EQ(out, i);
-    }
+    pushAlternatingAndCheck(q, 64);
 }
 
 TEST(MpscQueue, NewThreadDoesNotInheritTheBacklogOfAnEndedOne) {
