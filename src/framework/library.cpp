@@ -113,6 +113,7 @@ void getRenderUpdates() noexcept {
 }
 
 void closeAudio() noexcept {
+    if (!initCalled.load()) return; // nothing was started
     try {
         AudioProvider::getInstance()->Close();
     } catch (const std::exception& e) {

@@ -6,6 +6,9 @@
 TEST(BeforeInit, CallsReturnAtOnceAndObjectsTakeNoWork) {
     getUpdates();
     getRenderUpdates();
+    testing::internal::CaptureStdout();
+    closeAudio();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     void* obj = asyncObject_create(); // no task group yet
     ASSERT_NE(obj, nullptr);
     testing::internal::CaptureStdout();
