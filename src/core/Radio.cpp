@@ -42,8 +42,6 @@ std::shared_ptr<vtrx> Radio::txVtrx() const {
     return txVtrx_.lock();
 }
 
-void Radio::setTxVtrx(const std::shared_ptr<vtrx>& v) { txVtrx_ = v; }
-
 // ---- receiving ----
 
 void Radio::write(const fillFunction& fill, size_t n, int hwRx) { receive(fill, n, hwRx, path::direct); }
@@ -98,8 +96,9 @@ void Radio::correct(buff<cplx>& block) {
 }
 
 void Radio::HandleFullBuffer(buff<cplx> block, int hwRx) {
-    if (iqCorrection.load()) correct(block);
+    // The corrector is shared with lockedWrite on the back-end's thread.
     std::lock_guard<std::mutex> lock(listMutex);
+    if (iqCorrection.load()) correct(block);
     if (vtrxList.empty() || hwRx < 0 || size_t(hwRx) >= receivers.size()) return;
     const hwReceiver& R = receivers[size_t(hwRx)];
     handOut(block, R, hwRx, TransceiverOffset.get() + R.frequency + R.tuningError);

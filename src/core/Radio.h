@@ -101,9 +101,6 @@ public:
     iq_balancer_t* iqCorrector = nullptr;
     mutable std::mutex listMutex;
 
-protected:
-    void setTxVtrx(const std::shared_ptr<vtrx>& v);
-
 private:
     enum class path { direct, deferred, corrected };
     void receive(const fillFunction& fill, size_t n, int hwRx, path how);

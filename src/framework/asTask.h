@@ -8,6 +8,13 @@ class asyncObject;
 /// getUpdates / getRenderUpdates, and a keep-alive of the object that posted
 /// it (empty for the Deleted notice, whose object is already gone).
 struct asTask {
+    // Moves are declared so that queues move tasks instead of copying (and
+    // possibly allocating for) their callables.
+    asTask() = default;
+    asTask(const asTask&) = default;
+    asTask(asTask&&) noexcept = default;
+    asTask& operator=(const asTask&) = default;
+    asTask& operator=(asTask&&) noexcept = default;
     virtual ~asTask() = default;
     std::function<void()> fn;
     std::shared_ptr<asyncObject> keepAlive;

@@ -36,21 +36,21 @@ public:
 
     /// Host thread: stores callback and owner, replays the list as additions.
     void bind(callback cb, asyncObject* owner) {
+        // Under the lock, so that an add on the task group is either in the
+        // replay or announced by itself, never both.
+        std::lock_guard<std::mutex> lock(m_);
         owner_.store(owner);
         cb_.store(cb);
         if (!cb || !owner || !owner->taskGroup()) return;
         auto self = owner->weak_from_this().lock();
         if (!self) return;
-        std::lock_guard<std::mutex> lock(m_);
         for (auto& item : items_) owner->taskGroup()->template SendTEvent<T>(cb, 3, 0, item, self);
     }
 
     /// Owner-side append; announced when a callback is bound. No change hook.
     void add(std::shared_ptr<T> item) {
-        {
-            std::lock_guard<std::mutex> lock(m_);
-            items_.push_back(item);
-        }
+        std::lock_guard<std::mutex> lock(m_);
+        items_.push_back(item);
         auto cb = cb_.load();
         auto* owner = owner_.load();
         if (!cb || !owner || !owner->taskGroup()) return;

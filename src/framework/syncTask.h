@@ -24,8 +24,11 @@ public:
     syncTask(const syncTask&) = delete;
     syncTask& operator=(const syncTask&) = delete;
 
-    /// Appends a host request. Host thread only (one producer). A full ring
-    /// drops the request with "Can't queue property set".
+    /// Appends a host request. Host thread only (one producer): a host must
+    /// not call set, reset or method functions from inside the callbacks that
+    /// run on workers (the host-driven mode's). A request may queue further
+    /// requests of its own group. A full ring drops the request with
+    /// "Can't queue property set".
     void queueSetItem(const seqTask& task, std::shared_ptr<asyncObject> obj);
 
     /// Appends a data task. Any thread. A failed push drops the task with

@@ -1,5 +1,6 @@
 #include "core/vtrx.h"
 
+#include "drainTasks.h"
 #include "framework/objectFixture.h"
 #include "testRadio.h"
 
@@ -330,4 +331,24 @@ TEST_F(RadioTest, ReleasesInAnyOrderWhileBlocksFlow) {
         EXPECT_TRUE(weakV.expired()) << order;
         EXPECT_TRUE(weakRadio.expired()) << order;
     }
+}
+
+TEST_F(RadioTest, IqCorrectorIsSharedSafelyByBothPaths) {
+    // lockedWrite corrects on the back-end's thread, HandleFullBuffer on the
+    // radio's task group: one corrector, never used by both at once.
+    auto radio = make();
+    onGroup(radio, [&] {
+        hwReceiver second;
+        radio->receivers.push_back(second);
+    });
+    radio->iqCorrection = true;
+    auto v = listener(radio);
+    std::thread direct([&] {
+        for (int i = 0; i < 40; ++i)
+            radio->lockedWrite([](std::complex<float>* d, size_t k) { std::fill(d, d + k, std::complex<float>(0.5f, 0.1f)); }, 512, 0);
+    });
+    radio->feed(512 * 40, 1, 512, true);
+    direct.join();
+    drainDataTasks(radio);
+    EXPECT_NE(radio->iqCorrector, nullptr);
 }
