@@ -2,11 +2,11 @@
 #include "core/modDemod.h"
 #include "core/vtrx.h"
 
+#include "drainTasks.h"
 #include "framework/objectFixture.h"
 #include "testRadio.h"
 
 #include <cmath>
-#include <latch>
 #include <mutex>
 #include <vector>
 
@@ -76,16 +76,10 @@ protected:
             n, hwRx);
         if (hwRx == 0) phase += n;
     }
-    // Waits until every block queued so far has been processed: data tasks
-    // run in order, after host requests, so a data task marks the end.
+    // Waits until every block queued so far has been processed.
     void settle() {
-        onGroup(radio, [] {});
-        std::latch done(1);
-        seqTask t;
-        t.fn = [&done] { done.count_down(); };
-        t.name = "test.settle";
-        v->asyncProcess(t);
-        done.wait();
+        drainDataTasks(radio);
+        drainDataTasks(v);
     }
     std::vector<float> played() {
         asTask t;
