@@ -272,6 +272,80 @@ VIREO_API void vtrx_setTxFilter(void* handle, int low, int high);
 VIREO_API void vtrx_remove(void* handle);
 VIREO_API void vtrx_start(void* handle);
 
+/* ---- Wireless ---- */
+
+/* ---- ssbModDemod ---- */
+
+/* ---- amModDemod ---- */
+
+/* ---- sigGenModDemod ---- */
+
+/* ---- RawIQModDemod ---- */
+
+/* ---- clientModDemod ---- */
+
+/* ---- fmModDemod ---- */
+
+/* ---- FreeDVModDemod ---- */
+
+/* ---- J16 ---- */
+
+/* ---- J16FilterBands ---- */
+
+/* ---- J16FilterRx ---- */
+
+/* ---- J16Filter ---- */
+
+/* ---- HpsdrRadio ---- */
+
+/* ---- HpsdrNpRadio ---- */
+
+/* ---- AirspyController ---- */
+
+/* ---- AirspyRadio ---- */
+
+/* ---- AirspyHFController ---- */
+
+/* ---- AirspyHFRadio ---- */
+
+/* ---- RTLController ---- */
+
+/* ---- RTLRadio ---- */
+
+/* ---- RTLTCPRadio ---- */
+
+/* ---- WsProxyRadio ---- */
+
+/* ---- SDRPlayController ---- */
+
+/* ---- SDRPlayRadio ---- */
+
+/* ---- SoapyController ---- */
+
+/* ---- SoapyRadio ---- */
+
+/* ---- PskDetector ---- */
+
+/* ---- PskModDemod ---- */
+
+/* ---- JTModDemod ---- */
+
+/* ---- ft8decode and the CRC ---- */
+
+/* ---- MultiPskModDemod ---- */
+
+/* ---- cwModDemod ---- */
+
+/* ---- fskModDemod ---- */
+
+/* ---- RTTYModDemod ---- */
+
+/* ---- hellschreiberModDemod ---- */
+
+/* ---- chirpyModDemod ---- */
+
+/* ---- DABModDemod ---- */
+
 #ifdef __cplusplus
 }
 #endif

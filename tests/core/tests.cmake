@@ -7,11 +7,11 @@ vireo_internal_test(core_spectrum_tests core/spectrumTest.cpp)
 # behind its handles.
 vireo_internal_test(core_agc_tests
   ${CMAKE_CURRENT_LIST_DIR}/agcTest.cpp
-  ${PROJECT_SOURCE_DIR}/src/vireocore.cpp)
+  $<TARGET_OBJECTS:vireo_api>)
 vireo_internal_test(core_mode_tests
   ${CMAKE_CURRENT_LIST_DIR}/modDemodTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/controllerTest.cpp
-  ${PROJECT_SOURCE_DIR}/src/vireocore.cpp)
+  $<TARGET_OBJECTS:vireo_api>)
 vireo_internal_test(core_transmit_tests core/transmitTest.cpp core/testRadioTest.cpp)
 vireo_host_test(core_testradio_host_tests core/testRadioHostTest.cpp)
 vireo_host_test(core_end_to_end_host_tests core/endToEndHostTest.cpp)
