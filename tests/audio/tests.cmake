@@ -31,3 +31,9 @@ add_test(NAME audio.jackd.start
 add_test(NAME audio.jackd.stop COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/audio/jackd.sh stop ${VIREO_JACK_DIR})
 set_tests_properties(audio.jackd.start PROPERTIES FIXTURES_SETUP jackd TIMEOUT 30)
 set_tests_properties(audio.jackd.stop PROPERTIES FIXTURES_CLEANUP jackd TIMEOUT 30)
+
+add_executable(audio_jack_tests audio/jackTest.cpp)
+target_link_libraries(audio_jack_tests PRIVATE vireo_internal GTest::gtest GTest::gtest_main)
+target_include_directories(audio_jack_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+gtest_discover_tests(audio_jack_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 60 FIXTURES_REQUIRED jackd ENVIRONMENT JACK_DEFAULT_SERVER=${VIREO_JACK_SERVER})
