@@ -1,5 +1,6 @@
 #include "audio/PortAudioAudioProvider.h"
 
+#include <alsa/asoundlib.h>
 #include <portaudio.h>
 #include <spdlog/spdlog.h>
 
@@ -24,6 +25,11 @@ PaStreamParameters parameters(int device, int channels, bool input) {
     p.hostApiSpecificStreamInfo = nullptr;
     return p;
 }
+
+// ALSA prints every configuration it cannot resolve to standard error while
+// PortAudio probes it (dozens of lines on a machine without a sound card).
+// What matters reaches the log through PortAudio's own results.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 } // namespace
 
@@ -105,6 +111,7 @@ void PortAudioAudioProvider::post(job j) {
 }
 
 void PortAudioAudioProvider::paWorkerLoop() {
+    snd_lib_error_set_handler(&quietAlsa);
     Pa_Initialize();
     running_.store(1, std::memory_order_release);
     running_.notify_all();

@@ -76,6 +76,13 @@ FakeAudio::stream* FakeAudio::find(bool isOutput, int index) {
     return nullptr;
 }
 
+template <class F>
+auto FakeAudio::read(bool isOutput, int index, F field) {
+    std::lock_guard<std::recursive_mutex> lock(m_);
+    stream* s = find(isOutput, index);
+    return s ? field(*s) : decltype(field(*s)){};
+}
+
 double FakeAudio::period(const stream& s) const {
     return double(framesPerBuffer) * 1e9 / (double(s.rate) * (1.0 + s.ppm * 1e-6));
 }
@@ -194,9 +201,7 @@ void FakeAudio::setMicrophone(int index, std::function<float(int64_t)> signal) {
 }
 
 std::vector<float> FakeAudio::played(int index) {
-    std::lock_guard<std::recursive_mutex> lock(m_);
-    stream* s = find(true, index);
-    return s ? s->played : std::vector<float>{};
+    return read(true, index, [](stream& s) { return s.played; });
 }
 
 void FakeAudio::clearPlayed(int index) {
@@ -205,33 +210,19 @@ void FakeAudio::clearPlayed(int index) {
 }
 
 int FakeAudio::opens(bool isOutput, int index) {
-    std::lock_guard<std::recursive_mutex> lock(m_);
-    stream* s = find(isOutput, index);
-    return s ? s->opens : 0;
+    return read(isOutput, index, [](stream& s) { return s.opens; });
 }
-
 int FakeAudio::closes(bool isOutput, int index) {
-    std::lock_guard<std::recursive_mutex> lock(m_);
-    stream* s = find(isOutput, index);
-    return s ? s->closes : 0;
+    return read(isOutput, index, [](stream& s) { return s.closes; });
 }
-
 long FakeAudio::callbacks(bool isOutput, int index) {
-    std::lock_guard<std::recursive_mutex> lock(m_);
-    stream* s = find(isOutput, index);
-    return s ? s->callbacks : 0;
+    return read(isOutput, index, [](stream& s) { return s.callbacks; });
 }
-
 bool FakeAudio::isOpen(bool isOutput, int index) {
-    std::lock_guard<std::recursive_mutex> lock(m_);
-    stream* s = find(isOutput, index);
-    return s && s->open;
+    return read(isOutput, index, [](stream& s) { return s.open; });
 }
-
 int64_t FakeAudio::lastCallbackAt(bool isOutput, int index) {
-    std::lock_guard<std::recursive_mutex> lock(m_);
-    stream* s = find(isOutput, index);
-    return s ? s->lastNs : 0;
+    return read(isOutput, index, [](stream& s) { return s.lastNs; });
 }
 
 void FakeAudio::startPacing(double speed) {

@@ -114,6 +114,9 @@ private:
 
     FakeAudio();
     stream* find(bool isOutput, int index);
+    /// field(stream) under the lock; a default value for no such stream.
+    template <class F>
+    auto read(bool isOutput, int index, F field);
     void open(stream& s);
     void runCallback(stream& s);
     double period(const stream& s) const;
