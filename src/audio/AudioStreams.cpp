@@ -36,6 +36,7 @@ void AudioInputStream::setStreamId(int id) {
     id_ = id;
     if (next) {
         device_ = std::move(next);
+        lastRead_ = 0; // another writer: start over behind it
         device_->registerStream();
         unsigned int stamp = 0;
         device_->getBuffer(&stamp); // opens the device when it is closed

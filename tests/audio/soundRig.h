@@ -2,7 +2,7 @@
 // The sound side on the simulated card: the root object lists the fake
 // devices, streams attach to them, and the test moves simulated time.
 #include "audio/Wireless.h"
-#include "framework/sothreadPool.h"
+#include "framework/objectFixture.h"
 #include "support/fakeAudio.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +14,9 @@
 #include <numbers>
 #include <vector>
 
-class SoundRig : public ::testing::Test {
+class SoundRig : public ObjectTest {
 protected:
     FakeAudio& card = FakeAudio::install();
-    sothreadPool pool{1};
-    std::shared_ptr<syncTask> group = std::make_shared<syncTask>(pool);
     std::shared_ptr<Wireless> root = std::make_shared<Wireless>(group);
 
     ~SoundRig() override {

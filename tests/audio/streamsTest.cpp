@@ -1,8 +1,13 @@
 // The transceivers' audio streams on the simulated card, and the root
 // object's device lists they pick their devices from.
 #include "audio/AudioStreams.h"
+#include "core/TestRadio.h"
+#include "core/agc.h"
+#include "core/modDemod.h"
+#include "core/vtrx.h"
 
 #include "soundRig.h"
+#include "core/drainTasks.h"
 #include "support/logCapture.h"
 
 #include <algorithm>
@@ -159,6 +164,65 @@ TEST_F(MicrophoneStream, LeavingTheDeviceRestoresItsUsers) {
         AudioInputStream in(FakeAudio::mic44100);
     }
     EXPECT_EQ(mic->users.load(), users);
+}
+
+// Transmits the microphone as it is and plays what it receives.
+struct EchoMode : modDemod {
+    explicit EchoMode(std::shared_ptr<syncTask> g) : modDemod(std::move(g)) { txFiltered = false; }
+    void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override {
+        for (size_t i = 0; i < out.count && i < in.count; ++i) out[i] = in[i];
+    }
+    buff<float> demodulate(buff<std::complex<float>> block) override {
+        buff<float> audio(block.count);
+        for (size_t i = 0; i < block.count; ++i) audio[i] = block[i].real();
+        return audio;
+    }
+};
+
+TEST_F(Streams, ATransceiverLoopsItsMicrophoneToItsSpeakerThroughTheTestRadio) {
+    card.setMicrophone(FakeAudio::mic48000, [](int64_t n) {
+        return float(0.3 * std::sin(2 * std::numbers::pi * 1000.0 * double(n) / 48000));
+    });
+    auto radio = std::make_shared<TestRadio>(group);
+    auto mode = std::make_shared<EchoMode>(group);
+    onGroup(radio, [&] { radio->start(); });
+    std::shared_ptr<vtrx> v;
+    {
+        std::lock_guard<std::mutex> l(radio->listMutex);
+        v = radio->vtrxList.front();
+    }
+    card.startPacing(); // the card keeps time with the radio, which runs on the real clock
+    onGroup(v, [&] {
+        v->setModulation(mode);
+        v->txagc.get()->Volume.hostSet(1.0f); // hear the transmission
+        v->start();                           // on the default devices: the fake microphone and speaker
+        v->ptt.hostSet(true);
+    });
+    auto heard = [&] {
+        auto p = card.played(FakeAudio::stereoOut);
+        std::vector<float> left;
+        for (size_t i = p.size() > 2 * 24000 ? p.size() - 2 * 24000 : 0; i < p.size(); i += 2) left.push_back(p[i]);
+        return left;
+    };
+    auto crossings = [](const std::vector<float>& x) {
+        int c = 0;
+        for (size_t i = 1; i < x.size(); ++i) c += x[i - 1] < 0 && x[i] >= 0;
+        return c;
+    };
+    // Half a second of the tone, near 1 kHz (the speaker's ring steers to
+    // the card's clock).
+    EXPECT_TRUE(waitFor(
+        [&] {
+            auto h = heard();
+            return h.size() == 24000 && std::abs(crossings(h) - 500) <= 3 &&
+                   *std::max_element(h.begin(), h.end()) > 0.1f;
+        },
+        std::chrono::seconds(20)));
+    onGroup(v, [&] { v->ptt.hostSet(false); });
+    onGroup(radio, [&] { radio->stop(); });
+    drainDataTasks(radio);
+    drainDataTasks(v);
+    card.stopPacing();
 }
 
 } // namespace
