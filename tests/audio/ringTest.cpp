@@ -73,7 +73,11 @@ TEST_P(DriftTest, RatioFollowsTheCardAndTheFillSettlesAtTheSteeringOffset) {
 
 INSTANTIATE_TEST_SUITE_P(Cards, DriftTest,
                          ::testing::Values(Drift{FakeAudio::stereoOut, 300}, Drift{FakeAudio::stereoOut, -300},
-                                           Drift{FakeAudio::monoOut, 300}, Drift{FakeAudio::monoOut, -300}));
+                                           Drift{FakeAudio::monoOut, 300}, Drift{FakeAudio::monoOut, -300}),
+                         [](const auto& info) {
+                             return std::string(info.param.device == FakeAudio::monoOut ? "Mono" : "Stereo") +
+                                    (info.param.ppm > 0 ? "Fast" : "Slow");
+                         });
 
 class Ring : public SoundRig {
 protected:
