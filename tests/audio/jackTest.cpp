@@ -70,6 +70,16 @@ bool patchOutputToInput() {
 class Jack : public ObjectTest {
 protected:
     void SetUp() override { NEEDS_JACK(); }
+
+    /// The root object lives as long as the process, as a host keeps it: the
+    /// server's threads may still be finishing a stream of its devices when
+    /// a test ends.
+    static const std::shared_ptr<Wireless>& theRoot() {
+        static auto* lane = new sothreadPool(1);
+        static auto* root = new std::shared_ptr<Wireless>(std::make_shared<Wireless>(std::make_shared<syncTask>(*lane)));
+        return *root;
+    }
+    const std::shared_ptr<Wireless>& root = theRoot();
 };
 
 TEST_F(Jack, ListsAreNoneAndSystem) {
@@ -86,7 +96,6 @@ TEST_F(Jack, ListsAreNoneAndSystem) {
 
 TEST_F(Jack, ATestRadioTransceiverPlaysAToneThatTheMicrophoneHears) {
     LogCapture log;
-    auto root = std::make_shared<Wireless>(group);
     auto radio = std::make_shared<TestRadio>(group);
     auto mode = std::make_shared<ToneMode>(group);
     onGroup(radio, [&] { radio->start(); }); // makes a transceiver on the default devices
@@ -172,7 +181,6 @@ TEST_F(Jack, ATestRadioTransceiverPlaysAToneThatTheMicrophoneHears) {
 
 // The back-end stays closed for the rest of the process.
 TEST_F(Jack, CloseEndsOpenStreamsWithItsSixLinesAndASecondCloseReturns) {
-    auto root = std::make_shared<Wireless>(group);
     auto io = std::make_shared<audioIO>();
     auto output = root->outputDevice(1);
     auto input = root->inputDevice(1);
