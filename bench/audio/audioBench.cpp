@@ -1,7 +1,7 @@
 // The sound-card side of the receive audio: an output callback of 512 frames
 // mixing 1, 8 and 32 transceiver streams, and one transceiver block written
-// into its ring. "budget%" is the share of the 10.7 ms a 512-frame buffer
-// lasts at 48 kHz.
+// into its ring. A 512-frame buffer lasts 10.7 ms at 48 kHz: the share of
+// that is time / 10.7 ms.
 #include "audio/AudioOutputDevice.h"
 #include "audio/audioIO.h"
 
@@ -34,12 +34,6 @@ const bool installed = AudioProvider::install(new NoCard());
 
 constexpr double bufferSeconds = 512.0 / 48000.0;
 
-void budget(benchmark::State& state) {
-    state.counters["budget%"] =
-        benchmark::Counter(bufferSeconds / 100, benchmark::Counter::kIsIterationInvariantRate |
-                                                    benchmark::Counter::kInvert);
-}
-
 buff<float> tone() {
     buff<float> b(512);
     for (size_t i = 0; i < b.count; ++i) b[i] = float(0.5 * std::sin(0.13 * double(i)));
@@ -61,7 +55,6 @@ void BM_OutputCallbackMixing(benchmark::State& state) {
         benchmark::DoNotOptimize(device.Callback(out.data(), 512, time));
         benchmark::ClobberMemory();
     }
-    budget(state);
 }
 BENCHMARK(BM_OutputCallbackMixing)->Arg(1)->Arg(8)->Arg(32);
 
@@ -74,7 +67,6 @@ void BM_WriteOneBlock(benchmark::State& state) {
         io.write(block, true, false, 0.5f);
         benchmark::ClobberMemory();
     }
-    budget(state);
 }
 BENCHMARK(BM_WriteOneBlock)->ArgName("channels")->Arg(2)->Arg(1);
 
