@@ -5,6 +5,7 @@
 
 #include "core/vtrx.h"
 #include "framework/ValueLabelItem.h"
+#include "radios/airspy/SampleFeed.h"
 #include "radios/airspy/receiverHost.h"
 
 #include <atomic>
@@ -107,6 +108,14 @@ TEST_F(AirspyHost, SerialListsTheRatesWithoutStreaming) {
     EXPECT_EQ(log.of("rates").size(), 2u);
     EXPECT_EQ(log.of("SampleRate").size(), 1u);
     EXPECT_EQ(object<Radio>(r)->receivers[0].sampleRate, 10000000);
+
+    // Rates the int properties cannot carry are left out.
+    const uint32_t odd[] = {0, 4000000000u, 6000000};
+    standin().setRates(odd, 3);
+    AirspyRadio_setSerial(r, 10);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("rates").size() == 3; }));
+    EXPECT_EQ(item(2), "6000000 6M");
+    EXPECT_TRUE(logged().contains("error|airspy sample rate 4000000000 ignored"));
     releaseAndWait(r);
 }
 
@@ -229,7 +238,12 @@ TEST_F(AirspyHost, StartsAndStopsFiftyTimesAndRestartsOnARateChange) {
     EXPECT_EQ(std::count(all.begin(), all.end(), "close"), 51); // with the listing's
     EXPECT_EQ(standin().streaming(), 1);
 
+    // A rate of 0 is refused; the stream runs on untouched.
     const size_t mark = all.size();
+    Radio_setSampleRate(r, 0);
+    settle(r);
+    EXPECT_TRUE(logged().contains("error|airspy SampleRate 0 refused"));
+    EXPECT_EQ(standin().calls().size(), mark);
     Radio_setSampleRate(r, 2500000);
     settle(r);
     EXPECT_EQ(callsSince(mark), (calls{"stop_rx", "set_samplerate 2500000", "start_rx"}));
@@ -316,4 +330,28 @@ TEST_F(AirspyHost, ReleasedWhileOnlyATransferHoldsItClosesFromAnotherThread) {
     ASSERT_TRUE(waitFor([&] { return standin().streaming() == 0 && standin().callsOf("close").size() == 2; }));
     EXPECT_EQ(standin().closedOnDeliveryThread(), 0);
     EXPECT_TRUE(logged().contains("info|airspy released during a transfer: closing from another thread"));
+}
+
+TEST(SampleFeedKernel, ScalesEverySampleAndHoldsTheLargestIButNeverANaN) {
+    // 37 samples: the unrolled body, the four-lane rest and one odd sample.
+    const size_t n = 37;
+    std::vector<float> iq(2 * n);
+    for (size_t i = 0; i < n; ++i) {
+        iq[2 * i] = float(std::sin(double(i)) * double(i + 1));
+        iq[2 * i + 1] = -3.0f * float(i + 1); // Q is larger, and no peak
+    }
+    iq[2 * 5] = std::nanf("");
+    iq[2 * 20] = -40.0f;
+    iq[2 * 36] = std::nanf("");
+    std::vector<std::complex<float>> out(n);
+    EXPECT_EQ(SampleFeed::scaleAndPeak(iq.data(), out.data(), n, 0.5f, 0.0f), 40.0f);
+    for (size_t i = 0; i < n; ++i) {
+        if (i == 5 || i == 36) {
+            EXPECT_TRUE(std::isnan(out[i].real())) << i;
+        } else {
+            EXPECT_EQ(out[i].real(), iq[2 * i] * 0.5f) << i;
+        }
+        EXPECT_EQ(out[i].imag(), iq[2 * i + 1] * 0.5f) << i;
+    }
+    EXPECT_EQ(SampleFeed::scaleAndPeak(iq.data(), out.data(), n, 0.5f, 100.0f), 100.0f);
 }
