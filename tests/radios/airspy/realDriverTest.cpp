@@ -19,16 +19,10 @@ protected:
         onWorker(object<Radio>(r), [] {});
         onWorker(object<Radio>(r), [] {});
     }
-    /// Discovers with a controller and returns the lines it logged.
-    template <class Create, class Bind, class Discover, class Release>
-    std::vector<std::string> discover(Create create, Bind bind, Discover run, Release release, const std::string& done) {
-        void* c = create();
-        bind(c, host::onText<"newRadio">);
-        run(c);
-        EXPECT_TRUE(host::pollUntil(getUpdates, [&] { return capture.contains(done); }));
-        getUpdates();
-        release(c);
-        return capture.lines();
+    bool logged(const std::string& prefix) {
+        for (auto& line : capture.lines())
+            if (line.rfind(prefix, 0) == 0) return true;
+        return false;
     }
     LogCapture capture;
 };
@@ -36,38 +30,38 @@ protected:
 } // namespace
 
 TEST_F(RealDrivers, FindNothingAndFailToStartWithTheDriversCode) {
-    discover(AirspyController_create, AirspyController_bindnewRadio, AirspyController_Discover,
-             AirspyController_release, "info|airspy discover done");
-    auto lines = discover(AirspyHFController_create, AirspyHFController_bindnewRadio, AirspyHFController_Discover,
-                          AirspyHFController_release, "info|airspyhf discover done");
+    void* a = AirspyController_create();
+    void* hf = AirspyHFController_create();
+    AirspyController_bindnewRadio(a, host::onText<"newRadio">);
+    AirspyHFController_bindnewRadio(hf, host::onText<"newRadio">);
+    AirspyController_Discover(a);
+    AirspyHFController_Discover(hf);
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] {
+        return logged("info|airspy discover done") && logged("info|airspyhf discover done");
+    }));
+    getUpdates();
+    AirspyController_release(a);
+    AirspyHFController_release(hf);
     if (!log.of("newRadio").empty()) GTEST_SKIP() << "an Airspy device is plugged in";
-    for (auto& line : lines)
-        EXPECT_TRUE(line == "info|airspy discover" || line == "info|airspy discover done" ||
-                    line == "info|airspyhf discover" || line == "info|airspyhf discover done" ||
+    for (auto& line : capture.lines())
+        EXPECT_TRUE(line.rfind("info|airspy discover", 0) == 0 || line.rfind("info|airspyhf discover", 0) == 0 ||
                     line.rfind("info|airspy_list_devices fail ", 0) == 0 ||
                     line.rfind("info|airspyhf_list_devices fail ", 0) == 0)
             << line;
 
-    void* a = AirspyRadio_create();
-    void* hf = AirspyHFRadio_create();
+    a = AirspyRadio_create();
+    hf = AirspyHFRadio_create();
     AirspyRadio_setSerial(a, 1);
     AirspyHFRadio_setSerial(hf, 1);
     Radio_start(a);
     Radio_start(hf);
     settle(a);
     settle(hf);
-    auto failed = [&](const std::string& prefix) {
-        for (auto& line : capture.lines())
-            if (line.rfind(prefix, 0) == 0) return true;
-        return false;
-    };
-    EXPECT_TRUE(failed("error|airspy start open failed "));
-    EXPECT_TRUE(failed("error|airspyhf setup open failed "));
-    EXPECT_TRUE(failed("error|airspyhf start open failed "));
-    EXPECT_FALSE(object<AirspyRadio>(a)->isOpen());
-    EXPECT_TRUE(object<AirspyRadio>(a)->isRunning());
+    EXPECT_TRUE(logged("error|airspy start open failed "));
+    EXPECT_TRUE(logged("error|airspyhf setup open failed "));
+    EXPECT_TRUE(logged("error|airspyhf start open failed "));
+    EXPECT_TRUE(object<AirspyRadio>(a)->isRunning()); // so that a stop clears it
     Radio_stop(a);
-    Radio_stop(hf);
     settle(a);
     EXPECT_FALSE(object<AirspyRadio>(a)->isRunning());
     AirspyRadio_release(a);

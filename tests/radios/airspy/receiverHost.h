@@ -19,7 +19,8 @@
 #include <string>
 #include <vector>
 
-/// The control functions of a stand-in receiver driver (standin_<lib>_...).
+/// The control functions of a stand-in receiver driver (standin_<lib>_...,
+/// tests/standins/airspy/floatIqReceiver.h).
 struct ReceiverStandin {
     void (*reset)();
     void (*setSerials)(const uint64_t*, int);
@@ -37,23 +38,11 @@ struct ReceiverStandin {
 
     /// Throws when the loaded `library` is not the stand-in.
     ReceiverStandin(const char* library, const std::string& lib) {
-        auto f = [&](auto& slot, const char* name) {
-            slot = standin::control<std::remove_pointer_t<std::remove_reference_t<decltype(slot)>>>(
-                library, ("standin_" + lib + "_" + name).c_str());
-        };
-        f(reset, "reset");
-        f(setSerials, "setSerials");
-        f(setRates, "setRates");
-        f(setTone, "setTone");
-        f(setPaced, "setPaced");
-        f(allow, "allow");
-        f(fail, "fail");
-        f(unplug, "unplug");
-        f(setFreqShift, "setFreqShift");
-        f(delivered, "delivered");
-        f(streaming, "streaming");
-        f(closedOnDeliveryThread, "closedOnDeliveryThread");
-        f(callLog, "callLog");
+#define VIREO_FIND(f) f = standin::control<std::remove_pointer_t<decltype(f)>>(library, ("standin_" + lib + "_" #f).c_str())
+        VIREO_FIND(reset), VIREO_FIND(setSerials), VIREO_FIND(setRates), VIREO_FIND(setTone), VIREO_FIND(setPaced);
+        VIREO_FIND(allow), VIREO_FIND(fail), VIREO_FIND(unplug), VIREO_FIND(setFreqShift), VIREO_FIND(delivered);
+        VIREO_FIND(streaming), VIREO_FIND(closedOnDeliveryThread), VIREO_FIND(callLog);
+#undef VIREO_FIND
     }
 
     std::vector<std::string> calls() const { return callLog()->lines(); }
