@@ -315,7 +315,7 @@ VIREO_API void AirspyController_bindnewRadio(void* handle, void (*callback)(cons
  * Serial lists the device's rates into SampleRates and makes the first one
  * the SampleRate; while the radio runs it moves the stream to the new
  * device. rxGain is the linearity gain (0 to 21); adcPeak is the largest raw
- * sample of each 0.2 s. */
+ * |I| of each stretch of just over 0.2 s of samples. */
 VIREO_API void* AirspyRadio_create(void);
 VIREO_API void AirspyRadio_release(void* handle);
 VIREO_API void AirspyRadio_bindSerial(void* handle, void (*callback)(unsigned long long));
