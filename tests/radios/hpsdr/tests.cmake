@@ -17,3 +17,9 @@ target_link_libraries(hpsdr_endpoint_tests PRIVATE vireo_internal GTest::gtest G
 target_include_directories(hpsdr_endpoint_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 gtest_discover_tests(hpsdr_endpoint_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 300 RESOURCE_LOCK hpsdr_port_1024)
+
+# Seeds of the packet fuzz target, written from the simulator's builders
+# (run by hand: hpsdr_p1_fuzz_seeds tests/fuzz/hpsdrP1Packets/corpus).
+add_executable(hpsdr_p1_fuzz_seeds ${CMAKE_CURRENT_LIST_DIR}/writeFuzzSeeds.cpp ${VIREO_HPSDR_SIM})
+target_include_directories(hpsdr_p1_fuzz_seeds PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(hpsdr_p1_fuzz_seeds PRIVATE Boost::headers Threads::Threads)
