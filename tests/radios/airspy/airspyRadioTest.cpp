@@ -21,7 +21,7 @@ class AirspyHost : public ReceiverHost {
 protected:
     void SetUp() override {
         attach("libairspy.so.0", "airspy");
-        if (IsSkipped()) return;
+        if (IsSkipped() || HasFatalFailure()) return;
         standin().setSerials(twoSerials, 2);
         standin().setRates(twoRates, 2);
     }

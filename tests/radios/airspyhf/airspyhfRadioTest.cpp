@@ -15,7 +15,7 @@ class AirspyHFHost : public ReceiverHost {
 protected:
     void SetUp() override {
         attach("libairspyhf.so.1", "airspyhf");
-        if (IsSkipped()) return;
+        if (IsSkipped() || HasFatalFailure()) return;
         standin().setSerials(oneSerial, 1);
         standin().setRates(hfRates, 2);
     }
