@@ -4,7 +4,7 @@
 // Process of such transfers into an Airspy radio at 10 MS/s with one
 // transceiver, each transfer waited for until the radio and the transceiver
 // are idle again; realtime_x is the transfers' duration over the time taken.
-#include "core/modDemod.h"
+#include "core/proxyModDemod.h"
 #include "core/vtrx.h"
 #include "framework/sothreadPool.h"
 #include "radios/airspy/AirspyRadio.h"
@@ -62,16 +62,6 @@ void volkScale(benchmark::State& state) {
     perSample(state);
 }
 
-// Audio is the channel's real part, as in the chain benchmark.
-struct RealPartMode : modDemod {
-    using modDemod::modDemod;
-    buff<float> demodulate(buff<std::complex<float>> block) override {
-        buff<float> a(block.count);
-        for (size_t i = 0; i < a.count; ++i) a[i] = block[i].real();
-        return a;
-    }
-};
-
 void process(benchmark::State& state) {
     spdlog::set_level(spdlog::level::err);
     sothreadPool pool(2);
@@ -81,7 +71,8 @@ void process(benchmark::State& state) {
         radio->SampleRate.hostSet(rate);
         radio->addVtrx(99000000, 0, 0);
         auto v = radio->vtrxList.front();
-        v->setModulation(std::make_shared<RealPartMode>(v->taskGroup()));
+        // With no host callback bound the mode's audio is the channel's real part.
+        v->setModulation(std::make_shared<proxyModDemod>(v->taskGroup()));
         v->start();
         const auto iq = toneTransfer();
         auto idle = [&] {
