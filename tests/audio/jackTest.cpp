@@ -10,6 +10,7 @@
 #include "core/drainTasks.h"
 #include "framework/objectFixture.h"
 #include "support/logCapture.h"
+#include "support/skipOrFail.h"
 #include "support/waitFor.h"
 
 #include <jack/jack.h>
@@ -17,7 +18,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <numbers>
 #include <string>
@@ -31,15 +31,6 @@ bool jackServes() {
     jack_client_close(c);
     return true;
 }
-
-#define NEEDS_JACK()                                                                                                 \
-    do {                                                                                                             \
-        if (!jackServes()) {                                                                                         \
-            const char* ci = std::getenv("CI");                                                                      \
-            if (ci && std::string(ci) == "true") FAIL() << "jackd is not running (CI=true)";                         \
-            GTEST_SKIP() << "jackd is not running: tests/audio/jackd.sh starts it (the ctest fixture does)";        \
-        }                                                                                                            \
-    } while (0)
 
 // Demodulates anything into a 1 kHz tone.
 struct ToneMode : modDemod {
@@ -69,7 +60,9 @@ bool patchOutputToInput() {
 
 class Jack : public ObjectTest {
 protected:
-    void SetUp() override { NEEDS_JACK(); }
+    void SetUp() override {
+        if (!jackServes()) VIREO_SKIP_OR_FAIL("jackd is not running: tests/audio/jackd.sh starts it (ctest does)");
+    }
 
     /// The root object lives as long as the process, as a host keeps it: the
     /// server's threads may still be finishing a stream of its devices when
