@@ -23,7 +23,7 @@
 // unless setPpm() makes it fast (+) or slow (-). An output passes the time
 // since its stream opened as the buffer's converter time (0 at the first
 // callback). Microphones play setMicrophone()'s signal, silence by default.
-// Outputs keep the frames they played (played()).
+// Outputs keep the last 10 s they played (played()).
 //
 // The simulated clock starts at 1000 s. Opens and closes take effect at
 // once (PortAudio's take a moment on its worker). Thread-safe: any thread
