@@ -1,0 +1,1 @@
+vireo_internal_test(psk_detector_tests modes/data/pskDetectorTest.cpp)
