@@ -49,13 +49,6 @@ inline double meanPower(int mode, const std::string& text) {
     return sum / double(n);
 }
 
-/// All text a host callback received, joined.
-inline std::string joined(const std::string& what) {
-    std::string s;
-    for (auto& c : host::Log::get().of(what)) s += c.args.at(0);
-    return s;
-}
-
 class PskLoop : public ObjectTest {
 protected:
     static constexpr long long centre = 14000000;

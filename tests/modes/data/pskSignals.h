@@ -2,6 +2,7 @@
 // PSK test signals made by the system's own modulator: a text source for
 // CPSKMod and the modulator's output as real audio.
 #include "modes/data/psk/CPSKMod.h"
+#include "support/hostHarness.h"
 
 #include <complex>
 #include <string>
@@ -53,6 +54,13 @@ inline std::vector<float> audio8k(int mode, const std::string& text, double hz, 
         if (source.done()) tail += 800;
     }
     return out;
+}
+
+/// All text a host callback received, joined.
+inline std::string joined(const std::string& what) {
+    std::string s;
+    for (auto& c : host::Log::get().of(what)) s += c.args.at(0);
+    return s;
 }
 
 } // namespace psktest
