@@ -137,6 +137,16 @@ TEST(PskDetector, EveryCharacterRoundTripsAtEveryRate) {
     EXPECT_EQ(detect(inverted, audio), "Sense");
 }
 
+// The end of a transmission (a steady carrier) comes after the last
+// character has fully gone out, whatever the decoder still holds.
+TEST(PskDetector, LastCharacterBeforeTheEndArrives) {
+    for (int mode : {0, 1, 17}) {
+        auto audio = psktest::audio8k(mode, "last words", -1500.0, 2.0, 30000.0f, true);
+        CPSKDet det = detectorAt(mode, 1500);
+        EXPECT_EQ(detect(det, audio), "last words") << "mode " << mode;
+    }
+}
+
 TEST(PskDetector, SteadyCarrierClosesTheSquelchAndPrintsNothing) {
     std::vector<float> audio(8000 * 3);
     for (size_t i = 0; i < audio.size(); ++i) audio[i] = float(30000 * std::cos(2 * M_PI * 1500 * double(i) / 8000));

@@ -42,9 +42,9 @@ inline std::vector<std::complex<float>> iq(CPSKMod& mod, size_t n) {
 /// of what follows it. The real part of every 6th sample: the signal lies
 /// far below 4000 Hz, so nothing aliases.
 inline std::vector<float> audio8k(int mode, const std::string& text, double hz, double tailSeconds = 1.0,
-                                  float scale = 1.0f) {
+                                  float scale = 1.0f, bool endAfter = false) {
     CPSKMod mod;
-    TextSource source{text};
+    TextSource source{text, 0, endAfter};
     startModulator(mod, source, mode, hz);
     std::vector<float> out;
     size_t tail = 0;

@@ -54,6 +54,8 @@ void CPSKMod::InitPSKMod(int rate, double level) {
     lastSymbol_ = 4;
     codeRegister_ = 0;
     varicodeBits_ = 0;
+    endSeen_ = false;
+    endFlushLeft_ = 0;
 }
 
 void CPSKMod::SetTXMode(int mode) {
@@ -175,12 +177,13 @@ int CPSKMod::bpskSymbol() {
         return reversal;
     }
     const int c = nextChar();
+    if (c != sourceEnd) endSeen_ = false;
     if (c >= 0) {
         codeRegister_ = psk::VARICODE_TABLE[size_t(c & 0xFF)];
         return reversal;
     }
     if (c == sourceIdle) return reversal;
-    if (c == sourceEnd) return carrierOn;
+    if (c == sourceEnd) return flushingForEnd(bpskEndFlush) ? reversal : carrierOn;
     if (c == sourceOff) return carrierOff;
     return lastSymbol_;
 }
@@ -197,14 +200,25 @@ int CPSKMod::qpskSymbol() {
         gap_ = false;
     } else {
         const int c = nextChar();
+        if (c != sourceEnd) endSeen_ = false;
         if (c >= 0)
             varicodeBits_ = psk::VARICODE_TABLE[size_t(c & 0xFF)];
-        else if (c == sourceEnd)
+        else if (c == sourceEnd && !flushingForEnd(qpskEndFlush))
             symbol = carrierOn;
         else if (c == sourceOff)
             symbol = carrierOff;
     }
     return symbol;
+}
+
+bool CPSKMod::flushingForEnd(int flush) {
+    if (!endSeen_) {
+        endSeen_ = true;
+        endFlushLeft_ = flush;
+    }
+    if (endFlushLeft_ == 0) return false;
+    --endFlushLeft_;
+    return true;
 }
 
 int CPSKMod::tuneSymbol() { return nextChar() == sourceEnd ? carrierOn : carrierOff; }

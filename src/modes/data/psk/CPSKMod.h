@@ -84,6 +84,16 @@ private:
     uint16_t codeRegister_ = 0;
     uint16_t varicodeBits_ = 0;
 
+    // The end (a steady carrier) waits until the last character is out: one
+    // more zero bit in BPSK, enough coded zeros in QPSK to carry it through
+    // the receiver's decoding delay.
+    static constexpr int bpskEndFlush = 1;
+    static constexpr int qpskEndFlush = 24;
+    bool endSeen_ = false;
+    int endFlushLeft_ = 0;
+    /// True while the end still has flush symbols to send (counts one).
+    bool flushingForEnd(int flush);
+
     MorseState morseState_ = morseIdle;
     int morseCount_ = 0;
     uint16_t morsePattern_ = 0;
