@@ -456,13 +456,70 @@ VIREO_API void HpsdrRadio_writeStatus(void* handle, int value);
 
 /* ---- HpsdrNpRadio ---- */
 
-/* ---- AirspyController ---- */
+/* ---- AirspyController ----
+ * Discover lists the connected Airspy receivers and sends "Airspy~<serial>"
+ * on newRadio for each. */
+VIREO_API void* AirspyController_create(void);
+VIREO_API void AirspyController_release(void* handle);
+VIREO_API void AirspyController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void AirspyController_setEnable(void* handle, bool value);
+VIREO_API void AirspyController_Discover(void* handle);
+VIREO_API void AirspyController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
 
-/* ---- AirspyRadio ---- */
+/* ---- AirspyRadio ----
+ * An Airspy receiver, also driven through the Radio functions. Setting
+ * Serial lists the device's rates into SampleRates and makes the first one
+ * the SampleRate; while the radio runs it moves the stream to the new
+ * device. rxGain is the linearity gain (0 to 21); adcPeak is the largest raw
+ * |I| of each stretch of just over 0.2 s of samples. */
+VIREO_API void* AirspyRadio_create(void);
+VIREO_API void AirspyRadio_release(void* handle);
+VIREO_API void AirspyRadio_bindSerial(void* handle, void (*callback)(unsigned long long));
+VIREO_API void AirspyRadio_setSerial(void* handle, unsigned long long value);
+/* callback: op 3 (added), index 0, a ValueLabelItem handle (Value: rate, Label: "10M") */
+VIREO_API void AirspyRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void AirspyRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void AirspyRadio_resetSampleRates(void* handle);
+VIREO_API void AirspyRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void AirspyRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void AirspyRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyRadio_setrxGain(void* handle, int value);
+VIREO_API void AirspyRadio_bindBiasT(void* handle, void (*callback)(bool));
+VIREO_API void AirspyRadio_setBiasT(void* handle, bool value);
+VIREO_API void AirspyRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void AirspyRadio_setadcPeak(void* handle, double value);
 
-/* ---- AirspyHFController ---- */
+/* ---- AirspyHFController ----
+ * As AirspyController, sending "AirspyHF~<serial>". */
+VIREO_API void* AirspyHFController_create(void);
+VIREO_API void AirspyHFController_release(void* handle);
+VIREO_API void AirspyHFController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void AirspyHFController_setEnable(void* handle, bool value);
+VIREO_API void AirspyHFController_Discover(void* handle);
+VIREO_API void AirspyHFController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
 
-/* ---- AirspyHFRadio ---- */
+/* ---- AirspyHFRadio ----
+ * An Airspy HF+ receiver, as AirspyRadio without the bias tee. rxGain
+ * (-48 to 6 dB) sets the LNA and the attenuator at or below 30 MHz; above,
+ * the device's own AGC runs. */
+VIREO_API void* AirspyHFRadio_create(void);
+VIREO_API void AirspyHFRadio_release(void* handle);
+VIREO_API void AirspyHFRadio_bindSerial(void* handle, void (*callback)(unsigned long long));
+VIREO_API void AirspyHFRadio_setSerial(void* handle, unsigned long long value);
+/* callback: op 3 (added), index 0, a ValueLabelItem handle (Value: rate, Label: "10M") */
+VIREO_API void AirspyHFRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void AirspyHFRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void AirspyHFRadio_resetSampleRates(void* handle);
+VIREO_API void AirspyHFRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyHFRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void AirspyHFRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyHFRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void AirspyHFRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyHFRadio_setrxGain(void* handle, int value);
+VIREO_API void AirspyHFRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void AirspyHFRadio_setadcPeak(void* handle, double value);
 
 /* ---- RTLController ---- */
 
