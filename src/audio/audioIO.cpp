@@ -6,6 +6,20 @@
 #include <cmath>
 #include <numbers>
 
+namespace {
+
+/// A ring float, read and zeroed. Relaxed atomics: when the reader has
+/// overtaken the writer (an underrun the writer rides out in place) both may
+/// touch the same frames at once.
+inline float takeSlot(float& f) {
+    std::atomic_ref<float> slot(f);
+    const float v = slot.load(std::memory_order_relaxed);
+    slot.store(0.0f, std::memory_order_relaxed);
+    return v;
+}
+
+} // namespace
+
 audioIO::audioIO() { run(); }
 
 void audioIO::run(int) {
@@ -73,7 +87,6 @@ void audioIO::write(buff<float> block, bool sync, bool stereo, float balance) {
     }
 
     writePos_ = uint16_t(writePos_ + resample(block, stereo));
-    writerMark_.fetch_add(1, std::memory_order_release);
 
     ratioSeen_.store(ratio_, std::memory_order_relaxed);
     targetSeen_.store(target_, std::memory_order_relaxed);
@@ -82,24 +95,44 @@ void audioIO::write(buff<float> block, bool sync, bool stereo, float balance) {
 }
 
 size_t audioIO::resample(const buff<float>& block, bool stereo) {
-    const int ch = channels == 1 ? 1 : 2;
-    // The ring as this device's layout sees it: 65536 frames of ch floats.
-    buff<float> ring(ring_, 0, ringFrames * size_t(ch));
-    const size_t start = size_t(writePos_) * size_t(ch);
+    const size_t ch = channels == 1 ? 1 : 2;
+    // Resampled into a scratch block first: the ring itself is written and
+    // read only element by element as atomics (below).
+    const size_t inFrames = stereo ? block.count / 2 : block.count;
+    const size_t room = (inFrames + inFrames / 64 + 8) * ch; // up to 1/0.997 frames out per frame in
+    if (scratch_.count < room) scratch_ = buff<float>(room);
+    size_t frames = 0;
     if (ch == 2) {
-        if (stereo) return resampler_.interpolateVarOutStereo(block, ring, start, ratio_);
-        if (balance_ == 0.5f) return resampler_.interpolateVarOut(block, ring, start, ratio_);
-        const float left = balance_ < 0.5f ? 1.0f : 2.0f * (1.0f - balance_);
-        const float right = balance_ > 0.5f ? 1.0f : 2.0f * balance_;
-        return resampler_.interpolateVarOutBalance(block, ring, start, ratio_, left, right);
+        if (stereo) {
+            frames = resampler_.interpolateVarOutStereo(block, scratch_, 0, ratio_);
+        } else if (balance_ == 0.5f) {
+            frames = resampler_.interpolateVarOut(block, scratch_, 0, ratio_);
+        } else {
+            const float left = balance_ < 0.5f ? 1.0f : 2.0f * (1.0f - balance_);
+            const float right = balance_ > 0.5f ? 1.0f : 2.0f * balance_;
+            frames = resampler_.interpolateVarOutBalance(block, scratch_, 0, ratio_, left, right);
+        }
+    } else {
+        frames = stereo ? resampler_.interpolateVarOutStereoToMono(block, scratch_, 0, ratio_)
+                        : resampler_.interpolateVarOutToMono(block, scratch_, 0, ratio_);
     }
-    if (stereo) return resampler_.interpolateVarOutStereoToMono(block, ring, start, ratio_);
-    return resampler_.interpolateVarOutToMono(block, ring, start, ratio_);
+    // Into the ring as this device's layout sees it: 65536 frames of ch
+    // floats.
+    const size_t size = ringFrames * ch;
+    size_t index = size_t(writePos_) * ch;
+    size_t done = 0;
+    while (done < frames * ch) { // runs up to the ring's end
+        const size_t run = std::min(frames * ch - done, size - index);
+        for (size_t i = 0; i < run; ++i)
+            std::atomic_ref<float>(ring_.data[index + i]).store(scratch_.data[done + i], std::memory_order_relaxed);
+        done += run;
+        index = index + run == size ? 0 : index + run;
+    }
+    return frames;
 }
 
 int audioIO::AudioCallback(void* out, unsigned long frames, double time, bool add, int channels) {
     if (out && (channels == 1 || channels == 2)) {
-        writerMark_.load(std::memory_order_acquire);
         // Gap skip: the card skipped buffers (a pause, an xrun), so the
         // frames meant for that time are stale. Reduced modulo the ring
         // before it becomes an integer: after a long pause the count is huge.
@@ -119,13 +152,13 @@ int audioIO::AudioCallback(void* out, unsigned long frames, double time, bool ad
         const size_t size = ringFrames * size_t(channels);
         size_t index = size_t(readPos_) * size_t(channels);
         size_t left = size_t(frames) * size_t(channels);
-        while (left > 0) {
+        while (left > 0) { // runs up to the ring's end
             const size_t run = std::min(left, size - index);
+            float* slot = r + index;
             if (add)
-                for (size_t i = 0; i < run; ++i) o[i] += r[index + i];
+                for (size_t i = 0; i < run; ++i) o[i] += takeSlot(slot[i]);
             else
-                for (size_t i = 0; i < run; ++i) o[i] = r[index + i];
-            std::fill_n(r + index, run, 0.0f);
+                for (size_t i = 0; i < run; ++i) o[i] = takeSlot(slot[i]);
             o += run;
             left -= run;
             index = index + run == size ? 0 : index + run;

@@ -17,7 +17,9 @@
 // without the ring's delay.
 //
 // The ring holds 65536 frames of `channels` interleaved floats: positions
-// wrap at 65536 frames, and the floats at 65536 × channels.
+// wrap at 65536 frames, and the floats at 65536 × channels. Its floats are
+// written and read as relaxed atomics: the writer keeps its place through
+// short underruns, and then both sides may meet on the same frames.
 //
 // Threads: write and the writer-side fields on the transceiver's task group;
 // AudioCallback and the reader-side fields on the device's sound-card
@@ -107,6 +109,7 @@ private:
     double seed_ = 96.0;
     movingAverage fillAverage_{1000};
     blockLerp resampler_;
+    buff<float> scratch_; // the resampled block on its way into the ring
     float balance_ = 0.5f;
 
     // Reader side.
@@ -120,9 +123,6 @@ private:
     /// callback, acquire load in write: the writer then sees the zeros the
     /// reader left before it writes over them.
     std::atomic<uint32_t> readerStamp_{0};
-    /// Bumped with release after each write, loaded with acquire by the
-    /// callback: the frames the reader takes were written before it looked.
-    std::atomic<uint32_t> writerMark_{0};
 
     std::atomic<double> ratioSeen_{1.0};
     std::atomic<double> targetSeen_{512.0};
