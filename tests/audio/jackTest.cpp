@@ -152,20 +152,26 @@ TEST_F(Jack, ATestRadioTransceiverPlaysAToneThatTheMicrophoneHears) {
     std::printf("jack: server clock %+.0f ppm; ratio after %d s %.6f (%+.1f ppm), fill %d, target %.1f, "
                 "repositions %ld\n",
                 serverPpm, seconds, io.ratio(), ppm, io.lastFill(), io.target(), io.repositions());
-    // A server that lost time was starved of the processor itself (a machine
-    // loaded far beyond its cores): then gaps are no fault of the ring, and
+    // Gaps are checked where the timing means something: not in a build
+    // slowed down by a sanitizer, nor when the server lost time, starved of
+    // the processor itself by a machine loaded far beyond its cores. Then
     // only the tone is checked.
-    const bool serverKeptTime = std::abs(serverPpm) < 1000;
-    if (serverKeptTime) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    const bool instrumented = true;
+#else
+    const bool instrumented = false;
+#endif
+    const bool timed = std::abs(serverPpm) < 1000 && !instrumented;
+    if (timed) {
         EXPECT_EQ(io.target(), 512.0);  // grows at any underrun
         EXPECT_EQ(io.repositions(), 1); // priming only
         EXPECT_LT(std::abs(ppm), 3000.0);
     } else {
-        std::printf("jack: the server was starved; gaps not checked\n");
+        std::printf("jack: %s; gaps not checked\n", instrumented ? "sanitizer build" : "the server was starved");
     }
 
     // The last second the microphone heard: the tone, near 1 kHz.
-    ASSERT_GT(heard.size(), serverKeptTime ? 48000u : 4800u);
+    ASSERT_GT(heard.size(), timed ? 48000u : 4800u);
     std::vector<float> last(heard.end() - std::min<size_t>(heard.size(), 48000), heard.end());
     int crossings = 0;
     float peak = 0;
@@ -174,7 +180,7 @@ TEST_F(Jack, ATestRadioTransceiverPlaysAToneThatTheMicrophoneHears) {
         peak = std::max(peak, std::abs(last[i]));
     }
     EXPECT_GT(peak, 0.05f);
-    if (serverKeptTime) {
+    if (timed) {
         EXPECT_NEAR(crossings, 1000, 5);
         EXPECT_EQ(mic.margin(), AudioInputStream::initialMargin); // read in step throughout
     }

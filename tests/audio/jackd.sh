@@ -39,16 +39,21 @@ if ! command -v jackd >/dev/null; then
 fi
 mkdir -p "$dir"
 stop # a server left over by an interrupted run
-# Detached from the test's session and output, so that neither waits for
-# it; `timeout` ends it should every stop be missed.
-setsid timeout 1800 jackd -n "$name" --no-realtime -d dummy -r 48000 -p 512 \
-  </dev/null >"$dir/jackd.log" 2>&1 &
-echo $! >"$pidfile"
-if JACK_DEFAULT_SERVER="$name" JACK_NO_START_SERVER=1 jack_wait -w -t 10 >/dev/null 2>&1; then
-  echo "jackd $name serves (pid $(cat "$pidfile"))"
-  exit 0
-fi
-echo "jackd $name did not start:" >&2
-cat "$dir/jackd.log" >&2
-stop
+# A server of the same name that is only just going may still hold its
+# name: a few attempts.
+for attempt in 1 2 3; do
+  # Detached from the test's session and output, so that neither waits for
+  # it; `timeout` ends it should every stop be missed.
+  setsid timeout 1800 jackd -n "$name" --no-realtime -d dummy -r 48000 -p 512 \
+    </dev/null >"$dir/jackd.log" 2>&1 &
+  echo $! >"$pidfile"
+  if JACK_DEFAULT_SERVER="$name" JACK_NO_START_SERVER=1 jack_wait -w -t 10 >/dev/null 2>&1; then
+    echo "jackd $name serves (pid $(cat "$pidfile"))"
+    exit 0
+  fi
+  echo "jackd $name did not start (attempt $attempt):" >&2
+  cat "$dir/jackd.log" >&2
+  stop
+  sleep 1
+done
 exit 1

@@ -25,7 +25,7 @@ gtest_discover_tests(audio_portaudio_tests DISCOVERY_TIMEOUT 60
 add_test(NAME audio.jackd.start
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/audio/jackd.sh start ${VIREO_JACK_SERVER} ${VIREO_JACK_DIR})
 add_test(NAME audio.jackd.stop COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/audio/jackd.sh stop ${VIREO_JACK_DIR})
-set_tests_properties(audio.jackd.start PROPERTIES FIXTURES_SETUP jackd TIMEOUT 30)
+set_tests_properties(audio.jackd.start PROPERTIES FIXTURES_SETUP jackd TIMEOUT 60)
 set_tests_properties(audio.jackd.stop PROPERTIES FIXTURES_CLEANUP jackd TIMEOUT 30)
 
 # Run alone: a transceiver starved of the processor by parallel tests would
