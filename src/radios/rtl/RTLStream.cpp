@@ -29,11 +29,15 @@ void RTLStream::start(RTLSDRLib* lib, rtlsdr_dev_t* device, deliverFunction deli
     state_->lib = lib;
     state_->device = device;
     state_->deliver = std::move(deliver);
+    // Held until the thread is stored: a delivery that stops the stream at
+    // once must find it there.
+    std::lock_guard<std::mutex> lock(state_->m);
     thread_ = std::thread(run, state_);
 }
 
 void RTLStream::run(std::shared_ptr<state> s) {
     threadPriority priority(threadPriority::realtime);
+    { std::lock_guard<std::mutex> lock(s->m); } // start() has stored the thread
     try {
         if (!s->stopping) {
             int rc = s->lib->rtlsdr_read_async(s->device, callback, s.get(), bufferCount, bufferLength);
