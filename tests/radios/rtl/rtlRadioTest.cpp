@@ -86,6 +86,13 @@ TEST_F(RTLRadioHost, TunerGainsBecomeRowsThatSetTheTunerAndTheScale) {
                                                          "get_tuner_gains count", "get_tuner_gains list",
                                                          "get_tuner_type", "close 0"}));
     EXPECT_EQ(radio->SampleRate.get(), 1536000); // from the 48000 default
+    auto choices = [](auto& collection) {
+        std::vector<std::string> out;
+        for (auto& i : collection.items()) out.push_back(std::to_string(i->Value.get()) + " " + i->Label.get());
+        return out;
+    };
+    EXPECT_EQ(choices(radio->SampleRates), (std::vector<std::string>{"1536000 1.536M", "2880000 2.88M", "3200000 3.2M"}));
+    EXPECT_EQ(choices(radio->DirectSampleModes), (std::vector<std::string>{"0 ds off", "1 ds I", "2 ds Q"}));
 
     rtlsdr::clearCalls();
     start(r);
