@@ -12,6 +12,7 @@
 #include <complex>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <string>
@@ -70,7 +71,9 @@ private:
 /// deliver returns false. start() runs it on a thread of its own; run() on
 /// the calling thread, as a driver's blocking read does. stop() ends either
 /// and joins the thread start() made; it may be called from deliver, and a
-/// stop() before run() begins is not remembered.
+/// stop() before run() begins is not remembered. allow(k) holds the loop
+/// before the k-th buffer (counted from 0 since it began) until more are
+/// allowed, so a test can have exactly k delivered.
 class Streamer {
 public:
     ~Streamer() { stop(); }
@@ -93,12 +96,25 @@ public:
         if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
     }
     bool running() const { return running_; }
+    /// Buffers 0 to total - 1 may be delivered (no limit at first). Any thread.
+    void allow(long total) {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            allowed_ = total;
+        }
+        cv_.notify_all();
+    }
 
 private:
     void loop(const std::function<bool(long)>& deliver, double buffersPerSecond) {
         using clock = std::chrono::steady_clock;
         const auto t0 = clock::now();
         for (long n = 0; running_; ++n) {
+            {
+                std::unique_lock<std::mutex> l(m_);
+                cv_.wait(l, [&] { return !running_ || n < allowed_; });
+                if (!running_) break;
+            }
             if (buffersPerSecond > 0) {
                 auto due = t0 + std::chrono::duration_cast<clock::duration>(
                                     std::chrono::duration<double>(n / buffersPerSecond));
@@ -111,6 +127,7 @@ private:
     }
 
     std::atomic<bool> running_{false};
+    long allowed_ = std::numeric_limits<long>::max(); // guarded by m_
     std::mutex m_;
     std::condition_variable cv_;
     std::thread thread_;
