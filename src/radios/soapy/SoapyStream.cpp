@@ -195,10 +195,10 @@ bool SoapyStream::open(SoapyRadio& radio) {
 
 // ---- turns ----
 
-void SoapyStream::turn(SoapyRadio& radio) {
+size_t SoapyStream::turn(SoapyRadio& radio) {
     applyChanges(radio);
     const block b = read();
-    if (b.n <= 0) return;
+    if (b.n <= 0) return 0;
     try {
         deliver(radio, b);
     } catch (...) {
@@ -206,6 +206,7 @@ void SoapyStream::turn(SoapyRadio& radio) {
         throw;
     }
     giveBack(b);
+    return size_t(b.n);
 }
 
 SoapyStream::block SoapyStream::read() {

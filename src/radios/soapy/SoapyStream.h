@@ -62,8 +62,9 @@ public:
     void deliver(SoapyRadio& radio, const block& b);
     /// Gives a device buffer back (buffer access); nothing otherwise.
     void giveBack(const block& b);
-    /// One whole turn with the radio held throughout (benchmarks).
-    void turn(SoapyRadio& radio);
+    /// One whole turn with the radio held throughout (benchmarks); returns
+    /// the samples delivered.
+    size_t turn(SoapyRadio& radio);
     /// The normal end, each step logged.
     void close();
     /// The end after an exception: stream and device closed quietly.

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace soapyCapabilities {
 
@@ -51,7 +52,11 @@ std::optional<int> listedRate(double value) {
 
 std::string settingText(int index, const SoapySDRArgInfo& info) {
     static const char* const types[] = {"bool", "int", "float", "string"};
-    const int type = int(info.type);
+    // Read as the int it is: a device may put any number there, and no
+    // value outside the enumeration may be loaded as one.
+    int type = 0;
+    static_assert(sizeof type == sizeof info.type);
+    std::memcpy(&type, &info.type, sizeof type);
     std::string t;
     auto field = [&t](const std::string& s) {
         t += s;

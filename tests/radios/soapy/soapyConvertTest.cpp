@@ -63,7 +63,7 @@ TEST(SoapyFill, EveryFormatAndOrderMatchesTheReference) {
 
 TEST(SoapyFill, ThePartsLevelsAndBadFloats) {
     const float s = 0.01f;
-    cplx out[2];
+    cplx out[3];
     const uint8_t dongle[] = {255, 0};
     EXPECT_EQ(u8<false>(dongle, out, 1, s, 0), 127); // level 127 / 128
     EXPECT_EQ(out[0], cplx(127 * s, -128 * s));

@@ -66,13 +66,24 @@ protected:
         const long target = reads() + n;
         ASSERT_TRUE(waitFor([&] { return reads() >= target; }));
     }
+    /// Stops and releases the radio and waits until it and its transceiver
+    /// are gone, so that nothing of theirs reaches the next case.
     void stopAndRelease(void* radio) {
         Radio_stop(radio);
-        onWorker(object<SoapyRadio>(radio), [] {});
+        asyncObject_bindDeleted(radio, host::on<"gone", int>);
+        const auto added = log.of("added");
+        for (auto& a : added) asyncObject_bindDeleted(a.handle, host::on<"gone", int>);
         SoapyRadio_release(radio);
-        getUpdates();
-        getRenderUpdates();
+        log.forget("added");
+        log.clear(); // frees the transceiver's handle
+        auto poll = [] {
+            getUpdates();
+            getRenderUpdates();
+        };
+        EXPECT_TRUE(host::pollUntil(poll, [&] { return log.of("gone").size() == 1 + added.size(); }));
         log.clear();
+        std::lock_guard<std::mutex> l(iqMutex);
+        iqBlocks.clear();
     }
 };
 
