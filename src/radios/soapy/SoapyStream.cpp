@@ -244,12 +244,14 @@ void SoapyStream::giveBack(const block& b) {
 }
 
 void SoapyStream::failedRead(long n, std::chrono::steady_clock::time_point started) {
-    // Time-outs and overflows are the stream's ordinary hiccups. Anything
-    // else (an unplugged device) tends to come back at once, every time: at
-    // real-time priority the loop must not spin on it, so it waits out the
-    // rest of a time-out and says so once.
-    if (n == 0 || n == SOAPY_SDR_OVERFLOW) return;
-    if (n != SOAPY_SDR_TIMEOUT && !readErrorLogged_) {
+    // An overflow or an empty read now and then is ordinary: read again at
+    // once. Anything else (an unplugged device), and those twice in a row,
+    // tends to come back at once, every time: at real-time priority the loop
+    // must not spin on it, so it waits out the rest of a time-out and says so
+    // once.
+    const bool again = std::exchange(failedBefore_, true);
+    if ((n == 0 || n == SOAPY_SDR_OVERFLOW) && !again) return;
+    if (n < 0 && n != SOAPY_SDR_TIMEOUT && n != SOAPY_SDR_OVERFLOW && !readErrorLogged_) {
         readErrorLogged_ = true;
         spdlog::error("soapy read error {}", lib_.errorText(int(n)));
     }
@@ -282,7 +284,7 @@ void SoapyStream::deliver(SoapyRadio& radio, const block& b) {
         spdlog::error("soapy empty read buffer {}", n);
         n = 0;
     }
-    readErrorLogged_ = false;
+    readErrorLogged_ = failedBefore_ = false;
     level_ = std::max(level_, blockLevel);
     samples_ += int64_t(n);
     // Published once the samples span more than 200 ms of sample time. A

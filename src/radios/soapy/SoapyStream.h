@@ -98,4 +98,5 @@ private:
     double level_ = 0.0;
     int64_t samples_ = 0;
     bool readErrorLogged_ = false;
+    bool failedBefore_ = false; // the last read gave no samples
 };

@@ -19,35 +19,29 @@ namespace soapyFill {
 
 using cplx = std::complex<float>;
 
+/// Integer pairs around `zero`: (value - zero) x scale.
+template <class T, int zero, bool swapIQ>
+int integers(const T* in, cplx* out, size_t n, float scale, int peak) {
+    for (size_t i = 0; i < n; ++i) {
+        const int a = int(in[2 * i]) - zero, b = int(in[2 * i + 1]) - zero;
+        out[i] = swapIQ ? cplx(float(b) * scale, float(a) * scale) : cplx(float(a) * scale, float(b) * scale);
+        peak = std::max(peak, std::abs(a));
+    }
+    return peak;
+}
+
 /// Unsigned bytes around 128 (the raw stream of an RTL-SDR dongle).
 template <bool swapIQ>
 int u8(const uint8_t* in, cplx* out, size_t n, float scale, int peak) {
-    for (size_t i = 0; i < n; ++i) {
-        const int a = int(in[2 * i]) - 128, b = int(in[2 * i + 1]) - 128;
-        out[i] = swapIQ ? cplx(float(b) * scale, float(a) * scale) : cplx(float(a) * scale, float(b) * scale);
-        peak = std::max(peak, std::abs(a));
-    }
-    return peak;
+    return integers<uint8_t, 128, swapIQ>(in, out, n, scale, peak);
 }
-
 template <bool swapIQ>
 int cs8(const int8_t* in, cplx* out, size_t n, float scale, int peak) {
-    for (size_t i = 0; i < n; ++i) {
-        const int a = in[2 * i], b = in[2 * i + 1];
-        out[i] = swapIQ ? cplx(float(b) * scale, float(a) * scale) : cplx(float(a) * scale, float(b) * scale);
-        peak = std::max(peak, std::abs(a));
-    }
-    return peak;
+    return integers<int8_t, 0, swapIQ>(in, out, n, scale, peak);
 }
-
 template <bool swapIQ>
 int cs16(const int16_t* in, cplx* out, size_t n, float scale, int peak) {
-    for (size_t i = 0; i < n; ++i) {
-        const int a = in[2 * i], b = in[2 * i + 1];
-        out[i] = swapIQ ? cplx(float(b) * scale, float(a) * scale) : cplx(float(a) * scale, float(b) * scale);
-        peak = std::max(peak, std::abs(a));
-    }
-    return peak;
+    return integers<int16_t, 0, swapIQ>(in, out, n, scale, peak);
 }
 
 template <bool swapIQ>

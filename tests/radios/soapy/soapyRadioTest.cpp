@@ -52,6 +52,7 @@ TEST_F(SoapyHost, DiscoveryAnnouncesUsableDevicesAndRoutesTheLibraryLog) {
     log.forget("newRadio");
     SoapyController_setUseRTL(c, true);
     SoapyController_Discover(c);
+    onWorker(object<SoapyController>(c), [] {});
     ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("newRadio").size() >= 4; }));
     auto again = argsOf(log.of("newRadio"));
     EXPECT_EQ(std::count(again.begin(), again.end(), "rtlsdr~Dongle~0001"), 1);

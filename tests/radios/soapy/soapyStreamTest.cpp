@@ -3,6 +3,7 @@
 // and the thread's life cycle.
 #include "soapyFixture.h"
 
+#include "core/vtrx.h"
 #include "support/logCapture.h"
 
 #include <cmath>
@@ -66,21 +67,31 @@ protected:
         const long target = reads() + n;
         ASSERT_TRUE(waitFor([&] { return reads() >= target; }));
     }
-    /// Stops and releases the radio and waits until it and its transceiver
-    /// are gone, so that nothing of theirs reaches the next case.
+    /// Releases the radio and waits until it and its transceivers are gone:
+    /// their Deleted notices come after the last of their work.
+    void releaseAndWait(void* radio) {
+        size_t objects = 1;
+        {
+            auto x = object<SoapyRadio>(radio);
+            x->Deleted.store(host::on<"gone", int>);
+            std::lock_guard<std::mutex> l(x->listMutex);
+            for (auto& v : x->vtrxList) v->Deleted.store(host::on<"gone", int>);
+            objects += x->vtrxList.size();
+        }
+        SoapyRadio_release(radio);
+        log.clear(); // frees the transceiver's handle, if the host took one
+        EXPECT_TRUE(host::pollUntil([] { getUpdates(); getRenderUpdates(); },
+                                    [&] { return log.of("gone").size() == objects; }));
+        log.forget("gone");
+    }
+    /// Stops and releases the radio and waits until it and its transceivers
+    /// are gone, so that nothing of theirs (an IQ block, a log line) reaches
+    /// the next case.
     void stopAndRelease(void* radio) {
         Radio_stop(radio);
-        asyncObject_bindDeleted(radio, host::on<"gone", int>);
-        const auto added = log.of("added");
-        for (auto& a : added) asyncObject_bindDeleted(a.handle, host::on<"gone", int>);
-        SoapyRadio_release(radio);
-        log.forget("added");
-        log.clear(); // frees the transceiver's handle
-        auto poll = [] {
-            getUpdates();
-            getRenderUpdates();
-        };
-        EXPECT_TRUE(host::pollUntil(poll, [&] { return log.of("gone").size() == 1 + added.size(); }));
+        releaseAndWait(radio);
+        getUpdates();
+        getRenderUpdates();
         log.clear();
         std::lock_guard<std::mutex> l(iqMutex);
         iqBlocks.clear();
@@ -283,16 +294,11 @@ TEST_F(SoapyStreaming, ARateOfZeroPublishesNothing) {
 TEST_F(SoapyStreaming, ReleasedWhileStreaming) {
     setDevices({device("Alpha")});
     void* r = openRadio("Alpha");
-    asyncObject_bindDeleted(r, host::on<"gone", int>);
-    std::weak_ptr<SoapyRadio> alive = object<SoapyRadio>(r);
     ASSERT_TRUE(startStreaming(r));
-    SoapyRadio_release(r);
-    EXPECT_TRUE(host::pollUntil(getUpdates, [&] { return !log.of("gone").empty(); }));
-    EXPECT_TRUE(alive.expired());
+    releaseAndWait(r); // still running
     // The thread finds the radio gone and closes the device itself.
     EXPECT_TRUE(waitForCall("unmake Alpha", 2));
     EXPECT_TRUE(called("closeStream"));
-    log.clear();
 }
 
 TEST_F(SoapyStreaming, DeviceQuirksAndFailures) {
