@@ -154,4 +154,16 @@ TEST_F(SoapyHost, AnUnknownDeviceIsRetriedOnTheNextName) {
     EXPECT_EQ(capture.count("error|soapy setting 0 refused: 0 settings"), 1u);
     SoapyRadio_Distroy(r);
     SoapyRadio_release(r);
+
+    // A library without a function the read needs: the device is refused,
+    // never called through a null entry.
+    auto saved = std::exchange(lib->getSettingInfo, nullptr);
+    r = openRadio("Alpha");
+    lib->getSettingInfo = saved;
+    EXPECT_EQ(capture.count("error|soapy missing SoapySDRDevice_getSettingInfo"), 1u);
+    const size_t before = calls().size();
+    Radio_start(r);
+    onWorker(object<SoapyRadio>(r), [] {});
+    EXPECT_EQ(calls().size(), before); // not found: nothing starts
+    SoapyRadio_release(r);
 }
