@@ -2,6 +2,7 @@
 #include "vireocore.h"
 
 #include "framework/exportPattern.h"
+#include "radios/wsproxy/WsProxyRadio.h"
 
 extern "C" {
 
@@ -20,6 +21,9 @@ extern "C" {
 // ---- RTLTCPRadio ----
 
 // ---- WsProxyRadio ----
+VC_CLASS(WsProxyRadio)
+VC_PROPERTY(WsProxyRadio, RemoteID)
+VC_PROPERTY(WsProxyRadio, URI)
 
 // ---- SDRPlayController ----
 
