@@ -4,6 +4,8 @@
 #include <boost/property_tree/json_parser.hpp>
 #include <boost/property_tree/ptree.hpp>
 
+#include <algorithm>
+#include <charconv>
 #include <sstream>
 #include <stdexcept>
 
@@ -55,7 +57,13 @@ std::optional<int> addReceiverResponse(std::string_view text) {
     boost::property_tree::ptree reply;
     boost::property_tree::read_json(in, reply);
     if (reply.get<std::string>("cmd") != "addReceiverResponse") return std::nullopt;
-    return reply.get<int>("ID");
+    // The tree keeps every value as text; an id is a plain decimal int.
+    const std::string id = reply.get<std::string>("ID");
+    int value = 0;
+    auto [end, error] = std::from_chars(id.data(), id.data() + id.size(), value);
+    if (id.empty() || error != std::errc() || end != id.data() + id.size())
+        throw std::runtime_error("reply ID is not an integer: " + id.substr(0, 32));
+    return value;
 }
 
 } // namespace ProxyCommands

@@ -43,7 +43,7 @@ void text(std::string_view message) {
             std::istringstream in(ProxyCommands::subscribeToIQ(*id));
             boost::property_tree::ptree command;
             boost::property_tree::read_json(in, command);
-            check(command.get<int>("RxID") == *id);
+            check(command.get<std::string>("RxID") == std::to_string(*id));
         }
     } catch (const std::exception&) {
         // A reply the radio refuses: the connection ends, nothing else.

@@ -78,6 +78,8 @@ private:
 class WsProxy : public ObjectTest {
 protected:
     ProxyServer server;
+    // Outlives TearDown, which drains the work that still logs.
+    LogCapture log;
     std::shared_ptr<WsProxyRadio> radio = std::make_shared<WsProxyRadio>(group);
     std::shared_ptr<vtrx> v;
 
@@ -234,7 +236,6 @@ TEST_F(WsProxy, At128WaitingCommandsFurtherOnesAreDroppedAndTheRestSentInOrder) 
 }
 
 TEST_F(WsProxy, FramesTuneReceiverZeroAndOnlyWellFormedOnesArrive) {
-    LogCapture log;
     start();
     std::vector<cplx> s(512);
     for (size_t i = 0; i < 512; ++i) s[i] = {float(i) / 512, -float(i) / 1024};
@@ -307,7 +308,6 @@ TEST_F(WsProxy, MalformedRepliesEndTheConnectionWithBothLines) {
         std::string(ProxyCommands::maxReplyDepth + 1, '[') + std::string(ProxyCommands::maxReplyDepth + 1, ']'),
     };
     server.answerAdds(false);
-    LogCapture log;
     StdoutCapture out;
     for (size_t i = 0; i < bad.size(); ++i) {
         start();
@@ -345,7 +345,6 @@ TEST_F(WsProxy, StopAndStartNeverWaitOnASilentServer) {
 }
 
 TEST_F(WsProxy, ADroppedConnectionIsLoggedAndStartConnectsAgain) {
-    LogCapture log;
     start();
     server.stream(7000000, 1000.0, 0.5f, true);
     ASSERT_TRUE(waitForBlocks(3));
@@ -360,7 +359,6 @@ TEST_F(WsProxy, ADroppedConnectionIsLoggedAndStartConnectsAgain) {
 }
 
 TEST_F(WsProxy, FiftyConnectionsOpenAndCloseNormally) {
-    LogCapture log;
     for (int i = 0; i < 50; ++i) {
         start();
         onGroup(radio, [&] { radio->stop(); });
@@ -384,7 +382,6 @@ TEST_F(WsProxy, FramesPerSecondFromAFlatOutServer) {
         }
     };
     auto mode = std::make_shared<CountingMode>(group);
-    LogCapture log;
     start();
     onGroup(v, [&] {
         v->SendIQ.hostSet(false);
