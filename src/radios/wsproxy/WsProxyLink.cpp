@@ -72,6 +72,7 @@ private:
 
     void onConnected(error_code ec) {
         if (ec) return fail(ec);
+        if (stopping_) return; // a stop that came as the connection did
         say("##ws connect\n");
         // Commands are small and each stands alone: waiting to coalesce
         // them only delays retuning (and the close) by an acknowledgement.
@@ -83,6 +84,7 @@ private:
         ws_.read_message_max(maxMessage);
         ws_.async_handshake(uri_.host + ":" + uri_.port, uri_.path, [this](error_code ec) {
             if (ec) return fail(ec);
+            if (stopping_) return;
             phase_ = phase::open;
             outbox_.push_back(ProxyCommands::addReceiver(remoteId_));
             sendNext();
