@@ -548,9 +548,46 @@ VIREO_API void WsProxyRadio_setURI(void* handle, const char* value);
 
 /* ---- SoapyRadio ---- */
 
-/* ---- PskDetector ---- */
+/* ---- PskDetector ----
+ * One PSK receive channel; a PskModDemod's 66 channels reach the host
+ * through its dets collection. */
+VIREO_API void* PskDetector_create(void);
+VIREO_API void PskDetector_release(void* handle);
+VIREO_API void PskDetector_bindfreq(void* handle, void (*callback)(int));
+VIREO_API void PskDetector_setfreq(void* handle, int value);
+VIREO_API void PskDetector_bindsignalStrength(void* handle, void (*callback)(int));
+VIREO_API void PskDetector_setsignalStrength(void* handle, int value);
+VIREO_API void PskDetector_bindactivity(void* handle, void (*callback)(int));
+VIREO_API void PskDetector_setactivity(void* handle, int value);
+VIREO_API void PskDetector_bindMode(void* handle, void (*callback)(const char*));
+VIREO_API void PskDetector_setMode(void* handle, const char* value);
+VIREO_API void PskDetector_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void PskDetector_bindreset(void* handle, void (*callback)(int));
 
-/* ---- PskModDemod ---- */
+/* ---- PskModDemod ----
+ * PSK31/63/125 and QPSK. mode: 0 PSK31, 8 PSK63, 16 PSK125, 1 QPSK31,
+ * 9 QPSK63, 17 QPSK125 (2, 10, 18: QPSK turning the other way; 3, 4 tune;
+ * 5 Morse). primaryDetector: 0-65, others are refused. A collection callback
+ * gets an op code (3 add), an index and a new item handle. QueueText replaces
+ * the unsent text with text from position (characters sent - start) on; "~"
+ * ends the transmission. */
+VIREO_API void* PskModDemod_create(void);
+VIREO_API void PskModDemod_release(void* handle);
+VIREO_API void PskModDemod_bindsigLevel(void* handle, void (*callback)(int));
+VIREO_API void PskModDemod_setsigLevel(void* handle, int value);
+VIREO_API void PskModDemod_bindprimaryDetector(void* handle, void (*callback)(int));
+VIREO_API void PskModDemod_setprimaryDetector(void* handle, int value);
+VIREO_API void PskModDemod_bindModes(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void PskModDemod_setModes(void* handle, int op, int index, void* item);
+VIREO_API void PskModDemod_resetModes(void* handle);
+VIREO_API void PskModDemod_bindmode(void* handle, void (*callback)(int));
+VIREO_API void PskModDemod_setmode(void* handle, int value);
+VIREO_API void PskModDemod_binddets(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void PskModDemod_setdets(void* handle, int op, int index, void* item);
+VIREO_API void PskModDemod_resetdets(void* handle);
+VIREO_API void PskModDemod_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void PskModDemod_bindsentChars(void* handle, void (*callback)(const char*));
+VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
 
 /* ---- JTModDemod ---- */
 
