@@ -43,9 +43,6 @@ public:
         }
     }
 
-    /// Samples waiting in the filters' input for their block to fill.
-    size_t pending() const { return fill; }
-
 private:
     // A filter keeps its input for as many samples as it has taps: a NaN or
     // an infinity let in would spoil every output for that long.

@@ -11,6 +11,5 @@ void chirpyDecoder::newBit(double d) {
     int errors = 0;
     value = int(decode_golay(w ^ scramble, &errors));
     averageErrors = 0.5 * errors + 0.5 * averageErrors;
-    ++words;
     shiftRegister = 0;
 }

@@ -14,9 +14,8 @@ struct chirpyDecoder {
     /// One bit: 1 when d (= a - b) is above 0.
     void newBit(double d);
 
-    int bitCounter = 0;        // bits since the last word, starts at the alignment
+    int bitCounter = 0; // bits since the last word; starts at the alignment
     uint64_t shiftRegister = 0;
-    int value = 0;             // the last decoded 12-bit value
+    int value = 0;              // the last decoded 12-bit value
     double averageErrors = 2.0; // corrected bits per word, smoothed by halves
-    uint64_t words = 0;         // words decoded so far
 };
