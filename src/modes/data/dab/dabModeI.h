@@ -16,10 +16,10 @@ inline constexpr size_t frameSamples = 196608; // 96 ms
 inline constexpr int carriers = 1536;
 /// Where the demonstration frame's symbol (useful part) starts and ends.
 inline constexpr size_t symbolStart = nullSamples + guardSamples; // 3160
-inline constexpr size_t symbolEnd = symbolStart + transformSize; // 5208, one past
-/// The two real markers behind the symbol.
-inline constexpr size_t firstMarker = symbolEnd;     // 1.0
-inline constexpr size_t secondMarker = symbolEnd + guardSamples; // 2.0
+inline constexpr size_t symbolEnd = symbolStart + transformSize;   // 5208, one past
+/// The two real markers behind the symbol: 1.0 and 2.0.
+inline constexpr size_t firstMarker = symbolEnd;
+inline constexpr size_t secondMarker = symbolEnd + guardSamples;
 } // namespace dabModeI
 
 /// Fills the N samples of block with the phase reference symbol in transform
