@@ -718,9 +718,22 @@ VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
 
 /* ---- hellschreiberModDemod ---- */
 
-/* ---- chirpyModDemod ---- */
+/* ---- chirpyModDemod ----
+ * Chirp link test: transmits chirps of 4096 samples alternately (85.3 ms,
+ * 0-3000 Hz); receives by correlation and writes a capture of the
+ * correlator magnitudes, 7680 lines "a, b, a-b" once per mode, to the file
+ * "c:\scratch\chirpud3_9.csv" in the working directory, starting 160 chirps
+ * after its first transmit block. No properties, events or methods. */
+VIREO_API void* chirpyModDemod_create(void);
+VIREO_API void chirpyModDemod_release(void* handle);
 
-/* ---- DABModDemod ---- */
+/* ---- DABModDemod ----
+ * DAB synchronisation experiment at 2048000 samples per second: a matched
+ * filter for the phase reference symbol of transmission mode I, run on a
+ * built-in demonstration frame; peak reports go to standard output. Transmits
+ * nothing. No properties, events or methods. */
+VIREO_API void* DABModDemod_create(void);
+VIREO_API void DABModDemod_release(void* handle);
 
 #ifdef __cplusplus
 }
