@@ -23,3 +23,7 @@ gtest_discover_tests(hpsdr_endpoint_tests DISCOVERY_TIMEOUT 60
 add_executable(hpsdr_p1_fuzz_seeds ${CMAKE_CURRENT_LIST_DIR}/writeFuzzSeeds.cpp ${VIREO_HPSDR_SIM})
 target_include_directories(hpsdr_p1_fuzz_seeds PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(hpsdr_p1_fuzz_seeds PRIVATE Boost::headers Threads::Threads)
+
+vireo_internal_test(hpsdr_engine_tests
+  ${CMAKE_CURRENT_LIST_DIR}/hpsdrEngineTest.cpp ${VIREO_HPSDR_SIM}
+  $<TARGET_OBJECTS:vireo_api>)
