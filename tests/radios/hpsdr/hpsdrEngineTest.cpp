@@ -13,6 +13,7 @@
 #include "support/logCapture.h"
 
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <set>
@@ -44,11 +45,18 @@ protected:
     void run(F f) {
         onWorker(r, std::move(f));
     }
+    static buff<char> datagram(const std::vector<uint8_t>& bytes) {
+        buff<char> b(bytes.size());
+        if (!bytes.empty()) std::memcpy(b.data, bytes.data(), bytes.size());
+        return b;
+    }
     void feed(const std::vector<uint8_t>& bytes) {
+        run([&] { r->handleRxPacket(datagram(bytes)); });
+    }
+    /// count packets of stream numbered from first, in one turn.
+    void feedStream(ep6Stream& stream, uint32_t first, uint32_t count) {
         run([&] {
-            buff<char> b(bytes.size());
-            if (!bytes.empty()) std::memcpy(b.data, bytes.data(), bytes.size());
-            r->handleRxPacket(b);
+            for (uint32_t s = first; s < first + count; ++s) r->handleRxPacket(datagram(stream.next(s)));
         });
     }
     regs reg(int index) {
@@ -212,6 +220,13 @@ TEST_F(HpsdrEngine, QueuedWritesTakeFramesSpacedByTheirWait) {
     // A command's frame skips its index; the rotation still covers them all.
     EXPECT_EQ(ordinary.size(), 46u);
     EXPECT_EQ(*ordinary.rbegin(), 45);
+
+    // Frames counted for ever (no command for months) still let the next
+    // command go at once.
+    run([&] { r->frameCounter = INT_MAX; });
+    reg(0);
+    HpsdrRadio_writeStatus(h, 7);
+    EXPECT_EQ(reg(0), (regs{0xFB, 0x06, 0xAC, 0x60, 7}));
 }
 
 TEST_F(HpsdrEngine, PressAndReleaseSendTheForcedPairAndLatchTheGain) {
@@ -404,7 +419,7 @@ TEST_F(HpsdrEngine, ClockCorrectionOnlyInRangeAndOncePerSlot) {
 TEST_F(HpsdrEngine, WideBandFramesAndTheIoBoard) {
     std::vector<int16_t> samples(512);
     for (size_t i = 0; i < 512; ++i) samples[i] = int16_t(i * 64 - 16384);
-    for (uint32_t s : {4u, 5u, 7u}) feed(ep4Packet(s, samples)); // 6 is lost
+    for (uint32_t s : {0u, 1u, 2u, 3u, 4u, 5u, 7u}) feed(ep4Packet(s, samples)); // 6 is lost
     run([&] {
         const float k = float(r->rxScale * 0.0004886962890625);
         ASSERT_EQ(r->wideBand.count, 2048u);
@@ -433,6 +448,24 @@ TEST_F(HpsdrEngine, WideBandFramesAndTheIoBoard) {
     });
     for (uint32_t s = 0; s < 100; ++s) feed(ep4Packet(s, samples));
     run([&] { EXPECT_EQ(r->commands.size(), 6u); });
+}
+
+TEST_F(HpsdrEngine, PacingHoldsBeyond32BitsAndWithoutARate) {
+    ep6Stream stream(1, {{simTone{}}});
+    // 20 MHz: 126 samples of 48 kHz are 52500 of the board's.
+    Radio_setSampleRate(h, 20000000);
+    feedStream(stream, 0, 1000);
+    EXPECT_EQ(sent.size(), size_t(126 * 1000 / 52500));
+    run([&] { EXPECT_EQ(r->skipCount, 1000); });
+    for (int rate : {0, -48000, 100}) {
+        Radio_setSampleRate(h, rate);
+        feedStream(stream, 1000, 100);
+        run([&] {
+            EXPECT_EQ(r->skipCount, 0) << "no expected interval, no estimate";
+            EXPECT_EQ(r->expectedEp6Sequence, 1100u);
+        });
+        EXPECT_EQ(sent.size(), 2u) << rate;
+    }
 }
 
 TEST_F(HpsdrEngine, BadDatagramsChangeNothing) {

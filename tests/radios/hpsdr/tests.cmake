@@ -27,3 +27,11 @@ target_link_libraries(hpsdr_p1_fuzz_seeds PRIVATE Boost::headers Threads::Thread
 vireo_internal_test(hpsdr_engine_tests
   ${CMAKE_CURRENT_LIST_DIR}/hpsdrEngineTest.cpp ${VIREO_HPSDR_SIM}
   $<TARGET_OBJECTS:vireo_api>)
+
+# Through the C interface against the board simulator on port 1024.
+add_executable(hpsdr_streaming_tests
+  ${CMAKE_CURRENT_LIST_DIR}/hpsdrStreamingTest.cpp ${VIREO_HPSDR_SIM} $<TARGET_OBJECTS:vireo_api>)
+target_link_libraries(hpsdr_streaming_tests PRIVATE vireo_internal GTest::gtest GTest::gtest_main)
+target_include_directories(hpsdr_streaming_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+gtest_discover_tests(hpsdr_streaming_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 300 RESOURCE_LOCK hpsdr_port_1024)
