@@ -98,8 +98,11 @@ protected:
         onWorker(r, [&] { v = r->expectedEp6Sequence; });
         return v;
     }
+    /// Sends count packets and waits until the radio has taken them all.
     size_t pump(ep6Stream& stream, size_t count) {
-        return sim.pump(stream, sequence, count, [this] { return consumed(); });
+        const size_t sent = sim.pump(stream, sequence, count, [this] { return consumed(); });
+        EXPECT_TRUE(waitFor([&] { return consumed() == sequence; }));
+        return sent;
     }
     /// Waits for n more datagrams from the host than it had sent so far.
     bool started(size_t n) { return sim.waitForHost(n) && sim.streaming(); }
