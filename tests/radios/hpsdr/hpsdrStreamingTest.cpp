@@ -2,7 +2,8 @@
 // simulator on loopback port 1024: start, stop and restart as the board
 // sees them, transmit pacing by the board's stream, tones reaching their
 // transceivers, a keyed transceiver's samples, and a release while the
-// board streams.
+// board streams. (What the registers carry around a press and a release is
+// checked packet by packet in hpsdrEngineTest.)
 #include "radios/hpsdr/HpsdrRadio.h"
 
 #include "core/coreObjectFixture.h"
@@ -310,19 +311,6 @@ TEST_F(HpsdrStreaming, KeyedTransceiverSendsItsSamplesWithMox) {
     EXPECT_NEAR(frequency, 1000.0, 5.0);
     EXPECT_NEAR(magnitude, 0.5 * 32766, 0.05 * 32766);
 
-    // After the release the forced pair comes again 49 packets on.
-    vtrx_setptt(tx, false);
-    ASSERT_EQ(pump(stream, 150), 150u);
-    ASSERT_TRUE(waitFor([&] { return sim.ep2().size() >= 10 + 64 + 150; }));
-    packets = sim.ep2();
-    size_t release = press;
-    while (release < packets.size() && packets[release].frames[0].mox()) ++release;
-    ASSERT_LT(release + 49, packets.size());
-    for (size_t k = release; k <= release + 49; ++k) {
-        EXPECT_FALSE(packets[k].frames[0].mox() || packets[k].frames[1].mox());
-        const bool pair = packets[k].frames[0].index() == 0 && packets[k].frames[1].index() == 10;
-        EXPECT_EQ(pair, k == release + 49) << k - release;
-    }
     proxyModDemod_release(mode);
 }
 
