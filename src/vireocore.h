@@ -456,13 +456,70 @@ VIREO_API void HpsdrRadio_writeStatus(void* handle, int value);
 
 /* ---- HpsdrNpRadio ---- */
 
-/* ---- AirspyController ---- */
+/* ---- AirspyController ----
+ * Discover lists the connected Airspy receivers and sends "Airspy~<serial>"
+ * on newRadio for each. */
+VIREO_API void* AirspyController_create(void);
+VIREO_API void AirspyController_release(void* handle);
+VIREO_API void AirspyController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void AirspyController_setEnable(void* handle, bool value);
+VIREO_API void AirspyController_Discover(void* handle);
+VIREO_API void AirspyController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
 
-/* ---- AirspyRadio ---- */
+/* ---- AirspyRadio ----
+ * An Airspy receiver, also driven through the Radio functions. Setting
+ * Serial lists the device's rates into SampleRates and makes the first one
+ * the SampleRate; while the radio runs it moves the stream to the new
+ * device. rxGain is the linearity gain (0 to 21); adcPeak is the largest raw
+ * |I| of each stretch of just over 0.2 s of samples. */
+VIREO_API void* AirspyRadio_create(void);
+VIREO_API void AirspyRadio_release(void* handle);
+VIREO_API void AirspyRadio_bindSerial(void* handle, void (*callback)(unsigned long long));
+VIREO_API void AirspyRadio_setSerial(void* handle, unsigned long long value);
+/* callback: op 3 (added), index 0, a ValueLabelItem handle (Value: rate, Label: "10M") */
+VIREO_API void AirspyRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void AirspyRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void AirspyRadio_resetSampleRates(void* handle);
+VIREO_API void AirspyRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void AirspyRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void AirspyRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyRadio_setrxGain(void* handle, int value);
+VIREO_API void AirspyRadio_bindBiasT(void* handle, void (*callback)(bool));
+VIREO_API void AirspyRadio_setBiasT(void* handle, bool value);
+VIREO_API void AirspyRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void AirspyRadio_setadcPeak(void* handle, double value);
 
-/* ---- AirspyHFController ---- */
+/* ---- AirspyHFController ----
+ * As AirspyController, sending "AirspyHF~<serial>". */
+VIREO_API void* AirspyHFController_create(void);
+VIREO_API void AirspyHFController_release(void* handle);
+VIREO_API void AirspyHFController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void AirspyHFController_setEnable(void* handle, bool value);
+VIREO_API void AirspyHFController_Discover(void* handle);
+VIREO_API void AirspyHFController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
 
-/* ---- AirspyHFRadio ---- */
+/* ---- AirspyHFRadio ----
+ * An Airspy HF+ receiver, as AirspyRadio without the bias tee. rxGain
+ * (-48 to 6 dB) sets the LNA and the attenuator at or below 30 MHz; above,
+ * the device's own AGC runs. */
+VIREO_API void* AirspyHFRadio_create(void);
+VIREO_API void AirspyHFRadio_release(void* handle);
+VIREO_API void AirspyHFRadio_bindSerial(void* handle, void (*callback)(unsigned long long));
+VIREO_API void AirspyHFRadio_setSerial(void* handle, unsigned long long value);
+/* callback: op 3 (added), index 0, a ValueLabelItem handle (Value: rate, Label: "10M") */
+VIREO_API void AirspyHFRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void AirspyHFRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void AirspyHFRadio_resetSampleRates(void* handle);
+VIREO_API void AirspyHFRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyHFRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void AirspyHFRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyHFRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void AirspyHFRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyHFRadio_setrxGain(void* handle, int value);
+VIREO_API void AirspyHFRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void AirspyHFRadio_setadcPeak(void* handle, double value);
 
 /* ---- RTLController ---- */
 
@@ -476,13 +533,108 @@ VIREO_API void HpsdrRadio_writeStatus(void* handle, int value);
 
 /* ---- SDRPlayRadio ---- */
 
-/* ---- SoapyController ---- */
+/* ---- SoapyController ----
+ * Discover announces every SoapySDR device found on newRadio as
+ * "driver~label~serial"; the Use... flags let the named drivers through. */
+VIREO_API void* SoapyController_create(void);
+VIREO_API void SoapyController_release(void* handle);
+VIREO_API void SoapyController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void SoapyController_setEnable(void* handle, bool value);
+VIREO_API void SoapyController_bindSoapyArgs(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyController_setSoapyArgs(void* handle, const char* value);
+VIREO_API void SoapyController_bindUseAirspyHF(void* handle, void (*callback)(bool));
+VIREO_API void SoapyController_setUseAirspyHF(void* handle, bool value);
+VIREO_API void SoapyController_bindUseAirspy(void* handle, void (*callback)(bool));
+VIREO_API void SoapyController_setUseAirspy(void* handle, bool value);
+VIREO_API void SoapyController_bindUseRTL(void* handle, void (*callback)(bool));
+VIREO_API void SoapyController_setUseRTL(void* handle, bool value);
+VIREO_API void SoapyController_bindnewRadio(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyController_Discover(void* handle);
 
-/* ---- SoapyRadio ---- */
+/* ---- SoapyRadio ----
+ * Setting driver and label (the first two fields of a discovered id) reads
+ * the device once: SampleRates, antennaAdded, gains and settingAdded texts
+ * ("index~description~key~name~type~units~default~max~min~step~count~"
+ * then "option~name~" per option). Driven through the Radio functions. */
+VIREO_API void* SoapyRadio_create(void);
+VIREO_API void SoapyRadio_release(void* handle);
+VIREO_API void SoapyRadio_bindSampleRates(void* handle,
+                                          void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void SoapyRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void SoapyRadio_resetSampleRates(void* handle);
+VIREO_API void SoapyRadio_bindlabel(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_setlabel(void* handle, const char* value);
+VIREO_API void SoapyRadio_binddriver(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_setdriver(void* handle, const char* value);
+VIREO_API void SoapyRadio_bindantenna(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_setantenna(void* handle, const char* value);
+VIREO_API void SoapyRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setrxGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindmaxRxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setmaxRxIFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindminRxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setminRxIFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindrxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setrxIFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindagc(void* handle, void (*callback)(bool));
+VIREO_API void SoapyRadio_setagc(void* handle, bool value);
+VIREO_API void SoapyRadio_bindswapIQ(void* handle, void (*callback)(bool));
+VIREO_API void SoapyRadio_setswapIQ(void* handle, bool value);
+VIREO_API void SoapyRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void SoapyRadio_setadcPeak(void* handle, double value);
+VIREO_API void SoapyRadio_bindSoapyArgs(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_setSoapyArgs(void* handle, const char* value);
+VIREO_API void SoapyRadio_bindantennaAdded(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_bindsamplerateAdded(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_bindsettingAdded(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_Distroy(void* handle);
+/* value: copied before the call returns */
+VIREO_API void SoapyRadio_ChangeSetting(void* handle, int index, const char* value);
 
-/* ---- PskDetector ---- */
+/* ---- PskDetector ----
+ * One PSK receive channel; a PskModDemod's 66 channels reach the host
+ * through its dets collection. */
+VIREO_API void* PskDetector_create(void);
+VIREO_API void PskDetector_release(void* handle);
+VIREO_API void PskDetector_bindfreq(void* handle, void (*callback)(int));
+VIREO_API void PskDetector_setfreq(void* handle, int value);
+VIREO_API void PskDetector_bindsignalStrength(void* handle, void (*callback)(int));
+VIREO_API void PskDetector_setsignalStrength(void* handle, int value);
+VIREO_API void PskDetector_bindactivity(void* handle, void (*callback)(int));
+VIREO_API void PskDetector_setactivity(void* handle, int value);
+VIREO_API void PskDetector_bindMode(void* handle, void (*callback)(const char*));
+VIREO_API void PskDetector_setMode(void* handle, const char* value);
+VIREO_API void PskDetector_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void PskDetector_bindreset(void* handle, void (*callback)(int));
 
-/* ---- PskModDemod ---- */
+/* ---- PskModDemod ----
+ * PSK31/63/125 and QPSK. mode: 0 PSK31, 8 PSK63, 16 PSK125, 1 QPSK31,
+ * 9 QPSK63, 17 QPSK125 (2, 10, 18: QPSK turning the other way; 3, 4 tune;
+ * 5 Morse). primaryDetector: 0-65, others are refused. A collection callback
+ * gets an op code (3 add), an index and a new item handle. QueueText replaces
+ * the unsent text with text from position (characters sent - start) on; "~"
+ * ends the transmission. */
+VIREO_API void* PskModDemod_create(void);
+VIREO_API void PskModDemod_release(void* handle);
+VIREO_API void PskModDemod_bindsigLevel(void* handle, void (*callback)(int));
+VIREO_API void PskModDemod_setsigLevel(void* handle, int value);
+VIREO_API void PskModDemod_bindprimaryDetector(void* handle, void (*callback)(int));
+VIREO_API void PskModDemod_setprimaryDetector(void* handle, int value);
+VIREO_API void PskModDemod_bindModes(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void PskModDemod_setModes(void* handle, int op, int index, void* item);
+VIREO_API void PskModDemod_resetModes(void* handle);
+VIREO_API void PskModDemod_bindmode(void* handle, void (*callback)(int));
+VIREO_API void PskModDemod_setmode(void* handle, int value);
+VIREO_API void PskModDemod_binddets(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void PskModDemod_setdets(void* handle, int op, int index, void* item);
+VIREO_API void PskModDemod_resetdets(void* handle);
+VIREO_API void PskModDemod_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void PskModDemod_bindsentChars(void* handle, void (*callback)(const char*));
+VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
 
 /* ---- JTModDemod ---- */
 

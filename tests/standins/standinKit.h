@@ -12,6 +12,7 @@
 #include <complex>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <string>
@@ -68,6 +69,8 @@ private:
 /// A delivery thread as a driver runs one: calls `deliver(n)` for the n-th
 /// buffer, paced at `buffersPerSecond` (0: flat out), until stopped or until
 /// deliver returns false. stop() joins; it may not be called from deliver.
+/// allow(k) holds the thread before the k-th buffer (counted from 0 since
+/// start) until more are allowed, so a test can have exactly k delivered.
 class Streamer {
 public:
     ~Streamer() { stop(); }
@@ -79,6 +82,11 @@ public:
             using clock = std::chrono::steady_clock;
             const auto t0 = clock::now();
             for (long n = 0; running_; ++n) {
+                {
+                    std::unique_lock<std::mutex> l(m_);
+                    cv_.wait(l, [&] { return !running_ || n < allowed_; });
+                    if (!running_) break;
+                }
                 if (buffersPerSecond > 0) {
                     auto due = t0 + std::chrono::duration_cast<clock::duration>(
                                         std::chrono::duration<double>(n / buffersPerSecond));
@@ -99,9 +107,18 @@ public:
         if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
     }
     bool running() const { return running_; }
+    /// Buffers 0 to total - 1 may be delivered (no limit at first). Any thread.
+    void allow(long total) {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            allowed_ = total;
+        }
+        cv_.notify_all();
+    }
 
 private:
     std::atomic<bool> running_{false};
+    long allowed_ = std::numeric_limits<long>::max(); // guarded by m_
     std::mutex m_;
     std::condition_variable cv_;
     std::thread thread_;
