@@ -9,6 +9,7 @@
 #include "core/coreObjectFixture.h"
 #include "radios/hpsdr/frequencyFolding.h"
 #include "sim/hpsdrP1Sim.h"
+#include "support/logCapture.h"
 #include "support/skipOrFail.h"
 #include "support/waitFor.h"
 
@@ -146,6 +147,17 @@ TEST_F(HpsdrStreaming, StartStopRestartAndAReceiverAddedWhileRunning) {
     HpsdrRadio_bindJ16Set(h, host::onCollection<"bands", J16_release>);
     HpsdrRadio_bindFwdPwrCalibration(h, host::onCollection<"power", calibLine_release>);
     HpsdrRadio_bindep6SeqErrors(h, host::on<"seqErrors", int>);
+    {
+        // Not an address: the start ends with a line in the log, unconnected.
+        LogCapture capture;
+        HpsdrRadio_setipAddress(h, "192.168.1.300");
+        Radio_start(h);
+        onWorker(r, [] {});
+        EXPECT_TRUE(capture.contains("error|processPropertySetQueue ipAddress \"192.168.1.300\" is not a numeric "
+                                     "IPv4 or IPv6 address Radio.start()"));
+        EXPECT_FALSE(r->connected);
+    }
+    HpsdrRadio_setipAddress(h, "127.0.0.1");
     Radio_start(h);
     ASSERT_TRUE(started(11));
     auto d = sim.hostDatagrams();
