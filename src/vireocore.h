@@ -527,7 +527,18 @@ VIREO_API void AirspyHFRadio_setadcPeak(void* handle, double value);
 
 /* ---- RTLTCPRadio ---- */
 
-/* ---- WsProxyRadio ---- */
+/* ---- WsProxyRadio ----
+ * A receive-only radio fed over a websocket by a remote proxy server. URI
+ * (ws://host:port/path) and RemoteID (the server's radio; 0 until set) are
+ * read at each Radio_start, which opens a new connection; Radio_stop closes
+ * it. Driven through the Radio functions; Radio_start adds a transceiver at
+ * 14095600 when it has none. */
+VIREO_API void* WsProxyRadio_create(void);
+VIREO_API void WsProxyRadio_release(void* handle);
+VIREO_API void WsProxyRadio_bindRemoteID(void* handle, void (*callback)(int));
+VIREO_API void WsProxyRadio_setRemoteID(void* handle, int value);
+VIREO_API void WsProxyRadio_bindURI(void* handle, void (*callback)(const char*));
+VIREO_API void WsProxyRadio_setURI(void* handle, const char* value);
 
 /* ---- SDRPlayController ---- */
 

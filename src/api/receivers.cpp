@@ -8,6 +8,7 @@
 #include "radios/airspyhf/AirspyHFRadio.h"
 #include "radios/soapy/SoapyController.h"
 #include "radios/soapy/SoapyRadio.h"
+#include "radios/wsproxy/WsProxyRadio.h"
 
 extern "C" {
 
@@ -49,6 +50,9 @@ VC_PROPERTY(AirspyHFRadio, adcPeak)
 // ---- RTLTCPRadio ----
 
 // ---- WsProxyRadio ----
+VC_CLASS(WsProxyRadio)
+VC_PROPERTY(WsProxyRadio, RemoteID)
+VC_PROPERTY(WsProxyRadio, URI)
 
 // ---- SDRPlayController ----
 
