@@ -209,6 +209,9 @@ TEST_F(HpsdrStreaming, StartStopRestartAndAReceiverAddedWhileRunning) {
 struct pacing {
     int rate, receivers, ep6, ep2;
 };
+void PrintTo(const pacing& p, std::ostream* os) {
+    *os << p.rate << " with " << p.receivers << ": " << p.ep6 << " Ep6 give " << p.ep2 << " Ep2";
+}
 
 class HpsdrPacing : public HpsdrStreaming, public ::testing::WithParamInterface<pacing> {};
 
@@ -242,7 +245,10 @@ TEST_P(HpsdrPacing, OneEp2Per126SamplesOfTheBoardsStream) {
 
 INSTANTIATE_TEST_SUITE_P(Rates, HpsdrPacing,
                          ::testing::Values(pacing{48000, 1, 28, 28}, pacing{192000, 1, 28, 7},
-                                           pacing{48000, 2, 28, 16}));
+                                           pacing{48000, 2, 28, 16}),
+                         [](const auto& p) {
+                             return std::to_string(p.param.rate) + "x" + std::to_string(p.param.receivers);
+                         });
 
 class HpsdrTones : public HpsdrStreaming, public ::testing::WithParamInterface<std::pair<int, int>> {};
 
