@@ -33,8 +33,6 @@ bool udpPeer::open(const std::string& address, uint16_t port, std::string* why) 
     if (fd_ < 0) return fail(std::string("no socket for ") + address + ": " + std::strerror(errno));
     int big = 4 << 20;
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    int on = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     if (::bind(fd_, ep.data(), socklen_t(ep.size())) != 0)
         return fail("cannot bind " + address + ":" + std::to_string(port) + ": " + std::strerror(errno));
     socklen_t len = socklen_t(local_.capacity());
@@ -63,34 +61,17 @@ void udpPeer::run() {
         pollfd p{fd_, POLLIN, 0};
         if (::poll(&p, 1, 5) <= 0) continue;
         endpoint from;
-        iovec io{buffer.data(), buffer.size()};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
-        msghdr msg{};
-        msg.msg_name = from.data();
-        msg.msg_namelen = socklen_t(from.capacity());
-        msg.msg_iov = &io;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        ssize_t n = ::recvmsg(fd_, &msg, 0);
+        socklen_t len = socklen_t(from.capacity());
+        ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0, from.data(), &len);
         if (n < 0) continue;
-        from.resize(msg.msg_namelen);
-        auto arrived = std::chrono::system_clock::now();
-        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
-            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-                timespec ts;
-                std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
-                arrived = std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                    std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec)));
-            }
+        from.resize(len);
         std::function<void(const uint8_t*, size_t, const endpoint&)> handler;
         {
             std::lock_guard<std::mutex> lock(m_);
             lastSender_ = from;
             handler = handler_;
             if (!handler)
-                received_.push_back(
-                    {std::vector<uint8_t>(buffer.begin(), buffer.begin() + n), from, clock::now(), arrived});
+                received_.push_back({std::vector<uint8_t>(buffer.begin(), buffer.begin() + n), from, clock::now()});
         }
         if (handler) handler(buffer.data(), size_t(n), from);
         cv_.notify_all();

@@ -32,10 +32,7 @@ public:
     struct datagram {
         std::vector<uint8_t> bytes;
         endpoint from;
-        clock::time_point at; ///< when the peer's thread took it
-        /// When the kernel queued it on the socket: free of the peer
-        /// thread's wake-up delay, so comparable across peers.
-        std::chrono::system_clock::time_point arrived;
+        clock::time_point at;
     };
 
     udpPeer() = default;

@@ -186,16 +186,13 @@ private:
     std::unique_ptr<LogCapture> capture_;
 };
 
-double gapMs(const udpPeer::datagram& a, const udpPeer::datagram& b) {
-    return std::chrono::duration<double, std::milli>(b.arrived - a.arrived).count();
-}
-
 } // namespace
 
 TEST_F(NpRadioHost, StartStopAndStartAgain) {
     makeRadio();
-    // Where the radio hands each packet to the endpoint: its own pacing,
-    // free of the I/O thread's scheduling.
+    // Where the radio hands each packet to the endpoint, which sends them in
+    // that order: the radio's own pacing, free of the I/O thread's and the
+    // simulator's scheduling.
     std::mutex m;
     std::vector<std::pair<uint16_t, clock_::time_point>> handed;
     r->packetSink = [radio = r.get(), &m, &handed](buff<char> packet, uint16_t port) {
@@ -220,9 +217,6 @@ TEST_F(NpRadioHost, StartStopAndStartAgain) {
         ASSERT_EQ(tx.size(), i + 1);
         ASSERT_EQ(hp.size(), 2 * i + 1) << "start, stop, start";
         // In this order, with the board's pauses between them.
-        EXPECT_GE(gapMs(general[i], ddc[i]), 0.0);
-        EXPECT_GE(gapMs(ddc[i], tx[i]), 0.0);
-        EXPECT_GE(gapMs(tx[i], hp[2 * i]), 0.0);
         {
             std::lock_guard<std::mutex> l(m);
             ASSERT_GE(handed.size(), 5 * i + 4);
@@ -467,48 +461,12 @@ TEST_F(NpRadioHost, SequenceOverloadAndWideBandTelemetry) {
     EXPECT_EQ(logged("error|"), 0u);
 }
 
-TEST_F(NpRadioHost, ShortAndStrayDatagramsAreDroppedAndCounted) {
+TEST_F(NpRadioHost, ForeignShortAndStrayDatagramsAreDroppedAndCounted) {
     makeRadio();
     HpsdrNpRadio_bindep6SeqErrors(radio, host::on<"seq", int>);
     HpsdrNpRadio_bindadcOvl(radio, host::on<"ovl", bool>);
     start();
-    const auto t0 = clock_::now();
-    ddcIqStream tone({{0.5, 0.01, 0.0}}, false);
-    for (uint32_t i = 0; i < 20; ++i) {
-        // DDC 5 and 6 have no receiver.
-        ASSERT_TRUE(sim.send(hpsdrP2Sim::ddcPort(5), tone.next(i)));
-        ASSERT_TRUE(sim.send(hpsdrP2Sim::ddcPort(6), tone.next(i)));
-        // One byte short of each packet.
-        auto ddc = tone.next(i);
-        ddc.resize(1443);
-        ASSERT_TRUE(sim.send(hpsdrP2Sim::ddcPort(0), ddc));
-        ASSERT_TRUE(sim.send(hpsdrP2Sim::wideBandPort, std::vector<uint8_t>(1027, 0x7F)));
-        ASSERT_TRUE(sim.send(hpsdrP2Sim::statusPort, hpsdrP2Sim::statusPacket(0x01, 5)));
-    }
-    ASSERT_TRUE(waitFor([&] { return r->received.noReceiver.load() == 40 && r->received.tooShort.load() == 60; }));
-    barrier(); // packet 0 on DDC 0: the short ones moved nothing on
-    host::pollFor(poll, std::chrono::milliseconds(20));
-    EXPECT_TRUE(log.of("seq").empty());
-    EXPECT_TRUE(log.of("ovl").empty());
-    EXPECT_EQ(r->received.ddcPackets.load(), 1u);
-    {
-        std::lock_guard<std::mutex> l(r->listMutex);
-        EXPECT_EQ(r->receivers.size(), 1u);
-    }
-    expectOneLinePerSecond("error|DDC IQ from port 1040 dropped: no receiver 5", t0);
-    expectOneLinePerSecond("error|DDC IQ from port 1041 dropped: no receiver 6", t0);
-    expectOneLinePerSecond("error|short DDC IQ packet of 1443 bytes dropped", t0);
-    expectOneLinePerSecond("error|short wide-band packet of 1027 bytes dropped", t0);
-    expectOneLinePerSecond("error|short status packet of 5 bytes dropped", t0);
-    EXPECT_EQ(logged("error|samples for receiver"), 0u) << "never handed to the base";
-}
-
-TEST_F(NpRadioHost, OnlyTheBoardIsHeard) {
-    makeRadio();
-    HpsdrNpRadio_bindep6SeqErrors(radio, host::on<"seq", int>);
-    HpsdrNpRadio_bindadcOvl(radio, host::on<"ovl", bool>);
-    start();
-    // Another host on the same machine, from the board's own ports.
+    // Another host on this machine, sending from the board's own ports.
     udpPeer ddc, status, mic;
     std::string why;
     if (!ddc.open("127.0.0.2", 1035, &why) || !status.open("127.0.0.2", 1025, &why) ||
@@ -516,19 +474,40 @@ TEST_F(NpRadioHost, OnlyTheBoardIsHeard) {
         VIREO_SKIP_OR_FAIL("no second loopback address to play a foreign host: " + why);
     const auto to = *sim.host();
     const auto t0 = clock_::now();
+    ddcIqStream tone({{0.5, 0.01, 0.0}}, false);
     for (uint32_t i = 0; i < 32; ++i) {
-        ASSERT_TRUE(ddc.sendTo(ddc0.next(i + 7), to));
+        ASSERT_TRUE(ddc.sendTo(tone.next(i), to));
         ASSERT_TRUE(status.sendTo(hpsdrP2Sim::statusPacket(0x01), to));
-        ASSERT_TRUE(mic.sendTo(hpsdrP2Sim::micPacket(i), to));
+        ASSERT_TRUE(mic.sendTo(hpsdrP2Sim::micPacket(i), to)); // would pace packets
+        // DDC 5 and 6 have no receiver.
+        ASSERT_TRUE(sim.send(hpsdrP2Sim::ddcPort(5), tone.next(i)));
+        ASSERT_TRUE(sim.send(hpsdrP2Sim::ddcPort(6), tone.next(i)));
+        // One byte short of each packet.
+        auto shortDdc = tone.next(i);
+        shortDdc.resize(1443);
+        ASSERT_TRUE(sim.send(hpsdrP2Sim::ddcPort(0), shortDdc));
+        ASSERT_TRUE(sim.send(hpsdrP2Sim::wideBandPort, std::vector<uint8_t>(1027, 0x7F)));
+        ASSERT_TRUE(sim.send(hpsdrP2Sim::statusPort, hpsdrP2Sim::statusPacket(0x01, 5)));
     }
-    ASSERT_TRUE(waitFor([&] { return r->received.foreign.load() == 96; }));
-    barrier();
+    const auto& got = r->received;
+    ASSERT_TRUE(waitFor([&] { return got.foreign == 96 && got.noReceiver == 64 && got.tooShort == 96; }));
+    barrier(); // packet 0 on DDC 0: nothing before moved its sequence on
     host::pollFor(poll, std::chrono::milliseconds(20));
-    EXPECT_EQ(r->received.ddcPackets.load(), 1u);
-    EXPECT_TRUE(log.of("seq").empty()) << "the foreign packets moved no sequence";
+    EXPECT_TRUE(log.of("seq").empty());
     EXPECT_TRUE(log.of("ovl").empty());
+    EXPECT_EQ(got.ddcPackets.load(), 1u);
     EXPECT_EQ(sim.at(1025).count() + sim.at(1027).count(), 2u) << "foreign microphone packets pace nothing";
+    {
+        std::lock_guard<std::mutex> l(r->listMutex);
+        EXPECT_EQ(r->receivers.size(), 1u);
+    }
     expectOneLinePerSecond("error|datagram from 127.0.0.2 dropped: the board is 127.0.0.1", t0);
+    expectOneLinePerSecond("error|DDC IQ from port 1040 dropped: no receiver 5", t0);
+    expectOneLinePerSecond("error|DDC IQ from port 1041 dropped: no receiver 6", t0);
+    expectOneLinePerSecond("error|short DDC IQ packet of 1443 bytes dropped", t0);
+    expectOneLinePerSecond("error|short wide-band packet of 1027 bytes dropped", t0);
+    expectOneLinePerSecond("error|short status packet of 5 bytes dropped", t0);
+    EXPECT_EQ(logged("error|samples for receiver"), 0u) << "never handed to the base";
 }
 
 TEST_F(NpRadioHost, HostValuesThePacketsCannotHold) {

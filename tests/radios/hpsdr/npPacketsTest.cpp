@@ -1,8 +1,7 @@
-// Protocol 2 packets without a network: the DDC specific and High priority
-// packets byte for byte against tables written out here (with the counts
-// the packets cannot hold), the readers of what a board sends against a
-// plain reference conversion, and the pacing of lines a peer can provoke.
-#include "radios/hpsdr/NpBoardPackets.h"
+// Protocol 2 packets without a network: the High priority packet byte for
+// byte against tables written out here (with the counts and clocks the
+// packet cannot hold), the stores and the DUC packet, and the pacing of
+// lines a peer can provoke. The radio's tests check the rest on the wire.
 #include "radios/hpsdr/NpHostPackets.h"
 #include "radios/hpsdr/throttledLog.h"
 
@@ -10,7 +9,6 @@
 
 #include <climits>
 #include <cmath>
-#include <complex>
 #include <map>
 #include <vector>
 
@@ -34,32 +32,6 @@ void put(bytes& b, size_t at, std::initializer_list<uint8_t> v) {
 void putWord(bytes& b, size_t at, uint32_t w) { put(b, at, {uint8_t(w >> 24), uint8_t(w >> 16), uint8_t(w >> 8), uint8_t(w)}); }
 
 } // namespace
-
-TEST(NpHostPackets, DdcPacketEnablesReceiversAndCarriesTheRate) {
-    struct row {
-        int receivers, ddcs, rate;
-        uint8_t enable0, enable1;
-        uint8_t rateHigh, rateLow;
-    };
-    const row rows[] = {
-        {1, 1, 48000, 0x01, 0x00, 0x00, 0x30},   {10, 10, 48000, 0xFF, 0x03, 0x00, 0x30},
-        {16, 16, 96000, 0xFF, 0xFF, 0x00, 0x60}, {20, 20, 384000, 0xFF, 0xFF, 0x01, 0x80},
-        {1, 4, 1536000, 0x01, 0x00, 0x06, 0x00}, {0, 1, 48000, 0x00, 0x00, 0x00, 0x30},
-        // 2^16 kHz and more: the field keeps the low 16 bits.
-        {2, 1, 65537999, 0x03, 0x00, 0x00, 0x01},
-        // Past 80 blocks nothing is written: no spill into the rest.
-        {3, 400, 48000, 0x07, 0x00, 0x00, 0x30},
-    };
-    for (const row& r : rows) {
-        SCOPED_TRACE(testing::Message() << r.receivers << " receivers, " << r.ddcs << " DDCs, " << r.rate);
-        bytes want{{4, 2}};
-        if (r.enable0) want[7] = r.enable0;
-        if (r.enable1) want[8] = r.enable1;
-        for (int d = 0; d < std::min(r.ddcs, 80); ++d) put(want, 17 + 6 * size_t(d), {0, r.rateHigh, r.rateLow, 0, 0, 24});
-        for (auto it = want.begin(); it != want.end();) it = it->second ? std::next(it) : want.erase(it);
-        expectBytes(NpHostPackets::ddc(r.receivers, r.ddcs, r.rate), 1444, want);
-    }
-}
 
 TEST(NpHostPackets, HighPriorityPhaseWordsAttenuationAndRunBitOnly) {
     const int clock = 122880000;
@@ -120,56 +92,6 @@ TEST(NpHostPackets, StoresAndTheDucPacket) {
     bytes want;
     putWord(want, 0, 0x01020304);
     expectBytes(NpHostPackets::duc(0x01020304), 1444, want);
-}
-
-TEST(NpBoardPackets, ReadersConvertWhatArrivedAndRefuseShortDatagrams) {
-    std::vector<unsigned char> p(1444);
-    for (size_t i = 0; i < p.size(); ++i) p[i] = uint8_t(i * 37 + 11);
-    p[0] = 0x80, p[1] = 0x00, p[2] = 0x01, p[3] = 0xFF;
-    EXPECT_FALSE(DDCIQPacket::parse(p.data(), 1443));
-    EXPECT_FALSE(DDCIQPacket::parse(nullptr, 1444));
-    auto packet = DDCIQPacket::parse(p.data(), 1500);
-    ASSERT_TRUE(packet);
-    EXPECT_EQ(packet->sequence(), 0x800001FFu);
-
-    // Reference: each field sign-extended from 24 bits, scaled as the
-    // 32-bit word it fills the top of.
-    auto field = [&](size_t at) {
-        int v = p[at] << 16 | p[at + 1] << 8 | p[at + 2];
-        if (v & 0x800000) v -= 1 << 24;
-        return double(v) * 256.0;
-    };
-    const double gain = std::pow(10.0, 20.0 / 20.0); // rxGain -20
-    const float scale = float(1.0 / 2147483647.0 * gain);
-    for (bool odd : {false, true}) {
-        std::vector<std::complex<float>> out(238, {-9.0f, -9.0f});
-        // In pieces, as the receive blocks ask for them.
-        size_t done = 0;
-        for (size_t piece : {100, 1, 137}) done += packet->convert(out.data() + done, done, piece, scale, odd);
-        ASSERT_EQ(done, 238u);
-        std::vector<std::complex<float>> spare(50);
-        EXPECT_EQ(packet->convert(spare.data(), 238, 5, scale, odd), 0u);
-        EXPECT_EQ(packet->convert(spare.data(), 230, 50, scale, odd), 8u) << "never past the last sample";
-        EXPECT_EQ(spare[7], out[237]);
-        for (size_t k = 0; k < 238; ++k) {
-            const double i = field(16 + 6 * k) / 2147483647.0 * gain, q = field(19 + 6 * k) / 2147483647.0 * gain;
-            const std::complex<double> want = odd ? std::complex<double>(i, q) : std::complex<double>(q, i);
-            ASSERT_NEAR(out[k].real(), want.real(), 1e-6 * gain) << k << (odd ? " odd" : " even");
-            ASSERT_NEAR(out[k].imag(), want.imag(), 1e-6 * gain) << k;
-        }
-    }
-
-    EXPECT_FALSE(WideBandPacket::parse(p.data(), 1027));
-    auto wide = WideBandPacket::parse(p.data(), 1028);
-    ASSERT_TRUE(wide);
-    EXPECT_EQ(wide->position(), 3u * 512u) << "low two bits of 0x800001FF";
-    EXPECT_EQ(wide->sampleBytes(), p.data() + 4);
-
-    EXPECT_FALSE(HighPriorityStatusPacket::parse(p.data(), 5));
-    p[5] = 0xFE;
-    EXPECT_FALSE(HighPriorityStatusPacket::parse(p.data(), 6)->adcOverload());
-    p[5] = 0x01;
-    EXPECT_TRUE(HighPriorityStatusPacket::parse(p.data(), 6)->adcOverload());
 }
 
 TEST(ThrottledLog, FirstAtOnceThenOnceASecondWithTheCount) {

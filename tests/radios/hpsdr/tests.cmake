@@ -37,3 +37,10 @@ target_link_libraries(hpsdr_np_radio_tests PRIVATE vireo_internal GTest::gtest G
 target_include_directories(hpsdr_np_radio_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 gtest_discover_tests(hpsdr_np_radio_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 300 RESOURCE_LOCK hpsdr_port_1024)
+
+# Seeds of the protocol 2 fuzz target, written from the simulator's builders
+# (run by hand: hpsdr_np_fuzz_seeds tests/fuzz/hpsdrP2Packets/corpus).
+add_executable(hpsdr_np_fuzz_seeds ${CMAKE_CURRENT_LIST_DIR}/writeNpFuzzSeeds.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../../sim/udpPeer.cpp ${CMAKE_CURRENT_LIST_DIR}/../../sim/hpsdrP2Sim.cpp)
+target_include_directories(hpsdr_np_fuzz_seeds PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(hpsdr_np_fuzz_seeds PRIVATE Boost::headers Threads::Threads)
