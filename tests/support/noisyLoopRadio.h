@@ -52,6 +52,10 @@ public:
     /// Conjugates every looped-back block, as swapped I and Q would: the
     /// spectrum arrives mirrored about the receiver's centre.
     std::atomic<bool> conjugate{false};
+    /// Puts the looped-back signal where the transmitting transceiver is
+    /// tuned, as a real radio transmits, instead of at the receiver's centre
+    /// (which the radio moves to cover every transceiver).
+    std::atomic<bool> atTransmitter{false};
     /// Samples per step.
     size_t blockLength = 512;
     /// Called with every block as written into the receiver (radio's group).
@@ -108,6 +112,7 @@ private:
     bool askOrWriteNoise() {
         if (ptt.get()) {
             if (auto v = txVtrx()) {
+                txOffset_ = double(v->vfo.get() - receivers[0].frequency);
                 const unsigned long n = blockLength;
                 seqTask t;
                 t.fn = [v, n] { v->modulate(n); };
@@ -124,18 +129,34 @@ private:
         buff<cplx> out(samples.count);
         const float sigma = float(std::sqrt(noiseVariance_ / 2.0));
         const bool mirror = conjugate.load();
+        const bool shift = atTransmitter.load() && txOffset_ != 0.0;
+        const double step = 2.0 * M_PI * txOffset_ / rate_;
         for (size_t i = 0; i < samples.count; ++i) {
             cplx s = mirror ? std::conj(samples[i]) : samples[i];
+            if (shift) {
+                s *= cplx(std::polar(1.0, shiftPhase_));
+                shiftPhase_ = std::remainder(shiftPhase_ + step, 2.0 * M_PI);
+            }
             if (sigma > 0) s += cplx(sigma * gauss_(rng_), sigma * gauss_(rng_));
             out[i] = s;
         }
         if (tap) tap(samples, out);
-        unlockedWrite([&out](cplx* d, size_t k) { std::copy_n(out.data, k, d); }, out.count, 0);
+        // The fill function is called once per stretch of a receive block:
+        // each call takes the samples after those of the one before.
+        size_t taken = 0;
+        unlockedWrite(
+            [&out, &taken](cplx* d, size_t k) {
+                std::copy_n(out.data + taken, k, d);
+                taken += k;
+            },
+            out.count, 0);
         written.fetch_add(1);
     }
 
     const int rate_;
     std::atomic<double> noiseVariance_{0.0};
+    double txOffset_ = 0.0;   // transmitter's frequency over the receiver's centre, Hz
+    double shiftPhase_ = 0.0; // of that offset, carried from block to block
     std::mt19937 rng_;
     std::normal_distribution<float> gauss_{0.0f, 1.0f};
 };
