@@ -10,8 +10,11 @@
 // the datagram. Every packet the radio then sends must keep its length, its
 // control word and a byte 4 without PTT; no DUC IQ packet may leave; the
 // samples written to the receivers must be finite.
+#include "framework/ASIORunner.h"
 #include "radios/hpsdr/HpsdrNpRadio.h"
 #include "radios/hpsdr/NpHostPackets.h"
+
+#include <boost/asio/post.hpp>
 
 #include <spdlog/spdlog.h>
 
@@ -19,6 +22,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <latch>
 #include <vector>
 
 namespace {
@@ -28,6 +32,20 @@ void check(bool ok) {
 }
 
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+/// Returns once the I/O thread has run what was posted to it before, such
+/// as a released endpoint's close: everything an input allocated is then
+/// freed, so the fuzzer's leak check finds nothing pending.
+void drainIoThread() {
+    std::latch done(1);
+    boost::asio::post(ASIORunner::getInstance().context(), [&done] { done.count_down(); });
+    done.wait();
+}
+
+bool zero(const std::vector<uint8_t>& b, size_t from, size_t to) {
+    static const uint8_t zeros[1444] = {};
+    return std::memcmp(b.data() + from, zeros, to - from) == 0;
+}
 
 struct sent {
     uint16_t port;
@@ -88,12 +106,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check(radio->adcPeak.get() >= 0.0 && radio->adcPeak.get() <= 1.0);
     check(radio->wideBand.count == 2048 && radio->wideBandFill.count == 2048);
     {
+        // x * 0 is 0 for every finite x: one check per buffer, not per sample.
         std::lock_guard<std::mutex> lock(radio->listMutex);
         check(radio->receivers.size() == size_t(receivers));
+        float sum = 0.0f;
         for (auto& r : radio->receivers)
-            for (size_t i = 0; i < r.fill; ++i) check(std::isfinite(r.block[i].real()) && std::isfinite(r.block[i].imag()));
+            for (size_t i = 0; i < r.fill; ++i) sum += (r.block.data[i].real() + r.block.data[i].imag()) * 0.0f;
+        for (size_t i = 0; i < radio->wideBand.count; ++i) sum += radio->wideBand.data[i] * 0.0f;
+        check(sum == 0.0f);
     }
-    for (size_t i = 0; i < radio->wideBand.count; ++i) check(std::isfinite(radio->wideBand[i]));
 
     // Then everything the radio can send.
     radio->sendGeneralPacket();
@@ -111,18 +132,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case NpHostPackets::ddcPort:
             check(p.bytes.size() == 1444 && p.bytes[4] == 2);
-            for (size_t i = 17 + 6 * 80; i < p.bytes.size(); ++i) check(p.bytes[i] == 0);
+            check(zero(p.bytes, 17 + 6 * 80, p.bytes.size()));
             break;
         case NpHostPackets::highPriorityPort:
             check(p.bytes.size() == 1444 && p.bytes[4] <= 1);
             check(be32(p.bytes.data() + 1432) == 0x21001000u);
-            for (size_t i = 333; i < 1432; ++i) check(p.bytes[i] == 0);
-            if (clock < 2)
-                for (size_t i = 9; i < 333; ++i) check(p.bytes[i] == 0);
+            check(zero(p.bytes, 333, 1432));
+            if (clock < 2) check(zero(p.bytes, 9, 333));
             break;
         default:
             check(false);
         }
     }
+    radio.reset();
+    drainIoThread();
     return 0;
 }
