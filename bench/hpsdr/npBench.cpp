@@ -17,6 +17,7 @@
 #include "framework/library.h"
 #include "radios/hpsdr/HpsdrNpRadio.h"
 #include "sim/hpsdrP2Sim.h"
+#include "support/waitFor.h"
 
 #include <benchmark/benchmark.h>
 
@@ -39,7 +40,7 @@ void NpDecode(benchmark::State& state) {
         for (int d = 1; d < n; ++d) radio->addHWReceiver(7000000 + 1000000LL * d);
     }
     // 64 consecutive packets per DDC: one sequence gap per 64, as a wrap.
-    std::vector<std::vector<buff<char>>> packets(size_t(n));
+    std::vector<std::vector<buff<char>>> packets(static_cast<size_t>(n));
     for (int d = 0; d < n; ++d) {
         ddcIqStream tone({{0.5, 0.01 * (d + 1), 0.0}}, d % 2);
         for (uint32_t q = 0; q < 64; ++q) {
@@ -82,11 +83,17 @@ void NpLoopbackLoss(benchmark::State& state) {
         Radio_setSampleRate(h, rate);
         Radio_start(h);
         // One transceiver per receiver, each on a DDC of its own.
-        for (int d = 1; d < n; ++d) Radio_addVtrx(h, 7000000 + 3000000LL * d, 0, 0);
-        while (!sim.host() || sim.at(1027).count() == 0) std::this_thread::yield();
-        for (;;) {
-            std::lock_guard<std::mutex> lock(radio->listMutex);
-            if (int(radio->receivers.size()) == n) break;
+        for (int d = 1; d < n; ++d) Radio_addVtrx(h, 20000000 + 5000000LL * d, 0, 0);
+        if (!waitFor([&] { return sim.host() && sim.at(1027).count() > 0; })) {
+            state.SkipWithError("the radio did not start");
+            break;
+        }
+        if (!waitFor([&] {
+                std::lock_guard<std::mutex> lock(radio->listMutex);
+                return int(radio->receivers.size()) == n;
+            })) {
+            state.SkipWithError(("receivers: " + std::to_string(radio->receivers.size())).c_str());
+            break;
         }
 
         std::vector<ddcIqStream> streams;
