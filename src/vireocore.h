@@ -573,11 +573,68 @@ VIREO_API void AirspyHFRadio_setrxGain(void* handle, int value);
 VIREO_API void AirspyHFRadio_bindadcPeak(void* handle, void (*callback)(double));
 VIREO_API void AirspyHFRadio_setadcPeak(void* handle, double value);
 
-/* ---- RTLController ---- */
+/* ---- RTLController ----
+ * Discovery of RTL-SDR receivers: Discover sends one device id per receiver
+ * found, "RTL~" and its USB serial, on newRadio. Enable is stored only. */
+VIREO_API void* RTLController_create(void);
+VIREO_API void RTLController_release(void* handle);
+VIREO_API void RTLController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void RTLController_setEnable(void* handle, bool value);
+VIREO_API void RTLController_Discover(void* handle);
+VIREO_API void RTLController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
 
-/* ---- RTLRadio ---- */
+/* ---- RTLRadio ----
+ * An RTL-SDR receiver, opened by its USB serial (the part of the device id
+ * after "RTL~"). Setting Serial reads the device's gain range into
+ * minRxRFGain and maxRxRFGain; rxGain is in whole dB; adcPeak (0 to 1) is
+ * published about every 0.2 s of samples. Driven through the Radio
+ * functions; stop a started radio before releasing it. */
+VIREO_API void* RTLRadio_create(void);
+VIREO_API void RTLRadio_release(void* handle);
+VIREO_API void RTLRadio_bindSerial(void* handle, void (*callback)(const char*));
+VIREO_API void RTLRadio_setSerial(void* handle, const char* value);
+VIREO_API void RTLRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void RTLRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void RTLRadio_resetSampleRates(void* handle);
+VIREO_API void RTLRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void RTLRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void RTLRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void RTLRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void RTLRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void RTLRadio_setrxGain(void* handle, int value);
+VIREO_API void RTLRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void RTLRadio_setadcPeak(void* handle, double value);
+VIREO_API void RTLRadio_bindDirectSampleModes(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void RTLRadio_setDirectSampleModes(void* handle, int op, int index, void* item);
+VIREO_API void RTLRadio_resetDirectSampleModes(void* handle);
+VIREO_API void RTLRadio_bindDirectSample(void* handle, void (*callback)(int));
+VIREO_API void RTLRadio_setDirectSample(void* handle, int value);
+VIREO_API void RTLRadio_bindBiasT(void* handle, void (*callback)(bool));
+VIREO_API void RTLRadio_setBiasT(void* handle, bool value);
+VIREO_API void RTLRadio_bindBalanceIQ(void* handle, void (*callback)(bool));
+VIREO_API void RTLRadio_setBalanceIQ(void* handle, bool value);
 
-/* ---- RTLTCPRadio ---- */
+/* ---- RTLTCPRadio ----
+ * A placeholder radio: it stores its settings, receives nothing, and starts
+ * and stops like any radio (Radio_start adds a transceiver at 51000000). */
+VIREO_API void* RTLTCPRadio_create(void);
+VIREO_API void RTLTCPRadio_release(void* handle);
+VIREO_API void RTLTCPRadio_bindHost(void* handle, void (*callback)(const char*));
+VIREO_API void RTLTCPRadio_setHost(void* handle, const char* value);
+VIREO_API void RTLTCPRadio_bindPort(void* handle, void (*callback)(int));
+VIREO_API void RTLTCPRadio_setPort(void* handle, int value);
+VIREO_API void RTLTCPRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void RTLTCPRadio_setadcPeak(void* handle, double value);
+VIREO_API void RTLTCPRadio_bindDriverExe(void* handle, void (*callback)(const char*));
+VIREO_API void RTLTCPRadio_setDriverExe(void* handle, const char* value);
+VIREO_API void RTLTCPRadio_bindDriverKey(void* handle, void (*callback)(const char*));
+VIREO_API void RTLTCPRadio_setDriverKey(void* handle, const char* value);
+VIREO_API void RTLTCPRadio_bindShowGui(void* handle, void (*callback)(bool));
+VIREO_API void RTLTCPRadio_setShowGui(void* handle, bool value);
+VIREO_API void RTLTCPRadio_bindPause(void* handle, void (*callback)(bool));
+VIREO_API void RTLTCPRadio_setPause(void* handle, bool value);
+VIREO_API void RTLTCPRadio_bindDeviceSettings(void* handle, void (*callback)(const char*));
+VIREO_API void RTLTCPRadio_setDeviceSettings(void* handle, const char* value);
 
 /* ---- WsProxyRadio ----
  * A receive-only radio fed over a websocket by a remote proxy server. URI
