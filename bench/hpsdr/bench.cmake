@@ -8,3 +8,12 @@ vireo_bench(hpsdr_bench
   ${PROJECT_SOURCE_DIR}/tests/sim/udpPeer.cpp
   ${PROJECT_SOURCE_DIR}/tests/sim/hpsdrP1Sim.cpp)
 target_include_directories(hpsdr_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+
+# HPSDR protocol 2: DDC IQ decoding into receive blocks, and loss of a
+# started radio on loopback against the protocol 2 board simulator.
+vireo_bench(hpsdr_np_bench
+  ${CMAKE_CURRENT_LIST_DIR}/npBench.cpp
+  ${PROJECT_SOURCE_DIR}/tests/sim/udpPeer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/sim/hpsdrP2Sim.cpp
+  $<TARGET_OBJECTS:vireo_api>)
+target_include_directories(hpsdr_np_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)

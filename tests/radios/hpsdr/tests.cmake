@@ -34,3 +34,24 @@ hpsdr_port_test(hpsdr_streaming_tests ${CMAKE_CURRENT_LIST_DIR}/hpsdrStreamingTe
 add_executable(hpsdr_p1_fuzz_seeds ${CMAKE_CURRENT_LIST_DIR}/writeFuzzSeeds.cpp ${VIREO_HPSDR_SIM})
 target_include_directories(hpsdr_p1_fuzz_seeds PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(hpsdr_p1_fuzz_seeds PRIVATE Boost::headers Threads::Threads)
+
+# Protocol 2: its packets without a network, and the radio through the C
+# interface against the protocol 2 board simulator (ports 1024-1027, 1029,
+# 1035 and up on loopback).
+vireo_internal_test(hpsdr_np_packet_tests ${CMAKE_CURRENT_LIST_DIR}/npPacketsTest.cpp)
+
+add_executable(hpsdr_np_radio_tests
+  ${CMAKE_CURRENT_LIST_DIR}/hpsdrNpRadioTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../../sim/udpPeer.cpp ${CMAKE_CURRENT_LIST_DIR}/../../sim/hpsdrP2Sim.cpp
+  $<TARGET_OBJECTS:vireo_api>)
+target_link_libraries(hpsdr_np_radio_tests PRIVATE vireo_internal GTest::gtest GTest::gtest_main)
+target_include_directories(hpsdr_np_radio_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+gtest_discover_tests(hpsdr_np_radio_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 300 RESOURCE_LOCK hpsdr_port_1024)
+
+# Seeds of the protocol 2 fuzz target, written from the simulator's builders
+# (run by hand: hpsdr_np_fuzz_seeds tests/fuzz/hpsdrP2Packets/corpus).
+add_executable(hpsdr_np_fuzz_seeds ${CMAKE_CURRENT_LIST_DIR}/writeNpFuzzSeeds.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../../sim/udpPeer.cpp ${CMAKE_CURRENT_LIST_DIR}/../../sim/hpsdrP2Sim.cpp)
+target_include_directories(hpsdr_np_fuzz_seeds PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(hpsdr_np_fuzz_seeds PRIVATE Boost::headers Threads::Threads)
