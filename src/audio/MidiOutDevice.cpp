@@ -5,11 +5,11 @@
 #include <cstdio>
 
 MidiOutDevice::MidiOutDevice(std::string name_, int port, RtMidi::Api api)
-    : name(std::move(name_)), portNumber(port), port_(std::make_unique<RtMidiOut>(api, "RtMidi Output Client")) {}
+    : name(std::move(name_)), portNumber(port), api_(api) {}
 
 MidiOutDevice::~MidiOutDevice() {
     try {
-        if (port_->isPortOpen()) port_->closePort();
+        if (port_ && port_->isPortOpen()) port_->closePort();
     } catch (const RtMidiError& e) {
         spdlog::error("midi dtor {}", e.getMessage());
     }
@@ -22,6 +22,10 @@ void MidiOutDevice::Send(int size, int b0, int b1, int b2) {
         return;
     }
     try {
+        // Made here rather than when listed: under JACK every port object
+        // is a client of the server with a thread of its own, which a port
+        // nobody sends to should not cost.
+        if (!port_) port_ = std::make_unique<RtMidiOut>(api_, "RtMidi Output Client");
         if (!port_->isPortOpen()) port_->openPort(unsigned(portNumber), "RtMidi Output");
         const unsigned char bytes[3] = {static_cast<unsigned char>(b0), static_cast<unsigned char>(b1),
                                         static_cast<unsigned char>(b2)};

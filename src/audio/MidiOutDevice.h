@@ -8,7 +8,8 @@
 
 class MidiOutDevice {
 public:
-    /// Makes the port object for output port `port`; does not open it.
+    /// Output port `port` of the given RtMidi interface; neither its port
+    /// object nor the port exist before the first send.
     MidiOutDevice(std::string name, int port, RtMidi::Api api);
     ~MidiOutDevice();
     MidiOutDevice(const MidiOutDevice&) = delete;
@@ -26,5 +27,6 @@ public:
     bool seen = true;
 
 private:
+    RtMidi::Api api_;
     std::unique_ptr<RtMidiOut> port_;
 };

@@ -14,6 +14,8 @@
 namespace {
 
 std::atomic<Wireless*> theInstance{nullptr};
+/// The process-wide root's own reference, never released (see create).
+std::atomic<std::shared_ptr<Wireless>*> keptRoot{nullptr};
 
 /// The default equaliser curve: frequencies in Hz, every gain 1.0.
 constexpr std::array<double, 9> defaultMicEqHz{0, 64, 128, 300, 600, 1200, 2400, 4800, 24000};
@@ -45,7 +47,7 @@ std::shared_ptr<Wireless> Wireless::create(std::shared_ptr<syncTask> group) {
         // Never freed: streams, MIDI input and modes reach the root through
         // getInstance() until the process ends, whatever the host releases.
         // Only one root is ever kept, since the kept one never goes.
-        [[maybe_unused]] static auto* kept = new std::shared_ptr<Wireless>(w);
+        keptRoot.store(new std::shared_ptr<Wireless>(w), std::memory_order_release);
     }
     return w;
 }

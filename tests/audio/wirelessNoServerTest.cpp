@@ -7,6 +7,7 @@
 #include "core/coreObjectFixture.h"
 #include "support/logCapture.h"
 #include "support/skipOrFail.h"
+#include "support/stdoutCapture.h"
 
 namespace {
 
@@ -44,6 +45,14 @@ TEST_F(LoneRoot, ListsNoneAndSwitchesMidiOnWithNoPorts) {
         EXPECT_FALSE(line.starts_with("error|")) << line;
     }
     EXPECT_EQ(fallback, 1u);
+
+    // The host's shut-down: the sound library ends for good.
+    StdoutCapture printed;
+    Wireless_Close(h);
+    onWorker(root, [] {});
+    const std::string out = printed.stop();
+    EXPECT_NE(out.find("ap close\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("ap closed\r\n"), std::string::npos) << out;
     Wireless_release(h);
 }
 

@@ -61,6 +61,22 @@ void onPort(double, std::vector<unsigned char>* message, void* userData) {
     static_cast<received<bytes>*>(userData)->add(*message);
 }
 
+/// Plays a note on feed until heard, then a last one, and forgets them.
+/// Under ThreadSanitizer the first pass through JACK's ring buffer stops the
+/// process thread for as long as the report on it takes to be symbolised and
+/// suppressed: what that cycle carries is lost.
+void warmUp(RtMidiOut& feed, received<bytes>& heard) {
+    std::vector<unsigned char> note{0x80, 0, 0}, last{0x80, 1, 0};
+    for (int i = 0; i < 50 && heard.size() == 0; ++i) {
+        feed.sendMessage(&note);
+        waitFor([&] { return heard.size() != 0; }, std::chrono::milliseconds(200));
+    }
+    ASSERT_NE(heard.size(), 0u) << "the test's own MIDI port is not heard";
+    feed.sendMessage(&last); // after every repeat of note
+    ASSERT_TRUE(waitFor([&] { return heard.all().back() == last; }));
+    heard.take();
+}
+
 class Root : public CoreObjects {
 protected:
     /// The host's handle on the root; the last case releases it.
@@ -139,6 +155,7 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
     for (unsigned i = 0; i < witness.getPortCount(); ++i)
         if (witness.getPortName(i) == feedName) witness.openPort(i);
     ASSERT_TRUE(witness.isPortOpen());
+    warmUp(feed, atWitness);
     auto play = [&](std::vector<bytes> messages) {
         const size_t before = atWitness.size();
         for (auto& m : messages) feed.sendMessage(&m);
@@ -415,16 +432,22 @@ TEST_F(Root, ReleasedByTheHostItServesTheSoundAndMidiOn) {
     midiData.take();
     const uint32_t stamp = io->readerStamp();
     EXPECT_TRUE(host::pollUntil(poll, [&] { return io->readerStamp() != stamp; })); // still played
+    // Still delivered; played again until heard, as in warmUp.
     std::vector<unsigned char> note{0x90, 3, 3};
-    feed.sendMessage(&note);
-    ASSERT_TRUE(waitFor([&] { return midiData.size() == 1; })); // still delivered
-    EXPECT_EQ(midiData.take(), (std::vector<midiCall>{{3, 144, 3, 3}}));
+    for (int i = 0; i < 50 && midiData.size() == 0; ++i) {
+        feed.sendMessage(&note);
+        waitFor([&] { return midiData.size() != 0; }, std::chrono::milliseconds(200));
+    }
+    const auto heard = midiData.take();
+    ASSERT_FALSE(heard.empty());
+    for (auto& call : heard) EXPECT_EQ(call, (midiCall{3, 144, 3, 3}));
 
     asyncObject_bindDeleted(radio, host::on<"gone", int>);
     asyncObject_bindDeleted(v, host::on<"gone", int>);
     Radio_release(radio);
     log.clear(); // frees the transceiver's handle
     EXPECT_TRUE(host::pollUntil(poll, [&] { return log.of("gone").size() == 2; }));
+    closeAudio(); // as a host ends: no sound job outlives the process's statics
 }
 
 } // namespace
