@@ -171,6 +171,10 @@ TEST_F(MultiPskMode, RepliesByteExactlyAndTunesOnlyWhileSending) {
     onGroup(tx, [&] { tx->vfo.hostSet(3500000); });
     EXPECT_TRUE(exchange("Received").empty());
 
+    // No samples: still acknowledged (and the first rate announced, the
+    // last one being the initial 100).
+    EXPECT_EQ(exchange(samplesBody({})), (std::vector<std::string>{reply("Received"), reply("ADJUrate", "\x78")}));
+    EXPECT_EQ(exchange(samplesBody({})), std::vector<std::string>{reply("Received")});
     // Bodies too short for their samples, or with a negative count (the
     // framing reads the count unsigned, so that one comes from elsewhere).
     EXPECT_TRUE(exchange("TXHWdata").empty());
