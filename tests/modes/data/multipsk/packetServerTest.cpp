@@ -72,6 +72,12 @@ protected:
         std::lock_guard<std::mutex> l(m);
         return connects;
     }
+    /// Closes the client and waits for the server to log its going: the
+    /// I/O thread must not be logging while a test's log capture ends.
+    void quiesce(Client& c, size_t events) {
+        c.close();
+        EXPECT_TRUE(waitFor([&] { return connectEvents().size() == events; }));
+    }
     std::vector<std::string> received() {
         std::lock_guard<std::mutex> l(m);
         return bodies;
@@ -132,6 +138,7 @@ TEST_F(PacketServer, CutsEveryKindOfFrameAsTheClientSendsIt) {
     EXPECT_NE(out.find("12 2147483647 xxxx\r\n"), std::string::npos) << out;
     EXPECT_EQ(log.count("error|tcp bad len 20000"), 1u);
     EXPECT_EQ(log.count("error|tcp bad len 2147483659"), 1u);
+    quiesce(c, 2);
 }
 
 TEST_F(PacketServer, ServesOneClientAtATimeAndTheNextAfterADisconnect) {
@@ -160,6 +167,7 @@ TEST_F(PacketServer, ServesOneClientAtATimeAndTheNextAfterADisconnect) {
     std::copy(f.begin(), f.end(), b.data);
     server->send(b);
     EXPECT_EQ(second.readFrame(), f);
+    quiesce(second, 4);
 }
 
 TEST_F(PacketServer, FramesFromTwoThreadsArriveWholeAndInCallOrder) {
