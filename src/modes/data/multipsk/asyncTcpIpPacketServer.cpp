@@ -14,6 +14,11 @@
 namespace asio = boost::asio;
 using boost::system::error_code;
 
+namespace {
+constexpr int maxInFlight = 128;
+constexpr int resumeAt = maxInFlight / 2;
+} // namespace
+
 /// Everything the I/O thread works on, held by every pending handler. The
 /// callbacks are written by start() before the first accept is posted and
 /// read only by the owner's tasks; everything else is the I/O thread's.
@@ -37,6 +42,14 @@ struct asyncTcpIpPacketServer::state : std::enable_shared_from_this<state> {
     // Counts connections, so that a write completing after its connection
     // ended leaves the next connection's queue alone.
     unsigned connection = 0;
+
+    // Packets posted to the owner and not yet handled (or dropped). Past
+    // maxInFlight the server stops reading, so TCP holds a fast client back
+    // instead of the owner's queue dropping its packets; the packet that
+    // brings the count back down to resumeAt starts reading again.
+    std::atomic<int> inFlight{0};
+    bool paused = false;
+    void resume();
 
     void startAccept();
     void acceptHandler(const error_code& ec);
@@ -159,15 +172,32 @@ void asyncTcpIpPacketServer::state::readHandler(const error_code& ec, size_t byt
         return;
     }
     if (auto body = framer.arrived(bytes)) {
-        toOwner("read_handler 2", [body = *body](state& s) {
+        // Counted while the task exists, run or dropped by a full queue.
+        auto held = std::shared_ptr<void>(nullptr, [self = shared_from_this()](void*) {
+            if (self->inFlight.fetch_sub(1, std::memory_order_acq_rel) - 1 == resumeAt)
+                asio::post(self->acceptor.get_executor(), [self] { self->resume(); });
+        });
+        inFlight.fetch_add(1, std::memory_order_acq_rel);
+        toOwner("read_handler 2", [body = *body, held](state& s) {
             if (s.onPacket) s.onPacket(body);
         });
+        if (inFlight.load(std::memory_order_acquire) >= maxInFlight) {
+            paused = true; // the count must come down through resumeAt
+            return;
+        }
     }
+    startRead();
+}
+
+void asyncTcpIpPacketServer::state::resume() {
+    if (!paused || closed) return;
+    paused = false;
     startRead();
 }
 
 void asyncTcpIpPacketServer::state::disconnect() {
     connected = false;
+    paused = false;
     error_code ignored;
     client.close(ignored); // a closed socket is what the next accept fills
     ++connection;

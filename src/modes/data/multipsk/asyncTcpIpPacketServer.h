@@ -23,6 +23,10 @@
 // ever called from the owner's tasks, which keep the owner (and so this
 // server) alive while they run.
 //
+// A client that sends faster than the owner takes its packets is held back
+// by TCP: with 128 packets waiting for the owner the server stops reading
+// until half of them are handled.
+//
 // A client that stops reading cannot make the queue grow without bound:
 // past maxQueuedBytes waiting to be written, further packets for it are
 // dropped ("tcp write queue full {}", once per stall).

@@ -152,6 +152,7 @@ public:
     }
     /// A read met the end of the stream, or a write failed.
     bool peerGone() const { return peerGone_; }
+    int fd() const { return fd_; }
 
 private:
     int fd_ = -1;

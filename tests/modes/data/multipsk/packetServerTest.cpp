@@ -12,7 +12,11 @@
 
 #include "multiPskClient.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 #include <atomic>
+#include <latch>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -199,6 +203,31 @@ TEST_F(PacketServer, FramesFromTwoThreadsArriveWholeAndInCallOrder) {
     }
     a.join();
     b.join();
+}
+
+TEST_F(PacketServer, HoldsBackAClientFasterThanItsOwner) {
+    Client c(port);
+    ASSERT_TRUE(waitFor([&] { return connectEvents().size() == 1; }));
+    // The owner is busy while a burst far beyond its task queue arrives.
+    std::latch busy(1), release(1);
+    seqTask t;
+    t.fn = [&] {
+        busy.count_down();
+        release.wait();
+    };
+    t.name = "test.busy";
+    owner->asyncProcess(t);
+    busy.wait();
+    constexpr int burst = 3000;
+    std::string wire;
+    for (int i = 0; i < burst; ++i) wire += frame("Burst..." + le32(uint32_t(i)));
+    ASSERT_TRUE(c.write(wire));
+    int queued = 1;
+    ASSERT_TRUE(waitFor([&] { return ioctl(c.fd(), SIOCOUTQ, &queued) == 0 && queued == 0; }));
+    release.count_down();
+    ASSERT_TRUE(waitFor([&] { return bodyCount() == burst; })) << bodyCount() << " of " << burst;
+    auto got = received();
+    for (int i = 0; i < burst; ++i) ASSERT_EQ(readLe32(got[size_t(i)], 8), uint32_t(i));
 }
 
 TEST_F(PacketServer, GoesAwayWhileAClientStreamsBothWays) {
