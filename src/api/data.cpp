@@ -5,6 +5,8 @@
 #include "modes/data/psk/PskDetector.h"
 #include "modes/data/psk/PskModDemod.h"
 #include "modes/data/multipsk/MultiPskModDemod.h"
+#include "modes/data/chirp/chirpyModDemod.h"
+#include "modes/data/dab/DABModDemod.h"
 
 extern "C" {
 
@@ -64,7 +66,9 @@ VIREO_API void MultiPskModDemod_setport(void* h, int value) {
 // ---- hellschreiberModDemod ----
 
 // ---- chirpyModDemod ----
+VC_CLASS(chirpyModDemod)
 
 // ---- DABModDemod ----
+VC_CLASS(DABModDemod)
 
 } // extern "C"

@@ -129,7 +129,7 @@ protected:
 };
 
 TEST_F(MultiPskMode, RepliesByteExactlyAndTunesOnlyWhileSending) {
-    LogCapture log;
+    LogWindow log;
     // Version: 11 bytes keep the flag, byte 11 "1" sets it.
     ASSERT_TRUE(client.sendBody("Pversion1.1"));
     EXPECT_EQ(client.readFrame(), reply("Pversion", std::string(1, '\0')));
@@ -310,7 +310,7 @@ TEST_F(MultiPskMode, AClientThatVanishesMidTransmissionUnkeys) {
 // garbage, while the radio runs. The bridge must come through serving.
 TEST_F(MultiPskMode, RandomStreamsLeaveItServing) {
     testing::internal::CaptureStdout();
-    LogCapture quiet;
+    LogWindow quiet;
     std::mt19937 rng(2027);
     const char* keywords[] = {"Pversion", "HWMPcapa", "InitHWMP", "Received", "Set_HWLO",
                               "SwitchRX", "SwitchTX", "TXHWdata", "Bug_on_P", "Zzzzzzzz"};
@@ -354,7 +354,7 @@ TEST_F(MultiPskMode, RandomStreamsLeaveItServing) {
 }
 
 TEST_F(MultiPskMode, InstancesTakeTheirOwnPortsAndFreeThem) {
-    LogCapture log;
+    LogWindow log;
     const int first = mode->servedPort();
     EXPECT_TRUE(multipsk::portHeld(first));
     auto second = std::make_shared<MultiPskModDemod>(group);
