@@ -76,8 +76,8 @@ protected:
         std::lock_guard<std::mutex> l(m);
         return connects;
     }
-    /// Closes the client and waits for the server to log its going: the
-    /// I/O thread must not be logging while a test's log capture ends.
+    /// Closes the client and waits until the server has seen it go, so that
+    /// nothing of this test is still logging when the next one starts.
     void quiesce(Client& c, size_t events) {
         c.close();
         EXPECT_TRUE(waitFor([&] { return connectEvents().size() == events; }));
