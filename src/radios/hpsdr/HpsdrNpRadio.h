@@ -31,7 +31,7 @@
 #include "framework/ValueLabelItem.h"
 #include "framework/asyncCollection.h"
 #include "radios/hpsdr/asyncUdpServer.h"
-#include "radios/hpsdr/throttledLog.h"
+#include "framework/throttledLog.h"
 
 #include <boost/asio/ip/address_v4.hpp>
 

@@ -36,7 +36,7 @@
 #include "radios/hpsdr/J16.h"
 #include "radios/hpsdr/J16Filter.h"
 #include "radios/hpsdr/asyncUdpServer.h"
-#include "radios/hpsdr/logThrottle.h"
+#include "framework/throttledLog.h"
 
 #include <array>
 #include <atomic>
@@ -279,8 +279,8 @@ private:
     /// I/O-board records still waiting in the command queue.
     bool ioBoardWritePending() const;
 
-    logThrottle shortDatagramLog;
-    logThrottle nonFiniteScaleLog;
+    throttledLog shortDatagramLog;
+    throttledLog nonFiniteScaleLog;
 
     /// Register-write device and bias form of the board's firmware.
     uint8_t i2cDevice() const;

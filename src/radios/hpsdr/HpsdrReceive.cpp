@@ -26,7 +26,7 @@ void HpsdrRadio::handleRxPacket(buff<char> packet) {
         // What the board sends is always a whole packet; anything shorter
         // would leave part of a frame undefined.
         ++shortDatagrams;
-        if (shortDatagramLog.due())
+        if (shortDatagramLog.note())
             spdlog::error("datagram of {} bytes from the board dropped ({} short ones so far)", packet.count,
                           shortDatagrams);
         return;
@@ -85,7 +85,7 @@ void HpsdrRadio::handleEp6(const Ep6Frame& frame, vtrx* tx) {
     float scale = float(rxScale * std::ldexp(1.0, -31) * rxLevelCalibration.get() * k);
     if (!std::isfinite(scale)) {
         // Gains or calibration far outside any board's range.
-        if (nonFiniteScaleLog.due())
+        if (nonFiniteScaleLog.note())
             spdlog::error("receive scale not finite (rxGain {}, rxLevelCalibration {}): samples set to 0 ({} frames)",
                           rxGain.get(), rxLevelCalibration.get(), nonFiniteScaleLog.total());
         scale = 0.0f;

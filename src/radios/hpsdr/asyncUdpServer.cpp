@@ -1,7 +1,7 @@
 #include "radios/hpsdr/asyncUdpServer.h"
 
 #include "framework/ASIORunner.h"
-#include "radios/hpsdr/logThrottle.h"
+#include "framework/throttledLog.h"
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
@@ -35,8 +35,8 @@ struct asyncUdpServer::state : std::enable_shared_from_this<state> {
     bool closed = false;
     // A board that is gone answers every packet with an error: these lines
     // come once, then at most once a second with a count. I/O thread.
-    logThrottle receiveErrors;
-    logThrottle sendErrors;
+    throttledLog receiveErrors;
+    throttledLog sendErrors;
     bool connectCalled = false; // caller's thread
     std::optional<error_code> fault;
     bool faultOpens = false;
@@ -173,7 +173,7 @@ void asyncUdpServer::state::startReceive() {
 void asyncUdpServer::state::handleReceive(const error_code& ec, size_t bytes) {
     if (!live(ec)) return;
     if (ec && ec != asio::error::message_size) {
-        if (receiveErrors.due()) {
+        if (receiveErrors.note()) {
             if (receiveErrors.total() == 1)
                 spdlog::error("comms error {}", ec.message());
             else
@@ -231,7 +231,7 @@ void asyncUdpServer::send(buff<char> packet) {
         auto bytes = asio::buffer(packet.data, packet.count);
         // The completion keeps the packet: its storage lives until sent.
         s->socket.async_send(bytes, [s, packet = std::move(packet)](const error_code& ec, size_t) {
-            if (ec && s->sendErrors.due()) {
+            if (ec && s->sendErrors.note()) {
                 if (s->sendErrors.total() == 1)
                     spdlog::error(" send error {} {} {}", ec.message(), ec.category().name(), ec.value());
                 else

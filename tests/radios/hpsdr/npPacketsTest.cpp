@@ -3,7 +3,7 @@
 // packet cannot hold), the stores and the DUC packet, and the pacing of
 // lines a peer can provoke. The radio's tests check the rest on the wire.
 #include "radios/hpsdr/NpHostPackets.h"
-#include "radios/hpsdr/throttledLog.h"
+#include "framework/throttledLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 #pragma once
-// throttledLog: paces a log line that a network peer can provoke with every
-// datagram it sends (a short packet, a foreign sender). The first occurrence
-// is reported at once; later ones at most once a second, each line carrying
-// the number of occurrences so far, so a flood costs one line a second and
-// no occurrence goes uncounted. One instance per line; not thread-safe (it
-// lives on the task group that handles the datagrams).
+// throttledLog: paces a log line that an outside peer can provoke at will
+// (a short datagram, a foreign sender, a bad frame). The first occurrence is
+// reported at once; later ones at most once a second, the caller putting
+// total() in each line, so a flood costs one line a second and no occurrence
+// goes uncounted. One instance per line; not thread-safe (it lives on the
+// task group or I/O thread that handles the input).
 #include <chrono>
 #include <cstdint>
 
