@@ -52,9 +52,9 @@ struct asyncTcpIpPacketServer::state : std::enable_shared_from_this<state> {
     void resume();
 
     void startAccept();
-    void acceptHandler(const error_code& ec);
+    void accept_handler(const error_code& ec);
     void startRead();
-    void readHandler(const error_code& ec, size_t bytes);
+    void read_handler(const error_code& ec, size_t bytes);
     void disconnect();
     void enqueue(buff<char> frame);
     void writeNext();
@@ -132,10 +132,10 @@ void asyncTcpIpPacketServer::send(buff<char> frame) {
 
 void asyncTcpIpPacketServer::state::startAccept() {
     if (closed) return;
-    acceptor.async_accept(client, [self = shared_from_this()](const error_code& ec) { self->acceptHandler(ec); });
+    acceptor.async_accept(client, [self = shared_from_this()](const error_code& ec) { self->accept_handler(ec); });
 }
 
-void asyncTcpIpPacketServer::state::acceptHandler(const error_code& ec) {
+void asyncTcpIpPacketServer::state::accept_handler(const error_code& ec) {
     if (closed || ec == asio::error::operation_aborted) return;
     if (ec) {
         // Nothing accepts any more: the server stays idle until destroyed.
@@ -156,10 +156,10 @@ void asyncTcpIpPacketServer::state::acceptHandler(const error_code& ec) {
 void asyncTcpIpPacketServer::state::startRead() {
     if (closed) return;
     client.async_read_some(asio::buffer(framer.readPointer(), framer.wanted()),
-                           [self = shared_from_this()](const error_code& ec, size_t n) { self->readHandler(ec, n); });
+                           [self = shared_from_this()](const error_code& ec, size_t n) { self->read_handler(ec, n); });
 }
 
-void asyncTcpIpPacketServer::state::readHandler(const error_code& ec, size_t bytes) {
+void asyncTcpIpPacketServer::state::read_handler(const error_code& ec, size_t bytes) {
     if (closed || ec == asio::error::operation_aborted) return;
     if (ec) {
         // Also the peer's orderly close.

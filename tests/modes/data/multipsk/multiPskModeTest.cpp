@@ -283,6 +283,26 @@ TEST_F(MultiPskMode, TransmitsTheClientsToneIntoTheOtherTransceiver) {
     EXPECT_NE(out2.find("#####TO\r\n"), std::string::npos);
 }
 
+TEST_F(MultiPskMode, AsksForSlowerWhileMoreThanHalfTheRingWaits) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(exchange("SwitchTX"), std::vector<std::string>{reply("ADJUrate", "\x78")});
+    long sent = 0;
+    EXPECT_EQ(exchange(samplesBody(tone(1000, 8000, sent, 512))),
+              (std::vector<std::string>{reply("Received"), reply("ADJUrate", "\x78")}));
+    // Nothing is taken: exactly half a ring waiting is not yet too much...
+    for (sent = 512; sent < 32768; sent += 512) sendSamples(tone(1000, 8000, sent, 512));
+    EXPECT_EQ(exchange("Received"), std::vector<std::string>{});
+    // ...one packet more is, and once the transmitter has taken some the
+    // rate goes back up.
+    EXPECT_EQ(exchange(samplesBody(tone(1000, 8000, sent, 512))),
+              (std::vector<std::string>{reply("Received"), reply("ADJUrate", "\x50")}));
+    sent += 512;
+    modulateDirectly(1024);
+    EXPECT_EQ(exchange(samplesBody(tone(1000, 8000, sent, 512))),
+              (std::vector<std::string>{reply("Received"), reply("ADJUrate", "\x78")}));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "120 adj\r\n80 adj\r\n120 adj\r\n");
+}
+
 TEST_F(MultiPskMode, AClientThatVanishesMidTransmissionUnkeys) {
     std::string init = "InitHWMP" + std::string(5, '\0') + le32(14000000) + "?";
     EXPECT_TRUE(exchange(init).empty());
@@ -367,6 +387,16 @@ TEST_F(MultiPskMode, InstancesTakeTheirOwnPortsAndFreeThem) {
     EXPECT_LE(taken, first + 20);
     EXPECT_EQ(second->port.get(), taken);
     EXPECT_EQ(second->server()->localEndpoint().address().to_string(), "127.0.0.1");
+    // Not attached: what would tune or key a transceiver is logged and
+    // dropped, the rest is still answered.
+    for (const std::string keyword : {"SwitchTX", "SwitchRX", "Set_HWLO", "InitHWMP"}) {
+        const std::string b = keyword + std::string(10, '\0');
+        buff<char> body(b.size());
+        std::copy(b.begin(), b.end(), body.data);
+        onGroup(second, [&] { second->multiPskMsg(body); });
+        EXPECT_EQ(log.count("error|multipsk " + keyword + " without a transceiver ignored"), 1u);
+    }
+    EXPECT_FALSE(second->sending.get());
 
     // Destroyed: its entry goes, and once its socket is closed the port
     // serves the next instance.
