@@ -1,0 +1,4 @@
+# The JT decoder and mode. JT_TEST_DATA: the published generators (to encode
+# test frames) and the real recordings with their reference decodes.
+vireo_internal_test(jt_decoder_tests modes/data/jt/jtDecoderTest.cpp)
+target_compile_definitions(jt_decoder_tests PRIVATE JT_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/modes/data/jt")
