@@ -42,14 +42,6 @@ std::vector<Reference> references(const std::string& txt) {
     return out;
 }
 
-std::vector<std::string> recordings() {
-    std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(dataPath("recordings")))
-        if (e.path().extension() == ".wav") out.push_back(e.path().string());
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 TEST(JtDecoder, RealRecordingsMatchTheReferenceDecodes) {
     const auto files = recordings();
     ASSERT_EQ(files.size(), 9u);
@@ -290,19 +282,3 @@ TEST_F(JtFiles, BadFilesAreRefusedAndShortOnesReadOnlyWhatTheyHold) {
 }
 
 } // namespace
-namespace {
-TEST_F(JtFiles, DebugRate) {
-    for (double start : {-1.0, -2.0, -3.0}) for (double snr : {-18.0}) {
-        std::mt19937 rng(unsigned(-snr));
-        int ok = 0;
-        for (int i = 0; i < 40; ++i) {
-            const Payload p = randomPayload(Mode::ft8, rng);
-            writeWav(file("r.wav"), synthesize(Mode::ft8, tones(Mode::ft8, p), 500 + rng() % 2000, 0.1 + (rng() % 1000) * 0.00016, snr, 151200, rng()));
-            std::vector<uint8_t> result;
-            const int n = decode(file("r.wav"), 8, result);
-            for (auto& r : records(result.data(), std::max(n, 0))) ok += r.payload == p;
-        }
-        std::printf("start %.2f snr %.0f: %d/40\n", start, snr, ok);
-    }
-}
-}

@@ -6,13 +6,13 @@
 #include "modes/data/jt/crc.h"
 #include "modes/data/jt/jtTables.h"
 
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -21,6 +21,16 @@
 namespace jttest {
 
 inline std::string dataPath(const std::string& name) { return std::string(JT_TEST_DATA) + "/" + name; }
+
+/// The real FT8 receptions (WAV), in name order; each has its reference
+/// decodes beside it as .txt.
+inline std::vector<std::string> recordings() {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dataPath("recordings")))
+        if (e.path().extension() == ".wav") out.push_back(e.path().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 enum class Mode { ft8, ft4, js8 };
 

@@ -56,8 +56,6 @@ protected:
             const Payload p = randomPayload(m, rng);
             const size_t delay = rng() % size_t(protocol(m).samplesPerSymbol);
             const Trip t = sendOnePeriod(m, p, delay, rng());
-            for (auto& r : t.records) if (getenv("JTDEBUG")) std::printf("trial %d hz %d sent %.3f: rec %.1f %.3f payload %d\n", trial, hz, t.sentAt, r.frequency, r.time, int(r.payload == p));
-            if (t.records.empty() && getenv("JTDEBUG")) std::printf("trial %d hz %d sent %.3f: nothing\n", trial, hz, t.sentAt);
             decoded += std::any_of(t.records.begin(), t.records.end(), [&](const Record& r) {
                 return r.payload == p && std::abs(r.frequency - hz) <= protocol(m).spacing &&
                        std::abs(r.time - info(m).timeShift - t.sentAt) <= 0.2;
@@ -101,24 +99,3 @@ TEST_F(JtRate, DISABLED_RateAgainstSnr) {
 }
 
 } // namespace
-namespace {
-using namespace jttest;
-TEST_F(JtLoop, DebugPower) {
-    std::atomic<double> sum{0}; std::atomic<long> n{0};
-    radio->tap = [&](const buff<NoisyLoopRadio::cplx>& sent, const buff<NoisyLoopRadio::cplx>&) {
-        double s = 0; long k = 0;
-        for (size_t i = 0; i < sent.count; ++i) if (std::norm(sent[i]) > 0.5) { s += std::norm(sent[i]); ++k; }
-        sum = sum + s; n = n + k;
-    };
-    configure(Mode::ft8, 0, 1000);
-    radio->setSnr(-18.0, 0.98 * 0.98);
-    std::mt19937 rng(1);
-    int payloadOnly = 0;
-    for (int i = 0; i < 10; ++i) {
-        const Payload p = randomPayload(Mode::ft8, rng);
-        const Trip t = sendOnePeriod(Mode::ft8, p);
-        for (auto& r : t.records) { payloadOnly += r.payload == p; std::printf("  rec %.1f %.3f %.1f %d\n", r.frequency, r.time, r.snr, int(r.payload == p)); }
-    }
-    std::printf("mean power %.4f over %ld, payload %d/10\n", sum / n, n.load(), payloadOnly);
-}
-}
