@@ -441,6 +441,21 @@ TEST_F(JtMode, LateStartSendsTheSymbolDueAndTheModeNumberFollows) {
     feed(1, 512, [](long long) { return cplx{}; });
     ASSERT_TRUE(v->ptt.get());
     EXPECT_NEAR(hzAt(transmit(200), 100), 1000.0, 0.01);
+
+    // Recording complex samples (two slots each), the start is counted in
+    // samples all the same: 3 s in is symbol 18.
+    request([](JTModDemod& m) {
+        m.SaveMode.hostSet(1);
+        m.Enabled.hostSet(false);
+        m.Enabled.hostSet(true);
+    });
+    drainDataTasks(v);
+    at(noonJan2024 + 3600000000LL + 30000000);
+    feed(281, 512, [](long long) { return cplx{}; });
+    request([](JTModDemod& m) { m.queueMsg(countingTones(79), 8, 30000); });
+    feed(1, 512, [](long long) { return cplx{}; });
+    ASSERT_TRUE(v->ptt.get());
+    EXPECT_NEAR(hzAt(transmit(200), 100), 1000 + 2 * 6.25, 0.01);
 }
 
 TEST_F(JtMode, GaussianShapeRampsAndStartDelay) {
@@ -490,6 +505,26 @@ TEST_F(JtMode, GaussianShapeRampsAndStartDelay) {
     EXPECT_NEAR(std::abs(d[2 * N]), 0.98, 1e-5);
     EXPECT_NEAR(hzAt(d, 2 * N + N / 2), 1000.0, 0.2);
 
+    // A symbol length changed mid-symbol applies from the next symbol: the
+    // shape of the current one is read within its own length.
+    request([](JTModDemod& m) {
+        m.StartDelaySamples.hostSet(0);
+        m.Enabled.hostSet(false);
+        m.Enabled.hostSet(true);
+    });
+    at(noonJan2024 + 45000000);
+    request([](JTModDemod& m) { m.queueMsg(countingTones(4), 8, 45000); });
+    feed(1, 512, [](long long) { return cplx{}; });
+    const auto head = transmit(N / 2);
+    request([](JTModDemod& m) { m.samplesPerSymbol.hostSet(960); });
+    const auto tail = transmit(N / 2 + 3 * 960 + 10);
+    EXPECT_NEAR(hzAt(tail, 100), 1000.0, 0.2);
+    EXPECT_NEAR(hzAt(tail, N / 2 + 480), 1006.25, 0.5);
+    EXPECT_NEAR(hzAt(tail, N / 2 + 960 + 480), 1012.5, 0.5);
+    EXPECT_EQ(tail.back(), cplx{});
+    EXPECT_FALSE(v->ptt.get());
+    request([](JTModDemod& m) { m.samplesPerSymbol.hostSet(N); });
+
     // Plain FSK steps at once.
     request([](JTModDemod& m) {
         m.FreqDevTable.hostSet(0);
@@ -497,8 +532,8 @@ TEST_F(JtMode, GaussianShapeRampsAndStartDelay) {
         m.Enabled.hostSet(false);
         m.Enabled.hostSet(true);
     });
-    at(noonJan2024 + 45000000);
-    request([](JTModDemod& m) { m.queueMsg(countingTones(4), 8, 45000); });
+    at(noonJan2024 + 60000000);
+    request([](JTModDemod& m) { m.queueMsg(countingTones(4), 8, 60000); });
     feed(1, 512, [](long long) { return cplx{}; });
     const auto p = transmit(2 * N);
     EXPECT_NEAR(hzAt(p, N - 2), 1000.0, 0.01);
@@ -517,19 +552,35 @@ TEST_F(JtMode, QueuedMessagesChangeHandsWhole) {
         m.samplesPerBlock.hostSet(1200);
         m.samplesPerSymbol.hostSet(N);
     });
+    // The host's requests come from one thread, as the interface wants:
+    // this one, which also restarts the recording when asked.
     std::atomic<bool> stop{false};
+    std::atomic<int> restarts{0}, restarted{0};
     std::thread host([&] {
         for (int k = 0; !stop; ++k) {
+            if (restarted.load() < restarts.load()) {
+                onGroup(mode, [&] {
+                    mode->Enabled.hostSet(false);
+                    mode->Enabled.hostSet(true);
+                });
+                restarted.fetch_add(1);
+            }
             buff<float> t(size_t(k % 4 + 3), float(k % 4));
             onGroup(mode, [&] { mode->queueMsg(t, 8, 16000 + 2000 * (k % 4)); });
         }
     });
+    struct Join {
+        std::atomic<bool>& stop;
+        std::thread& t;
+        ~Join() {
+            stop = true;
+            t.join();
+        }
+    } join{stop, host};
     int sent = 0;
     for (int s = 0; s < 20; ++s) {
-        request([](JTModDemod& m) {
-            m.Enabled.hostSet(false);
-            m.Enabled.hostSet(true);
-        });
+        restarts.fetch_add(1);
+        ASSERT_TRUE(waitFor([&] { return restarted.load() == restarts.load(); }));
         const int j = s % 4;
         at(noonJan2024 + 16000000 + 2000000LL * j);
         // Three blocks (384 samples, 1536 at 48000/s) are inside the first
@@ -543,8 +594,6 @@ TEST_F(JtMode, QueuedMessagesChangeHandsWhole) {
         for (int i = 0; i < symbols; ++i) EXPECT_NEAR(hzAt(x, size_t(N * i + 5)), 6.25 * j, 0.01);
         ++sent;
     }
-    stop = true;
-    host.join();
     EXPECT_GE(sent, 5);
 }
 

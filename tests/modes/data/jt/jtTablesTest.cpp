@@ -5,6 +5,7 @@
 #include "modes/data/jt/bpDecode.h"
 #include "modes/data/jt/crc.h"
 #include "modes/data/jt/jtTables.h"
+#include "modes/data/jt/likelihood.h"
 
 #include "jtEncode.h"
 
@@ -86,6 +87,19 @@ TEST(JtTables, SpotValuesAndBothParityGraphsHoldEveryPublishedCodeword) {
         int failed = -1;
         ft8::bp_decode(soft, 0, plain, &failed);
         EXPECT_EQ(failed, 83) << "no iteration: every check counts as failed";
+        // Soft values that do not vary are left alone rather than scaled by
+        // 1/0; others come out with a variance of 16.
+        std::fill(soft, soft + 174, 7.0f);
+        EXPECT_FALSE(ft8::normalize_likelihood(soft));
+        EXPECT_EQ(soft[100], 7.0f);
+        for (int n = 0; n < 174; ++n) soft[n] = float(n % 9) - 2.0f;
+        ASSERT_TRUE(ft8::normalize_likelihood(soft));
+        double sum = 0, sum2 = 0;
+        for (float x : soft) {
+            sum += x;
+            sum2 += double(x) * x;
+        }
+        EXPECT_NEAR(sum2 / 174 - (sum / 174) * (sum / 174), 16.0, 1e-3);
     }
 }
 
