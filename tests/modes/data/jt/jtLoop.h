@@ -133,31 +133,29 @@ protected:
         return true;
     }
 
-    /// Steps until a file is announced (its newFile text). Past `seconds` of
-    /// signal the period's writer may still be busy on a loaded machine:
-    /// then waits until `expected` is on disk whole, and steps on a little
-    /// so that the next demodulate collects it.
-    std::optional<std::string> stepUntilFile(double seconds, const std::string& expected = {},
-                                             uintmax_t expectedBytes = 0) {
+    /// Steps until a file is announced (its newFile text), for at most
+    /// `seconds` of signal. The period's writer runs beside the chain and may
+    /// be late on a busy machine: past `seconds` the clock stops, and only
+    /// demodulate calls without samples (which collect finished files) go on,
+    /// for up to 10 s.
+    std::optional<std::string> stepUntilFile(double seconds) {
         const size_t before = host::Log::get().of("newFile").size();
-        const long long limit = samples + (long long)(seconds * 48000);
-        bool waited = false;
-        for (int extra = 0; extra < 100;) {
-            if (!step()) return std::nullopt;
+        auto announced = [&]() -> std::optional<std::string> {
             poll();
             auto files = host::Log::get().of("newFile");
-            if (files.size() > before) return files.back().args[0];
-            if (samples < limit) continue;
-            if (expected.empty()) return std::nullopt;
-            if (!waited) {
-                std::error_code e;
-                if (!waitFor([&] { return std::filesystem::file_size(expected, e) == expectedBytes; }))
-                    return std::nullopt;
-                waited = true;
-            }
-            ++extra;
+            if (files.size() > before) return files[before].args[0];
+            return std::nullopt;
+        };
+        for (const long long limit = samples + (long long)(seconds * 48000); samples < limit;) {
+            if (!step()) return std::nullopt;
+            if (auto text = announced()) return text;
         }
-        return std::nullopt;
+        std::optional<std::string> text;
+        waitFor([&] {
+            onGroup(v, [&] { mode->demodulate(buff<NoisyLoopRadio::cplx>(1, {})); });
+            return (text = announced()).has_value();
+        });
+        return text;
     }
 
     /// Sets the mode up for a protocol, Gaussian shape or not.
@@ -206,8 +204,8 @@ protected:
         firstSent = -1;
         onGroup(mode, [&] { mode->queueMsg(toneBuffer(m, p), info(m).number, periodMs); });
         Trip t;
-        const std::string expected = dir.file(m == Mode::ft4 ? "240101_120007.wav" : "240101_120015.wav");
-        const auto announced = stepUntilFile(periodMs / 1000.0 + 1.0, expected, 44 + 2 * uintmax_t(protocol(m).samplesPerBlock));
+        // Past the recording's end (from the second block) by a few blocks.
+        const auto announced = stepUntilFile(0.1 + protocol(m).samplesPerBlock / 12000.0 + 0.3);
         if (!announced) return t;
         // The announcement ends with the mode number.
         const std::string number = std::to_string(info(m).number);
