@@ -185,16 +185,19 @@ protected:
         double sentAt = -1; // seconds after the period's start that the signal began
     };
 
-    /// Queues p (with the loop-back delay set to `delay` samples) for the period starting at 12:00:15 (12:00:07.5 for FT4), runs
-    /// the chain from 0.1 s before it until the period's file is announced
-    /// and decodes the file.
+    /// Queues p for the period starting at 12:00:15 (12:00:07.5 for FT4),
+    /// runs the chain from 0.1 s before it, the loop-back delayed by `delay`
+    /// samples and its noise seeded with noiseSeed, until the period's file
+    /// is announced, and decodes the file.
     Trip sendOnePeriod(Mode m, const Payload& p, size_t delay = 0, unsigned noiseSeed = 1) {
-        // A transmission outlasts its recording: let the last one end, and
-        // drop the period recorded meanwhile.
+        // A transmission outlasts its recording: let the last one end and
+        // the delay line run empty.
         for (int i = 0; i < 100 && radio->ptt.get(); ++i) step();
-        for (int i = 0; i < 3; ++i) step(); // and the delay line empty
+        for (int i = 0; i < 3; ++i) step();
         radio->loopDelay = delay;
         onGroup(radio, [&] { radio->reseed(noiseSeed); });
+        // The period recorded meanwhile is dropped at the next block, which
+        // comes at 0.1 s before the period: no period starts then.
         onGroup(mode, [&] {
             mode->Enabled.hostSet(false);
             mode->Enabled.hostSet(true);
