@@ -691,8 +691,10 @@ VIREO_API void JTModDemod_queueMsg(void* handle, void* tones, int mode, int star
 /* ---- ft8decode and the CRC ----
  * ft8decode decodes a recording (path as sent by newFile, without the mode
  * number): mode 8 FT8, 10 JS8, any other FT4. result needs room for 50
- * records of 32 bytes: float frequency (Hz), float time (s), float SNR (dB),
- * 10 payload bytes (message bits MSB first), 10 bytes left as they were.
+ * records of 32 bytes: float frequency of tone 0 (Hz), float time (s: the
+ * frame's start in the recording less half a symbol, for FT4 less another
+ * 0.4 s), float SNR (dB), 10 payload bytes (message bits MSB first), 10
+ * bytes left as they were.
  * Returns the number of records, or -1 for a file that is not mono 16-bit
  * PCM, holds more than 180000 samples (FT4: 90000), or a null argument.
  * unused is not read. crc12 is JS8's 12-bit CRC of the bytes; crc12_check

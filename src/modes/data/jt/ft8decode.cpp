@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -62,11 +63,11 @@ bool checkWord(Mode mode, uint8_t* a) {
     return true;
 }
 
+/// The record's 22 bytes; the caller's bytes after them stay as they were.
 void writeRecord(uint8_t* at, float frequency, float time, float snr, const uint8_t* payload) {
-    std::memcpy(at + 0, &frequency, 4);
-    std::memcpy(at + 4, &time, 4);
-    std::memcpy(at + 8, &snr, 4);
-    std::memcpy(at + 12, payload, 10);
+    Ft8DecodeRecord r{frequency, time, snr, {}};
+    std::memcpy(r.payload, payload, sizeof r.payload);
+    std::memcpy(at, &r, offsetof(Ft8DecodeRecord, payload) + sizeof r.payload);
 }
 
 int decodeSamples(const ModeSpec& spec, const int16_t* samples, int count, int rate, uint8_t* result) {

@@ -2,16 +2,18 @@
 // The FT8, FT4 and JS8 decoder: one slot recording in, up to 50 payloads
 // out. Keeps no state between calls; everything lives on the calling thread,
 // the working storage (about 700 kB) on the heap.
+#include <cstddef>
 #include <cstdint>
 
 /// One result, 32 bytes in the caller's buffer, little-endian floats. Bytes
 /// 22 .. 31 are never written.
 struct Ft8DecodeRecord {
     float frequency; // audio frequency of tone 0, Hz
-    float time;      // of the frame's start, seconds from the start of the recording
+    float time;      // seconds from the start of the recording: the frame's start less half a symbol
     float snr;       // dB
     uint8_t payload[10]; // message bits MSB first, unused low bits of byte 9 zero
 };
+static_assert(offsetof(Ft8DecodeRecord, payload) == 12, "the record's layout is the interface's");
 
 namespace jtdecode {
 
