@@ -7,6 +7,8 @@
 #include "modes/data/JTModDemod.h"
 #include "modes/data/jt/crc.h"
 #include "modes/data/jt/ft8decode.h"
+#include "modes/data/chirp/chirpyModDemod.h"
+#include "modes/data/dab/DABModDemod.h"
 
 extern "C" {
 
@@ -107,7 +109,9 @@ VIREO_API int crc12_check(const unsigned char* bytes, int length) {
 // ---- hellschreiberModDemod ----
 
 // ---- chirpyModDemod ----
+VC_CLASS(chirpyModDemod)
 
 // ---- DABModDemod ----
+VC_CLASS(DABModDemod)
 
 } // extern "C"
