@@ -12,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -138,11 +139,12 @@ int decodeSamples(const ModeSpec& spec, const int16_t* samples, int count, int r
 
 int readAndDecode(const ModeSpec& spec, const char* path, uint8_t* result) {
     if (!path || !result) return -1;
-    std::vector<int16_t> samples(size_t(spec.maxSamples));
+    // Not cleared here: load_wav zeroes whatever it does not read.
+    const std::unique_ptr<int16_t[]> samples(new int16_t[size_t(spec.maxSamples)]);
     int count = spec.maxSamples;
     int rate = 0;
-    if (load_wav(samples.data(), &count, &rate, path) < 0) return -1;
-    return decodeSamples(spec, samples.data(), count, rate, result);
+    if (load_wav(samples.get(), &count, &rate, path) < 0) return -1;
+    return decodeSamples(spec, samples.get(), count, rate, result);
 }
 
 } // namespace

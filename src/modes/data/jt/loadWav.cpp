@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -38,7 +39,7 @@ int load_wav(int16_t* buffer, int* count, int* rate, const char* path) {
     // A short file yields what it holds; the caller's block count then
     // follows the samples read, and nothing past them is stale.
     const size_t got = std::fread(buffer, sizeof(int16_t), frames, f.get());
-    std::fill(buffer + got, buffer + *count, int16_t(0));
+    std::memset(buffer + got, 0, (size_t(*count) - got) * sizeof(int16_t));
     *count = int(got);
     *rate = int(std::min<uint32_t>(sampleRate, 0x7fffffff));
     return 0;

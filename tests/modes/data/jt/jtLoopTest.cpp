@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 namespace {
 
 using namespace jttest;
@@ -42,6 +44,9 @@ struct Sweep {
     double snrDb;
     double minRate;
 };
+
+// Names the case in listings (ctest shows the parameter otherwise as bytes).
+void PrintTo(const Sweep& s, std::ostream* os) { *os << name(s.mode) << " at " << s.snrDb << " dB"; }
 
 class JtRate : public JtLoop, public ::testing::WithParamInterface<Sweep> {
 protected:
