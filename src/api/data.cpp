@@ -7,6 +7,7 @@
 #include "modes/data/JTModDemod.h"
 #include "modes/data/jt/crc.h"
 #include "modes/data/jt/ft8decode.h"
+#include "modes/data/multipsk/MultiPskModDemod.h"
 #include "modes/data/chirp/chirpyModDemod.h"
 #include "modes/data/dab/DABModDemod.h"
 
@@ -99,6 +100,16 @@ VIREO_API int crc12_check(const unsigned char* bytes, int length) {
 }
 
 // ---- MultiPskModDemod ----
+VC_CLASS(MultiPskModDemod)
+VC_PROPERTY(MultiPskModDemod, connected)
+VC_PROPERTY(MultiPskModDemod, sending)
+VC_PROPERTY_BIND(MultiPskModDemod, port)
+VIREO_API void MultiPskModDemod_setport(void* h, int value) {
+    // A port outside 1-65535 is refused on the mode's group, where the kept
+    // value is known.
+    vireo::api::request<MultiPskModDemod>(h, "MultiPskModDemod.port.set",
+                                          [value](MultiPskModDemod& m) { m.hostSetPort(value); });
+}
 
 // ---- cwModDemod ----
 
