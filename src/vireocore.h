@@ -819,9 +819,61 @@ VIREO_API void PskModDemod_bindnewChars(void* handle, void (*callback)(const cha
 VIREO_API void PskModDemod_bindsentChars(void* handle, void (*callback)(const char*));
 VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
 
-/* ---- JTModDemod ---- */
+/* ---- JTModDemod ----
+ * FT8, FT4 and JS8: records periods aligned to UTC (period in ms) as WAV
+ * files (16-bit mono at 12000/s) or, with SaveMode 1, C2 files, and sends
+ * newFile with each file's path followed by its decode mode number (8 FT8,
+ * 10 JS8, other FT4): "<saveDirectory>240101_120015.wav8". queueMsg takes a
+ * floatArray of tone numbers (copied during the call), the mode number and
+ * the start time in ms since the start of the UTC hour; the transmission
+ * starts in the recorded period that holds that time, before its half.
+ * Refused with a log line, keeping the old value: period below 500,
+ * Decimation, samplesPerSymbol or samplesPerBlock of 0 or less (or
+ * samplesPerBlock above 2^26), negative endPadding, a toneSpacing that is not
+ * finite, an empty tone buffer or one holding values that are not finite. */
+VIREO_API void* JTModDemod_create(void);
+VIREO_API void JTModDemod_release(void* handle);
+VIREO_API void JTModDemod_bindsaveDirectory(void* handle, void (*callback)(const char*));
+VIREO_API void JTModDemod_setsaveDirectory(void* handle, const char* value);
+VIREO_API void JTModDemod_bindsamplesPerSymbol(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setsamplesPerSymbol(void* handle, int value);
+VIREO_API void JTModDemod_bindtoneSpacing(void* handle, void (*callback)(double));
+VIREO_API void JTModDemod_settoneSpacing(void* handle, double value);
+VIREO_API void JTModDemod_bindsamplesPerBlock(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setsamplesPerBlock(void* handle, int value);
+VIREO_API void JTModDemod_bindendPadding(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setendPadding(void* handle, int value);
+VIREO_API void JTModDemod_bindperiod(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setperiod(void* handle, int value);
+VIREO_API void JTModDemod_bindDecimation(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setDecimation(void* handle, int value);
+VIREO_API void JTModDemod_bindSaveMode(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setSaveMode(void* handle, int value);
+VIREO_API void JTModDemod_bindFreqDevTable(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setFreqDevTable(void* handle, int value);
+VIREO_API void JTModDemod_bindTaperSamples(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setTaperSamples(void* handle, int value);
+VIREO_API void JTModDemod_bindStartDelaySamples(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setStartDelaySamples(void* handle, int value);
+VIREO_API void JTModDemod_bindEnabled(void* handle, void (*callback)(bool));
+VIREO_API void JTModDemod_setEnabled(void* handle, bool value);
+VIREO_API void JTModDemod_bindnewFile(void* handle, void (*callback)(const char*));
+VIREO_API void JTModDemod_queueMsg(void* handle, void* tones, int mode, int start);
 
-/* ---- ft8decode and the CRC ---- */
+/* ---- ft8decode and the CRC ----
+ * ft8decode decodes a recording (path as sent by newFile, without the mode
+ * number): mode 8 FT8, 10 JS8, any other FT4. result needs room for 50
+ * records of 32 bytes: float frequency of tone 0 (Hz), float time (s: the
+ * frame's start in the recording less half a symbol, for FT4 less another
+ * 0.4 s), float SNR (dB), 10 payload bytes (message bits MSB first), 10
+ * bytes left as they were.
+ * Returns the number of records, or -1 for a file that is not mono 16-bit
+ * PCM, holds more than 180000 samples (FT4: 90000), or a null argument.
+ * unused is not read. crc12 is JS8's 12-bit CRC of the bytes; crc12_check
+ * returns 1 when it is 0. */
+VIREO_API int ft8decode(const char* path, unsigned char* result, int unused, int mode);
+VIREO_API unsigned int crc12(const unsigned char* bytes, int length);
+VIREO_API int crc12_check(const unsigned char* bytes, int length);
 
 /* ---- MultiPskModDemod ----
  * Lets MultiPSK use the transceiver the mode is attached to as its radio,
