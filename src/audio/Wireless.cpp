@@ -63,6 +63,16 @@ std::shared_ptr<AudioInputDevice> Wireless::inputDevice(int id) const {
     return inputDeviceObjects[size_t(id)];
 }
 
+std::string Wireless::getInitPath() const {
+    std::lock_guard<std::mutex> lock(initPathMutex_);
+    return initPath;
+}
+
+void Wireless::setInitPath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(initPathMutex_);
+    initPath = path;
+}
+
 void addDevice() {
     if (auto* w = Wireless::getInstance()) w->SendAudioDevices();
 }

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class Wireless : public asyncObject {
@@ -42,8 +43,14 @@ public:
     std::vector<std::shared_ptr<AudioOutputDevice>> outputDeviceObjects;
     std::vector<std::shared_ptr<AudioInputDevice>> inputDeviceObjects;
 
+    /// The folder the host gave at start-up; empty until then. Any thread.
+    std::string getInitPath() const;
+    void setInitPath(const std::string& path);
+
 private:
     mutable std::mutex devices_;
+    mutable std::mutex initPathMutex_;
+    std::string initPath; // guarded by initPathMutex_
 };
 
 /// The back-end's device-change notification: publishes new devices on the
