@@ -327,15 +327,16 @@ void SDRPlayRadio::forget() {
 }
 
 void SDRPlayRadio::stopRadio() {
+    // Held across Uninit, which waits for the library's threads: none of
+    // them takes it, and a retune waiting for it then finds no tree.
+    std::lock_guard<std::mutex> lock(deviceMutex_);
     sdrplay_api_DeviceT* d = device_.load();
     if (!d) return;
-    // Not under deviceMutex_: Uninit waits for the library's threads.
     if (const sdrplay_api_ErrT err = lib_->sdrplay_api_Uninit(d->dev); err != 0) {
         spdlog::error("sdrplay_api_Uninit {}", lib_->errorText(err));
         if (!removed_.load()) return;
         spdlog::error("sdrplay device {} was removed: forgotten", sdrplayDevice::serial(*d));
     }
-    std::lock_guard<std::mutex> lock(deviceMutex_);
     if (const sdrplay_api_ErrT err = lib_->sdrplay_api_ReleaseDevice(d); err != 0)
         spdlog::error("sdrplay_api_ReleaseDevice {}", lib_->errorText(err));
     forget();

@@ -129,9 +129,12 @@ TEST_F(SDRPlayLife, AReleasedRadioStopsItsDeviceWhicheverThreadLetsItGo) {
     ASSERT_TRUE(waitFor([&] { return sdrplay::delivered(0) == before + 1; }));
     auto radio = object<SDRPlayRadio>(r);
     SDRPlayRadio_release(r);
+    // Once the work queued at start is done (a retune takes the lock too),
+    // this is the only reference.
+    ASSERT_TRUE(waitFor([&] { return radio.use_count() == 1; })) << radio.use_count();
     radio->listMutex.lock();
     sdrplay::allow(0, 2); // the next callback waits for the lock, holding the radio
-    ASSERT_TRUE(waitFor([&] { return radio.use_count() == 2; }));
+    EXPECT_TRUE(waitFor([&] { return radio.use_count() == 2; })) << radio.use_count();
     std::mutex& held = radio->listMutex;
     radio.reset();
     held.unlock();

@@ -113,6 +113,27 @@ TEST_F(SDRPlayStream, BothTunersOfAnRSPduoAtTwoMegasamplesReachTheirOwnTransceiv
     finish(r);
 }
 
+TEST_F(SDRPlayStream, TunerBWithoutASecondReceiverIsDroppedWithOneLinePerStart) {
+    // The model was set before the two-tuner rate: no receiver 1 was made,
+    // yet the device starts with both tuners.
+    sdrplay::addDevice("21", 3, 5);
+    sdrplay::tone(0, 99.1e6, 1000);
+    void* r = radio("21", "RSPduo", 768000);
+    Radio_setSampleRate(r, 2000000);
+    const char* line = "error|sdrplay samples of tuner B dropped: no receiver 1";
+    for (int run = 1; run <= 2; ++run) {
+        const long before = sdrplay::delivered(1);
+        start(r);
+        ASSERT_TRUE(waitFor([&] { return sdrplay::delivered(1) > before + 20; }));
+        Radio_stop(r);
+        settle(r);
+        EXPECT_EQ(capture->count(line), size_t(run));
+    }
+    EXPECT_EQ(sdrplay::calls("SelectDevice 21 3 2").size(), 2u);
+    inspect(r, [](SDRPlayRadio& radio) { EXPECT_EQ(radio.receivers.size(), 1u); });
+    finish(r, false);
+}
+
 TEST_F(SDRPlayStream, MetersPublishEvery201MillisecondsOfSamplesHoweverLargeTheRate) {
     sdrplay::addDevice("30", 255);
     sdrplay::constant(0, 0, 16184);
