@@ -197,6 +197,7 @@ void SDRPlayLib::findVersionDirectory() {
     Wireless* root = Wireless::getInstance();
     if (!root) {
         spdlog::error("sdrplay failed to get path");
+        sdrplay_api_Close(); // opened above: the service is told before the image goes
         dlclose(handle);
         handle = nullptr;
         return;

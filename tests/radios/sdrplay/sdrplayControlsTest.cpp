@@ -106,6 +106,8 @@ INSTANTIATE_TEST_SUITE_P(
         controlCase{"RSPduo", 3, "antenna 1, 1, 5, 0", antenna({1, 1, 5, 0}),
                     {"Update 1 0x10000000 0x0", "Update 1 0x10000000 0x0"}, [](auto& p) { return A(p).rspDuo.tuner1AmPort; }, 0},
         controlCase{"RSPduo", 3, "clockOut", clockOut, {"Update 1 0x1000 0x0"}, [](auto& p) { return D(p).rspDuo.clockOutput; }, 1},
+        controlCase{"RSP2", 2, "clockOut", clockOut, {}, [](auto& p) { return D(p).rspDuo.clockOutput; }, 0},
+        controlCase{"RSPdx", 4, "clockOut", clockOut, {}, [](auto& p) { return D(p).rspDuo.clockOutput; }, 0},
         controlCase{"RSPdx", 4, "biasT", biasT, {"Update 1 0x0 0x2"}, [](auto& p) { return D(p).rspDx.biasT; }, 1},
         controlCase{"RSPdxR2", 7, "rfNotch", rfNotch, {"Update 1 0x0 0x8"}, [](auto& p) { return D(p).rspDx.rfNotch; }, 1},
         controlCase{"RSPdx", 4, "dabNotch", dabNotch, {"Update 1 0x0 0x10"}, [](auto& p) { return D(p).rspDx.dabNotch; }, 1},
@@ -139,6 +141,36 @@ TEST_F(SDRPlayControls, AGainSetBeforeStartIsSentAfterInitAndTheSettingsWrittenU
         EXPECT_EQ(p.rxChannelA->agc.setPointDbfs, -30);
     });
     EXPECT_TRUE(capture->contains("info|sdrplay radio found"));
+    finish(r);
+}
+
+TEST_F(SDRPlayControls, TheSecondTunerOfAnRSPduoTakesItsOwnGainOnItsOwnChannel) {
+    sdrplay::addDevice("78", 3, 5);
+    void* r = radio("78", "RSPduo", 2000000);
+    SDRPlayRadio_setrxGain(r, 8);
+    SDRPlayRadio_setrxGain2(r, 2);
+    start(r);
+    // Both right after Init, each on its tuner: 9 - 8 + 0 and 9 - 2 + 0.
+    auto calls = sdrplay::calls();
+    auto init = std::find(calls.begin(), calls.end(), "Init 78");
+    ASSERT_GE(std::distance(init, calls.end()), 3);
+    EXPECT_EQ(*std::next(init, 1), "Update 1 0x8000 0x0");
+    EXPECT_EQ(*std::next(init, 2), "Update 2 0x8000 0x0");
+    sdrplay::clearCalls();
+    SDRPlayRadio_setrxGain2(r, 12); // past the top: clamped to state 0
+    SDRPlayRadio_setrxGain(r, 7);
+    settle(r);
+    EXPECT_EQ(sdrplay::calls("Update 2 0x8000"), strings{"Update 2 0x8000 0x0"});
+    EXPECT_EQ(sdrplay::calls("Update 1 0x8000"), strings{"Update 1 0x8000 0x0"});
+    ASSERT_TRUE(waitFor([] { return sdrplay::rf(0, 1) == 99000000.0; }));
+    inspect(r, [](SDRPlayRadio& radio) {
+        auto& p = *radio.deviceParams();
+        EXPECT_EQ(p.rxChannelA->lnaState, 2);
+        EXPECT_EQ(p.rxChannelB->lnaState, 0);
+        EXPECT_EQ(p.rxChannelB->agc.setPointDbfs, -30);
+        EXPECT_EQ(p.rxChannelB->rfHz, 99000000.0); // tuned from 1000 Hz
+    });
+    EXPECT_TRUE(capture->contains("error|sdrplay rxGain2 12 gives LNA state -3, set to 0"));
     finish(r);
 }
 
