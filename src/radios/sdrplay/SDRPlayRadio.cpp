@@ -1,6 +1,7 @@
 #include "radios/sdrplay/SDRPlayRadio.h"
 
 #include "core/vtrx.h"
+#include "framework/refuseNonFinite.h"
 #include "radios/sdrplay/sdrplayDevice.h"
 #include "radios/sdrplay/sdrplayRates.h"
 
@@ -61,11 +62,13 @@ SDRPlayRadio::SDRPlayRadio(std::shared_ptr<syncTask> group)
     Antenna.changeHook = [this] { whenLive([this] { SetAntenna(true); }); };
     ClockOut.changeHook = [this] { whenLive([this] { SetClockout(true); }); };
     frequencyCalibration.changeHook = [this] {
-        if (!refusedNonFinite(frequencyCalibration, keptFrequencyCalibration_, "frequencyCalibration")) tune();
+        if (!refuseNonFinite(frequencyCalibration, keptFrequencyCalibration_, "sdrplay", "frequencyCalibration")) tune();
     };
     // It reaches the samples with the next gain event; a value that is no
     // number would turn every sample into one.
-    rxLevelCalibration.changeHook = [this] { refusedNonFinite(rxLevelCalibration, keptLevel_, "rxLevelCalibration"); };
+    rxLevelCalibration.changeHook = [this] {
+        refuseNonFinite(rxLevelCalibration, keptLevel_, "sdrplay", "rxLevelCalibration");
+    };
 }
 
 SDRPlayRadio::~SDRPlayRadio() {
@@ -92,17 +95,6 @@ void SDRPlayRadio::shutDown(const std::shared_ptr<SDRPlayLib>& lib, const std::s
     }
     if (const sdrplay_api_ErrT err = lib->sdrplay_api_ReleaseDevice(d); err != 0)
         spdlog::error("sdrplay_api_ReleaseDevice {}", lib->errorText(err));
-}
-
-bool SDRPlayRadio::refusedNonFinite(asyncProperty<double>& p, double& kept, const char* name) {
-    const double v = p.get();
-    if (std::isfinite(v)) {
-        kept = v;
-        return false;
-    }
-    spdlog::error("sdrplay {} {} refused, keeping {}", name, v, kept);
-    p.reinit(kept);
-    return true;
 }
 
 template <class F>

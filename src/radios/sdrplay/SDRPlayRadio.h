@@ -156,7 +156,6 @@ private:
     void retune(sdrplay_api_RxChannelParamsT& channel, double hz, double& last, sdrplay_api_TunerSelectT tuner,
                 std::chrono::system_clock::time_point now);
     void meter(unsigned int n, int receiver, int blockPeak);
-    bool refusedNonFinite(asyncProperty<double>& p, double& kept, const char* name);
 
     std::shared_ptr<SDRPlayLib> lib_;
     std::shared_ptr<callbackLink> link_;
