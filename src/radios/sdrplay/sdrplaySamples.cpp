@@ -2,13 +2,15 @@
 
 int convertSdrplaySamples(const short* i, const short* q, std::complex<float>* out, size_t n, float scale) {
     float* o = reinterpret_cast<float*>(out); // complex<float> is two floats
-    int peak = 0;
+    // The largest and the smallest Q, kept in 16 bits so that the loop
+    // vectorises; |−32768| is taken only at the end, in an int.
+    short high = 0, low = 0;
     for (size_t k = 0; k < n; ++k) {
-        const int qk = q[k];
-        const int magnitude = qk < 0 ? -qk : qk;
-        peak = magnitude > peak ? magnitude : peak;
+        const short qk = q[k];
+        high = qk > high ? qk : high;
+        low = qk < low ? qk : low;
         o[2 * k] = scale * float(i[k]);
         o[2 * k + 1] = scale * float(qk);
     }
-    return peak;
+    return int(high) > -int(low) ? int(high) : -int(low);
 }
