@@ -54,6 +54,7 @@ struct device {
     standin::Streamer streams[2];
     std::thread events;
     std::deque<queuedEvent> pending;
+    bool inEvent = false; ///< an event callback runs
     bool stopEvents = false;
     std::set<std::thread::id> threads;
     // as applied by Init and Update
@@ -209,10 +210,12 @@ void startThreads(device& d) {
             if (d.stopEvents) return;
             queuedEvent e = d.pending.front();
             d.pending.pop_front();
+            d.inEvent = true;
             auto cb = d.callbacks.event;
             l.unlock();
             if (cb) cb(e.event, e.tuner, &e.params, d.context);
             l.lock();
+            d.inEvent = false;
             // Unplugged: the streams end, the service forgets the device.
             if (e.event == sdrplay_api_DeviceRemoved) d.removed = true;
             w.cv.notify_all();
@@ -537,11 +540,12 @@ STANDIN_API void standin_sdrplay_event(int index, int event, int tuner, double v
     W().cv.notify_all();
 }
 
-/// Whether a device's queued events have all been delivered.
+/// Whether a device's queued events have all been delivered and their
+/// callbacks have returned.
 STANDIN_API int standin_sdrplay_events_done(int index) {
     std::lock_guard<std::mutex> l(W().m);
     device* d = at(index);
-    return d ? d->pending.empty() : 1;
+    return d ? d->pending.empty() && !d->inEvent : 1;
 }
 
 /// A removed device is listed again.
