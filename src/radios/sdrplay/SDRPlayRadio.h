@@ -113,14 +113,13 @@ public:
 
     /// The tree of the selected device, null when stopped. For tests.
     sdrplay_api_DeviceParamsT* deviceParams() const { return params_.load(); }
-    const sdrplay_api_DeviceT* selectedDevice() const { return device_.load(); }
 
     std::atomic<double> gainScaleA{1.0 / 32768};
     std::atomic<double> gainScaleB{1.0 / 32768};
-    /// Serialises tree writes, Updates and the tree's release (see above).
-    std::mutex deviceMutex_;
 
 private:
+    /// Serialises tree writes, Updates and the tree's release (see above).
+    std::mutex deviceMutex_;
     /// What the library's threads are handed as context: it outlives the
     /// radio for as long as the library may still call.
     struct callbackLink {
