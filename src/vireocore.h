@@ -712,9 +712,79 @@ VIREO_API void WsProxyRadio_setRemoteID(void* handle, int value);
 VIREO_API void WsProxyRadio_bindURI(void* handle, void (*callback)(const char*));
 VIREO_API void WsProxyRadio_setURI(void* handle, const char* value);
 
-/* ---- SDRPlayController ---- */
+/* ---- SDRPlayController ----
+ * Discovery of SDRplay RSP receivers through the vendor's sdrplay_api
+ * library (loaded at run time): Discover sends one device id per receiver
+ * on newRadio, the serial, "-" and the model ("1234-RSPduo"; a model it does
+ * not know adds nothing). Enable is stored only. */
+VIREO_API void* SDRPlayController_create(void);
+VIREO_API void SDRPlayController_release(void* handle);
+VIREO_API void SDRPlayController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayController_setEnable(void* handle, bool value);
+VIREO_API void SDRPlayController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
+VIREO_API void SDRPlayController_Discover(void* handle);
 
-/* ---- SDRPlayRadio ---- */
+/* ---- SDRPlayRadio ----
+ * An SDRplay RSP receiver. Give SerialNo and Model the two parts of a
+ * discovered id; Model sets the gain range, Antennas and HasClockOut.
+ * rxGain counts up from minRxRFGain to maxRxRFGain (rxGain2: tuner B of an
+ * RSPduo); a master RSPduo at SampleRate 2000000 runs both tuners, into
+ * hardware receivers 0 and 1. adcPeak and adcPeak2 (1.0: half of full
+ * scale) are published about every 0.2 s of samples, adcOverload and
+ * adcOverload2 as the device reports. Every instance after the first needs
+ * the folder given to Wireless_Init (it copies the library there). Driven
+ * through the Radio functions; stop a started radio before releasing it. */
+VIREO_API void* SDRPlayRadio_create(void);
+VIREO_API void SDRPlayRadio_release(void* handle);
+/* callback: op 3 (added), index 0, a ValueLabelItem handle (Value: rate, Label: "10M") */
+VIREO_API void SDRPlayRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void SDRPlayRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void SDRPlayRadio_resetSampleRates(void* handle);
+VIREO_API void SDRPlayRadio_bindAntennas(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void SDRPlayRadio_setAntennas(void* handle, int op, int index, void* item);
+VIREO_API void SDRPlayRadio_resetAntennas(void* handle);
+VIREO_API void SDRPlayRadio_bindSerialNo(void* handle, void (*callback)(const char*));
+VIREO_API void SDRPlayRadio_setSerialNo(void* handle, const char* value);
+VIREO_API void SDRPlayRadio_bindModel(void* handle, void (*callback)(const char*));
+VIREO_API void SDRPlayRadio_setModel(void* handle, const char* value);
+VIREO_API void SDRPlayRadio_bindAntenna(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setAntenna(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setrxGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindmaxRxRFGain2(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setmaxRxRFGain2(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindminRxRFGain2(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setminRxRFGain2(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindrxGain2(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setrxGain2(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindBiasT(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setBiasT(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindRFNotch(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setRFNotch(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindDABNotch(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setDABNotch(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindClockOut(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setClockOut(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindHasClockOut(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setHasClockOut(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindmaxRxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setmaxRxIFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindminRxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setminRxIFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindrxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setrxIFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindadcOverload(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setadcOverload(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void SDRPlayRadio_setadcPeak(void* handle, double value);
+VIREO_API void SDRPlayRadio_bindadcOverload2(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setadcOverload2(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindadcPeak2(void* handle, void (*callback)(double));
+VIREO_API void SDRPlayRadio_setadcPeak2(void* handle, double value);
 
 /* ---- SoapyController ----
  * Discover announces every SoapySDR device found on newRadio as
