@@ -73,12 +73,17 @@ public:
     static float maxAbs(buff<cf> a);
     /// Largest power |a|^2; 0 when empty; NaN samples ignored.
     static float peakPower(buff<cf> a);
+    /// Sets every sample with a part that is not finite (NaN or infinite) to
+    /// 0; returns how many. One vectorised pass when there are none.
+    /// Allocates nothing.
+    static size_t replaceNonFinite(buff<cf> a);
     /// New buffer of (a[i], a[i]): a real table usable by scalarMul.
     static buff<cf> DupToComplex(buff<float> a);
 
     /// Splits the rate change inRate -> outRate into a power-of-two decimation
     /// (the result) and a rational rest *L / *M. Returns 0 when outRate is
-    /// above inRate. L and M are written on every path.
+    /// above inRate, and 0 with a log line when either rate is not positive.
+    /// L and M are written on every path.
     static int getDecimation(int inRate, int outRate, int* L, int* M);
     /// Greatest common divisor of two positive numbers.
     static int gcd(int a, int b);
