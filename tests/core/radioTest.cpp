@@ -158,6 +158,57 @@ TEST_F(RadioTest, SamplesForAReceiverThatDoesNotExistAreDropped) {
     EXPECT_EQ(radio->receivers[0].fill, 0u);
 }
 
+// A back-end whose hooks wait for its own streaming thread to get on, as one
+// that reconfigures its device between two transfers does. Any lock of the
+// radio held around a hook, and taken by the streaming thread, hangs both.
+class WaitingRadio : public FakeRadio {
+public:
+    using FakeRadio::FakeRadio;
+    void tune() override {
+        FakeRadio::tune();
+        waitForStream();
+    }
+    void addHWReceiver(long long frequency) override {
+        waitForStream();
+        FakeRadio::addHWReceiver(frequency);
+    }
+    std::atomic<long> turns{0};
+    std::atomic<int> stalled{0};
+
+private:
+    void waitForStream() {
+        const long seen = turns.load();
+        if (!waitFor([&] { return turns.load() >= seen + 2; }, std::chrono::seconds(2))) stalled.fetch_add(1);
+    }
+};
+
+TEST_F(RadioTest, HooksMayWaitForTheStreamingThread) {
+    auto radio = std::make_shared<WaitingRadio>(group, 48000, 7000000);
+    onGroup(radio, [&] { radio->maxHwReceivers.hostSet(2); });
+    std::atomic<bool> stop{false};
+    std::thread stream([&] {
+        while (!stop.load()) {
+            radio->feed(128, 0, 128); // direct path: hands blocks out from here
+            radio->feed(128, 0, 128, true);
+            radio->turns.fetch_add(1);
+            std::this_thread::yield();
+        }
+    });
+    auto v = listener(radio);
+    auto far = add(radio, 7200000); // no receiver fits: a second one is added
+    onGroup(radio, [&] { radio->ValidBandwidthRatio.hostSet(0.9); }); // re-packs and retunes
+    onGroup(v, [&] { v->vfo.hostSet(7001000); });                     // places and retunes
+    drainDataTasks(radio);
+    const size_t before = received(1).size();
+    EXPECT_GT(received(before + 2).size(), before + 1); // blocks still flow
+    stop = true;
+    stream.join();
+    EXPECT_EQ(radio->stalled.load(), 0);
+    EXPECT_EQ(radio->receivers.size(), 2u);
+    EXPECT_EQ(far->hwReceiverSlots[0].load(), 1);
+    EXPECT_GE(radio->tunes.load(), 3);
+}
+
 // ---- placement ----
 
 TEST_F(RadioTest, LoneTransceiverKeepsAndRecentresItsReceiver) {
