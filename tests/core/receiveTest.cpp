@@ -4,6 +4,7 @@
 
 #include "drainTasks.h"
 #include "framework/objectFixture.h"
+#include "support/logCapture.h"
 #include "testRadio.h"
 
 #include <cmath>
@@ -63,17 +64,20 @@ protected:
         v->bindnewAudio(onAudio);
     }
     // A complex tone `offset` Hz above the receiver's centre, amplitude a.
-    void feedTone(double offset, size_t n, float a = 0.5f, int hwRx = 0) {
+    // deferred: through the radio's task group (and its IQ corrector).
+    void feedTone(double offset, size_t n, float a = 0.5f, int hwRx = 0, bool deferred = false) {
         const int rate = radio->receivers[0].sampleRate;
         size_t done = 0;
-        radio->write(
-            [&](std::complex<float>* d, size_t k) {
-                for (size_t i = 0; i < k; ++i, ++done) {
-                    double ph = 2 * M_PI * offset * double(phase + done) / rate;
-                    d[i] = {float(a * std::cos(ph)), float(a * std::sin(ph))};
-                }
-            },
-            n, hwRx);
+        auto fill = [&](std::complex<float>* d, size_t k) {
+            for (size_t i = 0; i < k; ++i, ++done) {
+                double ph = 2 * M_PI * offset * double(phase + done) / rate;
+                d[i] = {float(a * std::cos(ph)), float(a * std::sin(ph))};
+            }
+        };
+        if (deferred)
+            radio->unlockedWrite(fill, n, hwRx);
+        else
+            radio->write(fill, n, hwRx);
         if (hwRx == 0) phase += n;
     }
     // Waits until every block queued so far has been processed.
@@ -239,6 +243,53 @@ TEST_F(Receive, NoiseReductionFramesShortBlocksAndPassesStereo) {
         for (float s : x) ASSERT_TRUE(std::isfinite(s)) << length;
         onGroup(v, [&] { EXPECT_LT(v->nrFill, 512u) << length; });
     }
+}
+
+namespace {
+std::atomic<int> spectrumLines{0}, badLines{0};
+void onSpectrum(void* h, int, double, double) {
+    auto* line = static_cast<buff<float>*>(h);
+    for (float x : *line) badLines += !std::isfinite(x);
+    ++spectrumLines;
+    delete line;
+}
+} // namespace
+
+// A device that sends one block of NaN and infinite samples must not silence
+// the radio: the IQ corrector, the down-converter, the resampler, the filter,
+// the suppressor and the spectrum all go on with the next clean blocks.
+TEST_F(Receive, OneBadBlockSilencesNothingForGood) {
+    LogCapture log;
+    make(250000, 7000000); // decimation and a fractional stage
+    radio->iqCorrection = true;
+    onGroup(v, [&] {
+        mode->rnnoise.hostSet(true);
+        v->foregroundDisplay.hostSet(true);
+    });
+    v->bindnewSpectrum(onSpectrum);
+    spectrumLines = badLines = 0;
+    feedTone(1000.0, 250000, 0.5f, 0, true);
+    settle();
+    const double before = rms(played(), 9600);
+
+    radio->unlockedWrite(
+        [](std::complex<float>* d, size_t k) {
+            for (size_t i = 0; i < k; ++i)
+                d[i] = i % 3 ? std::complex<float>(std::nanf(""), 0.f)
+                             : std::complex<float>(0.f, std::numeric_limits<float>::infinity());
+        },
+        8192, 0);
+    phase += 8192;
+    feedTone(1000.0, 250000, 0.5f, 0, true);
+    settle();
+    auto x = played();
+    for (size_t i = x.size() - 48000; i < x.size(); ++i) ASSERT_TRUE(std::isfinite(x[i])) << i;
+    EXPECT_GT(before, 0.1);
+    EXPECT_NEAR(rms(x, 9600), before, 0.1 * before);
+    EXPECT_NEAR(toneFrequency(x, 9600, 48000), 1000.0, 2.0);
+    EXPECT_GT(spectrumLines.load(), 100);
+    EXPECT_EQ(badLines.load(), 0);
+    EXPECT_EQ(log.count("error|receiver 0 delivered samples that are not finite; they are replaced by 0"), 1u);
 }
 
 TEST_F(Receive, StoppedOrIqOnlyTransceiversProduceNoAudio) {
