@@ -2,7 +2,7 @@
 // processing, the band limit, concurrent first use and no allocation per
 // frame.
 #include "dsp/denoise/rnnoise.h"
-#include "allocationCounter.h"
+#include "support/allocationCounter.h"
 #include "dsp/denoise/strength.h"
 #include "testSignals.h"
 
