@@ -9,9 +9,19 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 Radio::Radio(std::shared_ptr<syncTask> group)
     : asyncObject(group ? std::make_shared<syncTask>(group->pool()) : nullptr) {
+    // What a host may set; anything else is refused with a log line.
+    constexpr double anyFinite = std::numeric_limits<double>::max();
+    maxHwReceivers.hostRange(1, 64);
+    maxADCs.hostRange(1, 64);
+    rxLevelCalibration.hostRange(-anyFinite, anyFinite);
+    SampleRate.hostRange(1, 1'000'000'000);
+    TransceiverOffset.hostRange(-maxRadioFrequency, maxRadioFrequency);
+    ValidBandwidthRatio.hostRange(std::numeric_limits<double>::min(), 1.0);
+    frequencyCalibration.hostRange(-anyFinite, anyFinite);
     ValidBandwidthRatio.changeHook = [this] {
         FitAllReceivers(true);
         // The receivers moved: the device must follow, or blocks would carry
@@ -198,6 +208,10 @@ int Radio::indexOf(const vtrx* v) const {
 }
 
 void Radio::addVtrx(long long frequency, int hwRx, int ownerId) {
+    if (frequency != -1 && (frequency < -maxRadioFrequency || frequency > maxRadioFrequency)) {
+        spdlog::error("Radio.addVtrx() frequency {} refused", frequency);
+        return;
+    }
     if (frequency == -1) {
         if (hwRx < 0 || size_t(hwRx) >= receivers.size()) {
             spdlog::error("addVtrx: no receiver {}", hwRx);

@@ -173,12 +173,15 @@ public:
     void processFilterBlock(buff<cplx> outBlock, double absStep);
     void denoise(buff<float> out, bool hold, float level);
     bool tuningValid();
+    /// With ADCs 3, whether the radio left slot 0 or 1 without a receiver.
+    bool diversityPartnerMissing() const;
     void voiceSwitch(double blockSeconds);
     void sendIQ(const buff<cplx>& block, long long frequency, int rate);
     void sendAudio(const buff<float>& audio);
 
     int arrivedSlots = 0;
     std::array<buff<cplx>, 4> slotBlocks;
+    bool diversityReported = false; // the missing partner was logged
     int lastBlockRate = 0;
     int lastModeRate = 0;
     int meterCount = 0;

@@ -99,6 +99,17 @@ public:
         if (this->published()) post(get());
     }
 
+    /// Limits the values a host may set to [lo, hi] (NaN never fits). Set by
+    /// the owning class's constructor; the exported setter refuses any other
+    /// value with a log line and keeps the old one.
+    void hostRange(T lo, T hi) {
+        lo_ = lo;
+        hi_ = hi;
+        limited_ = true;
+    }
+    /// A host value within the range (every value when none is set).
+    bool acceptsHost(T v) const { return !limited_ || (v >= lo_ && v <= hi_); }
+
     std::function<void()> changeHook;
 
 private:
@@ -108,6 +119,8 @@ private:
     }
 
     std::atomic<T> value_;
+    T lo_{}, hi_{};
+    bool limited_ = false;
 };
 
 /// Text form: events carry no copy; the host task reads the text bound and

@@ -215,6 +215,30 @@ TEST_F(Receive, DiversityAddsOrSubtractsThePartnerBlock) {
     }
 }
 
+// Diversity on a radio that can give only one receiver: the partner block
+// never comes. The transceiver says so (TuningValid, one log line) and plays
+// the single receiver rather than nothing.
+TEST_F(Receive, DiversityWithoutASecondReceiverPlaysTheOneAndSaysSo) {
+    LogCapture log;
+    make(48000, 7000000);
+    onGroup(v, [&] { v->ADCs.hostSet(3); }); // the hook asks the radio to place both slots
+    drainDataTasks(radio);
+    ASSERT_EQ(v->hwReceiverSlots[0].load(), 0);
+    ASSERT_EQ(v->hwReceiverSlots[1].load(), -1);
+    static std::vector<bool> valid;
+    valid.clear();
+    v->TuningValid.bind([](bool ok) { valid.push_back(ok); }, v.get());
+    feedTone(1000.0, 512 * 40, 0.5f);
+    settle();
+    poll();
+    auto x = played();
+    ASSERT_GT(x.size(), 9600u);
+    EXPECT_NEAR(toneFrequency(x, 4800, 48000), 1000.0, 3.0);
+    EXPECT_EQ(valid, std::vector<bool>{false}); // and the meter cycle keeps it false
+    onGroup(v, [&] { EXPECT_FALSE(v->TuningValid.get()); });
+    EXPECT_EQ(log.count("error|vtrx: diversity needs receivers for slots 0 and 1; the radio placed 0 and -1"), 1u);
+}
+
 TEST_F(Receive, StereoBlocksReachTheHostAsTheirLeftChannel) {
     make(48000, 7000000);
     onGroup(v, [&] { mode->outLength = 1024; });

@@ -7,6 +7,7 @@ vireo_internal_test(core_spectrum_tests core/spectrumTest.cpp)
 # behind its handles.
 vireo_internal_test(core_agc_tests
   ${CMAKE_CURRENT_LIST_DIR}/agcTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hostValuesTest.cpp
   $<TARGET_OBJECTS:vireo_api>)
 vireo_internal_test(core_mode_tests
   ${CMAKE_CURRENT_LIST_DIR}/modDemodTest.cpp
