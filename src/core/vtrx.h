@@ -95,6 +95,10 @@ public:
     void modulate(unsigned long n);
     /// Samples of silence after the tail before the radio is unkeyed.
     static constexpr int txTrailingSilence = 504;
+    /// Work buffers of the transmit chain: microphone samples and the mode's
+    /// input, reused from request to request.
+    buff<float> txMic;
+    buff<cplx> txModeInput;
     // ---- end of transmit ----
 
     /// Slots 0 to 3: indices of the radio's hardware receivers listened to,
@@ -153,6 +157,12 @@ public:
     buff<cplx> specWindowed{2048};
     buff<cplx> specTransform{2048};
     buff<float> specLine{2048};
+    // Work buffers of a frame, kept so that a line costs no allocation
+    // unless a host takes a copy.
+    buff<float> specPower{2048};
+    buff<float> specLog{2048};
+    buff<float> specWideWindowed{2048};
+    buff<cplx> specWideTransform{2048};
 
 private:
     struct SpectrumPlan;

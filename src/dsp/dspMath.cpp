@@ -111,8 +111,9 @@ buff<cf> dspMath::scalarMul(buff<cf> a, buff<cf> b, buff<cf> out) {
 
 buff<cf> dspMath::scalarMul(buff<cf> a, buff<cf> b) { return scalarMul(a, b, buff<cf>(a.count)); }
 
-buff<float> dspMath::mul(buff<float> a, buff<float> b) {
-    buff<float> out(a.count);
+buff<float> dspMath::mul(buff<float> a, buff<float> b) { return mul(a, b, buff<float>(a.count)); }
+
+buff<float> dspMath::mul(buff<float> a, buff<float> b, buff<float> out) {
     const size_t n = a.count;
     const size_t body = n & ~size_t(3);
     for (size_t i = 0; i < body; i += 4)
@@ -220,9 +221,10 @@ buff<float> dspMath::Log10(buff<float> a, buff<float> out) {
     return out;
 }
 
-buff<float> dspMath::spectrum(buff<cf> a, float k) {
+buff<float> dspMath::spectrum(buff<cf> a, float k) { return spectrum(a, k, buff<float>(a.count)); }
+
+buff<float> dspMath::spectrum(buff<cf> a, float k, buff<float> out) {
     const size_t n = a.count;
-    buff<float> out(n);
     const float4 kk(k);
     const size_t body = n & ~size_t(3);
     for (size_t i = 0; i < body; i += 4) {

@@ -40,6 +40,8 @@ public:
     static buff<cf> scalarMul(buff<cf> a, buff<cf> b);
     /// New buffer of a[i] * b[i].
     static buff<float> mul(buff<float> a, buff<float> b);
+    /// out[i] = a[i] * b[i]. Allocates nothing.
+    static buff<float> mul(buff<float> a, buff<float> b, buff<float> out);
     /// New buffer of a[i] * k.
     static buff<float> mul(buff<float> a, float k);
     /// out[i] = a[i] * k.
@@ -69,6 +71,8 @@ public:
     static buff<float> Log10(buff<float> a, buff<float> out);
     /// New buffer of |a|^2 * k + 1e-37: a power spectrum that is never 0.
     static buff<float> spectrum(buff<cf> a, float k);
+    /// The same into out. Allocates nothing.
+    static buff<float> spectrum(buff<cf> a, float k, buff<float> out);
     /// Largest magnitude; 0 when empty; NaN samples ignored.
     static float maxAbs(buff<cf> a);
     /// Largest power |a|^2; 0 when empty; NaN samples ignored.

@@ -4,6 +4,7 @@
 
 #include "drainTasks.h"
 #include "framework/objectFixture.h"
+#include "support/allocationCounter.h"
 #include "support/logCapture.h"
 #include "testRadio.h"
 
@@ -320,6 +321,57 @@ TEST_F(Receive, OneBadBlockSilencesNothingForGood) {
     EXPECT_GT(spectrumLines.load(), 100);
     EXPECT_EQ(badLines.load(), 0);
     EXPECT_EQ(log.count("error|receiver 0 delivered samples that are not finite; they are replaced by 0"), 1u);
+}
+
+// Once running, the receive chain allocates nothing per block: down-
+// conversion, resampling, filtering, gain control, noise reduction and the
+// spectrum (in the foreground, overlapping, zoomed) all work in buffers the
+// transceiver keeps. Neither the heap nor the sample pool is asked.
+TEST_F(Receive, SteadyBlocksAllocateNothing) {
+    // A mode that reuses its output, as the chain's own cost is measured.
+    struct ReusingMode : modDemod {
+        using modDemod::modDemod;
+        buff<float> out{512};
+        buff<float> demodulate(buff<std::complex<float>> block) override {
+            for (size_t i = 0; i < out.count; ++i) out[i] = block[i % block.count].real();
+            return out;
+        }
+    };
+    struct Case {
+        int rate;
+        double zoom;
+    };
+    for (Case c : {Case{48000, 1.0}, Case{192000, 4.0}, Case{250000, 0.5}}) {
+        SCOPED_TRACE(c.rate);
+        auto v = std::make_shared<vtrx>(group);
+        auto mode = std::make_shared<ReusingMode>(group);
+        long heap = -1, pooled = -1;
+        onGroup(v, [&] {
+            v->create();
+            mode->rnnoise.hostSet(true);
+            v->setModulation(mode);
+            v->foregroundDisplay.hostSet(true);
+            v->waterfallSpeed.hostSet(2);
+            v->specZoom.hostSet(c.zoom);
+            v->start();
+            const size_t n = hwReceiver::blockSizeFor(c.rate);
+            buff<std::complex<float>> block(n);
+            for (size_t i = 0; i < n; ++i) {
+                double ph = 2 * M_PI * 1000.0 * double(i) / c.rate;
+                block[i] = {float(0.3 * std::cos(ph)), float(0.3 * std::sin(ph))};
+            }
+            const long long centre = v->vfo.get() - 1000;
+            for (int b = 0; b < 20; ++b) v->processRxChunk(block, centre, c.rate, buff<float>(), 0.0, 0);
+            const long heap0 = threadAllocationCount();
+            const size_t pool0 = vireo::poolAllocationsOnThisThread();
+            for (int b = 0; b < 100; ++b) v->processRxChunk(block, centre, c.rate, buff<float>(), 0.0, 0);
+            heap = threadAllocationCount() - heap0;
+            pooled = long(vireo::poolAllocationsOnThisThread() - pool0);
+        });
+        EXPECT_EQ(heap, 0);
+        EXPECT_EQ(pooled, 0);
+        onGroup(v, [&] { EXPECT_NE(v->denoiser, nullptr); }); // noise reduction did run
+    }
 }
 
 TEST_F(Receive, StoppedOrIqOnlyTransceiversProduceNoAudio) {
