@@ -9,7 +9,9 @@
 #include "testRadio.h"
 
 #include <cmath>
+#include <cstdio>
 #include <mutex>
+#include <random>
 #include <vector>
 
 namespace {
@@ -254,7 +256,69 @@ TEST_F(Receive, StereoBlocksReachTheHostAsTheirLeftChannel) {
 }
 
 TEST_F(Receive, NoiseReductionFramesShortBlocksAndPassesStereo) {
-    for (int length : {512, 256, 1024, 300}) {
+    // Band-limited noise through the chain with and without the suppressor.
+    // At strength 0 the suppressor passes the noise unchanged, one frame
+    // later (its own lag), plus one block when 256-sample blocks are framed;
+    // at full strength the noise drops. Blocks that cannot be framed pass,
+    // finite.
+    auto noiseThrough = [&](int length, bool reduce, double strength) {
+        SetUp();
+        phase = 0;
+        make(48000, 7000000);
+        onGroup(v, [&] {
+            mode->outLength = length;
+            mode->rnnoise.hostSet(reduce);
+            mode->rnnoiseSquelch.hostSet(strength);
+            v->innerAgc->Enabled.hostSet(false); // a fixed gain of 1 after the suppressor
+            v->innerAgc->ManualGain.hostSet(0.0);
+        });
+        std::mt19937 rng(11);
+        std::normal_distribution<float> g(0.0f, 0.05f);
+        for (int b = 0; b < 288; ++b) {
+            radio->write(
+                [&](std::complex<float>* d, size_t k) {
+                    for (size_t i = 0; i < k; ++i) d[i] = {g(rng), g(rng)};
+                },
+                512, 0);
+            if (b % 16 == 15) {
+                settle();
+                played(); // the render queue holds 64 items
+            }
+        }
+        settle();
+        return played();
+    };
+    auto power = [](const std::vector<float>& x, size_t from, size_t to) {
+        double p = 0;
+        for (size_t i = from; i < to; ++i) p += double(x[i]) * x[i];
+        return p;
+    };
+    for (int length : {512, 256}) {
+        SCOPED_TRACE(length);
+        const std::vector<float> plain = noiseThrough(length, false, 0.0);
+        const std::vector<float> passed = noiseThrough(length, true, 0.0);
+        const std::vector<float> reduced = noiseThrough(length, true, 100.0);
+        ASSERT_EQ(passed.size(), plain.size());
+        ASSERT_EQ(reduced.size(), plain.size());
+        ASSERT_GT(plain.size(), 30000u);
+        const size_t n = plain.size() - 2048, from = n / 2;
+        size_t best = 0;
+        double bestCorrelation = -1;
+        for (size_t lag = 0; lag <= 1024; lag += 128) {
+            double c = 0;
+            for (size_t i = from; i < n; ++i) c += double(passed[i + lag]) * plain[i];
+            c /= std::sqrt(power(passed, from + lag, n + lag) * power(plain, from, n));
+            if (c > bestCorrelation) bestCorrelation = c, best = lag;
+        }
+        // Blocks other than 512 long reach the host as every second sample
+        // (the left channel of stereo): 768 samples of delay show as 384.
+        EXPECT_EQ(best, length == 512 ? 512u : 384u);
+        EXPECT_GT(bestCorrelation, 0.95);
+        const double dropDb = 10 * std::log10(power(plain, from, n) / power(reduced, from, n));
+        std::printf("noise reduction on %d-sample blocks: %.1f dB\n", length, dropDb);
+        EXPECT_GT(dropDb, 6.0);
+    }
+    for (int length : {1024, 300}) {
         SetUp();
         make(48000, 7000000);
         onGroup(v, [&] {
@@ -372,6 +436,103 @@ TEST_F(Receive, SteadyBlocksAllocateNothing) {
         EXPECT_EQ(pooled, 0);
         onGroup(v, [&] { EXPECT_NE(v->denoiser, nullptr); }); // noise reduction did run
     }
+}
+
+// Around a transmission the gain stages hold still: after PTT goes on the
+// transmit stage keeps its gain for 50 filter blocks; after it goes off, 29
+// blocks still pass the transmit stage with its gain held and the next 21
+// the receive stage with its gain held, before the receive stage runs free.
+TEST_F(Receive, PttHoldAndTailKeepTheGainsStillAroundATransmission) {
+    make(48000, 7000000);
+    onGroup(v, [&] {
+        v->rxagc.get()->Enabled.hostSet(true);
+        v->txagc.get()->Volume.hostSet(1.0f);
+    });
+    auto block = [&](float level) {
+        feedTone(0.0, 512, level); // one filter block: the channel is a constant level
+        settle();
+    };
+    struct State {
+        double tx, rx;
+        int hold, tail;
+    };
+    auto state = [&] {
+        State s{};
+        onGroup(v, [&] { s = {v->txagc.get()->currentGain(), v->rxagc.get()->currentGain(), v->pttHold, v->pttTail}; });
+        return s;
+    };
+    for (int b = 0; b < 5; ++b) block(0.5f);
+    EXPECT_EQ(state().hold, 50);
+
+    onGroup(v, [&] { v->ptt.hostSet(true); });
+    const State keyed = state();
+    for (int b = 1; b <= 50; ++b) {
+        block(0.5f);
+        const State s = state();
+        ASSERT_EQ(s.tx, keyed.tx) << b; // held
+        ASSERT_EQ(s.hold, 50 - b) << b;
+        ASSERT_EQ(s.tail, 50) << b;
+    }
+    block(0.5f);
+    EXPECT_NE(state().tx, keyed.tx); // the 51st runs free
+
+    onGroup(v, [&] { v->ptt.hostSet(false); });
+    const State released = state();
+    for (int b = 1; b <= 50; ++b) {
+        block(0.25f); // a new level: a stage running free would move
+        const State s = state();
+        ASSERT_EQ(s.tail, 50 - b) << b;
+        ASSERT_EQ(s.hold, 50) << b;
+        ASSERT_EQ(s.tx, released.tx) << b; // the transmit stage is held throughout
+        ASSERT_EQ(s.rx, released.rx) << b; // and the receive stage is only ever held
+    }
+    block(0.25f);
+    EXPECT_NE(state().rx, released.rx); // the 51st runs free
+    EXPECT_EQ(state().tail, 0);
+}
+
+// The voice-operated switch keys on a microphone peak above the threshold,
+// only with the display in the foreground, and releases VoxHold seconds
+// after the last loud block. A muted transceiver reads a peak of 0, so a
+// threshold below 0 stands for a loud microphone.
+TEST_F(Receive, VoiceSwitchKeysAndReleasesAfterTheHold) {
+    make(48000, 7000000);
+    static std::vector<bool> ptts;
+    ptts.clear();
+    v->ptt.bind([](bool on) { ptts.push_back(on); }, v.get());
+    onGroup(v, [&] {
+        v->muted.hostSet(true);
+        v->useVox.hostSet(true);
+        v->VoxThreshold.hostSet(-1.0);
+        v->VoxHold.hostSet(0.1);
+    });
+    auto block = [&] {
+        feedTone(0.0, 512, 0.25f);
+        settle();
+    };
+    auto keyed = [&] {
+        bool on = false;
+        onGroup(v, [&] { on = v->ptt.get(); });
+        return on;
+    };
+    for (int b = 0; b < 4; ++b) block();
+    EXPECT_FALSE(keyed()); // background display: the switch does nothing
+
+    onGroup(v, [&] { v->foregroundDisplay.hostSet(true); });
+    block();
+    EXPECT_TRUE(keyed());
+    onGroup(v, [&] { EXPECT_DOUBLE_EQ(v->voxHoldLeft, 0.1); });
+
+    onGroup(v, [&] { v->VoxThreshold.hostSet(1.0); }); // the microphone falls silent
+    // 0.1 s runs out in the 10th block of 512 / 48000 s.
+    for (int b = 1; b <= 9; ++b) {
+        block();
+        ASSERT_TRUE(keyed()) << b;
+    }
+    block();
+    EXPECT_FALSE(keyed());
+    poll();
+    EXPECT_EQ(ptts, (std::vector<bool>{true, false}));
 }
 
 TEST_F(Receive, StoppedOrIqOnlyTransceiversProduceNoAudio) {
