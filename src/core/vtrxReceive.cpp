@@ -46,18 +46,28 @@ void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<
     if (SendIQ.get()) sendIQ(block, frequency, rate);
     if (OwnerID.get() > 0 || !mode) return; // an IQ source only
 
+    bool ratesChanged = false;
     if (rate != lastBlockRate) {
         lastBlockRate = rate;
         rxFill = 0;
+        ratesChanged = true;
     }
     const int modeRate = mode->rxInputSamplerate();
     if (modeRate != lastModeRate) {
         lastModeRate = modeRate;
         rxFill = 0;
+        ratesChanged = true;
     }
     int L = 1, M = 1;
     const int d = dspMath::getDecimation(rate, modeRate, &L, &M);
-    if (d <= 0 || rate <= 0) {
+    // A ratio whose filter bank would be absurdly large (an odd device rate
+    // against the mode's) is not designed on this path: said once per rate
+    // pair, and treated like a mode faster than the blocks.
+    const bool resamplable = (L == 1 && M == 1) || FractionalDownConverter<float>::supports(L, M);
+    if (d > 0 && !resamplable && ratesChanged)
+        spdlog::error("vtrx: {} samples per second cannot be resampled to the mode's {} ({} / {})", rate, modeRate, L,
+                      M);
+    if (d <= 0 || rate <= 0 || !resamplable) {
         bandwidthSufficient.set(false, true);
         processRxSpectrumChunk(block, frequency, rate, wideBand, wideBandValue);
         return;

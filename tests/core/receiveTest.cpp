@@ -185,6 +185,22 @@ TEST_F(Receive, ModeFasterThanTheBlocksGivesNoAudioButSaysSo) {
     poll();
     EXPECT_EQ(insufficient, 1);
     EXPECT_TRUE(played().empty());
+
+    // A device at 96014 samples per second against a mode at 48000 would need
+    // a bank of 48000 phases: said once, never designed on the receive path.
+    LogCapture log;
+    SetUp();
+    make(96014, 7000000);
+    insufficient = 0;
+    v->bandwidthSufficient.bind([](bool ok) { insufficient += !ok; }, v.get());
+    feedTone(1000.0, 96014 / 4);
+    settle();
+    poll();
+    EXPECT_EQ(insufficient, 1);
+    EXPECT_TRUE(played().empty());
+    onGroup(v, [&] { EXPECT_EQ(v->rxResampler.L, 0); });
+    EXPECT_EQ(log.count("error|vtrx: 96014 samples per second cannot be resampled to the mode's 48000 (48000 / 48007)"),
+              1u);
 }
 
 TEST_F(Receive, DiversityAddsOrSubtractsThePartnerBlock) {
