@@ -288,25 +288,238 @@ VIREO_API void vtrx_start(void* handle);
 
 /* ---- FreeDVModDemod ---- */
 
-/* ---- J16 ---- */
+/* ---- J16 ----
+ * Filter-board band entry: frequencies up to maxfrequency (Hz, inclusive)
+ * select rx while receiving and tx while transmitting. */
+VIREO_API void* J16_create(void);
+VIREO_API void J16_release(void* handle);
+VIREO_API void J16_bindmaxfrequency(void* handle, void (*callback)(int));
+VIREO_API void J16_setmaxfrequency(void* handle, int value);
+VIREO_API void J16_bindrx(void* handle, void (*callback)(int));
+VIREO_API void J16_setrx(void* handle, int value);
+VIREO_API void J16_bindtx(void* handle, void (*callback)(int));
+VIREO_API void J16_settx(void* handle, int value);
 
-/* ---- J16FilterBands ---- */
+/* ---- J16FilterBands ----
+ * Transmit band of a J16Filter: up to maxfrequency (Hz, inclusive) selects tx. */
+VIREO_API void* J16FilterBands_create(void);
+VIREO_API void J16FilterBands_release(void* handle);
+VIREO_API void J16FilterBands_bindmaxfrequency(void* handle, void (*callback)(int));
+VIREO_API void J16FilterBands_setmaxfrequency(void* handle, int value);
+VIREO_API void J16FilterBands_bindtx(void* handle, void (*callback)(int));
+VIREO_API void J16FilterBands_settx(void* handle, int value);
 
-/* ---- J16FilterRx ---- */
+/* ---- J16FilterRx ----
+ * Row of a J16Filter's receive table; the row at position m serves band mask m
+ * (bands is kept for the host only). */
+VIREO_API void* J16FilterRx_create(void);
+VIREO_API void J16FilterRx_release(void* handle);
+VIREO_API void J16FilterRx_bindbands(void* handle, void (*callback)(int));
+VIREO_API void J16FilterRx_setbands(void* handle, int value);
+VIREO_API void J16FilterRx_bindrx(void* handle, void (*callback)(int));
+VIREO_API void J16FilterRx_setrx(void* handle, int value);
 
-/* ---- J16Filter ---- */
+/* ---- J16Filter ----
+ * A filter set: transmit bands (ascending) and the receive table. */
+VIREO_API void* J16Filter_create(void);
+VIREO_API void J16Filter_release(void* handle);
+VIREO_API void J16Filter_bindFilterBands(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void J16Filter_setFilterBands(void* handle, int op, int index, void* item);
+VIREO_API void J16Filter_resetFilterBands(void* handle);
+VIREO_API void J16Filter_bindFilterRx(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void J16Filter_setFilterRx(void* handle, int op, int index, void* item);
+VIREO_API void J16Filter_resetFilterRx(void* handle);
 
-/* ---- HpsdrRadio ---- */
+/* ---- HpsdrRadio ----
+ * HPSDR protocol 1 radio (Hermes-Lite and kin). Started, stopped and given
+ * transceivers through the Radio functions with the same handle. The
+ * collection callbacks receive op 3 (add), index 0 and a new item handle to
+ * free with the item's release function. FilterSet delivers and takes a
+ * J16Filter handle. */
+VIREO_API void* HpsdrRadio_create(void);
+VIREO_API void HpsdrRadio_release(void* handle);
+VIREO_API void HpsdrRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void HpsdrRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void HpsdrRadio_resetSampleRates(void* handle);
+VIREO_API void HpsdrRadio_bindMac(void* handle, void (*callback)(const char*));
+VIREO_API void HpsdrRadio_setMac(void* handle, const char* value);
+VIREO_API void HpsdrRadio_bindipAddress(void* handle, void (*callback)(const char*));
+VIREO_API void HpsdrRadio_setipAddress(void* handle, const char* value);
+VIREO_API void HpsdrRadio_bindtxGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_settxGain(void* handle, int value);
+VIREO_API void HpsdrRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setrxGain(void* handle, int value);
+VIREO_API void HpsdrRadio_bindmaxTxRFGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setmaxTxRFGain(void* handle, int value);
+VIREO_API void HpsdrRadio_bindminTxRFGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setminTxRFGain(void* handle, int value);
+VIREO_API void HpsdrRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void HpsdrRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void HpsdrRadio_bindadcOvl(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setadcOvl(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindep6SeqErrors(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setep6SeqErrors(void* handle, int value);
+VIREO_API void HpsdrRadio_bindep4SeqErrors(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setep4SeqErrors(void* handle, int value);
+VIREO_API void HpsdrRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void HpsdrRadio_setadcPeak(void* handle, double value);
+VIREO_API void HpsdrRadio_bindadcPeakDBFS(void* handle, void (*callback)(double));
+VIREO_API void HpsdrRadio_setadcPeakDBFS(void* handle, double value);
+VIREO_API void HpsdrRadio_bindmaxAdcValue(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setmaxAdcValue(void* handle, int value);
+VIREO_API void HpsdrRadio_bindclockFrequency(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setclockFrequency(void* handle, int value);
+VIREO_API void HpsdrRadio_bindJ16Set(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void HpsdrRadio_setJ16Set(void* handle, int op, int index, void* item);
+VIREO_API void HpsdrRadio_resetJ16Set(void* handle);
+VIREO_API void HpsdrRadio_bindUseJ16(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setUseJ16(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindFilterSet(void* handle, void (*callback)(void* filterHandle));
+VIREO_API void HpsdrRadio_setFilterSet(void* handle, void* filterHandle);
+VIREO_API void HpsdrRadio_bindrfAgcModes(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void HpsdrRadio_setrfAgcModes(void* handle, int op, int index, void* item);
+VIREO_API void HpsdrRadio_resetrfAgcModes(void* handle);
+VIREO_API void HpsdrRadio_bindrfAgcMode(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setrfAgcMode(void* handle, int value);
+VIREO_API void HpsdrRadio_bindautoFreqCalib(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setautoFreqCalib(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindDither(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setDither(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindhasHL2PA(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_sethasHL2PA(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindenablePA(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setenablePA(void* handle, bool value);
+VIREO_API void HpsdrRadio_binddisableTR(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setdisableTR(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindbiasEnabled(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setbiasEnabled(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindpaBias0(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setpaBias0(void* handle, int value);
+VIREO_API void HpsdrRadio_bindpaBias1(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setpaBias1(void* handle, int value);
+VIREO_API void HpsdrRadio_bindpaExtBias0(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setpaExtBias0(void* handle, int value);
+VIREO_API void HpsdrRadio_bindHLiteGain(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setHLiteGain(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindHLite2Gain(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setHLite2Gain(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindHLiteRxTxGain(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setHLiteRxTxGain(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindFwVersion(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setFwVersion(void* handle, int value);
+VIREO_API void HpsdrRadio_bindTypeID(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setTypeID(void* handle, int value);
+VIREO_API void HpsdrRadio_bindTemp(void* handle, void (*callback)(double));
+VIREO_API void HpsdrRadio_setTemp(void* handle, double value);
+VIREO_API void HpsdrRadio_bindCurrent(void* handle, void (*callback)(double));
+VIREO_API void HpsdrRadio_setCurrent(void* handle, double value);
+VIREO_API void HpsdrRadio_bindFwdPwr(void* handle, void (*callback)(float));
+VIREO_API void HpsdrRadio_setFwdPwr(void* handle, float value);
+VIREO_API void HpsdrRadio_bindRevPwr(void* handle, void (*callback)(float));
+VIREO_API void HpsdrRadio_setRevPwr(void* handle, float value);
+VIREO_API void HpsdrRadio_bindSwr(void* handle, void (*callback)(float));
+VIREO_API void HpsdrRadio_setSwr(void* handle, float value);
+VIREO_API void HpsdrRadio_bindMinTxBufferLevel(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setMinTxBufferLevel(void* handle, int value);
+VIREO_API void HpsdrRadio_bindTxBufferOverflow(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setTxBufferOverflow(void* handle, int value);
+VIREO_API void HpsdrRadio_bindTxBufferUnderflow(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setTxBufferUnderflow(void* handle, int value);
+VIREO_API void HpsdrRadio_bindFwdPwrCalibration(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void HpsdrRadio_setFwdPwrCalibration(void* handle, int op, int index, void* item);
+VIREO_API void HpsdrRadio_resetFwdPwrCalibration(void* handle);
+VIREO_API void HpsdrRadio_bindstopToAddReceiver(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setstopToAddReceiver(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindMercurySerial(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setMercurySerial(void* handle, int value);
+VIREO_API void HpsdrRadio_bindPenelopeSerial(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setPenelopeSerial(void* handle, int value);
+VIREO_API void HpsdrRadio_bindRXAntenna(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setRXAntenna(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindDisableWatchdog(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setDisableWatchdog(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindTXBufferLatency(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setTXBufferLatency(void* handle, int value);
+VIREO_API void HpsdrRadio_bindPTTHangTime(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setPTTHangTime(void* handle, int value);
+VIREO_API void HpsdrRadio_bindATUTune(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrRadio_setATUTune(void* handle, bool value);
+VIREO_API void HpsdrRadio_bindIOBoardRxMode(void* handle, void (*callback)(int));
+VIREO_API void HpsdrRadio_setIOBoardRxMode(void* handle, int value);
+VIREO_API void HpsdrRadio_writeBias(void* handle);
+VIREO_API void HpsdrRadio_writeExtBias(void* handle);
+VIREO_API void HpsdrRadio_writeMac(void* handle, int value);
+VIREO_API void HpsdrRadio_writeIP(void* handle, int value);
+VIREO_API void HpsdrRadio_writeStatus(void* handle, int value);
 
 /* ---- HpsdrNpRadio ---- */
 
-/* ---- AirspyController ---- */
+/* ---- AirspyController ----
+ * Discover lists the connected Airspy receivers and sends "Airspy~<serial>"
+ * on newRadio for each. */
+VIREO_API void* AirspyController_create(void);
+VIREO_API void AirspyController_release(void* handle);
+VIREO_API void AirspyController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void AirspyController_setEnable(void* handle, bool value);
+VIREO_API void AirspyController_Discover(void* handle);
+VIREO_API void AirspyController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
 
-/* ---- AirspyRadio ---- */
+/* ---- AirspyRadio ----
+ * An Airspy receiver, also driven through the Radio functions. Setting
+ * Serial lists the device's rates into SampleRates and makes the first one
+ * the SampleRate; while the radio runs it moves the stream to the new
+ * device. rxGain is the linearity gain (0 to 21); adcPeak is the largest raw
+ * |I| of each stretch of just over 0.2 s of samples. */
+VIREO_API void* AirspyRadio_create(void);
+VIREO_API void AirspyRadio_release(void* handle);
+VIREO_API void AirspyRadio_bindSerial(void* handle, void (*callback)(unsigned long long));
+VIREO_API void AirspyRadio_setSerial(void* handle, unsigned long long value);
+/* callback: op 3 (added), index 0, a ValueLabelItem handle (Value: rate, Label: "10M") */
+VIREO_API void AirspyRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void AirspyRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void AirspyRadio_resetSampleRates(void* handle);
+VIREO_API void AirspyRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void AirspyRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void AirspyRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyRadio_setrxGain(void* handle, int value);
+VIREO_API void AirspyRadio_bindBiasT(void* handle, void (*callback)(bool));
+VIREO_API void AirspyRadio_setBiasT(void* handle, bool value);
+VIREO_API void AirspyRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void AirspyRadio_setadcPeak(void* handle, double value);
 
-/* ---- AirspyHFController ---- */
+/* ---- AirspyHFController ----
+ * As AirspyController, sending "AirspyHF~<serial>". */
+VIREO_API void* AirspyHFController_create(void);
+VIREO_API void AirspyHFController_release(void* handle);
+VIREO_API void AirspyHFController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void AirspyHFController_setEnable(void* handle, bool value);
+VIREO_API void AirspyHFController_Discover(void* handle);
+VIREO_API void AirspyHFController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
 
-/* ---- AirspyHFRadio ---- */
+/* ---- AirspyHFRadio ----
+ * An Airspy HF+ receiver, as AirspyRadio without the bias tee. rxGain
+ * (-48 to 6 dB) sets the LNA and the attenuator at or below 30 MHz; above,
+ * the device's own AGC runs. */
+VIREO_API void* AirspyHFRadio_create(void);
+VIREO_API void AirspyHFRadio_release(void* handle);
+VIREO_API void AirspyHFRadio_bindSerial(void* handle, void (*callback)(unsigned long long));
+VIREO_API void AirspyHFRadio_setSerial(void* handle, unsigned long long value);
+/* callback: op 3 (added), index 0, a ValueLabelItem handle (Value: rate, Label: "10M") */
+VIREO_API void AirspyHFRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void AirspyHFRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void AirspyHFRadio_resetSampleRates(void* handle);
+VIREO_API void AirspyHFRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyHFRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void AirspyHFRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyHFRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void AirspyHFRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void AirspyHFRadio_setrxGain(void* handle, int value);
+VIREO_API void AirspyHFRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void AirspyHFRadio_setadcPeak(void* handle, double value);
 
 /* ---- RTLController ---- */
 
@@ -324,9 +537,46 @@ VIREO_API void vtrx_start(void* handle);
 
 /* ---- SoapyRadio ---- */
 
-/* ---- PskDetector ---- */
+/* ---- PskDetector ----
+ * One PSK receive channel; a PskModDemod's 66 channels reach the host
+ * through its dets collection. */
+VIREO_API void* PskDetector_create(void);
+VIREO_API void PskDetector_release(void* handle);
+VIREO_API void PskDetector_bindfreq(void* handle, void (*callback)(int));
+VIREO_API void PskDetector_setfreq(void* handle, int value);
+VIREO_API void PskDetector_bindsignalStrength(void* handle, void (*callback)(int));
+VIREO_API void PskDetector_setsignalStrength(void* handle, int value);
+VIREO_API void PskDetector_bindactivity(void* handle, void (*callback)(int));
+VIREO_API void PskDetector_setactivity(void* handle, int value);
+VIREO_API void PskDetector_bindMode(void* handle, void (*callback)(const char*));
+VIREO_API void PskDetector_setMode(void* handle, const char* value);
+VIREO_API void PskDetector_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void PskDetector_bindreset(void* handle, void (*callback)(int));
 
-/* ---- PskModDemod ---- */
+/* ---- PskModDemod ----
+ * PSK31/63/125 and QPSK. mode: 0 PSK31, 8 PSK63, 16 PSK125, 1 QPSK31,
+ * 9 QPSK63, 17 QPSK125 (2, 10, 18: QPSK turning the other way; 3, 4 tune;
+ * 5 Morse). primaryDetector: 0-65, others are refused. A collection callback
+ * gets an op code (3 add), an index and a new item handle. QueueText replaces
+ * the unsent text with text from position (characters sent - start) on; "~"
+ * ends the transmission. */
+VIREO_API void* PskModDemod_create(void);
+VIREO_API void PskModDemod_release(void* handle);
+VIREO_API void PskModDemod_bindsigLevel(void* handle, void (*callback)(int));
+VIREO_API void PskModDemod_setsigLevel(void* handle, int value);
+VIREO_API void PskModDemod_bindprimaryDetector(void* handle, void (*callback)(int));
+VIREO_API void PskModDemod_setprimaryDetector(void* handle, int value);
+VIREO_API void PskModDemod_bindModes(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void PskModDemod_setModes(void* handle, int op, int index, void* item);
+VIREO_API void PskModDemod_resetModes(void* handle);
+VIREO_API void PskModDemod_bindmode(void* handle, void (*callback)(int));
+VIREO_API void PskModDemod_setmode(void* handle, int value);
+VIREO_API void PskModDemod_binddets(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void PskModDemod_setdets(void* handle, int op, int index, void* item);
+VIREO_API void PskModDemod_resetdets(void* handle);
+VIREO_API void PskModDemod_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void PskModDemod_bindsentChars(void* handle, void (*callback)(const char*));
+VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
 
 /* ---- JTModDemod ---- */
 

@@ -2,12 +2,41 @@
 #include "vireocore.h"
 
 #include "framework/exportPattern.h"
+#include "modes/data/psk/PskDetector.h"
+#include "modes/data/psk/PskModDemod.h"
 
 extern "C" {
 
 // ---- PskDetector ----
+VC_CLASS(PskDetector)
+VC_PROPERTY(PskDetector, freq)
+VC_PROPERTY(PskDetector, signalStrength)
+VC_PROPERTY(PskDetector, activity)
+VC_PROPERTY(PskDetector, Mode)
+VC_EVENT(PskDetector, newChars)
+VC_EVENT(PskDetector, reset)
 
 // ---- PskModDemod ----
+VC_CLASS(PskModDemod)
+VC_PROPERTY(PskModDemod, sigLevel)
+VC_PROPERTY(PskModDemod, primaryDetector)
+VC_COLLECTION(PskModDemod, Modes)
+VC_PROPERTY(PskModDemod, mode)
+VC_COLLECTION(PskModDemod, dets)
+VC_EVENT(PskModDemod, newChars)
+VC_EVENT(PskModDemod, sentChars)
+VIREO_API void PskModDemod_QueueText(void* h, const char* text, int start) {
+    // The host's text lives only during the call: the request keeps a copy.
+    if (!text) {
+        vireo::api::guarded("PskModDemod.QueueText()",
+                            [] { spdlog::error("PskModDemod.QueueText() null text refused"); });
+        return;
+    }
+    vireo::api::guarded("PskModDemod.QueueText()", [&] {
+        vireo::api::request<PskModDemod>(h, "PskModDemod.QueueText()",
+                                         [copy = std::string(text), start](PskModDemod& m) { m.QueueText(copy, start); });
+    });
+}
 
 // ---- JTModDemod ----
 

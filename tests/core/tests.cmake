@@ -14,6 +14,6 @@ vireo_internal_test(core_mode_tests
   ${CMAKE_CURRENT_LIST_DIR}/modDemodTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/controllerTest.cpp
   $<TARGET_OBJECTS:vireo_api>)
-vireo_internal_test(core_transmit_tests core/transmitTest.cpp core/testRadioTest.cpp)
+vireo_internal_test(core_transmit_tests core/transmitTest.cpp core/testRadioTest.cpp core/noisyLoopRadioTest.cpp)
 vireo_host_test(core_testradio_host_tests core/testRadioHostTest.cpp)
 vireo_host_test(core_end_to_end_host_tests core/endToEndHostTest.cpp)

@@ -5,5 +5,8 @@
 // each as bias, input weights, recurrent weights.
 #include <cstddef>
 
-extern const signed char rnnoiseWeightBytes[];
+// The size is part of the declaration so that constant expressions may point
+// into the table (clang insists on a known bound).
+inline constexpr std::size_t rnnoiseWeightCount = 87503;
+extern const signed char rnnoiseWeightBytes[rnnoiseWeightCount];
 extern const std::size_t rnnoiseWeightBytes_size;

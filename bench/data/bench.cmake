@@ -1,0 +1,1 @@
+vireo_bench(data_psk_bench data/pskBench.cpp)

@@ -1,0 +1,246 @@
+#include "radios/airspy/UsbStreamRadio.h"
+
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <thread>
+
+/// The context the driver calls back with. It outlives every callback: the
+/// radio owns it until its destructor, which either stops the driver first
+/// or gives the link to the thread that does.
+struct UsbStreamRadio::link {
+    std::weak_ptr<UsbStreamRadio> radio;
+    const char* name;
+};
+
+namespace {
+/// The link whose transfer this thread is delivering, if any.
+thread_local const void* deliveringFor = nullptr;
+} // namespace
+
+UsbStreamRadio::UsbStreamRadio(std::shared_ptr<syncTask> group, const usbDriver& drv)
+    : Radio(std::move(group)), driver(drv) {
+    hwReceiver r;
+    r.frequency = 99000000;
+    r.sampleRate = 768000;
+    r.block = buff<cplx>(hwReceiver::blockSizeFor(r.sampleRate));
+    receivers.push_back(r);
+
+    Serial.changeHook = [this] { serialChanged(); };
+    rxGain.changeHook = [this] { applyGainRule(); };
+    rxLevelCalibration.changeHook = [this] { applyGainRule(); };
+    SampleRate.changeHook = [this] { sampleRateChanged(); };
+    frequencyCalibration.changeHook = [this] { tune(); };
+}
+
+UsbStreamRadio::~UsbStreamRadio() {
+    if (!device_) return;
+    if (link_ && deliveringFor == link_.get()) {
+        closeFromAnotherThread();
+        return;
+    }
+    driver.stop(device_);
+    driver.close(device_);
+}
+
+void UsbStreamRadio::closeFromAnotherThread() noexcept {
+    try {
+        spdlog::info("{} released during a transfer: closing from another thread", driver.name);
+        // The link goes with the closing thread: the driver may call back
+        // until it is stopped, and then finds the radio gone.
+        std::thread([d = &driver, device = device_, l = std::move(link_)] {
+            d->stop(device);
+            d->close(device);
+        }).detach();
+    } catch (const std::exception& e) {
+        try {
+            spdlog::error("{} device left open: {}", driver.name, e.what());
+        } catch (...) {
+        }
+    }
+}
+
+// ---- the device ----
+
+int UsbStreamRadio::openDevice() {
+    void* d = nullptr;
+    int r = driver.open(&d, Serial.get());
+    if (r == 0 && !d) r = -1; // success without a device is no success
+    if (r == 0) device_ = d;
+    return r;
+}
+
+void UsbStreamRadio::closeDevice() {
+    if (!device_) return;
+    driver.close(device_);
+    device_ = nullptr;
+}
+
+int UsbStreamRadio::startStreaming() {
+    if (!link_) {
+        link_ = std::make_unique<link>();
+        link_->radio = std::static_pointer_cast<UsbStreamRadio>(shared_from_this());
+        link_->name = driver.name;
+    }
+    return driver.start(device_, link_.get());
+}
+
+void UsbStreamRadio::stopRadio() {
+    if (device_) {
+        driver.stop(device_);
+        closeDevice();
+    }
+    running_ = false;
+}
+
+void UsbStreamRadio::addVtrxIfNone() {
+    bool none;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        none = vtrxList.empty();
+    }
+    if (none) addVtrx(99000000, 0, 0);
+}
+
+// ---- serial, rates ----
+
+void UsbStreamRadio::serialChanged() {
+    if (Serial.get() == 0) return;
+    // Listing the rates of the new device needs the handle, which the
+    // running stream holds: stop and close first, and start the new device
+    // once its rates are in.
+    const bool wasRunning = running_.load();
+    if (wasRunning || device_) stopRadio();
+    setup();
+    if (wasRunning) startRadio();
+}
+
+void UsbStreamRadio::setup() {
+    void* d = nullptr;
+    int r = driver.open(&d, Serial.get());
+    if (r != 0 || !d) {
+        setupOpenFailed(r);
+        return;
+    }
+    const std::vector<uint32_t> rates = readRates(d);
+    driver.close(d);
+
+    for (uint32_t rate : rates)
+        SampleRates.add(std::make_shared<ValueLabelItem>(taskGroup(), int(rate), formatSR(int(rate))));
+    // No rates, no first rate: SampleRate stays as it is.
+    if (!rates.empty()) SampleRate.set(int(rates.front()), true);
+}
+
+std::vector<uint32_t> UsbStreamRadio::readRates(void* d) const {
+    uint32_t count = 0;
+    if (driver.getRates(d, &count, 0) != 0) return {};
+    if (count > maxRates) {
+        spdlog::error("{} reports {} sample rates, the first {} are used", driver.name, count, maxRates);
+        count = maxRates;
+    }
+    std::vector<uint32_t> rates(count);
+    if (count == 0 || driver.getRates(d, rates.data(), count) != 0) return {};
+    // A rate must fit the int properties that carry it and count time.
+    std::erase_if(rates, [this](uint32_t rate) {
+        bool bad = rate == 0 || rate > uint32_t(INT_MAX);
+        if (bad) spdlog::error("{} sample rate {} ignored", driver.name, rate);
+        return bad;
+    });
+    return rates;
+}
+
+void UsbStreamRadio::sampleRateChanged() {
+    const int rate = SampleRate.get();
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        if (rate <= 0) {
+            spdlog::error("{} SampleRate {} refused", driver.name, rate);
+            SampleRate.reinit(receivers[0].sampleRate);
+            return;
+        }
+        // The driver's thread sizes its next block from this.
+        receivers[0].sampleRate = rate;
+    }
+    // Only a running stream is restarted: setup and a closed radio leave
+    // the rate to the next start.
+    if (!device_ || !running_) return;
+    driver.stop(device_);
+    driver.setRate(device_, uint32_t(rate));
+    startStreaming();
+}
+
+// ---- frequency and gain ----
+
+double UsbStreamRadio::calibratedFrequency() const {
+    // Through a 32-bit float on purpose: this is the frequency the device
+    // is told (8 Hz steps at 99 MHz).
+    return double(float(receivers[0].frequency)) * frequencyCalibration.get();
+}
+
+std::optional<double> UsbStreamRadio::deviceFrequency() const {
+    const double f = calibratedFrequency();
+    if (!std::isfinite(f)) {
+        spdlog::error("{} tune skipped: frequency {} Hz with frequencyCalibration {}", driver.name,
+                      receivers[0].frequency, frequencyCalibration.get());
+        return std::nullopt;
+    }
+    const double clamped = std::clamp(f, 0.0, double(UINT32_MAX));
+    if (clamped != f) spdlog::error("{} frequency {} Hz out of range, {} Hz used", driver.name, f, clamped);
+    return clamped;
+}
+
+uint32_t UsbStreamRadio::toHz(double hz) { return uint32_t(std::clamp(hz, 0.0, double(UINT32_MAX))); }
+
+void UsbStreamRadio::setTuningError(int hz) {
+    // Read with the receivers on the radio's task group only; the lock keeps
+    // it in step with the rest of the receiver all the same.
+    std::lock_guard<std::mutex> lock(listMutex);
+    receivers[0].tuningError = hz;
+}
+
+bool UsbStreamRadio::acceptGainScale(double scale) const {
+    if (std::isfinite(scale) && std::fabs(scale) <= double(FLT_MAX)) return true;
+    spdlog::error("{} rxGain {} with rxLevelCalibration {} refused: gain scale {}", driver.name, rxGain.get(),
+                  rxLevelCalibration.get(), scale);
+    return false;
+}
+
+// ---- the stream ----
+
+void UsbStreamRadio::deliver(void* context, const float* iq, int count) {
+    auto* l = static_cast<const link*>(context);
+    if (!l || !iq || count <= 0) return;
+    deliveringFor = l;
+    try {
+        // May be the last reference when it goes: see the destructor.
+        if (auto radio = l->radio.lock()) radio->Process(iq, count);
+    } catch (const std::exception& e) {
+        try {
+            spdlog::error("{} transfer dropped: {}", l->name, e.what());
+        } catch (...) {
+        }
+    }
+    deliveringFor = nullptr;
+}
+
+void UsbStreamRadio::Process(const float* iq, int count) {
+    if (!iq || count <= 0) return;
+    // One small capture, so that the fill function needs no allocation.
+    struct cursor {
+        const float* iq;
+        float scale;
+        float peak;
+    } c{iq, feed.gainScale.load(std::memory_order_relaxed), 0.0f};
+    unlockedWrite(
+        [&c](cplx* out, size_t n) {
+            c.peak = SampleFeed::scaleAndPeak(c.iq, out, n, c.scale, c.peak);
+            c.iq += 2 * n;
+        },
+        size_t(count), 0);
+
+    float peak;
+    if (feed.account(c.peak, size_t(count), SampleRate.get(), peak)) adcPeak.set(double(peak), true);
+}

@@ -1,0 +1,117 @@
+#include "radios/hpsdr/HpsdrRadio.h"
+
+#include <utility>
+
+namespace {
+
+/// Upper band edges (Hz) of the default filter-board band list.
+constexpr int defaultBandEdges[10] = {2498270,  4282749,  5995849,  8565498,  11991698,
+                                      16655136, 18737028, 23060958, 27253859, 42827494};
+
+/// Default forward-power calibration: ADC reading to watts, as measured on
+/// a Hermes-Lite 2 (single-precision values).
+constexpr float defaultPowerCurve[15][2] = {
+    {0.0f, 0.0f},            {25.865385f, 0.0025502539f}, {101.024536f, 0.012752045f},
+    {265.29013f, 0.05060093f}, {647.9156f, 0.2164583f},     {1196.5935f, 0.6654805f},
+    {1603.7032f, 1.155723f},   {2012.3271f, 1.8118922f},    {2616.7727f, 3.008585f},
+    {3173.818f, 4.3927426f},   {3382.7922f, 4.9791327f},    {3721.0715f, 6.0247507f},
+    {4093.1785f, 7.2899485f},  {4502.4966f, 8.820838f},     {4952.746f, 10.673214f}};
+
+} // namespace
+
+HpsdrRadio::HpsdrRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)) {
+    // Valid from the start: a transmit packet before the first start must
+    // not read an unset drive level.
+    for (size_t i = 0; i < driveTable.size(); ++i) driveTable[i] = {uint32_t(i), 1.0};
+
+    txGain.changeHook = [this] { setHLGain(); };
+    rxGain.changeHook = [this] { setHLGain(); };
+    ptt.changeHook = [this] {
+        pttChanged();
+        setHLGain();
+    };
+    setHLGain();
+    Dither.changeHook = [this] {
+        if (!HLiteGain.get()) gainBit = Dither.get() ? 1 : 0;
+    };
+    canTransmit.set(true, true);
+    FilterSet.set(std::make_shared<J16Filter>(taskGroup()), true);
+
+    for (size_t k = 0; k < ramp.count; ++k) ramp[k] = uint16_t(16 * k);
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        receivers.push_back(hwReceiver{});
+    }
+    SampleRate.changeHook = [this] {
+        {
+            std::lock_guard<std::mutex> lock(listMutex);
+            for (auto& r : receivers) r.sampleRate = SampleRate.get();
+        }
+        resetCalcClockError();
+    };
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        receivers[0].frequency = defaultFrequency;
+    }
+
+    SampleRates.add(std::make_shared<ValueLabelItem>(taskGroup(), 48000, "48k"));
+    SampleRates.add(std::make_shared<ValueLabelItem>(taskGroup(), 96000, "96k"));
+    SampleRates.add(std::make_shared<ValueLabelItem>(taskGroup(), 192000, "192k"));
+    SampleRates.add(std::make_shared<ValueLabelItem>(taskGroup(), 384000, "384k"));
+    rfAgcModes.add(std::make_shared<ValueLabelItem>(taskGroup(), 0, "off"));
+    rfAgcModes.add(std::make_shared<ValueLabelItem>(taskGroup(), 2, "max"));
+
+    paBias0.changeHook = [this] { sendBias0(); };
+    paBias1.changeHook = [this] { sendBias1(); };
+    paExtBias0.changeHook = [this] { sendExtBias0(); };
+
+    wideBand = buff<float>(2048, 0.0f);
+    wideBandFill = buff<float>(2048, 0.0f);
+}
+
+HpsdrRadio::~HpsdrRadio() = default;
+
+void HpsdrRadio::startRadio() {
+    setHLGain();
+    if (!defaultsMade) {
+        addFirstStartDefaults();
+        defaultsMade = true;
+    }
+}
+
+void HpsdrRadio::addFirstStartDefaults() {
+    // Only into empty lists: what the host put there before stays.
+    if (J16Set.size() == 0) {
+        for (int edge : defaultBandEdges) {
+            auto band = std::make_shared<J16>(taskGroup());
+            band->maxfrequency.set(edge, true);
+            band->rx.set(0, true);
+            band->tx.set(0, true);
+            J16Set.add(std::move(band));
+        }
+    }
+    if (FwdPwrCalibration.size() == 0) {
+        for (auto& point : defaultPowerCurve) {
+            auto line = std::make_shared<calibLine>(taskGroup());
+            line->inp.set(double(point[0]), true);
+            line->outp.set(double(point[1]), true);
+            FwdPwrCalibration.add(std::move(line));
+        }
+    }
+    bool none;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        none = vtrxList.empty();
+    }
+    if (none) addVtrx(defaultFrequency, 0, 0);
+    wideBandValue = double(clockFrequency.get() / 2);
+    fillDriveTable();
+}
+
+void HpsdrRadio::resetCalcClockError() {
+    skipCount = 0;
+    ratioAverage.reset();
+    slowAverage.reset();
+    measuredSum = 0.0;
+    expectedSum = 0.0;
+}

@@ -1,0 +1,5 @@
+vireo_internal_test(psk_detector_tests modes/data/pskDetectorTest.cpp)
+vireo_internal_test(psk_error_rate_tests modes/data/pskErrorRateTest.cpp)
+vireo_internal_test(psk_mode_tests modes/data/pskModeTest.cpp)
+vireo_internal_test(psk_transmit_tests modes/data/pskTransmitTest.cpp)
+vireo_host_test(psk_host_tests modes/data/pskHostTest.cpp)
