@@ -527,15 +527,84 @@ VIREO_API void AirspyHFRadio_setadcPeak(void* handle, double value);
 
 /* ---- RTLTCPRadio ---- */
 
-/* ---- WsProxyRadio ---- */
+/* ---- WsProxyRadio ----
+ * A receive-only radio fed over a websocket by a remote proxy server. URI
+ * (ws://host:port/path) and RemoteID (the server's radio; 0 until set) are
+ * read at each Radio_start, which opens a new connection; Radio_stop closes
+ * it. Driven through the Radio functions; Radio_start adds a transceiver at
+ * 14095600 when it has none. */
+VIREO_API void* WsProxyRadio_create(void);
+VIREO_API void WsProxyRadio_release(void* handle);
+VIREO_API void WsProxyRadio_bindRemoteID(void* handle, void (*callback)(int));
+VIREO_API void WsProxyRadio_setRemoteID(void* handle, int value);
+VIREO_API void WsProxyRadio_bindURI(void* handle, void (*callback)(const char*));
+VIREO_API void WsProxyRadio_setURI(void* handle, const char* value);
 
 /* ---- SDRPlayController ---- */
 
 /* ---- SDRPlayRadio ---- */
 
-/* ---- SoapyController ---- */
+/* ---- SoapyController ----
+ * Discover announces every SoapySDR device found on newRadio as
+ * "driver~label~serial"; the Use... flags let the named drivers through. */
+VIREO_API void* SoapyController_create(void);
+VIREO_API void SoapyController_release(void* handle);
+VIREO_API void SoapyController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void SoapyController_setEnable(void* handle, bool value);
+VIREO_API void SoapyController_bindSoapyArgs(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyController_setSoapyArgs(void* handle, const char* value);
+VIREO_API void SoapyController_bindUseAirspyHF(void* handle, void (*callback)(bool));
+VIREO_API void SoapyController_setUseAirspyHF(void* handle, bool value);
+VIREO_API void SoapyController_bindUseAirspy(void* handle, void (*callback)(bool));
+VIREO_API void SoapyController_setUseAirspy(void* handle, bool value);
+VIREO_API void SoapyController_bindUseRTL(void* handle, void (*callback)(bool));
+VIREO_API void SoapyController_setUseRTL(void* handle, bool value);
+VIREO_API void SoapyController_bindnewRadio(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyController_Discover(void* handle);
 
-/* ---- SoapyRadio ---- */
+/* ---- SoapyRadio ----
+ * Setting driver and label (the first two fields of a discovered id) reads
+ * the device once: SampleRates, antennaAdded, gains and settingAdded texts
+ * ("index~description~key~name~type~units~default~max~min~step~count~"
+ * then "option~name~" per option). Driven through the Radio functions. */
+VIREO_API void* SoapyRadio_create(void);
+VIREO_API void SoapyRadio_release(void* handle);
+VIREO_API void SoapyRadio_bindSampleRates(void* handle,
+                                          void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void SoapyRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void SoapyRadio_resetSampleRates(void* handle);
+VIREO_API void SoapyRadio_bindlabel(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_setlabel(void* handle, const char* value);
+VIREO_API void SoapyRadio_binddriver(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_setdriver(void* handle, const char* value);
+VIREO_API void SoapyRadio_bindantenna(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_setantenna(void* handle, const char* value);
+VIREO_API void SoapyRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setrxGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindmaxRxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setmaxRxIFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindminRxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setminRxIFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindrxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_setrxIFGain(void* handle, int value);
+VIREO_API void SoapyRadio_bindagc(void* handle, void (*callback)(bool));
+VIREO_API void SoapyRadio_setagc(void* handle, bool value);
+VIREO_API void SoapyRadio_bindswapIQ(void* handle, void (*callback)(bool));
+VIREO_API void SoapyRadio_setswapIQ(void* handle, bool value);
+VIREO_API void SoapyRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void SoapyRadio_setadcPeak(void* handle, double value);
+VIREO_API void SoapyRadio_bindSoapyArgs(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_setSoapyArgs(void* handle, const char* value);
+VIREO_API void SoapyRadio_bindantennaAdded(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_bindsamplerateAdded(void* handle, void (*callback)(int));
+VIREO_API void SoapyRadio_bindsettingAdded(void* handle, void (*callback)(const char*));
+VIREO_API void SoapyRadio_Distroy(void* handle);
+/* value: copied before the call returns */
+VIREO_API void SoapyRadio_ChangeSetting(void* handle, int index, const char* value);
 
 /* ---- PskDetector ----
  * One PSK receive channel; a PskModDemod's 66 channels reach the host

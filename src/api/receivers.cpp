@@ -6,6 +6,9 @@
 #include "radios/airspy/AirspyRadio.h"
 #include "radios/airspyhf/AirspyHFController.h"
 #include "radios/airspyhf/AirspyHFRadio.h"
+#include "radios/soapy/SoapyController.h"
+#include "radios/soapy/SoapyRadio.h"
+#include "radios/wsproxy/WsProxyRadio.h"
 
 extern "C" {
 
@@ -47,13 +50,52 @@ VC_PROPERTY(AirspyHFRadio, adcPeak)
 // ---- RTLTCPRadio ----
 
 // ---- WsProxyRadio ----
+VC_CLASS(WsProxyRadio)
+VC_PROPERTY(WsProxyRadio, RemoteID)
+VC_PROPERTY(WsProxyRadio, URI)
 
 // ---- SDRPlayController ----
 
 // ---- SDRPlayRadio ----
 
 // ---- SoapyController ----
+VC_CLASS(SoapyController)
+VC_PROPERTY(SoapyController, Enable)
+VC_PROPERTY(SoapyController, SoapyArgs)
+VC_PROPERTY(SoapyController, UseAirspyHF)
+VC_PROPERTY(SoapyController, UseAirspy)
+VC_PROPERTY(SoapyController, UseRTL)
+VC_EVENT(SoapyController, newRadio)
+VC_METHOD(SoapyController, Discover, (), ())
 
 // ---- SoapyRadio ----
+VC_CLASS(SoapyRadio)
+VC_COLLECTION(SoapyRadio, SampleRates)
+VC_PROPERTY(SoapyRadio, label)
+VC_PROPERTY(SoapyRadio, driver)
+VC_PROPERTY(SoapyRadio, antenna)
+VC_PROPERTY(SoapyRadio, maxRxRFGain)
+VC_PROPERTY(SoapyRadio, minRxRFGain)
+VC_PROPERTY(SoapyRadio, rxGain)
+VC_PROPERTY(SoapyRadio, maxRxIFGain)
+VC_PROPERTY(SoapyRadio, minRxIFGain)
+VC_PROPERTY(SoapyRadio, rxIFGain)
+VC_PROPERTY(SoapyRadio, agc)
+VC_PROPERTY(SoapyRadio, swapIQ)
+VC_PROPERTY(SoapyRadio, adcPeak)
+VC_PROPERTY(SoapyRadio, SoapyArgs)
+VC_EVENT(SoapyRadio, antennaAdded)
+VC_EVENT(SoapyRadio, samplerateAdded)
+VC_EVENT(SoapyRadio, settingAdded)
+VC_METHOD(SoapyRadio, Distroy, (), ())
+// The request outlives the call: it carries its own copy of the text.
+VIREO_API void SoapyRadio_ChangeSetting(void* h, int index, const char* value) {
+    if (!value) {
+        spdlog::error("SoapyRadio.ChangeSetting() null text refused");
+        return;
+    }
+    vireo::api::request<SoapyRadio>(h, "SoapyRadio.ChangeSetting()",
+                                    [index, text = std::string(value)](SoapyRadio& x) { x.ChangeSetting(index, text); });
+}
 
 } // extern "C"

@@ -17,6 +17,7 @@ struct hwReceiver {
     int sampleRate = 48000;
     size_t fill = 0;         ///< samples already in block
     int slot = 0;            ///< transceiver slot (0 to 3) it serves
+    int remoteId = -1;       ///< its id on a proxy server, -1 while none is known
 
     /// Receive block length at a rate: 512 up to 48000 samples per second,
     /// above that the power of two that keeps a block at least 512/48000 s.

@@ -30,6 +30,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <utility>
 
@@ -193,6 +194,39 @@ void resetCollection(void* handle, const char* name) noexcept {
     request<ownerOf<M>>(handle, name, [](ownerOf<M>& x) { (x.*M).reset(); });
 }
 
+/// A method's arguments as the request keeps them until it runs: values as
+/// they are, texts copied (the host's pointer is only valid during the call;
+/// a null text stays null).
+struct keptText {
+    bool null = true;
+    std::string text;
+    const char* get() const { return null ? nullptr : text.c_str(); }
+};
+template <class T>
+auto keep(T v) {
+    if constexpr (std::is_convertible_v<T, const char*> && std::is_pointer_v<std::decay_t<T>>)
+        return v ? keptText{false, std::string(v)} : keptText{};
+    else
+        return v;
+}
+template <class T>
+decltype(auto) pass(const T& v) {
+    if constexpr (std::is_same_v<T, keptText>)
+        return v.get();
+    else
+        return v;
+}
+
+/// Queues call(x, args...) under the request name, with the arguments kept.
+template <class X, class Call, class... A>
+void callMethod(void* handle, const char* name, Call call, A... args) noexcept {
+    guarded(name, [&] {
+        request<X>(handle, name, [call, kept = std::make_tuple(keep(args)...)](X& x) {
+            std::apply([&](const auto&... a) { call(x, pass(a)...); }, kept);
+        });
+    });
+}
+
 } // namespace vireo::api
 
 #define VC_CLASS(cls)                                                                                        \
@@ -222,6 +256,7 @@ void resetCollection(void* handle, const char* name) noexcept {
 #define VC_UNPAREN(...) __VA_ARGS__
 #define VC_METHOD(cls, method, params, args)                                                                 \
     VIREO_API void cls##_##method(void* h VC_COMMA_PARAMS params) {                                          \
-        vireo::api::request<cls>(h, #cls "." #method "()", [VC_UNPAREN args](cls & x) { x.method(VC_UNPAREN args); }); \
+        vireo::api::callMethod<cls>(h, #cls "." #method "()", [](cls & x, auto... a) { x.method(a...); }     \
+                                    VC_COMMA_PARAMS args);                                                   \
     }
 #define VC_COMMA_PARAMS(...) __VA_OPT__(, ) __VA_ARGS__
