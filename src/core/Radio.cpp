@@ -18,7 +18,9 @@ Radio::Radio(std::shared_ptr<syncTask> group)
     maxHwReceivers.hostRange(1, 64);
     maxADCs.hostRange(1, 64);
     rxLevelCalibration.hostRange(-anyFinite, anyFinite);
-    SampleRate.hostRange(1, 1'000'000'000);
+    // A rate of 0 is left to the back-ends, which say what their device makes
+    // of it; a negative one is no rate at all.
+    SampleRate.hostRange(0, std::numeric_limits<int>::max());
     TransceiverOffset.hostRange(-maxRadioFrequency, maxRadioFrequency);
     ValidBandwidthRatio.hostRange(std::numeric_limits<double>::min(), 1.0);
     frequencyCalibration.hostRange(-anyFinite, anyFinite);

@@ -69,7 +69,7 @@ TEST_F(HostValues, OutOfRangeValuesAreRefusedAndTheOldValueKept) {
         row<double>("Radio.rxLevelCalibration.set", radioHandle, radio, Radio_setrxLevelCalibration,
                     R.rxLevelCalibration, 0.5, {dnan, inf}),
         row<int>("Radio.SampleRate.set", radioHandle, radio, Radio_setSampleRate, R.SampleRate, 96000,
-                 {0, -48000, INT_MAX}),
+                 {-1, -48000, INT_MIN}),
         row<long long>("Radio.TransceiverOffset.set", radioHandle, radio, Radio_setTransceiverOffset,
                        R.TransceiverOffset, -120000000, {LLONG_MIN, LLONG_MAX, tooFar, -tooFar}),
         row<double>("Radio.ValidBandwidthRatio.set", radioHandle, radio, Radio_setValidBandwidthRatio,
