@@ -8,7 +8,10 @@
 #include "core/vtrx.h"
 
 #include "core/coreObjectFixture.h"
+#include "framework/library.h"
+#include "framework/sothreadPool.h"
 #include "support/logCapture.h"
+#include "support/waitFor.h"
 
 #include <fmt/format.h>
 
@@ -49,6 +52,9 @@ Row row(std::string request, void* handle, const std::shared_ptr<asyncObject>& o
 using HostValues = CoreObjects;
 
 TEST_F(HostValues, OutOfRangeValuesAreRefusedAndTheOldValueKept) {
+    // Outlives every piece of work that may still log (the default logger
+    // is swapped back when it goes).
+    LogCapture log;
     void* radioHandle = TestRadio_create();
     auto radio = object<Radio>(radioHandle);
     Radio_addVtrx(radioHandle, 14000000, 0, 0);
@@ -104,7 +110,6 @@ TEST_F(HostValues, OutOfRangeValuesAreRefusedAndTheOldValueKept) {
         row<double>("agc.ManualGain.set", agcHandle, g, agc_setManualGain, A.ManualGain, 2.0, {dnan, 100.0, -inf}),
     };
 
-    LogCapture log;
     for (const Row& r : rows) {
         SCOPED_TRACE(r.request);
         r.setGood();
@@ -127,9 +132,11 @@ TEST_F(HostValues, OutOfRangeValuesAreRefusedAndTheOldValueKept) {
     EXPECT_TRUE(log.contains(fmt::format("error|Radio.addVtrx() frequency {} refused", LLONG_MAX)));
     onWorker(radio, [&] { EXPECT_EQ(radio->vtrxList.size(), 1u); });
 
-    Radio_stop(radioHandle);
-    onWorker(radio, [] {});
     delete static_cast<objectHandle*>(vh);
     agc_release(agcHandle);
     Radio_release(radioHandle);
+    v.reset();
+    g.reset();
+    radio.reset();
+    EXPECT_TRUE(waitFor([] { return globalPool->busy() == 0; }));
 }
