@@ -454,7 +454,59 @@ VIREO_API void HpsdrRadio_writeMac(void* handle, int value);
 VIREO_API void HpsdrRadio_writeIP(void* handle, int value);
 VIREO_API void HpsdrRadio_writeStatus(void* handle, int value);
 
-/* ---- HpsdrNpRadio ---- */
+/* ---- HpsdrNpRadio ----
+ * HPSDR protocol 2 radio, receive only. Set ipAddress to the board's IPv4
+ * address before the first Radio_start; started, stopped and given
+ * transceivers through the Radio functions with the same handle. The
+ * SampleRates callback receives op 3 (add), index 0 and a new item handle to
+ * free with ValueLabelItem_release. */
+VIREO_API void* HpsdrNpRadio_create(void);
+VIREO_API void HpsdrNpRadio_release(void* handle);
+VIREO_API void HpsdrNpRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void HpsdrNpRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void HpsdrNpRadio_resetSampleRates(void* handle);
+VIREO_API void HpsdrNpRadio_bindMac(void* handle, void (*callback)(const char*));
+VIREO_API void HpsdrNpRadio_setMac(void* handle, const char* value);
+VIREO_API void HpsdrNpRadio_bindipAddress(void* handle, void (*callback)(const char*));
+VIREO_API void HpsdrNpRadio_setipAddress(void* handle, const char* value);
+VIREO_API void HpsdrNpRadio_bindtxGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_settxGain(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_setrxGain(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindmaxTxRFGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_setmaxTxRFGain(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindminTxRFGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_setminTxRFGain(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindclockFrequency(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_setclockFrequency(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindautoFreqCalib(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrNpRadio_setautoFreqCalib(void* handle, bool value);
+VIREO_API void HpsdrNpRadio_bindFwVersion(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_setFwVersion(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindTemp(void* handle, void (*callback)(double));
+VIREO_API void HpsdrNpRadio_setTemp(void* handle, double value);
+VIREO_API void HpsdrNpRadio_bindCurrent(void* handle, void (*callback)(double));
+VIREO_API void HpsdrNpRadio_setCurrent(void* handle, double value);
+VIREO_API void HpsdrNpRadio_bindFwdPwr(void* handle, void (*callback)(float));
+VIREO_API void HpsdrNpRadio_setFwdPwr(void* handle, float value);
+VIREO_API void HpsdrNpRadio_bindRevPwr(void* handle, void (*callback)(float));
+VIREO_API void HpsdrNpRadio_setRevPwr(void* handle, float value);
+VIREO_API void HpsdrNpRadio_bindSwr(void* handle, void (*callback)(float));
+VIREO_API void HpsdrNpRadio_setSwr(void* handle, float value);
+VIREO_API void HpsdrNpRadio_bindadcOvl(void* handle, void (*callback)(bool));
+VIREO_API void HpsdrNpRadio_setadcOvl(void* handle, bool value);
+VIREO_API void HpsdrNpRadio_bindep6SeqErrors(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_setep6SeqErrors(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindep4SeqErrors(void* handle, void (*callback)(int));
+VIREO_API void HpsdrNpRadio_setep4SeqErrors(void* handle, int value);
+VIREO_API void HpsdrNpRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void HpsdrNpRadio_setadcPeak(void* handle, double value);
+VIREO_API void HpsdrNpRadio_bindadcPeakDBFS(void* handle, void (*callback)(double));
+VIREO_API void HpsdrNpRadio_setadcPeakDBFS(void* handle, double value);
 
 /* ---- AirspyController ----
  * Discover lists the connected Airspy receivers and sends "Airspy~<serial>"
@@ -521,11 +573,68 @@ VIREO_API void AirspyHFRadio_setrxGain(void* handle, int value);
 VIREO_API void AirspyHFRadio_bindadcPeak(void* handle, void (*callback)(double));
 VIREO_API void AirspyHFRadio_setadcPeak(void* handle, double value);
 
-/* ---- RTLController ---- */
+/* ---- RTLController ----
+ * Discovery of RTL-SDR receivers: Discover sends one device id per receiver
+ * found, "RTL~" and its USB serial, on newRadio. Enable is stored only. */
+VIREO_API void* RTLController_create(void);
+VIREO_API void RTLController_release(void* handle);
+VIREO_API void RTLController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void RTLController_setEnable(void* handle, bool value);
+VIREO_API void RTLController_Discover(void* handle);
+VIREO_API void RTLController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
 
-/* ---- RTLRadio ---- */
+/* ---- RTLRadio ----
+ * An RTL-SDR receiver, opened by its USB serial (the part of the device id
+ * after "RTL~"). Setting Serial reads the device's gain range into
+ * minRxRFGain and maxRxRFGain; rxGain is in whole dB; adcPeak (0 to 1) is
+ * published about every 0.2 s of samples. Driven through the Radio
+ * functions; stop a started radio before releasing it. */
+VIREO_API void* RTLRadio_create(void);
+VIREO_API void RTLRadio_release(void* handle);
+VIREO_API void RTLRadio_bindSerial(void* handle, void (*callback)(const char*));
+VIREO_API void RTLRadio_setSerial(void* handle, const char* value);
+VIREO_API void RTLRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void RTLRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void RTLRadio_resetSampleRates(void* handle);
+VIREO_API void RTLRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void RTLRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void RTLRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void RTLRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void RTLRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void RTLRadio_setrxGain(void* handle, int value);
+VIREO_API void RTLRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void RTLRadio_setadcPeak(void* handle, double value);
+VIREO_API void RTLRadio_bindDirectSampleModes(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void RTLRadio_setDirectSampleModes(void* handle, int op, int index, void* item);
+VIREO_API void RTLRadio_resetDirectSampleModes(void* handle);
+VIREO_API void RTLRadio_bindDirectSample(void* handle, void (*callback)(int));
+VIREO_API void RTLRadio_setDirectSample(void* handle, int value);
+VIREO_API void RTLRadio_bindBiasT(void* handle, void (*callback)(bool));
+VIREO_API void RTLRadio_setBiasT(void* handle, bool value);
+VIREO_API void RTLRadio_bindBalanceIQ(void* handle, void (*callback)(bool));
+VIREO_API void RTLRadio_setBalanceIQ(void* handle, bool value);
 
-/* ---- RTLTCPRadio ---- */
+/* ---- RTLTCPRadio ----
+ * A placeholder radio: it stores its settings, receives nothing, and starts
+ * and stops like any radio (Radio_start adds a transceiver at 51000000). */
+VIREO_API void* RTLTCPRadio_create(void);
+VIREO_API void RTLTCPRadio_release(void* handle);
+VIREO_API void RTLTCPRadio_bindHost(void* handle, void (*callback)(const char*));
+VIREO_API void RTLTCPRadio_setHost(void* handle, const char* value);
+VIREO_API void RTLTCPRadio_bindPort(void* handle, void (*callback)(int));
+VIREO_API void RTLTCPRadio_setPort(void* handle, int value);
+VIREO_API void RTLTCPRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void RTLTCPRadio_setadcPeak(void* handle, double value);
+VIREO_API void RTLTCPRadio_bindDriverExe(void* handle, void (*callback)(const char*));
+VIREO_API void RTLTCPRadio_setDriverExe(void* handle, const char* value);
+VIREO_API void RTLTCPRadio_bindDriverKey(void* handle, void (*callback)(const char*));
+VIREO_API void RTLTCPRadio_setDriverKey(void* handle, const char* value);
+VIREO_API void RTLTCPRadio_bindShowGui(void* handle, void (*callback)(bool));
+VIREO_API void RTLTCPRadio_setShowGui(void* handle, bool value);
+VIREO_API void RTLTCPRadio_bindPause(void* handle, void (*callback)(bool));
+VIREO_API void RTLTCPRadio_setPause(void* handle, bool value);
+VIREO_API void RTLTCPRadio_bindDeviceSettings(void* handle, void (*callback)(const char*));
+VIREO_API void RTLTCPRadio_setDeviceSettings(void* handle, const char* value);
 
 /* ---- WsProxyRadio ----
  * A receive-only radio fed over a websocket by a remote proxy server. URI
@@ -661,9 +770,22 @@ VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
 
 /* ---- hellschreiberModDemod ---- */
 
-/* ---- chirpyModDemod ---- */
+/* ---- chirpyModDemod ----
+ * Chirp link test: transmits chirps of 4096 samples alternately (85.3 ms,
+ * 0-3000 Hz); receives by correlation and writes a capture of the
+ * correlator magnitudes, 7680 lines "a, b, a-b" once per mode, to the file
+ * "c:\scratch\chirpud3_9.csv" in the working directory, starting 160 chirps
+ * after its first transmit block. No properties, events or methods. */
+VIREO_API void* chirpyModDemod_create(void);
+VIREO_API void chirpyModDemod_release(void* handle);
 
-/* ---- DABModDemod ---- */
+/* ---- DABModDemod ----
+ * DAB synchronisation experiment at 2048000 samples per second: a matched
+ * filter for the phase reference symbol of transmission mode I, run on a
+ * built-in demonstration frame; peak reports go to standard output. Transmits
+ * nothing. No properties, events or methods. */
+VIREO_API void* DABModDemod_create(void);
+VIREO_API void DABModDemod_release(void* handle);
 
 #ifdef __cplusplus
 }

@@ -7,6 +7,7 @@
 #include "core/agc.h"
 #include "core/hwReceiver.h"
 #include "core/modDemod.h"
+#include "realPartMode.h"
 #include "core/vtrx.h"
 #include "framework/sothreadPool.h"
 
@@ -18,17 +19,6 @@
 #include <complex>
 
 namespace {
-
-// Audio is the channel's real part: the cheapest demodulator, so the figures
-// are the chain's own cost.
-struct RealPartMode : modDemod {
-    using modDemod::modDemod;
-    buff<float> demodulate(buff<std::complex<float>> block) override {
-        buff<float> a(block.count);
-        for (size_t i = 0; i < a.count; ++i) a[i] = block[i].real();
-        return a;
-    }
-};
 
 sothreadPool& pool() {
     static sothreadPool p(1);

@@ -4,6 +4,8 @@
 #include "framework/exportPattern.h"
 #include "modes/data/psk/PskDetector.h"
 #include "modes/data/psk/PskModDemod.h"
+#include "modes/data/chirp/chirpyModDemod.h"
+#include "modes/data/dab/DABModDemod.h"
 
 extern "C" {
 
@@ -53,7 +55,9 @@ VIREO_API void PskModDemod_QueueText(void* h, const char* text, int start) {
 // ---- hellschreiberModDemod ----
 
 // ---- chirpyModDemod ----
+VC_CLASS(chirpyModDemod)
 
 // ---- DABModDemod ----
+VC_CLASS(DABModDemod)
 
 } // extern "C"

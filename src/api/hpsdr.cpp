@@ -2,6 +2,7 @@
 #include "vireocore.h"
 
 #include "framework/exportPattern.h"
+#include "radios/hpsdr/HpsdrNpRadio.h"
 #include "radios/hpsdr/HpsdrRadio.h"
 #include "radios/hpsdr/J16.h"
 #include "radios/hpsdr/J16Filter.h"
@@ -91,5 +92,28 @@ VC_METHOD(HpsdrRadio, writeIP, (int value), (value))
 VC_METHOD(HpsdrRadio, writeStatus, (int value), (value))
 
 // ---- HpsdrNpRadio ----
+VC_CLASS(HpsdrNpRadio)
+VC_COLLECTION(HpsdrNpRadio, SampleRates)
+VC_PROPERTY(HpsdrNpRadio, Mac)
+VC_PROPERTY(HpsdrNpRadio, ipAddress)
+VC_PROPERTY(HpsdrNpRadio, txGain)
+VC_PROPERTY(HpsdrNpRadio, rxGain)
+VC_PROPERTY(HpsdrNpRadio, maxTxRFGain)
+VC_PROPERTY(HpsdrNpRadio, minTxRFGain)
+VC_PROPERTY(HpsdrNpRadio, maxRxRFGain)
+VC_PROPERTY(HpsdrNpRadio, minRxRFGain)
+VC_PROPERTY(HpsdrNpRadio, clockFrequency)
+VC_PROPERTY(HpsdrNpRadio, autoFreqCalib)
+VC_PROPERTY(HpsdrNpRadio, FwVersion)
+VC_PROPERTY(HpsdrNpRadio, Temp)
+VC_PROPERTY(HpsdrNpRadio, Current)
+VC_PROPERTY(HpsdrNpRadio, FwdPwr)
+VC_PROPERTY(HpsdrNpRadio, RevPwr)
+VC_PROPERTY(HpsdrNpRadio, Swr)
+VC_PROPERTY(HpsdrNpRadio, adcOvl)
+VC_PROPERTY(HpsdrNpRadio, ep6SeqErrors)
+VC_PROPERTY(HpsdrNpRadio, ep4SeqErrors)
+VC_PROPERTY(HpsdrNpRadio, adcPeak)
+VC_PROPERTY(HpsdrNpRadio, adcPeakDBFS)
 
 } // extern "C"

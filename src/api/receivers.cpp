@@ -6,6 +6,9 @@
 #include "radios/airspy/AirspyRadio.h"
 #include "radios/airspyhf/AirspyHFController.h"
 #include "radios/airspyhf/AirspyHFRadio.h"
+#include "radios/rtl/RTLController.h"
+#include "radios/rtl/RTLRadio.h"
+#include "radios/rtl/RTLTCPRadio.h"
 #include "radios/soapy/SoapyController.h"
 #include "radios/soapy/SoapyRadio.h"
 #include "radios/wsproxy/WsProxyRadio.h"
@@ -44,10 +47,34 @@ VC_PROPERTY(AirspyHFRadio, rxGain)
 VC_PROPERTY(AirspyHFRadio, adcPeak)
 
 // ---- RTLController ----
+VC_CLASS(RTLController)
+VC_PROPERTY(RTLController, Enable)
+VC_METHOD(RTLController, Discover, (), ())
+VC_EVENT(RTLController, newRadio)
 
 // ---- RTLRadio ----
+VC_CLASS(RTLRadio)
+VC_PROPERTY(RTLRadio, Serial)
+VC_COLLECTION(RTLRadio, SampleRates)
+VC_PROPERTY(RTLRadio, maxRxRFGain)
+VC_PROPERTY(RTLRadio, minRxRFGain)
+VC_PROPERTY(RTLRadio, rxGain)
+VC_PROPERTY(RTLRadio, adcPeak)
+VC_COLLECTION(RTLRadio, DirectSampleModes)
+VC_PROPERTY(RTLRadio, DirectSample)
+VC_PROPERTY(RTLRadio, BiasT)
+VC_PROPERTY(RTLRadio, BalanceIQ)
 
 // ---- RTLTCPRadio ----
+VC_CLASS(RTLTCPRadio)
+VC_PROPERTY(RTLTCPRadio, Host)
+VC_PROPERTY(RTLTCPRadio, Port)
+VC_PROPERTY(RTLTCPRadio, adcPeak)
+VC_PROPERTY(RTLTCPRadio, DriverExe)
+VC_PROPERTY(RTLTCPRadio, DriverKey)
+VC_PROPERTY(RTLTCPRadio, ShowGui)
+VC_PROPERTY(RTLTCPRadio, Pause)
+VC_PROPERTY(RTLTCPRadio, DeviceSettings)
 
 // ---- WsProxyRadio ----
 VC_CLASS(WsProxyRadio)

@@ -1,14 +1,32 @@
 #include "audio/AudioProvider.h"
 
-#include <spdlog/spdlog.h>
+#include "audio/PortAudioAudioProvider.h"
 
-#include <cstdio>
+#include <mutex>
+
+namespace {
+
+// Read without a lock on every call; the mutex only orders the one
+// creation against an install.
+std::atomic<AudioProvider*> instance{nullptr};
+std::mutex creation;
+
+} // namespace
 
 AudioProvider* AudioProvider::getInstance() {
-    // Built once, thread-safely, and never destroyed: sound-card threads may
-    // still call into it while the process ends.
-    static AudioProvider* instance = new NullAudioProvider();
-    return instance;
+    if (auto* p = instance.load(std::memory_order_acquire)) return p;
+    std::lock_guard<std::mutex> lock(creation);
+    if (auto* p = instance.load(std::memory_order_acquire)) return p;
+    auto* p = new PortAudioAudioProvider();
+    instance.store(p, std::memory_order_release);
+    return p;
+}
+
+bool AudioProvider::install(AudioProvider* p) {
+    std::lock_guard<std::mutex> lock(creation);
+    if (!p || instance.load(std::memory_order_acquire)) return false;
+    instance.store(p, std::memory_order_release);
+    return true;
 }
 
 void AudioProvider::addNoneEntries() {
@@ -22,20 +40,4 @@ void AudioProvider::addNoneEntries() {
     ip->name = "None";
     ip->channels = 1;
     inputs.push_back(std::move(ip));
-}
-
-NullAudioProvider::NullAudioProvider() { addNoneEntries(); }
-
-void NullAudioProvider::Close() {
-    std::fputs("ap close\r\n", stdout);
-    std::fputs("ap closed\r\n", stdout);
-    std::fflush(stdout);
-}
-
-void NullAudioProvider::OpenOutput(int index, AudioProducer* producer) {
-    spdlog::info("pa_start op {}", -1);
-}
-
-void NullAudioProvider::OpenInput(int index, AudioConsumer* consumer) {
-    spdlog::info("pa_start inp {}", -1);
 }

@@ -1,39 +1,114 @@
 #include "audio/AudioStreams.h"
 
 #include "audio/AudioProvider.h"
+#include "audio/Wireless.h"
+#include "audio/audioClock.h"
 
 #include <spdlog/spdlog.h>
 
-AudioInputStream::AudioInputStream(int id) : id_(id) {}
+#include <algorithm>
+#include <cmath>
+
+AudioInputStream::AudioInputStream(int id) { setStreamId(id); }
+
+AudioInputStream::~AudioInputStream() {
+    if (device_ && id_ >= 1) device_->unregisterStream();
+}
 
 void AudioInputStream::setStreamId(int id) {
-    spdlog::info("set inp stream id {} {}", id, static_cast<void*>(this));
+    spdlog::info("set inp stream id {} {}", id, id_);
     auto* provider = AudioProvider::getInstance();
     if (id < 0 || size_t(id) >= provider->inputs.size()) {
         spdlog::error("Invalid audio stream id {}", id);
         return;
     }
     if (id == id_) return;
+    std::shared_ptr<AudioInputDevice> next;
+    if (id >= 1) {
+        auto* root = Wireless::getInstance();
+        next = root ? root->inputDevice(id) : nullptr;
+        if (!next) {
+            spdlog::error("audio stream id {}: no root object with that device", id);
+            return;
+        }
+    }
+    if (id_ >= 1 && device_) device_->unregisterStream();
     id_ = id;
+    if (next) {
+        device_ = std::move(next);
+        lastRead_ = 0; // another writer: start over behind it
+        device_->registerStream();
+        unsigned int stamp = 0;
+        device_->getBuffer(&stamp); // opens the device when it is closed
+    }
 }
 
 void AudioInputStream::read(buff<float> out) {
-    for (auto& s : out) s = 0.0f;
+    if (id_ == 0 || !device_ || device_->rate <= 0) {
+        std::fill(out.begin(), out.end(), 0.0f);
+        return;
+    }
+    unsigned int stamp = 0;
+    buff<float> ring = device_->getBuffer(&stamp);
+    if (ring.count != AudioInputDevice::ringSize) {
+        std::fill(out.begin(), out.end(), 0.0f);
+        return;
+    }
+    const int64_t now = audioClock::now();
+    const uint16_t w = uint16_t(stamp);
+    const bool steady = now - lastRead_ <= resyncAfterNs;
+    const int d = int16_t(uint16_t(int(resampler_.readPosition()) - w)); // negative: behind the writer
+    const int available = -d;
+    const int n = int(std::min<size_t>(out.count, 1u << 20));
+    if (!(steady && d >= -16384 && available >= n)) {
+        // Ran dry while reading steadily: keep further behind from now on.
+        if (steady && available < n) margin_ = std::max(margin_ * 3 / 2, widestMargin);
+        resampler_.setReadPosition(double(uint16_t(margin_ + w)));
+    }
+    resampler_.interpolateVarIn(ring, out, 48000.0 / double(device_->rate));
+    device_->readDone();
+    lastRead_ = now;
 }
 
-float AudioInputStream::getPeak() const { return 0.0f; }
+float AudioInputStream::getPeak() const { return id_ >= 1 && device_ ? device_->getPeak() : 0.0f; }
+
+AudioOutputStream::AudioOutputStream(int id) { setStreamId(id); }
 
 void AudioOutputStream::setStreamId(int id) {
-    spdlog::info("set op stream id {} {}", id, static_cast<void*>(this));
+    spdlog::info("set op stream id {} {}", id, id_);
     auto* provider = AudioProvider::getInstance();
     if (id < 0 || size_t(id) >= provider->outputs.size()) {
         spdlog::error("Invalid op audio stream id {}", id);
         return;
     }
     if (id == id_) return;
+    std::shared_ptr<AudioOutputDevice> next;
+    if (id >= 1) {
+        auto* root = Wireless::getInstance();
+        next = root ? root->outputDevice(id) : nullptr;
+        if (!next) {
+            spdlog::error("op audio stream id {}: no root object with that device", id);
+            return;
+        }
+    }
+    if (device_) device_->unregisterStream(io);
+    device_ = std::move(next);
     id_ = id;
+    if (device_) {
+        io->channels = device_->channels;
+        device_->registerStream(io);
+    }
 }
 
 void AudioOutputStream::write(buff<float> audio, bool useResampler, bool stereo, float balance) {
     if (id_ < 1) return; // no device attached
+    io->write(audio, useResampler, stereo, balance);
+}
+
+void AudioOutputStream::genVolume(float volume) {
+    if (!std::isfinite(volume)) {
+        spdlog::error("sidetone volume {} refused", volume);
+        return;
+    }
+    io->toneVolume.store(volume, std::memory_order_relaxed);
 }

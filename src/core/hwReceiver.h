@@ -2,6 +2,7 @@
 #include "dsp/buff.h"
 
 #include <complex>
+#include <cstdint>
 
 /// Frequencies and offsets beyond this (Hz, either sign) are refused from the
 /// host: no radio reaches them, and sums of a few of them stay far inside a
@@ -18,6 +19,7 @@ struct hwReceiver {
     size_t fill = 0;         ///< samples already in block
     int slot = 0;            ///< transceiver slot (0 to 3) it serves
     int remoteId = -1;       ///< its id on a proxy server, -1 while none is known
+    uint32_t expectedSequence = 0; ///< next packet number of a back-end that numbers its packets per receiver
 
     /// Receive block length at a rate: 512 up to 48000 samples per second,
     /// above that the power of two that keeps a block at least 512/48000 s.

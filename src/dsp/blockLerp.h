@@ -41,6 +41,11 @@ public:
     /// position onward. An empty in leaves out untouched.
     void interpolateVarIn(buff<float> in, buff<float> out, double ratio);
 
+    /// The carried read position, in input samples (a reader of a ring moves
+    /// it to resynchronise).
+    double readPosition() const { return position; }
+    void setReadPosition(double p) { position = p; }
+
 private:
     template <int Channels, class Emit>
     size_t run(const float* in, size_t frames, double ratio, Emit emit);

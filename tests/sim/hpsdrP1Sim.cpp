@@ -1,6 +1,8 @@
 #include "sim/hpsdrP1Sim.h"
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -78,4 +80,94 @@ std::vector<uint8_t> ep4Packet(uint32_t sequence, const std::vector<int16_t>& sa
         p[9 + 2 * i] = uint8_t(uint16_t(samples[i]) >> 8);
     }
     return p;
+}
+
+simTone simTone::above(double offsetHz, int rate, bool oddZone, double amplitude) {
+    const double c = offsetHz / rate;
+    // I = cos, Q = sin in an odd zone; I = sin, Q = cos (the mirrored tone
+    // turned by a quarter) in an even one.
+    return oddZone ? simTone{amplitude, c, 0.0} : simTone{amplitude, -c, M_PI / 2};
+}
+
+std::optional<ep2Packet> decodeEp2(const std::vector<uint8_t>& b) {
+    if (b.size() != 1032 || b[0] != 0xEF || b[1] != 0xFE || b[2] != 0x01 || b[3] != 0x02) return std::nullopt;
+    ep2Packet p;
+    p.sequence = uint32_t(b[4]) << 24 | uint32_t(b[5]) << 16 | uint32_t(b[6]) << 8 | b[7];
+    for (int f = 0; f < 2; ++f) {
+        const uint8_t* frame = b.data() + 8 + 512 * f;
+        if (frame[0] != 0x7F || frame[1] != 0x7F || frame[2] != 0x7F) return std::nullopt;
+        ep2Frame& out = p.frames[size_t(f)];
+        out.c0 = frame[3];
+        out.c1 = frame[4];
+        out.c2 = frame[5];
+        out.c3 = frame[6];
+        out.c4 = frame[7];
+        for (size_t k = 0; k < 63; ++k) {
+            const uint8_t* slot = frame + 8 + 8 * k;
+            out.iq[k] = {int16_t(uint16_t(slot[4] << 8 | slot[5])), int16_t(uint16_t(slot[6] << 8 | slot[7]))};
+        }
+    }
+    return p;
+}
+
+bool hpsdrP1Sim::openBoard(const std::string& address, std::string* why) {
+    peer.onDatagram([this](const uint8_t* data, size_t n, const udpPeer::endpoint& from) {
+        std::lock_guard<std::mutex> lock(m_);
+        host_.push_back({std::vector<uint8_t>(data, data + n), from, udpPeer::clock::now()});
+        if (n == 64 && data[0] == 0xEF && data[1] == 0xFE && data[2] == 0x04) streaming_ = (data[3] & 0x03) != 0;
+        cv_.notify_all();
+    });
+    return peer.open(address, boardPort, why);
+}
+
+std::vector<udpPeer::datagram> hpsdrP1Sim::hostDatagrams() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return host_;
+}
+
+size_t hpsdrP1Sim::hostCount() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return host_.size();
+}
+
+bool hpsdrP1Sim::waitForHost(size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lock(m_);
+    return cv_.wait_for(lock, timeout, [&] { return host_.size() >= n; });
+}
+
+std::vector<ep2Packet> hpsdrP1Sim::ep2() const {
+    std::vector<ep2Packet> out;
+    for (auto& d : hostDatagrams())
+        if (auto p = decodeEp2(d.bytes)) out.push_back(*p);
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> hpsdrP1Sim::startStop() const {
+    std::vector<std::vector<uint8_t>> out;
+    for (auto& d : hostDatagrams())
+        if (d.bytes.size() == 64 && d.bytes[0] == 0xEF && d.bytes[1] == 0xFE && d.bytes[2] == 0x04)
+            out.push_back(d.bytes);
+    return out;
+}
+
+bool hpsdrP1Sim::streaming() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return streaming_;
+}
+
+size_t hpsdrP1Sim::pump(ep6Stream& stream, uint32_t& sequence, size_t count,
+                        const std::function<uint32_t()>& consumed, uint32_t window) {
+    size_t sent = 0;
+    for (; sent < count; ++sent) {
+        // Loopback drops nothing while the host keeps up: never run more
+        // than a window ahead of it.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (int32_t(sequence - consumed()) > int32_t(window)) {
+            if (std::chrono::steady_clock::now() > deadline) return sent;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        if (!streaming() || !sendToHost(stream.next(sequence))) return sent;
+        ++sequence;
+    }
+    return sent;
 }

@@ -11,13 +11,22 @@
 // that a decoder can be checked against sample by sample (toneSample gives
 // the reference).
 //
-// Reuse: grow the board's answers (start and stop, Ep2 decoding) here;
-// tests binding port 1024 share the ctest RESOURCE_LOCK hpsdr_port_1024.
+// Opened with openBoard() the simulator plays the board: it keeps every
+// datagram from the host itself (not in the peer's record), follows the
+// host's start and stop packets, and pump() streams only between a start
+// and the next stop; ep2() decodes the host's Ep2 packets (registers, MOX,
+// transmit words).
+//
+// Tests binding port 1024 share the ctest RESOURCE_LOCK hpsdr_port_1024.
 #include "sim/udpPeer.h"
 
 #include <array>
 #include <complex>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +36,11 @@ struct simTone {
     double amplitude = 0.5;
     double cyclesPerSample = 0.01;
     double phase = 0.0;
+
+    /// A tone offsetHz above a receiver's centre as a board at rate sends
+    /// it: in an odd Nyquist zone the fields are I + jQ of the tone, in an
+    /// even one they are swapped (the host reads Q + jI there).
+    static simTone above(double offsetHz, int rate, bool oddZone, double amplitude = 0.5);
 };
 
 /// The status part of one Ep6 frame.
@@ -61,9 +75,32 @@ private:
 /// One Ep4 packet: sequence and 512 samples (little-endian 16-bit).
 std::vector<uint8_t> ep4Packet(uint32_t sequence, const std::vector<int16_t>& samples);
 
+/// One frame of a host-to-board packet as the board reads it.
+struct ep2Frame {
+    uint8_t c0 = 0, c1 = 0, c2 = 0, c3 = 0, c4 = 0;
+    /// The two IQ words of each of the 63 slots, as sent.
+    std::array<std::array<int16_t, 2>, 63> iq{};
+    bool mox() const { return c0 & 1; }
+    /// The register index of an ordinary frame (a queued command's C0 is
+    /// FA or FB, index 125).
+    int index() const { return c0 >> 1; }
+};
+
+struct ep2Packet {
+    uint32_t sequence = 0;
+    std::array<ep2Frame, 2> frames;
+};
+
+/// An Ep2 packet (1032 bytes, EF FE 01 02), or nothing.
+std::optional<ep2Packet> decodeEp2(const std::vector<uint8_t>& bytes);
+
 class hpsdrP1Sim {
 public:
     static constexpr uint16_t boardPort = 1024;
+
+    hpsdrP1Sim() = default;
+    /// The peer's thread ends first: in board mode it writes the state below.
+    ~hpsdrP1Sim() { peer.close(); }
 
     /// Listens on address:1024. False, with the reason, when it cannot.
     bool open(const std::string& address = "127.0.0.1", std::string* why = nullptr) {
@@ -76,5 +113,35 @@ public:
         return host && peer.sendTo(bytes, *host);
     }
 
+    /// As open, playing the board (see above).
+    bool openBoard(const std::string& address = "127.0.0.1", std::string* why = nullptr);
+    /// Board mode: the host's datagrams so far, and waiting for them.
+    std::vector<udpPeer::datagram> hostDatagrams() const;
+    size_t hostCount() const;
+    bool waitForHost(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    /// Board mode: the host's Ep2 packets so far, in order.
+    std::vector<ep2Packet> ep2() const;
+    /// Board mode: the host's start and stop packets (64 bytes, EF FE 04
+    /// flags), in order.
+    std::vector<std::vector<uint8_t>> startStop() const;
+    /// Board mode: whether the newest start or stop packet asked for the
+    /// stream.
+    bool streaming() const;
+
+    /// Sends count Ep6 packets of stream while the host has it streaming,
+    /// numbered from sequence on (which advances). Before each packet it
+    /// waits until the host has taken all but `window` of those sent:
+    /// consumed() gives the sequence number the host expects next. Returns
+    /// how many were sent (fewer when the host stops the stream or stops
+    /// taking packets for 10 s).
+    size_t pump(ep6Stream& stream, uint32_t& sequence, size_t count, const std::function<uint32_t()>& consumed,
+                uint32_t window = 16);
+
     udpPeer peer;
+
+private:
+    mutable std::mutex m_;
+    mutable std::condition_variable cv_;
+    std::vector<udpPeer::datagram> host_;
+    bool streaming_ = false;
 };

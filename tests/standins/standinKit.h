@@ -66,11 +66,14 @@ private:
     std::map<std::string, int> codes_;
 };
 
-/// A delivery thread as a driver runs one: calls `deliver(n)` for the n-th
+/// A delivery loop as a driver runs one: calls `deliver(n)` for the n-th
 /// buffer, paced at `buffersPerSecond` (0: flat out), until stopped or until
-/// deliver returns false. stop() joins; it may not be called from deliver.
-/// allow(k) holds the thread before the k-th buffer (counted from 0 since
-/// start) until more are allowed, so a test can have exactly k delivered.
+/// deliver returns false. start() runs it on a thread of its own; run() on
+/// the calling thread, as a driver's blocking read does. stop() ends either
+/// and joins the thread start() made; it may be called from deliver, and a
+/// stop() before run() begins is not remembered. allow(k) holds the loop
+/// before the k-th buffer (counted from 0 since it began) until more are
+/// allowed, so a test can have exactly k delivered.
 class Streamer {
 public:
     ~Streamer() { stop(); }
@@ -78,25 +81,11 @@ public:
     void start(std::function<bool(long)> deliver, double buffersPerSecond) {
         stop();
         running_ = true;
-        thread_ = std::thread([this, deliver = std::move(deliver), buffersPerSecond] {
-            using clock = std::chrono::steady_clock;
-            const auto t0 = clock::now();
-            for (long n = 0; running_; ++n) {
-                {
-                    std::unique_lock<std::mutex> l(m_);
-                    cv_.wait(l, [&] { return !running_ || n < allowed_; });
-                    if (!running_) break;
-                }
-                if (buffersPerSecond > 0) {
-                    auto due = t0 + std::chrono::duration_cast<clock::duration>(
-                                        std::chrono::duration<double>(n / buffersPerSecond));
-                    std::unique_lock<std::mutex> l(m_);
-                    if (cv_.wait_until(l, due, [this] { return !running_; })) break;
-                }
-                if (!deliver(n)) break;
-            }
-            running_ = false;
-        });
+        thread_ = std::thread([this, deliver = std::move(deliver), buffersPerSecond] { loop(deliver, buffersPerSecond); });
+    }
+    void run(const std::function<bool(long)>& deliver, double buffersPerSecond) {
+        running_ = true;
+        loop(deliver, buffersPerSecond);
     }
     void stop() {
         {
@@ -117,6 +106,26 @@ public:
     }
 
 private:
+    void loop(const std::function<bool(long)>& deliver, double buffersPerSecond) {
+        using clock = std::chrono::steady_clock;
+        const auto t0 = clock::now();
+        for (long n = 0; running_; ++n) {
+            {
+                std::unique_lock<std::mutex> l(m_);
+                cv_.wait(l, [&] { return !running_ || n < allowed_; });
+                if (!running_) break;
+            }
+            if (buffersPerSecond > 0) {
+                auto due = t0 + std::chrono::duration_cast<clock::duration>(
+                                    std::chrono::duration<double>(n / buffersPerSecond));
+                std::unique_lock<std::mutex> l(m_);
+                if (cv_.wait_until(l, due, [this] { return !running_; })) break;
+            }
+            if (!deliver(n)) break;
+        }
+        running_ = false;
+    }
+
     std::atomic<bool> running_{false};
     long allowed_ = std::numeric_limits<long>::max(); // guarded by m_
     std::mutex m_;

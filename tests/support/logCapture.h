@@ -46,3 +46,31 @@ private:
     std::shared_ptr<sink> sink_;
     std::shared_ptr<spdlog::logger> previous_;
 };
+
+/// The log from the point where the window opened, read from one capture
+/// that is installed on first use and stays for the rest of the process.
+/// For tests whose objects may still log from other threads as the test
+/// ends: spdlog does not guard the default logger against being replaced
+/// while another thread logs through it, so a LogCapture that goes away
+/// under a busy worker is a race.
+class LogWindow {
+public:
+    LogWindow() : from_(shared().lines().size()) {}
+
+    std::vector<std::string> lines() {
+        auto all = shared().lines();
+        return std::vector<std::string>(all.begin() + std::ptrdiff_t(std::min(from_, all.size())), all.end());
+    }
+    size_t count(const std::string& line) {
+        auto all = lines();
+        return size_t(std::count(all.begin(), all.end(), line));
+    }
+    bool contains(const std::string& line) { return count(line) > 0; }
+
+private:
+    static LogCapture& shared() {
+        static LogCapture* capture = new LogCapture; // never removed, see above
+        return *capture;
+    }
+    size_t from_;
+};

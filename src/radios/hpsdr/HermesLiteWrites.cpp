@@ -3,6 +3,8 @@
 // frames of the next packets, spaced by their wait.
 #include "radios/hpsdr/HpsdrRadio.h"
 
+#include <algorithm>
+
 namespace {
 constexpr uint8_t ioBoard = 0x1D;
 constexpr uint8_t externalPa = 0xAE;
@@ -54,6 +56,10 @@ void HpsdrRadio::writeIP(int v) {
     queueWrite(i2cDevice(), 0x90, int(u >> 16), storedWait);
     queueWrite(i2cDevice(), 0xA0, int(u >> 8), storedWait);
     queueWrite(i2cDevice(), 0xB0, int(u), storedWait);
+}
+
+bool HpsdrRadio::ioBoardWritePending() const {
+    return std::any_of(commands.begin(), commands.end(), [](const HpsdrCommand& c) { return c.C2 == ioBoard; });
 }
 
 void HpsdrRadio::writeIOCardFreq(long long f) {

@@ -1,5 +1,11 @@
 #include "radios/hpsdr/HpsdrRadio.h"
 
+#include "radios/hpsdr/StartStopPacket.h"
+
+#include <boost/asio/ip/address.hpp>
+
+#include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -72,11 +78,79 @@ HpsdrRadio::HpsdrRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)
 HpsdrRadio::~HpsdrRadio() = default;
 
 void HpsdrRadio::startRadio() {
+    using namespace std::chrono_literals;
     setHLGain();
-    if (!defaultsMade) {
-        addFirstStartDefaults();
-        defaultsMade = true;
+    if (!connected) {
+        if (!defaultsMade) {
+            addFirstStartDefaults();
+            defaultsMade = true;
+        }
+        boost::system::error_code ec;
+        const std::string text = ipAddress.get();
+        const auto address = boost::asio::ip::make_address(text, ec);
+        // Ends the start request; the task group logs it, and the next
+        // start tries again.
+        if (ec) throw std::runtime_error("ipAddress \"" + text + "\" is not a numeric IPv4 or IPv6 address");
+        endpoint.connect([this](buff<char> packet) { handleRxPacket(std::move(packet)); }, weak_from_this(),
+                         asyncUdpServer::udp::endpoint(address, 1024));
+        connected = true;
+        std::this_thread::sleep_for(100ms);
     }
+    sendConfiguration();
+    expectedEp6Sequence = 0;
+    std::this_thread::sleep_for(20ms);
+    sendPacket(StartStopPacket::start(DisableWatchdog.get()));
+    ccIndex = 0;
+    running = true;
+}
+
+void HpsdrRadio::sendConfiguration() {
+    // Registers 0..9 twice, so that the board knows rate, receivers and
+    // frequencies before it streams.
+    ep2Sequence = 0;
+    for (int round = 0; round < 2; ++round) {
+        ccIndex = 0;
+        for (int k = 0; k < 5; ++k) {
+            sendCommandControl(emptyBlock);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+}
+
+void HpsdrRadio::stopRadio() {
+    if (connected) sendPacket(StartStopPacket::stop());
+    running = false;
+}
+
+void HpsdrRadio::tune() { ccIndex = 2; }
+
+void HpsdrRadio::addHWReceiver(long long frequency) {
+    // The base calls this while it keeps the receivers from being read, so
+    // the list is changed here without a lock of its own.
+    hwReceiver r;
+    r.frequency = frequency;
+    r.sampleRate = SampleRate.get();
+    receivers.push_back(r);
+    if (stopToAddReceiver.get() && running) {
+        // The restart sleeps and sends: it must not run inside the base's
+        // placement, so it follows as a task of its own. The board sees
+        // stop, the configuration with the new count, start.
+        seqTask t;
+        auto self = std::static_pointer_cast<HpsdrRadio>(shared_from_this());
+        t.fn = [self] { self->restartForReceiver(); };
+        t.name = "HpsdrRadio.restart";
+        asyncProcess(t);
+        return;
+    }
+    ccIndex = 0;
+}
+
+void HpsdrRadio::restartForReceiver() {
+    if (!running) return; // stopped by the host meanwhile
+    stopRadio();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    startRadio();
+    resetCalcClockError();
 }
 
 void HpsdrRadio::addFirstStartDefaults() {
@@ -106,12 +180,4 @@ void HpsdrRadio::addFirstStartDefaults() {
     if (none) addVtrx(defaultFrequency, 0, 0);
     wideBandValue = double(clockFrequency.get() / 2);
     fillDriveTable();
-}
-
-void HpsdrRadio::resetCalcClockError() {
-    skipCount = 0;
-    ratioAverage.reset();
-    slowAverage.reset();
-    measuredSum = 0.0;
-    expectedSum = 0.0;
 }

@@ -6,10 +6,22 @@
 // configures it through properties and starts and stops it through the
 // Radio functions.
 //
+// The engine: the board streams receive packets (Ep6) and wide-band
+// packets (Ep4); every receive packet is decoded into the receive blocks of
+// the hardware receivers and clocks the transmit side, so that one
+// host-to-board packet (Ep2, 126 transmit samples at 48000 per second)
+// leaves per 126 samples of the board's own stream. Each Ep2 carries two
+// command-and-control frames, rotating through register indices 0..45,
+// or queued one-shot register writes in their place.
+//
 // Threads: everything here runs on the radio's own task group (the
 // constructor makes it): host requests, change hooks, the UDP endpoint's
-// "handle_receive" tasks. No lock guards these members; only the
-// properties' bind side and `running` are read from other threads.
+// "handle_receive" tasks, the transceivers' "radio.transmit". No lock
+// guards these members; only the properties' bind side and `running` are
+// read from other threads.
+//
+// Nothing the board sends keys the transmitter: MOX is the radio's `ptt`
+// alone; the board's own PTT input only shows in `RadioPtt`.
 //
 // Lifetime: the destructor sends nothing to the board; it closes the UDP
 // endpoint, whose pending I/O completions end on the I/O thread without
@@ -19,18 +31,25 @@
 #include "framework/ValueLabelItem.h"
 #include "framework/asyncCollection.h"
 #include "framework/calibLine.h"
+#include "radios/hpsdr/CommandControlFrame.h"
 #include "radios/hpsdr/HpsdrCommand.h"
 #include "radios/hpsdr/J16.h"
 #include "radios/hpsdr/J16Filter.h"
 #include "radios/hpsdr/asyncUdpServer.h"
+#include "framework/throttledLog.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
+
+class Ep4Packet;
+class Ep6Frame;
+class vtrx;
 
 /// One drive level: the byte sent in register 9 (low 8 bits) and the scale
 /// of the transmit IQ.
@@ -49,8 +68,22 @@ public:
     explicit HpsdrRadio(std::shared_ptr<syncTask> group);
     ~HpsdrRadio() override;
 
-    /// Gains and the first start's defaults. Radio's task group.
+    // ---- Radio operations (radio's task group) ----
+    /// The next frames carry the receiver frequencies first.
+    void tune() override;
+    /// Appends a receiver at the radio's rate. A running radio with
+    /// stopToAddReceiver is restarted for it (stop, start with the new
+    /// count); otherwise the next frame carries the new count.
+    void addHWReceiver(long long frequency) override;
+    /// One Ep2 with these samples; a block shorter than 126 is padded with
+    /// zeros, samples past 126 are not sent.
+    void transmit(buff<cplx> block) override;
+    /// Gains, the first start's defaults and the connection, the ten
+    /// configuration packets, then the start packet. Sleeps about 130 ms on
+    /// the first start, 30 ms on later ones.
     void startRadio() override;
+    /// The stop packet; the endpoint stays connected.
+    void stopRadio() override;
 
     // ---- properties, in the order of the host interface ----
     asyncCollection<ValueLabelItem> SampleRates;
@@ -134,6 +167,47 @@ public:
     /// Forgets the sample-clock estimate (a new rate or receiver set).
     void resetCalcClockError();
 
+    // ---- receive (radio's task group) ----
+    /// One datagram from the board: Ep6 (samples and status, clocks the
+    /// transmit side) or Ep4 (wide band); anything else is ignored, and a
+    /// datagram shorter than a whole packet is dropped and counted.
+    void handleRxPacket(buff<char> packet);
+    /// Status, samples and the telemetry steps of one Ep6 frame; tx is the
+    /// transmitting transceiver, if any.
+    void handleEp6(const Ep6Frame& frame, vtrx* tx);
+    /// 512 wide-band samples into the frame being filled.
+    void handleEp4(const Ep4Packet& packet);
+
+    // ---- transmit (radio's task group) ----
+    /// Sends one Ep2 carrying block (126 samples; fewer are padded with
+    /// zeros): gain latch, PTT hold and the forced 0/10 pair on a press and
+    /// at the end of the hold, two register frames.
+    void sendCommandControl(const buff<cplx>& block);
+    /// Transmitting for the registers: ptt, or the hold after a release.
+    bool transmitting() const { return ptt.get() || txHold > 1; }
+
+    // ---- control registers (radio's task group) ----
+    /// Writes the header of one frame: a queued command when one is due,
+    /// else register `index` (0..45).
+    void setCommandControlBits(int index, CommandControlFrame frame);
+    /// The filter-board output for a frequency, transmitting or not.
+    int j16GetOutput(long long frequency, bool tx);
+    /// Frequency code of an I/O board: 0 for 0 Hz, else
+    /// max(1, trunc(ln(f / 18748.1) * 15.47 + 0.5)).
+    static int hertz2fcode(unsigned long long f);
+
+    // ---- telemetry (radio's task group) ----
+    /// The status bytes of a frame (skipped for register-write responses).
+    void decodeStatus(const Ep6Frame& frame, vtrx* tx);
+    /// Counts the frame as overloaded or clean; at the end of a window steps
+    /// rxGain when the RF AGC is on.
+    void doRfAgc(int receivers);
+    /// Every n × SampleRate / 600 frames: ADC peak, temperature, power, SWR.
+    void publishTelemetry(int receivers);
+    /// One in-sequence packet's measured and expected interval (seconds);
+    /// now picks the two-minute slot in which a correction may be applied.
+    void calcClockError(double measured, double expected, std::chrono::system_clock::time_point now);
+
     // ---- engine state (radio's task group) ----
     bool connected = false;
     bool defaultsMade = false;
@@ -155,9 +229,10 @@ public:
     uint16_t rampIndex = 0;
     int widePeak = 0;
     int agcPeak = 0;
-    int peakCounter = 0;
-    int overloadFrames = 0;
-    int cleanFrames = 0;
+    // 64-bit: the windows grow with the host's rate and receiver count.
+    long long peakCounter = 0;
+    long long overloadFrames = 0;
+    long long cleanFrames = 0;
     int minBufferLevel = 128;
     int wideBandPackets = 0;
     int skipCount = 0;
@@ -166,6 +241,20 @@ public:
     int lastSlot = 0;
     int frameCounter = 0;
     int currentWait = 0;
+    // Smoothed status readings (ADC counts).
+    double temperatureReading = 0.0;
+    double forwardReading = 0.0;
+    double reverseReading = 0.0;
+    double currentReading = 0.0;
+    double aux1Reading = 0.0;
+    double aux2Reading = 0.0;
+    /// Datagrams dropped for being shorter than a whole packet.
+    uint64_t shortDatagrams = 0;
+    /// Modulate requests sent to the transmitting transceiver.
+    uint64_t modulateRequests = 0;
+    /// Test seam: with a sink, every packet for the board goes to it instead
+    /// of the endpoint.
+    std::function<void(const buff<char>&)> packetSink;
 
     // Destroyed in reverse order: the averages first, the commands last.
     std::deque<HpsdrCommand> commands;
@@ -176,6 +265,23 @@ public:
     movingAverage slowAverage{180000, 1.0};
 
 private:
+    void sendPacket(const buff<char>& packet);
+    void sendConfiguration();
+    void restartForReceiver();
+    void requestModulate(const std::shared_ptr<vtrx>& tx);
+    void setFrequencyRegister(unsigned char* c, long long frequency);
+    long long receiverFrequency(int k) const;
+    int driveIndex(vtrx* tx) const;
+    /// max(0, vfo − TransceiverOffset) of a transceiver, without overflow.
+    long long transmitBase(const vtrx& tx) const;
+    /// One more of a count the board drives, stopping at the largest int.
+    static void countUp(asyncProperty<int>& count);
+    /// I/O-board records still waiting in the command queue.
+    bool ioBoardWritePending() const;
+
+    throttledLog shortDatagramLog;
+    throttledLog nonFiniteScaleLog;
+
     /// Register-write device and bias form of the board's firmware.
     uint8_t i2cDevice() const;
     uint8_t biasValue(int v) const;

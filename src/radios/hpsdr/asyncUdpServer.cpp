@@ -1,6 +1,7 @@
 #include "radios/hpsdr/asyncUdpServer.h"
 
 #include "framework/ASIORunner.h"
+#include "framework/throttledLog.h"
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/post.hpp>
@@ -32,6 +33,10 @@ struct asyncUdpServer::state : std::enable_shared_from_this<state> {
     std::atomic<uint32_t> started{0};
     std::atomic<uint32_t> completed{0};
     bool closed = false;
+    // A board that is gone answers every packet with an error: these lines
+    // come once, then at most once a second with a count. I/O thread.
+    throttledLog receiveErrors;
+    throttledLog sendErrors;
     bool connectCalled = false; // caller's thread
     std::optional<error_code> fault;
     bool faultOpens = false;
@@ -168,7 +173,12 @@ void asyncUdpServer::state::startReceive() {
 void asyncUdpServer::state::handleReceive(const error_code& ec, size_t bytes) {
     if (!live(ec)) return;
     if (ec && ec != asio::error::message_size) {
-        spdlog::error("comms error {}", ec.message());
+        if (receiveErrors.note()) {
+            if (receiveErrors.total() == 1)
+                spdlog::error("comms error {}", ec.message());
+            else
+                spdlog::error("comms error {} ({} so far)", ec.message(), receiveErrors.total());
+        }
     } else if (auto o = owner.lock()) {
         // Exactly what arrived (at most the buffer), sharing its storage.
         buff<char> slice(receiveBuffer, 0, std::min(bytes, receiveBuffer.count));
@@ -221,7 +231,13 @@ void asyncUdpServer::send(buff<char> packet) {
         auto bytes = asio::buffer(packet.data, packet.count);
         // The completion keeps the packet: its storage lives until sent.
         s->socket.async_send(bytes, [s, packet = std::move(packet)](const error_code& ec, size_t) {
-            if (ec) spdlog::error(" send error {} {} {}", ec.message(), ec.category().name(), ec.value());
+            if (ec && s->sendErrors.note()) {
+                if (s->sendErrors.total() == 1)
+                    spdlog::error(" send error {} {} {}", ec.message(), ec.category().name(), ec.value());
+                else
+                    spdlog::error(" send error {} {} {} ({} so far)", ec.message(), ec.category().name(), ec.value(),
+                                  s->sendErrors.total());
+            }
             s->completed.fetch_add(1, std::memory_order_release);
         });
     });

@@ -1,6 +1,9 @@
-// Writes seed inputs for the protocol 1 packet fuzz target from the board
-// simulator's builders:  hpsdr_p1_fuzz_seeds <corpus folder>
-// Each seed is the target's 7 leading choice bytes and one datagram.
+// Writes seed inputs for the protocol 1 fuzz targets from the board
+// simulator's builders:
+//   hpsdr_p1_fuzz_seeds <corpus folder>          the packet target: its 7
+//                                                choice bytes and a datagram
+//   hpsdr_p1_fuzz_seeds <corpus folder> receive  the receive target: its 4
+//                                                choice bytes and datagrams
 #include "sim/hpsdrP1Sim.h"
 
 #include <cstdio>
@@ -19,12 +22,40 @@ void write(const std::string& dir, const std::string& name, std::vector<uint8_t>
 
 } // namespace
 
+/// Seeds of the receive target: runs of consecutive Ep6 packets with status
+/// frames, a gap, wide band, and a short datagram.
+void writeReceiveSeeds(const std::string& dir) {
+    for (int n = 1; n <= 8; ++n) {
+        std::vector<std::vector<simTone>> tones(static_cast<size_t>(n));
+        for (int r = 0; r < n; ++r) tones[size_t(r)] = {{0.7, 0.011 * (r + 1), 0.0}};
+        ep6Stream stream(n, tones);
+        std::vector<uint8_t> run;
+        for (uint32_t s = 0; s < 4; ++s) {
+            // Status addresses 0..3 in turn, PTT and key, transmit-buffer events.
+            simStatus a{uint8_t(0x08 * s | (s & 1)), 1, 0x0F, uint8_t(0x80 | 0x40 * (s & 1)), 0xA0, uint8_t(n - 1)};
+            simStatus b{uint8_t(0x08 * ((s + 1) % 4) | 4), 0x03, 0xE8, 0x12, 0x34};
+            auto p = stream.next(s == 3 ? 9 : s, a, b);
+            run.insert(run.end(), p.begin(), p.end());
+        }
+        std::vector<int16_t> wide(512, int16_t(-1000 * n));
+        auto w = ep4Packet(uint32_t(n + 2), wide);
+        run.insert(run.end(), w.begin(), w.end());
+        const uint8_t flags = uint8_t((n - 1) | (n % 2 ? 0x08 : 0) | (n % 3 ? 0x20 : 0x10) | (n > 4 ? 0x40 : 0));
+        write(dir, "run_" + std::to_string(n), {flags, uint8_t(n % 8), uint8_t((n * 3) % 8), uint8_t(n % 8)}, run);
+    }
+    write(dir, "short", {0x28, 0, 0, 2}, std::vector<uint8_t>(100, 0xEF));
+}
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <corpus folder>\n", argv[0]);
+    if (argc != 2 && !(argc == 3 && std::string(argv[2]) == "receive")) {
+        std::fprintf(stderr, "usage: %s <corpus folder> [receive]\n", argv[0]);
         return 2;
     }
     const std::string dir = argv[1];
+    if (argc == 3) {
+        writeReceiveSeeds(dir);
+        return 0;
+    }
     const uint8_t clocks[] = {0, 1, 4, 6};
     for (int n = 1; n <= 8; ++n) {
         std::vector<std::vector<simTone>> tones(static_cast<size_t>(n));

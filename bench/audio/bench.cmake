@@ -1,0 +1,1 @@
+vireo_bench(audio_bench audio/audioBench.cpp)

@@ -1,0 +1,290 @@
+#include "audio/PortAudioAudioProvider.h"
+
+#include <alsa/asoundlib.h>
+#include <portaudio.h>
+#include <spdlog/spdlog.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace {
+
+void trace(const char* line) {
+    std::fputs(line, stdout);
+    std::fflush(stdout);
+}
+
+PaStreamParameters parameters(int device, int channels, bool input) {
+    PaStreamParameters p{};
+    p.device = device;
+    p.channelCount = channels;
+    p.sampleFormat = paFloat32;
+    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+    p.suggestedLatency = info ? (input ? info->defaultLowInputLatency : info->defaultLowOutputLatency) : 0.0;
+    p.hostApiSpecificStreamInfo = nullptr;
+    return p;
+}
+
+// ALSA prints every configuration it cannot resolve to standard error while
+// PortAudio probes it (dozens of lines on a machine without a sound card).
+// What matters reaches the log through PortAudio's own results.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+} // namespace
+
+PortAudioAudioProvider::PortAudioAudioProvider() {
+    worker_ = std::thread([this] { paWorkerLoop(); });
+    // Enumeration may start only after Pa_Initialize, which the worker runs.
+    running_.wait(0, std::memory_order_acquire);
+    addNoneEntries();
+    enumerate();
+}
+
+PortAudioAudioProvider::~PortAudioAudioProvider() { Close(); }
+
+void PortAudioAudioProvider::enumerate() {
+    const int count = Pa_GetDeviceCount();
+    if (count < 0) spdlog::error("ERROR: Pa_CountDevices returned {}", count);
+    spdlog::info("AudioProvider::enumerate {}", count);
+    if (count < 1) return;
+    const int defaultOut = Pa_GetDefaultOutputDevice();
+    const int defaultIn = Pa_GetDefaultInputDevice();
+    for (int i = 0; i < count; ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        if (!info) continue;
+        const std::string name = info->name ? info->name : "";
+        if (info->maxOutputChannels >= 1) {
+            PaStreamParameters out = parameters(i, 2, false);
+            int channels = 0;
+            if (Pa_IsFormatSupported(nullptr, &out, 48000) == paFormatIsSupported) {
+                channels = 2;
+                spdlog::info("Pa op format supported {} {}", i, name);
+            } else {
+                out.channelCount = 1;
+                PaError mono = Pa_IsFormatSupported(nullptr, &out, 48000);
+                if (mono == paFormatIsSupported) {
+                    channels = 1;
+                    spdlog::info("Pa op format supported - mono {} {}", i, name);
+                } else {
+                    spdlog::info("Pa op format not supported {} {} {}", i, name, Pa_GetErrorText(mono));
+                }
+            }
+            if (channels) {
+                auto r = std::make_unique<AudioOutputChannel>();
+                r->index = outputs.size();
+                r->name = name;
+                r->device = i;
+                r->rate = 48000;
+                r->channels = channels;
+                outputs.push_back(std::move(r));
+                if (defaultOut == i) defaultOutput = int(outputs.size() - 1);
+            }
+        }
+        if (info->maxInputChannels >= 1) {
+            PaStreamParameters in = parameters(i, 1, true);
+            int rate = 0;
+            if (Pa_IsFormatSupported(&in, nullptr, 48000) == paFormatIsSupported)
+                rate = 48000;
+            else if (Pa_IsFormatSupported(&in, nullptr, 44100) == paFormatIsSupported)
+                rate = 44100;
+            if (!rate) {
+                spdlog::info("Pa ip format not supported {} {}", i, name);
+                continue;
+            }
+            auto r = std::make_unique<AudioInputChannel>();
+            r->index = inputs.size();
+            r->name = name;
+            r->device = i;
+            r->rate = rate;
+            r->channels = 1;
+            inputs.push_back(std::move(r));
+            if (defaultIn == i) defaultInput = int(inputs.size() - 1);
+            spdlog::info("Pa ip format supported {} {}", i, name);
+        }
+    }
+}
+
+void PortAudioAudioProvider::post(job j) {
+    if (closing_.load(std::memory_order_acquire)) return; // the worker is gone or going
+    jobs_.enqueue(std::move(j));
+}
+
+void PortAudioAudioProvider::paWorkerLoop() {
+    snd_lib_error_set_handler(&quietAlsa);
+    Pa_Initialize();
+    running_.store(1, std::memory_order_release);
+    running_.notify_all();
+    job j;
+    do {
+        jobs_.wait_dequeue(j);
+        try {
+            j();
+        } catch (const std::exception& e) {
+            spdlog::error("pa worker {}", e.what());
+        } catch (...) {
+            spdlog::error("paworker");
+        }
+        j = nullptr;
+    } while (running_.load(std::memory_order_acquire) != 0);
+
+    trace("pa close op\r\n");
+    for (size_t i = 1; i < outputs.size(); ++i) paCloseOutputStream(int(i));
+    trace("pa close ip\r\n");
+    for (size_t i = 1; i < inputs.size(); ++i) paCloseInputStream(int(i));
+    trace("pa term\r\n");
+    Pa_Terminate();
+    trace("pa termed\r\n");
+    terminated_.store(1, std::memory_order_release);
+}
+
+void PortAudioAudioProvider::Close() {
+    if (closing_.exchange(true, std::memory_order_acq_rel)) return;
+    trace("ap close\r\n");
+    // Straight onto the queue: post() refuses jobs from now on. The jobs
+    // already queued run first.
+    jobs_.enqueue([this] { running_.store(0, std::memory_order_release); });
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+    trace("ap closed\r\n");
+}
+
+void PortAudioAudioProvider::OpenOutput(int index, AudioProducer* producer) {
+    if (index < 0 || size_t(index) >= outputs.size()) {
+        spdlog::error("OpenOutput: no output {}", index);
+        return;
+    }
+    AudioOutputChannel* record = outputs[size_t(index)].get();
+    record->owner.store(producer, std::memory_order_release);
+    post([this, record] { paOpenOutput(record); });
+}
+
+void PortAudioAudioProvider::OpenInput(int index, AudioConsumer* consumer) {
+    if (index < 0 || size_t(index) >= inputs.size()) {
+        spdlog::error("OpenInput: no input {}", index);
+        return;
+    }
+    AudioInputChannel* record = inputs[size_t(index)].get();
+    record->owner.store(consumer, std::memory_order_release);
+    post([this, record] { paOpenInput(record); });
+}
+
+void PortAudioAudioProvider::CloseOutput(int index) {
+    if (index < 0 || size_t(index) >= outputs.size()) return;
+    post([this, index] { paCloseOutputStream(index); });
+}
+
+void PortAudioAudioProvider::CloseInput(int index) {
+    if (index < 0 || size_t(index) >= inputs.size()) return;
+    post([this, index] { paCloseInputStream(index); });
+}
+
+void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record) {
+    spdlog::info("pa_start op {}", record->device);
+    // A stream still open here would be lost with its handle.
+    if (record->stream) paCloseOutputStream(int(record->index));
+    if (record->device < 0) {
+        record->stream = nullptr;
+        return;
+    }
+    PaStreamParameters out = parameters(record->device, record->channels, false);
+    PaStream* stream = nullptr;
+    PaError err = Pa_OpenStream(&stream, nullptr, &out, 48000, 0, 0, &paOutputCallback, record);
+    if (err != paNoError) {
+        spdlog::error("pa_openstream output failed {} {}", record->device, Pa_GetErrorText(err));
+        record->stream = nullptr;
+        return;
+    }
+    err = Pa_SetStreamFinishedCallback(stream, &PaStreamOutputFinishedCallback);
+    if (err != paNoError) spdlog::error("Pa_SetStreamFinishedCallback output failed {}", Pa_GetErrorText(err));
+    err = Pa_StartStream(stream);
+    if (err != paNoError) {
+        spdlog::error("pa_startstream output failed {} {}", record->device, Pa_GetErrorText(err));
+        // Opened but not started: close it, or the handle leaks.
+        Pa_CloseStream(stream);
+        record->stream = nullptr;
+        return;
+    }
+    spdlog::info("pa_startstream output worked {}", record->device);
+    record->stream = stream;
+}
+
+void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record) {
+    spdlog::info("pa_start inp {}", record->device);
+    if (record->stream) paCloseInputStream(int(record->index));
+    if (record->device < 0) {
+        record->stream = nullptr;
+        return;
+    }
+    PaStreamParameters in = parameters(record->device, 1, true);
+    PaStream* stream = nullptr;
+    PaError err = Pa_OpenStream(&stream, &in, nullptr, record->rate, 0, 0, &paInputCallback, record);
+    if (err != paNoError) {
+        spdlog::error("pa_openstream input failed {} {} {}", record->name, record->device, Pa_GetErrorText(err));
+        record->stream = nullptr;
+        return;
+    }
+    err = Pa_SetStreamFinishedCallback(stream, &PaStreamInputFinishedCallback);
+    if (err != paNoError)
+        spdlog::error("Pa_SetStreamFinishedCallback input failed {} {} {}", record->name, record->device,
+                      Pa_GetErrorText(err));
+    err = Pa_StartStream(stream);
+    if (err != paNoError) {
+        spdlog::error("pa_startstream input failed {} {} {}", record->name, record->device, Pa_GetErrorText(err));
+        Pa_CloseStream(stream);
+        record->stream = nullptr;
+        return;
+    }
+    spdlog::info("pa_startstream input started");
+    record->stream = stream;
+}
+
+namespace {
+
+template <class Record>
+void closeStream(Record& record) {
+    if (!record.stream) return;
+    PaError err = Pa_AbortStream(record.stream);
+    if (err != paNoError) spdlog::error("pa_abortstream  failed {} ", Pa_GetErrorText(err));
+    err = Pa_CloseStream(record.stream);
+    if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
+    record.stream = nullptr;
+}
+
+} // namespace
+
+void PortAudioAudioProvider::paCloseOutputStream(int index) {
+    if (index >= 0 && size_t(index) < outputs.size()) closeStream(*outputs[size_t(index)]);
+}
+
+void PortAudioAudioProvider::paCloseInputStream(int index) {
+    if (index >= 0 && size_t(index) < inputs.size()) closeStream(*inputs[size_t(index)]);
+}
+
+int PortAudioAudioProvider::paOutputCallback(const void*, void* output, unsigned long frames,
+                                             const PaStreamCallbackTimeInfo* time, unsigned long, void* user) {
+    auto* record = static_cast<AudioOutputChannel*>(user);
+    AudioProducer* owner = record->owner.load(std::memory_order_acquire);
+    if (!owner) {
+        if (output) std::memset(output, 0, frames * size_t(record->channels) * sizeof(float));
+        return paAbort;
+    }
+    return owner->Callback(output, frames, time ? time->outputBufferDacTime : 0.0);
+}
+
+int PortAudioAudioProvider::paInputCallback(const void* input, void*, unsigned long frames,
+                                            const PaStreamCallbackTimeInfo* time, unsigned long, void* user) {
+    auto* record = static_cast<AudioInputChannel*>(user);
+    AudioConsumer* owner = record->owner.load(std::memory_order_acquire);
+    if (!owner) return paAbort;
+    return owner->Callback(input, frames, time ? time->inputBufferAdcTime : 0.0);
+}
+
+void PortAudioAudioProvider::PaStreamOutputFinishedCallback(void* user) {
+    if (AudioProducer* owner = static_cast<AudioOutputChannel*>(user)->owner.load(std::memory_order_acquire))
+        owner->StreamFinished();
+}
+
+void PortAudioAudioProvider::PaStreamInputFinishedCallback(void* user) {
+    if (AudioConsumer* owner = static_cast<AudioInputChannel*>(user)->owner.load(std::memory_order_acquire))
+        owner->StreamFinished();
+}

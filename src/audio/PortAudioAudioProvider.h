@@ -1,0 +1,71 @@
+#pragma once
+// The sound-card back-end over PortAudio.
+//
+// Every PortAudio call that opens, starts, aborts, closes or terminates runs
+// on one worker thread that the back-end owns, fed by a job queue: callers
+// post and return at once, and PortAudio, which is not thread-safe, sees one
+// thread. Enumeration runs once, on the thread that makes the back-end, after
+// the worker has initialised PortAudio and before any job can be posted.
+//
+// Stream callbacks arrive on PortAudio's threads and are handed to the
+// channel record's owner; they read only that atomic pointer and take no lock.
+#include "audio/AudioProvider.h"
+
+#include <concurrentqueue/blockingconcurrentqueue.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+struct PaStreamCallbackTimeInfo;
+
+class PortAudioAudioProvider : public AudioProvider {
+public:
+    /// Starts the worker, waits until PortAudio is initialised and lists the
+    /// devices.
+    PortAudioAudioProvider();
+    /// Shuts down as Close() does.
+    ~PortAudioAudioProvider() override;
+
+    /// Prints "ap close", lets the worker run what is queued, close every
+    /// stream and terminate PortAudio, joins it and prints "ap closed". A
+    /// later call returns at once; jobs posted afterwards are dropped.
+    void Close() override;
+    void OpenOutput(int index, AudioProducer* producer) override;
+    void OpenInput(int index, AudioConsumer* consumer) override;
+    void CloseInput(int index) override;
+    void CloseOutput(int index) override;
+    int defaultAudioInputDevice() override { return defaultInput; }
+    int defaultAudioOutputDevice() override { return defaultOutput; }
+
+    /// True once the worker has terminated PortAudio.
+    bool terminated() const { return terminated_.load(std::memory_order_acquire) != 0; }
+
+private:
+    using job = std::function<void()>;
+
+    void post(job j);
+    void enumerate();
+    void paWorkerLoop();
+    void paOpenOutput(AudioOutputChannel* record);
+    void paOpenInput(AudioInputChannel* record);
+    void paCloseOutputStream(int index);
+    void paCloseInputStream(int index);
+
+    static int paOutputCallback(const void* input, void* output, unsigned long frames,
+                                const PaStreamCallbackTimeInfo* time, unsigned long flags, void* record);
+    static int paInputCallback(const void* input, void* output, unsigned long frames,
+                               const PaStreamCallbackTimeInfo* time, unsigned long flags, void* record);
+    static void PaStreamOutputFinishedCallback(void* record);
+    static void PaStreamInputFinishedCallback(void* record);
+
+    std::thread worker_;
+    /// 1 from PortAudio's initialisation until the close job; written by the
+    /// worker, waited on by the constructor.
+    std::atomic<uint8_t> running_{0};
+    std::atomic<uint8_t> terminated_{0};
+    /// Set by the first Close(); later calls and posts see it and return.
+    std::atomic<bool> closing_{false};
+    moodycamel::BlockingConcurrentQueue<job> jobs_{192};
+};

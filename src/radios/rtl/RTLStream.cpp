@@ -1,0 +1,98 @@
+#include "radios/rtl/RTLStream.h"
+
+#include "framework/threadPriority.h"
+
+#include <spdlog/spdlog.h>
+
+#include <chrono>
+#include <exception>
+
+namespace {
+
+void logComms(std::exception_ptr e) {
+    try {
+        std::rethrow_exception(e);
+    } catch (const std::exception& x) {
+        spdlog::error("rtl comms  {}", x.what());
+    } catch (...) {
+        spdlog::error("rtl comms ??");
+    }
+}
+
+} // namespace
+
+RTLStream::~RTLStream() { stop(); }
+
+void RTLStream::start(RTLSDRLib* lib, rtlsdr_dev_t* device, deliverFunction deliver) {
+    stop();
+    state_ = std::make_shared<state>();
+    state_->lib = lib;
+    state_->device = device;
+    state_->deliver = std::move(deliver);
+    // Held until the thread is stored: a delivery that stops the stream at
+    // once must find it there.
+    std::lock_guard<std::mutex> lock(state_->m);
+    thread_ = std::thread(run, state_);
+}
+
+void RTLStream::run(std::shared_ptr<state> s) {
+    threadPriority priority(threadPriority::realtime);
+    { std::lock_guard<std::mutex> lock(s->m); } // start() has stored the thread
+    try {
+        if (!s->stopping) {
+            int rc = s->lib->rtlsdr_read_async(s->device, callback, s.get(), bufferCount, bufferLength);
+            if (rc != 0) spdlog::error("rtl comms  {}", rc);
+        }
+    } catch (...) {
+        logComms(std::current_exception());
+    }
+    if (s->handedOver) s->lib->rtlsdr_close(s->device);
+    {
+        std::lock_guard<std::mutex> lock(s->m);
+        s->ended = true;
+    }
+    s->cv.notify_all();
+}
+
+void RTLStream::callback(unsigned char* buffer, uint32_t length, void* context) {
+    auto* s = static_cast<state*>(context);
+    // Buffers already in flight still arrive after a cancel; they are dropped.
+    if (s->stopping) return;
+    bool more = false;
+    try {
+        more = s->deliver(buffer, length);
+    } catch (...) {
+        // Nothing may unwind through the library's frames.
+        logComms(std::current_exception());
+    }
+    if (!more) {
+        s->stopping = true;
+        s->lib->rtlsdr_cancel_async(s->device);
+    }
+}
+
+bool RTLStream::stop() {
+    if (!thread_.joinable()) return true;
+    state& s = *state_;
+    s.stopping = true;
+    if (thread_.get_id() == std::this_thread::get_id()) {
+        // Inside deliver: the read returns once this buffer is done.
+        s.handedOver = true;
+        s.lib->rtlsdr_cancel_async(s.device);
+        thread_.detach();
+        state_.reset();
+        return false;
+    }
+    std::unique_lock<std::mutex> lock(s.m);
+    while (!s.ended) {
+        lock.unlock();
+        s.lib->rtlsdr_cancel_async(s.device);
+        lock.lock();
+        // A cancel sent before the read began is lost: send it again.
+        s.cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return s.ended; });
+    }
+    lock.unlock();
+    thread_.join();
+    state_.reset();
+    return true;
+}

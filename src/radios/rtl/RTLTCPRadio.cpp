@@ -1,0 +1,49 @@
+#include "radios/rtl/RTLTCPRadio.h"
+
+#include <spdlog/spdlog.h>
+
+RTLTCPRadio::RTLTCPRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)) {
+    hwReceiver r;
+    r.frequency = startFrequency;
+    r.sampleRate = 2400000;
+    receivers.push_back(r);
+}
+
+RTLTCPRadio::~RTLTCPRadio() {
+    running = false;
+    if (!driver_.joinable()) return;
+    // The thread holds no reference to the radio, so this never runs on it;
+    // the check keeps a join on oneself impossible all the same.
+    if (driver_.get_id() == std::this_thread::get_id())
+        driver_.detach();
+    else
+        driver_.join();
+}
+
+void RTLTCPRadio::commsLoop() { spdlog::info("extio exit driver thread"); }
+
+void RTLTCPRadio::startRadio() {
+    if (running) return;
+    bool none;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        none = vtrxList.empty();
+    }
+    if (none) addVtrx(startFrequency, 0, 0);
+    running = true;
+    if (driver_.joinable()) driver_.join(); // an ended thread not yet joined
+    driver_ = std::thread(commsLoop);
+}
+
+void RTLTCPRadio::stopRadio() {
+    spdlog::info("extio stopping");
+    try {
+        running = false;
+        if (driver_.joinable()) driver_.join();
+    } catch (const std::exception& e) {
+        spdlog::error("## stop {}", e.what());
+    } catch (...) {
+        spdlog::error("## stop ??");
+    }
+    spdlog::info("extio stopped");
+}

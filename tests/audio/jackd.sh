@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The JACK server the sound tests play on: the dummy driver, paced at 48000
+# frames a second in buffers of 512, under a server name of the build's own
+# so that parallel builds and other JACK servers never meet.
+#   jackd.sh start <server name> <state dir>   start it; wait until it serves
+#   jackd.sh stop <state dir>                  stop it by its pid
+# Without jackd installed, start says so and succeeds: the tests that need
+# the server then skip (or fail under CI=true).
+set -u
+cmd="${1:-}"
+case "$cmd" in
+  start) name="$2"; dir="$3" ;;
+  stop) dir="$2" ;;
+  *) echo "usage: $0 start <name> <dir> | stop <dir>" >&2; exit 2 ;;
+esac
+pidfile="$dir/jackd.pid"
+
+stop() {
+  [ -f "$pidfile" ] || return 0
+  pid=$(cat "$pidfile")
+  rm -f "$pidfile"
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  kill -KILL "$pid" 2>/dev/null
+  return 0
+}
+
+if [ "$cmd" = stop ]; then
+  stop
+  exit 0
+fi
+
+if ! command -v jackd >/dev/null; then
+  echo "jackd is not installed: the tests that need it will skip"
+  exit 0
+fi
+mkdir -p "$dir"
+stop # a server left over by an interrupted run
+# A server of the same name that is only just going may still hold its
+# name: a few attempts.
+for attempt in 1 2 3; do
+  # Detached from the test's session and output, so that neither waits for
+  # it; `timeout` ends it should every stop be missed.
+  setsid timeout 1800 jackd -n "$name" --no-realtime -d dummy -r 48000 -p 512 \
+    </dev/null >"$dir/jackd.log" 2>&1 &
+  echo $! >"$pidfile"
+  if JACK_DEFAULT_SERVER="$name" JACK_NO_START_SERVER=1 jack_wait -w -t 10 >/dev/null 2>&1; then
+    echo "jackd $name serves (pid $(cat "$pidfile"))"
+    exit 0
+  fi
+  echo "jackd $name did not start (attempt $attempt):" >&2
+  cat "$dir/jackd.log" >&2
+  stop
+  sleep 1
+done
+exit 1

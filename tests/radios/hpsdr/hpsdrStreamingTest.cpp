@@ -1,0 +1,365 @@
+// A protocol 1 radio driven through the C interface against the board
+// simulator on loopback port 1024: start, stop and restart as the board
+// sees them, transmit pacing by the board's stream, tones reaching their
+// transceivers, a keyed transceiver's samples, and a release while the
+// board streams. (What the registers carry around a press and a release is
+// checked packet by packet in hpsdrEngineTest.)
+#include "radios/hpsdr/HpsdrRadio.h"
+
+#include "core/coreObjectFixture.h"
+#include "radios/hpsdr/frequencyFolding.h"
+#include "sim/hpsdrP1Sim.h"
+#include "support/logCapture.h"
+#include "support/skipOrFail.h"
+#include "support/waitFor.h"
+
+#include <atomic>
+#include <cmath>
+#include <complex>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using cplx = std::complex<double>;
+
+// What the host's callbacks received.
+std::mutex m;
+std::vector<void*> added;
+std::array<std::vector<cplx>, 8> chunks; // the newest receive chunk of each mode
+std::array<int, 8> chunkCount{};
+double txPhase = 0;
+
+void onAdded(void* v, long long, int, int) {
+    std::lock_guard<std::mutex> l(m);
+    added.push_back(v);
+}
+template <int R>
+void onRxChunk(void* block) {
+    const float* p = complexArray_data(block);
+    std::vector<cplx> x(size_t(complexArray_size(block)));
+    for (size_t k = 0; k < x.size(); ++k) x[k] = {p[2 * k], p[2 * k + 1]};
+    complexArray_delete(block);
+    std::lock_guard<std::mutex> l(m);
+    chunks[R] = std::move(x);
+    ++chunkCount[R];
+}
+constexpr void (*rxChunkOf[8])(void*) = {onRxChunk<0>, onRxChunk<1>, onRxChunk<2>, onRxChunk<3>,
+                                         onRxChunk<4>, onRxChunk<5>, onRxChunk<6>, onRxChunk<7>};
+// A tone of magnitude 0.5 at +1000 Hz.
+void onTxChunk(void* in, void* out) {
+    float* iq = complexArray_data(out);
+    for (int i = 0; i < complexArray_size(out); ++i) {
+        iq[2 * i] = float(0.5 * std::cos(txPhase));
+        iq[2 * i + 1] = float(0.5 * std::sin(txPhase));
+        txPhase = std::fmod(txPhase + 2 * M_PI * 1000.0 / 48000.0, 2 * M_PI);
+    }
+    complexArray_delete(in);
+    complexArray_delete(out);
+}
+
+/// Frequency (Hz at rate) and mean magnitude of a complex signal.
+std::pair<double, double> toneOf(const std::vector<cplx>& x, double rate) {
+    cplx turn = 0;
+    double magnitude = 0;
+    for (size_t k = 1; k < x.size(); ++k) {
+        turn += x[k] * std::conj(x[k - 1]);
+        magnitude += std::abs(x[k]);
+    }
+    return {std::arg(turn) * rate / (2 * M_PI), magnitude / double(x.size() - 1)};
+}
+
+class HpsdrStreaming : public CoreObjects {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!sim.openBoard("127.0.0.1", &why)) VIREO_SKIP_OR_FAIL(why);
+        h = HpsdrRadio_create();
+        r = object<HpsdrRadio>(h);
+        HpsdrRadio_setipAddress(h, "127.0.0.1");
+        Radio_bindvtrxAdded(h, onAdded);
+    }
+    void TearDown() override {
+        if (h) {
+            Radio_stop(h);
+            r.reset();
+            HpsdrRadio_release(h);
+        }
+        host::pollFor(poll, std::chrono::milliseconds(20));
+        std::lock_guard<std::mutex> l(m);
+        for (void* v : added) vtrx_release(v);
+        added.clear();
+        for (auto& c : chunks) c.clear();
+        chunkCount = {};
+        CoreObjects::TearDown();
+    }
+    static void poll() { getUpdates(); }
+    /// The sequence number the radio expects next, read on its task group.
+    uint32_t consumed() {
+        uint32_t v = 0;
+        onWorker(r, [&] { v = r->expectedEp6Sequence; });
+        return v;
+    }
+    /// Sends count packets and waits until the radio has taken them all.
+    size_t pump(ep6Stream& stream, size_t count) {
+        const size_t sent = sim.pump(stream, sequence, count, [this] { return consumed(); });
+        EXPECT_TRUE(waitFor([&] { return consumed() == sequence; }));
+        return sent;
+    }
+    /// Waits for n more datagrams from the host than it had sent so far.
+    bool started(size_t n) { return sim.waitForHost(n) && sim.streaming(); }
+    void* vtrxAt(size_t i) {
+        std::lock_guard<std::mutex> l(m);
+        return i < added.size() ? added[i] : nullptr;
+    }
+
+    hpsdrP1Sim sim;
+    void* h = nullptr;
+    std::shared_ptr<HpsdrRadio> r;
+    uint32_t sequence = 0;
+};
+
+/// The ten configuration packets from the host's datagram first on.
+void expectConfiguration(const std::vector<udpPeer::datagram>& d, size_t first, int receivers) {
+    ASSERT_GE(d.size(), first + 10);
+    for (size_t k = 0; k < 10; ++k) {
+        auto p = decodeEp2(d[first + k].bytes);
+        ASSERT_TRUE(p) << k;
+        EXPECT_EQ(p->sequence, k);
+        for (int f = 0; f < 2; ++f) {
+            EXPECT_FALSE(p->frames[size_t(f)].mox());
+            EXPECT_EQ(p->frames[size_t(f)].index(), int(2 * (k % 5)) + f) << k;
+        }
+        if (k % 5 == 0) EXPECT_EQ(p->frames[0].c4, (receivers - 1) * 8 + 4);
+    }
+}
+
+std::vector<uint8_t> startStopPacket(uint8_t flags) {
+    std::vector<uint8_t> p(64, 0);
+    p[0] = 0xEF;
+    p[1] = 0xFE;
+    p[2] = 0x04;
+    p[3] = flags;
+    return p;
+}
+
+TEST_F(HpsdrStreaming, StartStopRestartAndAReceiverAddedWhileRunning) {
+    HpsdrRadio_bindJ16Set(h, host::onCollection<"bands", J16_release>);
+    HpsdrRadio_bindFwdPwrCalibration(h, host::onCollection<"power", calibLine_release>);
+    HpsdrRadio_bindep6SeqErrors(h, host::on<"seqErrors", int>);
+    {
+        // Not an address: the start ends with a line in the log, unconnected.
+        LogCapture capture;
+        HpsdrRadio_setipAddress(h, "192.168.1.300");
+        Radio_start(h);
+        onWorker(r, [] {});
+        EXPECT_TRUE(capture.contains("error|processPropertySetQueue ipAddress \"192.168.1.300\" is not a numeric "
+                                     "IPv4 or IPv6 address Radio.start()"));
+        EXPECT_FALSE(r->connected);
+    }
+    HpsdrRadio_setipAddress(h, "127.0.0.1");
+    Radio_start(h);
+    ASSERT_TRUE(started(11));
+    auto d = sim.hostDatagrams();
+    expectConfiguration(d, 0, 1);
+    EXPECT_EQ(d[10].bytes, startStopPacket(0x03));
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("bands").size() == 10 && log.of("power").size() == 15; }));
+
+    ep6Stream stream(1, {{simTone{}}});
+    EXPECT_EQ(pump(stream, 8), 8u);
+    Radio_stop(h);
+    ASSERT_TRUE(waitFor([&] { return !sim.streaming(); }));
+    EXPECT_EQ(sim.hostDatagrams().back().bytes, startStopPacket(0x00));
+    EXPECT_EQ(pump(stream, 1), 0u) << "a stopped board sends nothing";
+
+    // A restart repeats the configuration from sequence 0 and expects the
+    // board's stream from 0 again.
+    HpsdrRadio_setDisableWatchdog(h, true);
+    const size_t before = sim.hostCount();
+    Radio_start(h);
+    ASSERT_TRUE(started(before + 11));
+    d = sim.hostDatagrams();
+    expectConfiguration(d, before, 1);
+    EXPECT_EQ(d[before + 10].bytes, startStopPacket(0x83));
+    sequence = 0;
+    EXPECT_EQ(pump(stream, 4), 4u);
+
+    // A second receiver while running: stop, the configuration with two
+    // receivers, start.
+    Radio_setmaxHwReceivers(h, 2);
+    const size_t running = sim.hostCount();
+    Radio_addVtrx(h, 21000000, 0, 0);
+    ASSERT_TRUE(waitFor([&] {
+        auto ss = sim.startStop();
+        return ss.size() == 5 && ss.back()[3] == 0x83;
+    }));
+    d = sim.hostDatagrams();
+    size_t stop = running;
+    while (stop < d.size() && d[stop].bytes.size() != 64) ++stop;
+    ASSERT_LT(stop, d.size());
+    EXPECT_EQ(d[stop].bytes, startStopPacket(0x00));
+    expectConfiguration(d, stop + 1, 2);
+    sequence = 0;
+    ep6Stream two(2, {{simTone{}}, {simTone{}}});
+    EXPECT_EQ(pump(two, 4), 4u);
+    host::pollFor(poll, std::chrono::milliseconds(20));
+    EXPECT_TRUE(log.of("seqErrors").empty());
+}
+
+struct pacing {
+    int rate, receivers, ep6, ep2;
+};
+void PrintTo(const pacing& p, std::ostream* os) {
+    *os << p.rate << " with " << p.receivers << ": " << p.ep6 << " Ep6 give " << p.ep2 << " Ep2";
+}
+
+class HpsdrPacing : public HpsdrStreaming, public ::testing::WithParamInterface<pacing> {};
+
+TEST_P(HpsdrPacing, OneEp2Per126SamplesOfTheBoardsStream) {
+    const auto [rate, n, ep6, ep2] = GetParam();
+    HpsdrRadio_bindep6SeqErrors(h, host::on<"seqErrors", int>);
+    Radio_setSampleRate(h, rate);
+    Radio_setmaxHwReceivers(h, n);
+    for (int k = 0; k < n; ++k) Radio_addVtrx(h, 7000000 + 7000000LL * k, 0, 0);
+    Radio_start(h);
+    ASSERT_TRUE(started(11));
+    std::vector<std::vector<simTone>> tones(size_t(n), {simTone{}});
+    ep6Stream stream(n, tones);
+    ASSERT_EQ(pump(stream, size_t(ep6)), size_t(ep6));
+    ASSERT_TRUE(sim.waitForHost(11 + size_t(ep2)));
+    auto packets = sim.ep2();
+    EXPECT_EQ(packets.size(), 10u + size_t(ep2));
+    EXPECT_EQ(packets.back().sequence, 9u + uint32_t(ep2));
+
+    // One receiver at 48000: every packet answered; a gap is one error.
+    if (rate != 48000 || n != 1) return;
+    sequence = 5;
+    ASSERT_EQ(pump(stream, 2), 2u); // 5, then 6 as expected
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return !log.of("seqErrors").empty(); }));
+    host::pollFor(poll, std::chrono::milliseconds(20));
+    ASSERT_EQ(log.of("seqErrors").size(), 1u);
+    EXPECT_EQ(log.of("seqErrors")[0].args[0], "1");
+    EXPECT_EQ(consumed(), 7u);
+    ASSERT_TRUE(sim.waitForHost(11 + size_t(ep2) + 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, HpsdrPacing,
+                         ::testing::Values(pacing{48000, 1, 28, 28}, pacing{192000, 1, 28, 7},
+                                           pacing{48000, 2, 28, 16}),
+                         [](const auto& p) {
+                             return std::to_string(p.param.rate) + "x" + std::to_string(p.param.receivers);
+                         });
+
+class HpsdrTones : public HpsdrStreaming, public ::testing::WithParamInterface<std::pair<int, int>> {};
+
+TEST_P(HpsdrTones, EachReceiversToneReachesItsTransceiver) {
+    const auto [n, rate] = GetParam();
+    // Even receivers at 7 MHz (an even Nyquist zone of 73.728 MHz), odd ones
+    // at 40 MHz (odd zone), each with its own tone above its centre.
+    auto centre = [](int k) { return (k % 2 ? 40000000LL : 7000000LL) + 100000LL * k; };
+    auto offset = [](int k) { return 300.0 + 300.0 * k; };
+    Radio_setSampleRate(h, rate);
+    Radio_setmaxHwReceivers(h, n);
+    Radio_setdisableVirtualReceivers(h, true);
+    std::vector<void*> modes;
+    for (int k = 0; k < n; ++k) {
+        Radio_addVtrx(h, centre(k), 0, 0);
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return vtrxAt(size_t(k)) != nullptr; }));
+        modes.push_back(proxyModDemod_create());
+        proxyModDemod_bindrxChunk(modes.back(), rxChunkOf[k]);
+        vtrx_setModulation(vtrxAt(size_t(k)), modes.back());
+        vtrx_start(vtrxAt(size_t(k)));
+    }
+    Radio_start(h);
+    ASSERT_TRUE(started(11));
+    std::vector<std::vector<simTone>> tones;
+    for (int k = 0; k < n; ++k)
+        tones.push_back({simTone::above(offset(k), rate, IsFrequencyReversed(centre(k), 73728000) != 0)});
+    ep6Stream stream(n, tones);
+    // Six receive blocks per receiver.
+    const size_t block = hwReceiver::blockSizeFor(rate);
+    const size_t packets = 6 * block / (2 * stream.samplesPerFrame()) + 1;
+    ASSERT_EQ(pump(stream, packets), packets);
+    ASSERT_TRUE(waitFor([&] {
+        std::lock_guard<std::mutex> l(m);
+        return std::all_of(chunkCount.begin(), chunkCount.begin() + n, [](int c) { return c >= 5; });
+    }));
+    std::lock_guard<std::mutex> l(m);
+    for (int k = 0; k < n; ++k) {
+        auto [frequency, magnitude] = toneOf(chunks[size_t(k)], 48000);
+        EXPECT_NEAR(frequency, offset(k), 2.0) << "receiver " << k << " at " << centre(k);
+        EXPECT_NEAR(magnitude, 0.5, 0.05) << "receiver " << k;
+    }
+    for (void* mode : modes) proxyModDemod_release(mode);
+}
+
+INSTANTIATE_TEST_SUITE_P(Receivers, HpsdrTones,
+                         ::testing::Values(std::pair{1, 48000}, std::pair{3, 192000}, std::pair{8, 384000}));
+
+TEST_F(HpsdrStreaming, KeyedTransceiverSendsItsSamplesWithMox) {
+    Radio_start(h);
+    ASSERT_TRUE(started(11));
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return vtrxAt(0) != nullptr; }));
+    void* tx = vtrxAt(0);
+    void* mode = proxyModDemod_create();
+    proxyModDemod_bindgetTxChunk(mode, onTxChunk);
+    vtrx_setModulation(tx, mode);
+    vtrx_start(tx);
+    ep6Stream stream(1, {{simTone{}}});
+    ASSERT_EQ(pump(stream, 4), 4u);
+
+    vtrx_setptt(tx, true);
+    ASSERT_TRUE(waitFor([&] { return r->ptt.get(); }));
+    ASSERT_EQ(pump(stream, 60), 60u);
+    ASSERT_TRUE(waitFor([&] { return sim.ep2().size() >= 10 + 64; }));
+    auto packets = sim.ep2();
+    size_t press = 0;
+    while (press < packets.size() && !packets[press].frames[0].mox()) ++press;
+    ASSERT_LT(press, packets.size());
+    EXPECT_EQ(press, 14u) << "four packets before the press";
+    EXPECT_EQ(packets[press].frames[0].index(), 0);
+    EXPECT_EQ(packets[press].frames[1].index(), 10);
+    EXPECT_TRUE(packets[press].frames[1].mox());
+    // Past the fade-in the words carry the tone: magnitude 0.5 of 32766, a
+    // turn of +1000 Hz (even zone: sample = −first + j second).
+    std::vector<cplx> words;
+    for (auto& f : packets.back().frames)
+        for (auto& w : f.iq) words.emplace_back(-double(w[0]), double(w[1]));
+    auto [frequency, magnitude] = toneOf(words, 48000);
+    EXPECT_NEAR(frequency, 1000.0, 5.0);
+    EXPECT_NEAR(magnitude, 0.5 * 32766, 0.05 * 32766);
+
+    proxyModDemod_release(mode);
+}
+
+TEST_F(HpsdrStreaming, ReleasedWhileTheBoardStreams) {
+    Radio_setSampleRate(h, 384000);
+    Radio_start(h);
+    ASSERT_TRUE(started(11));
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return vtrxAt(0) != nullptr; }));
+    vtrx_start(vtrxAt(0));
+    std::weak_ptr<HpsdrRadio> weak = r;
+    r.reset();
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    std::thread board([&] {
+        ep6Stream stream(1, {{simTone{}}});
+        for (uint32_t s = 0; !stop; ++s) {
+            sim.sendToHost(stream.next(s));
+            if (s % 4 == 3) sim.sendToHost(ep4Packet(s, std::vector<int16_t>(512, 100)));
+            if (++sent % 64 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    ASSERT_TRUE(waitFor([&] { return sent > 500; }));
+    asyncObject_bindDeleted(h, host::on<"gone", int>);
+    HpsdrRadio_release(h);
+    h = nullptr;
+    EXPECT_TRUE(host::pollUntil(poll, [&] { return !log.of("gone").empty(); }));
+    const int atRelease = sent;
+    ASSERT_TRUE(waitFor([&] { return sent > atRelease + 500; }));
+    stop = true;
+    board.join();
+    EXPECT_TRUE(weak.expired());
+}
+
+} // namespace
