@@ -15,7 +15,9 @@ Radio::Radio(std::shared_ptr<syncTask> group)
     : asyncObject(group ? std::make_shared<syncTask>(group->pool()) : nullptr) {
     // What a host may set; anything else is refused with a log line.
     constexpr double anyFinite = std::numeric_limits<double>::max();
-    maxHwReceivers.hostRange(1, 64);
+    // An upper bound only: receivers are added one per transceiver at most,
+    // and a back-end whose packets hold fewer says so itself.
+    maxHwReceivers.hostRange(1, std::numeric_limits<int>::max());
     maxADCs.hostRange(1, 64);
     rxLevelCalibration.hostRange(-anyFinite, anyFinite);
     // A rate of 0 is left to the back-ends, which say what their device makes
