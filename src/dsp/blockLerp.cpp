@@ -25,6 +25,10 @@ bool ringUsable(const buff<float>& out, size_t outIndex, const char* fn) {
     return false;
 }
 
+bool ringCallUsable(double ratio, const buff<float>& out, size_t outIndex, const char* fn) {
+    return ratioUsable(ratio, fn) && ringUsable(out, outIndex, fn);
+}
+
 // Ring writer: stores one value and advances the index, back to the start
 // after the ring's last slot, so every slot of the ring is used.
 struct RingWriter {
@@ -77,7 +81,7 @@ size_t blockLerp::run(const float* in, size_t frames, double ratio, Emit emit) {
 }
 
 size_t blockLerp::interpolateVarOut(buff<float> in, buff<float> out, size_t outIndex, double ratio) {
-    if (!ratioUsable(ratio, "interpolateVarOut") || !ringUsable(out, outIndex, "interpolateVarOut")) return 0;
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOut")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<1>(in.data, in.count, ratio, [&](float y, float) {
         w.put(y);
@@ -87,7 +91,7 @@ size_t blockLerp::interpolateVarOut(buff<float> in, buff<float> out, size_t outI
 
 size_t blockLerp::interpolateVarOutBalance(buff<float> in, buff<float> out, size_t outIndex, double ratio,
                                            float gainLeft, float gainRight) {
-    if (!ratioUsable(ratio, "interpolateVarOutBalance") || !ringUsable(out, outIndex, "interpolateVarOutBalance")) return 0;
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOutBalance")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<1>(in.data, in.count, ratio, [&](float y, float) {
         w.put(y * gainLeft);
@@ -96,13 +100,13 @@ size_t blockLerp::interpolateVarOutBalance(buff<float> in, buff<float> out, size
 }
 
 size_t blockLerp::interpolateVarOutToMono(buff<float> in, buff<float> out, size_t outIndex, double ratio) {
-    if (!ratioUsable(ratio, "interpolateVarOutToMono") || !ringUsable(out, outIndex, "interpolateVarOutToMono")) return 0;
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOutToMono")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<1>(in.data, in.count, ratio, [&](float y, float) { w.put(y); });
 }
 
 size_t blockLerp::interpolateVarOutStereo(buff<float> in, buff<float> out, size_t outIndex, double ratio) {
-    if (!ratioUsable(ratio, "interpolateVarOutStereo") || !ringUsable(out, outIndex, "interpolateVarOutStereo")) return 0;
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOutStereo")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<2>(in.data, in.count / 2, ratio, [&](float l, float r) {
         w.put(l);
@@ -111,7 +115,7 @@ size_t blockLerp::interpolateVarOutStereo(buff<float> in, buff<float> out, size_
 }
 
 size_t blockLerp::interpolateVarOutStereoToMono(buff<float> in, buff<float> out, size_t outIndex, double ratio) {
-    if (!ratioUsable(ratio, "interpolateVarOutStereoToMono") || !ringUsable(out, outIndex, "interpolateVarOutStereoToMono")) return 0;
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOutStereoToMono")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<2>(in.data, in.count / 2, ratio, [&](float l, float r) { w.put((l + r) * 0.5f); });
 }

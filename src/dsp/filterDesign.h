@@ -10,9 +10,10 @@
 // Band edges are signed frequencies in Hz relative to the stream's centre.
 // Designs need N >= 1, M >= N and rate > 0 (taps at 0 .. N-1, zeros after);
 // other sizes are refused with a log line and give an empty buffer, as do
-// minimum-phase requests beyond the 32768-point grid. The rounding points (which quotients are taken in float and which
-// angles in double) are deliberate: designs are compared bit for bit with the
-// ones cached at start-up.
+// minimum-phase requests beyond the 32768-point grid. The rounding points
+// (which quotients are taken in float and which angles in double) are
+// deliberate: designs are compared bit for bit with the ones cached at
+// start-up.
 #include "dsp/buff.h"
 #include "dsp/dspMath.h"
 #include "dsp/fft/fft.h"

@@ -6,8 +6,8 @@
 // thread. Every other size, and the inverse 4096-point transform, runs on a
 // kissfft<float> plan made on first use and cached per thread, so the cache
 // needs no lock; a thread keeps at most maxCachedPlans of them and drops the
-// one used least recently to make room. No transform scales: forward then inverse returns N times
-// the input.
+// one used least recently to make room. No transform scales: forward then
+// inverse returns N times the input.
 //
 // Callers pass an output of at least n values (n/2 for the real-input forms)
 // that does not overlap the input; sizes are not compared here. The exported
