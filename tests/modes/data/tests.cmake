@@ -18,3 +18,5 @@ gtest_discover_tests(chirp_capture_tests WORKING_DIRECTORY ${VIREO_CHIRP_CAPTURE
 # standard's tables are checked against their text copies in dabTables/.
 vireo_internal_test(dab_tests modes/data/dabTest.cpp $<TARGET_OBJECTS:vireo_api>)
 target_compile_definitions(dab_tests PRIVATE DAB_TABLE_DIR="${CMAKE_CURRENT_LIST_DIR}/dabTables")
+vireo_internal_test(cw_tests modes/data/cwTest.cpp)
+vireo_internal_test(cw_error_rate_tests modes/data/cwErrorRateTest.cpp)
