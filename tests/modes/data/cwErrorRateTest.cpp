@@ -32,11 +32,6 @@ protected:
     }
 };
 
-std::string joined(const std::string& what) {
-    std::string s;
-    for (auto& c : host::Log::get().of(what)) s += c.args.at(0);
-    return s;
-}
 
 TEST_P(CwErrorRate, HundredCharacters) {
     const Case c = GetParam();
@@ -53,7 +48,7 @@ TEST_P(CwErrorRate, HundredCharacters) {
     onGroup(sender, [&] { sender->QueueText(text, 0); });
     ASSERT_TRUE(stepUntil([&] { return sender->sentCount() == long(text.size()) && !tx->ptt.get(); }, 120));
     ASSERT_TRUE(stepFor(1.0)); // the last letter's gap
-    const std::string got = joined("rx");
+    const std::string got = host::Log::get().joined("rx");
     const double rate = double(textmatch::bestMatchDistance(counted, got)) / double(counted.size());
     std::printf("CW at %+5.1f dB: character error rate %.4f, rxwpm %g\n", c.snr > 100 ? INFINITY : c.snr, rate,
                 listener->rxwpm.get());

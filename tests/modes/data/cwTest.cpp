@@ -29,11 +29,6 @@ double edge(int i, int L) {
     return 1.0;
 }
 
-std::string joined(const std::string& what) {
-    std::string s;
-    for (auto& c : host::Log::get().of(what)) s += c.args.at(0);
-    return s;
-}
 
 class CwMode : public ObjectTest {
 protected:
@@ -126,7 +121,7 @@ TEST_F(CwMode, TextKeyerTimesElementsAndTheHangTime) {
     for (int i = 0; i < 2880; ++i) ASSERT_NEAR(s[size_t(6 + i)], 0.95 * edge(i, 2880), 1e-6) << i;
     for (size_t i = 6 + 2880; i < s.size(); ++i) ASSERT_EQ(s[i], 0.0f) << i;
     EXPECT_FALSE(tone());
-    EXPECT_EQ(joined("sent"), "@e");
+    EXPECT_EQ(host::Log::get().joined("sent"), "@e");
     // Idle markers every 6 samples: the 1608th, at sample 21168, passes 200 ms.
     key(21168 - 11526);
     EXPECT_TRUE(ptt());
@@ -147,10 +142,10 @@ TEST_F(CwMode, LineFeedEndsAndResendsSkipWhatWentOut) {
     request([](cwModDemod& m) { m.QueueText("CQ\n", 0); });
     key(86400);
     EXPECT_TRUE(ptt());
-    EXPECT_EQ(joined("sent"), "CQ");
+    EXPECT_EQ(host::Log::get().joined("sent"), "CQ");
     key(1);
     EXPECT_FALSE(ptt());
-    EXPECT_EQ(joined("sent"), "CQ\n");
+    EXPECT_EQ(host::Log::get().joined("sent"), "CQ\n");
     for (float x : key(512)) ASSERT_EQ(x, 0.0f);
 
     request([](cwModDemod& m) { m.QueueText("abcd", 3); });
@@ -158,7 +153,7 @@ TEST_F(CwMode, LineFeedEndsAndResendsSkipWhatWentOut) {
     while (mode->sentCount() < 5) key(600);
     request([](cwModDemod& m) { m.QueueText("abcd", 3); }); // from "c" on
     while (mode->sentCount() < 7) key(600);
-    EXPECT_EQ(joined("sent"), "CQ\nabcd");
+    EXPECT_EQ(host::Log::get().joined("sent"), "CQ\nabcd");
 
     // An offset above the count sent would start before the text.
     LogCapture log;
@@ -278,6 +273,6 @@ TEST_F(CwMode, DecoderReadsTheKeyer) {
     ASSERT_FALSE(speeds.empty());
     EXPECT_EQ(speeds.front().args[0], std::to_string(45.0));
     EXPECT_NEAR(listener->rxwpm.get(), 20.0, 1.0);
-    const std::string got = joined("rx");
+    const std::string got = host::Log::get().joined("rx");
     EXPECT_NE(got.find(" a wise elf hopesall is ups12345 ever "), std::string::npos) << got;
 }

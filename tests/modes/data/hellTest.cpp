@@ -70,11 +70,6 @@ size_t pixelErrors(const std::vector<uint8_t>& want, const std::vector<uint8_t>&
     return best;
 }
 
-std::string joined(const std::string& what) {
-    std::string s;
-    for (auto& c : host::Log::get().of(what)) s += c.args.at(0);
-    return s;
-}
 
 class HellMode : public ObjectTest {
 protected:
@@ -133,7 +128,7 @@ TEST_F(HellMode, RasterFromTheSignal) {
     onGroup(mode, [&] { mode->QueueText("I\x01~I", 0); });
     v->ptt.set(true, false);
     send(size_t(4 + 6 + 6 + 4 + 6) * 8 * 1601);
-    EXPECT_EQ(joined("sent"), "I\x01~I");
+    EXPECT_EQ(host::Log::get().joined("sent"), "I\x01~I");
     EXPECT_FALSE(v->ptt.get());
     EXPECT_EQ(host::Log::get().of("ptt").back().args[0], "false");
     // The first pixel of a column starts the grid.

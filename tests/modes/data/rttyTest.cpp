@@ -52,11 +52,6 @@ std::vector<int> framesOf(const std::vector<cplx>& s) {
     return codes;
 }
 
-std::string joined(const std::string& what) {
-    std::string s;
-    for (auto& c : host::Log::get().of(what)) s += c.args.at(0);
-    return s;
-}
 
 class RttyMode : public ObjectTest {
 protected:
@@ -153,7 +148,7 @@ TEST_F(RttyMode, FramesAndShifts) {
 
     queue("aA%\xA3\xC3", 4);
     EXPECT_EQ(send(8), (std::vector<int>{31, 3, 3, 0, 27, 20, 0, 31}));
-    EXPECT_EQ(joined("sent"), "1 23aA%\xA3\xC3");
+    EXPECT_EQ(host::Log::get().joined("sent"), "1 23aA%\xA3\xC3");
 
     v->ptt.set(true, false);
     queue("E~", mode->sentCount());
@@ -161,7 +156,7 @@ TEST_F(RttyMode, FramesAndShifts) {
     EXPECT_FALSE(v->ptt.get());
     EXPECT_EQ(host::Log::get().of("ptt").back().args[0], "false");
     EXPECT_EQ(mode->sentCount(), 11);
-    EXPECT_EQ(joined("sent"), "1 23aA%\xA3\xC3" "E~");
+    EXPECT_EQ(host::Log::get().joined("sent"), "1 23aA%\xA3\xC3" "E~");
     EXPECT_EQ(send(2), (std::vector<int>{31, 31}));
 
     // The same text with its base: only what is not sent yet; a base that

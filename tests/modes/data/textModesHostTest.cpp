@@ -23,11 +23,6 @@ void poll() {
     getUpdates();
     getRenderUpdates();
 }
-std::string joined(const std::string& what) {
-    std::string s;
-    for (auto& c : host::Log::get().of(what)) s += c.args.at(0);
-    return s;
-}
 
 /// A started test radio with `n` transceivers at 14000000: tx, then rx.
 class TextModesHost : public CoreObjects {
@@ -89,10 +84,10 @@ TEST_F(TextModesHost, CwSendsAndReads) {
     vtrx_start(rx);
     cwModDemod_QueueText(sender, "cq de vireo k\n", 0);
     ASSERT_TRUE(host::pollUntil(poll, [&] { return pttReleased(); }, std::chrono::seconds(20)));
-    ASSERT_TRUE(host::pollUntil(poll, [&] { return joined("rx").find("cq de vireo k") != std::string::npos; },
-                                std::chrono::seconds(5)))
-        << joined("rx");
-    EXPECT_EQ(joined("sent"), "cq de vireo k\n");
+    ASSERT_TRUE(host::pollUntil(
+        poll, [&] { return log.joined("rx").find("cq de vireo k") != std::string::npos; }, std::chrono::seconds(5)))
+        << log.joined("rx");
+    EXPECT_EQ(log.joined("sent"), "cq de vireo k\n");
     ASSERT_FALSE(log.of("rxwpm").empty());
     EXPECT_EQ(log.of("rxwpm").front().args[0], std::to_string(45.0));
     stop();
@@ -110,7 +105,7 @@ TEST_F(TextModesHost, RttySends) {
     vtrx_setptt(tx, true);
     // Five frames and a shift frame of 165 ms each.
     ASSERT_TRUE(host::pollUntil(poll, [&] { return pttReleased(); }, std::chrono::seconds(10)));
-    EXPECT_EQ(joined("sent"), "RY 1~");
+    EXPECT_EQ(log.joined("sent"), "RY 1~");
     stop();
     RTTYModDemod_release(sender);
 }
@@ -127,7 +122,7 @@ TEST_F(TextModesHost, HellschreiberSends) {
     hellschreiberModDemod_QueueText(sender, "HI~", 0);
     vtrx_setptt(tx, true);
     ASSERT_TRUE(host::pollUntil(poll, [&] { return pttReleased(); }, std::chrono::seconds(10)));
-    EXPECT_EQ(joined("sent"), "HI~");
+    EXPECT_EQ(log.joined("sent"), "HI~");
     ASSERT_FALSE(log.of("step").empty());
     EXPECT_EQ(log.of("step").back().args[0], std::to_string(120.0));
     stop();

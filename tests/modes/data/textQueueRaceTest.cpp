@@ -72,8 +72,7 @@ protected:
         requests.join();
         transmitter.join();
         poll();
-        std::string sent;
-        for (auto& c : host::Log::get().of("sent")) sent += c.args.at(0);
+        const std::string sent = host::Log::get().joined("sent");
         EXPECT_EQ(long(sent.size()), mode->sentCount());
         EXPECT_GT(sent.size(), 20u);
         EXPECT_EQ(sent, text.substr(0, sent.size()));
