@@ -273,6 +273,39 @@ VIREO_API void vtrx_remove(void* handle);
 VIREO_API void vtrx_start(void* handle);
 
 /* ---- Wireless ---- */
+/* The root object: make one, once, after init; it lives until the process
+ * ends whatever is released. Collection callbacks receive op 3 (added),
+ * index 0 and a ValueLabelItem handle (Value: stream id, Label: device name;
+ * "None" at 0), or a calibLine handle for DefaultMicEQ (inp: Hz, outp:
+ * linear gain). */
+VIREO_API void* Wireless_create(void);
+VIREO_API void Wireless_release(void* handle);
+VIREO_API void Wireless_bindoutputDevices(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void Wireless_setoutputDevices(void* handle, int op, int index, void* item);
+VIREO_API void Wireless_resetoutputDevices(void* handle);
+VIREO_API void Wireless_bindinputDevices(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void Wireless_setinputDevices(void* handle, int op, int index, void* item);
+VIREO_API void Wireless_resetinputDevices(void* handle);
+VIREO_API void Wireless_bindDefaultMicEQ(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void Wireless_setDefaultMicEQ(void* handle, int op, int index, void* item);
+VIREO_API void Wireless_resetDefaultMicEQ(void* handle);
+VIREO_API void Wireless_bindMidiEnabled(void* handle, void (*callback)(bool));
+VIREO_API void Wireless_setMidiEnabled(void* handle, bool value);
+/* text: the MIDI input port names, each followed by "\r\n" */
+VIREO_API void Wireless_bindMidiDevices(void* handle, void (*callback)(const char* text));
+VIREO_API void Wireless_setMidiDevices(void* handle, const char* value);
+/* path: the host's folder; also makes the default equaliser curve when it is
+ * empty and lets MidiEnabled switch MIDI from its next change on */
+VIREO_API void Wireless_Init(void* handle, const char* path);
+/* sends the first size (1 to 3) of b0, b1, b2 on MIDI output port dev */
+VIREO_API void Wireless_SendMidi(void* handle, int dev, int size, int b0, int b1, int b2);
+VIREO_API void Wireless_Close(void* handle);
+/* stored, never called */
+VIREO_API void Wireless_bindPlotCplxF(void* handle, void (*callback)(void* complexArray));
+/* called directly on the MIDI input thread, not in getUpdates, with
+ * (3, channel, parameter, value) for a completed NRPN, (3, b0, b1, b2) for
+ * other 3-byte messages and (2, b0, b1, 0) for 2-byte ones */
+VIREO_API void Wireless_bindMidiData(void* handle, void (*callback)(int kind, int a, int b, int c));
 
 /* ---- ssbModDemod ---- */
 
@@ -760,7 +793,21 @@ VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
 
 /* ---- ft8decode and the CRC ---- */
 
-/* ---- MultiPskModDemod ---- */
+/* ---- MultiPskModDemod ----
+ * Lets MultiPSK use the transceiver the mode is attached to as its radio,
+ * over a TCP port on 127.0.0.1. port: where the search for a free port
+ * starts (1-65535, others are refused); on attaching, the mode serves the
+ * first free one of up to 20 and sets port to it. connected: a client is
+ * connected. sending: receive IQ and frequency changes go to the client
+ * (set when MultiPSK initialises the link). */
+VIREO_API void* MultiPskModDemod_create(void);
+VIREO_API void MultiPskModDemod_release(void* handle);
+VIREO_API void MultiPskModDemod_bindconnected(void* handle, void (*callback)(bool));
+VIREO_API void MultiPskModDemod_setconnected(void* handle, bool value);
+VIREO_API void MultiPskModDemod_bindsending(void* handle, void (*callback)(bool));
+VIREO_API void MultiPskModDemod_setsending(void* handle, bool value);
+VIREO_API void MultiPskModDemod_bindport(void* handle, void (*callback)(int));
+VIREO_API void MultiPskModDemod_setport(void* handle, int value);
 
 /* ---- cwModDemod ----
  * Morse telegraphy at 48000 samples per second. freq: beat note and
