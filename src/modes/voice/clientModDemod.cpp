@@ -1,7 +1,7 @@
 #include "modes/voice/clientModDemod.h"
 
 #include "framework/hostArrays.h"
-#include "modes/voice/realAudio.h"
+#include "core/realAudio.h"
 
 #include <algorithm>
 #include <memory>

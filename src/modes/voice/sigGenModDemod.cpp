@@ -1,6 +1,6 @@
 #include "modes/voice/sigGenModDemod.h"
 
-#include "modes/voice/realAudio.h"
+#include "core/realAudio.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
 #include "modes/voice/ssbModDemod.h"
 
 #include "modes/voice/micEqualiser.h"
-#include "modes/voice/realAudio.h"
+#include "core/realAudio.h"
 
 #include <spdlog/spdlog.h>
 

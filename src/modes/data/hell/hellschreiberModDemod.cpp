@@ -1,7 +1,7 @@
 #include "modes/data/hell/hellschreiberModDemod.h"
 
 #include "modes/data/ownerPtt.h"
-#include "modes/data/realAudio.h"
+#include "core/realAudio.h"
 
 #include <cmath>
 

@@ -1,7 +1,7 @@
 #include "modes/data/rtty/RTTYModDemod.h"
 
 #include "modes/data/ownerPtt.h"
-#include "modes/data/realAudio.h"
+#include "core/realAudio.h"
 #include "framework/hostArrays.h"
 #include "modes/data/rtty/ITA2.h"
 

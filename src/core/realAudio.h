@@ -1,6 +1,7 @@
 #pragma once
 // The receive audio of the modes whose transceiver filter has already done
-// the work (SSB, the generator, the client): the real part of each sample.
+// the work (SSB, the generator, the client, RTTY, Hellschreiber): the real
+// part of each sample.
 #include "dsp/buff.h"
 
 #include <complex>
