@@ -172,7 +172,7 @@ TEST_F(PskMode, NoiseRetunesAtMostFourChannelsPerGroup) {
         EXPECT_LE(scanners31, 4) << search;
         EXPECT_LE(scanners63, 4) << search;
         EXPECT_EQ(fixed, 0);
-        if (search == 0) EXPECT_EQ(scanners31 + scanners63, 8);
+        if (search == 0) { EXPECT_EQ(scanners31 + scanners63, 8); }
     }
 }
 

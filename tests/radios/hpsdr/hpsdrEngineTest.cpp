@@ -259,7 +259,7 @@ TEST_F(HpsdrEngine, PressAndReleaseSendTheForcedPairAndLatchTheGain) {
     for (int i = 2; i <= 5; ++i) {
         auto p = send(r->emptyBlock);
         EXPECT_TRUE(p.frames[0].mox());
-        if (i == 2) EXPECT_EQ(p.frames[0].index(), 11);
+        if (i == 2) { EXPECT_EQ(p.frames[0].index(), 11); }
         run([&] { EXPECT_EQ(r->rxScale, i < 5 ? rxScale : txScale) << "packet " << i; });
     }
 
@@ -272,10 +272,10 @@ TEST_F(HpsdrEngine, PressAndReleaseSendTheForcedPairAndLatchTheGain) {
         auto p = send(r->emptyBlock);
         bool transmitting = false;
         run([&] { transmitting = r->transmitting(); });
-        if (k < 48) EXPECT_TRUE(transmitting) << k;
+        if (k < 48) { EXPECT_TRUE(transmitting) << k; }
         const bool pair = p.frames[0].index() == 0 && p.frames[1].index() == 10;
         EXPECT_EQ(pair, k == 49) << k;
-        if (k == 49) EXPECT_FALSE(transmitting);
+        if (k == 49) { EXPECT_FALSE(transmitting); }
     }
     run([&] { EXPECT_EQ(r->rxScale, rxScale); });
 }

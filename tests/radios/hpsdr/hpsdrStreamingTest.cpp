@@ -130,7 +130,7 @@ void expectConfiguration(const std::vector<udpPeer::datagram>& d, size_t first, 
             EXPECT_FALSE(p->frames[size_t(f)].mox());
             EXPECT_EQ(p->frames[size_t(f)].index(), int(2 * (k % 5)) + f) << k;
         }
-        if (k % 5 == 0) EXPECT_EQ(p->frames[0].c4, (receivers - 1) * 8 + 4);
+        if (k % 5 == 0) { EXPECT_EQ(p->frames[0].c4, (receivers - 1) * 8 + 4); }
     }
 }
 
