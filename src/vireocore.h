@@ -977,13 +977,88 @@ VIREO_API void MultiPskModDemod_setsending(void* handle, bool value);
 VIREO_API void MultiPskModDemod_bindport(void* handle, void (*callback)(int));
 VIREO_API void MultiPskModDemod_setport(void* handle, int value);
 
-/* ---- cwModDemod ---- */
+/* ---- cwModDemod ----
+ * Morse telegraphy at 48000 samples per second. freq: beat note and
+ * sidetone, Hz, finite and within +-24000. wpm: sending speed, above 0 (a
+ * dot is 57600/wpm samples). swHangTime: ms of silence before the
+ * transmitter is released. rxwpm: the speed the decoder measures. Values
+ * out of range are refused (logged) and the old value is told back.
+ * QueueText replaces the unsent text with text from position
+ * (characters sent - offset) on and keys the transmitter; a line feed,
+ * carriage return or backquote ends the transmission. At most 1023
+ * characters wait; more are cut (logged). KeyDown/KeyUp: the hand key.
+ * newChars: one decoded character (a-z, 0-9) or " " per call. newDebug is
+ * never called. */
+VIREO_API void* cwModDemod_create(void);
+VIREO_API void cwModDemod_release(void* handle);
+VIREO_API void cwModDemod_bindfreq(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setfreq(void* handle, double value);
+VIREO_API void cwModDemod_bindwpm(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setwpm(void* handle, double value);
+VIREO_API void cwModDemod_bindswHangTime(void* handle, void (*callback)(int));
+VIREO_API void cwModDemod_setswHangTime(void* handle, int value);
+VIREO_API void cwModDemod_bindsidetoneVolume(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setsidetoneVolume(void* handle, double value);
+VIREO_API void cwModDemod_bindrxwpm(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setrxwpm(void* handle, double value);
+VIREO_API void cwModDemod_binddbg1(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setdbg1(void* handle, double value);
+VIREO_API void cwModDemod_binddbg2(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setdbg2(void* handle, double value);
+VIREO_API void cwModDemod_bindsentChars(void* handle, void (*callback)(const char*));
+VIREO_API void cwModDemod_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void cwModDemod_bindnewDebug(void* handle, void (*callback)(void* floatArray, int, double, double));
+/* text: copied before the call returns */
+VIREO_API void cwModDemod_QueueText(void* handle, const char* text, int offset);
+VIREO_API void cwModDemod_KeyDown(void* handle, long long time);
+VIREO_API void cwModDemod_KeyUp(void* handle, long long time);
 
-/* ---- fskModDemod ---- */
+/* ---- fskModDemod ----
+ * Placeholder of a two-tone FSK mode: stores its settings, receives and
+ * sends silence. */
+VIREO_API void* fskModDemod_create(void);
+VIREO_API void fskModDemod_release(void* handle);
+VIREO_API void fskModDemod_bindf0(void* handle, void (*callback)(int));
+VIREO_API void fskModDemod_setf0(void* handle, int value);
+VIREO_API void fskModDemod_bindf1(void* handle, void (*callback)(int));
+VIREO_API void fskModDemod_setf1(void* handle, int value);
+VIREO_API void fskModDemod_bindbaud(void* handle, void (*callback)(int));
+VIREO_API void fskModDemod_setbaud(void* handle, int value);
 
-/* ---- RTTYModDemod ---- */
+/* ---- RTTYModDemod ----
+ * Radio teletype, ITA2 at 45.45 baud, 170 Hz shift. Sends mark at +2170 Hz
+ * and space at +2000 Hz; receives with mark at the mode's rxFreq and space
+ * 170 Hz above (its own signal reads back mirrored, with rxFreq -2170).
+ * Decoded text goes to standard output only; newChars is never called.
+ * newDebug: every 1024 detector values, a float array handle (the host frees
+ * it), 0, 0.0, 0.0. QueueText replaces the unsent text with text from
+ * position (characters sent - base) on; "~" ends the transmission. At most
+ * 1023 characters wait; more are cut (logged). */
+VIREO_API void* RTTYModDemod_create(void);
+VIREO_API void RTTYModDemod_release(void* handle);
+VIREO_API void RTTYModDemod_bindsentChars(void* handle, void (*callback)(const char*));
+VIREO_API void RTTYModDemod_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void RTTYModDemod_binddbg1(void* handle, void (*callback)(float));
+VIREO_API void RTTYModDemod_setdbg1(void* handle, float value);
+VIREO_API void RTTYModDemod_binddbg2(void* handle, void (*callback)(float));
+VIREO_API void RTTYModDemod_setdbg2(void* handle, float value);
+VIREO_API void RTTYModDemod_bindnewDebug(void* handle, void (*callback)(void* floatArray, int, double, double));
+/* text: copied before the call returns */
+VIREO_API void RTTYModDemod_QueueText(void* handle, const char* text, int base);
 
-/* ---- hellschreiberModDemod ---- */
+/* ---- hellschreiberModDemod ----
+ * Sends text as Hellschreiber pictures: eight row tones from 1300 Hz down
+ * in steps of frequencyStep Hz (above 0, at most 48000; others are refused
+ * and the old value told back), a pixel of 48000/frequencyStep + 1 samples.
+ * Receives nothing: plays the received signal. QueueText as RTTYModDemod's;
+ * "~" ends the transmission. */
+VIREO_API void* hellschreiberModDemod_create(void);
+VIREO_API void hellschreiberModDemod_release(void* handle);
+VIREO_API void hellschreiberModDemod_bindfrequencyStep(void* handle, void (*callback)(double));
+VIREO_API void hellschreiberModDemod_setfrequencyStep(void* handle, double value);
+VIREO_API void hellschreiberModDemod_bindsentChars(void* handle, void (*callback)(const char*));
+/* text: copied before the call returns */
+VIREO_API void hellschreiberModDemod_QueueText(void* handle, const char* text, int base);
 
 /* ---- chirpyModDemod ----
  * Chirp link test: transmits chirps of 4096 samples alternately (85.3 ms,

@@ -10,6 +10,10 @@
 #include "modes/data/multipsk/MultiPskModDemod.h"
 #include "modes/data/chirp/chirpyModDemod.h"
 #include "modes/data/dab/DABModDemod.h"
+#include "modes/data/cw/cwModDemod.h"
+#include "modes/data/fsk/fskModDemod.h"
+#include "modes/data/hell/hellschreiberModDemod.h"
+#include "modes/data/rtty/RTTYModDemod.h"
 
 extern "C" {
 
@@ -112,12 +116,41 @@ VIREO_API void MultiPskModDemod_setport(void* h, int value) {
 }
 
 // ---- cwModDemod ----
+VC_CLASS(cwModDemod)
+VC_PROPERTY(cwModDemod, freq)
+VC_PROPERTY(cwModDemod, wpm)
+VC_PROPERTY(cwModDemod, swHangTime)
+VC_PROPERTY(cwModDemod, sidetoneVolume)
+VC_PROPERTY(cwModDemod, rxwpm)
+VC_PROPERTY(cwModDemod, dbg1)
+VC_PROPERTY(cwModDemod, dbg2)
+VC_EVENT(cwModDemod, sentChars)
+VC_EVENT(cwModDemod, newChars)
+VC_EVENT(cwModDemod, newDebug)
+VC_METHOD(cwModDemod, QueueText, (const char* text, int offset), (text, offset))
+VC_METHOD(cwModDemod, KeyDown, (long long time), (time))
+VC_METHOD(cwModDemod, KeyUp, (long long time), (time))
 
 // ---- fskModDemod ----
+VC_CLASS(fskModDemod)
+VC_PROPERTY(fskModDemod, f0)
+VC_PROPERTY(fskModDemod, f1)
+VC_PROPERTY(fskModDemod, baud)
 
 // ---- RTTYModDemod ----
+VC_CLASS(RTTYModDemod)
+VC_EVENT(RTTYModDemod, sentChars)
+VC_EVENT(RTTYModDemod, newChars)
+VC_PROPERTY(RTTYModDemod, dbg1)
+VC_PROPERTY(RTTYModDemod, dbg2)
+VC_EVENT(RTTYModDemod, newDebug)
+VC_METHOD(RTTYModDemod, QueueText, (const char* text, int base), (text, base))
 
 // ---- hellschreiberModDemod ----
+VC_CLASS(hellschreiberModDemod)
+VC_PROPERTY(hellschreiberModDemod, frequencyStep)
+VC_EVENT(hellschreiberModDemod, sentChars)
+VC_METHOD(hellschreiberModDemod, QueueText, (const char* text, int base), (text, base))
 
 // ---- chirpyModDemod ----
 VC_CLASS(chirpyModDemod)
