@@ -347,7 +347,23 @@ VIREO_API void* clientModDemod_create(void);
 VIREO_API void clientModDemod_release(void* handle);
 VIREO_API void clientModDemod_bindrxChunk(void* handle, void (*callback)(void* chunk, unsigned int sequence));
 
-/* ---- fmModDemod ---- */
+/* ---- fmModDemod ----
+ * Frequency modulation. deviation (Hz) below 12000 receives narrow-band FM
+ * from IQ at 48000; 12000 or more (the default, 75000) receives broadcast
+ * FM at 384000, in stereo pairs with Stereo. Transmit is narrow-band voice
+ * with a CTCSS tone at CTCSS Hz when above 0. MaxDeviation is stored only. */
+VIREO_API void* fmModDemod_create(void);
+VIREO_API void fmModDemod_release(void* handle);
+VIREO_API void fmModDemod_bindcompression(void* handle, void (*callback)(double));
+VIREO_API void fmModDemod_setcompression(void* handle, double value);
+VIREO_API void fmModDemod_binddeviation(void* handle, void (*callback)(double));
+VIREO_API void fmModDemod_setdeviation(void* handle, double value);
+VIREO_API void fmModDemod_bindCTCSS(void* handle, void (*callback)(double));
+VIREO_API void fmModDemod_setCTCSS(void* handle, double value);
+VIREO_API void fmModDemod_bindMaxDeviation(void* handle, void (*callback)(double));
+VIREO_API void fmModDemod_setMaxDeviation(void* handle, double value);
+VIREO_API void fmModDemod_bindStereo(void* handle, void (*callback)(bool));
+VIREO_API void fmModDemod_setStereo(void* handle, bool value);
 
 /* ---- FreeDVModDemod ---- */
 

@@ -5,6 +5,7 @@
 #include "modes/voice/RawIQModDemod.h"
 #include "modes/voice/amModDemod.h"
 #include "modes/voice/clientModDemod.h"
+#include "modes/voice/fmModDemod.h"
 #include "modes/voice/sigGenModDemod.h"
 #include "modes/voice/ssbModDemod.h"
 
@@ -34,6 +35,12 @@ VC_CLASS(clientModDemod)
 VC_EVENT(clientModDemod, rxChunk)
 
 // ---- fmModDemod ----
+VC_CLASS(fmModDemod)
+VC_PROPERTY(fmModDemod, compression)
+VC_PROPERTY(fmModDemod, deviation)
+VC_PROPERTY(fmModDemod, CTCSS)
+VC_PROPERTY(fmModDemod, MaxDeviation)
+VC_PROPERTY(fmModDemod, Stereo)
 
 // ---- FreeDVModDemod ----
 

@@ -6,8 +6,10 @@ vireo_internal_test(voice_chain_tests modes/voice/voiceTxChainTest.cpp)
 # sound back-end.
 vireo_internal_test(voice_loop_tests
   ${CMAKE_CURRENT_LIST_DIR}/voiceLoopTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fmLoopTest.cpp
   $<TARGET_OBJECTS:vireo_api>)
 target_link_libraries(voice_loop_tests PRIVATE vireo_fake_audio)
 vireo_internal_test(voice_mode_tests
   ${CMAKE_CURRENT_LIST_DIR}/voiceModesTest.cpp
   $<TARGET_OBJECTS:vireo_api>)
+vireo_internal_test(voice_fm_tests modes/voice/fmModeTest.cpp)
