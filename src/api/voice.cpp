@@ -2,6 +2,7 @@
 #include "vireocore.h"
 
 #include "framework/exportPattern.h"
+#include "modes/voice/FreeDVModDemod.h"
 
 extern "C" {
 
@@ -18,5 +19,11 @@ extern "C" {
 // ---- fmModDemod ----
 
 // ---- FreeDVModDemod ----
+VC_CLASS(FreeDVModDemod)
+VC_COLLECTION(FreeDVModDemod, Modes)
+VC_PROPERTY(FreeDVModDemod, Mode)
+VC_PROPERTY(FreeDVModDemod, Squelch)
+VC_PROPERTY(FreeDVModDemod, SquelchEnabled)
+VC_PROPERTY(FreeDVModDemod, compression)
 
 } // extern "C"

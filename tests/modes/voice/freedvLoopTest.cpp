@@ -1,0 +1,1 @@
+// Placeholder until the loop-back cases are in.
