@@ -274,15 +274,45 @@ VIREO_API void vtrx_start(void* handle);
 
 /* ---- Wireless ---- */
 
-/* ---- ssbModDemod ---- */
+/* ---- ssbModDemod ----
+ * Single sideband: the transmit sideband follows the sign of the band given
+ * to vtrx_setTxFilter (negative: lower sideband). */
+VIREO_API void* ssbModDemod_create(void);
+VIREO_API void ssbModDemod_release(void* handle);
+VIREO_API void ssbModDemod_bindcompression(void* handle, void (*callback)(double));
+VIREO_API void ssbModDemod_setcompression(void* handle, double value);
+VIREO_API void ssbModDemod_bindUseMicEQ(void* handle, void (*callback)(bool));
+VIREO_API void ssbModDemod_setUseMicEQ(void* handle, bool value);
 
 /* ---- amModDemod ---- */
+VIREO_API void* amModDemod_create(void);
+VIREO_API void amModDemod_release(void* handle);
+VIREO_API void amModDemod_bindcompression(void* handle, void (*callback)(double));
+VIREO_API void amModDemod_setcompression(void* handle, double value);
 
-/* ---- sigGenModDemod ---- */
+/* ---- sigGenModDemod ----
+ * Two lines: ampl1 at the transmit frequency, ampl2 at freq2 Hz from it. */
+VIREO_API void* sigGenModDemod_create(void);
+VIREO_API void sigGenModDemod_release(void* handle);
+VIREO_API void sigGenModDemod_bindampl1(void* handle, void (*callback)(double));
+VIREO_API void sigGenModDemod_setampl1(void* handle, double value);
+VIREO_API void sigGenModDemod_bindampl2(void* handle, void (*callback)(double));
+VIREO_API void sigGenModDemod_setampl2(void* handle, double value);
+VIREO_API void sigGenModDemod_bindfreq2(void* handle, void (*callback)(double));
+VIREO_API void sigGenModDemod_setfreq2(void* handle, double value);
 
 /* ---- RawIQModDemod ---- */
+VIREO_API void* RawIQModDemod_create(void);
+VIREO_API void RawIQModDemod_release(void* handle);
 
-/* ---- clientModDemod ---- */
+/* ---- clientModDemod ----
+ * rxChunk receives every receive block as a complexArray with its sequence
+ * number (0, 1, 2 ..., wrapping at 2^32; a gap means chunks that could not
+ * be queued), inside getUpdates; the host frees each array with
+ * complexArray_delete. The bind takes effect at once. */
+VIREO_API void* clientModDemod_create(void);
+VIREO_API void clientModDemod_release(void* handle);
+VIREO_API void clientModDemod_bindrxChunk(void* handle, void (*callback)(void* chunk, unsigned int sequence));
 
 /* ---- fmModDemod ---- */
 

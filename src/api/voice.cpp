@@ -3,18 +3,36 @@
 
 #include "framework/exportPattern.h"
 #include "modes/voice/FreeDVModDemod.h"
+#include "modes/voice/RawIQModDemod.h"
+#include "modes/voice/amModDemod.h"
+#include "modes/voice/clientModDemod.h"
+#include "modes/voice/sigGenModDemod.h"
+#include "modes/voice/ssbModDemod.h"
 
 extern "C" {
 
 // ---- ssbModDemod ----
+VC_CLASS(ssbModDemod)
+VC_PROPERTY(ssbModDemod, compression)
+VC_PROPERTY(ssbModDemod, UseMicEQ)
 
 // ---- amModDemod ----
+VC_CLASS(amModDemod)
+VC_PROPERTY(amModDemod, compression)
 
 // ---- sigGenModDemod ----
+VC_CLASS(sigGenModDemod)
+VC_PROPERTY(sigGenModDemod, ampl1)
+VC_PROPERTY(sigGenModDemod, ampl2)
+VC_PROPERTY(sigGenModDemod, freq2)
 
 // ---- RawIQModDemod ----
+VC_CLASS(RawIQModDemod)
 
 // ---- clientModDemod ----
+// The bind stores the callback at once; chunks reach it inside getUpdates.
+VC_CLASS(clientModDemod)
+VC_EVENT(clientModDemod, rxChunk)
 
 // ---- fmModDemod ----
 

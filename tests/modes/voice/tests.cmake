@@ -1,3 +1,17 @@
+# The voice modes: the shared transmit chain step by step, then each mode on
+# the loop-back test radio through the exported functions.
+vireo_internal_test(voice_chain_tests modes/voice/voiceTxChainTest.cpp)
+# On the loop-back test radio, through the exported functions; the exported
+# objects are compiled in so that the simulated card can stand in for the
+# sound back-end.
+vireo_internal_test(voice_loop_tests
+  ${CMAKE_CURRENT_LIST_DIR}/voiceLoopTest.cpp
+  $<TARGET_OBJECTS:vireo_api>)
+target_link_libraries(voice_loop_tests PRIVATE vireo_fake_audio)
+vireo_internal_test(voice_mode_tests
+  ${CMAKE_CURRENT_LIST_DIR}/voiceModesTest.cpp
+  $<TARGET_OBJECTS:vireo_api>)
+
 # FreeDV. The library tests run against the system's codec2, whose -dev
 # package also gives them a reference decoder of their own; absence and
 # libraries lacking an entry each need a process of their own, since the

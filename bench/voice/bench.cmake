@@ -1,0 +1,1 @@
+vireo_bench(voice_bench voice/voiceBench.cpp)

@@ -1,0 +1,99 @@
+#include "modes/voice/micEqualiser.h"
+
+#include "audio/Wireless.h"
+
+#include <spdlog/spdlog.h>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+namespace micEqualiser {
+namespace {
+
+std::mutex sourceLock;
+std::shared_ptr<const source> replaced; // guarded by sourceLock
+
+std::shared_ptr<const source> currentSource() {
+    std::lock_guard<std::mutex> l(sourceLock);
+    return replaced;
+}
+
+buff<float> flat() { return buff<float>(size_t(curveLength), 1.0f); }
+
+void noRoot() {
+    static std::atomic<bool> logged{false};
+    if (!logged.exchange(true)) spdlog::error("microphone equaliser: no root object, the curve is flat");
+}
+
+// The root object's counter and curve are read through whatever form it
+// gives them: a counter atomic or plain, a curve sampler Calc(n). Until it
+// carries a curve the chain equalises flat at version 0.
+template <class W>
+uint32_t rootVersion(W& w) {
+    if constexpr (requires { w.micEqVersion.load(std::memory_order_acquire); })
+        return uint32_t(w.micEqVersion.load(std::memory_order_acquire));
+    else if constexpr (requires { uint32_t(w.micEqVersion); })
+        return uint32_t(w.micEqVersion);
+    else
+        return 0;
+}
+
+template <class W>
+buff<float> rootCurve(W& w) {
+    if constexpr (requires { buff<float>(w.Calc(curveLength)); }) {
+        buff<float> c = w.Calc(curveLength);
+        return c.size() == size_t(curveLength) ? c : flat();
+    } else {
+        return flat();
+    }
+}
+
+} // namespace
+
+uint32_t version() {
+    if (auto s = currentSource()) return s->version ? s->version() : 0;
+    Wireless* w = Wireless::getInstance();
+    return w ? rootVersion(*w) : 0;
+}
+
+buff<float> curve() {
+    buff<float> c;
+    if (auto s = currentSource()) {
+        c = s->curve ? s->curve() : flat();
+        if (c.size() != size_t(curveLength)) c = flat();
+    } else if (Wireless* w = Wireless::getInstance()) {
+        c = rootCurve(*w);
+    } else {
+        noRoot();
+        return flat();
+    }
+    // A gain that is not a number would spread through the whole design and
+    // silence the transmitter; such an entry counts as unchanged. The curve
+    // may be the root's own published copy: mend a private one.
+    for (size_t i = 0; i < c.size(); ++i) {
+        if (std::isfinite(c[i])) continue;
+        buff<float> mended(c.size());
+        for (size_t j = 0; j < c.size(); ++j) mended[j] = std::isfinite(c[j]) ? c[j] : 1.0f;
+        return mended;
+    }
+    return c;
+}
+
+void replaceSource(source s) {
+    std::lock_guard<std::mutex> l(sourceLock);
+    if (!s.version && !s.curve)
+        replaced.reset();
+    else
+        replaced = std::make_shared<const source>(std::move(s));
+}
+
+bool changedSince(int64_t& eqVersion) {
+    const int64_t v = version();
+    if (v == eqVersion) return false;
+    eqVersion = v;
+    return true;
+}
+
+} // namespace micEqualiser

@@ -1,0 +1,30 @@
+#pragma once
+// sigGenModDemod: a two-tone signal generator for testing a transmitter: a
+// line of amplitude ampl1 at the transmit frequency and one of amplitude
+// ampl2 freq2 Hz from it (below for a negative freq2). Receive plays the
+// real part.
+#include "core/modDemod.h"
+#include "modes/voice/voiceTxChain.h"
+
+class sigGenModDemod : public modDemod {
+public:
+    explicit sigGenModDemod(std::shared_ptr<syncTask> taskGroup);
+    ~sigGenModDemod() override = default;
+
+    // ---- the owning transceiver's task group ----
+    buff<float> demodulate(buff<std::complex<float>> block) override;
+    /// Ignores the microphone and fills out with the two lines; the second
+    /// line's phase runs on from block to block.
+    void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
+
+    asyncProperty<double> ampl1{1.0};   // the carrier's amplitude
+    asyncProperty<double> ampl2{0.0};   // the tone's amplitude
+    asyncProperty<double> freq2{200.0}; // the tone's offset from the carrier, Hz
+
+    double phase = 0.0; // the tone's phase, radians
+
+private:
+    voiceTx::hostValue ampl1Value_{1.0};
+    voiceTx::hostValue ampl2Value_{0.0};
+    voiceTx::hostValue freq2Value_{200.0};
+};

@@ -1,0 +1,196 @@
+#pragma once
+// The loop-back rig of the voice-mode tests, driven through the exported
+// functions as a host would: the test radio with a transmitting and a
+// receiving transceiver at 14000000, the transmitter's microphone being the
+// simulated card's 48000 Hz input. What is measured comes back through
+// getUpdates: the receiver's raw IQ (on the test radio exactly what was
+// transmitted) and its audio, with the receive gain control off at 0 dB.
+//
+// The test radio keeps real time, so the card is paced along with it; a
+// measurement of 65536 samples takes 1.4 s.
+#include "vireocore.h"
+
+#include "audio/Wireless.h"
+#include "audio/soundRig.h" // thdPlusNoiseDb
+#include "framework/library.h"
+#include "support/fakeAudio.h"
+#include "support/hostHarness.h"
+
+#include <gtest/gtest.h>
+#include <kissfft/kissfft.hh>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <complex>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <numbers>
+#include <vector>
+
+namespace voiceLoop {
+
+inline std::mutex m;
+inline std::vector<void*> added;
+inline std::vector<std::complex<float>> iq;
+inline std::vector<float> audio;
+
+inline void onAdded(void* v, long long, int, int) {
+    std::lock_guard<std::mutex> l(m);
+    added.push_back(v);
+}
+inline void onIQ(void* a, double, int) {
+    std::lock_guard<std::mutex> l(m);
+    auto* d = reinterpret_cast<std::complex<float>*>(complexArray_data(a));
+    iq.insert(iq.end(), d, d + complexArray_size(a));
+    complexArray_delete(a);
+}
+inline void onAudio(void* a) {
+    std::lock_guard<std::mutex> l(m);
+    audio.insert(audio.end(), floatArray_data(a), floatArray_data(a) + floatArray_size(a));
+    floatArray_delete(a);
+}
+inline void poll() {
+    getUpdates();
+    getRenderUpdates();
+}
+
+constexpr size_t fftLength = 65536;
+
+/// Power spectrum of the last fftLength samples under a 4-term
+/// Blackman-Harris window (side lobes below -92 dB), bin k at
+/// k × 48000 / fftLength Hz (negative frequencies in the upper half).
+inline std::vector<double> powerSpectrum(const std::vector<std::complex<double>>& x) {
+    const size_t n = fftLength;
+    std::vector<std::complex<double>> in(n), out(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double p = 2 * std::numbers::pi * double(i) / double(n);
+        const double w = 0.35875 - 0.48829 * std::cos(p) + 0.14128 * std::cos(2 * p) - 0.01168 * std::cos(3 * p);
+        in[i] = w * x[x.size() - n + i];
+    }
+    kissfft<double>(n, false).transform(in.data(), out.data());
+    std::vector<double> power(n);
+    for (size_t k = 0; k < n; ++k) power[k] = std::norm(out[k]);
+    return power;
+}
+
+/// Power within ± 8 bins of hz (which may be negative).
+inline double lineAt(const std::vector<double>& power, double hz) {
+    const long n = long(power.size());
+    const long centre = std::lround(hz * double(n) / 48000.0);
+    double s = 0;
+    for (long k = centre - 8; k <= centre + 8; ++k) s += power[size_t(((k % n) + n) % n)];
+    return s;
+}
+
+inline std::vector<double> spectrumOf(const std::vector<std::complex<float>>& x) {
+    return powerSpectrum(std::vector<std::complex<double>>(x.begin(), x.end()));
+}
+inline std::vector<double> spectrumOf(const std::vector<float>& x) {
+    return powerSpectrum(std::vector<std::complex<double>>(x.begin(), x.end()));
+}
+
+/// Harmonic distortion of a real tone at hz: harmonics 2 .. 5 against the
+/// fundamental, as a ratio of amplitudes.
+inline double thd(const std::vector<float>& x, double hz) {
+    auto p = spectrumOf(x);
+    double h = 0;
+    for (int k = 2; k <= 5; ++k) h += lineAt(p, k * hz);
+    return std::sqrt(h / lineAt(p, hz));
+}
+
+class Rig : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static bool started = false;
+        if (started) return;
+        started = true;
+        FakeAudio::install();
+        init((::testing::TempDir() + "vireo_voice_" + std::to_string(getpid()) + ".log").c_str(), 1);
+        // The root object lives as long as the process, as a host keeps it.
+        static auto root = std::make_shared<Wireless>(globalTaskGroup);
+    }
+
+    void SetUp() override {
+        radio = TestRadio_create();
+        Radio_bindvtrxAdded(radio, onAdded);
+        Radio_start(radio); // adds the first transceiver
+        Radio_addVtrx(radio, 14000000, 0, 0);
+        ASSERT_TRUE(host::pollUntil(poll, [] {
+            std::lock_guard<std::mutex> l(m);
+            return added.size() == 2;
+        }));
+        tx = added[0];
+        rx = added[1];
+        vtrx_bindrxagc(rx, host::onObject<"rxagc", agc_release>);
+        ASSERT_TRUE(host::pollUntil(poll, [] { return !host::Log::get().of("rxagc").empty(); }));
+        void* agc = host::Log::get().of("rxagc")[0].handle;
+        agc_setEnabled(agc, false);
+        agc_setManualGain(agc, 0.0);
+        vtrx_bindnewAudio(rx, onAudio);
+        vtrx_bindnewIQ(rx, onIQ);
+        vtrx_setSendAudio(rx, true);
+        vtrx_setSendIQ(rx, true);
+        vtrx_setaudioInput(tx, FakeAudio::mic48000);
+        card.startPacing();
+        vtrx_start(rx);
+        vtrx_start(tx);
+    }
+
+    void TearDown() override {
+        vtrx_setptt(tx, false);
+        Radio_stop(radio);
+        host::pollFor(poll, std::chrono::milliseconds(100));
+        card.stopPacing();
+        for (void* v : added) vtrx_release(v);
+        added.clear();
+        for (auto& [h, release] : modes) release(h);
+        modes.clear();
+        Radio_release(radio);
+        host::pollFor(poll, std::chrono::milliseconds(50));
+        host::Log::get().clear();
+        card.setMicrophone(FakeAudio::mic48000, [](int64_t) { return 0.0f; });
+        std::lock_guard<std::mutex> l(m);
+        iq.clear();
+        audio.clear();
+    }
+
+    /// A tone at the microphone, amplitude a (1 is full scale).
+    void microphone(double hz, double a) {
+        card.setMicrophone(FakeAudio::mic48000, [hz, a](int64_t n) {
+            return float(a * std::sin(2 * std::numbers::pi * hz * double(n) / 48000.0));
+        });
+    }
+
+    /// Puts a mode on a transceiver; the rig releases it at the end.
+    void use(void* transceiver, void* mode, void (*release)(void*)) {
+        modes.push_back({mode, release});
+        vtrx_setModulation(transceiver, mode);
+    }
+
+    /// Lets the chain settle, then gathers at least n samples of IQ and audio
+    /// (audio only when the receiver's mode makes any).
+    void gather(size_t n, bool wantAudio = true) {
+        host::pollFor(poll, std::chrono::milliseconds(400));
+        {
+            std::lock_guard<std::mutex> l(m);
+            iq.clear();
+            audio.clear();
+        }
+        ASSERT_TRUE(host::pollUntil(
+            poll,
+            [&] {
+                std::lock_guard<std::mutex> l(m);
+                return iq.size() >= n && (!wantAudio || audio.size() >= n);
+            },
+            std::chrono::seconds(15)));
+    }
+
+    FakeAudio& card = FakeAudio::install();
+    void* radio = nullptr;
+    void *tx = nullptr, *rx = nullptr;
+    std::vector<std::pair<void*, void (*)(void*)>> modes;
+};
+
+} // namespace voiceLoop
