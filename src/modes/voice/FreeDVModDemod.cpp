@@ -3,6 +3,8 @@
 #include "modes/voice/FreeDVModDemod.h"
 
 #include "core/vtrx.h"
+#include "modes/voice/micEqualiser.h"
+#include "modes/voice/voiceTxChain.h"
 
 #include <spdlog/spdlog.h>
 
@@ -136,7 +138,9 @@ bool FreeDVModDemod::fits(int mode) {
 }
 
 void FreeDVModDemod::setTxEqFilter(double lo, double hi) {
-    txFilter.setFilter(float(lo), float(hi), 48000, 2048, blockLimit);
+    // Always shaped, and only here: a change of the curve reaches FreeDV at
+    // the next mode change.
+    txFilter.setFilter(voiceTx::equaliserTaps(lo, hi, micEqualiser::curve()));
 }
 
 bool FreeDVModDemod::conjugating() {

@@ -40,6 +40,7 @@
 #include "framework/asyncCollection.h"
 #include "modes/voice/ComplexAGC.h"
 #include "modes/voice/FreeDVLib.h"
+#include "modes/voice/voiceTxChain.h"
 
 #include <complex>
 #include <cstdint>
@@ -134,5 +135,6 @@ private:
     int txQueueRead = 0;
     int txQueueCount = 0;
 
+    voiceTx::hostValue compressionValue_{1.0}; // transceiver's lane
     bool saidRxBlock_ = false, saidTxBlock_ = false, saidMissing_ = false;
 };
