@@ -46,6 +46,17 @@ inline double rms(const std::vector<float>& x, size_t from, size_t to) {
     return std::sqrt(sum / double(to - from));
 }
 
+// Speech at the microphone from 3 s to 7 s reaches the speaker the ring's
+// delay later, plus the codec's own (up to 1.3 s: 700D, 2020). Decoded
+// silence is measured from 2.3 to 2.9 s after the ring's delay, speech from
+// 4.5 to 7 s.
+inline size_t loudTo(size_t ringDelay) { return ringDelay + 7 * 48000; }
+inline double speechOverSilenceDb(const std::vector<float>& heard, size_t ringDelay) {
+    const double quiet = rms(heard, ringDelay + 110400, ringDelay + 139200);
+    const double loud = rms(heard, ringDelay + 216000, loudTo(ringDelay));
+    return 20 * std::log10((loud + 1e-12) / (quiet + 1e-12));
+}
+
 /// codec2's own receiver on on-air IQ at 48000: decimates to the modem rate,
 /// scales to the level the modems expect and counts the decoder calls made
 /// in sync.
