@@ -69,28 +69,22 @@ void FreeDVModDemod::setMode(int mode) {
         spdlog::info("freedv mode {} did not open", mode);
         return;
     }
-    if (!fits(mode)) {
+    const sizes z = readSizes();
+    if (!fits(mode, z)) {
         closeInstance();
         return;
     }
     openMode_ = mode;
 
-    const int maxModem = lib_->freedv_get_n_max_modem_samples(fdv);
-    const int maxSpeech = lib_->freedv_get_n_max_speech_samples(fdv);
-    const int speechFrame = lib_->freedv_get_n_speech_samples(fdv);
-    const int modemFrame = lib_->freedv_get_n_nom_modem_samples(fdv);
-    const int speechRate = lib_->freedv_get_speech_sample_rate(fdv);
-    const int modemRate = lib_->freedv_get_modem_sample_rate(fdv);
-
-    modemIn = buff<cplx>(size_t(maxModem), cplx{});
-    speechOut = buff<int16_t>(size_t(maxSpeech), 0);
-    txSpeech = buff<int16_t>(size_t(speechFrame), 0);
-    txModem = buff<cplx>(size_t(modemFrame), cplx{});
-    txReal = buff<int16_t>(size_t(modemFrame), 0);
-    rateFactor = 48000 / speechRate;
-    rxStep = 48000 / modemRate;
-    path_ = modemFrame == speechFrame ? path::A : speechFrame == 2 * modemFrame ? path::B : path::C;
-    txQueue = path_ == path::C ? buff<cplx>(2 * size_t(modemFrame), cplx{}) : buff<cplx>();
+    modemIn = buff<cplx>(size_t(z.maxModem), cplx{});
+    speechOut = buff<int16_t>(size_t(z.maxSpeech), 0);
+    txSpeech = buff<int16_t>(size_t(z.speechFrame), 0);
+    txModem = buff<cplx>(size_t(z.modemFrame), cplx{});
+    txReal = buff<int16_t>(size_t(z.modemFrame), 0);
+    rateFactor = 48000 / z.speechRate;
+    rxStep = 48000 / z.modemRate;
+    path_ = z.modemFrame == z.speechFrame ? path::A : z.speechFrame == 2 * z.modemFrame ? path::B : path::C;
+    txQueue = path_ == path::C ? buff<cplx>(2 * size_t(z.modemFrame), cplx{}) : buff<cplx>();
     txQueueRead = txQueueCount = 0;
     // Positions inside the old frames would overrun the new ones (700D's
     // 1280-sample frame against 1600's 320).
@@ -98,23 +92,24 @@ void FreeDVModDemod::setMode(int mode) {
     txSpeechPos = 0;
     txHalf = 0;
 
-    const float hi = float(speechRate) / 2.222f;
+    const float hi = float(z.speechRate) / 2.222f;
     txFilter = lowLatFir(100.0f, hi, 48000, 2048, blockLimit);
     setTxEqFilter(100.0, double(hi));
     rxFilter = lowLatFir(100.0f, hi, 48000, 1536, blockLimit);
 
-    std::printf("%d\r\n%d\r\n%d\r\n%d\r\n%d\r\n%d\r\n", maxSpeech, maxModem, speechFrame, modemFrame, speechRate,
-                modemRate);
+    std::printf("%d\r\n%d\r\n%d\r\n%d\r\n%d\r\n%d\r\n", z.maxSpeech, z.maxModem, z.speechFrame, z.modemFrame,
+                z.speechRate, z.modemRate);
     std::fflush(stdout);
 }
 
-bool FreeDVModDemod::fits(int mode) {
-    const int maxModem = lib_->freedv_get_n_max_modem_samples(fdv);
-    const int maxSpeech = lib_->freedv_get_n_max_speech_samples(fdv);
-    const int speechFrame = lib_->freedv_get_n_speech_samples(fdv);
-    const int modemFrame = lib_->freedv_get_n_nom_modem_samples(fdv);
-    const int speechRate = lib_->freedv_get_speech_sample_rate(fdv);
-    const int modemRate = lib_->freedv_get_modem_sample_rate(fdv);
+FreeDVModDemod::sizes FreeDVModDemod::readSizes() {
+    return {lib_->freedv_get_n_max_modem_samples(fdv),  lib_->freedv_get_n_max_speech_samples(fdv),
+            lib_->freedv_get_n_speech_samples(fdv),     lib_->freedv_get_n_nom_modem_samples(fdv),
+            lib_->freedv_get_speech_sample_rate(fdv),   lib_->freedv_get_modem_sample_rate(fdv)};
+}
+
+bool FreeDVModDemod::fits(int mode, const sizes& z) {
+    const auto [maxModem, maxSpeech, speechFrame, modemFrame, speechRate, modemRate] = z;
     auto divides48k = [](int r) { return r > 0 && r <= 48000 && 48000 % r == 0; };
 
     const char* why = nullptr;

@@ -112,10 +112,15 @@ public:
 private:
     enum class path { A, B, C };
 
+    /// What the open instance says of its frames and rates.
+    struct sizes {
+        int maxModem, maxSpeech, speechFrame, modemFrame, speechRate, modemRate;
+    };
+    sizes readSizes();
     void closeInstance();
-    /// Checks the open instance's geometry; false (logged) when the mode
-    /// cannot serve it.
-    bool fits(int mode);
+    /// False (logged) when the mode cannot place the instance's frames on
+    /// 48 kHz or its decode does not fit the ring.
+    bool fits(int mode, const sizes& z);
     void encode();
     void takeSpeechSample(float k);
     void pushSpeech(int count);
