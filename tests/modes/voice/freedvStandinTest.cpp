@@ -72,6 +72,61 @@ TEST_F(FreeDVStandin, ALibraryWithoutTheClipSetterLogsItAndTheModeWorks) {
     EXPECT_GT(calls("freedv_comprx"), 0);
 }
 
+TEST_F(FreeDVStandin, InstancesTheModeCannotServeAreRefusedWithALine) {
+    auto mode = std::make_shared<FreeDVModDemod>(group);
+    StdoutCapture quiet;
+    LogWindow log;
+    for (int bent : {90, 91, 92, 93}) {
+        mode->setMode(bent);
+        EXPECT_EQ(mode->fdv, nullptr) << bent;
+        buff<cplx> in(512, cplx{0.3f, 0.3f}), iq(512);
+        mode->modulate(in, iq); // would loop for ever on a rate factor of 0
+        mode->demodulate(in);
+    }
+    quiet.stop();
+    auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "info|freedv mode 90 refused: rates that do not divide 48000 (speech 320 at 0, modem 320 at 8000)");
+    EXPECT_EQ(lines[1], "info|freedv mode 91 refused: rates that do not divide 48000 (speech 320 at 8000, modem 320 at 96000)");
+    EXPECT_EQ(lines[2], "info|freedv mode 92 refused: a decode larger than the speech ring (speech 320 at 8000, modem 320 at 8000)");
+    EXPECT_EQ(lines[3], "info|freedv mode 93 refused: frames the mode cannot place at 48000 (speech 320 at 8000, modem 1900 at 48000)");
+    EXPECT_EQ(calls("freedv_close"), 5); // the first instance, and each refused one
+    mode->setMode(0);
+    EXPECT_NE(mode->fdv, nullptr);
+}
+
+TEST_F(FreeDVStandin, ACodecYieldingTooLittleSpeechGetsSilenceUntilTheRingIsHalfFullAgain) {
+    // 300 speech samples for every 320: the ring loses 500 a second, and the
+    // reader would reach the writer after 16 s and then play what the ring
+    // held 2 s before. It pauses instead, for about a second.
+    auto mode = std::make_shared<FreeDVModDemod>(group);
+    StdoutCapture quiet;
+    mode->setMode(1);
+    int64_t n = 0;
+    std::vector<float> heard;
+    for (int b = 0; b < 30 * 94; ++b) {
+        buff<cplx> in(512), iq(512);
+        for (auto& s : in) {
+            const float m = 0.3f * float(std::sin(2 * std::numbers::pi * 1000.0 * double(n++) / 48000.0));
+            s = {m, m};
+        }
+        mode->modulate(in, iq);
+        auto audio = mode->demodulate(iq);
+        heard.insert(heard.end(), audio.begin(), audio.end());
+    }
+    quiet.stop();
+    // The longest quiet stretch after the first ring's worth.
+    size_t longest = 0, run = 0;
+    for (size_t i = 2 * 48000; i < heard.size(); ++i) {
+        run = std::abs(heard[i]) < 1e-4f ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    EXPECT_NEAR(double(longest) / 48000.0, 8192.0 / 8000.0, 0.1);
+    float late = 0;
+    for (size_t i = heard.size() - 24000; i < heard.size(); ++i) late = std::max(late, std::abs(heard[i]));
+    EXPECT_GT(late, 0.05f); // and plays again
+}
+
 #else
 
 TEST_F(FreeDVStandin, ALibraryWithoutTheReceiveEntryOpensNothingAndTheModeIsSilent) {
