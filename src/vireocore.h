@@ -808,7 +808,21 @@ VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
 
 /* ---- ft8decode and the CRC ---- */
 
-/* ---- MultiPskModDemod ---- */
+/* ---- MultiPskModDemod ----
+ * Lets MultiPSK use the transceiver the mode is attached to as its radio,
+ * over a TCP port on 127.0.0.1. port: where the search for a free port
+ * starts (1-65535, others are refused); on attaching, the mode serves the
+ * first free one of up to 20 and sets port to it. connected: a client is
+ * connected. sending: receive IQ and frequency changes go to the client
+ * (set when MultiPSK initialises the link). */
+VIREO_API void* MultiPskModDemod_create(void);
+VIREO_API void MultiPskModDemod_release(void* handle);
+VIREO_API void MultiPskModDemod_bindconnected(void* handle, void (*callback)(bool));
+VIREO_API void MultiPskModDemod_setconnected(void* handle, bool value);
+VIREO_API void MultiPskModDemod_bindsending(void* handle, void (*callback)(bool));
+VIREO_API void MultiPskModDemod_setsending(void* handle, bool value);
+VIREO_API void MultiPskModDemod_bindport(void* handle, void (*callback)(int));
+VIREO_API void MultiPskModDemod_setport(void* handle, int value);
 
 /* ---- cwModDemod ---- */
 

@@ -4,6 +4,7 @@
 #include "framework/exportPattern.h"
 #include "modes/data/psk/PskDetector.h"
 #include "modes/data/psk/PskModDemod.h"
+#include "modes/data/multipsk/MultiPskModDemod.h"
 #include "modes/data/chirp/chirpyModDemod.h"
 #include "modes/data/dab/DABModDemod.h"
 
@@ -45,6 +46,16 @@ VIREO_API void PskModDemod_QueueText(void* h, const char* text, int start) {
 // ---- ft8decode and the CRC ----
 
 // ---- MultiPskModDemod ----
+VC_CLASS(MultiPskModDemod)
+VC_PROPERTY(MultiPskModDemod, connected)
+VC_PROPERTY(MultiPskModDemod, sending)
+VC_PROPERTY_BIND(MultiPskModDemod, port)
+VIREO_API void MultiPskModDemod_setport(void* h, int value) {
+    // A port outside 1-65535 is refused on the mode's group, where the kept
+    // value is known.
+    vireo::api::request<MultiPskModDemod>(h, "MultiPskModDemod.port.set",
+                                          [value](MultiPskModDemod& m) { m.hostSetPort(value); });
+}
 
 // ---- cwModDemod ----
 

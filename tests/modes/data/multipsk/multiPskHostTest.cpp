@@ -1,0 +1,126 @@
+// The MultiPSK bridge as a host uses it, through the C interface only, on
+// the clock-paced loop-back radio: the port it serves, a client that links
+// up, streams transmit IQ and reads receive IQ, and every handle released
+// while that client is still streaming: the bridge goes with its
+// transceiver and closes the connection.
+#include "vireocore.h"
+
+#include "support/hostHarness.h"
+
+#include "multiPskClient.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace mpsktest;
+
+std::mutex m;
+std::vector<void*> added;
+
+void onAdded(void* v, long long, int, int) {
+    std::lock_guard<std::mutex> l(m);
+    added.push_back(v);
+}
+void poll() {
+    getUpdates();
+    getRenderUpdates();
+}
+std::string last(const std::string& what) {
+    auto calls = host::Log::get().of(what);
+    return calls.empty() ? std::string() : calls.back().args.at(0);
+}
+
+} // namespace
+
+TEST(MultiPskHost, LinksUpStreamsAndGoesAwayWithItsTransceiver) {
+    init((::testing::TempDir() + "vireo_multipsk_" + std::to_string(getpid()) + ".log").c_str(), 1);
+    auto& log = host::Log::get();
+
+    void* radio = TestRadio_create();
+    Radio_bindvtrxAdded(radio, onAdded);
+    Radio_start(radio);
+    ASSERT_TRUE(host::pollUntil(poll, [] {
+        std::lock_guard<std::mutex> l(m);
+        return added.size() == 1;
+    }));
+    void* v = added[0];
+
+    void* mode = MultiPskModDemod_create();
+    MultiPskModDemod_bindconnected(mode, host::on<"connected", bool>);
+    MultiPskModDemod_bindsending(mode, host::on<"sending", bool>);
+    const int start = freePort();
+    MultiPskModDemod_setport(mode, 70000); // refused, the next one kept
+    MultiPskModDemod_setport(mode, start);
+    asyncObject_bindEcho(mode, host::on<"modeEcho", int>);
+    asyncObject_Ping(mode, 1); // the port is set before the mode is attached
+    ASSERT_TRUE(host::pollUntil(poll, [] { return !last("modeEcho").empty(); }));
+    vtrx_setModulation(v, mode);
+    vtrx_start(v);
+    vtrx_bindptt(v, host::on<"ptt", bool>);
+    // Serving the port it was given changes nothing the host set, so port
+    // is only published: a bind once the transceiver has attached the mode
+    // delivers it.
+    asyncObject_bindEcho(v, host::on<"echo", int>);
+    asyncObject_Ping(v, 1);
+    ASSERT_TRUE(host::pollUntil(poll, [] { return !last("echo").empty(); }));
+    MultiPskModDemod_bindport(mode, host::on<"port", int>);
+    ASSERT_TRUE(host::pollUntil(poll, [] { return !last("port").empty(); }));
+    const int port = std::stoi(last("port"));
+    EXPECT_GE(port, start);
+    EXPECT_LT(port, start + 20);
+
+    Client client(port);
+    ASSERT_TRUE(client.open());
+    ASSERT_TRUE(host::pollUntil(poll, [] { return last("connected") == "true"; }));
+    client.sendBody("InitHWMP" + std::string(5, '\0') + le32(14000000) + "!");
+    ASSERT_TRUE(host::pollUntil(poll, [] { return last("sending") == "true"; }));
+    client.sendBody("SwitchTX");
+
+    // MultiPSK's side: a tone to transmit, paced by the receive IQ (both run
+    // at 48000/s) after a start of 8192 samples. It ends when the
+    // connection does.
+    std::atomic<long> iqSamples{0}, acknowledged{0};
+    std::atomic<bool> closed{false}, done{false};
+    std::thread peer([&] {
+        long sent = 0;
+        auto send = [&](size_t n) {
+            std::vector<std::pair<int16_t, int16_t>> pairs;
+            for (size_t k = 0; k < n; ++k, ++sent) pairs.emplace_back(int16_t(8000 * std::cos(sent * 0.2)), 0);
+            return client.sendBody(samplesBody(pairs));
+        };
+        bool ok = true;
+        for (int k = 0; k < 16 && ok; ++k) ok = send(512);
+        while (ok) {
+            auto f = client.readFrame();
+            if (!f) break;
+            if (f->compare(4, 8, "Received") == 0) ++acknowledged;
+            if (f->compare(4, 8, "TXHWdata") == 0) {
+                iqSamples += long(readLe32(*f, 12) / 4);
+                ok = send(readLe32(*f, 12) / 4);
+            }
+        }
+        closed = client.peerGone(); // not a time-out
+        done = true;
+    });
+    EXPECT_TRUE(host::pollUntil(poll, [&] { return iqSamples.load() > 24000; }))
+        << iqSamples.load() << " samples, " << acknowledged.load() << " acknowledged";
+    EXPECT_EQ(last("ptt"), "true") << "still transmitting: no underrun";
+
+    Radio_stop(radio);
+    vtrx_release(v);
+    MultiPskModDemod_release(mode);
+    Radio_release(radio);
+    EXPECT_TRUE(host::pollUntil(poll, [&] { return done.load(); }));
+    peer.join(); // at the latest when its read times out
+    EXPECT_TRUE(closed.load()) << "the connection closes with the bridge";
+    log.clear();
+}

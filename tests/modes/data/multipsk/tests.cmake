@@ -1,0 +1,3 @@
+vireo_internal_test(multipsk_server_tests modes/data/multipsk/packetServerTest.cpp)
+vireo_internal_test(multipsk_mode_tests modes/data/multipsk/multiPskModeTest.cpp)
+vireo_host_test(multipsk_host_tests modes/data/multipsk/multiPskHostTest.cpp)
