@@ -100,44 +100,103 @@ bool writeWav(const std::string& path, const std::vector<float>& x, int rate) {
     return true;
 }
 
+// Glyphs of 3 x 5 pixels for the scale's labels, one row per entry (bit 2
+// is the left column).
+const unsigned char* glyph(char c) {
+    static const unsigned char digits[10][5] = {
+        {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 7, 1, 7}, {5, 5, 7, 1, 1},
+        {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 1, 1}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7}};
+    static const unsigned char k[5] = {4, 5, 6, 5, 5}, H[5] = {5, 5, 7, 5, 5}, z[5] = {0, 7, 1, 2, 7};
+    static const unsigned char blank[5] = {0, 0, 0, 0, 0};
+    if (c >= '0' && c <= '9') return digits[c - '0'];
+    return c == 'k' ? k : c == 'H' ? H : c == 'z' ? z : blank;
+}
+
+// An RGB image drawn row by row into memory, then written as a PNG.
+struct Image {
+    size_t width, height;
+    std::vector<png_byte> pixels;
+    Image(size_t w, size_t h) : width(w), height(h), pixels(w * h * 3, 0) {}
+    void set(size_t x, size_t y, png_byte r, png_byte g, png_byte b) {
+        if (x >= width || y >= height) return;
+        png_byte* p = &pixels[(y * width + x) * 3];
+        p[0] = r, p[1] = g, p[2] = b;
+    }
+    // Text in the glyphs above, each pixel drawn scale x scale.
+    void text(size_t x, size_t y, const std::string& t, int scale) {
+        for (char c : t) {
+            const unsigned char* g = glyph(c);
+            for (int row = 0; row < 5; ++row)
+                for (int col = 0; col < 3; ++col)
+                    if (g[row] & (4 >> col))
+                        for (int dy = 0; dy < scale; ++dy)
+                            for (int dx = 0; dx < scale; ++dx)
+                                set(x + size_t(col * scale + dx), y + size_t(row * scale + dy), 230, 230, 230);
+            x += size_t(4 * scale);
+        }
+    }
+    bool write(const std::string& path) const {
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) return false;
+        png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+        png_infop info = png_create_info_struct(png);
+        if (setjmp(png_jmpbuf(png))) {
+            png_destroy_write_struct(&png, &info);
+            std::fclose(f);
+            return false;
+        }
+        png_init_io(png, f);
+        png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        png_write_info(png, info);
+        for (size_t y = 0; y < height; ++y) png_write_row(png, &pixels[y * width * 3]);
+        png_write_end(png, nullptr);
+        png_destroy_write_struct(&png, &info);
+        std::fclose(f);
+        return true;
+    }
+};
+
 // One row per spectrum line (each drawn 4 pixels high), newest at the
-// bottom; the lines' own range of log power mapped to a dark-to-bright ramp.
-bool writeWaterfall(const std::string& path, const std::vector<std::vector<float>>& rows) {
-    if (rows.empty()) return false;
-    const size_t width = rows[0].size(), height = rows.size() * 4;
+// bottom, above a frequency scale: a tick every kHz, a longer one with its
+// frequency in kHz every 5 kHz. The colours run from the noise floor (the
+// median of all values, most bins holding no signal) to the strongest value,
+// over at most 80 dB, so that the tone stands out and the window's far
+// side lobes stay dark.
+bool writeWaterfall(const std::string& path, const std::vector<std::vector<float>>& rows, double low,
+                    double high) {
+    if (rows.empty() || !(high > low)) return false;
+    const size_t width = rows[0].size(), waterfall = rows.size() * 4, scale = 36;
     std::vector<float> all;
     for (auto& r : rows) all.insert(all.end(), r.begin(), r.end());
     std::sort(all.begin(), all.end());
-    const float floor = all[all.size() / 20], peak = all.back();
+    const float peak = all.back();
+    const float floor = std::fmax(all[all.size() / 2], peak - 8.0f); // log10 power: 8 is 80 dB
     const float span = std::fmax(peak - floor, 1e-3f);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        std::fclose(f);
-        return false;
-    }
-    png_init_io(png, f);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    std::vector<png_byte> row(width * 3);
-    for (auto& line : rows) {
+
+    Image img(width, waterfall + scale);
+    for (size_t r = 0; r < rows.size(); ++r)
         for (size_t i = 0; i < width; ++i) {
-            float v = i < line.size() ? line[i] : floor;
+            float v = i < rows[r].size() ? rows[r][i] : floor;
             float t = std::fmax(0.0f, std::fmin(1.0f, (v - floor) / span));
-            row[3 * i] = png_byte(255 * std::fmin(1.0f, t * 1.5f));
-            row[3 * i + 1] = png_byte(255 * t * t);
-            row[3 * i + 2] = png_byte(255 * std::fmin(1.0f, 0.3f + t) * (1.0f - t * 0.7f));
+            for (size_t k = 0; k < 4; ++k)
+                img.set(i, r * 4 + k, png_byte(255 * std::fmin(1.0f, t * 1.5f)), png_byte(255 * t * t),
+                        png_byte(255 * std::fmin(1.0f, 0.3f + t) * (1.0f - t * 0.7f)));
         }
-        for (int k = 0; k < 4; ++k) png_write_row(png, row.data());
+
+    const double pixelsPerHz = double(width) / (high - low);
+    for (long long khz = (long long)std::ceil(low / 1000.0); khz * 1000.0 <= high; ++khz) {
+        const size_t x = size_t((khz * 1000.0 - low) * pixelsPerHz);
+        const bool major = khz % 5 == 0;
+        for (size_t y = 0; y < (major ? 10u : 4u); ++y) img.set(x, waterfall + y, 230, 230, 230);
+        if (major) {
+            const std::string label = std::to_string(khz);
+            const size_t w = label.size() * 8;
+            img.text(x >= w / 2 ? x - w / 2 : 0, waterfall + 14, label, 2);
+        }
     }
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    std::fclose(f);
-    return true;
+    img.text(width - 3 * 8 - 4, waterfall + 14, "kHz", 2);
+    return img.write(path);
 }
 
 // Frequency from upward zero crossings of x[from, to).
@@ -198,7 +257,7 @@ int main(int argc, char** argv) {
 
     std::string wav = dir + "/vireo_demo.wav", png = dir + "/vireo_demo_waterfall.png";
     bool wavOk = writeWav(wav, audio, 48000);
-    bool pngOk = writeWaterfall(png, lines);
+    bool pngOk = writeWaterfall(png, lines, lineLow, lineHigh);
     std::printf("received %.2f s of audio; while keyed the tone sounds at %.0f Hz (expected 500 Hz)\n",
                 audio.size() / 48000.0, dominantFrequency(audio, keyedAt + 24000, releasedAt, 48000));
     std::printf("strongest signal %.1f dB\n", strength);

@@ -273,6 +273,39 @@ VIREO_API void vtrx_remove(void* handle);
 VIREO_API void vtrx_start(void* handle);
 
 /* ---- Wireless ---- */
+/* The root object: make one, once, after init; it lives until the process
+ * ends whatever is released. Collection callbacks receive op 3 (added),
+ * index 0 and a ValueLabelItem handle (Value: stream id, Label: device name;
+ * "None" at 0), or a calibLine handle for DefaultMicEQ (inp: Hz, outp:
+ * linear gain). */
+VIREO_API void* Wireless_create(void);
+VIREO_API void Wireless_release(void* handle);
+VIREO_API void Wireless_bindoutputDevices(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void Wireless_setoutputDevices(void* handle, int op, int index, void* item);
+VIREO_API void Wireless_resetoutputDevices(void* handle);
+VIREO_API void Wireless_bindinputDevices(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void Wireless_setinputDevices(void* handle, int op, int index, void* item);
+VIREO_API void Wireless_resetinputDevices(void* handle);
+VIREO_API void Wireless_bindDefaultMicEQ(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void Wireless_setDefaultMicEQ(void* handle, int op, int index, void* item);
+VIREO_API void Wireless_resetDefaultMicEQ(void* handle);
+VIREO_API void Wireless_bindMidiEnabled(void* handle, void (*callback)(bool));
+VIREO_API void Wireless_setMidiEnabled(void* handle, bool value);
+/* text: the MIDI input port names, each followed by "\r\n" */
+VIREO_API void Wireless_bindMidiDevices(void* handle, void (*callback)(const char* text));
+VIREO_API void Wireless_setMidiDevices(void* handle, const char* value);
+/* path: the host's folder; also makes the default equaliser curve when it is
+ * empty and lets MidiEnabled switch MIDI from its next change on */
+VIREO_API void Wireless_Init(void* handle, const char* path);
+/* sends the first size (1 to 3) of b0, b1, b2 on MIDI output port dev */
+VIREO_API void Wireless_SendMidi(void* handle, int dev, int size, int b0, int b1, int b2);
+VIREO_API void Wireless_Close(void* handle);
+/* stored, never called */
+VIREO_API void Wireless_bindPlotCplxF(void* handle, void (*callback)(void* complexArray));
+/* called directly on the MIDI input thread, not in getUpdates, with
+ * (3, channel, parameter, value) for a completed NRPN, (3, b0, b1, b2) for
+ * other 3-byte messages and (2, b0, b1, 0) for 2-byte ones */
+VIREO_API void Wireless_bindMidiData(void* handle, void (*callback)(int kind, int a, int b, int c));
 
 /* ---- ssbModDemod ----
  * Single sideband: the transmit sideband follows the sign of the band given
@@ -697,9 +730,79 @@ VIREO_API void WsProxyRadio_setRemoteID(void* handle, int value);
 VIREO_API void WsProxyRadio_bindURI(void* handle, void (*callback)(const char*));
 VIREO_API void WsProxyRadio_setURI(void* handle, const char* value);
 
-/* ---- SDRPlayController ---- */
+/* ---- SDRPlayController ----
+ * Discovery of SDRplay RSP receivers through the vendor's sdrplay_api
+ * library (loaded at run time): Discover sends one device id per receiver
+ * on newRadio, the serial, "-" and the model ("1234-RSPduo"; a model it does
+ * not know adds nothing). Enable is stored only. */
+VIREO_API void* SDRPlayController_create(void);
+VIREO_API void SDRPlayController_release(void* handle);
+VIREO_API void SDRPlayController_bindEnable(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayController_setEnable(void* handle, bool value);
+VIREO_API void SDRPlayController_bindnewRadio(void* handle, void (*callback)(const char* deviceId));
+VIREO_API void SDRPlayController_Discover(void* handle);
 
-/* ---- SDRPlayRadio ---- */
+/* ---- SDRPlayRadio ----
+ * An SDRplay RSP receiver. Give SerialNo and Model the two parts of a
+ * discovered id; Model sets the gain range, Antennas and HasClockOut.
+ * rxGain counts up from minRxRFGain to maxRxRFGain (rxGain2: tuner B of an
+ * RSPduo); a master RSPduo at SampleRate 2000000 runs both tuners, into
+ * hardware receivers 0 and 1. adcPeak and adcPeak2 (1.0: half of full
+ * scale) are published about every 0.2 s of samples, adcOverload and
+ * adcOverload2 as the device reports. Every instance after the first needs
+ * the folder given to Wireless_Init (it copies the library there). Driven
+ * through the Radio functions; stop a started radio before releasing it. */
+VIREO_API void* SDRPlayRadio_create(void);
+VIREO_API void SDRPlayRadio_release(void* handle);
+/* callback: op 3 (added), index 0, a ValueLabelItem handle (Value: rate, Label: "10M") */
+VIREO_API void SDRPlayRadio_bindSampleRates(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void SDRPlayRadio_setSampleRates(void* handle, int op, int index, void* item);
+VIREO_API void SDRPlayRadio_resetSampleRates(void* handle);
+VIREO_API void SDRPlayRadio_bindAntennas(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void SDRPlayRadio_setAntennas(void* handle, int op, int index, void* item);
+VIREO_API void SDRPlayRadio_resetAntennas(void* handle);
+VIREO_API void SDRPlayRadio_bindSerialNo(void* handle, void (*callback)(const char*));
+VIREO_API void SDRPlayRadio_setSerialNo(void* handle, const char* value);
+VIREO_API void SDRPlayRadio_bindModel(void* handle, void (*callback)(const char*));
+VIREO_API void SDRPlayRadio_setModel(void* handle, const char* value);
+VIREO_API void SDRPlayRadio_bindAntenna(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setAntenna(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindmaxRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setmaxRxRFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindminRxRFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setminRxRFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindrxGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setrxGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindmaxRxRFGain2(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setmaxRxRFGain2(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindminRxRFGain2(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setminRxRFGain2(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindrxGain2(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setrxGain2(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindBiasT(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setBiasT(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindRFNotch(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setRFNotch(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindDABNotch(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setDABNotch(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindClockOut(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setClockOut(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindHasClockOut(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setHasClockOut(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindmaxRxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setmaxRxIFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindminRxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setminRxIFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindrxIFGain(void* handle, void (*callback)(int));
+VIREO_API void SDRPlayRadio_setrxIFGain(void* handle, int value);
+VIREO_API void SDRPlayRadio_bindadcOverload(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setadcOverload(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindadcPeak(void* handle, void (*callback)(double));
+VIREO_API void SDRPlayRadio_setadcPeak(void* handle, double value);
+VIREO_API void SDRPlayRadio_bindadcOverload2(void* handle, void (*callback)(bool));
+VIREO_API void SDRPlayRadio_setadcOverload2(void* handle, bool value);
+VIREO_API void SDRPlayRadio_bindadcPeak2(void* handle, void (*callback)(double));
+VIREO_API void SDRPlayRadio_setadcPeak2(void* handle, double value);
 
 /* ---- SoapyController ----
  * Discover announces every SoapySDR device found on newRadio as
@@ -804,9 +907,61 @@ VIREO_API void PskModDemod_bindnewChars(void* handle, void (*callback)(const cha
 VIREO_API void PskModDemod_bindsentChars(void* handle, void (*callback)(const char*));
 VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
 
-/* ---- JTModDemod ---- */
+/* ---- JTModDemod ----
+ * FT8, FT4 and JS8: records periods aligned to UTC (period in ms) as WAV
+ * files (16-bit mono at 12000/s) or, with SaveMode 1, C2 files, and sends
+ * newFile with each file's path followed by its decode mode number (8 FT8,
+ * 10 JS8, other FT4): "<saveDirectory>240101_120015.wav8". queueMsg takes a
+ * floatArray of tone numbers (copied during the call), the mode number and
+ * the start time in ms since the start of the UTC hour; the transmission
+ * starts in the recorded period that holds that time, before its half.
+ * Refused with a log line, keeping the old value: period below 500,
+ * Decimation, samplesPerSymbol or samplesPerBlock of 0 or less (or
+ * samplesPerBlock above 2^26), negative endPadding, a toneSpacing that is not
+ * finite, an empty tone buffer or one holding values that are not finite. */
+VIREO_API void* JTModDemod_create(void);
+VIREO_API void JTModDemod_release(void* handle);
+VIREO_API void JTModDemod_bindsaveDirectory(void* handle, void (*callback)(const char*));
+VIREO_API void JTModDemod_setsaveDirectory(void* handle, const char* value);
+VIREO_API void JTModDemod_bindsamplesPerSymbol(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setsamplesPerSymbol(void* handle, int value);
+VIREO_API void JTModDemod_bindtoneSpacing(void* handle, void (*callback)(double));
+VIREO_API void JTModDemod_settoneSpacing(void* handle, double value);
+VIREO_API void JTModDemod_bindsamplesPerBlock(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setsamplesPerBlock(void* handle, int value);
+VIREO_API void JTModDemod_bindendPadding(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setendPadding(void* handle, int value);
+VIREO_API void JTModDemod_bindperiod(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setperiod(void* handle, int value);
+VIREO_API void JTModDemod_bindDecimation(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setDecimation(void* handle, int value);
+VIREO_API void JTModDemod_bindSaveMode(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setSaveMode(void* handle, int value);
+VIREO_API void JTModDemod_bindFreqDevTable(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setFreqDevTable(void* handle, int value);
+VIREO_API void JTModDemod_bindTaperSamples(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setTaperSamples(void* handle, int value);
+VIREO_API void JTModDemod_bindStartDelaySamples(void* handle, void (*callback)(int));
+VIREO_API void JTModDemod_setStartDelaySamples(void* handle, int value);
+VIREO_API void JTModDemod_bindEnabled(void* handle, void (*callback)(bool));
+VIREO_API void JTModDemod_setEnabled(void* handle, bool value);
+VIREO_API void JTModDemod_bindnewFile(void* handle, void (*callback)(const char*));
+VIREO_API void JTModDemod_queueMsg(void* handle, void* tones, int mode, int start);
 
-/* ---- ft8decode and the CRC ---- */
+/* ---- ft8decode and the CRC ----
+ * ft8decode decodes a recording (path as sent by newFile, without the mode
+ * number): mode 8 FT8, 10 JS8, any other FT4. result needs room for 50
+ * records of 32 bytes: float frequency of tone 0 (Hz), float time (s: the
+ * frame's start in the recording less half a symbol, for FT4 less another
+ * 0.4 s), float SNR (dB), 10 payload bytes (message bits MSB first), 10
+ * bytes left as they were.
+ * Returns the number of records, or -1 for a file that is not mono 16-bit
+ * PCM, holds more than 180000 samples (FT4: 90000), or a null argument.
+ * unused is not read. crc12 is JS8's 12-bit CRC of the bytes; crc12_check
+ * returns 1 when it is 0. */
+VIREO_API int ft8decode(const char* path, unsigned char* result, int unused, int mode);
+VIREO_API unsigned int crc12(const unsigned char* bytes, int length);
+VIREO_API int crc12_check(const unsigned char* bytes, int length);
 
 /* ---- MultiPskModDemod ----
  * Lets MultiPSK use the transceiver the mode is attached to as its radio,
@@ -824,13 +979,88 @@ VIREO_API void MultiPskModDemod_setsending(void* handle, bool value);
 VIREO_API void MultiPskModDemod_bindport(void* handle, void (*callback)(int));
 VIREO_API void MultiPskModDemod_setport(void* handle, int value);
 
-/* ---- cwModDemod ---- */
+/* ---- cwModDemod ----
+ * Morse telegraphy at 48000 samples per second. freq: beat note and
+ * sidetone, Hz, finite and within +-24000. wpm: sending speed, above 0 (a
+ * dot is 57600/wpm samples). swHangTime: ms of silence before the
+ * transmitter is released. rxwpm: the speed the decoder measures. Values
+ * out of range are refused (logged) and the old value is told back.
+ * QueueText replaces the unsent text with text from position
+ * (characters sent - offset) on and keys the transmitter; a line feed,
+ * carriage return or backquote ends the transmission. At most 1023
+ * characters wait; more are cut (logged). KeyDown/KeyUp: the hand key.
+ * newChars: one decoded character (a-z, 0-9) or " " per call. newDebug is
+ * never called. */
+VIREO_API void* cwModDemod_create(void);
+VIREO_API void cwModDemod_release(void* handle);
+VIREO_API void cwModDemod_bindfreq(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setfreq(void* handle, double value);
+VIREO_API void cwModDemod_bindwpm(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setwpm(void* handle, double value);
+VIREO_API void cwModDemod_bindswHangTime(void* handle, void (*callback)(int));
+VIREO_API void cwModDemod_setswHangTime(void* handle, int value);
+VIREO_API void cwModDemod_bindsidetoneVolume(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setsidetoneVolume(void* handle, double value);
+VIREO_API void cwModDemod_bindrxwpm(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setrxwpm(void* handle, double value);
+VIREO_API void cwModDemod_binddbg1(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setdbg1(void* handle, double value);
+VIREO_API void cwModDemod_binddbg2(void* handle, void (*callback)(double));
+VIREO_API void cwModDemod_setdbg2(void* handle, double value);
+VIREO_API void cwModDemod_bindsentChars(void* handle, void (*callback)(const char*));
+VIREO_API void cwModDemod_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void cwModDemod_bindnewDebug(void* handle, void (*callback)(void* floatArray, int, double, double));
+/* text: copied before the call returns */
+VIREO_API void cwModDemod_QueueText(void* handle, const char* text, int offset);
+VIREO_API void cwModDemod_KeyDown(void* handle, long long time);
+VIREO_API void cwModDemod_KeyUp(void* handle, long long time);
 
-/* ---- fskModDemod ---- */
+/* ---- fskModDemod ----
+ * Placeholder of a two-tone FSK mode: stores its settings, receives and
+ * sends silence. */
+VIREO_API void* fskModDemod_create(void);
+VIREO_API void fskModDemod_release(void* handle);
+VIREO_API void fskModDemod_bindf0(void* handle, void (*callback)(int));
+VIREO_API void fskModDemod_setf0(void* handle, int value);
+VIREO_API void fskModDemod_bindf1(void* handle, void (*callback)(int));
+VIREO_API void fskModDemod_setf1(void* handle, int value);
+VIREO_API void fskModDemod_bindbaud(void* handle, void (*callback)(int));
+VIREO_API void fskModDemod_setbaud(void* handle, int value);
 
-/* ---- RTTYModDemod ---- */
+/* ---- RTTYModDemod ----
+ * Radio teletype, ITA2 at 45.45 baud, 170 Hz shift. Sends mark at +2170 Hz
+ * and space at +2000 Hz; receives with mark at the mode's rxFreq and space
+ * 170 Hz above (its own signal reads back mirrored, with rxFreq -2170).
+ * Decoded text goes to standard output only; newChars is never called.
+ * newDebug: every 1024 detector values, a float array handle (the host frees
+ * it), 0, 0.0, 0.0. QueueText replaces the unsent text with text from
+ * position (characters sent - base) on; "~" ends the transmission. At most
+ * 1023 characters wait; more are cut (logged). */
+VIREO_API void* RTTYModDemod_create(void);
+VIREO_API void RTTYModDemod_release(void* handle);
+VIREO_API void RTTYModDemod_bindsentChars(void* handle, void (*callback)(const char*));
+VIREO_API void RTTYModDemod_bindnewChars(void* handle, void (*callback)(const char*));
+VIREO_API void RTTYModDemod_binddbg1(void* handle, void (*callback)(float));
+VIREO_API void RTTYModDemod_setdbg1(void* handle, float value);
+VIREO_API void RTTYModDemod_binddbg2(void* handle, void (*callback)(float));
+VIREO_API void RTTYModDemod_setdbg2(void* handle, float value);
+VIREO_API void RTTYModDemod_bindnewDebug(void* handle, void (*callback)(void* floatArray, int, double, double));
+/* text: copied before the call returns */
+VIREO_API void RTTYModDemod_QueueText(void* handle, const char* text, int base);
 
-/* ---- hellschreiberModDemod ---- */
+/* ---- hellschreiberModDemod ----
+ * Sends text as Hellschreiber pictures: eight row tones from 1300 Hz down
+ * in steps of frequencyStep Hz (above 0, at most 48000; others are refused
+ * and the old value told back), a pixel of 48000/frequencyStep + 1 samples.
+ * Receives nothing: plays the received signal. QueueText as RTTYModDemod's;
+ * "~" ends the transmission. */
+VIREO_API void* hellschreiberModDemod_create(void);
+VIREO_API void hellschreiberModDemod_release(void* handle);
+VIREO_API void hellschreiberModDemod_bindfrequencyStep(void* handle, void (*callback)(double));
+VIREO_API void hellschreiberModDemod_setfrequencyStep(void* handle, double value);
+VIREO_API void hellschreiberModDemod_bindsentChars(void* handle, void (*callback)(const char*));
+/* text: copied before the call returns */
+VIREO_API void hellschreiberModDemod_QueueText(void* handle, const char* text, int base);
 
 /* ---- chirpyModDemod ----
  * Chirp link test: transmits chirps of 4096 samples alternately (85.3 ms,

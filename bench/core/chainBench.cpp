@@ -3,6 +3,7 @@
 // rates, with the spectrum in the foreground or the background and noise
 // reduction on or off. "realtime_x" is the block's duration over the time
 // its processing took: the number of such transceivers one core can carry.
+#include "core/Radio.h"
 #include "core/agc.h"
 #include "core/hwReceiver.h"
 #include "core/modDemod.h"
@@ -13,6 +14,7 @@
 #include <benchmark/benchmark.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 
@@ -59,7 +61,26 @@ void chain(benchmark::State& state) {
         benchmark::Counter(blockSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The radio's own share: a back-end writing whole blocks through the direct
+// path of a radio without transceivers (cutting, checking and replacing the
+// blocks), in samples per second.
+void radioWrite(benchmark::State& state) {
+    const int rate = int(state.range(0));
+    auto radio = std::make_shared<Radio>(std::make_shared<syncTask>(pool()));
+    hwReceiver r;
+    r.sampleRate = rate;
+    radio->receivers.push_back(r);
+    const size_t n = hwReceiver::blockSizeFor(rate);
+    buff<std::complex<float>> source(n, std::complex<float>(0.25f, -0.5f));
+    const Radio::fillFunction fill = [&](std::complex<float>* d, size_t k) { std::copy_n(source.data, k, d); };
+    radio->write(fill, 512, 0); // the first block is 512 long whatever the rate
+    for (auto _ : state) radio->write(fill, n, 0);
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(n));
+}
+
 } // namespace
+
+BENCHMARK(radioWrite)->ArgName("rate")->Arg(192000)->Arg(1536000);
 
 BENCHMARK(chain)
     ->ArgNames({"rate", "foreground", "denoise"})

@@ -4,9 +4,16 @@
 #include "framework/exportPattern.h"
 #include "modes/data/psk/PskDetector.h"
 #include "modes/data/psk/PskModDemod.h"
+#include "modes/data/JTModDemod.h"
+#include "modes/data/jt/crc.h"
+#include "modes/data/jt/ft8decode.h"
 #include "modes/data/multipsk/MultiPskModDemod.h"
 #include "modes/data/chirp/chirpyModDemod.h"
 #include "modes/data/dab/DABModDemod.h"
+#include "modes/data/cw/cwModDemod.h"
+#include "modes/data/fsk/fskModDemod.h"
+#include "modes/data/hell/hellschreiberModDemod.h"
+#include "modes/data/rtty/RTTYModDemod.h"
 
 extern "C" {
 
@@ -42,8 +49,59 @@ VIREO_API void PskModDemod_QueueText(void* h, const char* text, int start) {
 }
 
 // ---- JTModDemod ----
+VC_CLASS(JTModDemod)
+VC_PROPERTY(JTModDemod, saveDirectory)
+VC_PROPERTY(JTModDemod, samplesPerSymbol)
+VC_PROPERTY(JTModDemod, toneSpacing)
+VC_PROPERTY(JTModDemod, samplesPerBlock)
+VC_PROPERTY(JTModDemod, endPadding)
+VC_PROPERTY(JTModDemod, period)
+VC_PROPERTY(JTModDemod, Decimation)
+VC_PROPERTY(JTModDemod, SaveMode)
+VC_PROPERTY(JTModDemod, FreqDevTable)
+VC_PROPERTY(JTModDemod, TaperSamples)
+VC_PROPERTY(JTModDemod, StartDelaySamples)
+VC_PROPERTY(JTModDemod, Enabled)
+VC_EVENT(JTModDemod, newFile)
+VIREO_API void JTModDemod_queueMsg(void* h, void* tones, int mode, int start) {
+    vireo::api::guarded("JTModDemod.queueMsg()", [&] {
+        const auto* source = static_cast<const buff<float>*>(tones);
+        if (!source || source->empty()) {
+            spdlog::error("JTModDemod.queueMsg() {} tone buffer refused", source ? "empty" : "null");
+            return;
+        }
+        // The request takes a copy whole: the host may reuse or free its
+        // array as soon as the call returns.
+        buff<float> copy(source->count);
+        copy.copy(*source);
+        vireo::api::request<JTModDemod>(h, "JTModDemod.queueMsg()",
+                                        [copy, mode, start](JTModDemod& m) { m.queueMsg(copy, mode, start); });
+    });
+}
 
 // ---- ft8decode and the CRC ----
+VIREO_API int ft8decode(const char* path, unsigned char* result, int unused, int mode) {
+    (void)unused;
+    int n = -1;
+    vireo::api::guarded("ft8decode", [&] { n = jtdecode::decodeFile(path, result, mode); });
+    return n;
+}
+
+VIREO_API unsigned int crc12(const unsigned char* bytes, int length) {
+    if (!bytes && length > 0) {
+        vireo::api::guarded("crc12", [] { spdlog::error("crc12 null buffer refused"); });
+        return 0;
+    }
+    return js8::crc(bytes, length);
+}
+
+VIREO_API int crc12_check(const unsigned char* bytes, int length) {
+    if (!bytes && length > 0) {
+        vireo::api::guarded("crc12_check", [] { spdlog::error("crc12_check null buffer refused"); });
+        return 0;
+    }
+    return js8::crc(bytes, length) == 0 ? 1 : 0;
+}
 
 // ---- MultiPskModDemod ----
 VC_CLASS(MultiPskModDemod)
@@ -58,12 +116,41 @@ VIREO_API void MultiPskModDemod_setport(void* h, int value) {
 }
 
 // ---- cwModDemod ----
+VC_CLASS(cwModDemod)
+VC_PROPERTY(cwModDemod, freq)
+VC_PROPERTY(cwModDemod, wpm)
+VC_PROPERTY(cwModDemod, swHangTime)
+VC_PROPERTY(cwModDemod, sidetoneVolume)
+VC_PROPERTY(cwModDemod, rxwpm)
+VC_PROPERTY(cwModDemod, dbg1)
+VC_PROPERTY(cwModDemod, dbg2)
+VC_EVENT(cwModDemod, sentChars)
+VC_EVENT(cwModDemod, newChars)
+VC_EVENT(cwModDemod, newDebug)
+VC_METHOD(cwModDemod, QueueText, (const char* text, int offset), (text, offset))
+VC_METHOD(cwModDemod, KeyDown, (long long time), (time))
+VC_METHOD(cwModDemod, KeyUp, (long long time), (time))
 
 // ---- fskModDemod ----
+VC_CLASS(fskModDemod)
+VC_PROPERTY(fskModDemod, f0)
+VC_PROPERTY(fskModDemod, f1)
+VC_PROPERTY(fskModDemod, baud)
 
 // ---- RTTYModDemod ----
+VC_CLASS(RTTYModDemod)
+VC_EVENT(RTTYModDemod, sentChars)
+VC_EVENT(RTTYModDemod, newChars)
+VC_PROPERTY(RTTYModDemod, dbg1)
+VC_PROPERTY(RTTYModDemod, dbg2)
+VC_EVENT(RTTYModDemod, newDebug)
+VC_METHOD(RTTYModDemod, QueueText, (const char* text, int base), (text, base))
 
 // ---- hellschreiberModDemod ----
+VC_CLASS(hellschreiberModDemod)
+VC_PROPERTY(hellschreiberModDemod, frequencyStep)
+VC_EVENT(hellschreiberModDemod, sentChars)
+VC_METHOD(hellschreiberModDemod, QueueText, (const char* text, int base), (text, base))
 
 // ---- chirpyModDemod ----
 VC_CLASS(chirpyModDemod)

@@ -79,7 +79,9 @@ VIREO_API void* mem_memcpy(void* dst, void* src, int n) {
         spdlog::error("mem_memcpy null pointer refused");
         return dst;
     }
-    return std::memcpy(dst, src, size_t(n));
+    // Hosts pass ranges within one array (shifting a buffer): overlapping
+    // ranges copy as if through a temporary.
+    return std::memmove(dst, src, size_t(n));
 }
 
 } // extern "C"

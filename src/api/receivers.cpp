@@ -9,6 +9,8 @@
 #include "radios/rtl/RTLController.h"
 #include "radios/rtl/RTLRadio.h"
 #include "radios/rtl/RTLTCPRadio.h"
+#include "radios/sdrplay/SDRPlayController.h"
+#include "radios/sdrplay/SDRPlayRadio.h"
 #include "radios/soapy/SoapyController.h"
 #include "radios/soapy/SoapyRadio.h"
 #include "radios/wsproxy/WsProxyRadio.h"
@@ -82,8 +84,36 @@ VC_PROPERTY(WsProxyRadio, RemoteID)
 VC_PROPERTY(WsProxyRadio, URI)
 
 // ---- SDRPlayController ----
+VC_CLASS(SDRPlayController)
+VC_PROPERTY(SDRPlayController, Enable)
+VC_EVENT(SDRPlayController, newRadio)
+VC_METHOD(SDRPlayController, Discover, (), ())
 
 // ---- SDRPlayRadio ----
+VC_CLASS(SDRPlayRadio)
+VC_COLLECTION(SDRPlayRadio, SampleRates)
+VC_COLLECTION(SDRPlayRadio, Antennas)
+VC_PROPERTY(SDRPlayRadio, SerialNo)
+VC_PROPERTY(SDRPlayRadio, Model)
+VC_PROPERTY(SDRPlayRadio, Antenna)
+VC_PROPERTY(SDRPlayRadio, maxRxRFGain)
+VC_PROPERTY(SDRPlayRadio, minRxRFGain)
+VC_PROPERTY(SDRPlayRadio, rxGain)
+VC_PROPERTY(SDRPlayRadio, maxRxRFGain2)
+VC_PROPERTY(SDRPlayRadio, minRxRFGain2)
+VC_PROPERTY(SDRPlayRadio, rxGain2)
+VC_PROPERTY(SDRPlayRadio, BiasT)
+VC_PROPERTY(SDRPlayRadio, RFNotch)
+VC_PROPERTY(SDRPlayRadio, DABNotch)
+VC_PROPERTY(SDRPlayRadio, ClockOut)
+VC_PROPERTY(SDRPlayRadio, HasClockOut)
+VC_PROPERTY(SDRPlayRadio, maxRxIFGain)
+VC_PROPERTY(SDRPlayRadio, minRxIFGain)
+VC_PROPERTY(SDRPlayRadio, rxIFGain)
+VC_PROPERTY(SDRPlayRadio, adcOverload)
+VC_PROPERTY(SDRPlayRadio, adcPeak)
+VC_PROPERTY(SDRPlayRadio, adcOverload2)
+VC_PROPERTY(SDRPlayRadio, adcPeak2)
 
 // ---- SoapyController ----
 VC_CLASS(SoapyController)

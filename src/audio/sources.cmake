@@ -40,3 +40,8 @@ target_link_libraries(vireo_internal INTERFACE ${VIREO_PORTAUDIO_OBJECTS} ${VIRE
 
 list(APPEND VIREO_EXPORT_EXTRA "Pa_*")
 list(APPEND VIREO_EXPORT_EXTRA_PREFIXES "Pa_")
+
+# MIDI ports through RtMidi (its ALSA and JACK interfaces on Linux).
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(RTMIDI REQUIRED IMPORTED_TARGET rtmidi)
+target_link_libraries(vireo_internal PUBLIC PkgConfig::RTMIDI)

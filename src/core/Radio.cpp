@@ -1,6 +1,7 @@
 #include "core/Radio.h"
 
 #include "core/vtrx.h"
+#include "dsp/dspMath.h"
 #include "dsp/iqbalancer/iq_balancer.h"
 
 #include <spdlog/spdlog.h>
@@ -8,9 +9,23 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 Radio::Radio(std::shared_ptr<syncTask> group)
     : asyncObject(group ? std::make_shared<syncTask>(group->pool()) : nullptr) {
+    // What a host may set; anything else is refused with a log line.
+    constexpr double anyFinite = std::numeric_limits<double>::max();
+    // An upper bound only: receivers are added one per transceiver at most,
+    // and a back-end whose packets hold fewer says so itself.
+    maxHwReceivers.hostRange(1, std::numeric_limits<int>::max());
+    maxADCs.hostRange(1, 64);
+    rxLevelCalibration.hostRange(-anyFinite, anyFinite);
+    // A rate of 0 is left to the back-ends, which say what their device makes
+    // of it; a negative one is no rate at all.
+    SampleRate.hostRange(0, std::numeric_limits<int>::max());
+    TransceiverOffset.hostRange(-maxRadioFrequency, maxRadioFrequency);
+    ValidBandwidthRatio.hostRange(std::numeric_limits<double>::min(), 1.0);
+    frequencyCalibration.hostRange(-anyFinite, anyFinite);
     ValidBandwidthRatio.changeHook = [this] {
         FitAllReceivers(true);
         // The receivers moved: the device must follow, or blocks would carry
@@ -44,15 +59,43 @@ std::shared_ptr<vtrx> Radio::txVtrx() const {
 
 // ---- receiving ----
 
+class Radio::receiverReader {
+public:
+    receiverReader(Radio& radio, bool wait) : radio_(radio) {
+        for (;;) {
+            radio_.readers_.fetch_add(1);
+            if (!radio_.reshaping_.load()) {
+                counted_ = true;
+                return;
+            }
+            radio_.readers_.fetch_sub(1);
+            if (!wait) return;
+            std::this_thread::yield();
+        }
+    }
+    ~receiverReader() {
+        if (counted_) radio_.readers_.fetch_sub(1);
+    }
+    receiverReader(const receiverReader&) = delete;
+    receiverReader& operator=(const receiverReader&) = delete;
+    explicit operator bool() const { return counted_; }
+
+private:
+    Radio& radio_;
+    bool counted_ = false;
+};
+
 void Radio::write(const fillFunction& fill, size_t n, int hwRx) { receive(fill, n, hwRx, path::direct); }
 void Radio::unlockedWrite(const fillFunction& fill, size_t n, int hwRx) { receive(fill, n, hwRx, path::deferred); }
 void Radio::lockedWrite(const fillFunction& fill, size_t n, int hwRx) { receive(fill, n, hwRx, path::corrected); }
 
 void Radio::receive(const fillFunction& fill, size_t n, int hwRx, path how) {
     if (n == 0) return;
-    // The lock keeps the receivers (and, on the direct paths, the list) from
-    // changing shape under this thread; the radio holds it for such changes.
-    std::lock_guard<std::mutex> lock(listMutex);
+    // No lock is held while the back-end's fill function runs: a receiver's
+    // block and fill are written only by the thread receiving for it, and the
+    // receivers keep their shape while this reader is counted.
+    receiverReader reader(*this, false);
+    if (!reader) return; // a receiver is being added: these samples are dropped
     if (hwRx < 0 || size_t(hwRx) >= receivers.size()) {
         spdlog::error("samples for receiver {} of {} dropped", hwRx, receivers.size());
         return;
@@ -67,8 +110,16 @@ void Radio::receive(const fillFunction& fill, size_t n, int hwRx, path how) {
         if (R.fill < R.block.count) continue;
 
         buff<cplx> full = R.block;
+        // One bad sample from the device must not reach the corrector or the
+        // transceivers' filters and oscillators, whose state would keep it.
+        if (dspMath::replaceNonFinite(full)) noteNonFinite(hwRx);
+        int rate;
+        {
+            std::lock_guard<std::mutex> lock(listMutex);
+            rate = R.sampleRate;
+        }
         // A block, once handed out, is never written again: start a new one.
-        R.block = buff<cplx>(hwReceiver::blockSizeFor(R.sampleRate));
+        R.block = buff<cplx>(hwReceiver::blockSizeFor(rate));
         R.fill = 0;
         switch (how) {
         case path::deferred: {
@@ -83,29 +134,37 @@ void Radio::receive(const fillFunction& fill, size_t n, int hwRx, path how) {
         case path::corrected:
             if (iqCorrection.load()) correct(full);
             [[fallthrough]];
-        case path::direct:
+        case path::direct: {
+            std::lock_guard<std::mutex> lock(listMutex);
             handOut(full, R, hwRx, TransceiverOffset.get() + R.frequency);
             break;
+        }
         }
     }
 }
 
+void Radio::noteNonFinite(int hwRx) {
+    // Once per radio: a device that sends such samples tends to keep doing so.
+    if (!nonFiniteReported_.exchange(true))
+        spdlog::error("receiver {} delivered samples that are not finite; they are replaced by 0", hwRx);
+}
+
 void Radio::correct(buff<cplx>& block) {
+    std::lock_guard<std::mutex> lock(correctorMutex);
     if (!iqCorrector) iqCorrector = iq_balancer_create(6e-5f, -0.0045f);
     if (iqCorrector) iq_balancer_process_buff(iqCorrector, block);
 }
 
 void Radio::HandleFullBuffer(buff<cplx> block, int hwRx) {
-    // The corrector is shared with lockedWrite on the back-end's thread.
-    std::lock_guard<std::mutex> lock(listMutex);
     if (iqCorrection.load()) correct(block);
+    std::lock_guard<std::mutex> lock(listMutex);
     if (vtrxList.empty() || hwRx < 0 || size_t(hwRx) >= receivers.size()) return;
     const hwReceiver& R = receivers[size_t(hwRx)];
     handOut(block, R, hwRx, TransceiverOffset.get() + R.frequency + R.tuningError);
 }
 
 void Radio::handOut(const buff<cplx>& block, const hwReceiver& rx, int hwRx, long long frequency) {
-    // listMutex is held by the caller.
+    // listMutex is held by the caller; only tasks are posted here.
     for (auto& v : vtrxList) {
         for (int k = 0; k < 4; ++k) {
             if (v->hwReceiverSlots[k].load() != hwRx) continue;
@@ -153,6 +212,10 @@ int Radio::indexOf(const vtrx* v) const {
 }
 
 void Radio::addVtrx(long long frequency, int hwRx, int ownerId) {
+    if (frequency != -1 && (frequency < -maxRadioFrequency || frequency > maxRadioFrequency)) {
+        spdlog::error("Radio.addVtrx() frequency {} refused", frequency);
+        return;
+    }
     if (frequency == -1) {
         if (hwRx < 0 || size_t(hwRx) >= receivers.size()) {
             spdlog::error("addVtrx: no receiver {}", hwRx);
@@ -203,15 +266,40 @@ void Radio::removeVtrx(const void* v) {
     if (wasTransmitting) ptt.set(false, ptt.get());
 }
 
-void Radio::placeOneReceiverEach(long long f, vtrx* v, int i) {
+bool Radio::addReceiver(long long f, std::unique_lock<std::mutex>& lock, int slot) {
+    // The hook runs without the list lock and with the back-end threads kept
+    // off the receivers, so it may append to them and may wait for the
+    // back-end's own threads. Never wait for the readers with the list lock
+    // held: a reader may be waiting for it.
+    lock.unlock();
+    bool added = false;
+    try {
+        reshapeReceivers([&] {
+            size_t before = receivers.size();
+            addHWReceiver(f);
+            added = receivers.size() > before;
+            if (added && slot >= 0) {
+                receivers.back().slot = slot;
+                // Every partly filled block starts again.
+                for (auto& R : receivers) R.fill = 0;
+            }
+        });
+    } catch (...) {
+        lock.lock();
+        throw;
+    }
+    lock.lock();
+    return added;
+}
+
+void Radio::placeOneReceiverEach(long long f, vtrx* v, int i, std::unique_lock<std::mutex>& lock) {
     if (i < maxHwReceivers.get()) {
         if (v->hwReceiverSlots[0].load() != i) {
             // Back-ends that add nothing must not keep this loop going.
             while (receivers.size() <= size_t(i)) {
-                size_t before = receivers.size();
-                addHWReceiver(f);
+                bool added = addReceiver(f, lock, -1);
                 std::fputs("add\r\n", stdout);
-                if (receivers.size() == before) break;
+                if (!added) break;
             }
             v->hwReceiverSlots[0].store(i);
         }
@@ -226,9 +314,9 @@ void Radio::setRxFrequency(long long F, vtrx* v, int mask) {
     bool oneEach = false;
     {
         // Placement changes receivers that the back-end's thread and the
-        // transceivers read: hold the list lock, but not around tune().
-        std::lock_guard<std::mutex> lock(listMutex);
-        if (!place(F, v, mask, oneEach)) return;
+        // transceivers read: hold the list lock, but not around the hooks.
+        std::unique_lock<std::mutex> lock(listMutex);
+        if (!place(F, v, mask, oneEach, lock)) return;
     }
     tune();
     if (oneEach) {
@@ -237,7 +325,7 @@ void Radio::setRxFrequency(long long F, vtrx* v, int mask) {
     }
 }
 
-bool Radio::place(long long F, vtrx* v, int mask, bool& oneEach) {
+bool Radio::place(long long F, vtrx* v, int mask, bool& oneEach, std::unique_lock<std::mutex>& lock) {
     if (receivers.empty()) return false;
     const long long f = std::max(F - TransceiverOffset.get(), 0LL);
     const int rate0 = receivers[0].sampleRate;
@@ -247,7 +335,7 @@ bool Radio::place(long long F, vtrx* v, int mask, bool& oneEach) {
     int i = indexOf(v);
     if (i < 0) return false;
     if (disableVirtualReceivers.get()) {
-        placeOneReceiverEach(f, v, i);
+        placeOneReceiverEach(f, v, i, lock);
         oneEach = true;
         return true;
     }
@@ -320,13 +408,7 @@ bool Radio::place(long long F, vtrx* v, int mask, bool& oneEach) {
         }
         // E: a new receiver, when the device has one to give.
         if (result < 0 && maxHwReceivers.get() > int(receivers.size())) {
-            size_t before = receivers.size();
-            addHWReceiver(f);
-            if (receivers.size() > before) {
-                receivers.back().slot = k;
-                result = int(receivers.size()) - 1;
-                for (auto& R : receivers) R.fill = 0;
-            }
+            if (addReceiver(f, lock, k)) result = int(receivers.size()) - 1;
         }
         if (result < 0) result = r;
         if (offsetTuning && result >= 0 && size_t(result) < receivers.size()) {
@@ -389,6 +471,7 @@ void Radio::FitAllReceivers(bool apply) {
 }
 
 bool Radio::getVfoValid(int r, long long vfo, int low, int high) {
+    receiverReader reader(*this, true); // the receivers keep their shape
     std::lock_guard<std::mutex> lock(listMutex);
     if (r < 0 || size_t(r) >= receivers.size()) return false;
     const int rate0 = receivers[0].sampleRate;

@@ -5,9 +5,20 @@
 // transceivers on the receivers and keeps the push-to-talk state.
 //
 // Threads: the fill functions run on the back-end's thread; everything else
-// on the radio's own task group. listMutex guards the shape of the
-// transceiver list and of the receivers against the back-end's thread and
-// against transceivers reading them from their own task groups.
+// on the radio's own task group. listMutex guards the transceiver list, and
+// the receivers' frequencies and slots, against the back-end's thread and
+// against transceivers reading them from their own task groups; it is held
+// only while they are read or changed, never while a back-end hook (tune,
+// addHWReceiver, startRadio, stopRadio, transmit) or a fill function runs.
+//
+// The receivers change shape only inside addHWReceiver. The base calls it
+// with the back-end threads kept off the receivers without a lock they could
+// wait on: receive calls that arrive meanwhile drop their samples (every
+// partly filled block starts again after a new receiver anyway), and the
+// base waits only for receive calls already under way, never for a lock a
+// hook could hold. So a hook may wait for the back-end's streaming thread.
+// A back-end that changes a receiver's fields itself (its sampleRate, its
+// tuningError) does so under listMutex.
 #include "core/hwReceiver.h"
 #include "framework/asyncProperty.h"
 
@@ -17,6 +28,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class vtrx;
@@ -99,18 +111,53 @@ public:
     bool allowSlotMove = true;
     std::atomic<bool> iqCorrection{false};
     iq_balancer_t* iqCorrector = nullptr;
+    /// The corrector's own lock: a correction never holds up the list.
+    std::mutex correctorMutex;
     mutable std::mutex listMutex;
 
+protected:
+    /// Runs change (which may call addHWReceiver) with no receive call in
+    /// progress and none starting: those that arrive meanwhile drop their
+    /// samples. Holds no lock. Radio's task group only.
+    template <class F>
+    void reshapeReceivers(F change);
+
 private:
+    /// Counts a thread reading the receivers outside the radio's task group;
+    /// empty while a reshape is pending (wait true: until it is over).
+    class receiverReader;
     enum class path { direct, deferred, corrected };
     void receive(const fillFunction& fill, size_t n, int hwRx, path how);
     void handOut(const buff<cplx>& block, const hwReceiver& rx, int hwRx, long long frequency);
     void correct(buff<cplx>& block);
     int indexOf(const vtrx* v) const;
-    bool place(long long frequency, vtrx* v, int mask, bool& oneEach);
-    void placeOneReceiverEach(long long f, vtrx* v, int index);
+    bool place(long long frequency, vtrx* v, int mask, bool& oneEach, std::unique_lock<std::mutex>& lock);
+    void placeOneReceiverEach(long long f, vtrx* v, int index, std::unique_lock<std::mutex>& lock);
+    /// addHWReceiver(f) inside a reshape, with lock released meanwhile; a
+    /// receiver appended gets slot (when not -1) and every receiver's block
+    /// restarts. True when one was appended.
+    bool addReceiver(long long f, std::unique_lock<std::mutex>& lock, int slot);
+    void noteNonFinite(int hwRx);
 
     std::atomic<vtrxAddedCallback> vtrxAdded_{nullptr};
+    std::atomic<int> readers_{0};
+    std::atomic<bool> reshaping_{false};
+    std::atomic<bool> nonFiniteReported_{false};
     // Held weakly: the host may release the transmitting transceiver first.
     std::weak_ptr<vtrx> txVtrx_;
 };
+
+template <class F>
+void Radio::reshapeReceivers(F change) {
+    // seq_cst on both sides: a reader either sees the flag and backs off, or
+    // is counted before this load and waited for.
+    reshaping_.store(true);
+    while (readers_.load() != 0) std::this_thread::yield();
+    try {
+        change();
+    } catch (...) {
+        reshaping_.store(false);
+        throw;
+    }
+    reshaping_.store(false);
+}

@@ -44,7 +44,17 @@ void scaleAndClip(buff<float>& audio, float factor) {
 
 } // namespace
 
-agc::agc(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGroup)) {}
+agc::agc(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGroup)) {
+    // What a host may set; anything else is refused with a log line.
+    constexpr float anyFinite = FLT_MAX;
+    Attack.hostRange(0.0f, 3600.0f); // seconds
+    Decay.hostRange(0.0f, 3600.0f);
+    Hang.hostRange(0.0f, 3600.0f);
+    MaxGain.hostRange(-anyFinite, anyFinite); // dB
+    Volume.hostRange(-anyFinite, anyFinite);
+    Squelch.hostRange(-anyFinite, anyFinite);
+    ManualGain.hostRange(-38.0, 38.0); // an exponent of ten the float gain can carry
+}
 
 buff<float> agc::process(buff<float> audio, bool hold, bool applyVolume, float level) {
     const float volume = applyVolume ? Volume.get() : 1.0f;

@@ -4,6 +4,11 @@
 #include <complex>
 #include <cstdint>
 
+/// Frequencies and offsets beyond this (Hz, either sign) are refused from the
+/// host: no radio reaches them, and sums of a few of them stay far inside a
+/// long long.
+inline constexpr long long maxRadioFrequency = 1'000'000'000'000LL;
+
 /// One hardware receiver (digital down-converter) of a radio: the block it
 /// is filling and where it is tuned. Copies share the block.
 struct hwReceiver {

@@ -10,8 +10,27 @@
 
 #include <spdlog/spdlog.h>
 
+#include <limits>
+
 vtrx::vtrx(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGroup)) {
     for (auto& s : hwReceiverSlots) s.store(-1);
+    // What a host may set; anything else is refused with a log line.
+    constexpr double anyFinite = std::numeric_limits<double>::max();
+    specFreq.hostRange(-maxRadioFrequency, maxRadioFrequency);
+    specOffset.hostRange(-maxRadioFrequency, maxRadioFrequency);
+    specZoom.hostRange(std::numeric_limits<double>::min(), anyFinite);
+    audioInput.hostRange(0, std::numeric_limits<int>::max());
+    audioOutput.hostRange(0, std::numeric_limits<int>::max());
+    signalStrength.hostRange(-anyFinite, anyFinite);
+    waterfallSpeed.hostRange(0, 10); // up to 1024 transforms per frame
+    vfo.hostRange(-maxRadioFrequency, maxRadioFrequency);
+    micLevel.hostRange(-anyFinite, anyFinite);
+    VoxThreshold.hostRange(-anyFinite, anyFinite);
+    VoxHold.hostRange(0.0, 3600.0); // seconds
+    ADCs.hostRange(1, 15);          // a mask of slots 0 to 3
+    ADC1Gain.hostRange(-anyFinite, anyFinite);
+    ADC1Phase.hostRange(-anyFinite, anyFinite);
+    Balance.hostRange(0.0f, 1.0f);
 }
 
 vtrx::~vtrx() {
@@ -87,6 +106,10 @@ void vtrx::remove() {
 }
 
 void vtrx::setRxFrequency(long long f) {
+    if (f < -maxRadioFrequency || f > maxRadioFrequency) {
+        spdlog::error("vtrx.setRxFrequency() frequency {} refused", f);
+        return;
+    }
     toRadio("radio.setRxFrequency", [f](Radio& r, vtrx& v) { r.setRxFrequency(f, &v, v.ADCs.get()); });
 }
 

@@ -95,6 +95,10 @@ public:
     void modulate(unsigned long n);
     /// Samples of silence after the tail before the radio is unkeyed.
     static constexpr int txTrailingSilence = 504;
+    /// Work buffers of the transmit chain: microphone samples and the mode's
+    /// input, reused from request to request.
+    buff<float> txMic;
+    buff<cplx> txModeInput;
     // ---- end of transmit ----
 
     /// Slots 0 to 3: indices of the radio's hardware receivers listened to,
@@ -153,6 +157,12 @@ public:
     buff<cplx> specWindowed{2048};
     buff<cplx> specTransform{2048};
     buff<float> specLine{2048};
+    // Work buffers of a frame, kept so that a line costs no allocation
+    // unless a host takes a copy.
+    buff<float> specPower{2048};
+    buff<float> specLog{2048};
+    buff<float> specWideWindowed{2048};
+    buff<cplx> specWideTransform{2048};
 
 private:
     struct SpectrumPlan;
@@ -173,12 +183,15 @@ public:
     void processFilterBlock(buff<cplx> outBlock, double absStep);
     void denoise(buff<float> out, bool hold, float level);
     bool tuningValid();
+    /// With ADCs 3, whether the radio left slot 0 or 1 without a receiver.
+    bool diversityPartnerMissing() const;
     void voiceSwitch(double blockSeconds);
     void sendIQ(const buff<cplx>& block, long long frequency, int rate);
     void sendAudio(const buff<float>& audio);
 
     int arrivedSlots = 0;
     std::array<buff<cplx>, 4> slotBlocks;
+    bool diversityReported = false; // the missing partner was logged
     int lastBlockRate = 0;
     int lastModeRate = 0;
     int meterCount = 0;

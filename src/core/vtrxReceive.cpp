@@ -11,6 +11,8 @@
 #include "dsp/dspMath.h"
 #include "framework/hostArrays.h"
 
+#include <spdlog/spdlog.h>
+
 #include <cmath>
 
 namespace {
@@ -24,26 +26,48 @@ void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<
     if (slot >= 0 && slot < 4) arrivedSlots |= 1 << slot;
 
     if (ADCs.get() == 3) {
-        if (slot >= 0 && slot < 4) slotBlocks[size_t(slot)] = block;
-        if ((arrivedSlots & 3) != 3) return; // wait for the partner block
-        block = combineDiversity(block);
+        if (diversityPartnerMissing()) {
+            // No receiver serves one of the two slots: its partner block
+            // would never come. Say so, and play this one alone.
+            if (!diversityReported) {
+                diversityReported = true;
+                spdlog::error("vtrx: diversity needs receivers for slots 0 and 1; the radio placed {} and {}",
+                              hwReceiverSlots[0].load(), hwReceiverSlots[1].load());
+                TuningValid.set(false, true);
+            }
+        } else {
+            diversityReported = false;
+            if (slot >= 0 && slot < 4) slotBlocks[size_t(slot)] = block;
+            if ((arrivedSlots & 3) != 3) return; // wait for the partner block
+            block = combineDiversity(block);
+        }
     }
 
     if (SendIQ.get()) sendIQ(block, frequency, rate);
     if (OwnerID.get() > 0 || !mode) return; // an IQ source only
 
+    bool ratesChanged = false;
     if (rate != lastBlockRate) {
         lastBlockRate = rate;
         rxFill = 0;
+        ratesChanged = true;
     }
     const int modeRate = mode->rxInputSamplerate();
     if (modeRate != lastModeRate) {
         lastModeRate = modeRate;
         rxFill = 0;
+        ratesChanged = true;
     }
     int L = 1, M = 1;
     const int d = dspMath::getDecimation(rate, modeRate, &L, &M);
-    if (d <= 0 || rate <= 0) {
+    // A ratio whose filter bank would be absurdly large (an odd device rate
+    // against the mode's) is not designed on this path: said once per rate
+    // pair, and treated like a mode faster than the blocks.
+    const bool resamplable = (L == 1 && M == 1) || FractionalDownConverter<float>::supports(L, M);
+    if (d > 0 && !resamplable && ratesChanged)
+        spdlog::error("vtrx: {} samples per second cannot be resampled to the mode's {} ({} / {})", rate, modeRate, L,
+                      M);
+    if (d <= 0 || rate <= 0 || !resamplable) {
         bandwidthSufficient.set(false, true);
         processRxSpectrumChunk(block, frequency, rate, wideBand, wideBandValue);
         return;
@@ -196,7 +220,12 @@ void vtrx::measureSignalStrength(buff<cplx> block) {
     signalStrength.set(10.0 * std::log10(10.0 * p + 1e-180), true);
 }
 
+bool vtrx::diversityPartnerMissing() const {
+    return hwReceiverSlots[0].load() < 0 || hwReceiverSlots[1].load() < 0;
+}
+
 bool vtrx::tuningValid() {
+    if (ADCs.get() == 3 && diversityPartnerMissing()) return false;
     auto radio = owner.lock();
     if (!radio) return true;
     bool valid = true;

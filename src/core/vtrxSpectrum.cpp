@@ -208,7 +208,8 @@ void vtrx::completeSpectrumFrame(const SpectrumPlan& p, const buff<float>& wideB
 
     // Outside the band: the radio's wide-band ADC spectrum, when it has one.
     if (p.zoom < 1.0 && wideBand.count == size_t(N) && wideBandValue > 0.0) {
-        buff<cplx> V = fft::fwd(dspMath::mul(wideBand, bsSpecWindow));
+        buff<float> windowed = dspMath::mul(wideBand, bsSpecWindow, specWideWindowed);
+        buff<cplx> V = fft::fwd(windowed, specWideTransform);
         const double H = double(N / 2);
         const float q = float(10.0 / (H * H));
         auto fromWideBand = [&](int i) {
@@ -225,7 +226,7 @@ void vtrx::completeSpectrumFrame(const SpectrumPlan& p, const buff<float>& wideB
 
     // The band itself, transform bins from the most negative frequency up.
     if (last >= 1 && first < N) {
-        buff<float> P = dspMath::spectrum(specTransform, float(10.0 / (double(N) * N)));
+        buff<float> P = dspMath::spectrum(specTransform, float(10.0 / (double(N) * N)), specPower);
         size_t j = size_t(p.B) * size_t(std::max(-first, 0));
         for (int i = std::max(first, 0); i <= std::min(last, N - 1) && j <= size_t(N); ++i, j += p.B)
             specLine[i] = j < size_t(N / 2) ? P[j + N / 2] : P[j - N / 2];
@@ -243,7 +244,7 @@ void vtrx::completeSpectrumFrame(const SpectrumPlan& p, const buff<float>& wideB
             dspMath::add(specSum, specLine, specSum);
     }
     if (specAverageCount >= p.A) {
-        buff<float> line(N);
+        buff<float> line = specLog;
         if (averaging)
             dspMath::Log10(dspMath::mul(specSum, 1.0f / specAverageCount, line), line);
         else
@@ -263,10 +264,14 @@ void vtrx::completeSpectrumFrame(const SpectrumPlan& p, const buff<float>& wideB
     }
 }
 
-void vtrx::sendSpectrumLine(const buff<float>& line, int rate, double lo, double hi) {
+void vtrx::sendSpectrumLine(const buff<float>& computed, int rate, double lo, double hi) {
     if (!newSpectrum_.load()) return;
-    // The handle is made only when the task runs on the host's thread: a task
-    // the render queue refuses, or finds unbound, takes the line with it.
+    // The host gets a copy of its own (the work buffer is written again with
+    // the next line). The handle is made only when the task runs on the
+    // host's thread: a task the render queue refuses, or finds unbound, takes
+    // the line with it.
+    buff<float> line(computed.count);
+    line.copy(computed);
     SendRenderEvent([this, line, rate, lo, hi] {
         if (auto cb = newSpectrum_.load()) cb(vireo::api::arrayHandle(line), rate, lo, hi);
     });

@@ -49,9 +49,17 @@ void replayDelayed(vtrx& v, buff<float> mic) {
     if (v.delayPos + mic.count >= L) v.delayPos = 0;
 }
 
+/// The first len samples of a work buffer of the transceiver, grown (never
+/// shrunk) when too short: steady requests allocate nothing.
+template <class T>
+buff<T> workBuffer(buff<T>& store, size_t len) {
+    if (store.count < len) store = buff<T>(len);
+    return buff<T>(store, 0, len);
+}
+
 /// len microphone samples, live or from the loop store (DelayAudio).
 buff<float> micSamples(vtrx& v, size_t len) {
-    buff<float> mic(len);
+    buff<float> mic = workBuffer(v.txMic, len);
     if (!v.DelayAudio.get() || v.delayBuffer.empty())
         v.inputStream.read(mic);
     else if (v.delayFull)
@@ -64,7 +72,7 @@ buff<float> micSamples(vtrx& v, size_t len) {
 /// The mode's input: microphone samples as equal real and imaginary parts.
 buff<cplx> micBlock(vtrx& v, size_t len) {
     buff<float> mic = micSamples(v, len);
-    buff<cplx> in(len);
+    buff<cplx> in = workBuffer(v.txModeInput, len);
     for (size_t i = 0; i < len; ++i) in[i] = {micGain * mic[i], micGain * mic[i]};
     return in;
 }

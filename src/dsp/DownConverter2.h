@@ -13,7 +13,14 @@
 // and odd phases lets it read both as contiguous runs: the odd phase carries
 // the centre tap alone, the even phase every other tap.
 //
-// One instance belongs to one task group; nothing here locks.
+// One instance belongs to one task group; nothing here locks. The stage work
+// buffers are kept by the instance and only grow, so a steady stream of
+// blocks allocates nothing.
+//
+// A step or sample that is not finite spoils at most the block it comes in:
+// a step that is not finite gives a silent block and leaves the state alone,
+// the oscillator is renormalised (or restarted) at every chunk, and a stage
+// history that caught such a sample is cleared at the end of the block.
 #include "dsp/buff.h"
 
 #include "dsp/float4.h"
@@ -107,6 +114,7 @@ public:
     /// Factors the cascade has no stages for (3, 5, 6, 7, or below 1) leave
     /// out alone and return 0. Never writes past out.count. Owner's task group.
     int tuneDecimate(double step, int decimation, buff<cplx> in, buff<cplx> out) {
+        if (!std::isfinite(step)) return silence(decimation, in, out);
         if (decimation != factor) reset(decimation);
         if (decimation == 1) {
             tunev(step, in, out);
@@ -118,7 +126,8 @@ public:
         const size_t S = evenLines.size();
         size_t len = in.count / 2;
         size_t n = historyOf(S - 1);
-        buff<cplx> E(n + len), O(n + len);
+        int pair = 0; // the work buffers of this stage: 0 and 1, or 2 and 3
+        buff<cplx> E = work(0, n + len), O = work(1, n + len);
         tunev(step, in, E.data + n, O.data + n);
 
         for (size_t s = S; s-- > 0;) {
@@ -134,7 +143,8 @@ public:
             }
             size_t pairs = len / 2;
             size_t nn = historyOf(s - 1);
-            buff<cplx> nextE(nn + pairs), nextO(nn + pairs);
+            pair = 2 - pair;
+            buff<cplx> nextE = work(pair, nn + pairs), nextO = work(pair + 1, nn + pairs);
             if (s == 1)
                 firLevel2v(E.data, O.data, nextE.data + nn, nextO.data + nn, pairs);
             else
@@ -178,6 +188,7 @@ public:
         size_t n = in.count;
         if (n > out.count) n = out.count;
         const size_t body = n - n % 4;
+        restartIfLost();
         mixBody(step, in.data, body, [&](size_t g, const cplx* v) {
             for (int k = 0; k < 4; ++k) out.data[g + k] = v[k];
         });
@@ -193,6 +204,7 @@ public:
     void tunev(double step, buff<cplx> in, cplx* even, cplx* odd) {
         const size_t n = in.count;
         const size_t body = n - n % 4;
+        restartIfLost();
         mixBody(step, in.data, body, [&](size_t g, const cplx* v) {
             even[g / 2] = v[0];
             odd[g / 2] = v[1];
@@ -240,15 +252,46 @@ public:
 private:
     size_t historyOf(size_t stage) const { return evenLines[stage].count; }
 
+    // n samples of work buffer i, grown (never shrunk) when too short.
+    buff<cplx> work(int i, size_t n) {
+        if (workBuffers[i].count < n) workBuffers[i] = buff<cplx>(n);
+        return buff<cplx>(workBuffers[i], 0, n);
+    }
+
+    // The block's outputs are zeros; nothing else changes.
+    int silence(int decimation, const buff<cplx>& in, buff<cplx> out) {
+        if (decimation < 1) return 0;
+        const size_t want = std::min<size_t>(in.count / decimation, out.count);
+        for (size_t i = 0; i < want; ++i) out.data[i] = cplx(0);
+        return static_cast<int>(want);
+    }
+
     // Puts the stage's history in front of the new samples, then keeps the
-    // last N samples of this block as the history of the next one.
+    // last N samples of this block as the history of the next one; a kept
+    // sample that is not finite clears the history, so that the next block
+    // starts clean.
     void keepHistory(size_t s, buff<cplx> E, buff<cplx> O, size_t len) {
         const size_t n = historyOf(s);
         E.copy(evenLines[s]);
         O.copy(oddLines[s]);
         evenLines[s].copy(buff<cplx>(E, len, n));
         oddLines[s].copy(buff<cplx>(O, len, n));
+        bool finite = true;
+        for (size_t i = 0; i < n; ++i)
+            finite = finite && std::isfinite(evenLines[s][i].real() + evenLines[s][i].imag() + oddLines[s][i].real() +
+                                             oddLines[s][i].imag());
+        if (!finite)
+            for (size_t i = 0; i < n; ++i) evenLines[s][i] = oddLines[s][i] = cplx(0);
     }
+
+    // An oscillator that is not a number, or has no magnitude left, starts
+    // again at phase 0 rather than stay NaN or silent for good.
+    void restartIfLost() {
+        const float m = std::hypot(osc.real(), osc.imag());
+        if (!(m > 0.0f) || !std::isfinite(m)) osc = cplx(1.0f, 0.0f);
+    }
+
+    buff<cplx> workBuffers[4];
 
     // Mixes the first `body` samples (a multiple of 4) in chunks of up to 1024.
     // Four phasors step by r4 per group of four; at each chunk the oscillator
@@ -262,6 +305,7 @@ private:
         const cplx r4{std::cos(4 * s), std::sin(4 * s)};
         for (size_t start = 0; start < body; start += 1024) {
             const size_t c = std::min<size_t>(1024, body - start);
+            restartIfLost();
             osc /= std::hypot(osc.real(), osc.imag());
             cplx p[4];
             p[0] = osc;

@@ -4,6 +4,8 @@
 #include "dsp/filterDesign.h"
 #include "dsp/float4.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -20,11 +22,17 @@ struct FractionalFilterCacheEntry {
 }  // namespace
 
 template <class T>
-FractionalDownConverter<T>::FractionalDownConverter(int l, int m)
-    : bank(GetFilter(l, m)), input(storeSize, cplx(0)), L(l), M(m) {}
+FractionalDownConverter<T>::FractionalDownConverter(int l, int m) : bank(GetFilter(l, m)), L(l), M(m) {
+    if (!bank.empty()) input = buff<cplx>(storeSize, cplx(0));
+}
 
 template <class T>
 buff<typename FractionalDownConverter<T>::cplx> FractionalDownConverter<T>::GetInputBuffer(int n) {
+    if (n < 0) {
+        spdlog::error("FractionalDownConverter: input request of {} samples refused", n);
+        return {};
+    }
+    if (input.empty()) return {}; // no bank: nothing will ever be read
     if (storeSize - writePos >= n) {
         buff<cplx> view(input, static_cast<size_t>(writePos), static_cast<size_t>(n));
         writePos += n;
@@ -47,6 +55,7 @@ buff<typename FractionalDownConverter<T>::cplx> FractionalDownConverter<T>::GetI
 
 template <class T>
 int FractionalDownConverter<T>::Process(buff<cplx> out) {
+    if (bank.empty()) return 0;
     const float* in = reinterpret_cast<const float*>(input.data);
     size_t j = 0;
     for (; j < out.count; ++j) {
@@ -85,6 +94,10 @@ buff<float> FractionalDownConverter<T>::GetFilter(int L, int M) {
         (void)buff<char>(1);
         return std::vector<FractionalFilterCacheEntry>{};
     }();
+    if (!supports(L, M)) {
+        spdlog::error("FractionalDownConverter: ratio {} / {} refused (at most {} phases)", L, M, maxPhases);
+        return {};
+    }
     std::lock_guard<std::mutex> lock(filterWriteLock);
     for (const auto& e : entries)
         if (e.L == L && e.M == M) return e.bank;
@@ -97,8 +110,10 @@ buff<float> FractionalDownConverter<T>::GetFilter(int L, int M) {
 template <class T>
 buff<float> FractionalDownConverter<T>::GenerateFilter(int L, int M) {
     constexpr int perPhase = 47;
+    if (!supports(L, M)) return {};
     const float edge = static_cast<float>(14000.0 * L / M);
     const int n = perPhase * L;
+    // The interpolated rate fits an int for every L that supports allows.
     buff<float> proto = filterDesign<float>::bandpassReal(-edge, edge, 48000 * L, n, n);
     // Times L: the gain lost to interpolation.
     dspMath::mul(proto, static_cast<float>(L), proto);

@@ -1,6 +1,33 @@
 #include "dsp/blockLerp.h"
 
+#include <spdlog/spdlog.h>
+
+#include <cmath>
+
 namespace {
+
+// Ratios outside this range are refused: far below it one output would skip
+// more input than a position can hold, far above it one block would write
+// millions of outputs.
+constexpr double minRatio = 1.0 / 1024;
+constexpr double maxRatio = 1024;
+
+bool ratioUsable(double ratio, const char* fn) {
+    if (ratio >= minRatio && ratio <= maxRatio) return true; // false for NaN too
+    spdlog::error("blockLerp {}: ratio {} refused", fn, ratio);
+    return false;
+}
+
+/// A ring write position the ring holds; refused (logged) otherwise.
+bool ringUsable(const buff<float>& out, size_t outIndex, const char* fn) {
+    if (outIndex < out.count) return true;
+    spdlog::error("blockLerp {}: output index {} outside a ring of {}", fn, outIndex, out.count);
+    return false;
+}
+
+bool ringCallUsable(double ratio, const buff<float>& out, size_t outIndex, const char* fn) {
+    return ratioUsable(ratio, fn) && ringUsable(out, outIndex, fn);
+}
 
 // Ring writer: stores one value and advances the index, back to the start
 // after the ring's last slot, so every slot of the ring is used.
@@ -54,6 +81,7 @@ size_t blockLerp::run(const float* in, size_t frames, double ratio, Emit emit) {
 }
 
 size_t blockLerp::interpolateVarOut(buff<float> in, buff<float> out, size_t outIndex, double ratio) {
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOut")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<1>(in.data, in.count, ratio, [&](float y, float) {
         w.put(y);
@@ -63,6 +91,7 @@ size_t blockLerp::interpolateVarOut(buff<float> in, buff<float> out, size_t outI
 
 size_t blockLerp::interpolateVarOutBalance(buff<float> in, buff<float> out, size_t outIndex, double ratio,
                                            float gainLeft, float gainRight) {
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOutBalance")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<1>(in.data, in.count, ratio, [&](float y, float) {
         w.put(y * gainLeft);
@@ -71,11 +100,13 @@ size_t blockLerp::interpolateVarOutBalance(buff<float> in, buff<float> out, size
 }
 
 size_t blockLerp::interpolateVarOutToMono(buff<float> in, buff<float> out, size_t outIndex, double ratio) {
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOutToMono")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<1>(in.data, in.count, ratio, [&](float y, float) { w.put(y); });
 }
 
 size_t blockLerp::interpolateVarOutStereo(buff<float> in, buff<float> out, size_t outIndex, double ratio) {
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOutStereo")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<2>(in.data, in.count / 2, ratio, [&](float l, float r) {
         w.put(l);
@@ -84,6 +115,7 @@ size_t blockLerp::interpolateVarOutStereo(buff<float> in, buff<float> out, size_
 }
 
 size_t blockLerp::interpolateVarOutStereoToMono(buff<float> in, buff<float> out, size_t outIndex, double ratio) {
+    if (!ringCallUsable(ratio, out, outIndex, "interpolateVarOutStereoToMono")) return 0;
     RingWriter w{out.data, out.count, outIndex};
     return run<2>(in.data, in.count / 2, ratio, [&](float l, float r) { w.put((l + r) * 0.5f); });
 }
@@ -93,8 +125,14 @@ void blockLerp::interpolateVarIn(buff<float> in, buff<float> out, double ratio) 
     // Nothing to read from: an empty ring would never bring the position into
     // range.
     if (in.count == 0) return;
-    while (position < 0) position += n;
-    while (position >= n) position -= n;
+    if (!ratioUsable(ratio, "interpolateVarIn")) return;
+    // fmod rather than repeated steps: one subtraction at a time would take
+    // forever for a position far outside the ring.
+    if (position < 0 || position >= n) {
+        position = std::fmod(position, n);
+        if (position < 0) position += n;
+        if (position >= n) position = 0; // -tiny + n rounds to n
+    }
     const double step = 1.0 / ratio;
     for (size_t k = 0; k < out.count; ++k) {
         size_t i = size_t(position);
@@ -104,6 +142,9 @@ void blockLerp::interpolateVarIn(buff<float> in, buff<float> out, double ratio) 
         if (j >= in.count) j -= in.count;
         out.data[k] = float((1 - f) * in.data[i] + f * in.data[j]);
         position += step;
-        while (position >= n) position -= n;
+        if (position >= n) {
+            position = std::fmod(position, n);
+            if (position >= n) position = 0;
+        }
     }
 }

@@ -16,6 +16,10 @@
 // end; they return the frames (or mono samples) written, and the caller
 // advances its own write index by that much. Not thread-safe: one
 // owner, one task group.
+//
+// A ratio outside [1/1024, 1024] (NaN, 0 and negative ones included) or a
+// write index the ring does not hold is refused with a log line: nothing is
+// written or read and the carried state stays as it was.
 #include "dsp/buff.h"
 
 #include <cstddef>

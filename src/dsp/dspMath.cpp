@@ -2,8 +2,12 @@
 
 #include "dsp/float4.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -107,8 +111,9 @@ buff<cf> dspMath::scalarMul(buff<cf> a, buff<cf> b, buff<cf> out) {
 
 buff<cf> dspMath::scalarMul(buff<cf> a, buff<cf> b) { return scalarMul(a, b, buff<cf>(a.count)); }
 
-buff<float> dspMath::mul(buff<float> a, buff<float> b) {
-    buff<float> out(a.count);
+buff<float> dspMath::mul(buff<float> a, buff<float> b) { return mul(a, b, buff<float>(a.count)); }
+
+buff<float> dspMath::mul(buff<float> a, buff<float> b, buff<float> out) {
     const size_t n = a.count;
     const size_t body = n & ~size_t(3);
     for (size_t i = 0; i < body; i += 4)
@@ -216,9 +221,10 @@ buff<float> dspMath::Log10(buff<float> a, buff<float> out) {
     return out;
 }
 
-buff<float> dspMath::spectrum(buff<cf> a, float k) {
+buff<float> dspMath::spectrum(buff<cf> a, float k) { return spectrum(a, k, buff<float>(a.count)); }
+
+buff<float> dspMath::spectrum(buff<cf> a, float k, buff<float> out) {
     const size_t n = a.count;
-    buff<float> out(n);
     const float4 kk(k);
     const size_t body = n & ~size_t(3);
     for (size_t i = 0; i < body; i += 4) {
@@ -249,9 +255,31 @@ buff<cf> dspMath::DupToComplex(buff<float> a) {
     return out;
 }
 
+size_t dspMath::replaceNonFinite(buff<cf> a) {
+    const float* f = reinterpret_cast<const float*>(a.data);
+    const size_t n = 2 * a.count;
+    // An exponent of all ones is an infinity or a NaN. Integer tests on the
+    // bits keep this loop a plain vector reduction (isfinite would not).
+    uint32_t bad = 0;
+    for (size_t i = 0; i < n; ++i) bad |= uint32_t((std::bit_cast<uint32_t>(f[i]) & 0x7f800000u) == 0x7f800000u);
+    if (!bad) return 0;
+    size_t replaced = 0;
+    for (cf& x : a)
+        if (!std::isfinite(x.real()) || !std::isfinite(x.imag())) {
+            x = cf(0);
+            ++replaced;
+        }
+    return replaced;
+}
+
 int dspMath::getDecimation(int inRate, int outRate, int* L, int* M) {
     *L = 1;
     *M = 1;
+    if (inRate <= 0 || outRate <= 0) {
+        // The halving below would never get under a rate of 0 or less.
+        spdlog::error("getDecimation: rates {} -> {} refused", inRate, outRate);
+        return 0;
+    }
     if (outRate > inRate) return 0;
     if (outRate == inRate) return 1;
     int d = 1;

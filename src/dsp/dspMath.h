@@ -40,6 +40,8 @@ public:
     static buff<cf> scalarMul(buff<cf> a, buff<cf> b);
     /// New buffer of a[i] * b[i].
     static buff<float> mul(buff<float> a, buff<float> b);
+    /// out[i] = a[i] * b[i]. Allocates nothing.
+    static buff<float> mul(buff<float> a, buff<float> b, buff<float> out);
     /// New buffer of a[i] * k.
     static buff<float> mul(buff<float> a, float k);
     /// out[i] = a[i] * k.
@@ -69,16 +71,23 @@ public:
     static buff<float> Log10(buff<float> a, buff<float> out);
     /// New buffer of |a|^2 * k + 1e-37: a power spectrum that is never 0.
     static buff<float> spectrum(buff<cf> a, float k);
+    /// The same into out. Allocates nothing.
+    static buff<float> spectrum(buff<cf> a, float k, buff<float> out);
     /// Largest magnitude; 0 when empty; NaN samples ignored.
     static float maxAbs(buff<cf> a);
     /// Largest power |a|^2; 0 when empty; NaN samples ignored.
     static float peakPower(buff<cf> a);
+    /// Sets every sample with a part that is not finite (NaN or infinite) to
+    /// 0; returns how many. One vectorised pass when there are none.
+    /// Allocates nothing.
+    static size_t replaceNonFinite(buff<cf> a);
     /// New buffer of (a[i], a[i]): a real table usable by scalarMul.
     static buff<cf> DupToComplex(buff<float> a);
 
     /// Splits the rate change inRate -> outRate into a power-of-two decimation
     /// (the result) and a rational rest *L / *M. Returns 0 when outRate is
-    /// above inRate. L and M are written on every path.
+    /// above inRate, and 0 with a log line when either rate is not positive.
+    /// L and M are written on every path.
     static int getDecimation(int inRate, int outRate, int* L, int* M);
     /// Greatest common divisor of two positive numbers.
     static int gcd(int a, int b);

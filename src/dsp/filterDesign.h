@@ -8,13 +8,17 @@
 // owned by the caller.
 //
 // Band edges are signed frequencies in Hz relative to the stream's centre.
-// Arguments are trusted: N >= 1, M >= N, rate > 0 (taps at 0 .. N-1, zeros
-// after). The rounding points (which quotients are taken in float and which
-// angles in double) are deliberate: designs are compared bit for bit with the
-// ones cached at start-up.
+// Designs need N >= 1, M >= N and rate > 0 (taps at 0 .. N-1, zeros after);
+// other sizes are refused with a log line and give an empty buffer, as do
+// minimum-phase requests beyond the 32768-point grid. The rounding points
+// (which quotients are taken in float and which angles in double) are
+// deliberate: designs are compared bit for bit with the ones cached at
+// start-up.
 #include "dsp/buff.h"
 #include "dsp/dspMath.h"
 #include "dsp/fft/fft.h"
+
+#include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <cmath>
@@ -28,6 +32,7 @@ public:
     /// Linear-phase complex band-pass passing low .. high: unity gain in the
     /// band, group delay (N - 1) / 2. [result: M samples]
     static buff<cplx> bandpass(float low, float high, int rate, int N, int M) {
+        if (!sizesUsable("bandpass", rate, N, M)) return {};
         buff<cplx> out(static_cast<size_t>(M), cplx(0));
         buff<float> w = window(N);
         const float b = (high - low) / static_cast<float>(rate);
@@ -49,6 +54,7 @@ public:
     /// Real counterpart of bandpass (cosine instead of complex exponential);
     /// with low = -high a low-pass of cut-off high. [result: M samples]
     static buff<T> bandpassReal(float low, float high, int rate, int N, int M) {
+        if (!sizesUsable("bandpassReal", rate, N, M)) return {};
         buff<T> out(static_cast<size_t>(M));
         buff<float> w = window(N);
         const float b = (high - low) / static_cast<float>(rate);
@@ -76,6 +82,10 @@ public:
     /// length as taps]
     static buff<cplx> bandpassMinPhase(buff<cplx> taps) {
         const size_t n = taps.count;
+        if (n == 0 || n > grid) {
+            spdlog::error("filterDesign bandpassMinPhase: {} taps refused (1 to {})", n, grid);
+            return {};
+        }
         buff<cplx> X(grid, cplx(0));
         taps.copyTo(X);
         buff<cplx> H = fft::fwd(X);
@@ -101,6 +111,7 @@ public:
     /// imaginary part its discrete Hilbert transform. [result: n samples]
     static buff<cplx> analytic(buff<cplx> x) {
         const size_t n = x.count;
+        if (n == 0) return {};
         buff<cplx> X = fft::fwd(x);
         const float s = 1.0f / static_cast<float>(n);
         const size_t h = n / 2;
@@ -131,6 +142,12 @@ public:
     }
 
 private:
+    static bool sizesUsable(const char* fn, int rate, int N, int M) {
+        if (N >= 1 && M >= N && rate > 0) return true;
+        spdlog::error("filterDesign {}: {} taps in {} at rate {} refused", fn, N, M, rate);
+        return false;
+    }
+
     static constexpr float pi = 3.1415927f;
     static constexpr size_t grid = 32768;
 };

@@ -4,7 +4,10 @@
 #include "dsp/fft/fft.h"
 #include "dsp/filterDesign.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 lowLatFir::lowLatFir(float low, float high, int rate, int len, int B) {
@@ -18,6 +21,10 @@ lowLatFir::lowLatFir(buff<cplx> taps, int B) {
 }
 
 void lowLatFir::build(size_t tapCount, int block) {
+    if (block <= 0 || tapCount == 0) {
+        spdlog::error("lowLatFir: {} taps in blocks of {} refused", tapCount, block);
+        return; // stays an empty filter
+    }
     B = static_cast<uint64_t>(block);
     window = buff<cplx>(2 * B, cplx(0));
     accumulator = buff<cplx>(2 * B, cplx(0));
@@ -49,12 +56,22 @@ std::vector<buff<lowLatFir::cplx>> lowLatFir::partitionSpectra(buff<cplx> taps, 
 }
 
 void lowLatFir::setFilter(buff<cplx> taps) {
+    if (P == 0 || taps.empty()) {
+        spdlog::error("lowLatFir: {} taps for a filter of {} partitions refused", taps.count, P);
+        return;
+    }
     spectra = partitionSpectra(taps, static_cast<size_t>(P), B);
 }
 
-void lowLatFir::setFilter(float low, float high, int rate, int len, int B) {
+void lowLatFir::setFilter(float low, float high, int rate, int len, int) {
+    if (P == 0) {
+        spdlog::error("lowLatFir: band {} .. {} for an empty filter refused", low, high);
+        return;
+    }
+    // Keyed on the block this filter runs, whatever the caller passed: the
+    // spectra of another block size have another length.
     for (const filterCachEntry& e : cache()) {
-        if (e.low != low || e.high != high || e.length != len || e.block != B) continue;
+        if (e.low != low || e.high != high || e.length != len || uint64_t(e.block) != B) continue;
         // Share the cached spectra. A design with fewer partitions than this
         // filter runs is the same filter with zero taps after its end: the
         // missing (latest) partitions go in front as zero spectra so that calc
@@ -70,6 +87,12 @@ void lowLatFir::setFilter(float low, float high, int rate, int len, int B) {
 
 void lowLatFir::calc() {
     const size_t S = spectra.size();
+    if (S == 0) {
+        // Reported once: a caller that gets this wrong does so every block.
+        static std::atomic<bool> reported{false};
+        if (!reported.exchange(true)) spdlog::error("lowLatFir: calc on a filter never built refused");
+        return;
+    }
     fft::fwd(window, ring[r]);
     // Newest window against the first partition, older windows against later
     // ones: the ring index walks backwards while the spectra index does too.

@@ -14,6 +14,9 @@
 // matches an entry shares the entry's spectra instead of designing.
 //
 // A filter belongs to one object and is used on its task group only.
+//
+// A block size or tap count of 0 or less, taps for a filter never built and
+// calc on one are refused with a log line and change nothing.
 #include "dsp/buff.h"
 
 #include <complex>
@@ -46,9 +49,11 @@ public:
     /// Replaces the filter by taps; the input history is kept. Taps beyond
     /// P x B are ignored, missing ones are zero.
     void setFilter(buff<cplx> taps);
-    /// Replaces the filter by the cached design of (low, high, len, B), or by
-    /// a new band-pass design. len and B are those the filter was built with;
-    /// a shorter cached design is zero-padded to the filter's partitions.
+    /// Replaces the filter by the cached design of (low, high, len) for the
+    /// filter's own block size, or by a new band-pass design. len is the one
+    /// the filter was built with; the block argument is the caller's idea of
+    /// it and is not used. A shorter cached design is zero-padded to the
+    /// filter's partitions.
     void setFilter(float low, float high, int rate, int len, int B);
 
     /// Filters the B samples in inBlock into outBlock. Allocates nothing.

@@ -1,8 +1,20 @@
 #include "dsp/movingAverage.h"
 
+#include <spdlog/spdlog.h>
+
 #include <cstddef>
 
-movingAverage::movingAverage(int n) : ring(size_t(n), 0.0), window(n) {}
+namespace {
+
+int usableWindow(int n) {
+    if (n >= 1) return n;
+    spdlog::error("movingAverage window {} refused, 1 used", n);
+    return 1;
+}
+
+} // namespace
+
+movingAverage::movingAverage(int n) : window(usableWindow(n)) { ring.assign(size_t(window), 0.0); }
 
 movingAverage::movingAverage(int n, double initial) : movingAverage(n) { next(initial); }
 

@@ -7,7 +7,8 @@
 
 class movingAverage {
 public:
-    /// Empty window of n values; n >= 1.
+    /// Empty window of n values; n below 1 is refused with a log line and a
+    /// window of 1 is used.
     explicit movingAverage(int n);
     /// Window of n values already holding initial once.
     movingAverage(int n, double initial);

@@ -12,7 +12,7 @@ asyncObject::~asyncObject() {
         try {
             asTask t;
             t.fn = [deleted] { deleted(1); };
-            taskGroup_->SendEvent(t);
+            taskGroup_->SendEvent(std::move(t));
         } catch (const std::exception& e) {
             spdlog::error("Deleted notice lost {}", e.what());
         } catch (...) {
@@ -55,7 +55,7 @@ void asyncObject::SendEvent(std::function<void()> fn) {
     asTask t;
     t.fn = std::move(fn);
     t.keepAlive = std::move(self);
-    taskGroup_->SendEvent(t);
+    taskGroup_->SendEvent(std::move(t));
 }
 
 void asyncObject::SendRenderEvent(std::function<void()> fn) {
@@ -65,7 +65,7 @@ void asyncObject::SendRenderEvent(std::function<void()> fn) {
     asTask t;
     t.fn = std::move(fn);
     t.keepAlive = std::move(self);
-    taskGroup_->SendRenderEvent(t);
+    taskGroup_->SendRenderEvent(std::move(t));
 }
 
 void asyncObject::Ping(int n) {

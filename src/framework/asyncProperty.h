@@ -10,7 +10,10 @@
 //    later bind delivers the current value at the host's next poll.
 // bind() runs on the host thread while the task group may write: scalar
 // values, callbacks and the flag are atomics, text and object values sit
-// behind a small lock.
+// behind a small lock. An owner-side set publishes before it reads the
+// callback and bind stores the callback before it reads the flag, both
+// sequentially consistent, so a set racing a bind is delivered by at least
+// one of them (possibly by both: the host then sees the value twice).
 #include "framework/asyncObject.h"
 
 #include <atomic>
@@ -28,16 +31,16 @@ class propertyBinding {
 public:
     using callback = Callback;
 
-    bool published() const { return published_.load(std::memory_order_acquire); }
+    bool published() const { return published_.load(); }
 
 protected:
     void store(Callback cb, asyncObject* owner) {
-        owner_.store(owner, std::memory_order_release);
-        cb_.store(cb, std::memory_order_release);
+        owner_.store(owner);
+        cb_.store(cb); // seq_cst: pairs with publish() and the load in set
     }
-    Callback cb() const { return cb_.load(std::memory_order_acquire); }
-    asyncObject* owner() const { return owner_.load(std::memory_order_acquire); }
-    void publish() { published_.store(true, std::memory_order_release); }
+    Callback cb() const { return cb_.load(); }
+    asyncObject* owner() const { return owner_.load(); }
+    void publish() { published_.store(true); } // seq_cst: pairs with store()
 
 private:
     std::atomic<Callback> cb_{nullptr};
@@ -68,12 +71,15 @@ public:
     /// change hook and, with notify, posts callback(value). Publishes always.
     void set(T v, bool notify = true) {
         // Equality operator on purpose: NaN is never equal, 0.0 equals -0.0.
-        if (!(get() == v)) {
+        const bool changed = !(get() == v);
+        if (changed) {
             value_.store(v, std::memory_order_release);
             if (changeHook) changeHook();
-            if (notify) post(v);
         }
+        // Published before the callback is read: a bind racing this set
+        // either sees the flag or has stored its callback for post to see.
         this->publish();
+        if (changed && notify) post(v);
     }
 
     /// Re-initialises the value as a constructor would: no hook, no event,
@@ -93,6 +99,17 @@ public:
         if (this->published()) post(get());
     }
 
+    /// Limits the values a host may set to [lo, hi] (NaN never fits). Set by
+    /// the owning class's constructor; the exported setter refuses any other
+    /// value with a log line and keeps the old one.
+    void hostRange(T lo, T hi) {
+        lo_ = lo;
+        hi_ = hi;
+        limited_ = true;
+    }
+    /// A host value within the range (every value when none is set).
+    bool acceptsHost(T v) const { return !limited_ || (v >= lo_ && v <= hi_); }
+
     std::function<void()> changeHook;
 
 private:
@@ -102,6 +119,8 @@ private:
     }
 
     std::atomic<T> value_;
+    T lo_{}, hi_{};
+    bool limited_ = false;
 };
 
 /// Text form: events carry no copy; the host task reads the text bound and
@@ -124,11 +143,12 @@ public:
 
     /// Owner-side change. Publishes only when notify is true.
     void set(std::string v, bool notify = true) {
-        if (assign(std::move(v))) {
-            if (changeHook) changeHook();
-            if (notify) post();
+        const bool changed = assign(std::move(v));
+        if (changed && changeHook) changeHook();
+        if (notify) {
+            publish(); // before the callback is read, as in the scalar form
+            if (changed) post();
         }
-        if (notify) publish();
     }
 
     void hostSet(std::string v) {
@@ -184,11 +204,10 @@ public:
     }
 
     void set(std::shared_ptr<X> v, bool notify = true) {
-        if (assign(v)) {
-            if (changeHook) changeHook();
-            if (notify) post(std::move(v));
-        }
-        publish();
+        const bool changed = assign(v);
+        if (changed && changeHook) changeHook();
+        publish(); // before the callback is read, as in the scalar form
+        if (changed && notify) post(std::move(v));
     }
 
     /// The host named an object: publishes even when it is the stored one.

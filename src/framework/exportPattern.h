@@ -155,7 +155,15 @@ void setProperty(void* handle, argOf<M> value, const char* name) noexcept {
         }
         request<X>(handle, name, [text = std::string(value)](X& x) mutable { (x.*M).hostSet(std::move(text)); });
     } else if constexpr (std::is_arithmetic_v<V>) {
-        request<X>(handle, name, [value](X& x) { (x.*M).hostSet(value); });
+        request<X>(handle, name, [value, name](X& x) {
+            // Values outside what the class allows (NaN, infinities, absurd
+            // frequencies) never reach the object.
+            if (!(x.*M).acceptsHost(value)) {
+                spdlog::error("{} {} refused", name, value);
+                return;
+            }
+            (x.*M).hostSet(value);
+        });
     } else {
         // Object property: the host names the object by its handle, which
         // the request copies now; a null or foreign handle stores nothing.

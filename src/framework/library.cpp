@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 sothreadPool* globalPool = nullptr;
@@ -22,6 +23,10 @@ namespace vireo {
 namespace {
 
 std::atomic<bool> initCalled{false};
+// Held for the whole of init: a second host thread calling at the same time
+// waits for the first to finish (and finds it done) instead of logging
+// through a logger that is being replaced under it.
+std::mutex initMutex;
 
 void reportInitFailure(const char* what, const char* detail) noexcept {
     std::fprintf(stderr, "vireocore init: %s: %s\n", what, detail);
@@ -70,6 +75,7 @@ void drain(Queue& queue, const char* where) noexcept {
 } // namespace
 
 void init(const char* logPath, int verbose) noexcept {
+    std::lock_guard<std::mutex> lock(initMutex);
     if (initCalled.exchange(true)) {
         reportInitFailure("called more than once", "ignored");
         return;

@@ -16,7 +16,8 @@ namespace vireo {
 /// Starts the library: crash-dump path, the "vc" logger, the scheduler, the
 /// global task group, the filter design cache. Failures are logged (and
 /// written to standard error) and leave the library inert; a second call is
-/// logged and ignored. Never throws.
+/// logged and ignored, also one racing the first from another thread (it
+/// returns once the first is done). Never throws.
 void init(const char* logPath, int verbose) noexcept;
 
 /// Drain the update / render queue on the calling (host) thread, running

@@ -29,13 +29,22 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
 template <class T>
 struct mpscqueueItem {
     int sequence;
-    T item;
+    // The rings can only copy-construct their elements (placement new from a
+    // const reference); this "copy" takes the item over, so that an item is
+    // moved into its ring instead of copied, and a task's callable is never
+    // duplicated on its way to the consumer. Only the ring copies an item.
+    mutable T item;
+
+    mpscqueueItem(int stamp, T&& value) : sequence(stamp), item(std::move(value)) {}
+    mpscqueueItem(const mpscqueueItem& other) : sequence(other.sequence), item(std::move(other.item)) {}
+    mpscqueueItem& operator=(const mpscqueueItem&) = delete;
 };
 
 namespace vireo::detail {
@@ -83,26 +92,28 @@ public:
     lockfreempscqueue(const lockfreempscqueue&) = delete;
     lockfreempscqueue& operator=(const lockfreempscqueue&) = delete;
 
-    /// Queues a copy of item. False when this thread's ring is full or no
-    /// producer slot is free. Any thread; never blocks; allocates only the
-    /// ring on a thread's first push.
-    bool push(const T& item) {
+    /// Queues a copy of item (see the moving form). Any thread.
+    bool push(const T& item) { return push(T(item)); }
+
+    /// Moves item into the queue. False when this thread's ring is full or no
+    /// producer slot is free (or its ring cannot be allocated); the item is
+    /// then dropped. Any thread; never blocks, never throws for want of
+    /// memory; allocates only the ring on a thread's first push.
+    bool push(T&& item) {
         // The stamp is taken before anything can fail: a failed push leaves a
         // gap, which the consumer steps over by taking the smallest head.
         int stamp = int(sequence_.fetch_add(1, std::memory_order_seq_cst) + 1);
         int slot = ownSlot();
         if (slot < 0) {
             slot = claimSlot();
-            if (slot < 0) {
-                spdlog::error("Too many threads accessing mpsc queue");
-                return false;
-            }
+            if (slot == noSlotFree) spdlog::error("Too many threads accessing mpsc queue");
+            if (slot < 0) return false;
         }
-        return rings_[slot].load(std::memory_order_relaxed)->push(mpscqueueItem<T>{stamp, item});
+        return rings_[slot].load(std::memory_order_relaxed)->push(mpscqueueItem<T>(stamp, std::move(item)));
     }
 
-    /// The form used for host tasks: copies the item and pushes it.
-    bool enqueue(T item) { return push(item); }
+    /// The form used for host tasks: takes the item and moves it in.
+    bool enqueue(T item) { return push(std::move(item)); }
 
     /// Takes the next item in arrival order into out. False (out untouched)
     /// when every ring is empty. One consuming thread at a time.
@@ -170,9 +181,17 @@ private:
                 if (!slots_->taken[i].compare_exchange_strong(expected, true, std::memory_order_acquire))
                     continue;
                 if (!r) {
+                    try {
+                        r = new ring;
+                    } catch (const std::bad_alloc&) {
+                        // Give the slot back: a later push may find memory.
+                        slots_->taken[i].store(false, std::memory_order_release);
+                        spdlog::error("mpsc queue: no memory for the ring of a new producer");
+                        return noMemory;
+                    }
                     // Published with release: the consumer's acquire load of
                     // the pointer sees a fully built ring.
-                    rings_[i].store(new ring, std::memory_order_release);
+                    rings_[i].store(r, std::memory_order_release);
                 }
                 slots_->ids[i].store(pthread_self(), std::memory_order_relaxed);
                 try {
@@ -183,8 +202,11 @@ private:
                 return i;
             }
         }
-        return -1;
+        return noSlotFree;
     }
+
+    static constexpr int noSlotFree = -1;
+    static constexpr int noMemory = -2;
 
     std::shared_ptr<vireo::detail::producerSlots> slots_;
     std::array<std::atomic<ring*>, maxProducers> rings_;

@@ -37,11 +37,18 @@ private:
     std::array<std::unique_ptr<boost::lockfree::stack<void*>>, 64> lists_;
 };
 
+// Per thread, so that counting costs no shared cache line.
+thread_local size_t allocationsOfThread = 0;
+
 } // namespace
+
+size_t poolAllocationsOnThisThread() noexcept { return allocationsOfThread; }
+
 } // namespace vireo
 
 void* poolAlloc(size_t n) noexcept {
     using namespace vireo;
+    ++allocationsOfThread;
     int c = poolSizeClass(n);
     if (c < 5 || c >= 63) return nullptr; // nothing can hold it
     void* p = nullptr;

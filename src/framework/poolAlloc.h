@@ -18,6 +18,10 @@ int poolSizeClass(size_t n) noexcept;
 /// Byte length of a block of class c (2^c + 64).
 constexpr size_t poolBlockSize(int c) noexcept { return (size_t(1) << c) + 64; }
 
+/// Blocks the calling thread has taken from the pool so far: how a path
+/// shows that it runs without allocating.
+size_t poolAllocationsOnThisThread() noexcept;
+
 } // namespace vireo
 
 /// A block of at least n bytes, 32-byte aligned, contents undefined; null on

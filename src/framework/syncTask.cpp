@@ -81,10 +81,10 @@ void syncTask::TryProcess(std::shared_ptr<asyncObject> obj) {
     if (seq_.hasItems() || propertySet_.read_available() > 0) schedule(obj);
 }
 
-void syncTask::SendEvent(const asTask& t) {
-    if (!pool_->updateQueue.enqueue(t)) spdlog::error("Can't queue property");
+void syncTask::SendEvent(asTask t) {
+    if (!pool_->updateQueue.enqueue(std::move(t))) spdlog::error("Can't queue property");
 }
 
-void syncTask::SendRenderEvent(const asTask& t) {
-    pool_->renderQueue.enqueue(t); // display data that does not fit is simply lost
+void syncTask::SendRenderEvent(asTask t) {
+    pool_->renderQueue.enqueue(std::move(t)); // display data that does not fit is simply lost
 }

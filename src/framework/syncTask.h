@@ -43,9 +43,10 @@ public:
     void processPropertySetQueue();
 
     /// Queues a host task for getUpdates ("Can't queue property" when full).
-    void SendEvent(const asTask& t);
+    /// The task is moved through to the queue, never copied.
+    void SendEvent(asTask t);
     /// Queues a host task for getRenderUpdates; dropped silently when full.
-    void SendRenderEvent(const asTask& t);
+    void SendRenderEvent(asTask t);
 
     /// Scalar property event: callback(value) at the host's next poll.
     template <class T>
@@ -54,7 +55,7 @@ public:
         asTask t;
         t.fn = [callback, value] { callback(value); };
         t.keepAlive = std::move(keepAlive);
-        SendEvent(t);
+        SendEvent(std::move(t));
     }
 
     /// Collection event: callback(op, index, new handle on item). The handle
@@ -66,7 +67,7 @@ public:
         asTask t;
         t.fn = [callback, op, index, item = std::move(item)] { callback(op, index, newHandle(item)); };
         t.keepAlive = std::move(keepAlive);
-        SendEvent(t);
+        SendEvent(std::move(t));
     }
 
     /// Object property event: callback(new handle on object), made at delivery.
@@ -76,7 +77,7 @@ public:
         asTask t;
         t.fn = [callback, object = std::move(object)] { callback(newHandle(object)); };
         t.keepAlive = std::move(keepAlive);
-        SendEvent(t);
+        SendEvent(std::move(t));
     }
 
     sothreadPool& pool() const { return *pool_; }

@@ -9,6 +9,7 @@
 
 #include "core/drainTasks.h"
 #include "framework/objectFixture.h"
+#include "jackServer.h"
 #include "support/logCapture.h"
 #include "support/skipOrFail.h"
 #include "support/waitFor.h"
@@ -23,14 +24,6 @@
 #include <string>
 
 namespace {
-
-bool jackServes() {
-    jack_status_t status;
-    jack_client_t* c = jack_client_open("vireo-probe", JackNoStartServer, &status);
-    if (!c) return false;
-    jack_client_close(c);
-    return true;
-}
 
 // Demodulates anything into a 1 kHz tone.
 struct ToneMode : modDemod {

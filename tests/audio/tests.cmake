@@ -39,3 +39,22 @@ gtest_discover_tests(audio_jack_tests DISCOVERY_TIMEOUT 60
 add_test(NAME exports.PortAudioInterface
   COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:vireocore> -DARCHIVE=${VIREO_PORTAUDIO_ARCHIVE}
           -P ${CMAKE_CURRENT_SOURCE_DIR}/audio/paExports.cmake)
+
+# The root object through the C interface (compiled in beside the core, so
+# that the test reaches the objects behind its handles): device lists and
+# MIDI on the JACK server, the equaliser anywhere. Run alone: a JACK client
+# starved of the processor misses cycles, and its MIDI is then lost or
+# repeated.
+add_executable(audio_wireless_tests audio/wirelessTest.cpp $<TARGET_OBJECTS:vireo_api>)
+target_link_libraries(audio_wireless_tests PRIVATE vireo_internal GTest::gtest GTest::gtest_main)
+target_include_directories(audio_wireless_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+gtest_discover_tests(audio_wireless_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 60 RUN_SERIAL ON FIXTURES_REQUIRED jackd ENVIRONMENT JACK_DEFAULT_SERVER=${VIREO_JACK_SERVER})
+
+# The same where nothing answers: JACK pointed at a server name that nothing
+# serves.
+add_executable(audio_wireless_noserver_tests audio/wirelessNoServerTest.cpp $<TARGET_OBJECTS:vireo_api>)
+target_link_libraries(audio_wireless_noserver_tests PRIVATE vireo_internal GTest::gtest GTest::gtest_main)
+target_include_directories(audio_wireless_noserver_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+gtest_discover_tests(audio_wireless_noserver_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 60 ENVIRONMENT JACK_DEFAULT_SERVER=${VIREO_JACK_SERVER}-none)

@@ -1,4 +1,5 @@
-vireo_internal_test(core_radio_tests core/radioTest.cpp core/vtrxTest.cpp core/receiveTest.cpp)
+vireo_internal_test(core_radio_tests core/radioTest.cpp core/vtrxTest.cpp core/receiveTest.cpp
+  support/allocationCounter.cpp)
 vireo_host_test(core_host_tests core/vtrxHostTest.cpp)
 vireo_internal_test(core_spectrum_tests core/spectrumTest.cpp)
 
@@ -7,6 +8,7 @@ vireo_internal_test(core_spectrum_tests core/spectrumTest.cpp)
 # behind its handles.
 vireo_internal_test(core_agc_tests
   ${CMAKE_CURRENT_LIST_DIR}/agcTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hostValuesTest.cpp
   $<TARGET_OBJECTS:vireo_api>)
 vireo_internal_test(core_mode_tests
   ${CMAKE_CURRENT_LIST_DIR}/modDemodTest.cpp

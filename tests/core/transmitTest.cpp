@@ -222,6 +222,16 @@ TEST_F(TransmitTest, FilteredBlocksComeOutOfTheTransmitFilter) {
         expected.insert(expected.end(), reference.outBlock.begin(), reference.outBlock.end());
     }
     for (size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], expected[i]) << i;
+
+    // Steady requests take from the sample pool only the block each hands
+    // to the radio: microphone and mode input reuse the chain's buffers.
+    size_t pooled = 0;
+    onGroup(v, [&] {
+        const size_t before = vireo::poolAllocationsOnThisThread();
+        for (int r = 0; r < 12; ++r) v->modulate(256);
+        pooled = vireo::poolAllocationsOnThisThread() - before;
+    });
+    EXPECT_EQ(pooled, 12u);
 }
 
 TEST_F(TransmitTest, WithoutAModeTheRadioGetsSilenceOfTheRequestedLength) {

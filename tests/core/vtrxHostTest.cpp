@@ -7,13 +7,27 @@
 
 #include <unistd.h>
 
+#include <fstream>
+#include <sstream>
+#include <string>
+
 namespace {
+
+std::string logPath() { return ::testing::TempDir() + "vireo_radio_" + std::to_string(getpid()) + ".log"; }
+
+// The library's log so far (errors are flushed as they are written).
+std::string logText() {
+    std::ifstream f(logPath());
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
 
 class HostRadio : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         static bool started = false;
-        if (!started) init((::testing::TempDir() + "vireo_radio_" + std::to_string(getpid()) + ".log").c_str(), 1);
+        if (!started) init(logPath().c_str(), 1);
         started = true;
     }
     void TearDown() override {
@@ -50,7 +64,20 @@ TEST_F(HostRadio, AddedTransceiverArrivesWithItsHandleAndPublishedValues) {
     ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("specFreq").size() == 2; }));
     EXPECT_EQ(log.of("specFreq")[1].args[0], "7001000");
 
-    vtrx_setrxagc(v, nullptr); // refused: the chain keeps its gain control
+    // A null gain control is refused: the chain keeps the one it has, which a
+    // new bind hands out again.
+    vtrx_bindrxagc(v, host::onObject<"rxagc", agc_release>);
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("rxagc").size() == 1; }));
+    asyncObject_bindEcho(log.of("rxagc")[0].handle, host::on<"echo", int>);
+    vtrx_setrxagc(v, nullptr);
+    vtrx_bindrxagc(v, host::onObject<"rxagc", agc_release>);
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("rxagc").size() == 2; }));
+    void* kept = log.of("rxagc")[1].handle;
+    ASSERT_NE(kept, nullptr);
+    asyncObject_Ping(kept, 7); // answered by the object whose Echo was bound above
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return !log.of("echo").empty(); }));
+    EXPECT_EQ(log.of("echo")[0].args[0], "7");
+    EXPECT_NE(logText().find("vtrx.rxagc.set null handle"), std::string::npos);
     int notAVtrx = 0;
     Radio_removeVtrx(radio, &notAVtrx); // compared, never read
     Radio_release(radio);

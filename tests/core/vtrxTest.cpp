@@ -173,8 +173,20 @@ TEST_F(VtrxTest, LateTasksFindTheirRadioGone) {
     radio.reset();
     EXPECT_TRUE(waitFor([&] { return weak.expired(); }));
     onGroup(v, [&] {
+        v->start();
         v->vfo.hostSet(7100000); // posts to a radio that is gone: dropped
         v->ptt.hostSet(true);
         v->remove();
     });
+    // The transceiver's own side of each change still happened.
+    onGroup(v, [&] {
+        EXPECT_EQ(v->vfo.get(), 7100000);
+        EXPECT_EQ(v->specFreq.get(), 7100000); // the vfo hook ran to its end
+        EXPECT_TRUE(v->transmitting);           // so did the PTT hook
+        EXPECT_TRUE(v->rampUpPending);
+        EXPECT_FALSE(v->running); // remove stopped it
+        EXPECT_TRUE(v->owner.expired());
+    });
+    // No task holds it any more (a worker lets go just after it signals).
+    EXPECT_TRUE(waitFor([&] { return v.use_count() == 1; }));
 }

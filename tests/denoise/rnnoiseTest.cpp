@@ -2,7 +2,7 @@
 // processing, the band limit, concurrent first use and no allocation per
 // frame.
 #include "dsp/denoise/rnnoise.h"
-#include "allocationCounter.h"
+#include "support/allocationCounter.h"
 #include "dsp/denoise/strength.h"
 #include "testSignals.h"
 
@@ -126,6 +126,37 @@ TEST(RnnoiseFrame, NonFiniteStrengthActsAsFullStrength) {
         EXPECT_EQ(out, expected);
         for (float g : st->lastg) EXPECT_TRUE(std::isfinite(g));
     }
+}
+
+// Samples that are not finite, or so large that the band energies overflow,
+// spoil at most their own frame (and the one the lag carries them into): the
+// filter memories and network states never keep them.
+TEST(RnnoiseFrame, BadSamplesSpoilAtMostTheirFrame) {
+    const std::vector<float> clean = noisyVoice(7);
+    const size_t frames = clean.size() / kFrame;
+    ASSERT_GT(frames, 60u);
+    State reference = makeState();
+    const std::vector<float> expected = process(reference.get(), clean, 100.f);
+
+    std::vector<float> x = clean;
+    x[10 * kFrame + 3] = std::numeric_limits<float>::quiet_NaN();
+    x[20 * kFrame + 7] = std::numeric_limits<float>::infinity();
+    for (int i = 0; i < kFrame; ++i) x[30 * kFrame + i] = 1e30f;
+    State st = makeState();
+    const std::vector<float> out = process(st.get(), x, 100.f);
+    for (size_t i = 0; i < frames * kFrame; ++i) ASSERT_TRUE(std::isfinite(out[i])) << i;
+    Snapshot after(*st);
+    for (auto* v : {&after.lastg, &after.vad, &after.noise, &after.denoise})
+        for (float g : *v) ASSERT_TRUE(std::isfinite(g));
+
+    // From some frames after the last bad one on, the output is the clean
+    // signal's again (the network settles within a few frames).
+    double e = 0, d = 0;
+    for (size_t i = 45 * kFrame; i < frames * kFrame; ++i) {
+        e += double(expected[i]) * expected[i];
+        d += double(out[i] - expected[i]) * (out[i] - expected[i]);
+    }
+    EXPECT_LT(d / e, 0.01) << "difference " << 10 * std::log10(d / e) << " dB";
 }
 
 TEST(RnnoiseFrame, InPlaceEqualsSeparateBuffers) {

@@ -4,5 +4,5 @@ vireo_internal_test(denoise_tests
   ${CMAKE_CURRENT_LIST_DIR}/modelTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pitchAnalysisTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/rnnoiseTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/allocationCounter.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/allocationCounter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/noiseReductionTest.cpp)

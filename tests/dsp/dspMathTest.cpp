@@ -2,6 +2,7 @@
 // four-lane body, unaligned views), and the edge cases callers rely on.
 #include "dsp/dspMath.h"
 #include "dsp/dspMathScalar.h"
+#include "support/logCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -173,13 +174,17 @@ TEST(dspMath, decimationPlans) {
         {48000, 48000, 1, 1, 1},   {192000, 48000, 4, 1, 1}, {768000, 48000, 16, 1, 1},
         {250000, 48000, 4, 96, 125}, {2500000, 48000, 32, 384, 625}, {96000, 44100, 2, 147, 160},
         {8000, 48000, 0, 1, 1},
+        // Rates that are not positive would halve for ever: refused.
+        {48000, -48000, 0, 1, 1}, {48000, 0, 0, 1, 1}, {-1, -2, 0, 1, 1},
     };
+    LogCapture log;
     for (auto c : cases) {
         int l = -7, m = -7;
         EXPECT_EQ(dspMath::getDecimation(c.in, c.out, &l, &m), c.d) << c.in << " -> " << c.out;
         EXPECT_EQ(l, c.l) << c.in << " -> " << c.out;
         EXPECT_EQ(m, c.m) << c.in << " -> " << c.out;
     }
+    EXPECT_TRUE(log.contains("error|getDecimation: rates 48000 -> -48000 refused"));
     EXPECT_EQ(dspMath::gcd(48000, 44100), 300);
     EXPECT_EQ(dspMath::gcd(7, 49), 7);
     EXPECT_EQ(dspMath::gcd(13, 8), 1);

@@ -170,6 +170,25 @@ TEST(fft, planSelection) {
     for (size_t k = 0; k < 4096; ++k) ASSERT_EQ(got[k], want[k]) << k;
 }
 
+// A thread asked for many sizes keeps a bounded number of plans: the one it
+// keeps using stays, the others make room for each other, and a size asked
+// for again after it was dropped is planned afresh and still right.
+TEST(fft, planCacheIsBoundedAndKeepsWhatIsUsed) {
+    std::thread([] {
+        kissfft<float>* hot = fft::getFPlan(100, true);
+        for (int n = 200; n < 2200; ++n) {
+            fft::getFPlan(n, n % 2 == 0);
+            ASSERT_EQ(fft::getFPlan(100, true), hot) << n;
+            ASSERT_LE(fft::cachedPlans(), fft::maxCachedPlans);
+        }
+        EXPECT_EQ(fft::cachedPlans(), fft::maxCachedPlans);
+        auto x = randomSignal(201, 5);
+        buff<cf> y(201);
+        fft::getFPlan(201, false)->transform(x.data, y.data);
+        EXPECT_LT(relativeRmsError(y.data, directDft(x, +1)), 1e-5);
+    }).join();
+}
+
 TEST(fft, perThreadPlanCache) {
     kissfft<float>* first = fft::getFPlan(100, true);
     EXPECT_EQ(fft::getFPlan(100, true), first);

@@ -2,9 +2,12 @@
 // seamless output across block boundaries at ratios around 1.
 #include "dsp/blockLerp.h"
 #include "dsp/movingAverage.h"
+#include "support/logCapture.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -35,6 +38,14 @@ TEST(movingAverage, windowMeans) {
     movingAverage seeded(3, 5.0);
     EXPECT_DOUBLE_EQ(seeded.value(), 5.0);
     EXPECT_FALSE(seeded.full());
+
+    // A window of no values is refused; the average still works, over one.
+    LogCapture log;
+    movingAverage none(0);
+    EXPECT_TRUE(log.contains("error|movingAverage window 0 refused, 1 used"));
+    EXPECT_DOUBLE_EQ(none.next(3), 3.0);
+    EXPECT_DOUBLE_EQ(none.next(5), 5.0);
+    EXPECT_TRUE(none.full());
 }
 
 TEST(blockLerp, ratioOneDelaysByOneSample) {
@@ -152,6 +163,46 @@ TEST(blockLerp, emptyCircularInputReturnsAtOnce) {
     buff<float> out(4, 9.f);
     lerp.interpolateVarIn(buff<float>(), out, 1.0);
     for (float v : out) EXPECT_EQ(v, 9.f);
+}
+
+// Ratios that would hang, read before the input or jump the position out of
+// range, and write indices past the ring, are refused: nothing is written and
+// the next good call continues exactly as if the bad ones never happened.
+TEST(blockLerp, badRatiosAndIndicesChangeNothing) {
+    LogCapture log;
+    const double inf = std::numeric_limits<double>::infinity();
+    const double bad[] = {0.0, -1.0, std::nan(""), inf, 1e-9, 1e9};
+    buff<float> in = block({0, 1, 2, 3});
+
+    blockLerp lerp, fresh;
+    buff<float> first(3), wantFirst(3);
+    lerp.interpolateVarIn(in, first, 0.5);
+    fresh.interpolateVarIn(in, wantFirst, 0.5);
+    for (double r : bad) {
+        buff<float> out(4, 9.f);
+        lerp.interpolateVarIn(in, out, r);
+        for (float v : out) EXPECT_EQ(v, 9.f) << r;
+    }
+    buff<float> next(5), wantNext(5);
+    lerp.interpolateVarIn(in, next, 0.5);
+    fresh.interpolateVarIn(in, wantNext, 0.5);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(next[i], wantNext[i]) << i;
+
+    blockLerp out, outFresh;
+    buff<float> ring(8, -1.f), want(8, -1.f);
+    for (double r : bad) EXPECT_EQ(out.interpolateVarOut(in, ring, 0, r), 0u) << r;
+    EXPECT_EQ(out.interpolateVarOutBalance(in, ring, 8, 1.0, 1.f, 1.f), 0u);
+    EXPECT_EQ(out.interpolateVarOutToMono(in, ring, 9, 1.0), 0u);
+    EXPECT_EQ(out.interpolateVarOutStereo(in, ring, 100, 1.0), 0u);
+    EXPECT_EQ(out.interpolateVarOutStereoToMono(in, buff<float>(), 0, 1.0), 0u);
+    for (float v : ring) EXPECT_EQ(v, -1.f);
+    EXPECT_EQ(out.interpolateVarOut(in, ring, 0, 1.0), outFresh.interpolateVarOut(in, want, 0, 1.0));
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(ring[i], want[i]) << i;
+
+    EXPECT_TRUE(log.contains("error|blockLerp interpolateVarIn: ratio 0 refused"));
+    EXPECT_TRUE(log.contains("error|blockLerp interpolateVarOut: ratio -1 refused"));
+    EXPECT_TRUE(log.contains("error|blockLerp interpolateVarOutToMono: output index 9 outside a ring of 8"));
+    EXPECT_TRUE(log.contains("error|blockLerp interpolateVarOutStereoToMono: output index 0 outside a ring of 0"));
 }
 
 } // namespace

@@ -197,3 +197,46 @@ TEST(DownConverter2, FactorChangeKeepsOscillatorAndClearsHistories) {
     dc.tuneDecimate(0.3, 4, in, out);
     EXPECT_NEAR(std::arg(dc.osc), std::remainder(2048 * 0.3, 2 * M_PI), 1e-3);
 }
+
+// A step or a sample that is not finite spoils at most its own block: the
+// oscillator and the stage histories do not keep it.
+TEST(DownConverter2, NonFiniteStepOrSampleSpoilsOnlyItsBlock) {
+    const double f = 0.05, step = 2 * M_PI * f;
+    for (int decimation : {1, 8}) {
+        SCOPED_TRACE(decimation);
+        buff<cf> in = tone(4096 * 6, -f);
+        DownConverter2<float> dc, ref;
+        std::vector<buff<cf>> got, want;
+        for (int b = 0; b < 6; ++b) {
+            buff<cf> block(in, size_t(b) * 4096, 4096), o(4096 / decimation), r(4096 / decimation);
+            if (b == 2) {
+                // A step that is not a number: a silent block, nothing kept.
+                EXPECT_EQ(dc.tuneDecimate(std::nan(""), decimation, block, o), int(o.count));
+                for (cf v : o) ASSERT_EQ(v, cf(0));
+                continue; // the reference never sees this block
+            }
+            dc.tuneDecimate(step, decimation, block, o);
+            ref.tuneDecimate(step, decimation, block, r);
+            got.push_back(o);
+            want.push_back(r);
+        }
+        for (size_t b = 0; b < got.size(); ++b)
+            for (size_t i = 0; i < got[b].count; ++i) ASSERT_EQ(got[b][i], want[b][i]) << b << " " << i;
+
+        // A NaN sample in the last places of a block reaches the histories.
+        buff<cf> bad(4096, cf(0));
+        bad.copy(buff<cf>(in, 0, 4096));
+        bad[4095] = cf(std::nanf(""), 0);
+        buff<cf> o(4096 / decimation);
+        dc.tuneDecimate(step, decimation, bad, o);
+        dc.tuneDecimate(step, decimation, buff<cf>(in, 4096, 4096), o);
+        for (cf v : o) ASSERT_TRUE(std::isfinite(v.real()) && std::isfinite(v.imag()));
+
+        // An oscillator that lost its value starts again with unit magnitude.
+        dc.osc = cf(std::nanf(""), 0);
+        dc.tuneDecimate(step, decimation, buff<cf>(in, 8192, 4096), o);
+        dc.tuneDecimate(step, decimation, buff<cf>(in, 12288, 4096), o);
+        EXPECT_NEAR(std::abs(dc.osc), 1.0, 1e-5);
+        EXPECT_NEAR(toneLevel(o, o.count / 2, o.count / 2, 0.0), 1.0, 1e-3);
+    }
+}

@@ -1,4 +1,5 @@
 #include "dsp/FractionalDownConverter.h"
+#include "support/logCapture.h"
 #include "testSignals.h"
 
 #include <gtest/gtest.h>
@@ -90,7 +91,8 @@ TEST(FractionalDownConverter, PassesTheBandAndRejectsAliases) {
     EXPECT_LT(db(alias), -70) << db(alias);
 }
 
-TEST(FractionalDownConverter, EmptyCallsChangeNothing) {
+TEST(FractionalDownConverter, EmptyAndBadCallsChangeNothing) {
+    LogCapture log;
     FDC r(2, 3);
     buff<cf> out(16);
     EXPECT_EQ(r.Process(out), 0);  // nothing written yet
@@ -98,7 +100,35 @@ TEST(FractionalDownConverter, EmptyCallsChangeNothing) {
     r.GetInputBuffer(300).copy(noise(300, 3));
     EXPECT_EQ(r.Process(none), 0);
     EXPECT_EQ(r.counter, 0);
+    // A negative request must not move the write position back over input
+    // not yet read.
+    const int64_t written = r.writePos;
+    EXPECT_TRUE(r.GetInputBuffer(-200).empty());
+    EXPECT_EQ(r.writePos, written);
+    EXPECT_TRUE(log.contains("error|FractionalDownConverter: input request of -200 samples refused"));
     EXPECT_GT(r.Process(out), 0);
+
+    // A back-end at 96014 samples per second gives 48000 / 48007: a bank of
+    // 4.5 million taps whose rate overflows an int. Refused, and inert.
+    EXPECT_FALSE(FDC::supports(48000, 48007));
+    FDC odd(48000, 48007);
+    EXPECT_TRUE(odd.bank.empty());
+    EXPECT_TRUE(odd.GetInputBuffer(512).empty());
+    EXPECT_EQ(odd.Process(out), 0);
+    EXPECT_TRUE(log.contains("error|FractionalDownConverter: ratio 48000 / 48007 refused (at most 1024 phases)"));
+    for (auto [l, m] : {std::pair{0, 3}, {3, 0}, {-2, 3}}) {
+        EXPECT_FALSE(FDC::supports(l, m));
+        EXPECT_TRUE(FDC::GetFilter(l, m).empty());
+    }
+
+    // The largest bank still has unit gain in every phase at DC.
+    buff<float> big = FDC::GetFilter(FDC::maxPhases, FDC::maxPhases + 1);
+    ASSERT_EQ(big.count, size_t(FDC::maxPhases) * 47 * 2);
+    for (int p = 0; p < FDC::maxPhases; p += 97) {
+        double dc = 0;
+        for (int t = 0; t < 47; ++t) dc += big[size_t(p * 47 + t) * 2];
+        EXPECT_NEAR(dc, 1.0, 0.01) << p;
+    }
 }
 
 TEST(FractionalDownConverter, BanksAreSharedPerRatio) {

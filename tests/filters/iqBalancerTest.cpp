@@ -1,4 +1,5 @@
 #include "dsp/iqbalancer/iq_balancer.h"
+#include "support/logCapture.h"
 #include "testSignals.h"
 
 #include <gtest/gtest.h>
@@ -135,6 +136,39 @@ TEST(iq_balancer, OptimalPointPicksABinAndRequestsAReset) {
         EXPECT_EQ(c.s->optimal_bin, bin) << w;
         EXPECT_EQ(c.s->reset_request, 1);
     }
+    // A NaN would pass the clamp and index the boost table anywhere.
+    LogCapture log;
+    c.s->reset_request = 0;
+    iq_balancer_set_optimal_point(c.s, std::nanf(""));
+    EXPECT_EQ(c.s->optimal_bin, 1638);
+    EXPECT_EQ(c.s->reset_request, 0);
+    EXPECT_TRUE(log.contains("error|iq_balancer_set_optimal_point: nan refused"));
+}
+
+// A block holding a sample that is not finite spoils only itself: the
+// corrector goes on exactly as one that never saw the block.
+TEST(iq_balancer, NonFiniteBlockSpoilsOnlyItself) {
+    Corrector c, twin;
+    const double f = 900.0 / 16384;
+    Imbalanced in{f, 1.05, 3 * M_PI / 180};
+    for (int block = 0; block < 40; ++block) {
+        buff<cf> x = in.next(16384), y(x.count);
+        y.copy(x);
+        iq_balancer_process_buff(c.s, x);
+        iq_balancer_process_buff(twin.s, y);
+        if (block % 10 == 5) {
+            buff<cf> bad = in.next(16384);
+            bad[100] = cf(std::nanf(""), 0);
+            bad[200] = cf(0, std::numeric_limits<float>::infinity());
+            iq_balancer_process_buff(c.s, bad);
+        }
+    }
+    buff<cf> x = in.next(16384), y(x.count);
+    y.copy(x);
+    iq_balancer_process_buff(c.s, x);
+    iq_balancer_process_buff(twin.s, y);
+    for (size_t i = 0; i < x.count; ++i) ASSERT_EQ(x[i], y[i]) << i;
+    EXPECT_TRUE(std::isfinite(c.s->dc_re) && std::isfinite(c.s->phase) && std::isfinite(c.s->amplitude));
 }
 
 TEST(iq_balancer, FirstCreatesOnManyThreadsAgree) {
@@ -144,6 +178,19 @@ TEST(iq_balancer, FirstCreatesOnManyThreadsAgree) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 6; ++t) threads.emplace_back([&, t] { made[t] = iq_balancer_create(0, 0); });
     for (auto& t : threads) t.join();
+    // The shared tables hold the 4-term Blackman-Harris window and the boost
+    // weights, whichever thread filled them.
+    const buff<float>& w = iq_balancer_window();
+    ASSERT_EQ(w.count, 4096u);
+    for (int i = 0; i < 4096; i += 31) {
+        const double t = 6.28318530718 * i / 4095;
+        const double want = 0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
+        ASSERT_NEAR(w[i], want, 1e-6) << i;
+        const double x = 2.0 * i / 163.0;
+        ASSERT_NEAR(__boost_window[i], std::exp(-x * x) + 1e-5, 1e-7) << i;
+    }
+    EXPECT_NEAR(w[2047], 1.0, 1e-3);
+    EXPECT_NEAR(__boost_window[0], 1.00001, 1e-6);
     Imbalanced in{0.05, 1.1, 0.05};
     buff<cf> x = in.next(12288 * 40);
     buff<cf> ref(x.count);

@@ -1,5 +1,6 @@
 #include "dsp/filterDesign.h"
 #include "dsp/lowLatFir.h"
+#include "support/logCapture.h"
 #include "testSignals.h"
 
 #include <gtest/gtest.h>
@@ -150,5 +151,45 @@ TEST(lowLatFir, ShorterCachedDesignRunsZeroPaddedInALongerFilter) {
     lowLatFir g(-2500, 2500, 48000, 1536, 512);
     g.setFilter(150, 3000, 48000, 2048, 512);
     EXPECT_EQ(g.spectra.size(), 4u);
-    filterAll(g, x);
+    buff<cf> longer = filterDesign<float>::bandpass(150, 3000, 48000, 2048, 2048);
+    EXPECT_LT(relativeError(filterAll(g, x), direct(x, buff<cf>(longer, 0, 1536))), 1e-5);
+}
+
+// Sizes a filter cannot run are refused and change nothing; a band request
+// from a filter of another block size never takes spectra of the cached
+// block size (they have another length and calc would read past them).
+TEST(lowLatFir, BadSizesAreRefusedAndOtherBlockSizesMissTheCache) {
+    ensureCache();
+    LogCapture log;
+    buff<cf> x = noise(256 * 12, 9);
+    lowLatFir small(-2500, 2500, 48000, 1536, 256);
+    ASSERT_EQ(small.P, 6);
+    small.setFilter(-3000, 3000, 48000, 1536, 512);  // the cached band, at block 512
+    for (const auto& s : small.spectra) ASSERT_EQ(s.count, 512u);
+    buff<cf> h = filterDesign<float>::bandpass(-3000, 3000, 48000, 1536, 1536);
+    EXPECT_LT(relativeError(filterAll(small, x), direct(x, h)), 1e-5);
+
+    lowLatFir zero(-3000, 3000, 48000, 1536, 0), none(buff<cf>(), 512), unbuilt;
+    EXPECT_TRUE(log.contains("error|lowLatFir: 1536 taps in blocks of 0 refused"));
+    EXPECT_TRUE(log.contains("error|lowLatFir: 0 taps in blocks of 512 refused"));
+    for (lowLatFir* f : {&zero, &none, &unbuilt}) {
+        EXPECT_EQ(f->P, 0);
+        f->setFilter(h);
+        f->setFilter(-3000, 3000, 48000, 1536, 512);
+        f->calc();
+        EXPECT_TRUE(f->spectra.empty());
+        EXPECT_EQ(f->blockLength(), 0u);
+    }
+    EXPECT_TRUE(log.contains("error|lowLatFir: calc on a filter never built refused"));
+    // Empty taps leave a built filter as it was.
+    const cf* before = small.spectra[0].data;
+    small.setFilter(buff<cf>());
+    EXPECT_EQ(small.spectra[0].data, before);
+
+    EXPECT_TRUE(filterDesign<float>::bandpass(-3000, 3000, 48000, 1536, 1000).empty());
+    EXPECT_TRUE(filterDesign<float>::bandpassReal(-3000, 3000, 0, 47, 47).empty());
+    EXPECT_TRUE(filterDesign<float>::bandpassMinPhase(buff<cf>(40000, cf(1))).empty());
+    EXPECT_TRUE(log.contains("error|filterDesign bandpass: 1536 taps in 1000 at rate 48000 refused"));
+    EXPECT_TRUE(log.contains("error|filterDesign bandpassReal: 47 taps in 47 at rate 0 refused"));
+    EXPECT_TRUE(log.contains("error|filterDesign bandpassMinPhase: 40000 taps refused (1 to 32768)"));
 }

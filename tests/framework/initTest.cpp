@@ -14,7 +14,10 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <latch>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -113,6 +116,29 @@ TEST(Init, UnopenableLogAndSecondInitLeaveTheLibraryWorking) {
                   return echoed.load() == 9 ? 0 : 3;
               }),
               0);
+}
+
+TEST(Init, HostThreadsRacingInitLeaveOneLibraryAndLogTheRest) {
+    std::string log = tempPath("vireo_init_race.log");
+    ASSERT_EQ(inChild([&] {
+                  constexpr int callers = 6;
+                  std::latch go(callers);
+                  std::vector<std::thread> hosts;
+                  for (int i = 0; i < callers; ++i)
+                      hosts.emplace_back([&] {
+                          go.arrive_and_wait();
+                          vireo::init(log.c_str(), 1);
+                      });
+                  for (auto& h : hosts) h.join();
+                  return globalPool && globalTaskGroup ? 0 : 2;
+              }),
+              0);
+    std::string text = readFile(log);
+    size_t ignored = 0;
+    for (size_t at = text.find("called more than once"); at != std::string::npos;
+         at = text.find("called more than once", at + 1))
+        ++ignored;
+    EXPECT_EQ(ignored, 5u);
 }
 
 TEST(Init, CallsBeforeInitReturnAtOnce) {

@@ -1,5 +1,6 @@
 #include "framework/mpscQueue.h"
 
+#include "support/allocationCounter.h"
 #include "support/logCapture.h"
 
 #include <gtest/gtest.h>
@@ -190,4 +191,55 @@ TEST(MpscQueue, NewThreadDoesNotInheritTheBacklogOfAnEndedOne) {
         ASSERT_TRUE(q.pop(out));
         EXPECT_EQ(out, i);
     }
+}
+
+// A thread whose ring cannot be allocated gets false and an error line, not
+// an exception, and its slot is not lost: a later push of the same thread,
+// with memory again, takes it. Items pushed as rvalues are moved all the way
+// to the consumer, never copied.
+namespace {
+struct Counted {
+    static inline std::atomic<int> copies{0};
+    int value = 0;
+    Counted() = default;
+    explicit Counted(int v) : value(v) {}
+    Counted(const Counted& o) : value(o.value) { ++copies; }
+    Counted(Counted&& o) noexcept : value(o.value) {}
+    Counted& operator=(const Counted& o) {
+        value = o.value;
+        ++copies;
+        return *this;
+    }
+    Counted& operator=(Counted&& o) noexcept {
+        value = o.value;
+        return *this;
+    }
+};
+} // namespace
+
+TEST(MpscQueue, NoMemoryForARingRefusesThePushAndKeepsTheSlot) {
+    LogCapture log;
+    lockfreempscqueue<Counted, boost::lockfree::capacity<4096>> q;
+    std::thread producer([&] {
+        {
+            failAllocationsFrom big(4096); // the ring, not the log line
+            EXPECT_FALSE(q.push(Counted(1)));
+            EXPECT_FALSE(q.push(Counted(2)));
+        }
+        EXPECT_EQ(q.producerCount(), 0);
+        for (int i = 3; i < 8; ++i) EXPECT_TRUE(q.push(Counted(i)));
+        EXPECT_EQ(q.producerCount(), 1);
+    });
+    producer.join();
+    EXPECT_EQ(log.count("error|mpsc queue: no memory for the ring of a new producer"), 2u);
+    EXPECT_EQ(log.count("error|Too many threads accessing mpsc queue"), 0u);
+    Counted out;
+    for (int i = 3; i < 8; ++i) {
+        ASSERT_TRUE(q.pop(out));
+        EXPECT_EQ(out.value, i);
+    }
+    EXPECT_EQ(Counted::copies.load(), 0);
+    Counted lvalue(9);
+    EXPECT_TRUE(q.push(lvalue)); // an lvalue is copied once, into the push
+    EXPECT_EQ(Counted::copies.load(), 1);
 }

@@ -169,6 +169,13 @@ TEST_F(Host, MemoryFunctionsAlignCopyAndRefuse) {
     EXPECT_EQ(std::memcmp(a, b, 100), 0);
     EXPECT_EQ(mem_memcpy(b, nullptr, 0), b); // n 0 copies nothing
     EXPECT_EQ(mem_memcpy(b, nullptr, 10), b); // refused
+    // Overlapping ranges of one array, both ways, as a shift through a copy.
+    auto* c = static_cast<unsigned char*>(a);
+    for (int i = 0; i < 100; ++i) c[i] = static_cast<unsigned char>(i);
+    mem_memcpy(c + 10, c, 80);
+    for (int i = 0; i < 80; ++i) ASSERT_EQ(c[10 + i], i) << i;
+    mem_memcpy(c, c + 10, 80);
+    for (int i = 0; i < 80; ++i) ASSERT_EQ(c[i], i) << i;
     EXPECT_EQ(mem_malloc(-5), nullptr);
     mem_free(a);
     mem_free(b);

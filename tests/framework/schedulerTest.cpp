@@ -185,6 +185,35 @@ TEST_F(Scheduler, RenderQueueDropsThe65thItemSilently) {
     EXPECT_TRUE(log.lines().empty());
 }
 
+// A host task's callable goes from the poster to the host without a copy:
+// a copy of a std::function copies every capture (and may allocate).
+TEST_F(Scheduler, HostTasksAreMovedNotCopied) {
+    struct CopyCounter {
+        std::atomic<int>* copies;
+        explicit CopyCounter(std::atomic<int>* c) : copies(c) {}
+        CopyCounter(const CopyCounter& o) : copies(o.copies) { ++*copies; }
+        CopyCounter(CopyCounter&& o) noexcept : copies(o.copies) {}
+    };
+    std::atomic<int> copies{0}, ran{0};
+    auto post = [&](bool render) {
+        CopyCounter c(&copies);
+        auto fn = [c = std::move(c), &ran] { ++ran; };
+        if (render)
+            obj->SendRenderEvent(std::move(fn));
+        else
+            obj->SendEvent(std::move(fn));
+    };
+    copies = 0;
+    post(false);
+    post(true);
+    // Wrapping the lambda into std::function moves it; nothing after that may copy.
+    asTask t;
+    while (pool.updateQueue.pop(t)) t.fn();
+    while (pool.renderQueue.pop(t)) t.fn();
+    EXPECT_EQ(ran.load(), 2);
+    EXPECT_EQ(copies.load(), 0);
+}
+
 TEST_F(Scheduler, FullUpdateQueueLogsAndDrops) {
     LogCapture log;
     asTask t;

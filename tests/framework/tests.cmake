@@ -4,7 +4,8 @@ vireo_internal_test(framework_spine_tests
   framework/buffTest.cpp
   framework/inplaceFunctionTest.cpp
   framework/schedulerTest.cpp
-  framework/servicesTest.cpp)
+  framework/servicesTest.cpp
+  support/allocationCounter.cpp)
 vireo_internal_test(framework_init_tests framework/initTest.cpp)
 vireo_internal_test(framework_object_tests
   framework/propertyTest.cpp

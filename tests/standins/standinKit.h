@@ -6,6 +6,7 @@
 // test reaches at run time through standinControl.h. Everything here is
 // thread-safe: the library under test calls in from its own threads while
 // the test reads the log.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -36,6 +37,19 @@ public:
     void clear() {
         std::lock_guard<std::mutex> l(m_);
         lines_.clear();
+    }
+    /// The log, a line each, into out (terminated, cut to size), as a
+    /// stand-in's C control function hands it out; returns the size the
+    /// whole log needs.
+    size_t copyTo(char* out, size_t size) const {
+        std::string all;
+        for (auto& line : lines()) all += line + "\n";
+        if (out && size) {
+            size_t n = std::min(size - 1, all.size());
+            all.copy(out, n);
+            out[n] = 0;
+        }
+        return all.size() + 1;
     }
 
 private:

@@ -46,6 +46,14 @@ public:
             if (c.what == what) out.push_back(c);
         return out;
     }
+    /// The first arguments of one callback's calls joined in order: the
+    /// text that a text event delivered piece by piece.
+    std::string joined(const std::string& what) {
+        std::string s;
+        for (auto& c : of(what))
+            if (!c.args.empty()) s += c.args[0];
+        return s;
+    }
     std::vector<Call> all() {
         std::lock_guard<std::mutex> l(m_);
         return calls_;

@@ -23,6 +23,7 @@
 #include <atomic>
 #include <cmath>
 #include <complex>
+#include <deque>
 #include <functional>
 #include <latch>
 #include <random>
@@ -48,6 +49,9 @@ public:
     }
     /// No noise at all.
     void setClean() { noiseVariance_ = 0.0; }
+    /// Restarts the noise generator, so that a trial's noise does not depend
+    /// on how many blocks the ones before it took. Radio's task group.
+    void reseed(unsigned seed) { rng_.seed(seed); }
 
     /// Conjugates every looped-back block, as swapped I and Q would: the
     /// spectrum arrives mirrored about the receiver's centre.
@@ -56,6 +60,11 @@ public:
     /// tuned, as a real radio transmits, instead of at the receiver's centre
     /// (which the radio moves to cover every transceiver).
     std::atomic<bool> atTransmitter{false};
+    /// Samples by which the looped-back signal arrives late, as a real
+    /// radio's transmit and receive latency make it; the noise is not
+    /// delayed. Change it only while nothing is sent: a change restarts the
+    /// delay line with silence.
+    std::atomic<size_t> loopDelay{0};
     /// Samples per step.
     size_t blockLength = 512;
     /// Called with every block as written into the receiver (radio's group).
@@ -126,13 +135,14 @@ private:
     }
 
     void loopBack(const buff<cplx>& samples) {
+        const buff<cplx> arriving = delayed(samples);
         buff<cplx> out(samples.count);
         const float sigma = float(std::sqrt(noiseVariance_ / 2.0));
         const bool mirror = conjugate.load();
         const bool shift = atTransmitter.load() && txOffset_ != 0.0;
         const double step = 2.0 * M_PI * txOffset_ / rate_;
         for (size_t i = 0; i < samples.count; ++i) {
-            cplx s = mirror ? std::conj(samples[i]) : samples[i];
+            cplx s = mirror ? std::conj(arriving[i]) : arriving[i];
             if (shift) {
                 s *= cplx(std::polar(1.0, shiftPhase_));
                 shiftPhase_ = std::remainder(shiftPhase_ + step, 2.0 * M_PI);
@@ -153,7 +163,28 @@ private:
         written.fetch_add(1);
     }
 
+    /// The samples that arrive now: what was sent loopDelay samples ago.
+    buff<cplx> delayed(const buff<cplx>& samples) {
+        const size_t d = loopDelay.load();
+        if (d == 0) {
+            line_.clear();
+            lineDelay_ = 0;
+            return samples;
+        }
+        if (lineDelay_ != d) {
+            line_.assign(d, cplx{});
+            lineDelay_ = d;
+        }
+        line_.insert(line_.end(), samples.begin(), samples.end());
+        buff<cplx> out(samples.count);
+        std::copy_n(line_.begin(), samples.count, out.data);
+        line_.erase(line_.begin(), line_.begin() + std::ptrdiff_t(samples.count));
+        return out;
+    }
+
     const int rate_;
+    std::deque<cplx> line_; // the delay line, radio's task group
+    size_t lineDelay_ = 0;
     std::atomic<double> noiseVariance_{0.0};
     double txOffset_ = 0.0;   // transmitter's frequency over the receiver's centre, Hz
     double shiftPhase_ = 0.0; // of that offset, carried from block to block

@@ -8,6 +8,7 @@
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -21,8 +22,10 @@ void biquad(float* y, float mem[2], const float* x, int n) {
     constexpr float b[2] = {-2.f, 1.f};
     constexpr float a[2] = {-1.99599f, 0.99600f};
     for (int i = 0; i < n; ++i) {
-        const float xi = x[i];
-        const float yi = x[i] + mem[0];
+        // A sample that is not finite is taken as silence: the filter's
+        // memory would keep it for good.
+        const float xi = std::isfinite(x[i]) ? x[i] : 0.f;
+        const float yi = xi + mem[0];
         mem[0] = mem[1] + (b[0] * xi - a[0] * yi);
         mem[1] = b[1] * xi - a[1] * yi;
         y[i] = yi;
@@ -36,6 +39,35 @@ void frame_synthesis(DenoiseState* st, const DenoiseTables& t, float* out, const
     t.apply_window(x);
     for (int i = 0; i < kFrameSize; ++i) out[i] = x[i] + st->synthesis_mem[i];
     std::memcpy(st->synthesis_mem, x + kFrameSize, sizeof(float) * kFrameSize);
+}
+
+bool allFinite(const float* x, int n) {
+    float sum = 0.f;
+    for (int i = 0; i < n; ++i) sum += x[i] * 0.f; // NaN for a NaN or an infinity, else 0
+    return sum == 0.f;
+}
+
+// True when everything carried to the next frame is finite. Samples of
+// absurd size (far beyond the 16-bit scale) can still overflow the band
+// energies inside the network.
+bool stateFinite(const DenoiseState* st) {
+    const RNNModel& m = *st->rnn.model;
+    return allFinite(st->mem_hp_x, 2) && allFinite(st->lastg, kNbBands) &&
+           allFinite(st->synthesis_mem, kFrameSize) && allFinite(st->analysis_mem, kFrameSize) &&
+           allFinite(&st->cepstral_mem[0][0], kCepsMem * kNbBands) && allFinite(&st->last_gain, 1) &&
+           allFinite(st->rnn.vad_gru_state, m.vad_gru_size) && allFinite(st->rnn.noise_gru_state, m.noise_gru_size) &&
+           allFinite(st->rnn.denoise_gru_state, m.denoise_gru_size);
+}
+
+// Back to the state of a new suppressor, keeping the model and its arrays.
+void restart(DenoiseState* st) {
+    RNNState rnn = st->rnn;
+    const RNNModel& m = *rnn.model;
+    std::fill(rnn.vad_gru_state, rnn.vad_gru_state + m.vad_gru_size, 0.f);
+    std::fill(rnn.noise_gru_state, rnn.noise_gru_state + m.noise_gru_size, 0.f);
+    std::fill(rnn.denoise_gru_state, rnn.denoise_gru_state + m.denoise_gru_size, 0.f);
+    *st = DenoiseState{};
+    st->rnn = rnn;
 }
 
 } // namespace
@@ -87,5 +119,12 @@ float rnnoise_process_frame(DenoiseState* st, float* out, const float* in, float
         for (int k = 0; k < kFreqSize; ++k) a.X[k] *= gf[k];
     }
     frame_synthesis(st, t, out, a.X);
+    if (!stateFinite(st) || !allFinite(out, kFrameSize)) {
+        // Whatever overflowed stays in this frame: it goes out silent and
+        // the next frame starts from a fresh state.
+        restart(st);
+        std::fill(out, out + kFrameSize, 0.f);
+        return 0.f;
+    }
     return vad_prob;
 }

@@ -17,6 +17,8 @@ void rnnoise_destroy(DenoiseState* st);
 /// buffer); the output lags the input by 512 samples. level is the strength
 /// in percent (100 full effect, 0 none; other finite values extrapolate, NaN
 /// and infinities count as 100). Returns the voice-activity probability of
-/// the frame, 0 for a silent frame. Never allocates. Thread-safe for
+/// the frame, 0 for a silent frame. Input samples that are not finite count
+/// as 0; a frame whose processing overflowed all the same goes out silent
+/// and the suppressor starts the next frame afresh. Never allocates. Thread-safe for
 /// distinct states.
 float rnnoise_process_frame(DenoiseState* st, float* out, const float* in, float level);

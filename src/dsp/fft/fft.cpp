@@ -9,7 +9,8 @@ const kissfft8<float> fft::forward2048(2048, false);
 const kissfft8<float> fft::reverse2048(2048, true);
 const kissfft8<float> fft::forward4096(4096, false);
 
-thread_local std::map<int, std::unique_ptr<kissfft<float>>> fft::kissfplans;
+thread_local std::vector<fft::cachedPlan> fft::kissfplans;
+thread_local unsigned long fft::planUses = 0;
 
 buff<fft::cf> fft::fwd(buff<cf> in, buff<cf> out) {
     const size_t n = in.count;
@@ -59,10 +60,22 @@ buff<fft::cf> fft::fwd(buff<float> in, buff<cf> out) {
 
 kissfft<float>* fft::getFPlan(int n, bool forward) {
     const int key = forward ? n : -n;
-    auto found = kissfplans.find(key);
-    if (found != kissfplans.end()) return found->second.get();
+    ++planUses;
+    for (cachedPlan& c : kissfplans)
+        if (c.key == key) {
+            c.lastUse = planUses;
+            return c.plan.get();
+        }
     auto plan = std::make_unique<kissfft<float>>(size_t(n), !forward);
-    kissfft<float>* raw = plan.get();
-    kissfplans.emplace(key, std::move(plan));
-    return raw;
+    if (kissfplans.size() < maxCachedPlans) {
+        kissfplans.push_back({key, planUses, std::move(plan)});
+        return kissfplans.back().plan.get();
+    }
+    // Full: the plan used least recently makes room.
+    auto oldest = std::min_element(kissfplans.begin(), kissfplans.end(),
+                                   [](const cachedPlan& a, const cachedPlan& b) { return a.lastUse < b.lastUse; });
+    *oldest = {key, planUses, std::move(plan)};
+    return oldest->plan.get();
 }
+
+size_t fft::cachedPlans() { return kissfplans.size(); }

@@ -5,8 +5,9 @@
 // the own radix-4 plans, built once at load and shared read-only by every
 // thread. Every other size, and the inverse 4096-point transform, runs on a
 // kissfft<float> plan made on first use and cached per thread, so the cache
-// needs no lock. No transform scales: forward then inverse returns N times
-// the input.
+// needs no lock; a thread keeps at most maxCachedPlans of them and drops the
+// one used least recently to make room. No transform scales: forward then
+// inverse returns N times the input.
 //
 // Callers pass an output of at least n values (n/2 for the real-input forms)
 // that does not overlap the input; sizes are not compared here. The exported
@@ -17,8 +18,8 @@
 #include <kissfft/kissfft.hh>
 
 #include <complex>
-#include <map>
 #include <memory>
+#include <vector>
 
 class fft {
 public:
@@ -48,11 +49,23 @@ public:
     static buff<cf> fwd(buff<float> in, buff<cf> out);
 
     /// The calling thread's kissfft<float> plan of n points (forward when
-    /// forward is true), made and cached on first request.
+    /// forward is true), made and cached on first request. The pointer is
+    /// valid until the thread's next getFPlan call.
     static kissfft<float>* getFPlan(int n, bool forward);
+    /// Plans the calling thread holds.
+    static size_t cachedPlans();
+
+    /// Plans kept per thread: every size the system uses, and a bound on what
+    /// a host asking for many sizes can make a thread hold.
+    static constexpr size_t maxCachedPlans = 16;
 
 private:
-    /// Per-thread plans, keyed +n forward and -n inverse; released when the
-    /// thread ends.
-    static thread_local std::map<int, std::unique_ptr<kissfft<float>>> kissfplans;
+    struct cachedPlan {
+        int key; // +n forward, -n inverse
+        unsigned long lastUse;
+        std::unique_ptr<kissfft<float>> plan;
+    };
+    /// Per-thread plans; released when the thread ends.
+    static thread_local std::vector<cachedPlan> kissfplans;
+    static thread_local unsigned long planUses;
 };

@@ -3,6 +3,8 @@
 #include "dsp/dspMath.h"
 #include "dsp/fft/fft.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +27,8 @@ buff<float>& analysisWindow() {
 std::once_flag tablesOnce;
 
 }  // namespace
+
+const buff<float>& iq_balancer_window() { return analysisWindow(); }
 
 // Weight that favours bins near the optimal point.
 float __boost_window[fftSize];
@@ -210,6 +214,11 @@ void iq_balancer_configure(iq_balancer_t* s, int fillsToSkip, int segments, int 
 }
 
 void iq_balancer_set_optimal_point(iq_balancer_t* s, float w) {
+    if (std::isnan(w)) {
+        // A NaN passes the clamp and would index the boost table anywhere.
+        spdlog::error("iq_balancer_set_optimal_point: {} refused", w);
+        return;
+    }
     w = std::clamp(w, -0.5f, 0.5f);
     s->optimal_bin = static_cast<int>(std::floor((static_cast<double>(w) + 0.5) * fftSize));
     s->reset_request = 1;
@@ -227,15 +236,20 @@ void iq_balancer_process(iq_balancer_t* s, airspyhf_complex_float_t* samples, in
         mIm += (x[i].imag() - mIm) * 9.9999997e-5f;
         x[i] = {x[i].real() - mRe, x[i].imag() - mIm};
     }
-    s->dc_re = mRe;
-    s->dc_im = mIm;
-
-    const int n = std::min(count, workingSize - s->working_position);
-    std::copy(x, x + n, s->working.data + s->working_position);
-    s->working_position += n;
-    if (s->working_position >= workingSize) {
-        s->working_position = 0;
-        considerFill(s);
+    // A sample that is not finite makes the running mean so; such a block
+    // is corrected (and spoilt) alone: the mean keeps its value from before
+    // and the block stays out of the analysis.
+    const bool finite = std::isfinite(mRe) && std::isfinite(mIm);
+    if (finite) {
+        s->dc_re = mRe;
+        s->dc_im = mIm;
+        const int n = std::min(count, workingSize - s->working_position);
+        std::copy(x, x + n, s->working.data + s->working_position);
+        s->working_position += n;
+        if (s->working_position >= workingSize) {
+            s->working_position = 0;
+            considerFill(s);
+        }
     }
 
     // Terms ramp from the previous block's (first sample) to the current ones

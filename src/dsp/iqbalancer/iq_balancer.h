@@ -68,10 +68,16 @@ void iq_balancer_destroy(iq_balancer_t* state);
 void iq_balancer_configure(iq_balancer_t* state, int fillsToSkip, int segments, int overlapDivisor,
                            int correlationIntegration);
 /// Favours the neighbourhood of w (fraction of the rate, 0 = centre, clamped to
-/// [-0.5, 0.5]) and requests a reset of the estimation.
+/// [-0.5, 0.5]) and requests a reset of the estimation. A NaN is refused with
+/// a log line and changes nothing.
 void iq_balancer_set_optimal_point(iq_balancer_t* state, float w);
 /// Corrects count samples in place. A block of fewer than 2 samples is passed
-/// through unchanged.
+/// through unchanged. A block holding a sample that is not finite leaves the
+/// DC estimate and the analysis as they were: it spoils only itself.
 void iq_balancer_process(iq_balancer_t* state, airspyhf_complex_float_t* samples, int count);
+/// The shared tables, filled by the first iq_balancer_create: the 4096-point
+/// analysis window and the weights favouring the optimal point.
+const buff<float>& iq_balancer_window();
+extern float __boost_window[4096];
 /// iq_balancer_process over all samples of block.
 void iq_balancer_process_buff(iq_balancer_t* state, buff<std::complex<float>> block);

@@ -53,7 +53,9 @@ public:
     ~HpsdrNpRadio() override;
 
     /// Appends a receiver at frequency and the radio's SampleRate; the next
-    /// DDC specific packet enables it. Called with the base's listMutex held.
+    /// DDC specific packet enables it. The base calls it on the radio's task
+    /// group, without listMutex, while it keeps other threads off the
+    /// receivers.
     void addHWReceiver(long long frequency) override;
     void startRadio() override;
     void stopRadio() override;

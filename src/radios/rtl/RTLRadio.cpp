@@ -1,6 +1,7 @@
 #include "radios/rtl/RTLRadio.h"
 
 #include "dsp/iqbalancer/iq_balancer.h"
+#include "framework/refuseNonFinite.h"
 #include "radios/rtl/R82xxSynthesiser.h"
 #include "radios/rtl/RTLSamples.h"
 
@@ -63,10 +64,10 @@ RTLRadio::RTLRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)), l
         if (device) lib->rtlsdr_set_sample_rate(device, uint32_t(rate));
     };
     rxLevelCalibration.changeHook = [this] {
-        if (!refused(rxLevelCalibration, appliedLevel_, "rxLevelCalibration")) SetGain();
+        if (!refuseNonFinite(rxLevelCalibration, appliedLevel_, "rtl", "rxLevelCalibration")) SetGain();
     };
     frequencyCalibration.changeHook = [this] {
-        if (!refused(frequencyCalibration, appliedFrequencyCalibration_, "frequencyCalibration")) tune();
+        if (!refuseNonFinite(frequencyCalibration, appliedFrequencyCalibration_, "rtl", "frequencyCalibration")) tune();
     };
 }
 
@@ -77,17 +78,6 @@ RTLRadio::~RTLRadio() {
     // once its read has returned.
     if (stream_.stop()) lib->rtlsdr_close(device);
     device = nullptr;
-}
-
-bool RTLRadio::refused(asyncProperty<double>& p, double& kept, const char* name) {
-    const double v = p.get();
-    if (std::isfinite(v)) {
-        kept = v;
-        return false;
-    }
-    spdlog::error("rtl {} {} refused, keeping {}", name, v, kept);
-    p.reinit(kept);
-    return true;
 }
 
 bool RTLRadio::libraryProvides(std::initializer_list<RTLSDRLib::entry> needed, const char* what) {

@@ -78,8 +78,6 @@ private:
     bool libraryProvides(std::initializer_list<RTLSDRLib::entry> needed, const char* what);
     void serialChanged();
     bool openDevice(rtlsdr_dev_t** handle);
-    /// A host value that is not finite: logged, the previous value restored.
-    bool refused(asyncProperty<double>& p, double& kept, const char* name);
 
     RTLStream stream_;
     float heldPeak_ = 1.0f; // reader thread

@@ -199,7 +199,7 @@ void SoapyRadio::readSettings(SoapySDRDevice* device) {
 
 void SoapyRadio::setReceiverRates() {
     const int rate = SampleRate.get();
-    // The stream thread fills the receivers' blocks under the same lock.
+    // The stream thread reads the rate under the same lock as it starts a block.
     std::lock_guard<std::mutex> lock(listMutex);
     for (auto& r : receivers) r.sampleRate = rate;
 }

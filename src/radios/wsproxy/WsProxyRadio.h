@@ -45,7 +45,8 @@ public:
     /// Radio's task group.
     void tune() override;
     /// Queues an add-receiver command and appends a receiver waiting for its
-    /// id. Radio's task group (the base holds listMutex around it).
+    /// id. Radio's task group, while the base keeps other threads off the
+    /// receivers.
     void addHWReceiver(long long frequency) override;
     /// Adds a transceiver when there is none, ends any running connection and
     /// opens a new one with the URI and RemoteID of this moment. Radio's task

@@ -213,8 +213,8 @@ TEST_F(PskMode, HostEditsOfTheChannelListChangeOnlyTheList) {
     EXPECT_NE(mode->channel(0), standAlone);
 }
 
-TEST(PskTextQueue, ReplacesSkipsWhatWentOutAndKeepsTheRingWhole) {
-    PskTextQueue q;
+TEST(TextQueue, ReplacesSkipsWhatWentOutAndKeepsTheRingWhole) {
+    TextQueue q;
     EXPECT_EQ(q.replace("hello", 0).queued, 5u);
     EXPECT_EQ(q.take(), 'h');
     EXPECT_EQ(q.take(), 'e');

@@ -18,3 +18,10 @@ gtest_discover_tests(chirp_capture_tests WORKING_DIRECTORY ${VIREO_CHIRP_CAPTURE
 # standard's tables are checked against their text copies in dabTables/.
 vireo_internal_test(dab_tests modes/data/dabTest.cpp $<TARGET_OBJECTS:vireo_api>)
 target_compile_definitions(dab_tests PRIVATE DAB_TABLE_DIR="${CMAKE_CURRENT_LIST_DIR}/dabTables")
+vireo_internal_test(cw_tests modes/data/cwTest.cpp)
+vireo_internal_test(cw_error_rate_tests modes/data/cwErrorRateTest.cpp)
+vireo_internal_test(rtty_tests modes/data/rttyTest.cpp)
+vireo_internal_test(rtty_error_rate_tests modes/data/rttyErrorRateTest.cpp)
+vireo_internal_test(hell_tests modes/data/hellTest.cpp)
+vireo_internal_test(text_modes_host_tests modes/data/textModesHostTest.cpp $<TARGET_OBJECTS:vireo_api>)
+vireo_internal_test(text_queue_race_tests modes/data/textQueueRaceTest.cpp)

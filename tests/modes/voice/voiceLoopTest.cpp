@@ -29,6 +29,7 @@ TEST_F(VoiceLoop, SsbSidebandsAreCleanAndTheOppositeOneIsSuppressed) {
         void* rxMode = ssbModDemod_create();
         use(tx, txMode, ssbModDemod_release);
         use(rx, rxMode, ssbModDemod_release);
+        modDemod_bindOpLevel(txMode, host::on<"OpLevel", float>);
         if (sign > 0) {
             vtrx_setTxFilter(tx, 300, 2800);
             vtrx_setRxFilter(rx, 300, 2800);
@@ -50,6 +51,11 @@ TEST_F(VoiceLoop, SsbSidebandsAreCleanAndTheOppositeOneIsSuppressed) {
         EXPECT_GE(suppression, 40.0);
         // The tone sits where the sideband puts it.
         EXPECT_GT(db(lineAt(p, sign * 1000.0) / lineAt(p, sign * 2000.0)), 40.0);
+        // Below clipping, the meter reads full scale and no more.
+        auto levels = host::Log::get().of("OpLevel");
+        ASSERT_FALSE(levels.empty());
+        EXPECT_EQ(levels.back().args[0], "1.000000");
+        host::Log::get().forget("OpLevel");
         iq.clear();
         audio.clear();
     }

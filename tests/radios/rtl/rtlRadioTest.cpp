@@ -225,9 +225,10 @@ TEST_F(RTLRadioHost, ValuesThatMakeNoSenseAreRefusedAndAMissingDeviceIsReported)
     Radio_setfrequencyCalibration(r, INFINITY);
     Radio_setSampleRate(r, -1);
     settle(r);
-    EXPECT_TRUE(capture->contains("error|rtl rxLevelCalibration nan refused, keeping 1"));
-    EXPECT_TRUE(capture->contains("error|rtl frequencyCalibration inf refused, keeping 1"));
-    EXPECT_TRUE(capture->contains("error|rtl SampleRate -1 refused, keeping 1536000"));
+    // None of them reaches the radio: the base refuses them.
+    EXPECT_TRUE(capture->contains("error|Radio.rxLevelCalibration.set nan refused"));
+    EXPECT_TRUE(capture->contains("error|Radio.frequencyCalibration.set inf refused"));
+    EXPECT_TRUE(capture->contains("error|Radio.SampleRate.set -1 refused"));
     EXPECT_EQ(radio->gainScale.load(), scale);
     EXPECT_EQ(radio->rxLevelCalibration.get(), 1.0);
     EXPECT_EQ(radio->SampleRate.get(), 1536000);

@@ -431,15 +431,6 @@ STANDIN_API int standin_rtlsdr_open_handles() {
 
 /// The call log, one line per call, into out (terminated, cut to size);
 /// returns the size the whole log needs.
-STANDIN_API size_t standin_rtlsdr_log(char* out, size_t size) {
-    std::string all;
-    for (auto& line : W().log.lines()) all += line + "\n";
-    if (out && size) {
-        size_t n = std::min(size - 1, all.size());
-        std::memcpy(out, all.data(), n);
-        out[n] = 0;
-    }
-    return all.size() + 1;
-}
+STANDIN_API size_t standin_rtlsdr_log(char* out, size_t size) { return W().log.copyTo(out, size); }
 
 STANDIN_API void standin_rtlsdr_clear_log() { W().log.clear(); }

@@ -151,8 +151,5 @@ void PskModDemod::onPrimaryDetector() {
 }
 
 void PskModDemod::QueueText(const std::string& text, int start) {
-    const auto q = text_.replace(text, start);
-    if (q.dropped > 0)
-        spdlog::error("PskModDemod.QueueText() {} characters past the first {} unsent dropped", q.dropped,
-                      PskTextQueue::maxUnsent);
+    text_.hostReplace(std::string_view(text), start, "PskModDemod.QueueText()");
 }

@@ -21,8 +21,8 @@
 #include "framework/asyncEvent.h"
 #include "modes/data/psk/CPSKMod.h"
 #include "modes/data/psk/PskDetector.h"
-#include "modes/data/psk/PskTextQueue.h"
 #include "modes/data/psk/pskPeaks.h"
+#include "modes/data/TextQueue.h"
 
 #include <array>
 #include <atomic>
@@ -48,7 +48,7 @@ public:
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
     void pttChanged(bool on) override;
 
-    /// Host method: replaces the unsent text (see PskTextQueue::replace).
+    /// Host method: replaces the unsent text (see TextQueue::replace).
     void QueueText(const std::string& text, int start);
 
     asyncProperty<int> sigLevel{0};
@@ -100,7 +100,7 @@ private:
     // ---- transmit ----
     mutable std::mutex txLock_; // the modulator
     CPSKMod modulator_;
-    PskTextQueue text_;
+    TextQueue text_;
     std::atomic<int> startHold_{0};
     bool ending_ = false; // "~" taken: only a steady carrier until PTT goes on again
     std::atomic<int> rxFreqInUse_{1500};

@@ -1,0 +1,163 @@
+#pragma once
+// JTModDemod: the mode for the slotted protocols FT8, FT4 and JS8.
+//
+// Receive: the transceiver's stream (48000/s) is cut into periods aligned to
+// the UTC clock (jt::utcMicros); each period's samples are kept, decimated,
+// in a buffer that a thread of its own writes to disk as a WAV file (or, in
+// SaveMode 1, a C2 file of samples mixed down by 1500 Hz). Each file written
+// is announced on newFile as its path followed by the decode mode number;
+// the host decodes it with ft8decode.
+//
+// Transmit: the host queues a message as tone numbers with queueMsg; while a
+// period is being recorded the receive side starts it inside the period it
+// belongs to by raising the transceiver's ptt, and modulate sends it as
+// continuous-phase FSK, plain or Gaussian-smoothed, dropping ptt after the
+// last symbol.
+//
+// Threads: host requests (property hooks, queueMsg) run on the mode's task
+// group; demodulate and modulate on the transceiver's, which alone touches
+// the recording, the active message and the oscillator. What crosses over:
+// the checked settings (atomics written only by the hooks, so demodulate
+// never sees a refused value), the queued message (under queueLock_), and the
+// disable count by which the Enabled hook abandons a recording. The period
+// writers touch only their own copies.
+#include "core/modDemod.h"
+#include "framework/asyncEvent.h"
+
+#include <atomic>
+#include <complex>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <string>
+
+class vtrx;
+
+class JTModDemod : public modDemod {
+public:
+    using cplx = std::complex<float>;
+
+    /// The largest period buffer accepted, in float slots (256 MB).
+    static constexpr int maxSamplesPerBlock = 1 << 26;
+
+    explicit JTModDemod(std::shared_ptr<syncTask> taskGroup);
+    /// Waits for the period writers still running.
+    ~JTModDemod() override;
+
+    buff<float> demodulate(buff<cplx> block) override;
+    void modulate(buff<cplx> in, buff<cplx> out) override;
+
+    /// Host method: replaces the queued message. tones: one tone number per
+    /// symbol (a buffer of its own, not written afterwards); mode: the decode
+    /// mode number (8 FT8, 10 JS8, other FT4); startTime: milliseconds since
+    /// the start of the UTC hour inside the period to send in. An empty
+    /// buffer, or one holding a value that is not finite, is refused.
+    void queueMsg(buff<float> tones, int mode, int startTime);
+
+    asyncProperty<std::string> saveDirectory;   // prefix of every recording's path, verbatim
+    asyncProperty<int> samplesPerSymbol{7680};  // transmit symbol at 48000/s, > 0
+    asyncProperty<double> toneSpacing{6.25};    // transmit Hz per tone number, finite
+    asyncProperty<int> samplesPerBlock{151200}; // period buffer, float slots, 1 .. maxSamplesPerBlock
+    asyncProperty<int> endPadding{0};           // slots left zero at the buffer's end, >= 0
+    asyncProperty<int> period{15000};           // ms, >= 500
+    asyncProperty<int> Decimation{4};           // keep every n-th input sample, > 0
+    asyncProperty<int> SaveMode{0};             // 1: C2 mixed down by 1500 Hz, else WAV
+    asyncProperty<int> FreqDevTable{0};         // < 1 plain FSK; 2, 10, 50 or other: Gaussian shape
+    asyncProperty<int> TaperSamples{0};         // raised-cosine ramp at both ends (Gaussian FSK)
+    asyncProperty<int> StartDelaySamples{0};    // transmit start delay at 48000/s
+    asyncProperty<bool> Enabled{true};
+    asyncEvent<std::string> newFile;
+
+    // ---- slot recordings (any thread) ----
+
+    /// Levels a period (peak to 32000, or clipped when the peak stands more
+    /// than 15 times above the mean magnitude) and writes it in the format of
+    /// saveMode. Returns the path, or empty when the file could not be
+    /// written (logged).
+    static std::string decode(buff<float> samples, double peak, double mean, const std::string& path,
+                              double dialMHz, int saveMode);
+    /// 16-bit mono WAV at 12000/s of samples x level, clipped to +-32766 when
+    /// clip is set. False (logged) when the file could not be written.
+    static bool writeToWav(const std::string& path, const buff<float>& samples, float level, bool clip);
+    /// C2: 14 zero bytes, int32 2, the dial frequency in MHz as a double,
+    /// then samples x level as float32.
+    static bool writeToC2(const std::string& path, const buff<float>& samples, float level, double dialMHz);
+
+private:
+    friend class JTModDemodTestAccess;
+
+    // ---- receive (transceiver's task group) ----
+    bool periodStarts(long long micros);
+    void record(const buff<cplx>& block);
+    void completePeriod();
+    void collectFiles();
+    void abandonRecording();
+
+    // ---- transmit (transceiver's task group) ----
+    void startTest();
+    void beginSymbol();
+    /// Ramp of T samples at both ends of a Gaussian-FSK transmission.
+    float taperGain(int q, int T) const;
+    void endTransmission();
+    /// Enabled became false: stop sending and drop ptt.
+    void dropTransmission(vtrx& transceiver);
+
+    void onEnabled();
+
+    // Checked settings, written only by the hooks.
+    std::atomic<int> samplesPerSymbol_{7680};
+    std::atomic<double> toneSpacing_{6.25};
+    std::atomic<int> samplesPerBlock_{151200};
+    std::atomic<int> endPadding_{0};
+    std::atomic<int> period_{15000};
+    std::atomic<int> decimation_{4};
+    /// Counts Enabled going false; a recording started under another count
+    /// is abandoned.
+    std::atomic<unsigned> disabled_{0};
+
+    // ---- the recording in progress ----
+    struct Settings {
+        int saveMode = 0;
+        long long samplesPerBlock = 0;
+        long long endPadding = 0;
+        int decimation = 4;
+        int period = 15000;
+        unsigned disabled = 0;
+    };
+    bool recording_ = false;
+    Settings rec_;
+    uint64_t writePos_ = 0; // float slots
+    uint64_t kept_ = 0;     // samples kept (a C2 sample takes two slots)
+    float peak_ = 0;
+    double magSum_ = 0;
+    double mixerPhase_ = 0; // never reset
+    buff<float> periodBuffer_;
+    int periodStart_ = 0; // ms since the start of the UTC hour
+    std::string path_;
+
+    int decodeMode_ = 8; // of the last transmission started
+
+    struct PendingFile {
+        std::future<std::string> path;
+        int mode;
+    };
+    std::deque<PendingFile> pending_; // oldest first
+
+    // ---- transmit ----
+    struct Message {
+        buff<float> tones;
+        int mode = 8;
+        int startTime = 0;
+    };
+    std::mutex queueLock_;
+    Message queued_;
+
+    buff<float> active_;
+    int symbolIndex_ = 0;
+    int samplesLeft_ = 0;
+    int symbolLength_ = 7680; // samplesPerSymbol taken at the symbol's start
+    double prevHz_ = 0, curHz_ = 0, nextHz_ = 0;
+    std::complex<double> phaseStep_{1.0, 0.0};
+    std::complex<double> oscillator_{1.0, 0.0};
+    long long emitted_ = 0;
+};

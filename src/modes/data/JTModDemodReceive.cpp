@@ -1,0 +1,153 @@
+// The receive half of the JT mode: period timing against the UTC clock, the
+// decimated (or mixed-down complex) copy of each period, and the hand-over
+// of finished periods to their writers and of written files to the host.
+#include "modes/data/JTModDemod.h"
+#include "modes/data/utcClock.h"
+
+#include "core/vtrx.h"
+
+#include <spdlog/spdlog.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+
+namespace {
+
+constexpr long long microsPerDay = 86400000000LL;
+constexpr double twoPi = 2.0 * 3.14159265358979323846;
+
+/// UTC time of a clock reading in the recording's name format.
+std::string fileName(long long micros, const char* format) {
+    std::time_t seconds = std::time_t(micros / 1000000);
+    if (micros < 0 && micros % 1000000) --seconds;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64];
+    const size_t n = std::strftime(text, sizeof text, format, &utc);
+    return std::string(text, n);
+}
+
+} // namespace
+
+buff<float> JTModDemod::demodulate(buff<cplx> block) {
+    buff<float> audio(block.count);
+    for (size_t i = 0; i < block.count; ++i) audio[i] = block[i].real();
+    if (!Enabled.get()) return audio;
+
+    if (recording_ && rec_.disabled != disabled_.load()) abandonRecording();
+    if (!recording_ && periodStarts(jt::utcMicros())) recording_ = true;
+    if (recording_) {
+        record(block);
+        if (writePos_ >= uint64_t(std::max(rec_.samplesPerBlock - rec_.endPadding, 0LL))) completePeriod();
+        startTest();
+    }
+    collectFiles();
+    return audio;
+}
+
+bool JTModDemod::periodStarts(long long micros) {
+    long long timeOfDay = micros % microsPerDay;
+    if (timeOfDay < 0) timeOfDay += microsPerDay;
+    const long long minuteOfHour = timeOfDay / 60000000 % 60;
+    const long long inMinute = timeOfDay % 60000000;
+    // Whole half-seconds since the start of the hour.
+    const long long halves = 2 * (inMinute / 1000000 + 60 * minuteOfHour) + inMinute % 1000000 / 500000;
+    const int periodMs = period_.load();
+    const long long P = periodMs / 500; // at least 1: shorter periods are refused
+    if (halves % P != 0) return false;
+
+    periodStart_ = int(halves / P * periodMs);
+    rec_.saveMode = SaveMode.get();
+    rec_.samplesPerBlock = samplesPerBlock_.load();
+    rec_.endPadding = endPadding_.load();
+    rec_.decimation = decimation_.load();
+    rec_.period = periodMs;
+    rec_.disabled = disabled_.load();
+    writePos_ = 0;
+    kept_ = 0;
+    peak_ = 0;
+    magSum_ = 0;
+    periodBuffer_ = buff<float>(size_t(rec_.samplesPerBlock));
+    const char* format = rec_.saveMode == 1 ? "%y%m%d_%H%M.c2" : periodMs < 60000 ? "%y%m%d_%H%M%S.wav" : "%y%m%d_%H%M.wav";
+    path_ = saveDirectory.get() + fileName(micros, format);
+    return true;
+}
+
+void JTModDemod::record(const buff<cplx>& block) {
+    const size_t D = size_t(rec_.decimation);
+    const bool complexMix = rec_.saveMode == 1;
+    const uint64_t slotsLeft = uint64_t(rec_.samplesPerBlock) - writePos_;
+    const size_t fit = size_t(complexMix ? slotsLeft / 2 : slotsLeft);
+    const size_t n = std::min(block.count / D, fit);
+    const double step = twoPi * 1500.0 * double(D) / 48000.0;
+    float* out = periodBuffer_.data + writePos_;
+    for (size_t i = 0; i < n; ++i) {
+        cplx x = block[i * D];
+        // A sample that is not a number is kept as silence: one bad value
+        // must not spoil the levels of the whole period.
+        if (!std::isfinite(x.real()) || !std::isfinite(x.imag())) x = cplx(0.0f, 0.0f);
+        if (complexMix) {
+            mixerPhase_ -= step;
+            const std::complex<double> p = std::complex<double>(x) * std::polar(1.0, mixerPhase_);
+            *out++ = float(p.real());
+            *out++ = float(-p.imag());
+        } else {
+            *out++ = x.real();
+        }
+        const float a = std::fabs(x.real());
+        peak_ = std::max(peak_, a);
+        magSum_ += a;
+    }
+    writePos_ += complexMix ? 2 * n : n;
+    kept_ += n;
+    if (complexMix) {
+        mixerPhase_ = std::fmod(mixerPhase_, twoPi);
+        if (mixerPhase_ < 0) mixerPhase_ += twoPi;
+    }
+}
+
+void JTModDemod::completePeriod() {
+    if (rec_.endPadding > 0 && writePos_ < periodBuffer_.count)
+        std::fill(periodBuffer_.begin() + writePos_, periodBuffer_.end(), 0.0f);
+    recording_ = false;
+    const int mode = decodeMode_;
+    const double mean = kept_ > 0 ? magSum_ / double(kept_) : 0.0;
+    auto v = lockOwner();
+    const double dialMHz = v ? double(v->vfo.get()) / 1000000.0 : 0.0;
+    buff<float> samples = std::move(periodBuffer_);
+    periodBuffer_ = buff<float>();
+    try {
+        // The file is written off the transceiver's task group; the buffer
+        // goes with the writer, which owns it from here.
+        pending_.push_back({std::async(std::launch::async, &JTModDemod::decode, std::move(samples), double(peak_),
+                                       mean, path_, dialMHz, rec_.saveMode),
+                            mode});
+    } catch (const std::exception& e) {
+        spdlog::error("JTModDemod recording {} not written: {}", path_, e.what());
+    }
+}
+
+void JTModDemod::collectFiles() {
+    // In the order the periods ended; a slow writer holds back the ones
+    // after it rather than reorder them.
+    while (!pending_.empty()) {
+        auto& front = pending_.front();
+        if (front.path.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+        std::string path;
+        try {
+            path = front.path.get();
+        } catch (const std::exception& e) {
+            spdlog::error("JTModDemod recording lost: {}", e.what());
+        }
+        const int mode = front.mode;
+        pending_.pop_front();
+        if (!path.empty()) newFile.send(path + std::to_string(mode));
+    }
+}
+
+void JTModDemod::abandonRecording() {
+    recording_ = false;
+    periodBuffer_ = buff<float>();
+}

@@ -1,0 +1,69 @@
+#include "modes/data/TextQueue.h"
+
+#include <spdlog/spdlog.h>
+
+TextQueue::Queued TextQueue::replace(std::string_view text, long long start) {
+    std::lock_guard<std::mutex> l(m_);
+    write_ = read_;
+    Queued q;
+    // 64-bit arithmetic: a start near INT_MIN must not wrap the position.
+    const long long position = sent_ - start;
+    if (start > sent_ || position > (long long)text.size()) {
+        q.refused = true;
+        return q;
+    }
+    size_t n = text.size() - size_t(position);
+    if (n > maxUnsent) {
+        q.dropped = n - maxUnsent;
+        n = maxUnsent;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        ring_[write_] = uint8_t(text[size_t(position) + i]);
+        write_ = (write_ + 1) % ringSize;
+    }
+    q.queued = n;
+    return q;
+}
+
+TextQueue::Queued TextQueue::hostReplace(const char* text, long long start, const char* request) {
+    if (!text) {
+        spdlog::error("{} null text refused", request);
+        return Queued{0, 0, true};
+    }
+    return hostReplace(std::string_view(text), start, request);
+}
+
+TextQueue::Queued TextQueue::hostReplace(std::string_view t, long long start, const char* request) {
+    const Queued q = replace(t, start);
+    if (q.refused)
+        spdlog::error("{} nothing queued: start {} with {} characters sent and a text of {}", request, start, sent(),
+                      t.size());
+    if (q.dropped > 0) spdlog::error("{} {} characters past the first {} unsent dropped", request, q.dropped, maxUnsent);
+    return q;
+}
+
+int TextQueue::take() {
+    std::lock_guard<std::mutex> l(m_);
+    if (read_ == write_) return -1;
+    const int c = ring_[read_];
+    ring_[read_] = 0;
+    read_ = (read_ + 1) % ringSize;
+    ++sent_;
+    return c;
+}
+
+int TextQueue::take(asyncEvent<std::string>& sentChars) {
+    const int c = take();
+    if (c >= 0) sentChars.send(std::string(1, char(c)));
+    return c;
+}
+
+long long TextQueue::sent() const {
+    std::lock_guard<std::mutex> l(m_);
+    return sent_;
+}
+
+size_t TextQueue::unsent() const {
+    std::lock_guard<std::mutex> l(m_);
+    return (write_ + ringSize - read_) % ringSize;
+}

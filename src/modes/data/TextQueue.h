@@ -1,0 +1,57 @@
+#pragma once
+// TextQueue: the unsent transmit text of a text mode (PSK, CW, RTTY,
+// Hellschreiber) and the count of characters sent so far. The host replaces
+// the text on the mode's task group while the transmitter takes characters on
+// the transceiver's; one small lock covers the ring and the count together,
+// so a replacement always sees the count that matches what is left in the
+// ring.
+#include "framework/asyncEvent.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+class TextQueue {
+public:
+    static constexpr size_t ringSize = 1024;
+    /// The ring keeps one slot free to tell full from empty.
+    static constexpr size_t maxUnsent = ringSize - 1;
+
+    struct Queued {
+        size_t queued = 0;    // characters now waiting
+        size_t dropped = 0;   // characters past maxUnsent, not queued
+        bool refused = false; // start past the sent count or the text's end
+    };
+
+    /// Drops the unsent text, then queues text from position (sent - start)
+    /// on: a host that resends its whole text with the count it saw skips
+    /// what already went out. Any thread.
+    Queued replace(std::string_view text, long long start);
+
+    /// replace() for a host request named `request` ("cwModDemod.QueueText()"):
+    /// a refusal or a cut is logged. Any thread.
+    Queued hostReplace(std::string_view text, long long start, const char* request);
+    /// The same for a host's text as it came; a null text changes nothing.
+    Queued hostReplace(const char* text, long long start, const char* request);
+
+    /// The next character (0-255) and counts it as sent, or -1 when nothing
+    /// waits. Any thread.
+    int take();
+
+    /// take(), and the character taken told on `sentChars` as a
+    /// one-character text.
+    int take(asyncEvent<std::string>& sentChars);
+
+    long long sent() const;
+    size_t unsent() const;
+
+private:
+    mutable std::mutex m_;
+    std::array<uint8_t, ringSize> ring_{};
+    size_t read_ = 0;
+    size_t write_ = 0;
+    long long sent_ = 0;
+};

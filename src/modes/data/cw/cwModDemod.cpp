@@ -1,0 +1,143 @@
+#include "modes/data/cw/cwModDemod.h"
+
+#include "core/Radio.h"
+#include "core/vtrx.h"
+#include "modes/data/ownerPtt.h"
+
+#include <climits>
+#include <cmath>
+#include <limits>
+
+namespace {
+constexpr double pi = 3.1415927;
+} // namespace
+
+cwModDemod::cwModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
+    freqInUse_.guard(freq, "cwModDemod freq", [](double v) { return std::isfinite(v) && std::abs(v) <= maxFreq; });
+    // 0 or less never ends an element; a speed so low that a dash overflows
+    // an int, or so high that a dot is shorter than a sample, keys nothing.
+    wpmInUse_.guard(wpm, "cwModDemod wpm", [](double v) {
+        return std::isfinite(v) && v > 0 && 172800.0 / v <= double(INT_MAX) && 57600.0 / v >= 1.0;
+    });
+    volumeInUse_.guard(sidetoneVolume, "cwModDemod sidetoneVolume", [](double v) {
+        return std::isfinite(v) && std::abs(v) <= double(std::numeric_limits<float>::max());
+    });
+}
+
+// ---- host requests ----
+
+void cwModDemod::QueueText(const char* text, int offset) {
+    if (text_.hostReplace(text, offset, "cwModDemod.QueueText()").queued > 0) postPtt(true);
+}
+
+void cwModDemod::QueueText(std::string_view text, int offset) {
+    if (text_.hostReplace(text, offset, "cwModDemod.QueueText()").queued > 0) postPtt(true);
+}
+
+void cwModDemod::KeyDown(long long) {
+    if (auto v = lockOwner()) v->outputStream.genTone(true);
+    postPtt(true);
+    std::lock_guard<std::mutex> l(keyLock_);
+    if (keyDown_) return; // a repeated press must not restart the rise
+    keyDown_ = true;
+    keyRamp_ = 0;
+}
+
+void cwModDemod::KeyUp(long long) {
+    {
+        std::lock_guard<std::mutex> l(keyLock_);
+        if (keyDown_) {
+            keyDown_ = false;
+            keyRamp_ = 0;
+        }
+    }
+    if (auto v = lockOwner()) v->outputStream.genTone(false);
+}
+
+void cwModDemod::postPtt(bool on) {
+    auto v = lockOwner();
+    if (!v) return;
+    seqTask t;
+    t.fn = [v, on] {
+        if (v->ptt.get() != on) v->ptt.set(on, true);
+    };
+    t.name = "cwModDemod.ptt";
+    v->asyncProcess(t);
+}
+
+// ---- transmit ----
+
+void cwModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>> out) {
+    auto owner = lockOwner();
+    std::shared_ptr<Radio> radio = owner ? owner->owner.lock() : nullptr;
+    const bool keyedByRadio = radio && radio->cwInternal.get();
+    if (owner) {
+        owner->outputStream.genVolume(float(volumeInUse_.get()));
+        const double f = freqInUse_.get();
+        if (f != lastToneFrequency_) {
+            lastToneFrequency_ = f;
+            owner->outputStream.genToneFrequency(int(f));
+        }
+    }
+    if (processKeyer(keyedByRadio, out)) return;
+
+    if (!owner || !owner->ptt.get()) {
+        std::fill(out.begin(), out.end(), std::complex<float>{});
+        return;
+    }
+    const cw::cwKeyer::settings s{wpmInUse_.get(), swHangTime.get(), keyedByRadio};
+    const size_t end = keyer_.run(out, s, [this] { return getNextTxChar(); });
+    if (end < out.count) {
+        // The hang time ran out: the transmission ends here.
+        if (!(radio && radio->RadioPtt.get()) && owner->ptt.get()) owner->ptt.set(false, true);
+        std::fill(out.begin() + long(end), out.end(), std::complex<float>{});
+        owner->outputStream.genTone(false);
+        return;
+    }
+    // The sound card reads the switch once per callback: the state at the
+    // block's end is the one it will meet.
+    if (out.count > 0) owner->outputStream.genTone(out[out.count - 1].real() > 0.0f);
+}
+
+bool cwModDemod::processKeyer(bool keyedByRadio, buff<std::complex<float>> out) {
+    std::lock_guard<std::mutex> l(keyLock_);
+    if (keyedByRadio) {
+        if (!keyDown_) return false;
+        std::fill(out.begin(), out.end(), std::complex<float>{1.0f, 0.0f});
+        keyer_.keyActive();
+        return true;
+    }
+    if (!keyDown_ && keyRamp_ >= keyRampLength) return false;
+    for (auto& s : out) {
+        float v = keyLevel;
+        if (keyRamp_ < keyRampLength) {
+            ++keyRamp_;
+            v = float((0.5 + 0.5 * std::cos((keyRampLength - keyRamp_) * pi / keyRampLength)) * keyLevel);
+        }
+        s = {keyDown_ ? v : keyLevel - v, 0.0f};
+    }
+    if (keyDown_) keyer_.keyActive();
+    return true;
+}
+
+int cwModDemod::getNextTxChar() {
+    const int c = text_.take(sentChars);
+    if (c < 0) return '@';
+    if (c == '\n' || c == '\r' || c == '`') {
+        releaseOwnerPtt(*this);
+        return ' ';
+    }
+    return c;
+}
+
+// ---- receive ----
+
+buff<float> cwModDemod::demodulate(buff<std::complex<float>> block) {
+    auto owner = lockOwner();
+    if (!(owner && owner->transmitting)) {
+        for (char c : decoder_.process(block)) newChars.send(std::string(1, c));
+        rxwpm.set(double(decoder_.wpm()), true);
+    }
+    beat_.setFrequency(freqInUse_.get());
+    return beat_.MulToRealF(block);
+}

@@ -1,0 +1,39 @@
+#include "modes/data/hell/hellschreiberModDemod.h"
+
+#include "modes/data/ownerPtt.h"
+#include "modes/data/realAudio.h"
+
+#include <cmath>
+
+hellschreiberModDemod::hellschreiberModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
+    // 0 or less has no pixel length (48000 / 0); above 48000 a pixel would
+    // be shorter than two samples.
+    stepInUse_.guard(frequencyStep, "hellschreiberModDemod frequencyStep",
+                     [](double v) { return std::isfinite(v) && v > 0 && v <= maxStep; });
+}
+
+void hellschreiberModDemod::QueueText(const char* text, int base) {
+    text_.hostReplace(text, base, "hellschreiberModDemod.QueueText()");
+}
+
+void hellschreiberModDemod::QueueText(std::string_view text, int base) {
+    text_.hostReplace(text, base, "hellschreiberModDemod.QueueText()");
+}
+
+void hellschreiberModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>> out) {
+    raster_.modulate(out, stepInUse_.get(), [this] { return getNextTxChar(); });
+}
+
+int hellschreiberModDemod::getNextTxChar() {
+    const int c = text_.take(sentChars);
+    if (c < 0) return ' ';
+    if (c == '~') {
+        releaseOwnerPtt(*this);
+        return ' ';
+    }
+    return c;
+}
+
+buff<float> hellschreiberModDemod::demodulate(buff<std::complex<float>> block) {
+    return realAudio(block);
+}

@@ -1,0 +1,59 @@
+// The root object where no sound or MIDI system answers: no ALSA sequencer
+// (as in containers) and no JACK server. The lists hold "None" only and
+// MIDI runs with no ports.
+#include "audio/Midi.h"
+#include "audio/Wireless.h"
+
+#include "core/coreObjectFixture.h"
+#include "support/logCapture.h"
+#include "support/skipOrFail.h"
+#include "support/stdoutCapture.h"
+
+namespace {
+
+class LoneRoot : public CoreObjects {};
+
+TEST_F(LoneRoot, ListsNoneAndSwitchesMidiOnWithNoPorts) {
+    LogWindow logged;
+    void* h = Wireless_create();
+    auto root = object<Wireless>(h);
+    Wireless_bindoutputDevices(h, host::onCollection<"out", ValueLabelItem_release>);
+    Wireless_bindinputDevices(h, host::onCollection<"in", ValueLabelItem_release>);
+    Wireless_Init(h, "/tmp");
+    Wireless_setMidiEnabled(h, true);
+    Wireless_SendMidi(h, 0, 3, 0x90, 60, 100);
+    onWorker(root, [] {});
+    // An empty list, the same text as before: published, so a bind hears it.
+    Wireless_bindMidiDevices(h, host::onText<"midiDevices">);
+    ASSERT_TRUE(host::pollUntil([] { getUpdates(); }, [&] { return !log.of("midiDevices").empty(); }));
+    EXPECT_EQ(log.of("midiDevices")[0].args[0], "");
+    for (const char* list : {"out", "in"}) {
+        ASSERT_EQ(log.of(list).size(), 1u) << list;
+        EXPECT_EQ(object<ValueLabelItem>(log.of(list)[0].handle)->Label.get(), "None");
+    }
+    bool jack = false;
+    onWorker(root, [&] {
+        ASSERT_NE(root->midi, nullptr);
+        jack = root->midi->api() == RtMidi::UNIX_JACK;
+        EXPECT_TRUE(root->midi->inputs().empty());
+        EXPECT_TRUE(root->midi->outputs().empty());
+    });
+    if (!jack) VIREO_SKIP_OR_FAIL("this machine's default MIDI interface works: the JACK fallback is not used");
+    size_t fallback = 0;
+    for (auto& line : logged.lines()) {
+        fallback += line.starts_with("info|midi: ") && line.ends_with("; using JACK");
+        EXPECT_FALSE(line.starts_with("error|")) << line;
+    }
+    EXPECT_EQ(fallback, 1u);
+
+    // The host's shut-down: the sound library ends for good.
+    StdoutCapture printed;
+    Wireless_Close(h);
+    onWorker(root, [] {});
+    const std::string out = printed.stop();
+    EXPECT_NE(out.find("ap close\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("ap closed\r\n"), std::string::npos) << out;
+    Wireless_release(h);
+}
+
+} // namespace

@@ -1,0 +1,170 @@
+// CW, RTTY, Hellschreiber and the FSK placeholder as a host uses them,
+// through the exported functions on the clock-paced loop-back radio: one
+// clean transmission per mode (RTTY's transmit side only: its receiver
+// writes to standard output), and the FSK mode's settings and silence.
+#include "modes/data/fsk/fskModDemod.h"
+
+#include "core/coreObjectFixture.h"
+#include "core/vtrx.h"
+
+#include <mutex>
+#include <vector>
+
+namespace {
+
+std::mutex m;
+std::vector<void*> added;
+
+void onAdded(void* v, long long, int, int) {
+    std::lock_guard<std::mutex> l(m);
+    added.push_back(v);
+}
+void poll() {
+    getUpdates();
+    getRenderUpdates();
+}
+
+/// A started test radio with `n` transceivers at 14000000: tx, then rx.
+class TextModesHost : public CoreObjects {
+protected:
+    void* radio = nullptr;
+    void* tx = nullptr;
+    void* rx = nullptr;
+
+    void start(size_t n) {
+        {
+            std::lock_guard<std::mutex> l(m);
+            added.clear();
+        }
+        radio = TestRadio_create();
+        Radio_bindvtrxAdded(radio, onAdded);
+        Radio_start(radio);
+        for (size_t i = 1; i < n; ++i) Radio_addVtrx(radio, 14000000, 0, 0);
+        ASSERT_TRUE(host::pollUntil(poll, [n] {
+            std::lock_guard<std::mutex> l(m);
+            return added.size() == n;
+        }));
+        tx = added[0];
+        if (n > 1) rx = added[1];
+        vtrx_bindptt(tx, host::on<"ptt", bool>);
+    }
+    /// Detaches the modes and releases the radio and its transceivers.
+    void stop() {
+        Radio_stop(radio);
+        host::pollFor(poll, std::chrono::milliseconds(50));
+        for (void* v : added) vtrx_setModulation(v, nullptr);
+        host::pollFor(poll, std::chrono::milliseconds(50));
+        for (void* v : added) vtrx_release(v);
+        Radio_release(radio);
+        host::pollFor(poll, std::chrono::milliseconds(50));
+    }
+    bool pttReleased() {
+        const auto p = log.of("ptt");
+        return !p.empty() && p.back().args[0] == "false";
+    }
+};
+
+} // namespace
+
+// At 40 wpm the decoder's first dot estimate is close to the real one, so
+// the first word reads too. QueueText keys the transmitter; the line feed
+// releases it.
+TEST_F(TextModesHost, CwSendsAndReads) {
+    start(2);
+    void* sender = cwModDemod_create();
+    void* listener = cwModDemod_create();
+    cwModDemod_bindsentChars(sender, host::onText<"sent">);
+    cwModDemod_bindnewChars(listener, host::onText<"rx">);
+    cwModDemod_bindrxwpm(listener, host::on<"rxwpm", double>);
+    cwModDemod_setwpm(sender, 40);
+    cwModDemod_setwpm(sender, 0); // refused: stays 40
+    vtrx_setModulation(tx, sender);
+    vtrx_setModulation(rx, listener);
+    vtrx_setRxFilter(rx, -100, 100);
+    vtrx_start(rx);
+    cwModDemod_QueueText(sender, "cq de vireo k\n", 0);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return pttReleased(); }, std::chrono::seconds(20)));
+    ASSERT_TRUE(host::pollUntil(
+        poll, [&] { return log.joined("rx").find("cq de vireo k") != std::string::npos; }, std::chrono::seconds(5)))
+        << log.joined("rx");
+    EXPECT_EQ(log.joined("sent"), "cq de vireo k\n");
+    ASSERT_FALSE(log.of("rxwpm").empty());
+    EXPECT_EQ(log.of("rxwpm").front().args[0], std::to_string(45.0));
+    stop();
+    cwModDemod_release(sender);
+    cwModDemod_release(listener);
+}
+
+TEST_F(TextModesHost, RttySends) {
+    start(1);
+    void* sender = RTTYModDemod_create();
+    RTTYModDemod_bindsentChars(sender, host::onText<"sent">);
+    RTTYModDemod_setdbg1(sender, 1.5f);
+    vtrx_setModulation(tx, sender);
+    RTTYModDemod_QueueText(sender, "RY 1~", 0);
+    vtrx_setptt(tx, true);
+    // Five frames and a shift frame of 165 ms each.
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return pttReleased(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(log.joined("sent"), "RY 1~");
+    stop();
+    RTTYModDemod_release(sender);
+}
+
+// A row spacing of 120 Hz makes a pixel of 401 samples: "HI" in 0.7 s.
+TEST_F(TextModesHost, HellschreiberSends) {
+    start(1);
+    void* sender = hellschreiberModDemod_create();
+    hellschreiberModDemod_bindsentChars(sender, host::onText<"sent">);
+    hellschreiberModDemod_bindfrequencyStep(sender, host::on<"step", double>);
+    hellschreiberModDemod_setfrequencyStep(sender, 120);
+    hellschreiberModDemod_setfrequencyStep(sender, -1); // refused: the host hears 120
+    vtrx_setModulation(tx, sender);
+    hellschreiberModDemod_QueueText(sender, "HI~", 0);
+    vtrx_setptt(tx, true);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return pttReleased(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(log.joined("sent"), "HI~");
+    ASSERT_FALSE(log.of("step").empty());
+    EXPECT_EQ(log.of("step").back().args[0], std::to_string(120.0));
+    stop();
+    hellschreiberModDemod_release(sender);
+}
+
+// The placeholder stores its settings and nothing else; its audio and its
+// transmit signal are silence even in storage that held other samples.
+TEST_F(TextModesHost, FskStoresSettingsAndIsSilent) {
+    void* h = fskModDemod_create();
+    fskModDemod_bindf0(h, host::on<"f0", int>);
+    fskModDemod_setf0(h, 1200);
+    fskModDemod_setf1(h, 2200);
+    fskModDemod_setbaud(h, 1200);
+    auto mode = object<fskModDemod>(h);
+    ASSERT_TRUE(mode);
+    onWorker(mode, [&] {
+        EXPECT_EQ(mode->f0.get(), 1200);
+        EXPECT_EQ(mode->f1.get(), 2200);
+        EXPECT_EQ(mode->baud.get(), 1200);
+    });
+    poll();
+    EXPECT_TRUE(log.of("f0").empty()); // a host's own value is not echoed
+
+    for (size_t n : {512u, 4096u}) {
+        { // pooled storage that held loud samples, returned for reuse
+            buff<float> dirty(n, 7.0f);
+            buff<std::complex<float>> dirtyIq(n, {7.0f, 7.0f});
+        }
+        buff<float> audio = mode->demodulate(buff<std::complex<float>>(n, {1.0f, 1.0f}));
+        ASSERT_EQ(audio.count, n);
+        for (float x : audio) ASSERT_EQ(x, 0.0f);
+        buff<std::complex<float>> out(n, {7.0f, 7.0f});
+        mode->modulate(buff<std::complex<float>>(n, {1.0f, 1.0f}), out);
+        for (auto x : out) ASSERT_EQ(x, std::complex<float>{});
+    }
+
+    // On a transceiver it keeps the receive chain running.
+    start(1);
+    vtrx_setModulation(tx, h);
+    vtrx_start(tx);
+    host::pollFor(poll, std::chrono::milliseconds(100));
+    stop();
+    fskModDemod_release(h);
+}

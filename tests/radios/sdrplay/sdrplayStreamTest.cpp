@@ -1,0 +1,224 @@
+// Samples from the device to the transceivers: known tones on one tuner and
+// on two, the level meters, the device's events and calibrated tuning.
+#include "sdrplayHost.h"
+
+#include <gtest/gtest.h>
+#include <kissfft/kissfft.hh>
+
+#include <cmath>
+#include <complex>
+#include <mutex>
+
+namespace {
+
+using cplx = std::complex<float>;
+
+struct received {
+    std::vector<cplx> block;
+    double centre = 0;
+    int rate = 0;
+    int blocks = 0;
+};
+std::mutex m;
+received iq[2];
+
+template <int K>
+void onIQ(void* array, double frequency, int rate) {
+    std::lock_guard<std::mutex> l(m);
+    auto* d = reinterpret_cast<cplx*>(complexArray_data(array));
+    iq[K].block.assign(d, d + complexArray_size(array));
+    iq[K].centre = frequency;
+    iq[K].rate = rate;
+    ++iq[K].blocks;
+    complexArray_delete(array);
+}
+
+class SDRPlayStream : public SDRPlayHost {
+protected:
+    void SetUp() override {
+        SDRPlayHost::SetUp();
+        std::lock_guard<std::mutex> l(m);
+        iq[0] = iq[1] = {};
+    }
+    /// The transceiver added k-th, listening and sending its blocks to slot k.
+    void* listen(int k) {
+        EXPECT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("added").size() > size_t(k); }));
+        void* v = log.of("added").at(size_t(k)).handle;
+        vtrx_bindnewIQ(v, k == 0 ? onIQ<0> : onIQ<1>);
+        vtrx_setSendIQ(v, true);
+        vtrx_start(v);
+        return v;
+    }
+    /// The strongest bin of a block of the k-th transceiver, taken once tuner
+    /// k is where the blocks say, against where `toneHz` belongs, and its
+    /// level.
+    void expectTone(int k, double toneHz, double level) {
+        ASSERT_TRUE(host::pollUntil(getRenderUpdates, [&] {
+            std::lock_guard<std::mutex> l(m);
+            return iq[k].blocks > 0 && iq[k].centre == sdrplay::rf(0, k);
+        }));
+        {
+            std::lock_guard<std::mutex> l(m);
+            iq[k].blocks = 0;
+        }
+        // The first block seen may have begun before the device was tuned.
+        ASSERT_TRUE(host::pollUntil(getRenderUpdates, [&] {
+            std::lock_guard<std::mutex> l(m);
+            return iq[k].blocks >= 2;
+        }));
+        std::lock_guard<std::mutex> l(m);
+        const received& r = iq[k];
+        const size_t n = r.block.size();
+        std::vector<cplx> spectrum(n);
+        kissfft<float>(n, false).transform(r.block.data(), spectrum.data());
+        size_t peak = 0;
+        for (size_t i = 1; i < n; ++i)
+            if (std::abs(spectrum[i]) > std::abs(spectrum[peak])) peak = i;
+        const double bin = std::fmod((toneHz - r.centre) / r.rate * double(n) + double(n), double(n));
+        EXPECT_NEAR(double(peak), bin, 1.0) << "tuner " << k << " centre " << r.centre;
+        // A tone between bins spreads: its power is in the bins around.
+        double power = 0;
+        for (size_t i = peak + n - 8; i <= peak + n + 8; ++i) power += std::norm(spectrum[i % n]);
+        EXPECT_NEAR(std::sqrt(power) / double(n), level, 0.03 * level);
+    }
+};
+
+} // namespace
+
+TEST_F(SDRPlayStream, AToneAtTenMegasamplesLandsOnItsBinAtFullScaleTimesTheGainScale) {
+    sdrplay::addDevice("10", 255);
+    sdrplay::tone(0, 101.2e6, 8000);
+    void* r = radio("10", "RSP1A", 10000000);
+    start(r);
+    listen(0);
+    expectTone(0, 101.2e6, 8000.0 / 32768);
+    EXPECT_EQ(iq[0].block.size(), 131072u);
+    finish(r);
+}
+
+TEST_F(SDRPlayStream, BothTunersOfAnRSPduoAtTwoMegasamplesReachTheirOwnTransceivers) {
+    sdrplay::addDevice("20", 3, 5);
+    sdrplay::tone(0, 99.3e6, 8000);
+    sdrplay::tone(1, 100.6e6, 4000);
+    void* r = radio("20", "RSPduo", 2000000);
+    start(r);
+    EXPECT_EQ(sdrplay::calls("SelectDevice"), std::vector<std::string>{"SelectDevice 20 3 2"});
+    listen(0);
+    Radio_addVtrx(r, 100500000, 1, 0);
+    void* v1 = listen(1);
+    vtrx_setADCs(v1, 2); // the second tuner's receiver
+    ASSERT_TRUE(waitFor([] { return sdrplay::rf(0, 1) > 1e8; }));
+    expectTone(0, 99.3e6, 8000.0 / 32768);
+    expectTone(1, 100.6e6, 4000.0 / 32768);
+    finish(r);
+}
+
+TEST_F(SDRPlayStream, TunerBWithoutASecondReceiverIsDroppedWithOneLinePerStart) {
+    // The model was set before the two-tuner rate: no receiver 1 was made,
+    // yet the device starts with both tuners.
+    sdrplay::addDevice("21", 3, 5);
+    sdrplay::tone(0, 99.1e6, 1000);
+    void* r = radio("21", "RSPduo", 768000);
+    Radio_setSampleRate(r, 2000000);
+    const char* line = "error|sdrplay samples of tuner B dropped: no receiver 1";
+    for (int run = 1; run <= 2; ++run) {
+        const long before = sdrplay::delivered(1);
+        start(r);
+        ASSERT_TRUE(waitFor([&] { return sdrplay::delivered(1) > before + 20; }));
+        Radio_stop(r);
+        settle(r);
+        EXPECT_EQ(capture->count(line), size_t(run));
+    }
+    EXPECT_EQ(sdrplay::calls("SelectDevice 21 3 2").size(), 2u);
+    inspect(r, [](SDRPlayRadio& radio) { EXPECT_EQ(radio.receivers.size(), 1u); });
+    finish(r, false);
+}
+
+TEST_F(SDRPlayStream, MetersPublishEvery201MillisecondsOfSamplesHoweverLargeTheRate) {
+    sdrplay::addDevice("30", 255);
+    sdrplay::constant(0, 0, 16184);
+    sdrplay::allow(0, 0);
+    void* r = radio("30", "RSP1A", 2000000);
+    SDRPlayRadio_bindadcPeak(r, host::on<"peak", double>);
+    start(r);
+    auto peaks = [&](size_t n) { return host::pollUntil(getUpdates, [&] { return log.of("peak").size() == n; }); };
+    // 398 callbacks of 1008 samples are 200.6 ms at 2 MS/s; the 399th passes 201.
+    sdrplay::allow(0, 398);
+    ASSERT_TRUE(waitFor([] { return sdrplay::delivered(0) == 398; }));
+    host::pollFor(getUpdates, std::chrono::milliseconds(20));
+    EXPECT_TRUE(log.of("peak").empty());
+    sdrplay::allow(0, 399);
+    ASSERT_TRUE(peaks(1));
+    EXPECT_EQ(std::stod(log.of("peak")[0].args[0]), 1.0);
+    sdrplay::constant(0, 0, -32768); // its magnitude needs more than 16 bits
+    sdrplay::allow(0, 798);
+    ASSERT_TRUE(peaks(2));
+    EXPECT_NEAR(std::stod(log.of("peak")[1].args[0]), 32768.0 / 16184, 1e-6);
+    finish(r);
+
+    // At 30 MS/s, 201 ms are 6.03 million samples: 61 callbacks of 100000.
+    // (In 32 bits, the count times 1000 would wrap after 4.3 million.)
+    sdrplay::stream(100000, 2000);
+    sdrplay::allow(0, 0);
+    log.forget("peak");
+    r = radio("30", "RSP1A", 30000000);
+    SDRPlayRadio_bindadcPeak(r, host::on<"peak", double>);
+    start(r);
+    sdrplay::allow(0, 60);
+    ASSERT_TRUE(waitFor([] { return sdrplay::delivered(0) == 798 + 60; }));
+    host::pollFor(getUpdates, std::chrono::milliseconds(20));
+    EXPECT_TRUE(log.of("peak").empty());
+    sdrplay::allow(0, 61);
+    ASSERT_TRUE(peaks(1));
+    // A rate of 0 counts on, and never divides by it.
+    Radio_setSampleRate(r, 0);
+    settle(r);
+    sdrplay::allow(0, 200);
+    ASSERT_TRUE(waitFor([] { return sdrplay::delivered(0) == 798 + 200; }));
+    EXPECT_EQ(log.of("peak").size(), 1u);
+    finish(r);
+}
+
+TEST_F(SDRPlayStream, OverloadsAreSetPerTunerAndAcknowledgedAndGainChangesRescaleTheSamples) {
+    sdrplay::addDevice("40", 3, 5);
+    void* r = radio("40", "RSPduo", 2000000);
+    SDRPlayRadio_bindadcOverload(r, host::on<"over", bool>);
+    SDRPlayRadio_bindadcOverload2(r, host::on<"over2", bool>);
+    Radio_setrxLevelCalibration(r, 2.0);
+    startTuned(r);
+    sdrplay::clearCalls();
+    sdrplay::event(0, sdrplay_api_PowerOverloadChange, 1, 0);
+    sdrplay::event(0, sdrplay_api_PowerOverloadChange, 2, 0);
+    sdrplay::event(0, sdrplay_api_PowerOverloadChange, 1, 1);
+    sdrplay::event(0, sdrplay_api_GainChange, 1, 40.0);
+    sdrplay::event(0, sdrplay_api_GainChange, 2, std::nan(""));
+    ASSERT_TRUE(waitFor([] { return sdrplay::eventsDone(0); }));
+    settle(r);
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("over").size() == 2 && log.of("over2").size() == 1; }));
+    EXPECT_EQ(log.of("over")[0].args[0], "true");
+    EXPECT_EQ(log.of("over")[1].args[0], "false");
+    EXPECT_EQ(log.of("over2")[0].args[0], "true");
+    EXPECT_EQ(sdrplay::calls("Update 1 0x4000000").size(), 2u);
+    EXPECT_EQ(sdrplay::calls("Update 2 0x4000000").size(), 1u);
+    inspect(r, [](SDRPlayRadio& radio) {
+        EXPECT_DOUBLE_EQ(radio.gainScaleA.load(), 2.0 * 10 / 100 / 32768);
+        EXPECT_DOUBLE_EQ(radio.gainScaleB.load(), 1.0 / 32768); // no number: ignored
+    });
+    EXPECT_TRUE(capture->contains("error|sdrplay gain change to nan dB ignored"));
+    finish(r);
+}
+
+TEST_F(SDRPlayStream, TheCalibratedFrequencyIsWhatTheDeviceIsTunedTo) {
+    sdrplay::addDevice("50", 255);
+    void* r = radio("50", "RSP1A", 2000000);
+    start(r);
+    void* v = listen(0);
+    vtrx_setvfo(v, 100000000);
+    ASSERT_TRUE(waitFor([] { return sdrplay::rf(0, 0) == 100000000.0; }));
+    Radio_setfrequencyCalibration(r, 1.0000002);
+    ASSERT_TRUE(waitFor([] { return std::abs(sdrplay::rf(0, 0) - 100000020.0) < 1e-3; }));
+    Radio_setfrequencyCalibration(r, std::nan(""));
+    settle(r);
+    EXPECT_TRUE(capture->contains("error|sdrplay frequencyCalibration nan refused, keeping 1.0000002"));
+    finish(r);
+}
