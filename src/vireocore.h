@@ -365,7 +365,25 @@ VIREO_API void fmModDemod_setMaxDeviation(void* handle, double value);
 VIREO_API void fmModDemod_bindStereo(void* handle, void (*callback)(bool));
 VIREO_API void fmModDemod_setStereo(void* handle, bool value);
 
-/* ---- FreeDVModDemod ---- */
+/* ---- FreeDVModDemod ----
+ * FreeDV digital voice through codec2's library, loaded at run time. Without
+ * the library Modes stays empty and the mode is silent both ways. Mode takes
+ * a FreeDV mode number from Modes (default 7, 700D); compression is the
+ * transmit speech gain (default 1.0); Squelch and SquelchEnabled are stored. */
+VIREO_API void* FreeDVModDemod_create(void);
+VIREO_API void FreeDVModDemod_release(void* handle);
+VIREO_API void FreeDVModDemod_bindModes(void* handle, void (*callback)(unsigned long op, unsigned long index, void* item));
+VIREO_API void FreeDVModDemod_setModes(void* handle, int op, int index, void* item);
+VIREO_API void FreeDVModDemod_resetModes(void* handle);
+VIREO_API void FreeDVModDemod_bindMode(void* handle, void (*callback)(int));
+VIREO_API void FreeDVModDemod_setMode(void* handle, int value);
+VIREO_API void FreeDVModDemod_bindSquelch(void* handle, void (*callback)(float));
+VIREO_API void FreeDVModDemod_setSquelch(void* handle, float value);
+VIREO_API void FreeDVModDemod_bindSquelchEnabled(void* handle, void (*callback)(bool));
+VIREO_API void FreeDVModDemod_setSquelchEnabled(void* handle, bool value);
+VIREO_API void FreeDVModDemod_bindcompression(void* handle, void (*callback)(double));
+VIREO_API void FreeDVModDemod_setcompression(void* handle, double value);
+
 
 /* ---- J16 ----
  * Filter-board band entry: frequencies up to maxfrequency (Hz, inclusive)

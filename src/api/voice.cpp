@@ -2,6 +2,7 @@
 #include "vireocore.h"
 
 #include "framework/exportPattern.h"
+#include "modes/voice/FreeDVModDemod.h"
 #include "modes/voice/RawIQModDemod.h"
 #include "modes/voice/amModDemod.h"
 #include "modes/voice/clientModDemod.h"
@@ -43,5 +44,11 @@ VC_PROPERTY(fmModDemod, MaxDeviation)
 VC_PROPERTY(fmModDemod, Stereo)
 
 // ---- FreeDVModDemod ----
+VC_CLASS(FreeDVModDemod)
+VC_COLLECTION(FreeDVModDemod, Modes)
+VC_PROPERTY(FreeDVModDemod, Mode)
+VC_PROPERTY(FreeDVModDemod, Squelch)
+VC_PROPERTY(FreeDVModDemod, SquelchEnabled)
+VC_PROPERTY(FreeDVModDemod, compression)
 
 } // extern "C"

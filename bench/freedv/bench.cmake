@@ -1,0 +1,1 @@
+vireo_bench(freedv_bench freedv/freedvBench.cpp)
