@@ -131,4 +131,42 @@ inline void pollFor(void (*poll)(), std::chrono::milliseconds span) {
     pollUntil(poll, [] { return false; }, span);
 }
 
+/// The transceivers a radio announces through its vtrxAdded event, in the
+/// order they come: bind `Transceivers::onAdded`.
+struct Transceivers {
+    static void onAdded(void* v, long long, int, int) {
+        std::lock_guard<std::mutex> l(mutex());
+        list().push_back(v);
+    }
+    static void clear() {
+        std::lock_guard<std::mutex> l(mutex());
+        list().clear();
+    }
+    /// Polls until n have been announced; the first n, or none on time-out.
+    static std::vector<void*> await(void (*poll)(), size_t n) {
+        std::vector<void*> got;
+        pollUntil(poll, [&] {
+            std::lock_guard<std::mutex> l(mutex());
+            if (list().size() < n) return false;
+            got.assign(list().begin(), list().begin() + std::ptrdiff_t(n));
+            return true;
+        });
+        return got;
+    }
+    static std::vector<void*> all() {
+        std::lock_guard<std::mutex> l(mutex());
+        return list();
+    }
+
+private:
+    static std::mutex& mutex() {
+        static std::mutex m;
+        return m;
+    }
+    static std::vector<void*>& list() {
+        static std::vector<void*> v;
+        return v;
+    }
+};
+
 } // namespace host

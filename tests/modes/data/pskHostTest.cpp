@@ -14,13 +14,6 @@
 
 namespace {
 
-std::mutex m;
-std::vector<void*> added;
-
-void onAdded(void* v, long long, int, int) {
-    std::lock_guard<std::mutex> l(m);
-    added.push_back(v);
-}
 void poll() {
     getUpdates();
     getRenderUpdates();
@@ -38,16 +31,14 @@ TEST(PskHost, SendsAndReadsThroughTheLoopBackRadio) {
     auto& log = host::Log::get();
 
     void* radio = TestRadio_create();
-    Radio_bindvtrxAdded(radio, onAdded);
+    Radio_bindvtrxAdded(radio, host::Transceivers::onAdded);
     Radio_start(radio);
     // The listener on the sender's frequency: the test radio loops the
     // transmitted baseband back at its receiver's centre, and BPSK reads
     // either sense.
     Radio_addVtrx(radio, 14000000, 0, 0);
-    ASSERT_TRUE(host::pollUntil(poll, [] {
-        std::lock_guard<std::mutex> l(m);
-        return added.size() == 2;
-    }));
+    const auto added = host::Transceivers::await(poll, 2);
+    ASSERT_EQ(added.size(), 2u);
     void* tx = added[0];
     void* rx = added[1];
 

@@ -12,13 +12,6 @@
 
 namespace {
 
-std::mutex m;
-std::vector<void*> added;
-
-void onAdded(void* v, long long, int, int) {
-    std::lock_guard<std::mutex> l(m);
-    added.push_back(v);
-}
 void poll() {
     getUpdates();
     getRenderUpdates();
@@ -32,18 +25,13 @@ protected:
     void* rx = nullptr;
 
     void start(size_t n) {
-        {
-            std::lock_guard<std::mutex> l(m);
-            added.clear();
-        }
+        host::Transceivers::clear();
         radio = TestRadio_create();
-        Radio_bindvtrxAdded(radio, onAdded);
+        Radio_bindvtrxAdded(radio, host::Transceivers::onAdded);
         Radio_start(radio);
         for (size_t i = 1; i < n; ++i) Radio_addVtrx(radio, 14000000, 0, 0);
-        ASSERT_TRUE(host::pollUntil(poll, [n] {
-            std::lock_guard<std::mutex> l(m);
-            return added.size() == n;
-        }));
+        const auto added = host::Transceivers::await(poll, n);
+        ASSERT_EQ(added.size(), n);
         tx = added[0];
         if (n > 1) rx = added[1];
         vtrx_bindptt(tx, host::on<"ptt", bool>);
@@ -52,9 +40,9 @@ protected:
     void stop() {
         Radio_stop(radio);
         host::pollFor(poll, std::chrono::milliseconds(50));
-        for (void* v : added) vtrx_setModulation(v, nullptr);
+        for (void* v : host::Transceivers::all()) vtrx_setModulation(v, nullptr);
         host::pollFor(poll, std::chrono::milliseconds(50));
-        for (void* v : added) vtrx_release(v);
+        for (void* v : host::Transceivers::all()) vtrx_release(v);
         Radio_release(radio);
         host::pollFor(poll, std::chrono::milliseconds(50));
     }

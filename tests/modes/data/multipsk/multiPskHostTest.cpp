@@ -23,13 +23,6 @@ namespace {
 
 using namespace mpsktest;
 
-std::mutex m;
-std::vector<void*> added;
-
-void onAdded(void* v, long long, int, int) {
-    std::lock_guard<std::mutex> l(m);
-    added.push_back(v);
-}
 void poll() {
     getUpdates();
     getRenderUpdates();
@@ -46,12 +39,10 @@ TEST(MultiPskHost, LinksUpStreamsAndGoesAwayWithItsTransceiver) {
     auto& log = host::Log::get();
 
     void* radio = TestRadio_create();
-    Radio_bindvtrxAdded(radio, onAdded);
+    Radio_bindvtrxAdded(radio, host::Transceivers::onAdded);
     Radio_start(radio);
-    ASSERT_TRUE(host::pollUntil(poll, [] {
-        std::lock_guard<std::mutex> l(m);
-        return added.size() == 1;
-    }));
+    const auto added = host::Transceivers::await(poll, 1);
+    ASSERT_EQ(added.size(), 1u);
     void* v = added[0];
 
     void* mode = MultiPskModDemod_create();
