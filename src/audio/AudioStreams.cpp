@@ -60,9 +60,13 @@ void AudioInputStream::read(buff<float> out) {
     const int d = int16_t(uint16_t(int(resampler_.readPosition()) - w)); // negative: behind the writer
     const int available = -d;
     const int n = int(std::min<size_t>(out.count, 1u << 20));
-    if (!(steady && d >= -16384 && available >= n)) {
+    // Input the block consumes at the device's rate, plus the sample after
+    // the last position that the interpolation also reads: the slot the
+    // writer fills next must never be read.
+    const int needed = int(std::ceil(double(n) * double(device_->rate) / 48000.0)) + 2;
+    if (!(steady && d >= -16384 && available >= needed)) {
         // Ran dry while reading steadily: keep further behind from now on.
-        if (steady && available < n) margin_ = std::max(margin_ * 3 / 2, widestMargin);
+        if (steady && available < needed) margin_ = std::max(margin_ * 3 / 2, widestMargin);
         resampler_.setReadPosition(double(uint16_t(margin_ + w)));
     }
     resampler_.interpolateVarIn(ring, out, 48000.0 / double(device_->rate));
