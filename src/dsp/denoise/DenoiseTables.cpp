@@ -1,5 +1,7 @@
 #include "dsp/denoise/DenoiseTables.h"
 
+#include "dsp/fft/fft.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -12,7 +14,9 @@ const DenoiseTables& DenoiseTables::check_init() {
     return tables;
 }
 
-DenoiseTables::DenoiseTables() : forward_(kWindowSize, false), inverse_(kWindowSize, true) {
+static_assert(kWindowSize == 1024, "the transforms run on the shared 1024-point plans");
+
+DenoiseTables::DenoiseTables() {
     const double pi = std::numbers::pi;
     for (int i = 0; i < kFrameSize; ++i) {
         const double s = std::sin(0.5 * pi * (i + 0.5) / kFrameSize);
@@ -35,12 +39,10 @@ void DenoiseTables::apply_window(float* x) const {
 }
 
 void DenoiseTables::forward_transform(cpx* X, const float* x) const {
-    // The transform is radix-4 only at 1024 points, so kissfft uses no
-    // scratch memory and this const call is safe from several threads.
     cpx in[kWindowSize];
     cpx out[kWindowSize];
     for (int i = 0; i < kWindowSize; ++i) in[i] = cpx(x[i], 0.f);
-    forward_.transform(in, out);
+    fft::forward1024.transform(in, out);
     constexpr float scale = 1.f / kWindowSize;
     for (int i = 0; i < kFreqSize; ++i) X[i] = out[i] * scale;
 }
@@ -50,7 +52,7 @@ void DenoiseTables::inverse_transform(float* x, const cpx* X) const {
     cpx out[kWindowSize];
     for (int i = 0; i < kFreqSize; ++i) in[i] = X[i];
     for (int i = kFreqSize; i < kWindowSize; ++i) in[i] = std::conj(X[kWindowSize - i]);
-    inverse_.transform(in, out);
+    fft::reverse1024.transform(in, out);
     for (int i = 0; i < kWindowSize; ++i) x[i] = out[i].real();
 }
 

@@ -1,11 +1,10 @@
 #pragma once
-// Process-wide tables of the noise suppressor: the 1024-point transform
-// plans, the analysis/synthesis window and the 22-point DCT. Built once, on
-// first use, and read-only afterwards, so any number of states on any
-// threads share them without locks.
+// Process-wide tables of the noise suppressor: the analysis/synthesis window
+// and the 22-point DCT. Built once, on first use, and read-only afterwards,
+// so any number of states on any threads share them without locks. The
+// 1024-point transforms run on the shared plans of dsp/fft, which are as
+// immutable.
 #include "dsp/denoise/denoiseSizes.h"
-
-#include <kissfft/kissfft.hh>
 
 #include <complex>
 
@@ -40,8 +39,6 @@ public:
 private:
     DenoiseTables();
 
-    kissfft<float> forward_;
-    kissfft<float> inverse_;
     float halfWindow_[kFrameSize];
     float dctTable_[kNbBands * kNbBands];
 };
