@@ -1,6 +1,7 @@
 vireo_internal_test(denoise_tests
   ${CMAKE_CURRENT_LIST_DIR}/activationTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/rnnLayersTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/denoiseKernelsTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/modelTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pitchAnalysisTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/rnnoiseTest.cpp

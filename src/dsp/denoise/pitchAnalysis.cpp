@@ -1,5 +1,6 @@
 #include "dsp/denoise/pitchAnalysis.h"
 
+#include "dsp/denoise/denoiseKernels.h"
 #include "dsp/denoise/denoiseSizes.h"
 
 #include <algorithm>
@@ -11,15 +12,17 @@ namespace {
 
 constexpr int kMaxHalfPeriod = kPitchMaxPeriod / 2;
 
-float inner_prod(const float* x, const float* y, int n) {
-    float sum = 0.f;
-    for (int i = 0; i < n; ++i) sum += x[i] * y[i];
-    return sum;
-}
+float inner_prod(const float* x, const float* y, int n) { return denoiseKernels().inner(x, y, n); }
 
-// ac[k] = sum x[i] x[i + k], k = 0 .. lag.
+// ac[k] = sum x[i] x[i + k], k = 0 .. lag, each in order of i. The lanes
+// take the lags side by side over all but the last samples (the margin keeps
+// their reads within x); each lag then finishes its own sum.
 void autocorr(const float* x, float* ac, int lag, int n) {
-    for (int k = 0; k <= lag; ++k) ac[k] = inner_prod(x, x + k, n - k);
+    constexpr int kMargin = 8;
+    const int body = std::max(0, n - kMargin - lag);
+    denoiseKernels().xcorr(x, x, n, body, ac, lag + 1);
+    for (int k = 0; k <= lag; ++k)
+        for (int i = body; i < n - k; ++i) ac[k] += x[i] * x[i + k];
 }
 
 // Levinson-Durbin recursion for an order-p predictor.
@@ -138,7 +141,7 @@ int pitch_search(const float* x_lp, const float* y, int len, int max_pitch) {
     // Coarse search at a quarter of the rate.
     for (int j = 0; j < len >> 2; ++j) x_lp4[j] = x_lp[2 * j];
     for (int j = 0; j < lag >> 2; ++j) y_lp4[j] = y[2 * j];
-    for (int i = 0; i < max_pitch >> 2; ++i) xcorr[i] = inner_prod(x_lp4, y_lp4 + i, len >> 2);
+    denoiseKernels().xcorr(x_lp4, y_lp4, lag >> 2, len >> 2, xcorr, max_pitch >> 2);
     find_best_pitch(xcorr, y_lp4, len >> 2, max_pitch >> 2, best_pitch);
 
     // Fine search at half rate, only around the two coarse candidates.

@@ -1,6 +1,7 @@
 #include "dsp/denoise/rnnLayers.h"
 
 #include "dsp/denoise/activation.h"
+#include "dsp/denoise/denoiseKernels.h"
 #include "dsp/denoise/denoiseSizes.h"
 
 namespace denoise {
@@ -8,15 +9,11 @@ namespace {
 
 constexpr float kWeightScale = 1.f / 256.f;
 
-// sums[i] += w[j * stride + i] * x[j] for i < n, j < m. The weights of one
-// input lie contiguously, so the inner loop runs along memory and
-// vectorises; this is where the network spends its time.
+// sums[i] += w[j * stride + i] * x[j]: the weights of one input lie
+// contiguously, so the lanes run along neurons; this is where the network
+// spends its time.
 void accumulate(float* sums, const rnn_weight* w, int stride, const float* x, int m, int n) {
-    for (int j = 0; j < m; ++j) {
-        const rnn_weight* row = w + j * stride;
-        const float xj = x[j];
-        for (int i = 0; i < n; ++i) sums[i] += row[i] * xj;
-    }
+    denoiseKernels().accumulate(sums, w, stride, x, m, n);
 }
 
 } // namespace

@@ -1,0 +1,153 @@
+#pragma once
+// Bodies of the noise suppressor's kernels, written once on an xsimd
+// architecture A and instantiated by denoiseKernels.cpp (the four-lane
+// baseline) and denoiseKernels.avx2.cpp (eight lanes, AVX2+FMA). Only
+// templates on A and functions of this file's unnamed namespace belong here,
+// so nothing built for AVX2 can be linked into a baseline caller.
+#include "dsp/denoise/denoiseKernels.h"
+
+#include <xsimd/xsimd.hpp>
+
+#include <cstdint>
+#include <cstring>
+
+namespace denoise {
+namespace {
+
+template <class A>
+using floats = xsimd::batch<float, A>;
+
+// Lanes' worth of signed 8-bit weights as floats. The conversion is exact,
+// so converting in registers gives the products the plain loop gives, and
+// the weights stay a quarter of the size in the cache.
+template <class A>
+floats<A> loadWeights(const rnn_weight* w) {
+    using B = floats<A>;
+#if defined(__AVX2__)
+    if constexpr (B::size == 8) {
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w));
+        return B(_mm256_cvtepi32_ps(_mm256_cvtepi8_epi32(bytes)));
+    }
+#endif
+#if defined(__SSE2__)
+    if constexpr (B::size == 4 && std::is_base_of_v<xsimd::sse2, A>) {
+        int32_t four;
+        std::memcpy(&four, w, sizeof four);
+        // Each byte into the top of a 32-bit lane, then an arithmetic shift
+        // brings it down with its sign.
+        __m128i v = _mm_cvtsi32_si128(four);
+        v = _mm_unpacklo_epi8(v, v);
+        v = _mm_unpacklo_epi16(v, v);
+        return B(_mm_cvtepi32_ps(_mm_srai_epi32(v, 24)));
+    }
+#endif
+    alignas(64) float f[B::size];
+    for (std::size_t i = 0; i < B::size; ++i) f[i] = w[i];
+    return B::load_aligned(f);
+}
+
+template <class A>
+void accumulateBody(float* sums, const rnn_weight* w, int stride, const float* x, int m, int n) {
+    using B = floats<A>;
+    constexpr int L = B::size;
+    int i = 0;
+    // Four batches of neurons stay in registers over all the inputs, so the
+    // sums touch memory once per block rather than once per input.
+    for (; i + 4 * L <= n; i += 4 * L) {
+        B s0 = B::load_unaligned(sums + i), s1 = B::load_unaligned(sums + i + L);
+        B s2 = B::load_unaligned(sums + i + 2 * L), s3 = B::load_unaligned(sums + i + 3 * L);
+        const rnn_weight* row = w + i;
+        for (int j = 0; j < m; ++j, row += stride) {
+            const B xj(x[j]);
+            s0 = xsimd::fma(loadWeights<A>(row), xj, s0);
+            s1 = xsimd::fma(loadWeights<A>(row + L), xj, s1);
+            s2 = xsimd::fma(loadWeights<A>(row + 2 * L), xj, s2);
+            s3 = xsimd::fma(loadWeights<A>(row + 3 * L), xj, s3);
+        }
+        s0.store_unaligned(sums + i);
+        s1.store_unaligned(sums + i + L);
+        s2.store_unaligned(sums + i + 2 * L);
+        s3.store_unaligned(sums + i + 3 * L);
+    }
+    for (; i + L <= n; i += L) {
+        B s = B::load_unaligned(sums + i);
+        const rnn_weight* row = w + i;
+        for (int j = 0; j < m; ++j, row += stride) s = xsimd::fma(loadWeights<A>(row), B(x[j]), s);
+        s.store_unaligned(sums + i);
+    }
+    // The last neurons one by one: a wider load would read past the end of
+    // the last layer's table.
+    for (; i < n; ++i) {
+        float s = sums[i];
+        for (int j = 0; j < m; ++j) s += w[j * stride + i] * x[j];
+        sums[i] = s;
+    }
+}
+
+template <class A>
+float lagSum(const float* x, const float* y, int len) {
+    float s = 0.f;
+    for (int i = 0; i < len; ++i) s += x[i] * y[i];
+    return s;
+}
+
+template <class A>
+void xcorrBody(const float* x, const float* y, int ylen, int len, float* out, int lags) {
+    using B = floats<A>;
+    constexpr int L = B::size;
+    // Lanes hold neighbouring lags; x[i] is broadcast and each lane adds
+    // x[i] y[i + k] for its own k, so every lag keeps the plain loop's order.
+    // A block of lags [k, k + w) reads y up to k + w + len - 2.
+    const auto fits = [&](int k, int width) { return k + width + len - 1 <= ylen; };
+    int k = 0;
+    for (; k + 4 * L <= lags && fits(k, 4 * L); k += 4 * L) {
+        B s0(0.f), s1(0.f), s2(0.f), s3(0.f);
+        const float* yk = y + k;
+        for (int i = 0; i < len; ++i) {
+            const B xi(x[i]);
+            s0 = xsimd::fma(xi, B::load_unaligned(yk + i), s0);
+            s1 = xsimd::fma(xi, B::load_unaligned(yk + i + L), s1);
+            s2 = xsimd::fma(xi, B::load_unaligned(yk + i + 2 * L), s2);
+            s3 = xsimd::fma(xi, B::load_unaligned(yk + i + 3 * L), s3);
+        }
+        s0.store_unaligned(out + k);
+        s1.store_unaligned(out + k + L);
+        s2.store_unaligned(out + k + 2 * L);
+        s3.store_unaligned(out + k + 3 * L);
+    }
+    for (; k < lags && fits(k, L); k += L) {
+        B s(0.f);
+        const float* yk = y + k;
+        for (int i = 0; i < len; ++i) s = xsimd::fma(B(x[i]), B::load_unaligned(yk + i), s);
+        alignas(64) float lanes[L];
+        s.store_aligned(lanes);
+        for (int l = 0; l < L && k + l < lags; ++l) out[k + l] = lanes[l];
+    }
+    for (; k < lags; ++k) out[k] = lagSum<A>(x, y + k, len);
+}
+
+template <class A>
+float innerBody(const float* x, const float* y, int n) {
+    using B = floats<A>;
+    constexpr int L = B::size;
+    B s0(0.f), s1(0.f), s2(0.f), s3(0.f);
+    int i = 0;
+    for (; i + 4 * L <= n; i += 4 * L) {
+        s0 = xsimd::fma(B::load_unaligned(x + i), B::load_unaligned(y + i), s0);
+        s1 = xsimd::fma(B::load_unaligned(x + i + L), B::load_unaligned(y + i + L), s1);
+        s2 = xsimd::fma(B::load_unaligned(x + i + 2 * L), B::load_unaligned(y + i + 2 * L), s2);
+        s3 = xsimd::fma(B::load_unaligned(x + i + 3 * L), B::load_unaligned(y + i + 3 * L), s3);
+    }
+    for (; i + L <= n; i += L) s0 = xsimd::fma(B::load_unaligned(x + i), B::load_unaligned(y + i), s0);
+    float sum = xsimd::hadd((s0 + s1) + (s2 + s3));
+    for (; i < n; ++i) sum += x[i] * y[i];
+    return sum;
+}
+
+template <class A>
+constexpr DenoiseKernels kernelsOn() {
+    return {accumulateBody<A>, xcorrBody<A>, innerBody<A>};
+}
+
+} // namespace
+} // namespace denoise
