@@ -32,7 +32,8 @@ float tanhApprox(float x) {
         x = -x;
         sign = -1.f;
     }
-    const int i = static_cast<int>(std::floor(0.5f + 25.f * x));
+    // x is not negative here, so the conversion's truncation is the floor.
+    const int i = static_cast<int>(0.5f + 25.f * x);
     const float d = x - 0.04f * i;
     const float y = tanhTable()[i];
     return sign * (y + d * (1.f - y * y) * (1.f - y * d));

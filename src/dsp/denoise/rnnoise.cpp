@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -21,15 +22,20 @@ namespace {
 void biquad(float* y, float mem[2], const float* x, int n) {
     constexpr float b[2] = {-2.f, 1.f};
     constexpr float a[2] = {-1.99599f, 0.99600f};
+    // The memory stays in registers: through mem the recurrence would pass
+    // every sample through a store and a load.
+    float m0 = mem[0], m1 = mem[1];
     for (int i = 0; i < n; ++i) {
         // A sample that is not finite is taken as silence: the filter's
         // memory would keep it for good.
         const float xi = std::isfinite(x[i]) ? x[i] : 0.f;
-        const float yi = xi + mem[0];
-        mem[0] = mem[1] + (b[0] * xi - a[0] * yi);
-        mem[1] = b[1] * xi - a[1] * yi;
+        const float yi = xi + m0;
+        m0 = m1 + (b[0] * xi - a[0] * yi);
+        m1 = b[1] * xi - a[1] * yi;
         y[i] = yi;
     }
+    mem[0] = m0;
+    mem[1] = m1;
 }
 
 // Overlap-adds the windowed inverse transform of X to give one output frame.
@@ -42,9 +48,15 @@ void frame_synthesis(DenoiseState* st, const DenoiseTables& t, float* out, const
 }
 
 bool allFinite(const float* x, int n) {
-    float sum = 0.f;
-    for (int i = 0; i < n; ++i) sum += x[i] * 0.f; // NaN for a NaN or an infinity, else 0
-    return sum == 0.f;
+    // An infinity or a NaN has every exponent bit set. The test is on the
+    // bits, ORed in any order, so no chain of float additions holds it up.
+    uint32_t bad = 0;
+    for (int i = 0; i < n; ++i) {
+        uint32_t bits;
+        std::memcpy(&bits, x + i, sizeof bits);
+        bad |= static_cast<uint32_t>((bits & 0x7f800000u) == 0x7f800000u);
+    }
+    return bad == 0;
 }
 
 // True when everything carried to the next frame is finite. Samples of
