@@ -1,12 +1,15 @@
 // Every body of the noise suppressor's kernels (the four-lane baseline and,
 // where the CPU has it, the eight-lane AVX2 one, whichever the process
-// chose) against double-precision sums, on sizes that leave every remainder
-// of the lanes and on inputs allocated to their exact length, so that a wide
-// load past the end shows under the address sanitizer.
+// chose): sums against double precision and activations against the scalar
+// approximations, on sizes that leave every remainder of the lanes and on
+// inputs allocated to their exact length, so that a wide load past the end
+// shows under the address sanitizer.
+#include "dsp/denoise/activation.h"
 #include "dsp/denoise/denoiseKernels.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <random>
@@ -41,7 +44,7 @@ void expectSum(float got, double exact, double magnitude, int count, const std::
 
 } // namespace
 
-TEST(DenoiseKernels, EveryBodyMatchesDoublePrecisionSumsOnEverySize) {
+TEST(DenoiseKernels, EveryBodyMatchesThePlainComputationOnEverySize) {
     std::mt19937 rng(5);
     std::uniform_int_distribution<int> weight(-128, 127);
     for (const auto& [name, k] : bodies()) {
@@ -100,6 +103,30 @@ TEST(DenoiseKernels, EveryBodyMatchesDoublePrecisionSumsOnEverySize) {
                 magnitude += std::fabs(double(x[i]) * y[i]);
             }
             expectSum(k->inner(x.data(), y.data(), n), exact, magnitude, n, name + " inner n=" + std::to_string(n));
+        }
+        // Activations on scaled sums across the table's range, its ends, the
+        // saturation at +-8 and values that are not finite.
+        std::vector<float> special = {0.f, -0.f, 7.99f * 256, 8.f * 256, -8.f * 256, -7.99f * 256, 1e30f, -1e30f,
+                                      INFINITY, -INFINITY, NAN, 0.02f * 256, -0.02f * 256};
+        std::uniform_real_distribution<float> wide(-12.f * 256, 12.f * 256);
+        for (int n = 1; n <= 19; ++n) {
+            for (int activation : {ACTIVATION_TANH, ACTIVATION_SIGMOID, ACTIVATION_RELU, 7}) {
+                std::vector<float> v(n);
+                for (int i = 0; i < n; ++i) v[i] = i < int(special.size()) && n == 19 ? special[i] : wide(rng);
+                std::vector<float> got = v;
+                k->activate(got.data(), n, 1.f / 256, activation);
+                for (int i = 0; i < n; ++i) {
+                    const float want = activate(activation, v[i] / 256);
+                    const std::string what = name + " activation " + std::to_string(activation) + " of " +
+                                             std::to_string(v[i] / 256) + " n=" + std::to_string(n);
+                    if (std::isnan(want))
+                        EXPECT_TRUE(std::isnan(got[i])) << what;
+                    else if (std::isinf(want))
+                        EXPECT_EQ(got[i], want) << what;
+                    else
+                        EXPECT_NEAR(got[i], want, 4 * FLT_EPSILON * std::max(1.f, std::fabs(want))) << what;
+                }
+            }
         }
     }
 }

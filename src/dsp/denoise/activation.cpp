@@ -10,18 +10,17 @@ namespace {
 
 constexpr int kTanhTableSize = 201;
 
-// tanh(0.04 i) for i = 0 .. 200, built on first use (a function-local static
-// is initialised once, thread-safely).
-const std::array<float, kTanhTableSize>& tanhTable() {
+} // namespace
+
+const float* tanhTable() {
+    // A function-local static is initialised once, thread-safely.
     static const std::array<float, kTanhTableSize> table = [] {
         std::array<float, kTanhTableSize> t{};
         for (int i = 0; i < kTanhTableSize; ++i) t[i] = static_cast<float>(std::tanh(0.04 * i));
         return t;
     }();
-    return table;
+    return table.data();
 }
-
-} // namespace
 
 float tanhApprox(float x) {
     if (std::isnan(x)) return 0.f;

@@ -4,6 +4,10 @@
 // same gains; sigmoid is derived from it.
 namespace denoise {
 
+/// The table of the approximation: tanh(0.04 i) for i = 0 .. 200. Built on
+/// first use. Thread-safe.
+const float* tanhTable();
+
 /// tanh(x) approximated: 1 for x >= 8, -1 for x <= -8, 0 for NaN.
 /// Never allocates. Thread-safe.
 float tanhApprox(float x);

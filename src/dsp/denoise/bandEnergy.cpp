@@ -1,10 +1,24 @@
 #include "dsp/denoise/bandEnergy.h"
 
+#include <array>
+
 namespace denoise {
 
-const int eband5ms[kNbBands] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 12, 14, 16, 20, 24, 28, 34, 40, 48, 60, 78, 100};
-
 namespace {
+
+constexpr int kBandBins = eband5ms[kNbBands - 1] << kBandShift;
+
+// Position of every bin between its band's edges, j / bandSize, worked out
+// once (with the same float division) rather than per bin and call.
+constexpr std::array<float, kBandBins> kBinFrac = [] {
+    std::array<float, kBandBins> f{};
+    for (int i = 0; i < kNbBands - 1; ++i) {
+        const int start = eband5ms[i] << kBandShift;
+        const int bandSize = (eband5ms[i + 1] - eband5ms[i]) << kBandShift;
+        for (int j = 0; j < bandSize; ++j) f[start + j] = static_cast<float>(j) / bandSize;
+    }
+    return f;
+}();
 
 // Spreads a per-bin value over the two bands whose edges enclose the bin.
 template <class BinValue>
@@ -14,7 +28,7 @@ void accumulateBands(float* bandE, BinValue binValue) {
         const int start = eband5ms[i] << kBandShift;
         const int bandSize = (eband5ms[i + 1] - eband5ms[i]) << kBandShift;
         for (int j = 0; j < bandSize; ++j) {
-            const float frac = static_cast<float>(j) / bandSize;
+            const float frac = kBinFrac[start + j];
             const float v = binValue(start + j);
             sum[i] += (1.f - frac) * v;
             sum[i + 1] += frac * v;
@@ -41,7 +55,7 @@ void interp_band_gain(float* g, const float* bandE) {
         const int start = eband5ms[i] << kBandShift;
         const int bandSize = (eband5ms[i + 1] - eband5ms[i]) << kBandShift;
         for (int j = 0; j < bandSize; ++j) {
-            const float frac = static_cast<float>(j) / bandSize;
+            const float frac = kBinFrac[start + j];
             g[start + j] = (1.f - frac) * bandE[i] + frac * bandE[i + 1];
         }
     }

@@ -7,7 +7,7 @@
 namespace denoise {
 
 /// Band edges in units of 4 bins; the last band ends at bin 400 (18750 Hz).
-extern const int eband5ms[kNbBands];
+inline constexpr int eband5ms[kNbBands] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 10, 12, 14, 16, 20, 24, 28, 34, 40, 48, 60, 78, 100};
 
 /// bandE [kNbBands] from the spectrum X [kFreqSize]. The first and last band
 /// are doubled because they have only one neighbour to share with.

@@ -4,6 +4,7 @@
 // baseline) and denoiseKernels.avx2.cpp (eight lanes, AVX2+FMA). Only
 // templates on A and functions of this file's unnamed namespace belong here,
 // so nothing built for AVX2 can be linked into a baseline caller.
+#include "dsp/denoise/activation.h"
 #include "dsp/denoise/denoiseKernels.h"
 
 #include <xsimd/xsimd.hpp>
@@ -144,9 +145,67 @@ float innerBody(const float* x, const float* y, int n) {
     return sum;
 }
 
+// table[i] in every lane.
+template <class A>
+floats<A> lookup(const float* table, xsimd::batch<int32_t, A> i) {
+    using B = floats<A>;
+#if defined(__AVX2__)
+    if constexpr (B::size == 8) return B(_mm256_i32gather_ps(table, i, sizeof(float)));
+#endif
+    alignas(64) int32_t index[B::size];
+    alignas(64) float value[B::size];
+    i.store_aligned(index);
+    for (std::size_t l = 0; l < B::size; ++l) value[l] = table[index[l]];
+    return B::load_aligned(value);
+}
+
+// tanhApprox in every lane, with its operations in its order and without
+// its branches.
+template <class A>
+floats<A> tanhLanes(floats<A> x, const float* table) {
+    using B = floats<A>;
+    const auto nan = xsimd::isnan(x);
+    const auto saturated = xsimd::abs(x) >= B(8.f);
+    const B sign = xsimd::select(x < B(0.f), B(-1.f), B(1.f));
+    // Lanes that take no value from the table still index inside it.
+    const B ax = xsimd::select(nan || saturated, B(0.f), xsimd::abs(x));
+    const auto i = xsimd::to_int(B(0.5f) + B(25.f) * ax);
+    const B d = ax - B(0.04f) * xsimd::to_float(i);
+    const B y = lookup<A>(table, i);
+    const B t = xsimd::select(saturated, B(1.f), y + d * (B(1.f) - y * y) * (B(1.f) - y * d));
+    return xsimd::select(nan, B(0.f), sign * t);
+}
+
+template <class A>
+floats<A> activateLanes(floats<A> v, int activation, const float* table) {
+    using B = floats<A>;
+    switch (activation) {
+    case ACTIVATION_TANH: return tanhLanes<A>(v, table);
+    case ACTIVATION_SIGMOID: return B(0.5f) + B(0.5f) * tanhLanes<A>(B(0.5f) * v, table);
+    case ACTIVATION_RELU: return xsimd::select(v < B(0.f), B(0.f), v);
+    default: return v;
+    }
+}
+
+template <class A>
+void activateBody(float* x, int n, float scale, int activation) {
+    using B = floats<A>;
+    constexpr int L = B::size;
+    const float* table = tanhTable();
+    int i = 0;
+    for (; i + L <= n; i += L)
+        activateLanes<A>(B(scale) * B::load_unaligned(x + i), activation, table).store_unaligned(x + i);
+    if (i == n) return;
+    // The last few through the lanes as well, so every value is computed alike.
+    alignas(64) float rest[L] = {};
+    for (int l = 0; i + l < n; ++l) rest[l] = x[i + l];
+    activateLanes<A>(B(scale) * B::load_aligned(rest), activation, table).store_aligned(rest);
+    for (int l = 0; i + l < n; ++l) x[i + l] = rest[l];
+}
+
 template <class A>
 constexpr DenoiseKernels kernelsOn() {
-    return {accumulateBody<A>, xcorrBody<A>, innerBody<A>};
+    return {accumulateBody<A>, xcorrBody<A>, innerBody<A>, activateBody<A>};
 }
 
 } // namespace

@@ -17,6 +17,9 @@ struct DenoiseKernels {
     void (*xcorr)(const float* x, const float* y, int ylen, int len, float* out, int lags);
     /// Sum of x[i] y[i] over i < n, in partial sums across the lanes.
     float (*inner)(const float* x, const float* y, int n);
+    /// x[i] = activate(activation, scale x[i]) for i < n, each lane as the
+    /// scalar approximations of activation.h compute it.
+    void (*activate)(float* x, int n, float scale, int activation);
 };
 
 /// The set of this process. Thread-safe.
