@@ -47,35 +47,33 @@ floats<A> loadWeights(const rnn_weight* w) {
     return B::load_aligned(f);
 }
 
-template <class A>
-void accumulateBody(float* sums, const rnn_weight* w, int stride, const float* x, int m, int n) {
+// V batches of neurons from i on, kept in registers over all the inputs, so
+// the sums touch memory once per block rather than once per input, and V
+// chains of multiply-adds hide each other's latency.
+template <class A, int V>
+void accumulateBlock(float* sums, const rnn_weight* w, int stride, const float* x, int m) {
     using B = floats<A>;
     constexpr int L = B::size;
+    B s[V];
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v) s[v] = B::load_unaligned(sums + v * L);
+    for (int j = 0; j < m; ++j, w += stride) {
+        const B xj(x[j]);
+#pragma GCC unroll 8
+        for (int v = 0; v < V; ++v) s[v] = xsimd::fma(loadWeights<A>(w + v * L), xj, s[v]);
+    }
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v) s[v].store_unaligned(sums + v * L);
+}
+
+template <class A>
+void accumulateBody(float* sums, const rnn_weight* w, int stride, const float* x, int m, int n) {
+    constexpr int L = floats<A>::size;
     int i = 0;
-    // Four batches of neurons stay in registers over all the inputs, so the
-    // sums touch memory once per block rather than once per input.
-    for (; i + 4 * L <= n; i += 4 * L) {
-        B s0 = B::load_unaligned(sums + i), s1 = B::load_unaligned(sums + i + L);
-        B s2 = B::load_unaligned(sums + i + 2 * L), s3 = B::load_unaligned(sums + i + 3 * L);
-        const rnn_weight* row = w + i;
-        for (int j = 0; j < m; ++j, row += stride) {
-            const B xj(x[j]);
-            s0 = xsimd::fma(loadWeights<A>(row), xj, s0);
-            s1 = xsimd::fma(loadWeights<A>(row + L), xj, s1);
-            s2 = xsimd::fma(loadWeights<A>(row + 2 * L), xj, s2);
-            s3 = xsimd::fma(loadWeights<A>(row + 3 * L), xj, s3);
-        }
-        s0.store_unaligned(sums + i);
-        s1.store_unaligned(sums + i + L);
-        s2.store_unaligned(sums + i + 2 * L);
-        s3.store_unaligned(sums + i + 3 * L);
-    }
-    for (; i + L <= n; i += L) {
-        B s = B::load_unaligned(sums + i);
-        const rnn_weight* row = w + i;
-        for (int j = 0; j < m; ++j, row += stride) s = xsimd::fma(loadWeights<A>(row), B(x[j]), s);
-        s.store_unaligned(sums + i);
-    }
+    for (; i + 8 * L <= n; i += 8 * L) accumulateBlock<A, 8>(sums + i, w + i, stride, x, m);
+    for (; i + 4 * L <= n; i += 4 * L) accumulateBlock<A, 4>(sums + i, w + i, stride, x, m);
+    for (; i + 2 * L <= n; i += 2 * L) accumulateBlock<A, 2>(sums + i, w + i, stride, x, m);
+    for (; i + L <= n; i += L) accumulateBlock<A, 1>(sums + i, w + i, stride, x, m);
     // The last neurons one by one: a wider load would read past the end of
     // the last layer's table.
     for (; i < n; ++i) {
@@ -92,38 +90,44 @@ float lagSum(const float* x, const float* y, int len) {
     return s;
 }
 
-template <class A>
-void xcorrBody(const float* x, const float* y, int ylen, int len, float* out, int lags) {
+// Lags [0, count) of x against y, count <= V lanes' worth: x[i] is broadcast
+// and each lane adds x[i] y[i + k] for its own k, so every lag keeps the
+// plain loop's order. Lanes past count are computed and dropped.
+template <class A, int V>
+void xcorrBlock(const float* x, const float* y, int len, float* out, int count) {
     using B = floats<A>;
     constexpr int L = B::size;
-    // Lanes hold neighbouring lags; x[i] is broadcast and each lane adds
-    // x[i] y[i + k] for its own k, so every lag keeps the plain loop's order.
-    // A block of lags [k, k + w) reads y up to k + w + len - 2.
+    B s[V];
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v) s[v] = B(0.f);
+    for (int i = 0; i < len; ++i) {
+        const B xi(x[i]);
+#pragma GCC unroll 8
+        for (int v = 0; v < V; ++v) s[v] = xsimd::fma(xi, B::load_unaligned(y + i + v * L), s[v]);
+    }
+    if (count == V * L) {
+#pragma GCC unroll 8
+        for (int v = 0; v < V; ++v) s[v].store_unaligned(out + v * L);
+        return;
+    }
+    alignas(64) float lanes[V * L];
+#pragma GCC unroll 8
+    for (int v = 0; v < V; ++v) s[v].store_aligned(lanes + v * L);
+    for (int l = 0; l < count; ++l) out[l] = lanes[l];
+}
+
+template <class A>
+void xcorrBody(const float* x, const float* y, int ylen, int len, float* out, int lags) {
+    constexpr int L = floats<A>::size;
+    // A block of lags [k, k + width) reads y up to k + width + len - 2; the
+    // last blocks may run past lags while they stay within y.
     const auto fits = [&](int k, int width) { return k + width + len - 1 <= ylen; };
     int k = 0;
-    for (; k + 4 * L <= lags && fits(k, 4 * L); k += 4 * L) {
-        B s0(0.f), s1(0.f), s2(0.f), s3(0.f);
-        const float* yk = y + k;
-        for (int i = 0; i < len; ++i) {
-            const B xi(x[i]);
-            s0 = xsimd::fma(xi, B::load_unaligned(yk + i), s0);
-            s1 = xsimd::fma(xi, B::load_unaligned(yk + i + L), s1);
-            s2 = xsimd::fma(xi, B::load_unaligned(yk + i + 2 * L), s2);
-            s3 = xsimd::fma(xi, B::load_unaligned(yk + i + 3 * L), s3);
-        }
-        s0.store_unaligned(out + k);
-        s1.store_unaligned(out + k + L);
-        s2.store_unaligned(out + k + 2 * L);
-        s3.store_unaligned(out + k + 3 * L);
-    }
-    for (; k < lags && fits(k, L); k += L) {
-        B s(0.f);
-        const float* yk = y + k;
-        for (int i = 0; i < len; ++i) s = xsimd::fma(B(x[i]), B::load_unaligned(yk + i), s);
-        alignas(64) float lanes[L];
-        s.store_aligned(lanes);
-        for (int l = 0; l < L && k + l < lags; ++l) out[k + l] = lanes[l];
-    }
+    for (; lags - k > 4 * L && fits(k, 8 * L); k += 8 * L)
+        xcorrBlock<A, 8>(x, y + k, len, out + k, lags - k < 8 * L ? lags - k : 8 * L);
+    for (; lags - k > L && fits(k, 4 * L); k += 4 * L)
+        xcorrBlock<A, 4>(x, y + k, len, out + k, lags - k < 4 * L ? lags - k : 4 * L);
+    for (; k < lags && fits(k, L); k += L) xcorrBlock<A, 1>(x, y + k, len, out + k, lags - k < L ? lags - k : L);
     for (; k < lags; ++k) out[k] = lagSum<A>(x, y + k, len);
 }
 
