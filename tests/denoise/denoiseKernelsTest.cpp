@@ -73,10 +73,11 @@ TEST(DenoiseKernels, EveryBodyMatchesThePlainComputationOnEverySize) {
             }
         }
         // Correlations over up to 40 lags and the coarse pitch search's
-        // 147, with y exactly as long as the lags need and a little longer.
+        // 147, with y exactly as long as the lags need and longer, so that the
+        // widest blocks run past the last lag.
         for (int len : {1, 7, 64, 256}) {
             for (int lags = 1; lags <= 41; lags += (lags < 20 ? 1 : 7)) {
-                for (int slack : {0, 3, 9}) {
+                for (int slack : {0, 3, 9, 40}) {
                     const int useLags = lags == 41 ? 147 : lags;
                     const std::vector<float> x = randomFloats(len, rng);
                     const std::vector<float> y = randomFloats(len + useLags - 1 + slack, rng);
