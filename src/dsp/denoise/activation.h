@@ -1,7 +1,9 @@
 #pragma once
 // Activations of the network. tanh is approximated from a table of
 // tanh(0.04 i) with a third-order correction, so every platform computes the
-// same gains; sigmoid is derived from it.
+// same gains; sigmoid is derived from it. The layers apply them a batch at a
+// time through the vector kernels (denoiseKernels.h), which follow these
+// functions lane by lane.
 namespace denoise {
 
 /// The table of the approximation: tanh(0.04 i) for i = 0 .. 200. Built on

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace denoise {
 namespace {
@@ -83,7 +84,6 @@ void accumulateBody(float* sums, const rnn_weight* w, int stride, const float* x
     }
 }
 
-template <class A>
 float lagSum(const float* x, const float* y, int len) {
     float s = 0.f;
     for (int i = 0; i < len; ++i) s += x[i] * y[i];
@@ -128,7 +128,7 @@ void xcorrBody(const float* x, const float* y, int ylen, int len, float* out, in
     for (; lags - k > L && fits(k, 4 * L); k += 4 * L)
         xcorrBlock<A, 4>(x, y + k, len, out + k, lags - k < 4 * L ? lags - k : 4 * L);
     for (; k < lags && fits(k, L); k += L) xcorrBlock<A, 1>(x, y + k, len, out + k, lags - k < L ? lags - k : L);
-    for (; k < lags; ++k) out[k] = lagSum<A>(x, y + k, len);
+    for (; k < lags; ++k) out[k] = lagSum(x, y + k, len);
 }
 
 template <class A>
