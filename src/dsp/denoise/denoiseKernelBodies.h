@@ -48,9 +48,9 @@ floats<A> loadWeights(const rnn_weight* w) {
     return B::load_aligned(f);
 }
 
-// V batches of neurons from i on, kept in registers over all the inputs, so
-// the sums touch memory once per block rather than once per input, and V
-// chains of multiply-adds hide each other's latency.
+// V batches of neurons (sums[0 .. V lanes)) kept in registers over all the
+// inputs, so the sums touch memory once per block rather than once per
+// input, and V chains of multiply-adds hide each other's latency.
 template <class A, int V>
 void accumulateBlock(float* sums, const rnn_weight* w, int stride, const float* x, int m) {
     using B = floats<A>;
