@@ -15,7 +15,8 @@ namespace {
 
 using cf = std::complex<float>;
 
-const std::vector<size_t> lengths = {0, 1, 3, 4, 5, 7, 8, 13, 64, 1023};
+// Around both vector widths (four and eight lanes) and their tails.
+const std::vector<size_t> lengths = {0, 1, 3, 4, 5, 7, 8, 9, 13, 15, 16, 17, 64, 1023};
 
 buff<cf> randomComplex(size_t n, std::mt19937& rng) {
     // One extra sample in front so the view starts off the pool's alignment.
