@@ -13,70 +13,132 @@ using cf = std::complex<float>;
 using namespace downconv_detail;
 
 // Four complex products a * b with b given as its real and imaginary parts
-// duplicated into both lanes of each pair.
+// duplicated into both lanes of each pair: one shuffle (a with its parts
+// swapped) per product.
 inline __m256 cmulSplit(__m256 a, __m256 bRe, __m256 bIm) {
     return _mm256_fmaddsub_ps(a, bRe, _mm256_mul_ps(_mm256_permute_ps(a, 0xB1), bIm));
 }
 
 inline __m256 cmul(__m256 a, __m256 b) { return cmulSplit(a, _mm256_moveldup_ps(b), _mm256_movehdup_ps(b)); }
 
-// Eight phasors in two registers turning by r8 = r4^2 per group of eight, so
-// that the two chains of products overlap; a last group of four uses the
-// first register. Each group goes to sink(g, v0..3, v4..7) or sink4(g, v0..3).
-template <class Sink8, class Sink4>
-void mixGroups(const cf* in, size_t n, const cf* phasors, cf r4, Sink8&& sink8, Sink4&& sink4) {
-    const float* x = reinterpret_cast<const float*>(in);
-    // Through the floats: no member of std::complex is called from here.
-    const __m256 r4v = _mm256_castpd_ps(_mm256_broadcast_sd(reinterpret_cast<const double*>(&r4)));
-    __m256 pa = _mm256_loadu_ps(reinterpret_cast<const float*>(phasors));
-    __m256 pb = cmul(pa, r4v);
-    const __m256 r8 = cmul(r4v, r4v);
-    const __m256 r8Re = _mm256_moveldup_ps(r8), r8Im = _mm256_movehdup_ps(r8);
-    size_t g = 0;
-    for (; g + 8 <= n; g += 8) {
-        const __m256 va = cmul(_mm256_loadu_ps(x + 2 * g), pa);
-        const __m256 vb = cmul(_mm256_loadu_ps(x + 2 * g + 8), pb);
-        pa = cmulSplit(pa, r8Re, r8Im);
-        pb = cmulSplit(pb, r8Re, r8Im);
-        sink8(g, va, vb);
+// Four phasors kept as their parts duplicated, the form cmulSplit takes, so
+// that turning them needs no shuffle at all.
+struct Phasors {
+    __m256 re, im;
+
+    explicit Phasors(__m256 p) : re(_mm256_moveldup_ps(p)), im(_mm256_movehdup_ps(p)) {}
+    void turn(__m256 rRe, __m256 rIm) {
+        const __m256 r = _mm256_fmsub_ps(re, rRe, _mm256_mul_ps(im, rIm));
+        im = _mm256_fmadd_ps(re, rIm, _mm256_mul_ps(im, rRe));
+        re = r;
     }
-    if (g < n) sink4(g, cmul(_mm256_loadu_ps(x + 2 * g), pa));
+};
+
+// Eight phasors in two registers.
+struct EightPhasors {
+    Phasors a, b;
+
+    void turn(__m256 rRe, __m256 rIm) {
+        a.turn(rRe, rIm);
+        b.turn(rRe, rIm);
+    }
+};
+
+// Runs n samples (a multiple of 4) in groups of eight, step8(g, phasors),
+// and a last group of four, step4(g, phasors) on the low halves. The
+// phasors of samples 0 .. 7 are given; two sets, eight samples apart, turn by
+// r16 per sixteen samples, so that four chains of products overlap instead
+// of one waiting on the last.
+template <class Step8, class Step4>
+void mixGroups(size_t n, EightPhasors first, __m256 r8, Step8&& step8, Step4&& step4) {
+    const __m256 r16 = cmul(r8, r8);
+    const __m256 r16Re = _mm256_moveldup_ps(r16), r16Im = _mm256_movehdup_ps(r16);
+    EightPhasors p0 = first, p1 = first;
+    p1.turn(_mm256_moveldup_ps(r8), _mm256_movehdup_ps(r8));
+    size_t g = 0;
+    for (; g + 16 <= n; g += 16) {
+        step8(g, p0);
+        step8(g + 8, p1);
+        p0.turn(r16Re, r16Im);
+        p1.turn(r16Re, r16Im);
+    }
+    if (g + 8 <= n) {
+        step8(g, p0);
+        g += 8;
+        p0 = p1;
+    }
+    if (g < n) step4(g, p0);
+}
+
+// A complex value in every pair of lanes. Read through the floats: no
+// member of std::complex is called from here.
+inline __m256 broadcast(const cf& r) {
+    return _mm256_castpd_ps(_mm256_broadcast_sd(reinterpret_cast<const double*>(&r)));
 }
 
 void mix(const cf* in, size_t n, const cf* p, cf r4, cf* out) {
+    const float* x = reinterpret_cast<const float*>(in);
     float* y = reinterpret_cast<float*>(out);
+    // The phasors of samples 0 .. 3 and, turned by r4, of 4 .. 7.
+    const __m256 r4v = broadcast(r4);
+    const __m256 p03 = _mm256_loadu_ps(reinterpret_cast<const float*>(p));
+    const EightPhasors first{Phasors(p03), Phasors(cmul(p03, r4v))};
     mixGroups(
-        in, n, p, r4,
-        [&](size_t g, __m256 va, __m256 vb) {
-            _mm256_storeu_ps(y + 2 * g, va);
-            _mm256_storeu_ps(y + 2 * g + 8, vb);
+        n, first, cmul(r4v, r4v),
+        [&](size_t g, const EightPhasors& ph) {
+            _mm256_storeu_ps(y + 2 * g, cmulSplit(_mm256_loadu_ps(x + 2 * g), ph.a.re, ph.a.im));
+            _mm256_storeu_ps(y + 2 * g + 8, cmulSplit(_mm256_loadu_ps(x + 2 * g + 8), ph.b.re, ph.b.im));
         },
-        [&](size_t g, __m256 va) { _mm256_storeu_ps(y + 2 * g, va); });
+        [&](size_t g, const EightPhasors& ph) {
+            _mm256_storeu_ps(y + 2 * g, cmulSplit(_mm256_loadu_ps(x + 2 * g), ph.a.re, ph.a.im));
+        });
 }
 
-// The complex values of a register as 64-bit lanes reordered (0 2 1 3):
-// the even samples in the low half, the odd ones in the high half.
+inline __m256 loadPair(const float* lo, const float* hi) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(lo)), _mm_loadu_ps(hi), 1);
+}
+
+// The complex values of a register as 64-bit lanes reordered (0 2 1 3).
 inline __m256 evenOddHalves(__m256 v) {
     return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), 0xD8));
 }
 
+inline __m128 cmulSplit(__m128 a, __m128 bRe, __m128 bIm) {
+    return _mm_fmaddsub_ps(a, bRe, _mm_mul_ps(_mm_permute_ps(a, 0xB1), bIm));
+}
+
 void mixSplit(const cf* in, size_t n, const cf* p, cf r4, cf* even, cf* odd) {
+    // The input is split into its phases as it is loaded, the phasors
+    // arranged to match: the products then go straight to even and odd.
+    const float* x = reinterpret_cast<const float*>(in);
     float* e = reinterpret_cast<float*>(even);
     float* o = reinterpret_cast<float*>(odd);
+    const __m256 r4v = broadcast(r4);
+    const __m256 p03 = _mm256_loadu_ps(reinterpret_cast<const float*>(p));
+    const __m256 p47 = cmul(p03, r4v);
+    // (p0 p1 p4 p5), (p2 p3 p6 p7) -> (p0 p2 p4 p6), (p1 p3 p5 p7)
+    const __m256d lo = _mm256_castps_pd(_mm256_permute2f128_ps(p03, p47, 0x20));
+    const __m256d hi = _mm256_castps_pd(_mm256_permute2f128_ps(p03, p47, 0x31));
+    const EightPhasors first{Phasors(_mm256_castpd_ps(_mm256_unpacklo_pd(lo, hi))),
+                             Phasors(_mm256_castpd_ps(_mm256_unpackhi_pd(lo, hi)))};
     mixGroups(
-        in, n, p, r4,
-        [&](size_t g, __m256 va, __m256 vb) {
-            // (v0 v1 v2 v3), (v4 v5 v6 v7) -> (v0 v2 v4 v6), (v1 v3 v5 v7)
-            const __m256d a = _mm256_castps_pd(va), b = _mm256_castps_pd(vb);
-            const __m256d lo = _mm256_permute4x64_pd(_mm256_unpacklo_pd(a, b), 0xD8);
-            const __m256d hi = _mm256_permute4x64_pd(_mm256_unpackhi_pd(a, b), 0xD8);
-            _mm256_storeu_ps(e + g, _mm256_castpd_ps(lo));
-            _mm256_storeu_ps(o + g, _mm256_castpd_ps(hi));
+        n, first, cmul(r4v, r4v),
+        [&](size_t g, const EightPhasors& ph) {
+            const __m256d s0145 = _mm256_castps_pd(loadPair(x + 2 * g, x + 2 * g + 8));
+            const __m256d s2367 = _mm256_castps_pd(loadPair(x + 2 * g + 4, x + 2 * g + 12));
+            const __m256 sEven = _mm256_castpd_ps(_mm256_unpacklo_pd(s0145, s2367)); // 0 2 4 6
+            const __m256 sOdd = _mm256_castpd_ps(_mm256_unpackhi_pd(s0145, s2367));  // 1 3 5 7
+            _mm256_storeu_ps(e + g, cmulSplit(sEven, ph.a.re, ph.a.im));
+            _mm256_storeu_ps(o + g, cmulSplit(sOdd, ph.b.re, ph.b.im));
         },
-        [&](size_t g, __m256 va) {
-            const __m256 v = evenOddHalves(va);
-            _mm_storeu_ps(e + g, _mm256_castps256_ps128(v));
-            _mm_storeu_ps(o + g, _mm256_extractf128_ps(v, 1));
+        [&](size_t g, const EightPhasors& ph) {
+            // Samples 0 .. 3 of a group: the low halves of both registers.
+            const __m128d s01 = _mm_castps_pd(_mm_loadu_ps(x + 2 * g));
+            const __m128d s23 = _mm_castps_pd(_mm_loadu_ps(x + 2 * g + 4));
+            const __m128 sEven = _mm_castpd_ps(_mm_unpacklo_pd(s01, s23));
+            const __m128 sOdd = _mm_castpd_ps(_mm_unpackhi_pd(s01, s23));
+            _mm_storeu_ps(e + g, cmulSplit(sEven, _mm256_castps256_ps128(ph.a.re), _mm256_castps256_ps128(ph.a.im)));
+            _mm_storeu_ps(o + g, cmulSplit(sOdd, _mm256_castps256_ps128(ph.b.re), _mm256_castps256_ps128(ph.b.im)));
         });
 }
 
