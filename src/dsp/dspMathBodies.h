@@ -66,7 +66,11 @@ void powerPlusTail(const float* a, float floor, float* out, size_t n) {
 }
 
 // The floor is added in double so that it survives next to tiny powers and a
-// later logarithm never sees 0.
+// later logarithm never sees 0. Above floorInvisibleAbove it is less than half
+// a unit in the last place of the power, so the sum rounds back to the power
+// itself: the bodies take that short way for a batch without smaller values.
+inline constexpr float floorInvisibleAbove = 1e-29f;
+
 template <class A>
 void spectrumTail(const float* a, float k, float* out, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -163,10 +167,11 @@ void spectrum(const float* a, float k, float* out, size_t n) {
     const fbatch<A> kk(k);
     for (size_t i = 0; i < body; i += W) {
         const cbatch<A> x = cbatch<A>::load_unaligned(asComplex<A>(a) + i);
-        ((x.real() * x.real() + x.imag() * x.imag()) * kk).store_unaligned(out + i);
+        const fbatch<A> p = (x.real() * x.real() + x.imag() * x.imag()) * kk;
+        p.store_unaligned(out + i);
+        if (xsimd::any(p < fbatch<A>(floorInvisibleAbove)))
+            for (size_t l = i; l < i + W; ++l) out[l] = float(double(out[l]) + 1e-37);
     }
-    // The floor in double, as in the tail; a plain loop the compiler widens.
-    for (size_t i = 0; i < body; ++i) out[i] = float(double(out[i]) + 1e-37);
     spectrumTail<A>(a + 2 * body, k, out + body, n - body);
 }
 

@@ -70,8 +70,13 @@ void spectrum(const float* a, float k, float* out, size_t n) {
     const size_t body = n - n % 8;
     const __m256 kk = _mm256_set1_ps(k);
     const __m256d floor = _mm256_set1_pd(1e-37);
+    const __m256 invisible = _mm256_set1_ps(dspmath_bodies::floorInvisibleAbove);
     for (size_t i = 0; i < body; i += 8) {
         const __m256 p = _mm256_mul_ps(power8(_mm256_loadu_ps(a + 2 * i), _mm256_loadu_ps(a + 2 * i + 8)), kk);
+        if (_mm256_movemask_ps(_mm256_cmp_ps(p, invisible, _CMP_LT_OQ)) == 0) {
+            _mm256_storeu_ps(out + i, p);
+            continue;
+        }
         // The floor is added in double (see dspMathBodies.h).
         const __m128 lo = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(p)), floor));
         const __m128 hi = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(p, 1)), floor));
