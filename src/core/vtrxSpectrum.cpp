@@ -228,8 +228,22 @@ void vtrx::completeSpectrumFrame(const SpectrumPlan& p, const buff<float>& wideB
     if (last >= 1 && first < N) {
         buff<float> P = dspMath::spectrum(specTransform, float(10.0 / (double(N) * N)), specPower);
         size_t j = size_t(p.B) * size_t(std::max(-first, 0));
-        for (int i = std::max(first, 0); i <= std::min(last, N - 1) && j <= size_t(N); ++i, j += p.B)
-            specLine[i] = j < size_t(N / 2) ? P[j + N / 2] : P[j - N / 2];
+        const int end = std::min(last, N - 1) + 1;
+        const size_t half = size_t(N / 2);
+        if (p.B == 1) {
+            // One bin per point: the line is at most two runs of the transform
+            // (its upper half first), copied as runs rather than bin by bin.
+            for (int i = std::max(first, 0); i < end && j <= size_t(N);) {
+                const size_t left = j < half ? half - j : size_t(N) + 1 - j;
+                const size_t run = std::min(left, size_t(end - i));
+                std::copy_n(P.data + (j < half ? j + half : j - half), run, specLine.data + i);
+                i += int(run);
+                j += run;
+            }
+        } else {
+            for (int i = std::max(first, 0); i < end && j <= size_t(N); ++i, j += p.B)
+                specLine[i] = j < half ? P[j + half] : P[j - half];
+        }
     }
 
     // A count already at the line's A was gathered for a higher A (another

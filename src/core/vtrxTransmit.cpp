@@ -97,6 +97,9 @@ void modulateBlocks(vtrx& v, buff<cplx> out) {
     while (produced < out.count) {
         size_t take = std::min(out.count - produced, F - std::min(v.txFirPos, F));
         if (take == 0) {
+            // A mode that writes nothing (or only part) leaves silence, never
+            // what the block held from the last round.
+            std::fill(fir.inBlock.begin(), fir.inBlock.end(), cplx{});
             v.mode->modulate(micBlock(v, F), fir.inBlock);
             if (v.mode->txFiltered) fir.calc();
             v.txFirPos = 0;

@@ -29,13 +29,14 @@ public:
 
 // A mode with a known transmit signal.
 struct TxMode : modDemod {
-    enum kind { constant, counter, echo };
+    enum kind { constant, counter, echo, once };
     TxMode(std::shared_ptr<syncTask> g, kind k, bool blockMode, bool filtered) : modDemod(std::move(g)), what(k) {
         txBlockMode = blockMode;
         txFiltered = filtered;
     }
     void modulate(buff<cplx> in, buff<cplx> out) override {
         sizes.push_back(in.count);
+        if (what == once && sizes.size() > 1) return; // writes nothing from the second block on
         for (size_t i = 0; i < out.count; ++i)
             out[i] = what == echo ? in[i] : what == counter ? cplx(next++, 0.0f) : cplx(1.0f, 0.0f);
     }
@@ -110,6 +111,20 @@ TEST_F(TransmitTest, BlockModeStartsWithLeadSilenceThenRisesOver513Samples) {
     for (size_t i = 1280; i < out.size(); ++i) ASSERT_EQ(out[i], cplx(1.0f, 0.0f)) << i;
     onGroup(v, [&] { EXPECT_FALSE(v->rampUpPending); });
     EXPECT_TRUE(radio->ptt.get());
+}
+
+TEST_F(TransmitTest, BlockModeThatWritesNothingSendsSilenceNotItsLastBlockAgain) {
+    for (bool filtered : {false, true}) {
+        attach(TxMode::once, true, filtered);
+        setPtt(true);
+        auto out = request(512, 6);
+        ASSERT_EQ(out.size(), 3072u);
+        // Filtered, the first block rings on for the filter's length.
+        for (size_t i = filtered ? 2048 : 0; i < out.size(); ++i)
+            ASSERT_EQ(out[i], cplx(0.0f)) << i << (filtered ? " filtered" : "");
+        setPtt(false);
+        request(512, 4);
+    }
 }
 
 TEST_F(TransmitTest, DirectModeAndTuneOnlyRise) {

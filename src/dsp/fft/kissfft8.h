@@ -19,8 +19,14 @@
 // 4. The last pass (radix 4, or radix 2 for 2048 points) writes ordinary
 //    interleaved complex values in natural order.
 //
+// The passes run on W lanes at once: four in the baseline body, eight in the
+// AVX2 body a plan of 256 points or more picks on a CPU that has it
+// (kissfft8Body.h); the blocks between passes then hold W positions.
+//
 // No result is scaled. A plan is immutable after construction, so one plan
 // may run on any number of threads at once; it allocates nothing per call.
+#include "dsp/fft/kissfft8Body.h"
+
 #include <complex>
 #include <cstdint>
 #include <vector>
@@ -56,9 +62,12 @@ public:
     /// (stored in the real parts) from src to their places in dst.
     void reorder(cpx* src, cpx* dst, unsigned long stage, unsigned long fstride, unsigned long instride);
 
+    /// Lanes of the body this plan runs (4 or 8).
+    size_t lanes() const noexcept { return body->lanes; }
+
 private:
-    template <bool Inverse>
-    void run(const cpx* in, cpx* out) const;
+    /// The tables in blocks of W positions, as the body of that width reads them.
+    void buildWideTables(size_t W);
 
     uint64_t nfft;
     bool isInverse;
@@ -68,4 +77,8 @@ private:
     std::vector<T> stageTables[6];    ///< per-pass factors, 24 floats per four positions
     std::vector<uint64_t> stageRadix;
     std::vector<uint64_t> stageRemainder;
+    std::vector<T> wideStageTables[6]; ///< stage tables in blocks of the body's width, when wider than 4
+    std::vector<T> wideTwiddles;       ///< blockedTwiddles likewise
+    const kissfft8Body* body;
+    kissfft8View view;
 };
