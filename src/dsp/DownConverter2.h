@@ -21,74 +21,21 @@
 // a step that is not finite gives a silent block and leaves the state alone,
 // the oscillator is renormalised (or restarted) at every chunk, and a stage
 // history that caught such a sample is cleared at the end of the block.
+//
+// The mixer and stage bodies are DownConverterKernels: eight lanes where the
+// CPU has AVX2 with FMA, four otherwise.
 #include "dsp/buff.h"
 
-#include "dsp/float4.h"
+#include "dsp/DownConverterKernels.h"
+#include "dsp/HalfbandCoefficients.h"
 
-#include <bit>
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
 #include <vector>
 
 namespace downconv_detail {
-
-// Half-band coefficients h_k for the tap pairs at offsets ±(2k+1). Taken from
-// their bit patterns so that the filters are exactly these values whatever
-// the compiler does with decimal literals.
-constexpr float hb(std::uint32_t bits) { return std::bit_cast<float>(bits); }
-
-inline constexpr float level1[10] = {
-    hb(0x3EA02E76), hb(0xBDB9DE89), hb(0x3D28545B), hb(0xBC9C3055), hb(0x3C06157A),
-    hb(0xBB49A002), hb(0x3A7CAE64), hb(0xB9774A4D), hb(0x3828CE81), hb(0xB6738B1A)};
-inline constexpr float level2[5] = {
-    hb(0x3E9B7607), hb(0xBD8D3AE2), hb(0x3C97C241), hb(0xBB6799EC), hb(0x39AF0378)};
-inline constexpr float level3[3] = {hb(0x3E965C82), hb(0xBD4C640A), hb(0x3BCBFFCD)};
-
-// Two complex outputs m = 2i and 2i + 1 of a half-band stage as one four-lane
-// vector (re0, im0, re1, im1). E and O point at the stage's work buffers,
-// each N history places followed by the new samples; c = (N - 1) / 2.
-template <int K>
-inline float4 halfbandPair(const float* E, const float* O, const float (&h)[K], size_t m) {
-    constexpr size_t c = (2 * K - 1 - 1) / 2;  // N = 2K - 1
-    float4 acc = float4::load_unaligned(O + 2 * (m + c)) * float4(0.5f);
-    for (int k = 0; k < K; ++k) {
-        float4 a = float4::load_unaligned(E + 2 * (m + c - k));
-        float4 b = float4::load_unaligned(E + 2 * (m + c + 1 + k));
-        acc = xsimd::fma(a + b, float4(h[k]), acc);
-    }
-    return acc;
-}
-
-// The same for a single output m, for a last stage with an odd count.
-template <int K>
-inline std::complex<float> halfbandOne(const std::complex<float>* E, const std::complex<float>* O,
-                                       const float (&h)[K], size_t m) {
-    constexpr size_t c = (2 * K - 1 - 1) / 2;
-    float re = 0.5f * O[m + c].real();
-    float im = 0.5f * O[m + c].imag();
-    for (int k = 0; k < K; ++k) {
-        std::complex<float> a = E[m + c - k], b = E[m + c + 1 + k];
-        re += h[k] * (a.real() + b.real());
-        im += h[k] * (a.imag() + b.imag());
-    }
-    return {re, im};
-}
-
-// Intermediate stage: 2 x pairs outputs, even ones to the next stage's even
-// phase and odd ones to its odd phase.
-template <int K>
-inline void halfbandSplit(const std::complex<float>* E, const std::complex<float>* O, const float (&h)[K],
-                          std::complex<float>* nextEven, std::complex<float>* nextOdd, size_t pairs) {
-    const float* e = reinterpret_cast<const float*>(E);
-    const float* o = reinterpret_cast<const float*>(O);
-    for (size_t i = 0; i < pairs; ++i) {
-        alignas(16) float y[4];
-        halfbandPair<K>(e, o, h, 2 * i).store_aligned(y);
-        nextEven[i] = {y[0], y[1]};
-        nextOdd[i] = {y[2], y[3]};
-    }
-}
 
 // Product written out so that it is neither a library call (the NaN/Inf
 // recovery of the standard complex product) nor reassociated.
@@ -189,8 +136,8 @@ public:
         if (n > out.count) n = out.count;
         const size_t body = n - n % 4;
         restartIfLost();
-        mixBody(step, in.data, body, [&](size_t g, const cplx* v) {
-            for (int k = 0; k < 4; ++k) out.data[g + k] = v[k];
+        mixBody(step, body, [&](size_t start, size_t c, const cplx* p, cplx r4) {
+            downConverterKernels().mix(in.data + start, c, p, r4, out.data + start);
         });
         const cplx r1 = downconv_detail::rotation(step);
         for (size_t i = body; i < n; ++i) {
@@ -205,11 +152,8 @@ public:
         const size_t n = in.count;
         const size_t body = n - n % 4;
         restartIfLost();
-        mixBody(step, in.data, body, [&](size_t g, const cplx* v) {
-            even[g / 2] = v[0];
-            odd[g / 2] = v[1];
-            even[g / 2 + 1] = v[2];
-            odd[g / 2 + 1] = v[3];
+        mixBody(step, body, [&](size_t start, size_t c, const cplx* p, cplx r4) {
+            downConverterKernels().mixSplit(in.data + start, c, p, r4, even + start / 2, odd + start / 2);
         });
         const cplx r1 = downconv_detail::rotation(step);
         for (size_t i = body; i + 1 < n; i += 2) {
@@ -223,25 +167,18 @@ public:
     /// Last stage (39 taps): out.count outputs from the phases, each holding
     /// 19 history places followed by at least out.count new samples.
     void firLevel1v(cplx* even, cplx* odd, buff<cplx> out) {
-        using namespace downconv_detail;
-        const float* e = reinterpret_cast<const float*>(even);
-        const float* o = reinterpret_cast<const float*>(odd);
-        float* y = reinterpret_cast<float*>(out.data);
-        const size_t pairs = out.count / 2;
-        // Two complex outputs per step; the four lanes hold (re, im) of both.
-        for (size_t i = 0; i < pairs; ++i) halfbandPair<10>(e, o, level1, 2 * i).store_unaligned(y + 4 * i);
-        if (out.count & 1) out.data[out.count - 1] = halfbandOne<10>(even, odd, level1, out.count - 1);
+        downConverterKernels().lastStage(even, odd, out.data, out.count);
     }
 
     /// Second stage from the end (19 taps): 2 x pairs outputs into the next
     /// stage's phases.
     void firLevel2v(cplx* even, cplx* odd, cplx* nextEven, cplx* nextOdd, unsigned long pairs) {
-        downconv_detail::halfbandSplit<5>(even, odd, downconv_detail::level2, nextEven, nextOdd, pairs);
+        downConverterKernels().secondStage(even, odd, nextEven, nextOdd, pairs);
     }
 
     /// Earlier stages (11 taps): 2 x pairs outputs into the next stage's phases.
     void firLevel3v(cplx* even, cplx* odd, cplx* nextEven, cplx* nextOdd, unsigned long pairs) {
-        downconv_detail::halfbandSplit<3>(even, odd, downconv_detail::level3, nextEven, nextOdd, pairs);
+        downConverterKernels().earlyStage(even, odd, nextEven, nextOdd, pairs);
     }
 
     int factor = -1;
@@ -293,12 +230,13 @@ private:
 
     buff<cplx> workBuffers[4];
 
-    // Mixes the first `body` samples (a multiple of 4) in chunks of up to 1024.
-    // Four phasors step by r4 per group of four; at each chunk the oscillator
-    // is renormalised and re-anchored by a double-precision rotation, so single
-    // precision never accumulates more than 256 rotations.
-    template <class Sink>
-    void mixBody(double step, const cplx* in, size_t body, Sink&& sink) {
+    // Mixes the first `body` samples (a multiple of 4) in chunks of up to 1024,
+    // each run by run(start, count, phasors, r4) on the kernels: four phasors
+    // one sample apart, stepping by r4 per group of four. At each chunk the
+    // oscillator is renormalised and re-anchored by a double-precision
+    // rotation, so single precision never accumulates more than 256 rotations.
+    template <class Run>
+    void mixBody(double step, size_t body, Run&& run) {
         using downconv_detail::cmul;
         const cplx r1 = downconv_detail::rotation(step);
         const float s = static_cast<float>(step);
@@ -310,14 +248,7 @@ private:
             cplx p[4];
             p[0] = osc;
             for (int k = 1; k < 4; ++k) p[k] = cmul(p[k - 1], r1);
-            for (size_t g = start; g < start + c; g += 4) {
-                cplx v[4];
-                for (int k = 0; k < 4; ++k) {
-                    v[k] = cmul(in[g + k], p[k]);
-                    p[k] = cmul(p[k], r4);
-                }
-                sink(g, v);
-            }
+            run(start, c, p, r4);
             osc = cmul(osc, downconv_detail::rotation(static_cast<double>(c) * step));
         }
     }

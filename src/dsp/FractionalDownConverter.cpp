@@ -2,7 +2,7 @@
 
 #include "dsp/dspMath.h"
 #include "dsp/filterDesign.h"
-#include "dsp/float4.h"
+#include "dsp/FractionalKernels.h"
 
 #include <spdlog/spdlog.h>
 
@@ -56,33 +56,11 @@ buff<typename FractionalDownConverter<T>::cplx> FractionalDownConverter<T>::GetI
 template <class T>
 int FractionalDownConverter<T>::Process(buff<cplx> out) {
     if (bank.empty()) return 0;
-    const float* in = reinterpret_cast<const float*>(input.data);
-    size_t j = 0;
-    for (; j < out.count; ++j) {
-        const int64_t k = counter * M;
-        const int64_t base = (k + L - 1) / L;
-        const int64_t phase = base * L - k;
-        const int64_t start = base - offset;
-        if (start >= writePos - taps) break;
-        // 46 taps as 23 four-lane steps over two complex inputs at a time (each
-        // tap is stored twice so it weights re and im alike), then the 47th.
-        const float* h = bank.data + phase * taps * 2;
-        const float* x = in + start * 2;
-        float4 acc(0.0f);
-        for (int t = 0; t < 92; t += 4) acc = xsimd::fma(float4::load_unaligned(h + t), float4::load_unaligned(x + t), acc);
-        alignas(16) float lanes[4];
-        acc.store_aligned(lanes);
-        const float re = lanes[0] + lanes[2] + h[92] * x[92];
-        const float im = lanes[1] + lanes[3] + h[93] * x[93];
-        out.data[j] = cplx(re, im);
-        if (++counter == L * M) {
-            // base restarts from 0; moving offset by the same amount keeps the
-            // next start exactly one step on.
-            counter = 0;
-            offset -= M * M;
-        }
-    }
-    return static_cast<int>(j);
+    PolyphaseCursor at{L, M, counter, offset, writePos - taps};
+    const size_t written = fractionalKernels().process(bank.data, input.data, at, out.data, out.count);
+    counter = at.counter;
+    offset = at.offset;
+    return static_cast<int>(written);
 }
 
 template <class T>

@@ -1,6 +1,6 @@
 #include "dsp/dspMath.h"
 
-#include "dsp/float4.h"
+#include "dsp/dspMathKernels.h"
 
 #include <spdlog/spdlog.h>
 
@@ -13,51 +13,19 @@ namespace {
 
 using cf = std::complex<float>;
 
-// Complex product of split parts, one product and one multiply-add per part
-// (fused where the target has it); the tail uses the ordinary product, so the
-// last bits of an element may depend on whether it fell in the body or the
-// tail.
-inline void cmul4(float4 ar, float4 ai, float4 br, float4 bi, float4& re, float4& im) {
-    re = xsimd::fms(ar, br, ai * bi);
-    im = xsimd::fma(ar, bi, ai * br);
-}
-
 inline float power(cf x) { return x.real() * x.real() + x.imag() * x.imag(); }
+
+float* floats(cf* p) { return reinterpret_cast<float*>(p); }
 
 } // namespace
 
 buff<cf> dspMath::mul(buff<cf> a, buff<cf> b, buff<cf> out) {
-    const size_t n = a.count;
-    const size_t body = n & ~size_t(3);
-    for (size_t i = 0; i < body; i += 4) {
-        complex4 x = complex4::load_unaligned(a.data + i);
-        complex4 y = complex4::load_unaligned(b.data + i);
-        float4 re, im;
-        cmul4(x.real(), x.imag(), y.real(), y.imag(), re, im);
-        complex4(re, im).store_unaligned(out.data + i);
-    }
-    for (size_t i = body; i < n; ++i) {
-        cf x = a.data[i], y = b.data[i];
-        out.data[i] = cf(x.real() * y.real() - x.imag() * y.imag(), x.real() * y.imag() + x.imag() * y.real());
-    }
+    dspMathKernels().complexMul(floats(a.data), floats(b.data), floats(out.data), a.count);
     return out;
 }
 
 buff<cf> dspMath::mac(buff<cf> a, buff<cf> b, buff<cf> acc) {
-    const size_t n = a.count;
-    const size_t body = n & ~size_t(3);
-    for (size_t i = 0; i < body; i += 4) {
-        complex4 x = complex4::load_unaligned(a.data + i);
-        complex4 y = complex4::load_unaligned(b.data + i);
-        complex4 s = complex4::load_unaligned(acc.data + i);
-        float4 re, im;
-        cmul4(x.real(), x.imag(), y.real(), y.imag(), re, im);
-        complex4(s.real() + re, s.imag() + im).store_unaligned(acc.data + i);
-    }
-    for (size_t i = body; i < n; ++i) {
-        cf x = a.data[i], y = b.data[i];
-        acc.data[i] += cf(x.real() * y.real() - x.imag() * y.imag(), x.real() * y.imag() + x.imag() * y.real());
-    }
+    dspMathKernels().complexMac(floats(a.data), floats(b.data), floats(acc.data), a.count);
     return acc;
 }
 
@@ -72,25 +40,12 @@ buff<cf> dspMath::mul(buff<cf> a, cf c) {
 
 buff<cf> dspMath::mul(buff<cf> a, float k, buff<cf> out) {
     // Interleaved parts are all scaled alike: treat the samples as 2n floats.
-    const size_t n = a.count * 2;
-    const float* x = reinterpret_cast<const float*>(a.data);
-    float* y = reinterpret_cast<float*>(out.data);
-    const size_t body = n & ~size_t(3);
-    const float4 kk(k);
-    for (size_t i = 0; i < body; i += 4) (float4::load_unaligned(x + i) * kk).store_unaligned(y + i);
-    for (size_t i = body; i < n; ++i) y[i] = x[i] * k;
+    dspMathKernels().scale(floats(a.data), k, floats(out.data), a.count * 2);
     return out;
 }
 
 buff<cf> dspMath::mul(buff<cf> a, buff<float> w, buff<cf> out) {
-    const size_t n = a.count;
-    const size_t body = n & ~size_t(3);
-    for (size_t i = 0; i < body; i += 4) {
-        complex4 x = complex4::load_unaligned(a.data + i);
-        float4 g = float4::load_unaligned(w.data + i);
-        complex4(x.real() * g, x.imag() * g).store_unaligned(out.data + i);
-    }
-    for (size_t i = body; i < n; ++i) out.data[i] = cf(a.data[i].real() * w.data[i], a.data[i].imag() * w.data[i]);
+    dspMathKernels().complexWindow(floats(a.data), w.data, floats(out.data), a.count);
     return out;
 }
 
@@ -98,14 +53,7 @@ buff<cf> dspMath::mul(buff<cf> a, buff<float> w) { return mul(a, w, buff<cf>(a.c
 
 buff<cf> dspMath::scalarMul(buff<cf> a, buff<cf> b, buff<cf> out) {
     // Lane-wise product: the interleaved parts multiply as plain floats.
-    const size_t n = a.count * 2;
-    const float* x = reinterpret_cast<const float*>(a.data);
-    const float* y = reinterpret_cast<const float*>(b.data);
-    float* z = reinterpret_cast<float*>(out.data);
-    const size_t body = n & ~size_t(3);
-    for (size_t i = 0; i < body; i += 4)
-        (float4::load_unaligned(x + i) * float4::load_unaligned(y + i)).store_unaligned(z + i);
-    for (size_t i = body; i < n; ++i) z[i] = x[i] * y[i];
+    dspMathKernels().mul(floats(a.data), floats(b.data), floats(out.data), a.count * 2);
     return out;
 }
 
@@ -114,22 +62,14 @@ buff<cf> dspMath::scalarMul(buff<cf> a, buff<cf> b) { return scalarMul(a, b, buf
 buff<float> dspMath::mul(buff<float> a, buff<float> b) { return mul(a, b, buff<float>(a.count)); }
 
 buff<float> dspMath::mul(buff<float> a, buff<float> b, buff<float> out) {
-    const size_t n = a.count;
-    const size_t body = n & ~size_t(3);
-    for (size_t i = 0; i < body; i += 4)
-        (float4::load_unaligned(a.data + i) * float4::load_unaligned(b.data + i)).store_unaligned(out.data + i);
-    for (size_t i = body; i < n; ++i) out.data[i] = a.data[i] * b.data[i];
+    dspMathKernels().mul(a.data, b.data, out.data, a.count);
     return out;
 }
 
 buff<float> dspMath::mul(buff<float> a, float k) { return mul(a, k, buff<float>(a.count)); }
 
 buff<float> dspMath::mul(buff<float> a, float k, buff<float> out) {
-    const size_t n = a.count;
-    const size_t body = n & ~size_t(3);
-    const float4 kk(k);
-    for (size_t i = 0; i < body; i += 4) (float4::load_unaligned(a.data + i) * kk).store_unaligned(out.data + i);
-    for (size_t i = body; i < n; ++i) out.data[i] = a.data[i] * k;
+    dspMathKernels().scale(a.data, k, out.data, a.count);
     return out;
 }
 
@@ -140,11 +80,7 @@ buff<cf> dspMath::add(buff<cf> a, buff<cf> b) {
 }
 
 buff<float> dspMath::add(buff<float> a, buff<float> b, buff<float> out) {
-    const size_t n = a.count;
-    const size_t body = n & ~size_t(3);
-    for (size_t i = 0; i < body; i += 4)
-        (float4::load_unaligned(a.data + i) + float4::load_unaligned(b.data + i)).store_unaligned(out.data + i);
-    for (size_t i = body; i < n; ++i) out.data[i] = a.data[i] + b.data[i];
+    dspMathKernels().add(a.data, b.data, out.data, a.count);
     return out;
 }
 
@@ -199,14 +135,7 @@ buff<cf> dspMath::rotate(buff<cf> a, unsigned long k) {
 buff<float> dspMath::Log10MagnitudeSquared(buff<cf> a) {
     const size_t n = a.count;
     buff<float> out(n);
-    const float floor = 1e-37f;
-    const size_t body = n & ~size_t(3);
-    for (size_t i = 0; i < body; i += 4) {
-        complex4 x = complex4::load_unaligned(a.data + i);
-        float4 p = x.real() * x.real() + x.imag() * x.imag() + float4(floor);
-        p.store_unaligned(out.data + i);
-    }
-    for (size_t i = body; i < n; ++i) out.data[i] = power(a.data[i]) + floor;
+    dspMathKernels().powerPlus(floats(a.data), 1e-37f, out.data, n);
     // The logarithm stays the library's log10f on every element, so a
     // displayed level does not depend on its place in the buffer.
     for (size_t i = 0; i < n; ++i) out.data[i] = log10f(out.data[i]);
@@ -214,27 +143,14 @@ buff<float> dspMath::Log10MagnitudeSquared(buff<cf> a) {
 }
 
 buff<float> dspMath::Log10(buff<float> a, buff<float> out) {
-    const size_t n = a.count;
-    const size_t body = n & ~size_t(3);
-    for (size_t i = 0; i < body; i += 4) xsimd::log10(float4::load_unaligned(a.data + i)).store_unaligned(out.data + i);
-    for (size_t i = body; i < n; ++i) out.data[i] = log10f(a.data[i]);
+    dspMathKernels().log10(a.data, out.data, a.count);
     return out;
 }
 
 buff<float> dspMath::spectrum(buff<cf> a, float k) { return spectrum(a, k, buff<float>(a.count)); }
 
 buff<float> dspMath::spectrum(buff<cf> a, float k, buff<float> out) {
-    const size_t n = a.count;
-    const float4 kk(k);
-    const size_t body = n & ~size_t(3);
-    for (size_t i = 0; i < body; i += 4) {
-        complex4 x = complex4::load_unaligned(a.data + i);
-        ((x.real() * x.real() + x.imag() * x.imag()) * kk).store_unaligned(out.data + i);
-    }
-    for (size_t i = body; i < n; ++i) out.data[i] = power(a.data[i]) * k;
-    // The floor is added in double so that it survives next to tiny powers
-    // and a later logarithm never sees 0.
-    for (size_t i = 0; i < n; ++i) out.data[i] = float(double(out.data[i]) + 1e-37);
+    dspMathKernels().spectrum(floats(a.data), k, out.data, a.count);
     return out;
 }
 

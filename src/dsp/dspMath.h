@@ -11,9 +11,10 @@
 // - Stateless: any number of threads may run them on buffers they own.
 //
 // The products, sums and scalings of complex and float buffers, spectrum,
-// the power stage of Log10MagnitudeSquared and Log10 run four elements per step
-// on float4 batches and finish the last n mod 4 one at a time. dspMathScalar
-// holds the plain version of each of them.
+// the power stage of Log10MagnitudeSquared and Log10 run on vector batches
+// (eight lanes where the CPU has AVX2 with FMA, four otherwise; see
+// dspMathKernels.h) and finish the last elements one at a time.
+// dspMathScalar holds the plain version of each of them.
 #include "dsp/buff.h"
 
 #include <complex>

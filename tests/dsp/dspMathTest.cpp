@@ -15,7 +15,8 @@ namespace {
 
 using cf = std::complex<float>;
 
-const std::vector<size_t> lengths = {0, 1, 3, 4, 5, 7, 8, 13, 64, 1023};
+// Around both vector widths (four and eight lanes) and their tails.
+const std::vector<size_t> lengths = {0, 1, 3, 4, 5, 7, 8, 9, 13, 15, 16, 17, 64, 1023};
 
 buff<cf> randomComplex(size_t n, std::mt19937& rng) {
     // One extra sample in front so the view starts off the pool's alignment.
@@ -83,6 +84,12 @@ TEST(dspMath, floatKernelsMatchReference) {
         auto c = randomComplex(n, rng);
         expectClose(dspMath::Log10MagnitudeSquared(c), dspMathScalar::Log10MagnitudeSquared(c, buff<float>(n)), n);
         expectClose(dspMath::spectrum(c, 2.5e-7f), dspMathScalar::spectrum(c, 2.5e-7f, buff<float>(n)), n);
+        // Powers from 0 through the size of the floor (1e-37) to both sides of
+        // where it stops showing (1e-29).
+        buff<cf> tiny(n);
+        for (size_t i = 0; i < n; ++i) tiny[i] = i == 0 ? cf(0) : c[i] * (i % 2 ? 1e-15f : 1e-11f);
+        auto got = dspMath::spectrum(tiny, 2.5e-7f), want = dspMathScalar::spectrum(tiny, 2.5e-7f, buff<float>(n));
+        for (size_t i = 0; i < n; ++i) EXPECT_NEAR(got[i], want[i], 1e-6f * want[i]) << "index " << i;
     }
 }
 

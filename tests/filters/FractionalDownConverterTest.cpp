@@ -46,6 +46,41 @@ TEST(FractionalDownConverter, DeliversLOutputsPerMInputs) {
     }
 }
 
+TEST(FractionalDownConverter, OutputsAreThePolyphaseInnerProducts) {
+    // Output j against the inner product, in double, of its phase of the bank
+    // with the 47 inputs ending just before input ceil(j M / L), the stream
+    // starting after zeros. Long enough to pass the end of the L x M cycle
+    // (where the counter restarts) several times for 2 / 3 and once for
+    // 96 / 125.
+    struct Ratio {
+        int L, M;
+    };
+    for (Ratio q : {Ratio{96, 125}, Ratio{2, 3}, Ratio{147, 160}}) {
+        SCOPED_TRACE(q.L);
+        FDC r(q.L, q.M);
+        buff<cf> x = noise(16000, 5);
+        std::vector<cf> y = resample(r, x, {700, 13, 2048});
+        ASSERT_GT(y.size(), size_t(10000));
+        for (size_t j = 0; j < y.size(); ++j) {
+            const int64_t k = int64_t(j) * q.M;
+            const int64_t base = (k + q.L - 1) / q.L;
+            const int64_t phase = base * q.L - k;
+            std::complex<double> want = 0;
+            double scale = 0;
+            for (int64_t t = 0; t < 47; ++t) {
+                const int64_t i = base - 47 + t;
+                if (i < 0) continue;
+                const double h = r.bank[size_t(phase * 47 + t) * 2];
+                want += h * std::complex<double>(x[size_t(i)]);
+                scale += std::abs(h) * std::abs(x[size_t(i)]);
+            }
+            const double tol = 1e-6 * (1 + scale);
+            ASSERT_NEAR(y[j].real(), want.real(), tol) << j;
+            ASSERT_NEAR(y[j].imag(), want.imag(), tol) << j;
+        }
+    }
+}
+
 TEST(FractionalDownConverter, OutputDoesNotDependOnBlockCuts) {
     // Cuts that force many compactions with overlapping moves, and a small
     // output buffer that stops Process part way.
