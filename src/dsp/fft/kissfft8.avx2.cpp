@@ -69,6 +69,7 @@ void run(const kissfft8View& v, const cpx* in, cpx* out) {
     static constexpr size_t lowLanes[4] = {0, 1, 4, 5}, highLanes[4] = {2, 3, 6, 7};
     for (size_t k = 0; k < q; k += 8) {
         float8 y[8], x[8];
+        #pragma GCC unroll 4
         for (size_t j = 0; j < 4; ++j) {
             const float* src = reinterpret_cast<const float*>(in + k + j * q);
             const __m256 lo = _mm256_loadu_ps(src), hi = _mm256_loadu_ps(src + 8);
@@ -79,6 +80,7 @@ void run(const kissfft8View& v, const cpx* in, cpx* out) {
         __m256 re[4], im[4];
         transposeHalves(y[0], y[2], y[4], y[6], re);
         transposeHalves(y[1], y[3], y[5], y[7], im);
+        #pragma GCC unroll 4
         for (size_t l = 0; l < 4; ++l) {
             float* lo = place(o, v.position[k + lowLanes[l]]);
             float* hi = place(o, v.position[k + highLanes[l]]);

@@ -35,6 +35,7 @@ void run(const kissfft8View& v, const cpx* in, cpx* out) {
         float4 re[4], im[4];
         transpose(y[0], y[2], y[4], y[6], re);
         transpose(y[1], y[3], y[5], y[7], im);
+        #pragma GCC unroll 4
         for (size_t l = 0; l < 4; ++l) {
             float* block = o + 2 * size_t(v.position[k + l]);
             re[l].store_unaligned(block);
