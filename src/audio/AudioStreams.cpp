@@ -68,6 +68,7 @@ void AudioInputStream::read(buff<float> out) {
         // Ran dry while reading steadily: keep further behind from now on.
         if (steady && available < needed) margin_ = std::max(margin_ * 3 / 2, widestMargin);
         resampler_.setReadPosition(double(uint16_t(margin_ + w)));
+        resyncs_.fetch_add(1, std::memory_order_relaxed);
     }
     resampler_.interpolateVarIn(ring, out, 48000.0 / double(device_->rate));
     device_->readDone();

@@ -11,6 +11,7 @@
 #include "dsp/blockLerp.h"
 #include "dsp/buff.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -49,6 +50,9 @@ public:
     int margin() const { return margin_; }
     /// The read position in the device ring, in device samples.
     double readPosition() const { return resampler_.readPosition(); }
+    /// How often the reader has been placed anew behind the writer: each
+    /// time, the microphone audio jumps. Any thread.
+    uint64_t resyncs() const { return resyncs_.load(std::memory_order_relaxed); }
 
 private:
     std::shared_ptr<AudioInputDevice> device_;
@@ -56,6 +60,7 @@ private:
     blockLerp resampler_;
     int64_t lastRead_ = 0;
     int margin_ = initialMargin;
+    std::atomic<uint64_t> resyncs_{0};
 };
 
 /// A transceiver's audio writer: owns the ring (audioIO) that its output

@@ -109,6 +109,7 @@ TEST_F(MicrophoneStream, ReadsBehindTheWriterAndResynchronises) {
 
     // Regular reads continue where the last one stopped.
     float last = first[511];
+    EXPECT_EQ(in.resyncs(), 1u);
     for (int k = 0; k < 20; ++k) {
         card.advance(std::chrono::nanoseconds(int64_t(blockNs)));
         auto block = read(in);
@@ -118,9 +119,11 @@ TEST_F(MicrophoneStream, ReadsBehindTheWriterAndResynchronises) {
     // 100 ms apart is still in step; 101 ms starts over 2048 behind.
     card.advance(std::chrono::milliseconds(100));
     EXPECT_EQ(read(in)[0], last + 1);
+    EXPECT_EQ(in.resyncs(), 1u);
     card.advance(std::chrono::milliseconds(101));
     EXPECT_EQ(read(in)[0], float(written() - 2048));
     EXPECT_EQ(in.margin(), -2048);
+    EXPECT_EQ(in.resyncs(), 2u);
 
     // Reads that run dry while regular move further behind each time.
     std::vector<int> margins;

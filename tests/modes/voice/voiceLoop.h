@@ -12,7 +12,9 @@
 
 #include "audio/Wireless.h"
 #include "audio/soundRig.h" // thdPlusNoiseDb
+#include "core/vtrx.h"
 #include "framework/library.h"
+#include "framework/objectHandle.h"
 #include "support/fakeAudio.h"
 #include "support/hostHarness.h"
 
@@ -21,9 +23,9 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -101,29 +103,6 @@ inline double thd(const std::vector<float>& x, double hz) {
     return std::sqrt(h / lineAt(p, hz));
 }
 
-// Under ThreadSanitizer the chain can fall behind the paced sound card; the
-// microphone stream then jumps ahead to catch up, a click no receiver could
-// hide. There, measurements of received audio gather several overlapping
-// windows and keep the cleanest.
-#if defined(__SANITIZE_THREAD__)
-constexpr size_t audioWindows = 4;
-#else
-constexpr size_t audioWindows = 1;
-#endif
-
-/// Audio to gather for audioWindows windows of fftLength, half overlapping.
-constexpr size_t windowedAudioLength = fftLength + (audioWindows - 1) * fftLength / 2;
-
-/// THD+N (dB) of the cleanest of the last audioWindows windows of x.
-inline double cleanestThdPlusNoiseDb(const std::vector<float>& x) {
-    double best = 0;
-    for (size_t k = 0; k < audioWindows && x.size() >= fftLength + k * fftLength / 2; ++k) {
-        const std::vector<float> window(x.end() - fftLength - k * fftLength / 2, x.end() - k * fftLength / 2);
-        best = k == 0 ? thdPlusNoiseDb(window) : std::min(best, thdPlusNoiseDb(window));
-    }
-    return best;
-}
-
 class Rig : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -194,34 +173,35 @@ protected:
     }
 
     /// Lets the chain settle, then gathers at least n samples of IQ and audio
-    /// (audio only when the receiver's mode makes any).
+    /// (audio only when the receiver's mode makes any). A machine too busy to
+    /// keep the chain in real time makes the microphone stream fall behind
+    /// the paced sound card and jump to catch up: a click in the transmitted
+    /// tone that no receiver could hide. Such a gathering is taken again (up
+    /// to three times in all).
     void gather(size_t n, bool wantAudio = true) {
-        host::pollFor(poll, settled ? std::chrono::milliseconds(400) : firstSettle);
-        settled = true;
-        {
-            std::lock_guard<std::mutex> l(m);
-            iq.clear();
-            audio.clear();
-        }
-        ASSERT_TRUE(host::pollUntil(
-            poll,
-            [&] {
+        for (int attempt = 1;; ++attempt) {
+            host::pollFor(poll, std::chrono::milliseconds(400));
+            {
                 std::lock_guard<std::mutex> l(m);
-                return iq.size() >= n && (!wantAudio || audio.size() >= n);
-            },
-            std::chrono::seconds(15)));
+                iq.clear();
+                audio.clear();
+            }
+            const uint64_t jumps = microphoneJumps();
+            ASSERT_TRUE(host::pollUntil(
+                poll,
+                [&] {
+                    std::lock_guard<std::mutex> l(m);
+                    return iq.size() >= n && (!wantAudio || audio.size() >= n);
+                },
+                std::chrono::seconds(15)));
+            if (microphoneJumps() == jumps || attempt == 3) return;
+            std::printf("microphone stream jumped while gathering: again\n");
+        }
     }
 
-    // The microphone stream finds how far behind the sound card to read in
-    // its first second or so, jumping back each time it runs dry. Under
-    // ThreadSanitizer the chain is slow enough for that to reach into the
-    // first measurement, so the first one of a test waits longer.
-#if defined(__SANITIZE_THREAD__)
-    static constexpr std::chrono::milliseconds firstSettle{2500};
-#else
-    static constexpr std::chrono::milliseconds firstSettle{400};
-#endif
-    bool settled = false;
+    uint64_t microphoneJumps() const {
+        return dynamic_cast<vtrx&>(**static_cast<objectHandle*>(tx)).inputStream.resyncs();
+    }
 
     FakeAudio& card = FakeAudio::install();
     void* radio = nullptr;

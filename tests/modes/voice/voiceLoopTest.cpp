@@ -38,11 +38,11 @@ TEST_F(VoiceLoop, SsbSidebandsAreCleanAndTheOppositeOneIsSuppressed) {
             vtrx_setRxFilter(rx, -2800, -300);
         }
         vtrx_setptt(tx, true);
-        gather(windowedAudioLength);
+        gather(fftLength);
         vtrx_setptt(tx, false);
 
         std::lock_guard<std::mutex> l(m);
-        const double snr = -cleanestThdPlusNoiseDb(audio);
+        const double snr = -thdPlusNoiseDb(audio);
         auto p = spectrumOf(iq);
         const double suppression = db(lineAt(p, sign * 1000.0) / lineAt(p, -sign * 1000.0));
         std::printf("SSB %s: received tone SNR (THD+N) %.1f dB, opposite sideband %.1f dB down\n",
