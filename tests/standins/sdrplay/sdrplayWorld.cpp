@@ -236,11 +236,15 @@ sdrplay_api_ErrT open(image& im) {
 
 sdrplay_api_ErrT close(image& im) {
     opened(im, "Close");
+    {
+        std::lock_guard<std::mutex> l(W().m);
+        for (auto& d : W().devices)
+            if (d->owner == &im) fault("Close with " + serialOf(*d) + " still claimed");
+        im.opened = false;
+    }
+    // Noted last: a test that waits for the call finds its work done (a
+    // radio may close from a thread of its own while the test ends).
     note("Close " + im.file);
-    std::lock_guard<std::mutex> l(W().m);
-    for (auto& d : W().devices)
-        if (d->owner == &im) fault("Close with " + serialOf(*d) + " still claimed");
-    im.opened = false;
     return 0;
 }
 
