@@ -10,6 +10,9 @@ ASIORunner& ASIORunner::getInstance() {
 }
 
 ASIORunner::ASIORunner() {
+    // Handlers log until the thread is joined at exit. Building the logger
+    // registry before this instance is complete makes it outlive the thread.
+    (void)spdlog::default_logger_raw();
     work_.emplace(boost::asio::make_work_guard(ctx_));
     thread_ = std::thread([this] { worker(); });
 }
