@@ -128,6 +128,7 @@ void vtrx::setRxFilter(int low, int high) {
 
 void vtrx::setTxFilter(int low, int high) {
     txFir.setFilter(float(low), float(high), 48000, 1536, 512);
+    txFilterEdges = {low, high};
     if (mode) mode->setTxFilter(low, high);
 }
 
@@ -141,6 +142,9 @@ void vtrx::setModulation(std::shared_ptr<modDemod> m) {
     }
     ModClosing.set(false, true);
     setRxFilter(rxFilterLow.load(), rxFilterHigh.load());
+    // A mode attached after the host chose a transmit pass-band sends in
+    // that band (the right sideband), not in its own default.
+    if (mode && txFilterEdges) mode->setTxFilter(txFilterEdges->first, txFilterEdges->second);
 }
 
 void vtrx::onPtt() {

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <complex>
 #include <memory>
+#include <optional>
 
 class Radio;
 class agc;
@@ -110,6 +111,10 @@ public:
     bool transmitting = false;
     std::atomic<int> rxFilterLow{-3000};
     std::atomic<int> rxFilterHigh{3000};
+    /// The transmit pass-band the host last set, handed to every mode
+    /// attached later; none until the host sets one (each mode then keeps
+    /// its own default).
+    std::optional<std::pair<int, int>> txFilterEdges;
 
     AudioOutputStream outputStream;
     AudioInputStream inputStream{0};

@@ -40,9 +40,11 @@ struct TxMode : modDemod {
         for (size_t i = 0; i < out.count; ++i)
             out[i] = what == echo ? in[i] : what == counter ? cplx(next++, 0.0f) : cplx(1.0f, 0.0f);
     }
+    void setTxFilter(int low, int high) override { txFilters.emplace_back(low, high); }
     kind what;
     float next = 1.0f;
     std::vector<size_t> sizes;
+    std::vector<std::pair<int, int>> txFilters;
 };
 
 float riseFactor(int left) { return float(0.5 + 0.5 * std::cos(3.1415927 * left / 512)); }
@@ -125,6 +127,15 @@ TEST_F(TransmitTest, BlockModeThatWritesNothingSendsSilenceNotItsLastBlockAgain)
         setPtt(false);
         request(512, 4);
     }
+}
+
+TEST_F(TransmitTest, AModeAttachedLaterSendsInThePassBandTheHostChose) {
+    auto first = attach(TxMode::constant);
+    EXPECT_TRUE(first->txFilters.empty()); // nothing chosen yet: the mode keeps its own
+    onGroup(v, [&] { v->setTxFilter(-2800, -300); });
+    EXPECT_EQ(first->txFilters, (std::vector<std::pair<int, int>>{{-2800, -300}}));
+    auto second = attach(TxMode::constant);
+    EXPECT_EQ(second->txFilters, (std::vector<std::pair<int, int>>{{-2800, -300}}));
 }
 
 TEST_F(TransmitTest, DirectModeAndTuneOnlyRise) {
