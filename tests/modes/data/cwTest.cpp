@@ -11,6 +11,7 @@
 #include "framework/objectFixture.h"
 #include "support/editDistance.h"
 #include "support/hostHarness.h"
+#include "textModeRig.h"
 #include "support/logCapture.h"
 
 #include <cmath>
@@ -30,23 +31,12 @@ double edge(int i, int L) {
 }
 
 
-class CwMode : public ObjectTest {
+class CwMode : public TextModeRig<cwModDemod> {
 protected:
-    std::shared_ptr<FakeRadio> radio = std::make_shared<FakeRadio>(group);
-    std::shared_ptr<vtrx> v = std::make_shared<vtrx>(group);
-    std::shared_ptr<cwModDemod> mode = std::make_shared<cwModDemod>(group);
-
     void SetUp() override {
-        v->owner = radio;
-        mode->setOwner(v);
-        mode->sentChars.bind(host::onText<"sent">, mode.get());
+        TextModeRig::SetUp();
         mode->wpm.bind(host::on<"wpm", double>, mode.get());
         mode->freq.bind(host::on<"freq", double>, mode.get());
-        v->ptt.bind(host::on<"ptt", bool>, v.get());
-    }
-    void TearDown() override {
-        poll();
-        host::Log::get().clear();
     }
     /// A host request on the mode's task group, and what it posted to the
     /// transceiver.

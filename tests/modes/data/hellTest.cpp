@@ -7,6 +7,7 @@
 #include "core/testRadio.h"
 #include "core/vtrx.h"
 #include "support/hostHarness.h"
+#include "textModeRig.h"
 #include "support/logCapture.h"
 
 #include "modeLoop.h"
@@ -71,23 +72,13 @@ size_t pixelErrors(const std::vector<uint8_t>& want, const std::vector<uint8_t>&
 }
 
 
-class HellMode : public ObjectTest {
+class HellMode : public TextModeRig<hellschreiberModDemod> {
 protected:
-    std::shared_ptr<FakeRadio> radio = std::make_shared<FakeRadio>(group);
-    std::shared_ptr<vtrx> v = std::make_shared<vtrx>(group);
-    std::shared_ptr<hellschreiberModDemod> mode = std::make_shared<hellschreiberModDemod>(group);
     std::vector<cplx> sent;
 
     void SetUp() override {
-        v->owner = radio;
-        mode->setOwner(v);
-        mode->sentChars.bind(host::onText<"sent">, mode.get());
+        TextModeRig::SetUp();
         mode->frequencyStep.bind(host::on<"step", double>, mode.get());
-        v->ptt.bind(host::on<"ptt", bool>, v.get());
-    }
-    void TearDown() override {
-        poll();
-        host::Log::get().clear();
     }
     void send(size_t n) {
         buff<cplx> out(n), mic(n);

@@ -11,6 +11,7 @@
 #include "framework/hostArrays.h"
 #include "framework/objectFixture.h"
 #include "support/hostHarness.h"
+#include "textModeRig.h"
 #include "support/logCapture.h"
 #include "support/stdoutCapture.h"
 
@@ -53,23 +54,10 @@ std::vector<int> framesOf(const std::vector<cplx>& s) {
 }
 
 
-class RttyMode : public ObjectTest {
+class RttyMode : public TextModeRig<RTTYModDemod> {
 protected:
-    std::shared_ptr<FakeRadio> radio = std::make_shared<FakeRadio>(group);
-    std::shared_ptr<vtrx> v = std::make_shared<vtrx>(group);
-    std::shared_ptr<RTTYModDemod> mode = std::make_shared<RTTYModDemod>(group);
     std::vector<cplx> sent;
 
-    void SetUp() override {
-        v->owner = radio;
-        mode->setOwner(v);
-        mode->sentChars.bind(host::onText<"sent">, mode.get());
-        v->ptt.bind(host::on<"ptt", bool>, v.get());
-    }
-    void TearDown() override {
-        poll();
-        host::Log::get().clear();
-    }
     void queue(std::string text, int base) {
         onGroup(mode, [&] { mode->QueueText(text, base); });
     }

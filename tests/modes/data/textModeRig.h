@@ -1,0 +1,29 @@
+#pragma once
+// A text mode on a transceiver of a fake radio, everything on the test's one
+// task group: the mode's sent characters are logged as "sent" and the
+// transceiver's ptt as "ptt".
+#include "core/testRadio.h"
+#include "core/vtrx.h"
+#include "framework/objectFixture.h"
+#include "support/hostHarness.h"
+
+#include <memory>
+
+template <class Mode>
+class TextModeRig : public ObjectTest {
+protected:
+    std::shared_ptr<FakeRadio> radio = std::make_shared<FakeRadio>(group);
+    std::shared_ptr<vtrx> v = std::make_shared<vtrx>(group);
+    std::shared_ptr<Mode> mode = std::make_shared<Mode>(group);
+
+    void SetUp() override {
+        v->owner = radio;
+        mode->setOwner(v);
+        mode->sentChars.bind(host::onText<"sent">, mode.get());
+        v->ptt.bind(host::on<"ptt", bool>, v.get());
+    }
+    void TearDown() override {
+        poll();
+        host::Log::get().clear();
+    }
+};
