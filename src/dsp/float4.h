@@ -1,8 +1,8 @@
 #pragma once
-// Four-lane single-precision batches shared by the vector kernels and the own
-// transform. Four lanes is what every target has (SSE2 on x86-64, NEON on
-// 64-bit Arm), so the kernels and the transform's blocked layout are written
-// for exactly that width rather than for whatever the widest register is.
+// Four-lane single-precision batches: the width every target has (SSE2 on
+// x86-64, NEON on 64-bit Arm) and so the width of the baseline kernel bodies.
+// The eight-lane AVX2 bodies (*.avx2.cpp) name their own batch type; see
+// dsp/simd/simdLevel.h.
 #include <xsimd/xsimd.hpp>
 
 #include <complex>
