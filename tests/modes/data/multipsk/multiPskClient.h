@@ -144,11 +144,20 @@ public:
         }
     }
     /// Whether the peer closed (or reset) the connection before the deadline.
+    /// What it sent before closing is read and dropped: its end of stream
+    /// waits behind those bytes, and a receive window full of them would hold
+    /// it back for good.
     bool closedByPeer(std::chrono::milliseconds timeout = 5s) {
-        char c;
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, int(timeout.count())) <= 0) return false;
-        return ::recv(fd_, &c, 1, MSG_PEEK) <= 0;
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        char sink[65536];
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() < 0) return false;
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, int(left.count()) + 1) <= 0) return false;
+            if (::recv(fd_, sink, sizeof sink, 0) <= 0) return true;
+        }
     }
     /// A read met the end of the stream, or a write failed.
     bool peerGone() const { return peerGone_; }
