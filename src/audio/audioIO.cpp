@@ -171,6 +171,20 @@ int audioIO::AudioCallback(void* out, unsigned long frames, double time, bool ad
     return 0;
 }
 
+bool audioIO::claimFor(const void* device) noexcept {
+    const void* holder = holder_.load(std::memory_order_relaxed);
+    if (holder == device) return true;
+    // Pairs with the release in letGo: the reader side as the old device
+    // left it.
+    return !holder && holder_.compare_exchange_strong(holder, device, std::memory_order_acquire,
+                                                      std::memory_order_relaxed);
+}
+
+void audioIO::letGo(const void* device) noexcept {
+    const void* held = device;
+    holder_.compare_exchange_strong(held, nullptr, std::memory_order_release, std::memory_order_relaxed);
+}
+
 void audioIO::sidetone(float* out, unsigned long frames, bool add, int channels) {
     const bool keyed = toneOn.load(std::memory_order_acquire) || toneHardware.load(std::memory_order_acquire);
     if (keyed != keyed_) {

@@ -22,9 +22,16 @@
 // short underruns, and then both sides may meet on the same frames.
 //
 // Threads: write and the writer-side fields on the transceiver's task group;
-// AudioCallback and the reader-side fields on the device's sound-card
-// thread; the tone settings from any thread (atomics). The callback neither
-// allocates nor locks.
+// AudioCallback and the reader-side fields on the sound-card thread of the
+// device that holds the ring; the tone settings from any thread (atomics).
+// The callback neither allocates nor locks.
+//
+// A stream moving to another device is detached from the old one and
+// attached to the new one, each at that device's next callback; devices with
+// threads of their own call back in any order. So a device plays a ring only
+// while it holds it (claimFor): the old device lets go (letGo, release) when
+// it detaches the ring, and the new one takes it (acquire) at its first
+// callback after that, seeing every reader-side field as the old one left it.
 #include "dsp/blockLerp.h"
 #include "dsp/buff.h"
 #include "dsp/movingAverage.h"
@@ -66,6 +73,13 @@ public:
     /// a gap of more than 2.5 buffers moves the read position on by the
     /// frames missed. Returns 0. Sound-card thread; never allocates or locks.
     int AudioCallback(void* out, unsigned long frames, double time, bool add, int channels);
+
+    /// True when device holds the ring, taking it first when no device does;
+    /// only then may that device call AudioCallback. Sound-card thread.
+    bool claimFor(const void* device) noexcept;
+    /// device lets go of the ring, if it holds it: it calls back no more
+    /// with it until it has claimed it again. Any thread of that device.
+    void letGo(const void* device) noexcept;
 
     // Sidetone switches, read at the next callback. Any thread.
     std::atomic<bool> toneOn{false};
@@ -118,6 +132,10 @@ private:
     bool keyed_ = false;
     float phase_ = 0;
     int ramp_ = 255;
+
+    /// The device that plays the ring; null while none does. Taken with
+    /// acquire (claimFor), given up with release (letGo).
+    std::atomic<const void*> holder_{nullptr};
 
     /// The reader's ring stamp after each callback. Release store in the
     /// callback, acquire load in write: the writer then sees the zeros the
