@@ -87,6 +87,21 @@ public:
     std::atomic<int> toneFrequency{650};
     std::atomic<float> toneVolume{1.0f};
 
+    // Ring copies: a run of count floats between a linear buffer and a ring
+    // of `size` floats from `index`, wrapping at `size` (index < size); each
+    // returns the index after the run. The ring's floats are relaxed atomics,
+    // as above.
+    static size_t copyToCircular(const float* in, size_t count, float* ring, size_t size, size_t index) noexcept;
+    static size_t copyFromCircular(const float* ring, size_t size, size_t index, float* out, size_t count) noexcept;
+    /// All of out, from a ring held in a buffer.
+    static size_t copyFromCircular(const buff<float>& ring, size_t index, buff<float> out) noexcept;
+    /// copyFromCircular that zeroes the ring floats it reads.
+    static size_t copyFromCircularAndClear(float* ring, size_t size, size_t index, float* out, size_t count) noexcept;
+    /// copyFromCircularAndClear that adds to out.
+    static size_t AddFromCircularAndClear(float* ring, size_t size, size_t index, float* out, size_t count) noexcept;
+    /// Frames from b on to a, on a ring of 65536 frames.
+    static constexpr uint16_t circDiff(uint16_t a, uint16_t b) noexcept { return uint16_t(a - b); }
+
     /// Channel count of the attached device. Writer side; set before the io
     /// is attached to a device of that many channels.
     int channels = 2;
