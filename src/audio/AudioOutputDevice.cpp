@@ -11,6 +11,7 @@ AudioOutputDevice::AudioOutputDevice(std::string name, int listIndex, int rate, 
 }
 
 AudioOutputDevice::~AudioOutputDevice() {
+    for (auto& io : active_) io->letGo(this);
     freeChain(pending_.exchange(nullptr));
     freeChain(spent_.exchange(nullptr));
 }
@@ -73,6 +74,7 @@ void AudioOutputDevice::applyRequests() {
             if (it == active_.end()) active_.push_back(r->io);
         } else if (it != active_.end()) {
             // The request still holds the io, so nothing is freed here.
+            (*it)->letGo(this);
             active_.erase(it);
         }
     }
@@ -88,17 +90,25 @@ int AudioOutputDevice::Callback(void* samples, unsigned long frames, double time
         std::memset(samples, 0, size_t(frames) * size_t(channels) * sizeof(float));
         return 2;
     }
+    // A ring that moved here is played once its old device has let go of it
+    // (at that device's next callback), never by both at once.
     bool add = false;
     for (auto& io : active_) {
+        if (!io->claimFor(this)) continue;
         io->AudioCallback(samples, frames, time, add, channels);
         add = true;
     }
+    if (!add) std::memset(samples, 0, size_t(frames) * size_t(channels) * sizeof(float));
     return 0;
 }
 
 void AudioOutputDevice::StreamFinished() {
     std::fputs("op sf\r\n", stdout);
     std::fflush(stdout);
+    // No callback follows until the stream is opened again: a ring moved
+    // elsewhere meanwhile must not wait for one. The rings still attached
+    // are taken again at the next callback.
+    for (auto& io : active_) io->letGo(this);
     provider_->CloseOutput(listIndex);
     started_.store(false, std::memory_order_release);
     // A stream attached after the callback that ended the stream found the

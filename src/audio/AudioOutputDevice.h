@@ -11,6 +11,11 @@
 // on a second list, which the producers free on their next request. The
 // callback therefore neither locks nor allocates (up to 32 attached
 // streams) nor frees, and a detach is never applied before its attach.
+//
+// A ring attached here while another device still plays it (a stream moving
+// between devices) waits in the list until that device has let go of it; a
+// device lets go of a ring when it detaches it, when its stream finishes and
+// when it goes.
 #include "audio/AudioProvider.h"
 #include "audio/audioIO.h"
 
@@ -42,11 +47,13 @@ public:
     void stop();
 
     /// Applies the pending requests, then writes the first stream's frames
-    /// and adds every other's. With no stream left: zeros and 2 (abort).
-    /// Sound-card thread.
+    /// and adds every other's, skipping rings another device still plays
+    /// (zeros when none is left to play). With no stream left: zeros and 2
+    /// (abort). Sound-card thread.
     int Callback(void* samples, unsigned long frames, double time) override;
-    /// Closes the stream; opens it again when streams were attached after
-    /// the callback that ended it.
+    /// Closes the stream and lets go of its rings; opens it again when
+    /// streams were attached after the callback that ended it. After the
+    /// stream's last callback.
     void StreamFinished() override;
 
     /// True from an open request until the stream has finished.

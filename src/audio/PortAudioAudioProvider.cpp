@@ -1,5 +1,7 @@
 #include "audio/PortAudioAudioProvider.h"
 
+#include "audio/jackMessages.h"
+
 #include <alsa/asoundlib.h>
 #include <portaudio.h>
 #include <spdlog/spdlog.h>
@@ -112,6 +114,7 @@ void PortAudioAudioProvider::post(job j) {
 
 void PortAudioAudioProvider::paWorkerLoop() {
     snd_lib_error_set_handler(&quietAlsa);
+    jackMessages::toLog();
     Pa_Initialize();
     running_.store(1, std::memory_order_release);
     running_.notify_all();

@@ -18,7 +18,48 @@ inline float takeSlot(float& f) {
     return v;
 }
 
+inline float loadSlot(const float& f) {
+    return std::atomic_ref<float>(const_cast<float&>(f)).load(std::memory_order_relaxed);
+}
+
+inline void storeSlot(float& f, float v) { std::atomic_ref<float>(f).store(v, std::memory_order_relaxed); }
+
+/// each(ring index, linear index) for count floats of a ring of `size` from
+/// index, wrapping; returns the index after them. Split into runs up to the
+/// ring's end, so that the inner loop is plain.
+template <class F>
+inline size_t acrossRing(size_t size, size_t index, size_t count, F each) {
+    size_t done = 0;
+    while (done < count) {
+        const size_t run = std::min(count - done, size - index);
+        for (size_t i = 0; i < run; ++i) each(index + i, done + i);
+        done += run;
+        index = index + run == size ? 0 : index + run;
+    }
+    return index;
+}
+
 } // namespace
+
+size_t audioIO::copyToCircular(const float* in, size_t count, float* ring, size_t size, size_t index) noexcept {
+    return acrossRing(size, index, count, [&](size_t r, size_t i) { storeSlot(ring[r], in[i]); });
+}
+
+size_t audioIO::copyFromCircular(const float* ring, size_t size, size_t index, float* out, size_t count) noexcept {
+    return acrossRing(size, index, count, [&](size_t r, size_t i) { out[i] = loadSlot(ring[r]); });
+}
+
+size_t audioIO::copyFromCircular(const buff<float>& ring, size_t index, buff<float> out) noexcept {
+    return copyFromCircular(ring.data, ring.count, index, out.data, out.count);
+}
+
+size_t audioIO::copyFromCircularAndClear(float* ring, size_t size, size_t index, float* out, size_t count) noexcept {
+    return acrossRing(size, index, count, [&](size_t r, size_t i) { out[i] = takeSlot(ring[r]); });
+}
+
+size_t audioIO::AddFromCircularAndClear(float* ring, size_t size, size_t index, float* out, size_t count) noexcept {
+    return acrossRing(size, index, count, [&](size_t r, size_t i) { out[i] += takeSlot(ring[r]); });
+}
 
 audioIO::audioIO() { run(); }
 
@@ -53,8 +94,8 @@ void audioIO::write(buff<float> block, bool sync, bool stereo, float balance) {
     const uint32_t stamp = readerStamp_.load(std::memory_order_acquire);
     const uint16_t rt = uint16_t(stamp >> 16);
     const uint16_t rp = uint16_t(stamp);
-    const uint16_t elapsed = uint16_t(wt - rt); // frames the card used since its last callback
-    int fill = int16_t(uint16_t(uint16_t(writePos_ - rp) - elapsed));
+    const uint16_t elapsed = circDiff(wt, rt); // frames the card used since its last callback
+    int fill = int16_t(circDiff(circDiff(writePos_, rp), elapsed));
 
     if (!primed_) {
         // The reader ran on while the warm-up dropped blocks: its distance
@@ -118,16 +159,7 @@ size_t audioIO::resample(const buff<float>& block, bool stereo) {
     }
     // Into the ring as this device's layout sees it: 65536 frames of ch
     // floats.
-    const size_t size = ringFrames * ch;
-    size_t index = size_t(writePos_) * ch;
-    size_t done = 0;
-    while (done < frames * ch) { // runs up to the ring's end
-        const size_t run = std::min(frames * ch - done, size - index);
-        for (size_t i = 0; i < run; ++i)
-            std::atomic_ref<float>(ring_.data[index + i]).store(scratch_.data[done + i], std::memory_order_relaxed);
-        done += run;
-        index = index + run == size ? 0 : index + run;
-    }
+    copyToCircular(scratch_.data, frames * ch, ring_.data, ringFrames * ch, size_t(writePos_) * ch);
     return frames;
 }
 
@@ -148,27 +180,33 @@ int audioIO::AudioCallback(void* out, unsigned long frames, double time, bool ad
         }
 
         float* o = static_cast<float*>(out);
-        float* r = ring_.data;
         const size_t size = ringFrames * size_t(channels);
-        size_t index = size_t(readPos_) * size_t(channels);
-        size_t left = size_t(frames) * size_t(channels);
-        while (left > 0) { // runs up to the ring's end
-            const size_t run = std::min(left, size - index);
-            float* slot = r + index;
-            if (add)
-                for (size_t i = 0; i < run; ++i) o[i] += takeSlot(slot[i]);
-            else
-                for (size_t i = 0; i < run; ++i) o[i] = takeSlot(slot[i]);
-            o += run;
-            left -= run;
-            index = index + run == size ? 0 : index + run;
-        }
+        const size_t index = size_t(readPos_) * size_t(channels);
+        const size_t count = size_t(frames) * size_t(channels);
+        if (add)
+            AddFromCircularAndClear(ring_.data, size, index, o, count);
+        else
+            copyFromCircularAndClear(ring_.data, size, index, o, count);
         readPos_ = uint16_t(readPos_ + frames);
 
         sidetone(static_cast<float*>(out), frames, add, channels);
     }
     readerStamp_.store(audioClock::stamp(audioClock::now(), readPos_), std::memory_order_release);
     return 0;
+}
+
+bool audioIO::claimFor(const void* device) noexcept {
+    const void* holder = holder_.load(std::memory_order_relaxed);
+    if (holder == device) return true;
+    // Pairs with the release in letGo: the reader side as the old device
+    // left it.
+    return !holder && holder_.compare_exchange_strong(holder, device, std::memory_order_acquire,
+                                                      std::memory_order_relaxed);
+}
+
+void audioIO::letGo(const void* device) noexcept {
+    const void* held = device;
+    holder_.compare_exchange_strong(held, nullptr, std::memory_order_release, std::memory_order_relaxed);
 }
 
 void audioIO::sidetone(float* out, unsigned long frames, bool add, int channels) {

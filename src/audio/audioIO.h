@@ -22,9 +22,16 @@
 // short underruns, and then both sides may meet on the same frames.
 //
 // Threads: write and the writer-side fields on the transceiver's task group;
-// AudioCallback and the reader-side fields on the device's sound-card
-// thread; the tone settings from any thread (atomics). The callback neither
-// allocates nor locks.
+// AudioCallback and the reader-side fields on the sound-card thread of the
+// device that holds the ring; the tone settings from any thread (atomics).
+// The callback neither allocates nor locks.
+//
+// A stream moving to another device is detached from the old one and
+// attached to the new one, each at that device's next callback; devices with
+// threads of their own call back in any order. So a device plays a ring only
+// while it holds it (claimFor): the old device lets go (letGo, release) when
+// it detaches the ring, and the new one takes it (acquire) at its first
+// callback after that, seeing every reader-side field as the old one left it.
 #include "dsp/blockLerp.h"
 #include "dsp/buff.h"
 #include "dsp/movingAverage.h"
@@ -67,11 +74,33 @@ public:
     /// frames missed. Returns 0. Sound-card thread; never allocates or locks.
     int AudioCallback(void* out, unsigned long frames, double time, bool add, int channels);
 
+    /// True when device holds the ring, taking it first when no device does;
+    /// only then may that device call AudioCallback. Sound-card thread.
+    bool claimFor(const void* device) noexcept;
+    /// device lets go of the ring, if it holds it: it calls back no more
+    /// with it until it has claimed it again. Any thread of that device.
+    void letGo(const void* device) noexcept;
+
     // Sidetone switches, read at the next callback. Any thread.
     std::atomic<bool> toneOn{false};
     std::atomic<bool> toneHardware{false};
     std::atomic<int> toneFrequency{650};
     std::atomic<float> toneVolume{1.0f};
+
+    // Ring copies: a run of count floats between a linear buffer and a ring
+    // of `size` floats from `index`, wrapping at `size` (index < size); each
+    // returns the index after the run. The ring's floats are relaxed atomics,
+    // as above.
+    static size_t copyToCircular(const float* in, size_t count, float* ring, size_t size, size_t index) noexcept;
+    static size_t copyFromCircular(const float* ring, size_t size, size_t index, float* out, size_t count) noexcept;
+    /// All of out, from a ring held in a buffer.
+    static size_t copyFromCircular(const buff<float>& ring, size_t index, buff<float> out) noexcept;
+    /// copyFromCircular that zeroes the ring floats it reads.
+    static size_t copyFromCircularAndClear(float* ring, size_t size, size_t index, float* out, size_t count) noexcept;
+    /// copyFromCircularAndClear that adds to out.
+    static size_t AddFromCircularAndClear(float* ring, size_t size, size_t index, float* out, size_t count) noexcept;
+    /// Frames from b on to a, on a ring of 65536 frames.
+    static constexpr uint16_t circDiff(uint16_t a, uint16_t b) noexcept { return uint16_t(a - b); }
 
     /// Channel count of the attached device. Writer side; set before the io
     /// is attached to a device of that many channels.
@@ -118,6 +147,10 @@ private:
     bool keyed_ = false;
     float phase_ = 0;
     int ramp_ = 255;
+
+    /// The device that plays the ring; null while none does. Taken with
+    /// acquire (claimFor), given up with release (letGo).
+    std::atomic<const void*> holder_{nullptr};
 
     /// The reader's ring stamp after each callback. Release store in the
     /// callback, acquire load in write: the writer then sees the zeros the

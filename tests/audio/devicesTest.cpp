@@ -3,11 +3,13 @@
 // ring.
 #include "audio/AudioInputDevice.h"
 #include "audio/AudioOutputDevice.h"
+#include "audio/AudioStreams.h"
 #include "audio/audioClock.h"
 
 #include "soundRig.h"
 #include "support/waitFor.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace {
@@ -114,6 +116,74 @@ TEST_F(Devices, RequestsFromManyThreadsApplyInTheirOrder) {
     }
     EXPECT_EQ(out->attachedStreams(), 2);
     EXPECT_EQ(out->activeStreams(), 2u);
+}
+
+// A stream moving to another device: the old device lets go of its ring at
+// its next callback, the new one takes it at its own; under ALSA each device
+// calls back on a thread of its own, so those callbacks come in any order.
+TEST_F(Devices, AMovedRingIsPlayedByTheNewDeviceOnlyOnceTheOldOneLetGo) {
+    auto mono = root->outputDevice(FakeAudio::monoOut);
+    std::vector<float> stereoBuffer(1024), monoBuffer(512);
+    auto feed = [&] { a->write(buff<float>(512, 0.25f), false, false, 0.5f); };
+    a->channels = 2;
+    out->registerStream(a);
+    for (int k = 0; k < 40; ++k) feed();
+    ASSERT_EQ(out->Callback(stereoBuffer.data(), 512, 0.0), 0);
+    ASSERT_EQ(a->readPosition(), 512);
+
+    out->unregisterStream(a);
+    a->channels = 1;
+    mono->registerStream(a);
+    feed();
+    // The new device first: the ring is still the old one's.
+    std::fill(monoBuffer.begin(), monoBuffer.end(), 1.0f);
+    EXPECT_EQ(mono->Callback(monoBuffer.data(), 512, 0.0), 0);
+    EXPECT_EQ(a->readPosition(), 512);
+    EXPECT_EQ(monoBuffer[100], 0.0f); // silence, not what was in the buffer
+    EXPECT_EQ(out->Callback(stereoBuffer.data(), 512, 0.0), 2); // lets go; nothing left to play
+    EXPECT_EQ(mono->Callback(monoBuffer.data(), 512, 0.0), 0);
+    EXPECT_EQ(a->readPosition(), 1024);
+
+    // A device whose stream ends before its next callback lets go as well.
+    mono->unregisterStream(a);
+    a->channels = 2;
+    out->registerStream(a);
+    testing::internal::CaptureStdout();
+    mono->StreamFinished();
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out->Callback(stereoBuffer.data(), 512, 0.0), 0);
+    EXPECT_EQ(a->readPosition(), 1536);
+}
+
+TEST_F(Devices, TwoDevicesOnTheirOwnThreadsNeverPlayOneRingAtOnce) {
+    // Run under ThreadSanitizer, which reports any two callbacks that touch
+    // the ring's reader side without the hand-over between them.
+    auto mono = root->outputDevice(FakeAudio::monoOut);
+    AudioOutputStream stream(FakeAudio::stereoOut);
+    std::atomic<bool> stop{false};
+    std::atomic<int> heard[2] = {0, 0};
+    auto device = [&](AudioOutputDevice& d, std::atomic<int>& heardHere) {
+        std::vector<float> buffer(512 * size_t(d.channels));
+        double time = 1;
+        while (!stop.load()) {
+            d.Callback(buffer.data(), 512, time += 512 / 48000.0);
+            if (std::any_of(buffer.begin(), buffer.end(), [](float s) { return s != 0.0f; })) ++heardHere;
+            std::this_thread::yield();
+        }
+    };
+    std::thread stereoCard(device, std::ref(*out), std::ref(heard[0]));
+    std::thread monoCard(device, std::ref(*mono), std::ref(heard[1]));
+    for (int move = 0; move < 300; ++move) {
+        stream.setStreamId(move % 2 ? FakeAudio::stereoOut : FakeAudio::monoOut);
+        for (int k = 0; k < 4; ++k) stream.write(buff<float>(512, 0.25f), false, false, 0.5f);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    stop = true;
+    stereoCard.join();
+    monoCard.join();
+    stream.setStreamId(0);
+    EXPECT_GT(heard[0].load(), 0);
+    EXPECT_GT(heard[1].load(), 0);
 }
 
 class Microphone : public SoundRig {

@@ -285,6 +285,24 @@ TEST_F(Ring, SidetoneRampsReplacesTheFirstStreamAndAddsToLaterOnes) {
     }
 }
 
+TEST(RingCopies, RunsWrapAtTheRingsEndAndReadsCanClearOrAdd) {
+    std::vector<float> ring(8, 0.0f), in{1, 2, 3, 4, 5};
+    EXPECT_EQ(audioIO::copyToCircular(in.data(), 5, ring.data(), 8, 6), 3u);
+    EXPECT_EQ(ring, (std::vector<float>{3, 4, 5, 0, 0, 0, 1, 2}));
+    buff<float> held(8), out(5);
+    std::copy(ring.begin(), ring.end(), held.begin());
+    EXPECT_EQ(audioIO::copyFromCircular(held, 6, out), 3u);
+    EXPECT_EQ(std::vector<float>(out.begin(), out.end()), in);
+    std::vector<float> mix(5, 10.0f);
+    EXPECT_EQ(audioIO::AddFromCircularAndClear(ring.data(), 8, 7, mix.data(), 2), 1u);
+    EXPECT_EQ(mix, (std::vector<float>{12, 13, 10, 10, 10}));
+    EXPECT_EQ(audioIO::copyFromCircularAndClear(ring.data(), 8, 6, mix.data(), 4), 2u);
+    EXPECT_EQ(mix, (std::vector<float>{1, 0, 0, 4, 10})); // the first read took 2 and 3
+    EXPECT_EQ(ring, (std::vector<float>{0, 0, 5, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(audioIO::circDiff(5, 65530), 11);
+    EXPECT_EQ(audioIO::circDiff(65530, 5), 65525);
+}
+
 TEST(RingGapSkip, MissedBuffersMoveTheReaderOnModuloTheRing) {
     // Buffers of 375 frames last 2^-7 s: every time below is exact.
     audioIO io;
