@@ -54,6 +54,14 @@ for attempt in 1 2 3; do
   echo "jackd $name did not start (attempt $attempt):" >&2
   cat "$dir/jackd.log" >&2
   stop
+  # JACK registers at most eight servers and takes a dead server's entry
+  # back only when that same name starts again, so servers of other build
+  # directories that were killed fill it for good. With no JACK server
+  # running anywhere on the machine, every entry is stale.
+  if grep -q "Too many servers already active" "$dir/jackd.log" && ! pgrep -x jackd >/dev/null; then
+    echo "no JACK server runs: clearing the stale server registry" >&2
+    rm -f /dev/shm/jack-shm-registry /dev/shm/jack_sem.* 2>/dev/null
+  fi
   sleep 1
 done
 exit 1
