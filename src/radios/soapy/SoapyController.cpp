@@ -31,7 +31,10 @@ SoapyController::SoapyController(std::shared_ptr<syncTask> group)
     : Controller(group ? std::make_shared<syncTask>(group->pool()) : nullptr), lib_(SoapyLib::getInstance()) {}
 
 bool SoapyController::moduleWanted(const std::string& path) const {
-    auto has = [&](const char* word) { return path.find(word) != std::string::npos; };
+    // Only the module's own file name tells what it drives: a folder that
+    // happens to be called "audio-tools" must not hide every module in it.
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    auto has = [&](const char* word) { return name.find(word) != std::string::npos; };
     if (has("audio") || has("sdrPlay")) return false;
     if (has("airspyhf") && !UseAirspyHF.get()) return false;
     if (has("airspy") && !UseAirspy.get()) return false;

@@ -40,7 +40,8 @@ public:
     /// that cannot be loaded ends it quietly (the loader logged why).
     void Discover();
 
-    /// Whether a module file is loaded, by plain substring tests on its path.
+    /// Whether a module file is loaded, by plain substring tests on its file
+    /// name (the folders above it say nothing of what it drives).
     bool moduleWanted(const std::string& path) const;
     /// Whether devices of a driver are announced.
     bool driverWanted(const std::string& driver) const;

@@ -59,6 +59,20 @@ TEST_F(SoapyHost, DiscoveryAnnouncesUsableDevicesAndRoutesTheLibraryLog) {
     SoapyController_release(c);
 }
 
+// The file name decides, not the folders above it.
+TEST_F(SoapyHost, ModulesAreChosenByTheirFileName) {
+    void* c = SoapyController_create();
+    auto& ctl = *object<SoapyController>(c);
+    EXPECT_TRUE(ctl.moduleWanted("/home/audio-lab/SoapySDR/modules0.8/libvctest.so"));
+    EXPECT_TRUE(ctl.moduleWanted("/opt/sdrPlay/lib/libremoteSupport.so"));
+    EXPECT_FALSE(ctl.moduleWanted("/usr/lib/SoapySDR/modules0.8/libaudioSupport.so"));
+    EXPECT_FALSE(ctl.moduleWanted("/usr/lib/SoapySDR/modules0.8/libsdrPlaySupport.so"));
+    EXPECT_FALSE(ctl.moduleWanted("/usr/lib/rtlsdr/libairspySupport.so")); // UseAirspy is off
+    EXPECT_FALSE(ctl.moduleWanted("/usr/lib/airspy/librtlsdrSupport.so")); // UseRTL is off
+    EXPECT_TRUE(ctl.moduleWanted("/usr/lib/rtlsdr/libhackrfSupport.so"));
+    SoapyController_release(c);
+}
+
 TEST_F(SoapyHost, CapabilityReadFromRanges) {
     sdr::Device d = device("Alpha");
     d.rateRanges = {{2000000, 2400000}, {48000, 6144000}};
