@@ -30,6 +30,17 @@ constexpr const char* message = "K1ABC W9XYZ EN37";
 constexpr const char* messageBits =
     "0000100110111101111000110101" "0" "0000110000101001001110111000" "0" "0" "010000101011001" "001";
 
+// The sanitizer builds decode several times slower: half the recordings.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int filesPerLevel = 1;
+constexpr unsigned noiseSeeds = 8; // seeds 2 and 8 decode
+constexpr int decodedAtThreshold = 1;
+#else
+constexpr int filesPerLevel = 2;
+constexpr unsigned noiseSeeds = 16; // seeds 2, 8, 10 and 15 decode
+constexpr int decodedAtThreshold = 2;
+#endif
+
 Payload expectedPayload() {
     Payload p{};
     for (int i = 0; i < 77; ++i)
@@ -91,7 +102,7 @@ TEST_F(JtReference, ReportedSnrStaysWithin3dBOfTheSnrSent) {
     };
     for (const Level l : {Level{-15, 731.0, 0.27}, Level{-10, 1234.5, -0.41}, Level{0, 1911.0, 0.93},
                           Level{10, 2588.3, 0.05}}) {
-        for (const auto& path : generate(l.hz, l.dt, 2, l.snr)) {
+        for (const auto& path : generate(l.hz, l.dt, filesPerLevel, l.snr)) {
             SCOPED_TRACE(std::to_string(l.snr) + " dB");
             const auto r = find(path, l.hz);
             ASSERT_TRUE(r.has_value()) << "not decoded";
@@ -113,7 +124,7 @@ TEST_F(JtReference, ReportedSnrStaysWithin3dBOfTheSnrSent) {
     const double sigma = 2000.0;
     const double scale = std::sqrt(std::pow(10.0, -20 / 10.0) * sigma * sigma * 2500.0 / 6000.0 / signalPower);
     int decoded = 0;
-    for (unsigned seed = 1; seed <= 16; ++seed) {
+    for (unsigned seed = 1; seed <= noiseSeeds; ++seed) {
         std::mt19937 rng(seed);
         std::normal_distribution<double> gauss(0.0, sigma);
         std::vector<int16_t> noisy(static_cast<size_t>(count));
@@ -127,7 +138,7 @@ TEST_F(JtReference, ReportedSnrStaysWithin3dBOfTheSnrSent) {
         std::printf("sent -20 dB (seed %u), reported %+.1f dB\n", seed, r->snr);
         EXPECT_NEAR(r->snr, -20.0, 3.0);
     }
-    EXPECT_GE(decoded, 2) << "of 16 noise seeds at -20 dB";
+    EXPECT_GE(decoded, decodedAtThreshold) << "of " << noiseSeeds << " noise seeds at -20 dB";
 }
 
 } // namespace
