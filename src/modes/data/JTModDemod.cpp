@@ -30,12 +30,21 @@ void checkSetting(asyncProperty<T>& p, std::atomic<T>& inUse, const char* name, 
 
 JTModDemod::JTModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
     checkSetting(samplesPerSymbol, samplesPerSymbol_, "samplesPerSymbol", [](int v) { return v > 0; });
-    checkSetting(toneSpacing, toneSpacing_, "toneSpacing", [](double v) { return std::isfinite(v); });
+    // The highest tone must stay inside the transmit stream's band; beyond
+    // it the tones fold back, and far beyond every sample is NaN.
+    checkSetting(toneSpacing, toneSpacing_, "toneSpacing", [this](double v) {
+        return std::isfinite(v) && std::abs(txFreq.get() + highestTone * v) <= maxToneHz;
+    });
     checkSetting(samplesPerBlock, samplesPerBlock_, "samplesPerBlock",
                  [](int v) { return v > 0 && v <= maxSamplesPerBlock; });
     checkSetting(endPadding, endPadding_, "endPadding", [](int v) { return v >= 0; });
-    checkSetting(period, period_, "period", [](int v) { return v >= 500; });
-    checkSetting(Decimation, decimation_, "Decimation", [](int v) { return v > 0; });
+    // Periods start on whole half seconds counted from the start of the
+    // hour, so a period must be a whole number of them and divide the hour;
+    // any other length would start periods off their time.
+    checkSetting(period, period_, "period", [](int v) { return v >= 500 && v % 500 == 0 && 3600000 % v == 0; });
+    // The transceiver hands over maxDecimation samples at a time, and every
+    // block is decimated from its first sample: a larger step keeps nothing.
+    checkSetting(Decimation, decimation_, "Decimation", [](int v) { return v > 0 && v <= maxDecimation; });
     Enabled.changeHook = [this] { onEnabled(); };
 }
 

@@ -39,6 +39,13 @@ public:
 
     /// The largest period buffer accepted, in float slots (256 MB).
     static constexpr int maxSamplesPerBlock = 1 << 26;
+    /// Samples of each receive block the transceiver hands over (its receive
+    /// filter's block), the largest decimation that keeps any of them.
+    static constexpr int maxDecimation = 512;
+    /// The highest tone number of the protocols (8-tone FSK) and the highest
+    /// frequency it may reach, the edge of the 48000/s transmit stream.
+    static constexpr int highestTone = 7;
+    static constexpr double maxToneHz = 24000.0;
 
     explicit JTModDemod(std::shared_ptr<syncTask> taskGroup);
     /// Waits for the period writers still running.
@@ -56,11 +63,11 @@ public:
 
     asyncProperty<std::string> saveDirectory;   // prefix of every recording's path, verbatim
     asyncProperty<int> samplesPerSymbol{7680};  // transmit symbol at 48000/s, > 0
-    asyncProperty<double> toneSpacing{6.25};    // transmit Hz per tone number, finite
+    asyncProperty<double> toneSpacing{6.25};    // transmit Hz per tone number; txFreq + 7 x it within +-24000 Hz
     asyncProperty<int> samplesPerBlock{151200}; // period buffer, float slots, 1 .. maxSamplesPerBlock
     asyncProperty<int> endPadding{0};           // slots left zero at the buffer's end, >= 0
-    asyncProperty<int> period{15000};           // ms, >= 500
-    asyncProperty<int> Decimation{4};           // keep every n-th input sample, > 0
+    asyncProperty<int> period{15000};           // ms, whole half seconds dividing the hour
+    asyncProperty<int> Decimation{4};           // keep every n-th input sample, 1 .. maxDecimation
     asyncProperty<int> SaveMode{0};             // 1: C2 mixed down by 1500 Hz, else WAV
     asyncProperty<int> FreqDevTable{0};         // < 1 plain FSK; 2, 10, 50 or other: Gaussian shape
     asyncProperty<int> TaperSamples{0};         // raised-cosine ramp at both ends (Gaussian FSK)

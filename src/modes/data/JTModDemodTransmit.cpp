@@ -45,8 +45,9 @@ void JTModDemod::startTest() {
         if (queued_.tones.empty()) return;
         const long long start = queued_.startTime;
         if (start < periodStart_ || start >= (long long)periodStart_ + rec_.period) return;
-        // Samples, not slots: a C2 sample takes two.
-        if (kept_ >= uint64_t(rec_.period / 2000) * 12000u) {
+        // Samples, not slots: a C2 sample takes two. Past half the period
+        // (12 samples a millisecond) the message waits for its next period.
+        if (kept_ >= uint64_t(rec_.period / 2) * 12u) {
             active_ = buff<float>(); // too late in this period; stays queued
             return;
         }
@@ -79,7 +80,7 @@ void JTModDemod::beginSymbol() {
 float JTModDemod::taperGain(int q, int T) const {
     const int N = symbolLength_;
     if (symbolIndex_ == int(active_.count) - 1) {
-        const int r = T - (N - q);
+        const long long r = (long long)T - (N - q); // any host T, INT_MIN too
         if (r == 0 || T < N - q) return float(level);
         return float(level * (0.5 + 0.5 * std::cos(piF * double(r) / T)));
     }

@@ -138,8 +138,10 @@ TEST_F(HellMode, RasterFromTheSignal) {
 // on, while the pixel already started keeps its tone.
 TEST_F(HellMode, RowSpacing) {
     LogCapture log;
-    for (double bad : {0.0, -30.0, 48001.0, std::nan("")})
+    // 2e-05 Hz would make a pixel 2.4e9 samples long, past an int.
+    for (double bad : {0.0, -30.0, 48001.0, std::nan(""), 2.0e-5})
         onGroup(mode, [&] { mode->frequencyStep.hostSet(bad); });
+    EXPECT_TRUE(log.contains("error|hellschreiberModDemod frequencyStep 2e-05 refused, keeping 30"));
     EXPECT_TRUE(log.contains("error|hellschreiberModDemod frequencyStep 0 refused, keeping 30"));
     EXPECT_TRUE(log.contains("error|hellschreiberModDemod frequencyStep -30 refused, keeping 30"));
     EXPECT_TRUE(log.contains("error|hellschreiberModDemod frequencyStep 48001 refused, keeping 30"));
@@ -165,6 +167,12 @@ TEST_F(HellMode, RowSpacing) {
     for (size_t i = grid + 1; i < sent.size(); ++i)
         if (std::abs(sent[i]) > 0.3f) turn += std::complex<double>(sent[i]) * std::conj(std::complex<double>(sent[i - 1]));
     EXPECT_NEAR(std::arg(turn) * 48000 / (2 * std::numbers::pi), 940.0, 1.0);
+
+    // The narrowest spacing taken: pixels of 2e9 samples, sent without harm.
+    onGroup(mode, [&] { mode->frequencyStep.hostSet(2.3e-5); });
+    EXPECT_EQ(mode->frequencyStep.get(), 2.3e-5);
+    send(2 * 1601);
+    for (size_t i = sent.size() - 1601; i < sent.size(); ++i) ASSERT_LE(std::abs(sent[i]), 0.9f + 1e-5f);
 }
 
 namespace {

@@ -20,7 +20,8 @@ class hellRaster {
 public:
     static constexpr double topTone = 1300.0;
 
-    /// Fills all of out with `step` Hz between rows (0 < step <= 48000).
+    /// Fills all of out with `step` Hz between rows (48000 / INT_MAX <= step
+    /// <= 48000, so that a pixel's length fits an int).
     /// nextChar gives the next character to draw.
     void modulate(buff<std::complex<float>> out, double step, const std::function<int()>& nextChar);
 

@@ -7,9 +7,10 @@
 
 hellschreiberModDemod::hellschreiberModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
     // 0 or less has no pixel length (48000 / 0); above 48000 a pixel would
-    // be shorter than two samples.
+    // be shorter than two samples; below minStep its length (48000 / step
+    // samples) does not fit an int.
     stepInUse_.guard(frequencyStep, "hellschreiberModDemod frequencyStep",
-                     [](double v) { return std::isfinite(v) && v > 0 && v <= maxStep; });
+                     [](double v) { return std::isfinite(v) && v >= minStep && v <= maxStep; });
 }
 
 void hellschreiberModDemod::QueueText(const char* text, int base) {

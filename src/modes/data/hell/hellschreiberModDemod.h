@@ -21,6 +21,8 @@ class hellschreiberModDemod : public modDemod {
 public:
     /// Widest row spacing, Hz: a pixel of two samples.
     static constexpr double maxStep = 48000.0;
+    /// Narrowest row spacing, Hz: a pixel of INT_MAX + 1 samples.
+    static constexpr double minStep = 48000.0 / 2147483647.0;
 
     explicit hellschreiberModDemod(std::shared_ptr<syncTask> taskGroup);
     ~hellschreiberModDemod() override = default;

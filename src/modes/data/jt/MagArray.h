@@ -15,7 +15,7 @@ struct MagArray {
     int32_t bins = 0;
     int32_t timeOsr = 2;
     int32_t freqOsr = 2;
-    int32_t noise = 0; // 30th percentile of every byte
+    int32_t noise = 0; // 30th percentile of the bytes of the bins a signal can be in
     std::vector<uint8_t> mag;
 
     int32_t blockStride() const { return 4 * bins; }
@@ -32,8 +32,7 @@ struct Candidate {
     int16_t freqOffset; // bins
     uint8_t timeSub;
     uint8_t freqSub;
-    int32_t base; // mean level of tone 0 over the data symbols, set by the soft-bit step
 };
-static_assert(sizeof(Candidate) == 12);
+static_assert(sizeof(Candidate) == 8);
 
 } // namespace ft8

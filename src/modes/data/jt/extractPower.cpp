@@ -3,10 +3,54 @@
 #include "dsp/fft/fft.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <numbers>
 #include <vector>
+
+namespace {
+
+constexpr double noiseFraction = 0.3;
+/// Half-dB steps below the loudest tenth of the bins from which on a bin
+/// holds no signal: a receive filter's stop band, or the silence past the
+/// band of a recording.
+constexpr int bandDepth = 20;
+
+/// The value below which lie `fraction` of the values (reordered).
+uint8_t percentile(std::vector<uint8_t>& values, double fraction) {
+    const auto at = values.begin() + long(fraction * double(values.size() - 1));
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
+/// The noise fraction of the cells of the bins a signal can be in, each bin
+/// judged by its own noise fraction over the period. Over every bin, a
+/// receive filter's empty stop band would hold most of the low cells.
+int noiseWhereSignalsCanBe(const ft8::MagArray& power) {
+    const size_t perBin = size_t(power.blocks) * 4;
+    if (power.bins <= 0 || perBin == 0) return 0;
+    std::vector<uint8_t> column(perBin);
+    auto gather = [&](int j, uint8_t* to) {
+        for (int b = 0; b < power.blocks; ++b)
+            for (int t = 0; t < 2; ++t)
+                for (int f = 0; f < 2; ++f) *to++ = power.row(b, t, f)[j];
+    };
+    std::vector<uint8_t> level(static_cast<size_t>(power.bins));
+    for (int j = 0; j < power.bins; ++j) {
+        gather(j, column.data());
+        level[size_t(j)] = percentile(column, noiseFraction);
+    }
+    std::vector<uint8_t> levels = level;
+    const int lowest = int(percentile(levels, 0.9)) - bandDepth;
+    std::vector<uint8_t> cells;
+    for (int j = 0; j < power.bins; ++j) {
+        if (int(level[size_t(j)]) < lowest) continue;
+        cells.resize(cells.size() + perBin);
+        gather(j, cells.data() + cells.size() - perBin);
+    }
+    return percentile(cells, noiseFraction);
+}
+
+} // namespace
 
 void extract_power(const int16_t* samples, ft8::MagArray& power) {
     const int bins = power.bins;
@@ -23,7 +67,6 @@ void extract_power(const int16_t* samples, ft8::MagArray& power) {
 
     buff<float> frame(static_cast<size_t>(n));
     buff<std::complex<float>> spectrum(static_cast<size_t>(n));
-    std::array<uint32_t, 256> histogram{};
 
     for (int b = 0; b < power.blocks; ++b) {
         for (int t = 0; t < 2; ++t) {
@@ -41,20 +84,10 @@ void extract_power(const int16_t* samples, ft8::MagArray& power) {
                     const float db = 10.0f * std::log10(norm * mag2 + 1e-10f);
                     const int v = std::clamp(int((db + 120.0f) * 2.0f), 0, 255);
                     cell[j] = uint8_t(v);
-                    ++histogram[size_t(v)];
                 }
             }
         }
     }
 
-    const double wanted = 0.3 * double(power.mag.size());
-    uint64_t below = 0;
-    power.noise = 255;
-    for (int v = 0; v < 256; ++v) {
-        below += histogram[size_t(v)];
-        if (double(below) >= wanted) {
-            power.noise = v;
-            break;
-        }
-    }
+    power.noise = noiseWhereSignalsCanBe(power);
 }

@@ -52,7 +52,7 @@ int search(const MagArray& power, int firstOffset, int lastOffset, int lastBin, 
                 for (int bin = 1; bin <= lastBin; ++bin) {
                     const int s = score(t, f, offset, bin);
                     if (s < minScore) continue;
-                    Candidate c{int16_t(s), int16_t(offset), int16_t(bin), uint8_t(t), uint8_t(f), 0};
+                    Candidate c{int16_t(s), int16_t(offset), int16_t(bin), uint8_t(t), uint8_t(f)};
                     n = heap_push(heap, n, maxCandidates, c);
                 }
     return n;

@@ -4,6 +4,7 @@
 #include "modes/data/jt/crc.h"
 #include "modes/data/jt/extractPower.h"
 #include "modes/data/jt/findSync.h"
+#include "modes/data/jt/frameSnr.h"
 #include "modes/data/jt/jtTables.h"
 #include "modes/data/jt/likelihood.h"
 #include "modes/data/jt/loadWav.h"
@@ -26,12 +27,11 @@ struct ModeSpec {
     int iterations;
     float unitHz;     // one bin; also blocks per second
     float timeShift;  // seconds added to the frame time
-    float snrOffset;
 };
 
-constexpr ModeSpec ft8Spec{Mode::ft8, 180000, 12.5f, 25, 6.25f, 0.0f, -17.0f};
-constexpr ModeSpec ft4Spec{Mode::ft4, 90000, 41.666668f, 25, 20.833334f, -0.4f, -56.0f};
-constexpr ModeSpec js8Spec{Mode::js8, 180000, 12.5f, 50, 6.25f, 0.0f, -17.0f};
+constexpr ModeSpec ft8Spec{Mode::ft8, 180000, 12.5f, 25, 6.25f, 0.0f};
+constexpr ModeSpec ft4Spec{Mode::ft4, 90000, 41.666668f, 25, 20.833334f, -0.4f};
+constexpr ModeSpec js8Spec{Mode::js8, 180000, 12.5f, 50, 6.25f, 0.0f};
 
 /// Accepted payloads of one call, for dropping repeats.
 struct Accepted {
@@ -71,6 +71,19 @@ void writeRecord(uint8_t* at, float frequency, float time, float snr, const uint
     std::memcpy(at, &r, offsetof(Ft8DecodeRecord, payload) + sizeof r.payload);
 }
 
+/// The SNR of a decoded frame from the tones its bits were sent on.
+float measureSnr(Mode mode, const ft8::MagArray& power, const ft8::Candidate& cand, const uint8_t* bits,
+                 double binHz) {
+    uint8_t sent[jtdecode::frameSymbols4];
+    if (mode == Mode::ft4) {
+        jtdecode::frameTones4(bits, ft4::kCostas, ft4::kGrayMap, sent);
+        return jtdecode::frameSnr(power, cand, sent, jtdecode::frameSymbols4, binHz);
+    }
+    const bool js = mode == Mode::js8;
+    jtdecode::frameTones8(bits, js ? js8::kCostas : ft8::kCostas, js ? js8::kGrayMap : ft8::kGrayMap, sent);
+    return jtdecode::frameSnr(power, cand, sent, jtdecode::frameSymbols8, binHz);
+}
+
 int decodeSamples(const ModeSpec& spec, const int16_t* samples, int count, int rate, uint8_t* result) {
     if (!samples || !result || count < 0) return -1;
     // 32-bit arithmetic as the protocol's tables are laid out; a rate that
@@ -106,7 +119,7 @@ int decodeSamples(const ModeSpec& spec, const int16_t* samples, int count, int r
     float log174[174];
     uint8_t plain[174];
     for (int i = 0; i < found; ++i) {
-        ft8::Candidate& cand = heap[size_t(i)];
+        const ft8::Candidate& cand = heap[size_t(i)];
         if (spec.mode == Mode::ft4)
             ft8::extract_likelihood4(power, cand, ft4::kGrayMap, log174);
         else
@@ -130,7 +143,7 @@ int decodeSamples(const ModeSpec& spec, const int16_t* samples, int count, int r
         std::memcpy(accepted.payloads[size_t(accepted.count++)].data(), a, 10);
         const float frequency = (float(cand.freqOffset) + float(cand.freqSub) / 2.0f) * spec.unitHz;
         const float time = (float(cand.timeOffset) + float(cand.timeSub) / 2.0f) / spec.unitHz + spec.timeShift;
-        const float snr = float(cand.base - power.noise) * 0.5f + spec.snrOffset;
+        const float snr = measureSnr(spec.mode, power, cand, plain, double(rate) / (4.0 * bins));
         writeRecord(result + size_t(records) * jtdecode::recordBytes, frequency, time, snr, a);
         ++records;
     }

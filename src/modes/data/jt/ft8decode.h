@@ -10,7 +10,7 @@
 struct Ft8DecodeRecord {
     float frequency; // audio frequency of tone 0, Hz
     float time;      // seconds from the start of the recording: the frame's start less half a symbol
-    float snr;       // dB
+    float snr;       // dB in 2500 Hz
     uint8_t payload[10]; // message bits MSB first, unused low bits of byte 9 zero
 };
 static_assert(offsetof(Ft8DecodeRecord, payload) == 12, "the record's layout is the interface's");

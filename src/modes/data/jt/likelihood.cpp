@@ -11,8 +11,7 @@ int max4(int a, int b, int c, int d) { return std::max(std::max(a, b), std::max(
 
 } // namespace
 
-void extract_likelihood(const MagArray& power, Candidate& cand, const uint8_t* grayMap, float* log174) {
-    int sum = 0;
+void extract_likelihood(const MagArray& power, const Candidate& cand, const uint8_t* grayMap, float* log174) {
     for (int k = 0; k < 58; ++k) {
         const int block = cand.timeOffset + k + (k < 29 ? 7 : 14);
         const uint8_t* p = power.row(block, cand.timeSub, cand.freqSub) + cand.freqOffset;
@@ -21,13 +20,10 @@ void extract_likelihood(const MagArray& power, Candidate& cand, const uint8_t* g
         log174[3 * k + 0] = float(max4(s[4], s[5], s[6], s[7]) - max4(s[0], s[1], s[2], s[3]));
         log174[3 * k + 1] = float(max4(s[2], s[3], s[6], s[7]) - max4(s[0], s[1], s[4], s[5]));
         log174[3 * k + 2] = float(max4(s[1], s[3], s[5], s[7]) - max4(s[0], s[2], s[4], s[6]));
-        sum += p[0];
     }
-    cand.base = sum / 58;
 }
 
-void extract_likelihood4(const MagArray& power, Candidate& cand, const uint8_t* grayMap, float* log174) {
-    int sum = 0;
+void extract_likelihood4(const MagArray& power, const Candidate& cand, const uint8_t* grayMap, float* log174) {
     for (int k = 0; k < 87; ++k) {
         const int block = cand.timeOffset + k + (k < 29 ? 4 : k < 58 ? 8 : 12);
         const uint8_t* p = power.row(block, cand.timeSub, cand.freqSub) + cand.freqOffset;
@@ -35,9 +31,7 @@ void extract_likelihood4(const MagArray& power, Candidate& cand, const uint8_t* 
         for (int j = 0; j < 4; ++j) s[j] = p[grayMap[j]];
         log174[2 * k + 0] = float(std::max(s[2], s[3]) - std::max(s[0], s[1]));
         log174[2 * k + 1] = float(std::max(s[1], s[3]) - std::max(s[0], s[2]));
-        sum += p[0];
     }
-    cand.base = sum / 87;
 }
 
 bool normalize_likelihood(float* log174) {

@@ -7,12 +7,11 @@
 namespace ft8 {
 
 /// 8-tone modes (FT8 with its Gray map, JS8 with the identity): 58 data
-/// symbols of 3 bits, skipping the sync groups at 0, 36 and 72. Also sets
-/// cand.base to the mean byte of tone 0 over those symbols.
-void extract_likelihood(const MagArray& power, Candidate& cand, const uint8_t* grayMap, float* log174);
+/// symbols of 3 bits, skipping the sync groups at 0, 36 and 72.
+void extract_likelihood(const MagArray& power, const Candidate& cand, const uint8_t* grayMap, float* log174);
 
 /// FT4: 87 data symbols of 2 bits, skipping the sync groups at 0, 33, 66, 99.
-void extract_likelihood4(const MagArray& power, Candidate& cand, const uint8_t* grayMap, float* log174);
+void extract_likelihood4(const MagArray& power, const Candidate& cand, const uint8_t* grayMap, float* log174);
 
 /// Scales the 174 values to a variance of 16 (about their mean, which is
 /// left in). False, values untouched, when they do not vary at all.

@@ -133,11 +133,7 @@ TEST_F(JtFiles, EveryModeDecodesItsOwnFramesExactly) {
             // The time of the spectrum frame that sees the first symbol best:
             // half a symbol before it, on a grid of half a symbol.
             EXPECT_NEAR(found->time, s.start - symbol / 2 + mi.timeShift, symbol / 2 + 0.001);
-            // FT8 and JS8 estimate the SNR to a few dB; FT4's offset puts
-            // its estimate about 40 dB low.
-            if (m != Mode::ft4) {
-                EXPECT_NEAR(found->snr, -10.0f, 5.0f);
-            }
+            EXPECT_NEAR(found->snr, -10.0f, 3.0f);
         }
         for (int i = 0; i < n; ++i)
             for (int b = 22; b < 32; ++b) EXPECT_EQ(result[size_t(32 * i + b)], 0xAB);

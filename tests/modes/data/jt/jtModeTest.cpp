@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cfloat>
+#include <climits>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -259,6 +261,19 @@ TEST_F(JtMode, BadSettingsAreRefusedAndKept) {
         m.endPadding.hostSet(-1);
         m.toneSpacing.hostSet(std::nan(""));
         m.samplesPerBlock.hostSet(JTModDemod::maxSamplesPerBlock + 1);
+        // Not whole half seconds, or not dividing the hour: periods would
+        // start off their time.
+        m.period.hostSet(1999);
+        m.period.hostSet(7000);
+        // More than a receive block: nothing would be kept, no file written.
+        m.Decimation.hostSet(8000);
+        m.Decimation.hostSet(513);
+        // The highest tone (7) past 24000 Hz, from tone 0 at txFreq: folded
+        // back, or every sample NaN.
+        m.toneSpacing.hostSet(DBL_MAX);
+        m.toneSpacing.hostSet(3429.0);
+        m.txFreq.hostSet(1500);
+        m.toneSpacing.hostSet(3300.0);
     });
     EXPECT_EQ(mode->period.get(), 15000);
     EXPECT_EQ(mode->Decimation.get(), 4);
@@ -272,13 +287,26 @@ TEST_F(JtMode, BadSettingsAreRefusedAndKept) {
     EXPECT_TRUE(log.contains("error|JTModDemod samplesPerBlock 0 refused, keeping 151200"));
     EXPECT_TRUE(log.contains("error|JTModDemod endPadding -1 refused, keeping 0"));
     EXPECT_TRUE(log.contains("error|JTModDemod toneSpacing nan refused, keeping 6.25"));
+    EXPECT_TRUE(log.contains("error|JTModDemod period 1999 refused, keeping 15000"));
+    EXPECT_TRUE(log.contains("error|JTModDemod period 7000 refused, keeping 15000"));
+    EXPECT_TRUE(log.contains("error|JTModDemod Decimation 8000 refused, keeping 4"));
+    EXPECT_TRUE(log.contains("error|JTModDemod Decimation 513 refused, keeping 4"));
+    EXPECT_TRUE(log.contains("error|JTModDemod toneSpacing 1.7976931348623157e+308 refused, keeping 6.25"));
+    EXPECT_TRUE(log.contains("error|JTModDemod toneSpacing 3429 refused, keeping 6.25"));
+    EXPECT_TRUE(log.contains("error|JTModDemod toneSpacing 3300 refused, keeping 6.25"));
     // The host hears the value kept.
-    ASSERT_EQ(host::Log::get().of("period").size(), 1u);
+    ASSERT_EQ(host::Log::get().of("period").size(), 3u);
     EXPECT_EQ(host::Log::get().of("period")[0].args[0], "15000");
     EXPECT_EQ(host::Log::get().of("samplesPerBlock").size(), 2u);
-    // A good value after a refused one is taken.
-    request([](JTModDemod& m) { m.period.hostSet(500); });
+    // Good values after refused ones are taken.
+    request([](JTModDemod& m) {
+        m.period.hostSet(500);
+        m.Decimation.hostSet(512);
+        m.toneSpacing.hostSet(3214.0); // 1500 + 7 x 3214 = 23998 Hz
+    });
     EXPECT_EQ(mode->period.get(), 500);
+    EXPECT_EQ(mode->Decimation.get(), 512);
+    EXPECT_EQ(mode->toneSpacing.get(), 3214.0);
 
     // Tone buffers that cannot be sent.
     request([](JTModDemod& m) {
@@ -423,14 +451,14 @@ TEST_F(JtMode, LateStartSendsTheSymbolDueAndTheModeNumberFollows) {
     feed(900, 512, [](long long) { return cplx{}; });
     EXPECT_EQ(untilFile(), dir.file("240101_120015.wav") + "10");
 
-    // Too late (past 7 s): stays queued, and goes in the next hour's period
-    // at the same time, from its first symbol.
+    // Too late (past 7.5 s): stays queued, and goes in the next hour's
+    // period at the same time, from its first symbol.
     at(noonJan2024 + 15000000);
-    feed(660, 512, [](long long) { return cplx{}; }); // 84480 kept
+    feed(704, 512, [](long long) { return cplx{}; }); // 90112 kept
     request([](JTModDemod& m) { m.queueMsg(countingTones(79), 8, 15000); });
     feed(1, 512, [](long long) { return cplx{}; });
     EXPECT_FALSE(v->ptt.get());
-    feed(521, 512, [](long long) { return cplx{}; });
+    feed(477, 512, [](long long) { return cplx{}; });
     EXPECT_EQ(untilFile(), dir.file("240101_120015.wav") + "10");
     at(noonJan2024 + 30000000); // another period: not its time
     feed(2, 512, [](long long) { return cplx{}; });
@@ -456,6 +484,38 @@ TEST_F(JtMode, LateStartSendsTheSymbolDueAndTheModeNumberFollows) {
     feed(1, 512, [](long long) { return cplx{}; });
     ASSERT_TRUE(v->ptt.get());
     EXPECT_NEAR(hzAt(transmit(200), 100), 1000 + 2 * 6.25, 0.01);
+}
+
+/// A period shorter than two seconds: a message goes out in the first half
+/// of it (half the period counted in milliseconds) and waits after that.
+TEST_F(JtMode, ShortPeriodsSendInTheirFirstHalf) {
+    request([](JTModDemod& m) {
+        m.period.hostSet(1000);
+        m.samplesPerBlock.hostSet(9000);
+    });
+    at(noonJan2024 + 15000000);
+    feed(1, 512, [](long long) { return cplx{}; });
+    request([](JTModDemod& m) { m.queueMsg(countingTones(4), 8, 15000); });
+    feed(1, 512, [](long long) { return cplx{}; }); // 256 of the 6000 samples of half a period
+    EXPECT_TRUE(v->ptt.get());
+    transmit(5 * 7680); // four symbols, then ptt off
+    EXPECT_FALSE(v->ptt.get());
+
+    // Just before half a period it goes; just after, it waits.
+    for (const int blocks : {46, 47}) {
+        request([](JTModDemod& m) {
+            m.Enabled.hostSet(false);
+            m.Enabled.hostSet(true);
+        });
+        drainDataTasks(v);
+        const int second = 16 + (blocks - 46);
+        at(noonJan2024 + second * 1000000LL);
+        feed(blocks - 1, 512, [](long long) { return cplx{}; });
+        request([&](JTModDemod& m) { m.queueMsg(countingTones(4), 8, second * 1000); });
+        feed(1, 512, [](long long) { return cplx{}; }); // 5888 or 6016 kept
+        EXPECT_EQ(v->ptt.get(), blocks == 46) << blocks;
+        transmit(5 * 7680);
+    }
 }
 
 TEST_F(JtMode, GaussianShapeRampsAndStartDelay) {
@@ -539,6 +599,20 @@ TEST_F(JtMode, GaussianShapeRampsAndStartDelay) {
     EXPECT_NEAR(hzAt(p, N - 2), 1000.0, 0.01);
     EXPECT_NEAR(hzAt(p, N), 1006.25, 0.01);
     EXPECT_NEAR(std::abs(p[0]), 0.98, 1e-5);
+
+    // A taper of INT_MIN samples is no ramp at either end.
+    request([](JTModDemod& m) {
+        m.FreqDevTable.hostSet(1);
+        m.TaperSamples.hostSet(INT_MIN);
+        m.Enabled.hostSet(false);
+        m.Enabled.hostSet(true);
+    });
+    drainDataTasks(v);
+    at(noonJan2024 + 75000000);
+    request([](JTModDemod& m) { m.queueMsg(countingTones(2), 8, 75000); });
+    feed(1, 512, [](long long) { return cplx{}; });
+    const auto full = transmit(2 * N);
+    for (const cplx s : full) ASSERT_NEAR(std::abs(s), 0.98, 1e-5);
 }
 
 /// The host replaces the queued message while the transceiver's periods
