@@ -347,6 +347,76 @@ TEST_F(HpsdrEngine, StatusBecomesTelemetryAndTheRfAgcSteps) {
     });
 }
 
+TEST_F(HpsdrEngine, ReceiverCountsTheBoardCannotBeToldAreRefused) {
+    LogCapture capture;
+    // Register 0 tells the board count − 1 in five bits: 33 would read as 1,
+    // and from 84 on a receive frame holds no sample at all.
+    for (int bad : {33, 84, 1000, INT_MAX, 0}) Radio_setmaxHwReceivers(h, bad);
+    run([&] { EXPECT_EQ(r->maxHwReceivers.get(), 1); });
+    for (int bad : {33, 84, 1000, INT_MAX, 0})
+        EXPECT_TRUE(capture.contains("error|Radio.maxHwReceivers.set " + std::to_string(bad) + " refused")) << bad;
+
+    Radio_setmaxHwReceivers(h, 32);
+    std::vector<long long> frequencies(32);
+    for (size_t k = 0; k < frequencies.size(); ++k) frequencies[k] = 1000000LL * (long long)(k + 1);
+    setReceivers(frequencies);
+    EXPECT_EQ(reg(0)[4], 31 * 8 + 4);
+    EXPECT_EQ(be32(reg(42)), 32000000u) << "receiver 31, the last one with a register";
+    run([&] {
+        EXPECT_EQ(r->maxHwReceivers.get(), 32);
+        r->addHWReceiver(33000000);
+        EXPECT_EQ(r->receivers.size(), 32u);
+    });
+    EXPECT_TRUE(capture.contains("error|HpsdrRadio receiver 33 refused: a board is told of 32 at most"));
+
+    // Frames for 32 receivers: two samples each, the last one's read too.
+    std::vector<std::vector<simTone>> tones(32, {simTone{}});
+    ep6Stream stream(32, tones);
+    feed(stream.next(0));
+    run([&] {
+        for (auto& rx : r->receivers) ASSERT_EQ(rx.fill, 4u);
+    });
+}
+
+TEST_F(HpsdrEngine, AReceiverAddedWhileRunningRestartsTheBoardEvenWithAFullQueue) {
+    Radio_setmaxHwReceivers(h, 2);
+    run([&] {
+        r->connected = r->running = true; // as after a start; packets go to the test
+        r->addVtrx(14095600, 0, 0);
+        sent.clear();
+    });
+    LogCapture capture;
+    run([&] {
+        // This worker's part of the radio's data queue, full as a flood of
+        // datagrams leaves it; the receiver comes in the same turn.
+        for (int i = 0; i < 1100; ++i) {
+            seqTask t;
+            t.fn = [] {};
+            t.name = "test.filler";
+            r->asyncProcess(t);
+        }
+        r->addVtrx(21000000, 0, 0);
+        EXPECT_EQ(r->receivers.size(), 2u);
+        EXPECT_TRUE(r->running);
+        EXPECT_EQ(r->skipCount, 0);
+    });
+    ASSERT_TRUE(capture.contains("error|Can't queue seq process")) << "the queue was not full";
+
+    // The board saw stop, the configuration for two receivers, start.
+    const std::vector<uint8_t> stop = {0xEF, 0xFE, 0x04, 0x00}, start = {0xEF, 0xFE, 0x04, 0x03};
+    ASSERT_EQ(sent.size(), 12u);
+    EXPECT_EQ(sent.front().size(), 64u);
+    EXPECT_EQ(std::vector<uint8_t>(sent.front().begin(), sent.front().begin() + 4), stop);
+    for (size_t k = 1; k <= 10; ++k) {
+        auto p = decodeEp2(sent[k]);
+        ASSERT_TRUE(p) << k;
+        EXPECT_EQ(p->sequence, k - 1);
+        if (p->frames[0].index() == 0) { EXPECT_EQ(p->frames[0].c4, (2 - 1) * 8 + 4) << k; }
+    }
+    EXPECT_EQ(sent.back().size(), 64u);
+    EXPECT_EQ(std::vector<uint8_t>(sent.back().begin(), sent.back().begin() + 4), start);
+}
+
 TEST_F(HpsdrEngine, PowerAndSwrStayFiniteOnAnyCurve) {
     Radio_setptt(h, true);
     auto curve = [&](std::vector<std::pair<double, double>> points) {
