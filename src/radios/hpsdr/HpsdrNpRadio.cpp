@@ -103,6 +103,8 @@ void HpsdrNpRadio::sendGeneralPacket() { send(NpHostPackets::general(), NpHostPa
 
 void HpsdrNpRadio::sendTransmitterPacket() { send(NpHostPackets::transmitter(), NpHostPackets::transmitterPort); }
 
+void HpsdrNpRadio::sendDUCPacket() { send(NpHostPackets::duc(ducSequence++), NpHostPackets::ducPort); }
+
 void HpsdrNpRadio::sendDDCPacket() {
     int n;
     {

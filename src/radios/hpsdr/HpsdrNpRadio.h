@@ -5,7 +5,8 @@
 // (DDC d is receiver d), assembles wide-band frames for the transceivers and
 // reports ADC overload, ADC peak and lost packets. Nothing it receives, and
 // nothing it sends, ever keys the board: the high-priority packet carries
-// only the run bit and no DUC IQ packet leaves.
+// only the run bit, and the DUC IQ writer (silence with a running sequence
+// number) is called by nothing, the radio having no transmit path.
 //
 // The host sets `ipAddress` (no discovery) and drives the radio through the
 // Radio functions. The first start parses the address, adds a transceiver
@@ -100,6 +101,9 @@ public:
     void sendDDCPacket();
     void sendTransmitterPacket();
     void sendHighPriorityPacket();
+    /// One DUC IQ packet of silence numbered ducSequence, which then counts
+    /// on (wrapping at 2^32).
+    void sendDUCPacket();
     /// Whether frequency lies in an odd (mirrored) Nyquist zone of
     /// clockFrequency; false for a clock below 2 Hz.
     bool IsFrequencyReversed(long long frequency);
@@ -108,6 +112,7 @@ public:
     bool run = false;     ///< byte 4 of every High priority packet
     bool started = false; ///< setup done and endpoint open
     boost::asio::ip::address_v4 boardAddress;
+    uint32_t ducSequence = 0; ///< number of the next DUC IQ packet
     int widePeak = 0;
     int wideBandPackets = 0;
     int micPackets = 0;

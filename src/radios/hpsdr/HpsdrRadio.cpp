@@ -3,6 +3,7 @@
 #include "radios/hpsdr/StartStopPacket.h"
 
 #include <boost/asio/ip/address.hpp>
+#include <spdlog/spdlog.h>
 
 #include <stdexcept>
 #include <thread>
@@ -40,6 +41,7 @@ HpsdrRadio::HpsdrRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)
     Dither.changeHook = [this] {
         if (!HLiteGain.get()) gainBit = Dither.get() ? 1 : 0;
     };
+    maxHwReceivers.hostRange(1, maxReceivers);
     canTransmit.set(true, true);
     FilterSet.set(std::make_shared<J16Filter>(taskGroup()), true);
 
@@ -96,6 +98,7 @@ void HpsdrRadio::startRadio() {
         connected = true;
         std::this_thread::sleep_for(100ms);
     }
+    restartPending = false; // the configuration carries the count in force
     sendConfiguration();
     expectedEp6Sequence = 0;
     std::this_thread::sleep_for(20ms);
@@ -122,9 +125,17 @@ void HpsdrRadio::stopRadio() {
     running = false;
 }
 
-void HpsdrRadio::tune() { ccIndex = 2; }
+void HpsdrRadio::tune() {
+    if (restartPending) restartForReceiver();
+    ccIndex = 2;
+}
 
 void HpsdrRadio::addHWReceiver(long long frequency) {
+    if (receivers.size() >= size_t(maxReceivers)) {
+        spdlog::error("HpsdrRadio receiver {} refused: a board is told of {} at most", receivers.size() + 1,
+                      maxReceivers);
+        return;
+    }
     // The base calls this while it keeps the receivers from being read, so
     // the list is changed here without a lock of its own.
     hwReceiver r;
@@ -133,20 +144,21 @@ void HpsdrRadio::addHWReceiver(long long frequency) {
     receivers.push_back(r);
     if (stopToAddReceiver.get() && running) {
         // The restart sleeps and sends: it must not run inside the base's
-        // placement, so it follows as a task of its own. The board sees
-        // stop, the configuration with the new count, start.
-        seqTask t;
-        auto self = std::static_pointer_cast<HpsdrRadio>(shared_from_this());
-        t.fn = [self] { self->restartForReceiver(); };
-        t.name = "HpsdrRadio.restart";
-        asyncProcess(t);
+        // placement, which keeps other threads off the receivers meanwhile.
+        // Nor may it wait in the data queue, where a full queue would drop
+        // it and leave the board on the old count while the frames are read
+        // for the new one. The placement ends with tune() in this same task,
+        // before another packet is read: the restart goes there. The board
+        // sees stop, the configuration with the new count, start.
+        restartPending = true;
         return;
     }
     ccIndex = 0;
 }
 
 void HpsdrRadio::restartForReceiver() {
-    if (!running) return; // stopped by the host meanwhile
+    restartPending = false;
+    if (!running) return;
     stopRadio();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     startRadio();

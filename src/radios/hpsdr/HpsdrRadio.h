@@ -63,17 +63,24 @@ public:
     static constexpr int receivePacketSize = 1032;
     static constexpr long long defaultFrequency = 14095600;
     static constexpr size_t transmitBlock = 126;
+    /// Receivers a board can be told of: register 0 carries the count − 1
+    /// in five bits, and there are frequency registers for receivers 0..31
+    /// only. (A receive frame would hold samples of up to 83.) A larger
+    /// maxHwReceivers is refused, and no receiver is added past it.
+    static constexpr int maxReceivers = 32;
 
     /// Makes the radio on a task group of its own on group's scheduler.
     explicit HpsdrRadio(std::shared_ptr<syncTask> group);
     ~HpsdrRadio() override;
 
     // ---- Radio operations (radio's task group) ----
-    /// The next frames carry the receiver frequencies first.
+    /// The next frames carry the receiver frequencies first. Restarts the
+    /// radio first when a receiver was added that needs it.
     void tune() override;
-    /// Appends a receiver at the radio's rate. A running radio with
-    /// stopToAddReceiver is restarted for it (stop, start with the new
-    /// count); otherwise the next frame carries the new count.
+    /// Appends a receiver at the radio's rate (none past maxReceivers). A
+    /// running radio with stopToAddReceiver is restarted for it by the
+    /// tune() that ends every placement of the base (stop, start with the
+    /// new count); otherwise the next frame carries the new count.
     void addHWReceiver(long long frequency) override;
     /// One Ep2 with these samples; a block shorter than 126 is padded with
     /// zeros, samples past 126 are not sent.
@@ -211,6 +218,8 @@ public:
     // ---- engine state (radio's task group) ----
     bool connected = false;
     bool defaultsMade = false;
+    /// A receiver was added while running: the board must be restarted.
+    bool restartPending = false;
     std::atomic<bool> running{false};
     uint32_t ep2Sequence = 0;
     uint32_t expectedEp6Sequence = 0;

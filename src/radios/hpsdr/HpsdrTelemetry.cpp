@@ -15,12 +15,6 @@
 
 namespace {
 
-/// The output stream's hardware-tone switch, where the audio side has one.
-template <class Stream>
-void setKeyTone(Stream& stream, bool on) {
-    if constexpr (requires { stream.genToneHW(on); }) stream.genToneHW(on);
-}
-
 /// A power value as published: single precision, finite.
 float finitePower(double w) {
     const float f = float(w);
@@ -32,7 +26,7 @@ float finitePower(double w) {
 void HpsdrRadio::decodeStatus(const Ep6Frame& frame, vtrx* tx) {
     if (frame.registerResponse()) return; // C1..C4 answer a register write
     RadioPtt.set(frame.ptt());
-    if (tx) setKeyTone(tx->outputStream, frame.key());
+    if (tx) tx->outputStream.genToneHW(frame.key()); // the board's key input sounds the sidetone
     switch (frame.address()) {
     case 0: {
         adcOvl.set((frame.c(1) & 1) != 0);

@@ -5,8 +5,10 @@
 // datagrams that must change nothing.
 #include "radios/hpsdr/HpsdrRadio.h"
 
+#include "audio/audioIO.h"
 #include "core/coreObjectFixture.h"
 #include "core/drainTasks.h"
+#include "core/vtrx.h"
 #include "radios/hpsdr/Ep4Packet.h"
 #include "radios/hpsdr/colLerp.h"
 #include "sim/hpsdrP1Sim.h"
@@ -176,6 +178,15 @@ TEST_F(HpsdrEngine, RegistersCarryRateReceiversGainsAndFrequencies) {
     EXPECT_EQ(HpsdrRadio::hertz2fcode(0), 0);
     EXPECT_EQ(HpsdrRadio::hertz2fcode(1000), 1);
     EXPECT_EQ(HpsdrRadio::hertz2fcode(14095600), 102); // ln(751.86) × 15.47 + 0.5 = 102.95
+
+    // Tuning: the next packet carries the receiver frequencies first.
+    for (int i = 0; i < 3; ++i) send(r->emptyBlock);
+    run([&] { r->tune(); });
+    auto tuned = send(r->emptyBlock);
+    EXPECT_EQ(tuned.frames[0].index(), 2);
+    EXPECT_EQ(tuned.frames[1].index(), 3);
+    const auto& f = tuned.frames[0];
+    EXPECT_EQ(be32({f.c0, f.c1, f.c2, f.c3, f.c4}), be32(reg(2)));
 }
 
 TEST_F(HpsdrEngine, QueuedWritesTakeFramesSpacedByTheirWait) {
@@ -345,6 +356,139 @@ TEST_F(HpsdrEngine, StatusBecomesTelemetryAndTheRfAgcSteps) {
         EXPECT_EQ(r->adcPeak.get(), 0.0);
         EXPECT_EQ(r->adcPeakDBFS.get(), -100.0);
     });
+}
+
+TEST_F(HpsdrEngine, TelemetryWhileTransmittingAndTheKeyInput) {
+    run([&] { r->addFirstStartDefaults(); }); // a transmitting transceiver, the power curve
+    std::shared_ptr<vtrx> tx;
+    run([&] { tx = r->txVtrx(); });
+    ASSERT_TRUE(tx);
+    auto sidetone = [&] { return tx->outputStream.io->toneHardware.load(); };
+    ep6Stream stream(1, {{simTone{}}});
+    uint32_t seq = 0;
+    auto packet = [&](simStatus a, simStatus b) { feed(stream.next(seq++, a, b)); };
+
+    // The board's key input sounds the transmitting transceiver's sidetone;
+    // a register answer carries no status, the key bit included.
+    packet({0x04}, {0x04});
+    EXPECT_TRUE(sidetone());
+    packet({}, {});
+    EXPECT_FALSE(sidetone());
+    packet({0x80 | 0x04}, {0x80 | 0x04});
+    EXPECT_FALSE(sidetone());
+
+    // Readings of temperature 1000 and forward 1000 (address 1), reverse 200
+    // and PA current 1000 (address 2), smoothed until they stand.
+    Radio_setptt(h, true);
+    for (int i = 0; i < 300; ++i) packet({1 << 3, 0x03, 0xE8, 0x03, 0xE8}, {2 << 3, 0x00, 0xC8, 0x03, 0xE8});
+    // The default curve between its points (647.9156, 0.2164583) and
+    // (1196.5935, 0.6654805), and (101.024536, 0.012752045) and
+    // (265.29013, 0.05060093).
+    const double fwd = 0.2164583 + (1000 - 647.9156) * (0.6654805 - 0.2164583) / (1196.5935 - 647.9156);
+    const double rev = 0.012752045 + (200 - 101.024536) * (0.05060093 - 0.012752045) / (265.29013 - 101.024536);
+    const double p = std::sqrt(rev / fwd);
+    run([&] {
+        EXPECT_NEAR(r->Temp.get(), 29.59, 0.01);
+        EXPECT_NEAR(r->Current.get(), 505.3955, 1e-3) << "1000 / 4096 × 3.26 / 50 / 0.04 × 1270";
+        EXPECT_NEAR(r->FwdPwr.get(), fwd, 1e-6);
+        EXPECT_NEAR(r->RevPwr.get(), rev, 1e-6);
+        EXPECT_NEAR(r->Swr.get(), (1 + p) / (1 - p), 1e-5);
+    });
+
+    // Transmit-buffer events (address 0, C3 bit 7; bit 6 tells underflow
+    // from overflow) count while transmitting: 5 underflows, 3 overflows.
+    // Levels (bit 7 clear) keep their minimum.
+    const simStatus under{0, 0, 0, 0xC0}, over{0, 0, 0, 0x80}, underAll{0, 0, 0, 0xFF}, overAll{0, 0, 0, 0xBF};
+    for (auto [a, b] : std::vector<std::pair<simStatus, simStatus>>{
+             {under, underAll}, {under, over}, {overAll, under}, {under, over}})
+        packet(a, b);
+    for (int i = 0; i < 100; ++i) packet({0, 0, 0, 40}, {0, 0, 0, 90});
+    run([&] {
+        EXPECT_EQ(r->TxBufferUnderflow.get(), 5);
+        EXPECT_EQ(r->TxBufferOverflow.get(), 3);
+        EXPECT_EQ(r->MinTxBufferLevel.get(), 40);
+    });
+
+    // Receiving: no buffer events counted, and no current or power.
+    Radio_setptt(h, false);
+    for (int i = 0; i < 100; ++i) packet(under, over);
+    run([&] {
+        EXPECT_EQ(r->TxBufferUnderflow.get(), 5);
+        EXPECT_EQ(r->TxBufferOverflow.get(), 3);
+        EXPECT_EQ(r->Current.get(), 0.0);
+        EXPECT_EQ(r->FwdPwr.get(), 0.0f);
+        EXPECT_EQ(r->Swr.get(), 0.0f);
+    });
+}
+
+TEST_F(HpsdrEngine, ReceiverCountsTheBoardCannotBeToldAreRefused) {
+    LogCapture capture;
+    // Register 0 tells the board count − 1 in five bits: 33 would read as 1,
+    // and from 84 on a receive frame holds no sample at all.
+    for (int bad : {33, 84, 1000, INT_MAX, 0}) Radio_setmaxHwReceivers(h, bad);
+    run([&] { EXPECT_EQ(r->maxHwReceivers.get(), 1); });
+    for (int bad : {33, 84, 1000, INT_MAX, 0})
+        EXPECT_TRUE(capture.contains("error|Radio.maxHwReceivers.set " + std::to_string(bad) + " refused")) << bad;
+
+    Radio_setmaxHwReceivers(h, 32);
+    std::vector<long long> frequencies(32);
+    for (size_t k = 0; k < frequencies.size(); ++k) frequencies[k] = 1000000LL * (long long)(k + 1);
+    setReceivers(frequencies);
+    EXPECT_EQ(reg(0)[4], 31 * 8 + 4);
+    EXPECT_EQ(be32(reg(42)), 32000000u) << "receiver 31, the last one with a register";
+    run([&] {
+        EXPECT_EQ(r->maxHwReceivers.get(), 32);
+        r->addHWReceiver(33000000);
+        EXPECT_EQ(r->receivers.size(), 32u);
+    });
+    EXPECT_TRUE(capture.contains("error|HpsdrRadio receiver 33 refused: a board is told of 32 at most"));
+
+    // Frames for 32 receivers: two samples each, the last one's read too.
+    std::vector<std::vector<simTone>> tones(32, {simTone{}});
+    ep6Stream stream(32, tones);
+    feed(stream.next(0));
+    run([&] {
+        for (auto& rx : r->receivers) ASSERT_EQ(rx.fill, 4u);
+    });
+}
+
+TEST_F(HpsdrEngine, AReceiverAddedWhileRunningRestartsTheBoardEvenWithAFullQueue) {
+    Radio_setmaxHwReceivers(h, 2);
+    run([&] {
+        r->connected = r->running = true; // as after a start; packets go to the test
+        r->addVtrx(14095600, 0, 0);
+        sent.clear();
+    });
+    LogCapture capture;
+    run([&] {
+        // This worker's part of the radio's data queue, full as a flood of
+        // datagrams leaves it; the receiver comes in the same turn.
+        for (int i = 0; i < 1100; ++i) {
+            seqTask t;
+            t.fn = [] {};
+            t.name = "test.filler";
+            r->asyncProcess(t);
+        }
+        r->addVtrx(21000000, 0, 0);
+        EXPECT_EQ(r->receivers.size(), 2u);
+        EXPECT_TRUE(r->running);
+        EXPECT_EQ(r->skipCount, 0);
+    });
+    ASSERT_TRUE(capture.contains("error|Can't queue seq process")) << "the queue was not full";
+
+    // The board saw stop, the configuration for two receivers, start.
+    const std::vector<uint8_t> stop = {0xEF, 0xFE, 0x04, 0x00}, start = {0xEF, 0xFE, 0x04, 0x03};
+    ASSERT_EQ(sent.size(), 12u);
+    EXPECT_EQ(sent.front().size(), 64u);
+    EXPECT_EQ(std::vector<uint8_t>(sent.front().begin(), sent.front().begin() + 4), stop);
+    for (size_t k = 1; k <= 10; ++k) {
+        auto p = decodeEp2(sent[k]);
+        ASSERT_TRUE(p) << k;
+        EXPECT_EQ(p->sequence, k - 1);
+        if (p->frames[0].index() == 0) { EXPECT_EQ(p->frames[0].c4, (2 - 1) * 8 + 4) << k; }
+    }
+    EXPECT_EQ(sent.back().size(), 64u);
+    EXPECT_EQ(std::vector<uint8_t>(sent.back().begin(), sent.back().begin() + 4), start);
 }
 
 TEST_F(HpsdrEngine, PowerAndSwrStayFiniteOnAnyCurve) {

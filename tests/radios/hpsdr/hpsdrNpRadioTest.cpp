@@ -3,7 +3,8 @@
 // sequences byte for byte, the configuration that follows the board's
 // microphone packets, tones on 1, 4 and 16 DDCs reaching their transceivers
 // through the host-driven mode, telemetry, and every kind of datagram the
-// radio must refuse. No test may see a DUC IQ packet or a keyed board.
+// radio must refuse. No test may see a keyed board, nor a DUC IQ packet it
+// did not send itself through the radio's writer.
 #include "radios/hpsdr/HpsdrNpRadio.h"
 
 #include "core/coreObjectFixture.h"
@@ -259,6 +260,35 @@ TEST_F(NpRadioHost, StartStopAndStartAgain) {
     ASSERT_EQ(added.size(), 1u) << "one transceiver, added by the first start only";
     EXPECT_EQ(added[0].args[0], "14095600");
     EXPECT_EQ(logged("error|"), 0u);
+}
+
+TEST_F(NpRadioHost, DucPacketsAreSilenceWithARunningSequenceNumber) {
+    makeRadio();
+    start();
+    refresh();
+    Radio_stop(radio);
+    ASSERT_TRUE(sim.at(1027).waitForCount(3));
+    EXPECT_EQ(sim.at(NpHostPackets::ducPort).count(), 0u) << "nothing the radio does sends one";
+
+    onWorker(r, [&] {
+        r->sendDUCPacket();
+        r->sendDUCPacket();
+        r->ducSequence = 0xFFFFFFFF;
+        r->sendDUCPacket();
+        r->sendDUCPacket();
+    });
+    ASSERT_TRUE(sim.at(NpHostPackets::ducPort).waitForCount(4));
+    const auto got = sim.at(NpHostPackets::ducPort).received();
+    ASSERT_EQ(got.size(), 4u);
+    const std::array<std::array<uint8_t, 4>, 4> numbers = {{{0, 0, 0, 0}, {0, 0, 0, 1}, {0xFF, 0xFF, 0xFF, 0xFF}, {0, 0, 0, 0}}};
+    for (size_t i = 0; i < got.size(); ++i) {
+        std::vector<uint8_t> want(1444, 0);
+        std::copy(numbers[i].begin(), numbers[i].end(), want.begin());
+        EXPECT_EQ(got[i].bytes, want) << i;
+        EXPECT_EQ(got[i].from, *sim.host()) << "from the radio's one socket";
+    }
+    // Sent on purpose here: the check after every test is for the others.
+    sim.at(NpHostPackets::ducPort).clear();
 }
 
 TEST_F(NpRadioHost, MicrophonePacketsPaceTheConfigurationInForce) {
