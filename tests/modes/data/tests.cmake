@@ -20,6 +20,7 @@ vireo_internal_test(dab_tests modes/data/dabTest.cpp $<TARGET_OBJECTS:vireo_api>
 target_compile_definitions(dab_tests PRIVATE DAB_TABLE_DIR="${CMAKE_CURRENT_LIST_DIR}/dabTables")
 vireo_internal_test(cw_tests modes/data/cwTest.cpp)
 vireo_internal_test(cw_error_rate_tests modes/data/cwErrorRateTest.cpp)
+vireo_internal_test(cw_outside_morse_tests modes/data/cwOutsideMorseTest.cpp)
 vireo_internal_test(rtty_tests modes/data/rttyTest.cpp)
 vireo_internal_test(rtty_error_rate_tests modes/data/rttyErrorRateTest.cpp)
 vireo_internal_test(hell_tests modes/data/hellTest.cpp)
