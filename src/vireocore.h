@@ -1045,13 +1045,15 @@ VIREO_API void fskModDemod_setbaud(void* handle, int value);
 
 /* ---- RTTYModDemod ----
  * Radio teletype, ITA2 at 45.45 baud, 170 Hz shift. Sends mark at +2170 Hz
- * and space at +2000 Hz; receives with mark at the mode's rxFreq and space
- * 170 Hz above (its own signal reads back mirrored, with rxFreq -2170).
- * Decoded text goes to standard output only; newChars is never called.
- * newDebug: every 1024 detector values, a float array handle (the host frees
- * it), 0, 0.0, 0.0. QueueText replaces the unsent text with text from
- * position (characters sent - base) on; "~" ends the transmission. At most
- * 1023 characters wait; more are cut (logged). */
+ * and space at +2000 Hz; receives with space at the mode's rxFreq and mark
+ * 170 Hz above (its own signal, and any standard one, at rxFreq 2000).
+ * Decoded text goes to standard output with the receiver's phase-jump marks
+ * and scores, and its characters alone to newChars. newDebug: every 1024
+ * detector values, a float array handle (the host frees it), 0, 0.0, 0.0.
+ * QueueText replaces the unsent text with text from position (characters
+ * sent - base) on; "~" ends the transmission. Each transmission begins with
+ * idle letters-shift frames, one whole frame past the transceiver's lead
+ * silence and rise. At most 1023 characters wait; more are cut (logged). */
 VIREO_API void* RTTYModDemod_create(void);
 VIREO_API void RTTYModDemod_release(void* handle);
 VIREO_API void RTTYModDemod_bindsentChars(void* handle, void (*callback)(const char*));

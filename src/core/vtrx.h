@@ -12,6 +12,7 @@
 #include "dsp/lowLatFir.h"
 #include "framework/asyncProperty.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <complex>
@@ -96,6 +97,10 @@ public:
     void modulate(unsigned long n);
     /// Samples of silence after the tail before the radio is unkeyed.
     static constexpr int txTrailingSilence = 504;
+    /// Samples at the start of the transmission that its lead silence and
+    /// rise still take (0 once they are through): a mode whose first
+    /// samples must arrive whole starts after them. Own task group only.
+    int fadeInLeft() const { return rampUpPending ? std::max(rampUpLeft + 1, 0) : 0; }
     /// Work buffers of the transmit chain: microphone samples and the mode's
     /// input, reused from request to request.
     buff<float> txMic;

@@ -3,7 +3,8 @@
 // fast as the chain allows. One receiver at `rate`. The test steps it from
 // its own thread, block by block: while a transceiver transmits, a step asks
 // it for one block and loops that block back into the receiver with complex
-// white Gaussian noise added; otherwise a step writes noise alone. A step
+// white Gaussian noise added; otherwise a step writes noise alone, or noise
+// and the next block of a signal the test plays (another station). A step
 // returns only when the block has gone through the receiving transceivers,
 // so nothing queues up and nothing is dropped, however slow the receiver.
 //
@@ -20,6 +21,7 @@
 #include "core/drainTasks.h"
 #include "support/waitFor.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <complex>
@@ -27,6 +29,7 @@
 #include <functional>
 #include <latch>
 #include <random>
+#include <vector>
 
 class NoisyLoopRadio : public Radio {
 public:
@@ -65,6 +68,16 @@ public:
     /// delayed. Change it only while nothing is sent: a change restarts the
     /// delay line with silence.
     std::atomic<size_t> loopDelay{0};
+    /// Another station's signal, sent block by block in place of silence
+    /// while no transceiver transmits, with the same noise; silence again
+    /// after its end. Radio's task group.
+    void play(std::vector<cplx> signal) {
+        played_ = std::move(signal);
+        playedAt_ = 0;
+        playedLeft.store(played_.size());
+    }
+    /// Samples of the played signal not yet sent.
+    std::atomic<size_t> playedLeft{0};
     /// Samples per step.
     size_t blockLength = 512;
     /// Called with every block as written into the receiver (radio's group).
@@ -130,7 +143,12 @@ private:
                 return true;
             }
         }
-        loopBack(buff<cplx>(blockLength, cplx{}));
+        buff<cplx> block(blockLength, cplx{});
+        const size_t n = std::min(blockLength, played_.size() - playedAt_);
+        std::copy_n(played_.begin() + std::ptrdiff_t(playedAt_), n, block.data);
+        playedAt_ += n;
+        playedLeft.store(played_.size() - playedAt_);
+        loopBack(block);
         return false;
     }
 
@@ -183,6 +201,8 @@ private:
     }
 
     const int rate_;
+    std::vector<cplx> played_; // radio's task group
+    size_t playedAt_ = 0;
     std::deque<cplx> line_; // the delay line, radio's task group
     size_t lineDelay_ = 0;
     std::atomic<double> noiseVariance_{0.0};

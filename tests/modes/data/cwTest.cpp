@@ -243,9 +243,7 @@ TEST_F(CwMode, RefusedHostValuesKeepTheOldOnes) {
 
 // The keyer's output read by the decoder: lower-case letters and digits, a
 // space per word gap; punctuation is dropped and takes the word space after
-// it along. The speed starts at 45 and settles at 20. (Every word here
-// starts with a dot: a dash after a word gap of ten dots has the ratio of a
-// dot after a letter gap, and the estimate would learn 3.25 dots from it.)
+// it along. The speed starts at 45 and settles at 20.
 TEST_F(CwMode, DecoderReadsTheKeyer) {
     auto listener = std::make_shared<cwModDemod>(group);
     listener->newChars.bind(host::onText<"rx">, listener.get());

@@ -123,16 +123,17 @@ TEST(RttyTables, AlphabetAndReverseTable) {
 }
 
 // Idle letters-shift frames without pause; a figures character after the
-// shift frame; space needing no shift; a figures character after idle
-// frames that followed another one with no second shift; case; codes
-// outside the alphabet; "~" ending the transmission.
+// shift frame; space needing no shift, but leaving receivers in either
+// shift, so that the figure after it sends its shift again; idle frames
+// putting receivers in letters; case; codes outside the alphabet; "~"
+// ending the transmission.
 TEST_F(RttyMode, FramesAndShifts) {
     EXPECT_EQ(send(3), (std::vector<int>{31, 31, 31}));
 
     queue("1 2", 0);
-    EXPECT_EQ(send(6), (std::vector<int>{27, 23, 4, 19, 31, 31}));
+    EXPECT_EQ(send(6), (std::vector<int>{27, 23, 4, 27, 19, 31}));
     queue("3", 3);
-    EXPECT_EQ(send(2), (std::vector<int>{1, 31})); // still figures: no shift frame
+    EXPECT_EQ(send(2), (std::vector<int>{27, 1})); // the idle frame went back to letters
 
     queue("aA%\xA3\xC3", 4);
     EXPECT_EQ(send(8), (std::vector<int>{31, 3, 3, 0, 27, 20, 0, 31}));
@@ -140,7 +141,7 @@ TEST_F(RttyMode, FramesAndShifts) {
 
     v->ptt.set(true, false);
     queue("E~", mode->sentCount());
-    EXPECT_EQ(send(3), (std::vector<int>{31, 1, 31})); // back to letters for E
+    EXPECT_EQ(send(3), (std::vector<int>{1, 31, 31})); // in letters since the idle frame
     EXPECT_FALSE(v->ptt.get());
     EXPECT_EQ(host::Log::get().of("ptt").back().args[0], "false");
     EXPECT_EQ(mode->sentCount(), 11);
@@ -163,6 +164,28 @@ TEST_F(RttyMode, FramesAndShifts) {
     EXPECT_TRUE(log.contains("error|RTTYModDemod.QueueText() nothing queued: start 18 with 17 characters sent and a "
                              "text of 1"));
     EXPECT_EQ(send(1), (std::vector<int>{31}));
+
+    // A letter after a space sent in figures goes with its shift too, for a
+    // receiver that keeps figures over a space; a queued shift character
+    // counts like a shift frame.
+    queue("1 A\x0E" "2", mode->sentCount());
+    EXPECT_EQ(send(7), (std::vector<int>{27, 23, 4, 31, 3, 27, 19}));
+
+    // A transmission starts with idle frames until one whole frame has gone
+    // out after the transceiver's lead silence and rise, whatever was
+    // queued before it: two frames for a lead within one frame, three for
+    // one just over.
+    for (int lead : {768 + 512, 7920}) {
+        queue("E", mode->sentCount());
+        onGroup(v, [&] {
+            v->rampUpPending = true;
+            v->rampUpLeft = lead;
+            mode->pttChanged(true);
+        });
+        std::vector<int> expected(size_t(lead / 7920 + 2), 31);
+        expected.push_back(1);
+        EXPECT_EQ(send(int(expected.size())), expected) << lead;
+    }
 }
 
 // Mode-level receive: an empty block gives empty audio; a block is played as
@@ -183,7 +206,7 @@ TEST_F(RttyMode, ReceiveAudioAndTrace) {
             delete f;
         },
         mode.get());
-    // A steady tone at rxFreq 1000: the mark detector's.
+    // A steady tone at rxFreq 1000: the space detector's.
     onGroup(mode, [&] { mode->rxFreq.hostSet(1000); });
     const size_t n = 1024 * 256;
     buff<cplx> tone(n);
@@ -197,9 +220,9 @@ TEST_F(RttyMode, ReceiveAudioAndTrace) {
     ASSERT_EQ(traces.size(), 1u);
     ASSERT_EQ(traces[0].size(), 1024u);
     EXPECT_EQ(traces[0][0], 0.0f); // first sample: both sums hold it alone
-    // A full window: the mark sum adds up, the space sum of a tone 170 Hz
+    // A full window: the space sum adds up, the mark sum of a tone 170 Hz
     // off turns 3.74 times round.
     const double off = std::numbers::pi * 170 / 6000;
-    const double expected = 0.5 * std::abs(std::sin(132 * off) / std::sin(off)) - 0.5 * 132;
+    const double expected = 0.5 * 132 - 0.5 * std::abs(std::sin(132 * off) / std::sin(off));
     for (size_t k = 5; k < 1024; ++k) ASSERT_NEAR(traces[0][k], expected, 0.05) << k;
 }

@@ -1,7 +1,7 @@
 // CW, RTTY, Hellschreiber and the FSK placeholder as a host uses them,
 // through the exported functions on the clock-paced loop-back radio: one
-// clean transmission per mode (RTTY's transmit side only: its receiver
-// writes to standard output), and the FSK mode's settings and silence.
+// clean transmission per mode, read back by a second transceiver where the
+// mode receives, and the FSK mode's settings and silence.
 #include "modes/data/fsk/fskModDemod.h"
 
 #include "core/coreObjectFixture.h"
@@ -83,19 +83,30 @@ TEST_F(TextModesHost, CwSendsAndReads) {
     cwModDemod_release(listener);
 }
 
-TEST_F(TextModesHost, RttySends) {
-    start(1);
+// The text is queued before ptt; the listener reads it from its first
+// character at rxFreq 2000, on newChars.
+TEST_F(TextModesHost, RttySendsAndReads) {
+    start(2);
     void* sender = RTTYModDemod_create();
+    void* listener = RTTYModDemod_create();
     RTTYModDemod_bindsentChars(sender, host::onText<"sent">);
+    RTTYModDemod_bindnewChars(listener, host::onText<"rx">);
     RTTYModDemod_setdbg1(sender, 1.5f);
     vtrx_setModulation(tx, sender);
-    RTTYModDemod_QueueText(sender, "RY 1~", 0);
+    vtrx_setModulation(rx, listener);
+    modDemod_setrxFreq(listener, 2000);
+    vtrx_start(rx);
+    RTTYModDemod_QueueText(sender, "RY 1 2~", 0);
     vtrx_setptt(tx, true);
-    // Five frames and a shift frame of 165 ms each.
+    // Two lead frames, six characters and two shift frames of 165 ms each.
     ASSERT_TRUE(host::pollUntil(poll, [&] { return pttReleased(); }, std::chrono::seconds(10)));
-    EXPECT_EQ(log.joined("sent"), "RY 1~");
+    ASSERT_TRUE(host::pollUntil(
+        poll, [&] { return log.joined("rx").find("RY 1 2") != std::string::npos; }, std::chrono::seconds(5)))
+        << log.joined("rx");
+    EXPECT_EQ(log.joined("sent"), "RY 1 2~");
     stop();
     RTTYModDemod_release(sender);
+    RTTYModDemod_release(listener);
 }
 
 // A row spacing of 120 Hz makes a pixel of 401 samples: "HI" in 0.7 s.

@@ -7,7 +7,9 @@
 // with the dot estimate d: a mark of 2d or more is a dash, a gap of 2d or
 // more ends the letter, 5d of silence ends it too and adds one word space.
 // The estimate learns from a dot that follows a letter gap and a dash that
-// follows an element gap, whose lengths sum to four dots in both cases.
+// follows an element gap, whose lengths sum to four dots in both cases; a
+// dash after a word gap, whose lengths stand in the same ratio as the first,
+// is left out.
 #include "dsp/buff.h"
 
 #include <complex>
@@ -46,6 +48,7 @@ private:
     uint32_t elements_ = 0;
     bool spaceSent_ = false;
     double dotEstimate_ = 40.0;
+    int learned_ = 0; // dots measured so far (counted up to where it no longer matters)
 };
 
 } // namespace cw

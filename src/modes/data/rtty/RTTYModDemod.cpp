@@ -1,7 +1,8 @@
 #include "modes/data/rtty/RTTYModDemod.h"
 
-#include "modes/data/ownerPtt.h"
 #include "core/realAudio.h"
+#include "core/vtrx.h"
+#include "modes/data/ownerPtt.h"
 #include "framework/hostArrays.h"
 #include "modes/data/rtty/ITA2.h"
 
@@ -21,6 +22,12 @@ void RTTYModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>>
     transmitter_.modulate(out, [this] { return getNextTxChar(); });
 }
 
+void RTTYModDemod::pttChanged(bool on) {
+    if (!on) return;
+    auto owner = lockOwner();
+    transmitter_.begin(owner ? owner->fadeInLeft() : 0);
+}
+
 int RTTYModDemod::getNextTxChar() {
     const int c = text_.take(sentChars);
     if (c < 0) return 0;
@@ -34,11 +41,13 @@ int RTTYModDemod::getNextTxChar() {
 buff<float> RTTYModDemod::demodulate(buff<std::complex<float>> block) {
     std::vector<buff<float>> traces;
     printed_.clear();
-    receiver_.process(block, rxFreq.get(), printed_, traces);
+    decoded_.clear();
+    receiver_.process(block, rxFreq.get(), printed_, decoded_, traces);
     if (!printed_.empty()) {
         std::fwrite(printed_.data(), 1, printed_.size(), stdout);
         std::fflush(stdout);
     }
+    if (!decoded_.empty()) newChars.send(decoded_);
     for (auto& trace : traces) {
         if (!newDebug.get()) break;
         // The handle is made as the host is called, so a task that never

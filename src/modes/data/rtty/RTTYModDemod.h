@@ -1,20 +1,23 @@
 #pragma once
 // RTTYModDemod: radio teletype, ITA2 at 45.45 baud with a 170 Hz shift.
 //
-// Receive: rttyReceiver decodes with mark at rxFreq and space 170 Hz above
-// it, and writes what it decodes to standard output (nothing on newChars);
-// its detector trace goes to the host through newDebug when bound. The
+// Receive: rttyReceiver decodes with space at rxFreq and mark 170 Hz above
+// it, as standard stations send (this mode's own transmission at rxFreq
+// 2000), and writes what it decodes to standard output, with its phase-jump
+// marks and scores; the characters alone also go to the host on newChars.
+// Its detector trace goes to the host through newDebug when bound. The
 // block is played as it came.
 //
 // Transmit: rttyTransmitter sends the queued text with mark at +2170 Hz and
-// space at +2000 Hz; "~" in the text releases the transceiver's ptt. The
-// two senses differ: the transmitter's mark is the upper tone, the
-// receiver's the lower, so reading this mode's own signal takes a mirrored
-// spectrum (swapped I and Q) and rxFreq at -2170.
+// space at +2000 Hz; "~" in the text releases the transceiver's ptt. Every
+// transmission begins with idle letters-shift frames until one whole frame
+// has gone out after the transceiver's lead silence and rise, so that a
+// receiver has a frame to find the timing on before the text starts, and
+// text queued before ptt loses nothing to the rise.
 //
-// Threads: demodulate and modulate run on the transceiver's task group,
-// QueueText and the setters on the mode's; the text queue is the only state
-// both reach, and it has its own lock.
+// Threads: demodulate, modulate and pttChanged run on the transceiver's
+// task group, QueueText and the setters on the mode's; the text queue is the
+// only state both reach, and it has its own lock.
 #include "core/modDemod.h"
 #include "framework/asyncEvent.h"
 #include "modes/data/TextQueue.h"
@@ -31,6 +34,7 @@ public:
 
     buff<float> demodulate(buff<std::complex<float>> block) override;
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
+    void pttChanged(bool on) override;
 
     /// Host method: drops the unsent text and queues text from position
     /// (sent - base) on. A null text, or a base above the count sent,
@@ -39,7 +43,7 @@ public:
     void QueueText(std::string_view text, int base);
 
     asyncEvent<std::string> sentChars;
-    asyncEvent<std::string> newChars; // never sent: decoded text goes to standard output
+    asyncEvent<std::string> newChars; // the characters each receive block completed
     asyncProperty<float> dbg1{0.0f};
     asyncProperty<float> dbg2{0.0f};
     debugCallback newDebug;
@@ -53,4 +57,5 @@ private:
     rtty::rttyTransmitter transmitter_; // transceiver's task group
     rtty::rttyReceiver receiver_;       // transceiver's task group
     std::string printed_;               // receiver_'s output of one block
+    std::string decoded_;               // and its characters alone
 };

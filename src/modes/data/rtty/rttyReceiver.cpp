@@ -38,10 +38,10 @@ void rttyReceiver::toneDetector::push(std::complex<float> x) {
 }
 
 void rttyReceiver::process(const buff<std::complex<float>>& block, int rxFreq, std::string& printed,
-                           std::vector<buff<float>>& traces) {
+                           std::string& decoded, std::vector<buff<float>>& traces) {
     const double w = 2.0 * std::numbers::pi / 6000.0;
-    space_.step = std::polar(1.0f, float(w * (double(rxFreq) + 170.0)));
-    mark_.step = std::polar(1.0f, float(w * double(rxFreq)));
+    space_.step = std::polar(1.0f, float(w * double(rxFreq)));
+    mark_.step = std::polar(1.0f, float(w * (double(rxFreq) + 170.0)));
 
     for (size_t i = 0; i < block.count; i += decimation) {
         std::complex<float> x = block[i];
@@ -65,14 +65,14 @@ void rttyReceiver::process(const buff<std::complex<float>>& block, int rxFreq, s
         if (--stepCounter_ <= 0) {
             stepCounter_ = shortStep_ ? 16 : 17;
             shortStep_ = !shortStep_;
-            slicerStep(printed);
+            slicerStep(printed, decoded);
         }
     }
     space_.oscillator /= std::abs(space_.oscillator);
     mark_.oscillator /= std::abs(mark_.oscillator);
 }
 
-void rttyReceiver::slicerStep(std::string& printed) {
+void rttyReceiver::slicerStep(std::string& printed, std::string& decoded) {
     history_[size_t(historyIndex_)] = {double(std::abs(mark_.sum)), double(std::abs(space_.sum))};
     auto d = [this](int k) {
         const auto& h = history_[size_t((historyIndex_ - k + historyLength) % historyLength)];
@@ -102,11 +102,11 @@ void rttyReceiver::slicerStep(std::string& printed) {
         bestCode_ = code;
         bestPhase_ = phase_;
     }
-    if (++phase_ == phases) endOfPeriod(printed);
+    if (++phase_ == phases) endOfPeriod(printed, decoded);
     historyIndex_ = (historyIndex_ + 1) % historyLength;
 }
 
-void rttyReceiver::endOfPeriod(std::string& printed) {
+void rttyReceiver::endOfPeriod(std::string& printed, std::string& decoded) {
     int dist = circularDistance(bestPhase_, lockedPhase_, phases);
     uint8_t code = bestCode_;
     if (dist >= 3) {
@@ -127,6 +127,7 @@ void rttyReceiver::endOfPeriod(std::string& printed) {
     auto print = [&](char ch) {
         if (dist >= 3) printed += fmt::format("#{}", dist);
         printed += ch;
+        if (ch != '\0') decoded += ch; // code 0 is no character: it would end the host's text
     };
     if (code == 4) {
         figures_ = false;

@@ -1,6 +1,6 @@
 #pragma once
 // rttyReceiver: decodes 45.45-baud ITA2 from a 48000-sample-per-second
-// block, mark at rxFreq and space 170 Hz above it.
+// block, space at rxFreq and mark 170 Hz above it, as every station sends.
 //
 // Every 8th sample (6000 per second) is mixed down by a mark and a space
 // oscillator and summed over the last 132 samples, one element: two sliding
@@ -36,9 +36,12 @@ public:
     static constexpr int traceEvery = 256; // input samples per trace value
 
     /// Runs the block through the detectors. What the receiver prints is
-    /// appended to `printed`; every trace of traceLength values completed
-    /// (|space| - |mark| every traceEvery input samples) to `traces`.
-    void process(const buff<std::complex<float>>& block, int rxFreq, std::string& printed,
+    /// appended to `printed`, the characters alone (without phase-jump marks
+    /// and scores, and without code 0) to `decoded`; every trace of
+    /// traceLength values completed (|space| - |mark| every traceEvery input
+    /// samples) to `traces`. A character after a space is read in letters
+    /// shift unless a figures-shift frame comes first.
+    void process(const buff<std::complex<float>>& block, int rxFreq, std::string& printed, std::string& decoded,
                  std::vector<buff<float>>& traces);
 
 private:
@@ -57,8 +60,8 @@ private:
         uint8_t code = 0;
     };
 
-    void slicerStep(std::string& printed);
-    void endOfPeriod(std::string& printed);
+    void slicerStep(std::string& printed, std::string& decoded);
+    void endOfPeriod(std::string& printed, std::string& decoded);
 
     toneDetector space_, mark_;
     buff<float> trace_;

@@ -1,6 +1,7 @@
 #include "modes/data/rtty/rttyTransmitter.h"
 #include "modes/data/rtty/ITA2.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -21,8 +22,12 @@ void rttyTransmitter::modulate(buff<std::complex<float>> out, const std::functio
         if (samplesLeft_-- < 2) {
             const int elementsBefore = elementsLeft_--;
             if (elementsBefore < 1) {
-                const int c = nextChar();
-                startFrame(c != 0 ? c : lettersShift);
+                int c = lettersShift;
+                if (leadFramesLeft_ > 0)
+                    --leadFramesLeft_;
+                else if (const int next = nextChar(); next != 0)
+                    c = next;
+                startFrame(c);
             } else {
                 frame_ >>= 1;
                 step_ = frame_ & 1 ? mark_ : space_;
@@ -33,6 +38,13 @@ void rttyTransmitter::modulate(buff<std::complex<float>> out, const std::functio
         s = oscillator_ * amplitude;
     }
     oscillator_ /= std::abs(oscillator_);
+}
+
+void rttyTransmitter::begin(int leadSamples) {
+    samplesLeft_ = 0;
+    elementsLeft_ = 0;
+    const int lead = std::max(leadSamples, 0);
+    leadFramesLeft_ = lead / frameSamples + (lead % frameSamples != 0) + 1;
 }
 
 void rttyTransmitter::startFrame(int c) {
@@ -49,6 +61,14 @@ void rttyTransmitter::startFrame(int c) {
         elementsLeft_ = 13;
     } else {
         frame_ = frameOf(v);
+    }
+    switch ((v >> 3) & 31) {
+    case 31: shift_ = letters; break;
+    case 27: shift_ = figures; break;
+    case 4:
+        if (shift_ != letters) shift_ = either;
+        break;
+    default: break;
     }
 }
 
