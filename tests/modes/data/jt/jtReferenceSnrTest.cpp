@@ -4,6 +4,7 @@
 // own noise would make the trials differ from run to run.
 #include "modes/data/jt/ft8decode.h"
 #include "modes/data/jt/loadWav.h"
+#include "support/externalTool.h"
 #include "support/skipOrFail.h"
 
 #include "jtEncode.h"
@@ -13,12 +14,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <random>
-
-#include <unistd.h>
 
 namespace {
 
@@ -50,29 +48,28 @@ Payload expectedPayload() {
 
 class JtReference : public ::testing::Test {
 protected:
-    fs::path dir;
+    tool::ScratchDir scratch;
+    fs::path dir{scratch.path};
 
     void SetUp() override {
-        if (std::system("command -v ft8sim >/dev/null 2>&1") != 0)
+        if (!tool::available("ft8sim"))
             VIREO_SKIP_OR_FAIL("ft8sim is not installed (Debian package wsjtx, installed by scripts/deps)");
-        dir = fs::temp_directory_path() /
-              ("jt_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-               std::to_string(::getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        std::error_code e;
-        if (!dir.empty()) fs::remove_all(dir, e);
+        ASSERT_FALSE(scratch.path.empty());
     }
 
     /// n recordings of the message on hz, dt seconds off the protocol's
     /// start, at snr dB in 2500 Hz (99: no noise); ft8sim numbers its files.
     std::vector<std::string> generate(double hz, double dt, int n, int snr) {
         for (const auto& e : fs::directory_iterator(dir)) fs::remove(e.path());
-        char command[512];
-        std::snprintf(command, sizeof command, "cd '%s' && ft8sim \"%s\" %.2f %.2f 0 0 %d %d >/dev/null 2>&1",
-                      dir.c_str(), message, hz, dt, n, snr);
-        EXPECT_EQ(std::system(command), 0) << command;
+        auto fixed2 = [](double v) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.2f", v);
+            return std::string(text);
+        };
+        const tool::Result r = tool::run(
+            {"ft8sim", message, fixed2(hz), fixed2(dt), "0", "0", std::to_string(n), std::to_string(snr)},
+            scratch.path);
+        EXPECT_EQ(r.status, 0) << r.err;
         std::vector<std::string> files;
         for (int i = 1; i <= n; ++i) {
             char name[32];
