@@ -1,6 +1,15 @@
 // The whole chain as a host sees it: the loop-back test radio, a transmitting
 // and a receiving transceiver with host-driven modes, and what comes back
 // through getUpdates / getRenderUpdates.
+//
+// The chain runs on its own clock, behind the host's when the machine is
+// busy: audio that reaches the host a moment after a change may still be
+// from before it. A tone is therefore measured from where the chain says the
+// change took effect (the receiver's answer to a ping, queued behind the
+// host's requests, and the tone's own arrival), not after a time of the
+// host's. Audio blocks reach the host whole, but the display queue drops
+// what the host does not fetch in time, so crossings are counted within
+// blocks and never across a gap.
 #include "vireocore.h"
 
 #include "support/hostHarness.h"
@@ -11,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -18,7 +28,7 @@ namespace {
 
 std::mutex m;
 std::vector<void*> added;
-std::vector<float> audio;
+std::vector<std::vector<float>> audio; // the blocks heard, each as it came
 std::vector<std::vector<float>> lines;
 double lineLow, lineHigh;
 std::vector<double> strengths;
@@ -31,7 +41,7 @@ void onAdded(void* v, long long, int, int) {
 }
 void onAudio(void* a) {
     std::lock_guard<std::mutex> l(m);
-    audio.insert(audio.end(), floatArray_data(a), floatArray_data(a) + floatArray_size(a));
+    audio.emplace_back(floatArray_data(a), floatArray_data(a) + floatArray_size(a));
     floatArray_delete(a);
 }
 void onLine(void* line, int, double lo, double hi) {
@@ -42,6 +52,8 @@ void onLine(void* line, int, double lo, double hi) {
     floatArray_delete(line);
 }
 void onStrength(double s) { strengths.push_back(s); }
+int echoed = 0;
+void onEcho(int n) { echoed = n; }
 void onValid(bool v) { tuningValid.push_back(v); }
 // Transmits a complex tone 1000 Hz above the transmitter's frequency.
 void onTxChunk(void* in, void* out) {
@@ -60,20 +72,44 @@ void poll() {
     getRenderUpdates();
 }
 
-double frequencyOf(const std::vector<float>& x) {
-    size_t first = 0, last = 0, n = 0;
-    for (size_t i = 1; i < x.size(); ++i)
-        if (x[i - 1] < 0 && x[i] >= 0) {
-            if (!n) first = i;
-            last = i;
-            ++n;
-        }
-    return n > 1 ? double(n - 1) * 48000.0 / double(last - first) : 0.0;
+size_t samplesIn(const std::vector<std::vector<float>>& blocks) {
+    size_t n = 0;
+    for (auto& b : blocks) n += b.size();
+    return n;
 }
-double rmsOf(const std::vector<float>& x) {
+float peakOf(const std::vector<float>& block) {
+    float p = 0;
+    for (float v : block) p = std::max(p, std::fabs(v));
+    return p;
+}
+// Upward zero crossings, counted within each block: whole periods over the
+// time they span, each crossing placed between its two samples by linear
+// interpolation.
+double frequencyOf(const std::vector<std::vector<float>>& blocks) {
+    size_t periods = 0;
+    double span = 0;
+    for (auto& x : blocks) {
+        double first = 0, last = 0;
+        size_t n = 0;
+        for (size_t i = 1; i < x.size(); ++i)
+            if (x[i - 1] < 0 && x[i] >= 0) {
+                last = double(i - 1) + double(x[i - 1]) / double(x[i - 1] - x[i]);
+                if (!n) first = last;
+                ++n;
+            }
+        if (n > 1) {
+            periods += n - 1;
+            span += last - first;
+        }
+    }
+    return span > 0 ? double(periods) * 48000.0 / span : 0.0;
+}
+double rmsOf(const std::vector<std::vector<float>>& blocks) {
     double s = 0;
-    for (float v : x) s += double(v) * v;
-    return x.empty() ? 0.0 : std::sqrt(s / double(x.size()));
+    for (auto& x : blocks)
+        for (float v : x) s += double(v) * v;
+    const size_t n = samplesIn(blocks);
+    return n ? std::sqrt(s / double(n)) : 0.0;
 }
 
 class EndToEnd : public ::testing::Test {
@@ -110,6 +146,7 @@ protected:
         vtrx_bindnewSpectrum(rx, onLine);
         vtrx_bindsignalStrength(rx, onStrength);
         vtrx_bindTuningValid(rx, onValid);
+        asyncObject_bindEcho(rx, onEcho);
         vtrx_setSendAudio(rx, true);
         vtrx_setforegroundDisplay(rx, true);
         vtrx_start(rx);
@@ -142,8 +179,46 @@ protected:
         }
         host::pollFor(poll, std::chrono::milliseconds(int(seconds * 1000)));
     }
+    // Audio and lines of the keyed tone: `seconds` of audio, taken once every
+    // request made so far has reached the receiver, the tone has arrived
+    // there (a block at half its amplitude) and 0.3 s of it has passed.
+    bool hearTone(double seconds) {
+        const int marker = ++pings;
+        asyncObject_Ping(rx, marker);
+        // The echo comes after every block the receiver handled before the
+        // ping; the same poll fetches their audio, which is then dropped.
+        if (!host::pollUntil(poll, [&] { return echoed == marker; }, std::chrono::seconds(30))) return false;
+        {
+            std::lock_guard<std::mutex> l(m);
+            audio.clear();
+        }
+        const size_t settle = 14400;
+        if (!host::pollUntil(
+                poll,
+                [&] {
+                    std::lock_guard<std::mutex> l(m);
+                    while (!audio.empty() && peakOf(audio.front()) < 0.25f) audio.erase(audio.begin());
+                    return samplesIn(audio) >= settle;
+                },
+                std::chrono::seconds(30)))
+            return false;
+        {
+            std::lock_guard<std::mutex> l(m);
+            audio.clear();
+            lines.clear();
+        }
+        const size_t wanted = size_t(seconds * 48000);
+        return host::pollUntil(
+            poll,
+            [&] {
+                std::lock_guard<std::mutex> l(m);
+                return samplesIn(audio) >= wanted;
+            },
+            std::chrono::seconds(30));
+    }
     void* radio = nullptr;
     void *tx = nullptr, *rx = nullptr, *txMode = nullptr, *rxMode = nullptr;
+    int pings = 0;
 };
 
 } // namespace
@@ -164,9 +239,11 @@ TEST_F(EndToEnd, IdleReceiverSendsFloorLinesAndMeters) {
 TEST_F(EndToEnd, KeyedToneLandsOnItsBinAndSoundsAtItsOffset) {
     vtrx_setvfo(rx, 14000500); // the tone at 14001000 sounds at 500 Hz
     vtrx_setptt(tx, true);
-    listen(1.0);
+    ASSERT_TRUE(hearTone(1.0));
     std::lock_guard<std::mutex> l(m);
-    ASSERT_GT(audio.size(), 24000u);
+    ASSERT_GT(samplesIn(audio), 24000u);
+    std::printf("Keyed tone heard at %.2f Hz, rms %.4f, over %zu blocks\n", frequencyOf(audio), rmsOf(audio),
+                audio.size());
     EXPECT_NEAR(frequencyOf(audio), 500.0, 3.0);
     EXPECT_NEAR(rmsOf(audio), 0.5 / std::sqrt(2.0), 0.05);
     ASSERT_FALSE(lines.empty());
@@ -180,15 +257,17 @@ TEST_F(EndToEnd, KeyedToneLandsOnItsBinAndSoundsAtItsOffset) {
 TEST_F(EndToEnd, RetuningMovesTheTone) {
     vtrx_setptt(tx, true);
     vtrx_setvfo(rx, 14000000);
-    listen(0.6);
+    ASSERT_TRUE(hearTone(0.6));
     {
         std::lock_guard<std::mutex> l(m);
+        std::printf("Tone heard at %.2f Hz before retuning\n", frequencyOf(audio));
         EXPECT_NEAR(frequencyOf(audio), 1000.0, 4.0);
     }
     vtrx_setvfo(rx, 14001800);
-    listen(0.6);
+    ASSERT_TRUE(hearTone(0.6));
     std::lock_guard<std::mutex> l(m);
     // 1000 - 1800: the tone is 800 Hz below the vfo; its real part sounds at 800 Hz.
+    std::printf("Tone heard at %.2f Hz after retuning\n", frequencyOf(audio));
     EXPECT_NEAR(frequencyOf(audio), 800.0, 4.0);
 }
 

@@ -24,6 +24,7 @@ constexpr modeChoice modeList[] = {{0, "1600"}, {3, "2400A"}, {4, "2400B"}, {5, 
 
 FreeDVModDemod::FreeDVModDemod(std::shared_ptr<syncTask> taskGroup)
     : modDemod(std::move(taskGroup)), lib_(FreeDVLib::getInstance()) {
+    compressionInUse_.guard(compression, "FreeDVModDemod.compression", voiceTx::carriesLevel);
     lib_->LoadApi();
     if (!lib_->loaded()) return;
     for (const auto& m : modeList) Modes.add(std::make_shared<ValueLabelItem>(this->taskGroup(), m.value, m.label));

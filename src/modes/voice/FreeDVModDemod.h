@@ -38,6 +38,7 @@
 #include "dsp/lowLatFir.h"
 #include "framework/ValueLabelItem.h"
 #include "framework/asyncCollection.h"
+#include "modes/data/checkedValue.h"
 #include "modes/voice/ComplexAGC.h"
 #include "modes/voice/FreeDVLib.h"
 #include "modes/voice/voiceTxChain.h"
@@ -140,6 +141,6 @@ private:
     int txQueueRead = 0;
     int txQueueCount = 0;
 
-    voiceTx::hostValue compressionValue_{1.0}; // transceiver's lane
+    checkedValue<double> compressionInUse_; // what the chain carries of compression
     bool saidRxBlock_ = false, saidTxBlock_ = false, saidMissing_ = false;
 };

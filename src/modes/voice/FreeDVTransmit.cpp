@@ -77,7 +77,7 @@ void FreeDVModDemod::modulate(buff<cplx> in, buff<cplx> out) {
     else
         std::fill_n(txFilter.inBlock.begin(), in.count, cplx{});
     std::fill(txFilter.inBlock.begin() + in.count, txFilter.inBlock.end(), cplx{});
-    const float k = float(compressionValue_(compression.get(), "FreeDVModDemod.compression") * 32000.0);
+    const float k = float(compressionInUse_.get() * 32000.0);
     txFilter.calc();
 
     switch (path_) {

@@ -10,6 +10,7 @@ amModDemod::amModDemod(std::shared_ptr<syncTask> taskGroup)
       postClipFilter(150.0f, 3000.0f, voiceTx::rate, voiceTx::bandTaps, voiceTx::blockLength),
       postLimiterFilter(150.0f, 3000.0f, voiceTx::rate, voiceTx::bandTaps, voiceTx::blockLength) {
     limiter = delay<float>(voiceTx::limiterHistory, voiceTx::blockLength);
+    compressionInUse_.guard(compression, "amModDemod.compression", voiceTx::carriesLevel);
     setTxAudioFilter();
 }
 
@@ -30,8 +31,7 @@ buff<float> amModDemod::demodulate(buff<std::complex<float>> block) {
 
 void amModDemod::modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) {
     if (micEqualiser::changedSince(eqVersion)) setTxAudioFilter();
-    const double c = compressionValue_(compression.get(), "amModDemod.compression");
-    voiceTx::shapeBlock(*this, in, eqFilter, voiceTx::compressionGain(c), postClipFilter);
+    voiceTx::shapeBlock(*this, in, eqFilter, voiceTx::compressionGain(compressionInUse_.get()), postClipFilter);
     voiceTx::lookAheadLimit(limiter, limiterWindow, postClipFilter.outBlock, postLimiterFilter.inBlock,
                             voiceTx::amFmCeiling);
     postLimiterFilter.calc();

@@ -8,6 +8,7 @@
 // limiter's ceiling) and the phase stays put.
 #include "core/modDemod.h"
 #include "dsp/lowLatFir.h"
+#include "modes/data/checkedValue.h"
 #include "modes/voice/delay.h"
 #include "modes/voice/voiceTxChain.h"
 
@@ -39,5 +40,5 @@ public:
     static constexpr float audioLevel = 0.48f;
 
 private:
-    voiceTx::hostValue compressionValue_{1.0};
+    checkedValue<double> compressionInUse_; // what the chain carries of compression
 };

@@ -58,6 +58,11 @@ fmModDemod::fmModDemod(std::shared_ptr<syncTask> taskGroup)
                           0.000507236342f,
                           -0.000507188495f};
     txFiltered = true;
+    compressionInUse_.guard(compression, "fmModDemod.compression", voiceTx::carriesLevel);
+    deviationInUse_.guard(deviation, "fmModDemod.deviation", [](double d) { return std::isfinite(d); });
+    // 0 or less is no tone.
+    ctcssInUse_.guard(CTCSS, "fmModDemod.CTCSS",
+                      [](double hz) { return std::isfinite(hz) && hz <= voiceTx::rate / 2.0; });
     setTxAudioFilter();
 }
 
@@ -77,7 +82,7 @@ void fmModDemod::setTxAudioFilter() {
     eqFilter.setFilter(voiceTx::equaliserTaps(300.0, 3000.0, micEqualiser::curve(), 300.0));
 }
 
-double fmModDemod::deviationNow() { return deviationValue_(deviation.get(), "fmModDemod.deviation"); }
+double fmModDemod::deviationNow() { return deviationInUse_.get(); }
 
 int fmModDemod::rxInputSamplerate() {
     const double d = deviationNow();
@@ -87,12 +92,14 @@ int fmModDemod::rxInputSamplerate() {
 
 bool fmModDemod::receiveGain(double g, float& gain) {
     gain = float(g);
-    if (std::isfinite(gain)) {
+    if (std::isfinite(gain) && std::fabs(gain) <= maxReceiveGain) {
         silentLogged_ = false;
         return true;
     }
-    // 1 / 0: every sample would put an infinity into the audio filter.
-    if (!silentLogged_) spdlog::error("fmModDemod deviation {} Hz leaves no receive gain: receive is silent", deviation.get());
+    // 1 / 0, or nearly: every sample would put an infinity into the audio
+    // filter, or sums that overflow it.
+    if (!silentLogged_)
+        spdlog::error("fmModDemod deviation {} Hz leaves no receive gain: receive is silent", deviationNow());
     silentLogged_ = true;
     return false;
 }
@@ -118,15 +125,14 @@ buff<float> fmModDemod::demodulate(buff<cplx> in) {
 
 void fmModDemod::modulate(buff<cplx> in, buff<cplx> out) {
     if (micEqualiser::changedSince(eqVersion)) setTxAudioFilter();
-    const double c = compressionValue_(compression.get(), "fmModDemod.compression");
-    voiceTx::shapeBlock(*this, in, eqFilter, voiceTx::compressionGain(c), postClipFilter);
+    voiceTx::shapeBlock(*this, in, eqFilter, voiceTx::compressionGain(compressionInUse_.get()), postClipFilter);
     voiceTx::lookAheadLimit(limiter, limiterWindow, postClipFilter.outBlock, postLimiterFilter.inBlock,
                             voiceTx::amFmCeiling);
     postLimiterFilter.calc();
     buff<cplx>& y = postLimiterFilter.outBlock;
 
     double g = 1.0;
-    const double tone = ctcssValue_(CTCSS.get(), "fmModDemod.CTCSS");
+    const double tone = ctcssInUse_.get();
     if (tone > 0.0) {
         const double w = 2.0 * std::numbers::pi * tone / double(toneRate);
         toneStep = {float(std::cos(w)), float(std::sin(w))};

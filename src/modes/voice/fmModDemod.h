@@ -22,11 +22,15 @@
 // samples later.
 //
 // Host values (deviation, CTCSS, compression, Stereo) are read once per
-// block. A deviation that makes the receive gain infinite (0) gives silence
-// and one log line until it changes. Everything else runs on the owning
-// transceiver's task group.
+// block. Those the chain cannot carry are refused when set: a deviation that
+// is not finite, a compression past voiceTx::maxLevel, a CTCSS tone above
+// half the sample rate. A deviation whose receive gain the audio filter
+// cannot carry (0, or one within a hair of it) gives silence and one log
+// line until it changes. Everything else runs on the owning transceiver's
+// task group.
 #include "core/modDemod.h"
 #include "dsp/lowLatFir.h"
+#include "modes/data/checkedValue.h"
 #include "modes/voice/delay.h"
 #include "modes/voice/fmDiscriminator.h"
 #include "modes/voice/pll.h"
@@ -44,6 +48,9 @@ public:
     static constexpr int wideRate = 384000;
     static constexpr double wideFrom = 12000.0; // deviation from which receive is broadcast
     static constexpr int rxTaps = 1024;         // both receive designs: two partitions of 512
+    /// The largest receive gain: the discriminator's ± pi times it, summed
+    /// over the audio filter's transforms, stays far inside a float.
+    static constexpr float maxReceiveGain = 1e30f;
 
     /// Designs the receive audio filter and the transmit equaliser (flat
     /// without a root object).
@@ -89,8 +96,8 @@ public:
 private:
     /// The deviation this block uses: the host's, or the last finite one.
     double deviationNow();
-    /// A finite receive gain, or false after logging (once per run) that
-    /// receive is silent.
+    /// A receive gain the audio filter carries, or false after logging (once
+    /// per run) that receive is silent.
     bool receiveGain(double g, float& gain);
     /// Writes a receive block into the filter blocks through fmDiscriminator
     /// and hands each stretch of filtered output to take(position, count,
@@ -102,9 +109,10 @@ private:
     /// (6 dB per octave falling from the corner), then windowed.
     static buff<cplx> deEmphasised(buff<cplx> taps, int rate, double corner, double top);
 
-    voiceTx::hostValue compressionValue_{1.0};
-    voiceTx::hostValue deviationValue_{75000.0};
-    voiceTx::hostValue ctcssValue_{0.0};
+    // What the chain carries of the host's values (see the top).
+    checkedValue<double> compressionInUse_;
+    checkedValue<double> deviationInUse_;
+    checkedValue<double> ctcssInUse_;
     bool silentLogged_ = false;
 };
 

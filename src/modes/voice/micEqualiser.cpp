@@ -1,6 +1,7 @@
 #include "modes/voice/micEqualiser.h"
 
 #include "audio/Wireless.h"
+#include "modes/voice/voiceTxChain.h"
 
 #include <spdlog/spdlog.h>
 
@@ -21,6 +22,26 @@ std::shared_ptr<const source> currentSource() {
 }
 
 buff<float> flat() { return buff<float>(size_t(curveLength), 1.0f); }
+
+std::mutex carriedLock;
+buff<float> carried; // the last curve the chain could carry; guarded by carriedLock
+
+/// c, or when one of its gains is past what the chain carries (it would
+/// silence the transmitter or fill it with NaN) the last curve that was not,
+/// with a line naming the largest such gain.
+buff<float> carriable(buff<float> c) {
+    size_t worst = c.size();
+    for (size_t i = 0; i < c.size(); ++i)
+        if (!voiceTx::carriesLevel(c[i]) && (worst == c.size() || std::fabs(c[i]) > std::fabs(c[worst]))) worst = i;
+    std::lock_guard<std::mutex> l(carriedLock);
+    if (worst == c.size()) {
+        carried = c;
+        return c;
+    }
+    spdlog::error("microphone equaliser gain {} at {} Hz refused, keeping the curve before it", c[worst],
+                  double(worst) * 24000.0 / curveLength);
+    return carried.empty() ? flat() : carried;
+}
 
 void noRoot() {
     static std::atomic<bool> logged{false};
@@ -76,9 +97,9 @@ buff<float> curve() {
         if (std::isfinite(c[i])) continue;
         buff<float> mended(c.size());
         for (size_t j = 0; j < c.size(); ++j) mended[j] = std::isfinite(c[j]) ? c[j] : 1.0f;
-        return mended;
+        return carriable(mended);
     }
-    return c;
+    return carriable(c);
 }
 
 void replaceSource(source s) {

@@ -21,7 +21,9 @@ constexpr int curveLength = 1024;
 /// value it last used. Any thread.
 uint32_t version();
 
-/// curveLength gains, entry i for i × 24000 / curveLength Hz. Any thread.
+/// curveLength gains, entry i for i × 24000 / curveLength Hz. A curve with
+/// a gain past voiceTx::maxLevel is refused (logged), and the last one
+/// without stays in use (flat before the first). Any thread.
 buff<float> curve();
 
 /// Where version() and curve() come from. Replaces the root object for

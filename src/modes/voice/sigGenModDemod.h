@@ -4,6 +4,7 @@
 // ampl2 freq2 Hz from it (below for a negative freq2). Receive plays the
 // real part.
 #include "core/modDemod.h"
+#include "modes/data/checkedValue.h"
 #include "modes/voice/voiceTxChain.h"
 
 class sigGenModDemod : public modDemod {
@@ -24,7 +25,9 @@ public:
     double phase = 0.0; // the tone's phase, radians
 
 private:
-    voiceTx::hostValue ampl1Value_{1.0};
-    voiceTx::hostValue ampl2Value_{0.0};
-    voiceTx::hostValue freq2Value_{200.0};
+    // What the chain carries of the three: levels up to voiceTx::maxLevel,
+    // offsets within half the sample rate.
+    checkedValue<double> ampl1InUse_;
+    checkedValue<double> ampl2InUse_;
+    checkedValue<double> freq2InUse_;
 };

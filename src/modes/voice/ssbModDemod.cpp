@@ -10,6 +10,7 @@ ssbModDemod::ssbModDemod(std::shared_ptr<syncTask> taskGroup)
       eqFilter(150.0f, 3000.0f, voiceTx::rate, voiceTx::eqTaps, voiceTx::blockLength),
       sidebandFilter(150.0f, 3000.0f, voiceTx::rate, voiceTx::bandTaps, voiceTx::blockLength) {
     limiter = delay<float>(voiceTx::limiterHistory, voiceTx::blockLength);
+    compressionInUse_.guard(compression, "ssbModDemod.compression", voiceTx::carriesLevel);
 }
 
 buff<float> ssbModDemod::demodulate(buff<std::complex<float>> block) {
@@ -18,8 +19,7 @@ buff<float> ssbModDemod::demodulate(buff<std::complex<float>> block) {
 
 void ssbModDemod::modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) {
     if (UseMicEQ.get() && micEqualiser::changedSince(eqVersion)) setTxEqFilter(eqLow, eqHigh);
-    const double c = compressionValue_(compression.get(), "ssbModDemod.compression");
-    voiceTx::shapeBlock(*this, in, eqFilter, voiceTx::compressionGain(c), sidebandFilter);
+    voiceTx::shapeBlock(*this, in, eqFilter, voiceTx::compressionGain(compressionInUse_.get()), sidebandFilter);
     voiceTx::lookAheadLimit(limiter, limiterWindow, sidebandFilter.outBlock, out, voiceTx::ssbCeiling);
 }
 

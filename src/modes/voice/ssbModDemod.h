@@ -6,6 +6,7 @@
 // forms the sideband (positive band: upper, negative: lower).
 #include "core/modDemod.h"
 #include "dsp/lowLatFir.h"
+#include "modes/data/checkedValue.h"
 #include "modes/voice/delay.h"
 #include "modes/voice/voiceTxChain.h"
 
@@ -39,5 +40,5 @@ public:
     double eqHigh = 3000.0;
 
 private:
-    voiceTx::hostValue compressionValue_{1.0};
+    checkedValue<double> compressionInUse_; // what the chain carries of compression
 };

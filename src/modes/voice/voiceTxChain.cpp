@@ -5,8 +5,6 @@
 #include "dsp/filterDesign.h"
 #include "modes/voice/micEqualiser.h"
 
-#include <spdlog/spdlog.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -85,17 +83,6 @@ void lookAheadLimit(delay<float>& limiter, int limiterWindow, buff<cplx> block, 
             out[i] = (c / d) * k;
         }
     }
-}
-
-double hostValue::operator()(double v, const char* name) {
-    if (std::isfinite(v)) {
-        good_ = v;
-        refusing_ = false;
-        return v;
-    }
-    if (!refusing_) spdlog::error("{} {} refused, keeping {}", name, v, good_);
-    refusing_ = true;
-    return good_;
 }
 
 } // namespace voiceTx

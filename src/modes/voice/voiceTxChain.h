@@ -16,6 +16,7 @@
 #include "dsp/lowLatFir.h"
 #include "modes/voice/delay.h"
 
+#include <cmath>
 #include <complex>
 #include <cstddef>
 
@@ -57,17 +58,19 @@ void shapeBlock(modDemod& mode, buff<cplx> in, lowLatFir& eqFilter, float gain, 
 /// (at most the history + 1).
 void lookAheadLimit(delay<float>& limiter, int limiterWindow, buff<cplx> block, buff<cplx> out, float k);
 
-/// A host value that every block reads: one that is not finite is refused
-/// with an error line naming it, once per run of refusals, and the last
-/// good value stays in use.
-class hostValue {
-public:
-    explicit hostValue(double initial) : good_(initial) {}
-    double operator()(double v, const char* name);
-
-private:
-    double good_;
-    bool refusing_ = false;
-};
+/// What the chain carries of the values a host sets. A level (compression,
+/// the generator's amplitudes, an equaliser gain) may reach 10^6, 120 dB
+/// above full scale, of either sign: a full-scale microphone through an
+/// equaliser gain and a compression both at that limit stays near 10^12,
+/// its power near 10^24, far inside a float, so every sample and the
+/// clipper's measure of it stay finite. Past such values a block overflows:
+/// the clipper's measure of every sample goes infinite and silences it, or
+/// the samples themselves become infinities and NaN.
+constexpr double maxLevel = 1e6;
+inline bool carriesLevel(double v) { return std::isfinite(v) && std::fabs(v) <= maxLevel; }
+/// A line v Hz from the chain's centre: within half the sample rate either
+/// way. Further out it would land somewhere else, and near the largest
+/// double its phase step overflows.
+inline bool carriesOffset(double hz) { return std::isfinite(hz) && std::fabs(hz) <= rate / 2.0; }
 
 } // namespace voiceTx

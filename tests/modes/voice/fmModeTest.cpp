@@ -148,6 +148,18 @@ TEST(FmMode, NarrowReceiveKeepsOnlyFiniteValues) {
         if (k < 2) continue;
         for (size_t i = 0; i < 512; ++i) ASSERT_NEAR(x[i], y[i], 1e-6) << k << " " << i;
     }
+
+    // A deviation within a hair of 0 is the same as 0: its receive gain
+    // would take the discriminator's output past a float.
+    m.deviation.hostSet(1e-34);
+    clean.deviation.hostSet(-1e-31);
+    for (int k = 0; k < 3; ++k) {
+        buff<cplx> b = voice.next(512);
+        for (auto* x : {&m, &clean})
+            for (float v : x->demodulate(b)) ASSERT_EQ(v, 0.0f);
+    }
+    EXPECT_TRUE(log.contains("error|fmModDemod deviation 1e-34 Hz leaves no receive gain: receive is silent"));
+    EXPECT_TRUE(log.contains("error|fmModDemod deviation -1e-31 Hz leaves no receive gain: receive is silent"));
 }
 
 // Blocks of any length are carried across filter blocks: 300 and 700 give

@@ -3,11 +3,16 @@
 // on-air IQ and in the received audio.
 #include "modes/voice/voiceLoop.h"
 
+#include "support/logCapture.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 using namespace voiceLoop;
 
@@ -140,4 +145,111 @@ TEST_F(VoiceLoop, RawIqReceivesWithoutAudioAndTransmitsSilence) {
     std::lock_guard<std::mutex> l(m);
     EXPECT_TRUE(audio.empty());
     for (auto s : iq) ASSERT_EQ(s, std::complex<float>{});
+}
+
+// Values whose arithmetic the chain cannot carry (a gain or an amplitude
+// past a float, a tone no 48000 Hz chain can place), each sent through its
+// exported setter while the mode transmits: refused with a line naming it,
+// the value before it told back to the host, and every sample transmitted
+// finite. The test radio's receiver says so: it replaces a sample that is
+// not a number by 0, with a line the first time; and what it receives is not
+// silence (but for FreeDV, which may lack its codec). Then an equaliser point
+// that the root object hands on as it is: the chain keeps the curve it had.
+namespace {
+struct BadValue {
+    std::string name; // as the refusal names it
+    void* (*create)();
+    void (*release)(void*);
+    void (*bind)(void*, void (*)(double));
+    void (*told)(double); // records under `name`
+    void (*set)(void*, double);
+    double bad;
+    std::string refused; // the rest of the log line
+    std::string kept;    // the value told back
+};
+template <host::name N>
+BadValue bad(void* (*create)(), void (*release)(void*), void (*bind)(void*, void (*)(double)),
+             void (*set)(void*, double), double value, std::string refused, std::string kept) {
+    return {N.s, create, release, bind, host::on<N, double>, set, value, std::move(refused), std::move(kept)};
+}
+} // namespace
+
+TEST_F(VoiceLoop, ValuesTheChainCannotCarryAreRefusedAndEverySampleOnTheAirStaysFinite) {
+    const std::vector<BadValue> values = {
+        bad<"ssbModDemod.compression">(ssbModDemod_create, ssbModDemod_release, ssbModDemod_bindcompression,
+                                       ssbModDemod_setcompression, 1e300, "1e+300 refused, keeping 1", "1.000000"),
+        bad<"amModDemod.compression">(amModDemod_create, amModDemod_release, amModDemod_bindcompression,
+                                      amModDemod_setcompression, 1e300, "1e+300 refused, keeping 1", "1.000000"),
+        bad<"fmModDemod.compression">(fmModDemod_create, fmModDemod_release, fmModDemod_bindcompression,
+                                      fmModDemod_setcompression, -1e300, "-1e+300 refused, keeping 1", "1.000000"),
+        bad<"fmModDemod.CTCSS">(fmModDemod_create, fmModDemod_release, fmModDemod_bindCTCSS, fmModDemod_setCTCSS,
+                                1e308, "1e+308 refused, keeping 0", "0.000000"),
+        bad<"FreeDVModDemod.compression">(FreeDVModDemod_create, FreeDVModDemod_release,
+                                          FreeDVModDemod_bindcompression, FreeDVModDemod_setcompression, 1e300,
+                                          "1e+300 refused, keeping 1", "1.000000"),
+        bad<"sigGenModDemod.ampl1">(sigGenModDemod_create, sigGenModDemod_release, sigGenModDemod_bindampl1,
+                                    sigGenModDemod_setampl1, 1e300, "1e+300 refused, keeping 1", "1.000000"),
+        bad<"sigGenModDemod.ampl2">(sigGenModDemod_create, sigGenModDemod_release, sigGenModDemod_bindampl2,
+                                    sigGenModDemod_setampl2, 1e39, "1e+39 refused, keeping 0", "0.000000"),
+        bad<"sigGenModDemod.freq2">(sigGenModDemod_create, sigGenModDemod_release, sigGenModDemod_bindfreq2,
+                                    sigGenModDemod_setfreq2, 1e308, "1e+308 refused, keeping 200", "200.000000"),
+    };
+    LogWindow log;
+    auto transmittedFinite = [&] {
+        return !log.contains("error|receiver 0 delivered samples that are not finite; they are replaced by 0");
+    };
+    auto level = [] {
+        std::lock_guard<std::mutex> l(m);
+        double s = 0;
+        for (auto x : iq) s += std::norm(std::complex<double>(x));
+        return std::sqrt(s / double(iq.size()));
+    };
+    microphone(1000, 0.5);
+    vtrx_setptt(tx, true);
+    for (const BadValue& v : values) {
+        SCOPED_TRACE(v.name);
+        void* mode = v.create();
+        use(tx, mode, v.release);
+        v.bind(mode, v.told);
+        v.set(mode, v.bad);
+        gather(8192, false);
+        EXPECT_TRUE(transmittedFinite());
+        if (!v.name.starts_with("FreeDV")) {
+            EXPECT_GT(level(), 0.1);
+        }
+        EXPECT_TRUE(log.contains("error|" + v.name + " " + v.refused));
+        const bool told = host::pollUntil(poll, [&] { return !host::Log::get().of(v.name).empty(); });
+        EXPECT_TRUE(told);
+        if (told) {
+            EXPECT_EQ(host::Log::get().of(v.name).back().args[0], v.kept);
+        }
+    }
+
+    // The root's equaliser, as a host reaches it: its points after Init, one
+    // of them raised to 1e35 while SSB transmits through the curve. Taken
+    // up, it would silence the transmitter (the clipper's measure of every
+    // sample overflows) or fill it with NaN; the chain keeps the curve it
+    // had and the tone goes on.
+    void* ssb = ssbModDemod_create();
+    use(tx, ssb, ssbModDemod_release);
+    void* root = newHandle(Wireless::getInstance()->shared_from_this());
+    Wireless_Init(root, ::testing::TempDir().c_str());
+    Wireless_bindDefaultMicEQ(root, host::onCollection<"eq point", calibLine_release>);
+    ASSERT_TRUE(host::pollUntil(poll, [] { return host::Log::get().of("eq point").size() >= 9; }));
+    void* point = host::Log::get().of("eq point")[5].handle; // 1200 Hz
+    gather(8192, false);
+    const double before = level();
+    calibLine_setoutp(point, 1e35);
+    gather(8192, false);
+    std::printf("SSB on a flat curve: %.4f rms on the air; with a point at 1e35: %.4f\n", before, level());
+    EXPECT_TRUE(transmittedFinite());
+    EXPECT_NEAR(level(), before, 0.01 * before);
+    const auto lines = log.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.starts_with("error|microphone equaliser gain ") && l.find("refused") != std::string::npos;
+    }));
+    calibLine_setoutp(point, 1.0);
+    gather(4096, false);
+    Wireless_bindDefaultMicEQ(root, nullptr);
+    Wireless_release(root);
 }

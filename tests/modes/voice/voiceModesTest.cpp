@@ -197,6 +197,26 @@ TEST_F(VoiceModes, BadHostValuesAndNarrowBandsAreRefusedAndTheOldOnesKept) {
     gen->modulate({}, out);
     for (auto s : out) ASSERT_TRUE(std::isfinite(s.real()) && std::isfinite(s.imag()));
     EXPECT_TRUE(log.contains("error|sigGenModDemod.freq2 inf refused, keeping 200"));
+    EXPECT_EQ(gen->freq2.get(), 200.0); // set back, and so told to the host
+
+    // Up to the limits the values are taken; a step past them is refused.
+    gen->ampl1.hostSet(-1e6);
+    gen->ampl2.hostSet(0.0);
+    gen->freq2.hostSet(-24000);
+    gen->modulate({}, out);
+    EXPECT_EQ(out[0], cplx(-1e6f, 0.0f));
+    gen->ampl1.hostSet(1.000001e6);
+    gen->freq2.hostSet(24000.001);
+    EXPECT_EQ(gen->ampl1.get(), -1e6);
+    EXPECT_EQ(gen->freq2.get(), -24000.0);
+    EXPECT_TRUE(log.contains("error|sigGenModDemod.ampl1 1000001 refused, keeping -1000000"));
+    EXPECT_TRUE(log.contains("error|sigGenModDemod.freq2 24000.001 refused, keeping -24000"));
+    ssb->compression.hostSet(1e6);
+    ssb->compression.hostSet(-1e6 - 1);
+    EXPECT_EQ(ssb->compression.get(), 1e6);
+    transmit(*ssb, 4, 1000, 1.0);
+    EXPECT_GT(rms(transmit(*ssb, 1, 1000, 1.0)), 0.5); // driven hard into the clipper, and still sounding
+    EXPECT_TRUE(log.contains("error|ssbModDemod.compression -1000001 refused, keeping 1000000"));
 }
 
 TEST_F(VoiceModes, ALongMicrophoneBlockPrintsTheCopyTrace) {

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <string>
 #include <vector>
 
 namespace {
@@ -207,15 +208,38 @@ TEST_F(VoiceTxShape, CompressesMetersClipsAndTracesALongBlock) {
     for (size_t i = 0; i < 512; ++i) ASSERT_NEAR(std::abs(post.outBlock[i] - before[i]), 0.0, 1e-5);
 }
 
-TEST(VoiceTxHostValue, RefusesWhatIsNotFiniteOnceAndKeepsTheLastGoodValue) {
+// The equaliser's curve as the chain reads it: a gain that is no number
+// counts as 1, one past 10^6 refuses the whole curve, and the last curve
+// without such a gain stays in use.
+TEST(VoiceTxCurve, AGainPastWhatTheChainCarriesRefusesTheCurveAndKeepsTheLastOne) {
     LogCapture log;
-    voiceTx::hostValue v(1.0);
-    EXPECT_EQ(v(0.5, "ssbModDemod.compression"), 0.5);
-    EXPECT_EQ(v(std::nan(""), "ssbModDemod.compression"), 0.5);
-    EXPECT_EQ(v(INFINITY, "ssbModDemod.compression"), 0.5);
-    EXPECT_EQ(v(0.25, "ssbModDemod.compression"), 0.25);
-    EXPECT_EQ(log.count("error|ssbModDemod.compression nan refused, keeping 0.5"), 1u);
-    EXPECT_EQ(log.lines().size(), 1u);
+    buff<float> source(1024, 1.0f);
+    micEqualiser::replaceSource({[] { return 1u; }, [&] {
+                                     buff<float> c(1024);
+                                     source.copyTo(c);
+                                     return c;
+                                 }});
+    source[100] = 2.0f;
+    source[101] = std::nanf("");
+    source[102] = -1e6f; // a level of either sign, up to the limit
+    buff<float> c = micEqualiser::curve();
+    EXPECT_EQ(c[100], 2.0f);
+    EXPECT_EQ(c[101], 1.0f);
+    EXPECT_EQ(c[102], -1e6f);
+
+    source[100] = 3.0f;
+    source[200] = 1e30f;
+    source[300] = -2e30f;
+    c = micEqualiser::curve();
+    EXPECT_EQ(c[100], 2.0f); // the curve before
+    EXPECT_EQ(c[200], 1.0f);
+    EXPECT_EQ(c[300], 1.0f);
+    EXPECT_EQ(log.lines(),
+              std::vector<std::string>{"error|microphone equaliser gain -2e+30 at 7031.25 Hz refused, keeping the curve "
+                                       "before it"});
+    source[200] = source[300] = 1.0f;
+    EXPECT_EQ(micEqualiser::curve()[100], 3.0f);
+    micEqualiser::replaceSource({});
 }
 
 } // namespace
