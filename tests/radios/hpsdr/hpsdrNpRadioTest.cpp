@@ -16,10 +16,13 @@
 #include "support/waitFor.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <complex>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -562,4 +565,47 @@ TEST_F(NpRadioHost, HostValuesThePacketsCannotHold) {
     Radio_setptt(radio, true);
     refresh();
     EXPECT_EQ(last(1027)[4], 1);
+
+    // Only the DDC rates: the rate field would carry others, but the board
+    // runs at none of them.
+    for (int rate : {2000000, 44100, INT_MAX}) Radio_setSampleRate(radio, rate);
+    refresh();
+    for (int rate : {2000000, 44100, INT_MAX})
+        EXPECT_EQ(logged("error|HpsdrNpRadio SampleRate " + std::to_string(rate) + " refused, keeping 48000"), 1u);
+    auto ddc = last(1025);
+    ASSERT_EQ(ddc.size(), 1444u);
+    EXPECT_EQ(ddc[18], 0x00);
+    EXPECT_EQ(ddc[19], 0x30) << "48 kHz, as before";
+    onWorker(r, [&] { EXPECT_EQ(r->receivers[0].sampleRate, 48000); });
+}
+
+TEST_F(NpRadioHost, ReceiversAddedHundredsOfTimesWhileTheBoardStreams) {
+    constexpr int receivers = 200;
+    makeRadio();
+    Radio_setmaxHwReceivers(radio, receivers);
+    Radio_setdisableVirtualReceivers(radio, true); // a receiver of its own for every transceiver
+    start();
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("added").size() == 1; }));
+    attach(0);
+    std::atomic<bool> streaming{true};
+    std::thread board([&] {
+        ddcIqStream tone({{0.5, 0.01, 0.0}}, false);
+        for (uint32_t q = 0; streaming.load(); ++q) {
+            sim.send(hpsdrP2Sim::ddcPort(0), tone.next(q));
+            if (q % 8 == 7) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (int k = 1; k < receivers; ++k) Radio_addVtrx(radio, 7000000 + 100000LL * k, 0, 0);
+    const bool allAdded = host::pollUntil(poll, [&] { return log.of("added").size() == size_t(receivers); });
+    const size_t heard = chunks().size(0);
+    const bool flowing = host::pollUntil(poll, [&] { return chunks().size(0) > heard + 4800; });
+    streaming = false;
+    board.join();
+    ASSERT_TRUE(allAdded);
+    EXPECT_TRUE(flowing) << "receiver 0's transceiver hears on";
+    onWorker(r, [&] {
+        ASSERT_EQ(r->receivers.size(), size_t(receivers));
+        for (int k = 1; k < receivers; ++k) EXPECT_EQ(r->receivers[size_t(k)].frequency, 7000000 + 100000LL * k);
+    });
+    EXPECT_EQ(logged("error|"), logged("error|maxHwReceivers 200 with ")) << "nothing else went wrong";
 }
