@@ -2,6 +2,9 @@
 // on two, the level meters, the device's events and calibrated tuning.
 #include "sdrplayHost.h"
 
+#include "core/drainTasks.h"
+#include "core/vtrx.h"
+
 #include <gtest/gtest.h>
 #include <kissfft/kissfft.hh>
 
@@ -162,6 +165,14 @@ TEST_F(SDRPlayStream, ModelAndDiversityChangesWhileBothTunersStreamKeepTheReceiv
     }
     settle(r);
     inspect(r, [](SDRPlayRadio& radio) { EXPECT_EQ(radio.receivers.size(), 2u); });
+    // The two transceivers' last placements reach the radio in either
+    // order; v1's comes last, so that receiver 1 is where v1 listens.
+    onWorker(object<vtrx>(v0), [] {});
+    drainDataTasks(object<SDRPlayRadio>(r));
+    vtrx_setADCs(v1, 3);
+    vtrx_setADCs(v1, 2);
+    onWorker(object<vtrx>(v1), [] {});
+    drainDataTasks(object<SDRPlayRadio>(r));
     ASSERT_TRUE(waitFor([] { return sdrplay::rf(0, 1) > 1e8; }));
     expectTone(0, 99.3e6, 8000.0 / 32768);
     expectTone(1, 100.6e6, 4000.0 / 32768);
