@@ -138,7 +138,10 @@ VIREO_API void fft_Rev(void* complexIn, void* complexOut);
 VIREO_API void fft_FwdR(void* floatIn, void* complexOut);
 
 /* ---- Radio ----
- * A back-end's handle (TestRadio, ...) is accepted wherever a Radio handle is. */
+ * A back-end's handle (TestRadio, ...) is accepted wherever a Radio handle is.
+ * SampleRate: a back-end takes only the rates its device or protocol
+ * delivers; any other is refused (logged) and the rate in force is told
+ * back to the bound callback. */
 VIREO_API void* Radio_create(void);
 VIREO_API void Radio_release(void* handle);
 VIREO_API void Radio_bindptt(void* handle, void (*callback)(bool));

@@ -17,3 +17,13 @@ vireo_bench(hpsdr_np_bench
   ${PROJECT_SOURCE_DIR}/tests/sim/hpsdrP2Sim.cpp
   $<TARGET_OBJECTS:vireo_api>)
 target_include_directories(hpsdr_np_bench PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+
+# What a SampleRate change does to the IQ of a streaming protocol 1 and 2
+# radio, and the memory it leaves (a probe: run alone, on the board's ports).
+vireo_bench(hpsdr_rate_probe
+  ${CMAKE_CURRENT_LIST_DIR}/rateChangeProbe.cpp
+  ${PROJECT_SOURCE_DIR}/tests/sim/udpPeer.cpp
+  ${PROJECT_SOURCE_DIR}/tests/sim/hpsdrP1Sim.cpp
+  ${PROJECT_SOURCE_DIR}/tests/sim/hpsdrP2Sim.cpp
+  $<TARGET_OBJECTS:vireo_api>)
+target_include_directories(hpsdr_rate_probe PRIVATE ${PROJECT_SOURCE_DIR}/tests)

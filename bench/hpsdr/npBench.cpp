@@ -35,10 +35,7 @@ void NpDecode(benchmark::State& state) {
     const int rate = int(state.range(1));
     auto radio = std::make_shared<HpsdrNpRadio>(nullptr);
     radio->SampleRate.set(rate, false);
-    {
-        std::lock_guard<std::mutex> lock(radio->listMutex);
-        for (int d = 1; d < n; ++d) radio->addHWReceiver(7000000 + 1000000LL * d);
-    }
+    for (int d = 1; d < n; ++d) radio->addHWReceiver(7000000 + 1000000LL * d);
     // 64 consecutive packets per DDC: one sequence gap per 64, as a wrap.
     std::vector<std::vector<buff<char>>> packets(static_cast<size_t>(n));
     for (int d = 0; d < n; ++d) {

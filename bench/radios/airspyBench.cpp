@@ -68,7 +68,12 @@ void process(benchmark::State& state) {
     {
         auto group = std::make_shared<syncTask>(pool);
         auto radio = std::make_shared<AirspyRadio>(group);
-        radio->SampleRate.hostSet(rate);
+        {
+            // No device has listed its rates here, so SampleRate would
+            // refuse this one: the receiver takes it directly.
+            std::lock_guard<std::mutex> lock(radio->listMutex);
+            radio->receivers[0].sampleRate = rate;
+        }
         radio->addVtrx(99000000, 0, 0);
         auto v = radio->vtrxList.front();
         // With no host callback bound the mode's audio is the channel's real part.

@@ -26,6 +26,7 @@ Radio::Radio(std::shared_ptr<syncTask> group)
     TransceiverOffset.hostRange(-maxRadioFrequency, maxRadioFrequency);
     ValidBandwidthRatio.hostRange(std::numeric_limits<double>::min(), 1.0);
     frequencyCalibration.hostRange(-anyFinite, anyFinite);
+    rateInForce_.store(SampleRate.get());
     ValidBandwidthRatio.changeHook = [this] {
         FitAllReceivers(true);
         // The receivers moved: the device must follow, or blocks would carry
@@ -50,6 +51,27 @@ std::string Radio::formatSR(int rate) {
     else
         std::snprintf(text, sizeof text, "%gK", rate / 1000.0);
     return text;
+}
+
+void Radio::acceptSampleRates(const char* who, std::function<bool(int)> delivers, std::function<void()> apply) {
+    rateInForce_.store(SampleRate.get());
+    SampleRate.changeHook = [this, who, delivers = std::move(delivers), apply = std::move(apply)] {
+        if (restoringRate_) return;
+        const int rate = SampleRate.get();
+        if (!delivers(rate)) {
+            const int kept = rateInForce_.load();
+            spdlog::error("{} SampleRate {} refused, keeping {}", who, rate, kept);
+            struct restoring {
+                bool& flag;
+                explicit restoring(bool& f) : flag(f) { flag = true; }
+                ~restoring() { flag = false; }
+            } scope(restoringRate_);
+            SampleRate.set(kept, true); // the host hears the rate in force again
+            return;
+        }
+        rateInForce_.store(rate);
+        apply();
+    };
 }
 
 std::shared_ptr<vtrx> Radio::txVtrx() const {
@@ -100,7 +122,20 @@ void Radio::receive(const fillFunction& fill, size_t n, int hwRx, path how) {
         spdlog::error("samples for receiver {} of {} dropped", hwRx, receivers.size());
         return;
     }
+    // Held only while this reader is counted: the vector cannot move then.
     hwReceiver& R = receivers[size_t(hwRx)];
+    int rate;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        rate = R.sampleRate;
+    }
+    if (R.blockRate != 0 && R.blockRate != rate) {
+        // Sized from a rate no longer delivered: at the new rate it could
+        // take minutes to fill. Its samples, of the old rate, are dropped.
+        R.block = buff<cplx>(hwReceiver::blockSizeFor(rate));
+        R.blockRate = rate;
+        R.fill = 0;
+    }
     size_t left = n;
     while (left > 0) {
         size_t c = std::min(R.block.count - R.fill, left);
@@ -113,13 +148,9 @@ void Radio::receive(const fillFunction& fill, size_t n, int hwRx, path how) {
         // One bad sample from the device must not reach the corrector or the
         // transceivers' filters and oscillators, whose state would keep it.
         if (dspMath::replaceNonFinite(full)) noteNonFinite(hwRx);
-        int rate;
-        {
-            std::lock_guard<std::mutex> lock(listMutex);
-            rate = R.sampleRate;
-        }
         // A block, once handed out, is never written again: start a new one.
         R.block = buff<cplx>(hwReceiver::blockSizeFor(rate));
+        R.blockRate = rate;
         R.fill = 0;
         switch (how) {
         case path::deferred: {
@@ -266,6 +297,15 @@ void Radio::removeVtrx(const void* v) {
     if (wasTransmitting) ptt.set(false, ptt.get());
 }
 
+void Radio::appendReceiver(const hwReceiver& r) {
+    reshapeReceivers([&] {
+        std::lock_guard<std::mutex> lock(listMutex);
+        receivers.push_back(r);
+        // Every partly filled block starts again.
+        for (auto& R : receivers) R.fill = 0;
+    });
+}
+
 bool Radio::addReceiver(long long f, std::unique_lock<std::mutex>& lock, int slot) {
     // The hook runs without the list lock and with the back-end threads kept
     // off the receivers, so it may append to them and may wait for the
@@ -279,9 +319,8 @@ bool Radio::addReceiver(long long f, std::unique_lock<std::mutex>& lock, int slo
             addHWReceiver(f);
             added = receivers.size() > before;
             if (added && slot >= 0) {
+                std::lock_guard<std::mutex> l(listMutex);
                 receivers.back().slot = slot;
-                // Every partly filled block starts again.
-                for (auto& R : receivers) R.fill = 0;
             }
         });
     } catch (...) {

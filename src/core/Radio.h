@@ -11,14 +11,24 @@
 // only while they are read or changed, never while a back-end hook (tune,
 // addHWReceiver, startRadio, stopRadio, transmit) or a fill function runs.
 //
-// The receivers change shape only inside addHWReceiver. The base calls it
-// with the back-end threads kept off the receivers without a lock they could
-// wait on: receive calls that arrive meanwhile drop their samples (every
-// partly filled block starts again after a new receiver anyway), and the
-// base waits only for receive calls already under way, never for a lock a
-// hook could hold. So a hook may wait for the back-end's streaming thread.
-// A back-end that changes a receiver's fields itself (its sampleRate, its
-// tuningError) does so under listMutex.
+// The receivers change shape only through appendReceiver, the one way they
+// grow (records are never removed): from a back-end's constructor, from its
+// addHWReceiver, which the base calls, or from a hook of its own on the
+// radio's task group. It keeps the back-end threads off the receivers
+// without a lock they could wait on: receive calls that arrive meanwhile
+// drop their samples (every partly filled block starts again after a new
+// receiver anyway), and it waits only for receive calls already under way,
+// never for a lock a hook could hold, so a hook may wait for the back-end's
+// streaming thread. The append itself happens under listMutex, so a thread
+// that reads the receivers under that lock alone never meets the vector
+// while it moves. A back-end that changes a receiver's fields itself (its
+// sampleRate, its tuningError) does so under listMutex.
+//
+// Sample rates: a back-end whose device delivers only some rates installs
+// its SampleRate hook through acceptSampleRates, which refuses any other
+// rate. A receive block is sized from its receiver's rate; when that rate
+// changes, the block being filled starts again at the new size, so a block
+// sized from a rate never outlives it.
 #include "core/hwReceiver.h"
 #include "framework/asyncProperty.h"
 
@@ -97,6 +107,11 @@ public:
     void setPtt(bool on, vtrx* v);
     static int compvfo(const void* a, const void* b);
 
+    /// SampleRate as last accepted (see acceptSampleRates): what threads
+    /// other than the radio's task group read, as the property may hold a
+    /// refused rate for a moment. Any thread.
+    int rateInForce() const { return rateInForce_.load(); }
+
     /// The transmitting transceiver, if it still exists. Any thread.
     std::shared_ptr<vtrx> txVtrx() const;
 
@@ -116,13 +131,25 @@ public:
     mutable std::mutex listMutex;
 
 protected:
-    /// Runs change (which may call addHWReceiver) with no receive call in
-    /// progress and none starting: those that arrive meanwhile drop their
-    /// samples. Holds no lock. Radio's task group only.
-    template <class F>
-    void reshapeReceivers(F change);
+    /// Appends r to the receivers, with the back-end threads kept off them
+    /// and under listMutex; every partly filled block starts again. Radio's
+    /// task group (also from addHWReceiver) or a constructor.
+    void appendReceiver(const hwReceiver& r);
+    /// Makes `apply` the SampleRate hook of a back-end whose device delivers
+    /// only some rates. A rate for which `delivers` is false is refused with
+    /// a log line ("<who> SampleRate <rate> refused, keeping <in force>"),
+    /// and SampleRate is set back to the rate in force, which the host then
+    /// hears on its bound callback; an accepted rate becomes the rate in
+    /// force, then `apply` runs. The rate SampleRate holds now is the rate in
+    /// force. Constructor or radio's task group.
+    void acceptSampleRates(const char* who, std::function<bool(int)> delivers, std::function<void()> apply);
 
 private:
+    /// Runs change (which may call addHWReceiver) with no receive call in
+    /// progress and none starting: those that arrive meanwhile drop their
+    /// samples. Holds no lock; nests. Radio's task group only.
+    template <class F>
+    void reshapeReceivers(F change);
     /// Counts a thread reading the receivers outside the radio's task group;
     /// empty while a reshape is pending (wait true: until it is over).
     class receiverReader;
@@ -142,6 +169,9 @@ private:
     std::atomic<vtrxAddedCallback> vtrxAdded_{nullptr};
     std::atomic<int> readers_{0};
     std::atomic<bool> reshaping_{false};
+    int reshapeDepth_ = 0; // radio's task group
+    std::atomic<int> rateInForce_{0};
+    bool restoringRate_ = false; // radio's task group
     std::atomic<bool> nonFiniteReported_{false};
     // Held weakly: the host may release the transmitting transceiver first.
     std::weak_ptr<vtrx> txVtrx_;
@@ -149,15 +179,19 @@ private:
 
 template <class F>
 void Radio::reshapeReceivers(F change) {
-    // seq_cst on both sides: a reader either sees the flag and backs off, or
-    // is counted before this load and waited for.
-    reshaping_.store(true);
-    while (readers_.load() != 0) std::this_thread::yield();
+    // An inner reshape (appendReceiver inside addHWReceiver) runs inside the
+    // outer one's exclusion and leaves the flag to it.
+    if (reshapeDepth_++ == 0) {
+        // seq_cst on both sides: a reader either sees the flag and backs
+        // off, or is counted before this load and waited for.
+        reshaping_.store(true);
+        while (readers_.load() != 0) std::this_thread::yield();
+    }
     try {
         change();
     } catch (...) {
-        reshaping_.store(false);
+        if (--reshapeDepth_ == 0) reshaping_.store(false);
         throw;
     }
-    reshaping_.store(false);
+    if (--reshapeDepth_ == 0) reshaping_.store(false);
 }

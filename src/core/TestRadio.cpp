@@ -19,7 +19,7 @@ TestRadio::TestRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)) 
     hwReceiver r;
     r.frequency = 14000000;
     r.sampleRate = 48000;
-    receivers.push_back(r);
+    appendReceiver(r);
     iqCorrection = false;
     canTransmit.set(true, true);
 }

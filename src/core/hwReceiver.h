@@ -17,6 +17,9 @@ struct hwReceiver {
     int tuningError = 0;     ///< how far the device really tuned from frequency
     int sampleRate = 48000;
     size_t fill = 0;         ///< samples already in block
+    /// The rate block was sized for; 0 while it is the first one, of 512
+    /// samples whatever the rate. Written with block.
+    int blockRate = 0;
     int slot = 0;            ///< transceiver slot (0 to 3) it serves
     int remoteId = -1;       ///< its id on a proxy server, -1 while none is known
     uint32_t expectedSequence = 0; ///< next packet number of a back-end that numbers its packets per receiver

@@ -3,8 +3,10 @@
 
 #include "drainTasks.h"
 #include "framework/objectFixture.h"
+#include "support/logCapture.h"
 #include "testRadio.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <mutex>
@@ -120,6 +122,69 @@ TEST_F(RadioTest, FastRadiosSendLongerBlocksFromTheSecondOn) {
     EXPECT_EQ(got[0].size, 512u);
     EXPECT_EQ(got[1].size, 32768u);
     EXPECT_EQ(got[1].first, 512.0f);
+}
+
+TEST_F(RadioTest, ABlockSizedFromARateStartsAgainWhenTheRateChanges) {
+    auto radio = make(10000000);
+    auto v = listener(radio);
+    radio->feed(512 + 1000, 0, 4000); // the first block, then 1000 of a block of 131072
+    ASSERT_EQ(received(1).size(), 1u);
+    onGroup(radio, [&] {
+        // As a back-end's SampleRate hook does.
+        std::lock_guard<std::mutex> l(radio->listMutex);
+        radio->receivers[0].sampleRate = 48000;
+    });
+    radio->feed(512, 0);
+    auto got = received(2);
+    ASSERT_EQ(got.size(), 2u) << "the block of the old rate would need another 130072 samples";
+    EXPECT_EQ(got[1].size, 512u);
+    EXPECT_EQ(got[1].first, 1512.0f); // the old rate's samples are dropped
+    EXPECT_EQ(got[1].rate, 48000);
+}
+
+namespace {
+
+// A back-end whose device delivers 96000 and 192000 samples per second only.
+class PickyRadio : public FakeRadio {
+public:
+    explicit PickyRadio(std::shared_ptr<syncTask> group) : FakeRadio(std::move(group), 96000) {
+        SampleRate.reinit(96000);
+        acceptSampleRates("picky", [](int rate) { return rate == 96000 || rate == 192000; },
+                          [this] {
+                              ++applied;
+                              std::lock_guard<std::mutex> l(listMutex);
+                              receivers[0].sampleRate = SampleRate.get();
+                          });
+    }
+    int applied = 0; // radio's task group
+};
+
+std::vector<int> heardRates; // host thread
+void onRate(int rate) { heardRates.push_back(rate); }
+
+} // namespace
+
+TEST_F(RadioTest, ARateTheDeviceDoesNotDeliverIsRefusedAndTheRateInForceToldAgain) {
+    LogCapture capture;
+    auto radio = std::make_shared<PickyRadio>(group);
+    heardRates.clear();
+    radio->SampleRate.bind(onRate, radio.get());
+    for (int rate : {INT_MAX, 48000, 192000, 192000, 0}) onGroup(radio, [&] { radio->SampleRate.hostSet(rate); });
+    waitFor([&] { return pool.busy() == 0; });
+    asTask t;
+    while (pool.updateQueue.pop(t)) t.fn();
+    // The host's own accepted value is not echoed; each refusal tells it the
+    // rate in force.
+    EXPECT_EQ(heardRates, (std::vector<int>{96000, 96000, 192000}));
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{"error|picky SampleRate 2147483647 refused, keeping 96000",
+                                                         "error|picky SampleRate 48000 refused, keeping 96000",
+                                                         "error|picky SampleRate 0 refused, keeping 192000"}));
+    onGroup(radio, [&] {
+        EXPECT_EQ(radio->applied, 1);
+        EXPECT_EQ(radio->SampleRate.get(), 192000);
+        EXPECT_EQ(radio->receivers[0].sampleRate, 192000);
+    });
+    EXPECT_EQ(radio->rateInForce(), 192000);
 }
 
 TEST_F(RadioTest, BlocksReachExactlyTheSlotsThatNameTheirReceiver) {
@@ -308,6 +373,9 @@ TEST_F(RadioTest, FitAllReceiversPacksGreedily) {
     auto a = add(radio, 7000000);
     auto b = add(radio, 7010000);
     auto c = add(radio, 7060000);
+    // A new transceiver's own requests may still retune the radio.
+    for (auto& v : {a, b, c}) onGroup(v, [] {});
+    drainDataTasks(radio);
     int tunesBefore = radio->tunes.load();
     onGroup(radio, [&] { radio->ValidBandwidthRatio.hostSet(0.951); }); // the hook re-packs and retunes
     onGroup(radio, [&] { radio->ValidBandwidthRatio.hostSet(0.95); });

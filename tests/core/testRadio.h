@@ -14,7 +14,7 @@ public:
         hwReceiver r;
         r.frequency = frequency;
         r.sampleRate = rate;
-        receivers.push_back(r);
+        appendReceiver(r);
     }
 
     void tune() override { tunes.fetch_add(1); }
@@ -23,7 +23,7 @@ public:
         hwReceiver r;
         r.frequency = frequency;
         r.sampleRate = rate_;
-        receivers.push_back(r);
+        appendReceiver(r);
     }
 
     /// Writes n samples whose real parts count up from `next`, as a back-end

@@ -41,7 +41,7 @@ public:
         hwReceiver r;
         r.frequency = frequency;
         r.sampleRate = rate;
-        receivers.push_back(r);
+        appendReceiver(r);
         SampleRate.set(rate, true);
         canTransmit.set(true, true);
     }

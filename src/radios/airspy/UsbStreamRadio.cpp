@@ -27,12 +27,17 @@ UsbStreamRadio::UsbStreamRadio(std::shared_ptr<syncTask> group, const usbDriver&
     r.frequency = 99000000;
     r.sampleRate = 768000;
     r.block = buff<cplx>(hwReceiver::blockSizeFor(r.sampleRate));
-    receivers.push_back(r);
+    r.blockRate = r.sampleRate;
+    appendReceiver(r);
 
     Serial.changeHook = [this] { serialChanged(); };
     rxGain.changeHook = [this] { applyGainRule(); };
     rxLevelCalibration.changeHook = [this] { applyGainRule(); };
-    SampleRate.changeHook = [this] { sampleRateChanged(); };
+    // Only a rate the device listed: the driver takes no other.
+    acceptSampleRates(
+        driver.name,
+        [this](int rate) { return std::find(deviceRates_.begin(), deviceRates_.end(), uint32_t(rate)) != deviceRates_.end(); },
+        [this] { sampleRateChanged(); });
     frequencyCalibration.changeHook = [this] { tune(); };
 }
 
@@ -130,8 +135,11 @@ void UsbStreamRadio::setup() {
 
     for (uint32_t rate : rates)
         SampleRates.add(std::make_shared<ValueLabelItem>(taskGroup(), int(rate), formatSR(int(rate))));
-    // No rates, no first rate: SampleRate stays as it is.
-    if (!rates.empty()) SampleRate.set(int(rates.front()), true);
+    // No rates, no first rate: SampleRate, and the rates it may take, stay
+    // as they are.
+    if (rates.empty()) return;
+    deviceRates_ = rates;
+    SampleRate.set(int(rates.front()), true);
 }
 
 std::vector<uint32_t> UsbStreamRadio::readRates(void* d) const {
@@ -155,13 +163,8 @@ std::vector<uint32_t> UsbStreamRadio::readRates(void* d) const {
 void UsbStreamRadio::sampleRateChanged() {
     const int rate = SampleRate.get();
     {
-        std::lock_guard<std::mutex> lock(listMutex);
-        if (rate <= 0) {
-            spdlog::error("{} SampleRate {} refused", driver.name, rate);
-            SampleRate.reinit(receivers[0].sampleRate);
-            return;
-        }
         // The driver's thread sizes its next block from this.
+        std::lock_guard<std::mutex> lock(listMutex);
         receivers[0].sampleRate = rate;
     }
     // Only a running stream is restarted: setup and a closed radio leave
@@ -242,5 +245,5 @@ void UsbStreamRadio::Process(const float* iq, int count) {
         size_t(count), 0);
 
     float peak;
-    if (feed.account(c.peak, size_t(count), SampleRate.get(), peak)) adcPeak.set(double(peak), true);
+    if (feed.account(c.peak, size_t(count), rateInForce(), peak)) adcPeak.set(double(peak), true);
 }

@@ -105,15 +105,19 @@ private:
     struct link;
 
     /// Opens the device of Serial briefly, lists its rates into SampleRates
-    /// and makes the first one the SampleRate. Serial hook.
+    /// and makes the first one the SampleRate; from then on SampleRate takes
+    /// only a rate of that list. Serial hook.
     void setup();
     std::vector<uint32_t> readRates(void* device) const;
     void serialChanged();
+    /// A rate of the device's list was accepted: receiver 0 takes it, a
+    /// running stream restarts at it.
     void sampleRateChanged();
     /// The destructor's way out when it runs inside the driver's callback.
     void closeFromAnotherThread() noexcept;
 
     void* device_ = nullptr;              // radio's task group only
+    std::vector<uint32_t> deviceRates_;   // the last device's list; radio's task group
     std::atomic<bool> running_{false};
     std::unique_ptr<link> link_;          // made at the first start
 };

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -28,26 +29,28 @@ void pause2ms() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
 } // namespace
 
 HpsdrNpRadio::HpsdrNpRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)) {
-    const std::pair<int, const char*> rates[] = {{48000, "48k"},   {96000, "96k"},   {192000, "192k"},
-                                                 {384000, "384k"}, {768000, "768k"}, {1536000, "1536k"}};
-    for (auto& [rate, label] : rates) SampleRates.add(std::make_shared<ValueLabelItem>(taskGroup(), rate, label));
+    constexpr const char* labels[] = {"48k", "96k", "192k", "384k", "768k", "1536k"};
+    static_assert(std::size(labels) == std::size(ddcRates));
+    for (size_t k = 0; k < std::size(ddcRates); ++k)
+        SampleRates.add(std::make_shared<ValueLabelItem>(taskGroup(), ddcRates[k], labels[k]));
 
-    // The board learns the rate from the next DDC specific packet.
-    SampleRate.changeHook = [this] {
-        std::lock_guard<std::mutex> lock(listMutex);
-        for (auto& r : receivers) r.sampleRate = SampleRate.get();
-    };
+    // The board learns the rate from the next DDC specific packet, which
+    // names it in kHz: only the DDC rates of the protocol are taken.
+    acceptSampleRates(
+        "HpsdrNpRadio",
+        [](int rate) { return std::find(std::begin(ddcRates), std::end(ddcRates), rate) != std::end(ddcRates); },
+        [this] {
+            std::lock_guard<std::mutex> lock(listMutex);
+            for (auto& r : receivers) r.sampleRate = SampleRate.get();
+        });
     wideBand = buff<float>(WideBandPacket::frameLength, 0.0f);
     wideBandFill = buff<float>(WideBandPacket::frameLength, 0.0f);
-    std::lock_guard<std::mutex> lock(listMutex);
-    if (receivers.empty()) receivers.push_back(receiverAt(firstReceiverFrequency, SampleRate.get()));
+    if (receivers.empty()) appendReceiver(receiverAt(firstReceiverFrequency, SampleRate.get()));
 }
 
 HpsdrNpRadio::~HpsdrNpRadio() = default;
 
-void HpsdrNpRadio::addHWReceiver(long long frequency) {
-    receivers.push_back(receiverAt(frequency, SampleRate.get()));
-}
+void HpsdrNpRadio::addHWReceiver(long long frequency) { appendReceiver(receiverAt(frequency, SampleRate.get())); }
 
 void HpsdrNpRadio::setup() {
     const std::string text = ipAddress.get();
@@ -55,10 +58,10 @@ void HpsdrNpRadio::setup() {
     auto address = boost::asio::ip::make_address_v4(text, ec);
     if (ec) throw std::invalid_argument("ipAddress \"" + text + "\" is not an IPv4 address");
     boardAddress = address;
+    if (receivers.empty()) appendReceiver(receiverAt(firstReceiverFrequency, SampleRate.get()));
     bool none;
     {
         std::lock_guard<std::mutex> lock(listMutex);
-        if (receivers.empty()) receivers.push_back(receiverAt(firstReceiverFrequency, SampleRate.get()));
         none = vtrxList.empty();
     }
     if (none) addVtrx(firstTransceiverFrequency, 0, 0);

@@ -48,6 +48,8 @@ public:
     using udp = boost::asio::ip::udp;
     static constexpr long long firstReceiverFrequency = 1000000;
     static constexpr long long firstTransceiverFrequency = 14095600;
+    /// The DDC output rates the board runs at; SampleRate takes no other.
+    static constexpr int ddcRates[] = {48000, 96000, 192000, 384000, 768000, 1536000};
 
     /// Makes the radio on a task group of its own on group's scheduler.
     explicit HpsdrNpRadio(std::shared_ptr<syncTask> group);

@@ -46,17 +46,17 @@ HpsdrRadio::HpsdrRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)
     FilterSet.set(std::make_shared<J16Filter>(taskGroup()), true);
 
     for (size_t k = 0; k < ramp.count; ++k) ramp[k] = uint16_t(16 * k);
-    {
-        std::lock_guard<std::mutex> lock(listMutex);
-        receivers.push_back(hwReceiver{});
-    }
-    SampleRate.changeHook = [this] {
-        {
-            std::lock_guard<std::mutex> lock(listMutex);
-            for (auto& r : receivers) r.sampleRate = SampleRate.get();
-        }
-        resetCalcClockError();
-    };
+    appendReceiver(hwReceiver{});
+    // The rates the protocol's rate code can name.
+    acceptSampleRates(
+        "HpsdrRadio", [](int rate) { return rate == 48000 || rate == 96000 || rate == 192000 || rate == 384000; },
+        [this] {
+            {
+                std::lock_guard<std::mutex> lock(listMutex);
+                for (auto& r : receivers) r.sampleRate = SampleRate.get();
+            }
+            resetCalcClockError();
+        });
     {
         std::lock_guard<std::mutex> lock(listMutex);
         receivers[0].frequency = defaultFrequency;
@@ -136,12 +136,10 @@ void HpsdrRadio::addHWReceiver(long long frequency) {
                       maxReceivers);
         return;
     }
-    // The base calls this while it keeps the receivers from being read, so
-    // the list is changed here without a lock of its own.
     hwReceiver r;
     r.frequency = frequency;
     r.sampleRate = SampleRate.get();
-    receivers.push_back(r);
+    appendReceiver(r);
     if (stopToAddReceiver.get() && running) {
         // The restart sleeps and sends: it must not run inside the base's
         // placement, which keeps other threads off the receivers meanwhile.

@@ -33,7 +33,7 @@ RTLRadio::RTLRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)), l
     hwReceiver r;
     r.frequency = startFrequency;
     r.sampleRate = 3200000;
-    receivers.push_back(r);
+    appendReceiver(r);
     iqCorrection = true;
 
     for (int rate : {1536000, 2880000, 3200000})
@@ -49,26 +49,24 @@ RTLRadio::RTLRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)), l
     DirectSample.changeHook = [this] { SetDirectSample(); };
     BiasT.changeHook = [this] { SetBiasT(); };
     BalanceIQ.changeHook = [this] { iqCorrection = BalanceIQ.get(); };
-    SampleRate.changeHook = [this] {
+    acceptSampleRates("rtl", deliverableRate, [this] {
         const int rate = SampleRate.get();
-        if (rate <= 0) {
-            spdlog::error("rtl SampleRate {} refused, keeping {}", rate, appliedRate_);
-            SampleRate.reinit(appliedRate_);
-            return;
-        }
-        appliedRate_ = rate;
         {
             std::lock_guard<std::mutex> lock(listMutex);
             receivers[0].sampleRate = rate;
         }
         if (device) lib->rtlsdr_set_sample_rate(device, uint32_t(rate));
-    };
+    });
     rxLevelCalibration.changeHook = [this] {
         if (!refuseNonFinite(rxLevelCalibration, appliedLevel_, "rtl", "rxLevelCalibration")) SetGain();
     };
     frequencyCalibration.changeHook = [this] {
         if (!refuseNonFinite(frequencyCalibration, appliedFrequencyCalibration_, "rtl", "frequencyCalibration")) tune();
     };
+}
+
+bool RTLRadio::deliverableRate(int rate) {
+    return (rate > 225000 && rate <= 300000) || (rate > 900000 && rate <= 3200000);
 }
 
 RTLRadio::~RTLRadio() {
@@ -283,7 +281,7 @@ void RTLRadio::Process(unsigned char* buffer, uint32_t length) {
         n, 0);
 
     heldPeak_ = std::max(heldPeak_, float(src.peak));
-    peakTime_ += float(n) / float(SampleRate.get());
+    peakTime_ += float(n) / float(rateInForce());
     if (peakTime_ > 0.2f) {
         peakTime_ = 0.0f;
         adcPeak.set(double(heldPeak_ * (1.0f / 128.0f)), true);

@@ -7,7 +7,7 @@
 //
 // Threads: setup, startRadio, stopRadio, tune and every change hook run on
 // the radio's task group; Process runs on the reader thread (RTLStream).
-// They share the gain scale (atomic), SampleRate (atomic property) and the
+// They share the gain scale (atomic), the rate in force (atomic) and the
 // receivers (under the base's listMutex). The device handle belongs to the
 // task group; the reader thread receives it when it starts and gives it
 // back when stopped.
@@ -30,6 +30,9 @@ public:
     static constexpr int tunerR82xx = 5;
     /// More gain values than any tuner has: a count above it is a library fault.
     static constexpr int maxTunerGains = 256;
+    /// The rates librtlsdr sets: 225001 to 300000 and 900001 to 3200000.
+    /// SampleRate takes no other.
+    static bool deliverableRate(int rate);
 
     explicit RTLRadio(std::shared_ptr<syncTask> group);
     /// Stops a running stream and closes the device (on whichever thread the
@@ -82,7 +85,6 @@ private:
     RTLStream stream_;
     float heldPeak_ = 1.0f; // reader thread
     float peakTime_ = 0.0f; // reader thread
-    int appliedRate_ = 48000;
     double appliedLevel_ = 1.0;
     double appliedFrequencyCalibration_ = 1.0;
 };

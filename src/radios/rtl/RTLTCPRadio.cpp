@@ -6,7 +6,7 @@ RTLTCPRadio::RTLTCPRadio(std::shared_ptr<syncTask> group) : Radio(std::move(grou
     hwReceiver r;
     r.frequency = startFrequency;
     r.sampleRate = 2400000;
-    receivers.push_back(r);
+    appendReceiver(r);
 }
 
 RTLTCPRadio::~RTLTCPRadio() {

@@ -49,11 +49,12 @@ SDRPlayRadio::SDRPlayRadio(std::shared_ptr<syncTask> group)
     hwReceiver r;
     r.frequency = startFrequency;
     r.sampleRate = receiverRate;
-    receivers.push_back(r);
+    appendReceiver(r);
     link_->callbacks = {&StreamACallback, &StreamBCallback, &RawEventCallback};
 
     Model.changeHook = [this] { setUpModel(); };
-    SampleRate.changeHook = [this] { sampleRateChanged(); };
+    acceptSampleRates(
+        "sdrplay", [](int rate) { return sdrplayRates::find(rate) != nullptr; }, [this] { sampleRateChanged(); });
     rxGain.changeHook = [this] { whenLive([this] { SetGain(true); }); };
     rxGain2.changeHook = [this] { whenLive([this] { SetGain2(true); }); };
     BiasT.changeHook = [this] { whenLive([this] { SetBiasT(true); }); };
@@ -145,12 +146,7 @@ void SDRPlayRadio::setUpModel() {
         if (SampleRate.get() == sdrplayRates::dualTunerRate) {
             maxADCs.set(2);
             maxHwReceivers.set(2);
-            hwReceiver r;
-            r.frequency = startFrequency;
-            r.sampleRate = receiverRate;
-            r.slot = 1;
-            std::lock_guard<std::mutex> lock(listMutex);
-            receivers.push_back(r);
+            addTunerBReceiver();
         }
         break;
     case sdrplayModel::rspDx:
@@ -161,6 +157,16 @@ void SDRPlayRadio::setUpModel() {
     case sdrplayModel::other:
         break;
     }
+}
+
+void SDRPlayRadio::addTunerBReceiver() {
+    // Once: receivers are never removed, and tuner B streams into the one.
+    if (receivers.size() >= 2) return;
+    hwReceiver r;
+    r.frequency = startFrequency;
+    r.sampleRate = receiverRate;
+    r.slot = 1;
+    appendReceiver(r);
 }
 
 void SDRPlayRadio::sampleRateChanged() {
@@ -182,6 +188,8 @@ void SDRPlayRadio::sampleRateChanged() {
     if (model_.load() != sdrplayModel::rspDuo) return;
     maxADCs.set(dual ? 2 : 1);
     maxHwReceivers.set(dual ? 2 : 1);
+    // The model may have come first, at another rate.
+    if (dual) addTunerBReceiver();
     const sdrplay_api_DeviceT* d = device_.load();
     if (d && (d->tuner == sdrplayTuner::both) != dual) {
         // The tuner mode is chosen when the device is claimed.

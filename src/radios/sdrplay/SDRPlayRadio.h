@@ -75,7 +75,7 @@ public:
 
     /// Posts "dotune" on the update object. Any thread.
     void tune() override;
-    /// Appends a receiver at 2 MS/s. Called by the base with listMutex held.
+    /// Appends a receiver at 2 MS/s. Called by the base on the task group.
     void addHWReceiver(long long frequency) override;
     /// Claims the device named by SerialNo, writes the settings into its
     /// tree and starts streaming. Ignored while a device is selected.
@@ -137,6 +137,9 @@ private:
                          sdrplay_api_DeviceT* d);
 
     void setUpModel();
+    /// Receiver 1, for tuner B, unless it exists. Task group.
+    void addTunerBReceiver();
+    /// A rate of the table was accepted. Task group.
     void sampleRateChanged();
     /// Select, read the tree, write the settings, Init. API lock held.
     void claimAndStream();

@@ -65,8 +65,9 @@ void SDRPlayRadio::RawEventCallback(sdrplay_api_EventT event, sdrplay_api_TunerS
 void SDRPlayRadio::Callback(const short* i, const short* q, unsigned int n, int receiver) {
     if (!i || !q) return;
     {
-        // Tuner B may stream before receiver 1 exists (the model was set
-        // at another rate): its samples have nowhere to go.
+        // Tuner B may stream without a receiver 1 (an RSPduo at the
+        // two-tuner rate whose Model says otherwise): its samples have
+        // nowhere to go.
         std::lock_guard<std::mutex> lock(listMutex);
         if (size_t(receiver) >= receivers.size()) {
             if (!dropLogged_.exchange(true))
@@ -97,7 +98,7 @@ void SDRPlayRadio::meter(unsigned int n, int receiver, int blockPeak) {
     // twice as often.
     const uint64_t total = counter_.fetch_add(n, std::memory_order_relaxed) + n;
     raiseTo(receiver == 0 ? peakA_ : peakB_, blockPeak / peakFullScale);
-    const int rate = SampleRate.get();
+    const int rate = rateInForce();
     if (rate <= 0) return;
     if (total * 1000 / uint64_t(rate) < uint64_t(meterIntervalMs)) return;
     // Of two threads past the mark only the one that empties the counter
@@ -213,7 +214,7 @@ void SDRPlayRadio::addHWReceiver(long long frequency) {
     hwReceiver r;
     r.frequency = frequency;
     r.sampleRate = receiverRate;
-    receivers.push_back(r);
+    appendReceiver(r);
     std::fputs("ahwr #############\n", stdout);
     std::fflush(stdout);
 }

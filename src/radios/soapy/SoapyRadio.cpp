@@ -9,6 +9,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -35,7 +36,7 @@ SoapyRadio::SoapyRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)
     hwReceiver r;
     r.frequency = startFrequency;
     r.sampleRate = 1536000;
-    receivers.push_back(r);
+    appendReceiver(r);
     rxLevelCalibration.changeHook = [this] { requests.levelCalibration.bump(); };
     auto named = [this] {
         if (!label.get().empty() && !driver.get().empty()) setup();
@@ -120,15 +121,23 @@ bool SoapyRadio::initialConnect(SoapySDRDevice* device) {
         }
     }
 
-    SampleRate.changeHook = [this] {
-        setReceiverRates();
-        requests.sampleRate.bump();
-    };
+    acceptSampleRates(
+        "soapy", [this](int rate) { return delivers(rate); },
+        [this] {
+            setReceiverRates();
+            requests.sampleRate.bump();
+        });
     const auto rates = SampleRates.items();
     if (rates.empty()) {
         spdlog::error("soapy no compatible sample rate found");
-    } else if (SampleRate.get() == 48000 && rates.front() && rates.front()->Value.get() != 48000) {
-        SampleRate.set(rates.front()->Value.get());
+    } else if (rates.front()) {
+        const int first = rates.front()->Value.get();
+        const int chosen = SampleRate.get();
+        // A rate the host chose before the device was read stays, when the
+        // device delivers it.
+        if (chosen != 48000 && !delivers(chosen))
+            spdlog::error("soapy SampleRate {} refused, {} used", chosen, first);
+        if ((chosen == 48000 || !delivers(chosen)) && first != chosen) SampleRate.set(first);
     }
     setReceiverRates();
 
@@ -151,20 +160,34 @@ bool SoapyRadio::initialConnect(SoapySDRDevice* device) {
 }
 
 void SoapyRadio::readSampleRates(SoapySDRDevice* device) {
+    // Offered: the ranges' rates, or the list's when the ranges give none.
+    // Delivered: whatever either of them names.
     auto offer = [this](int rate) { SampleRates.add(std::make_shared<ValueLabelItem>(taskGroup(), rate, formatSR(rate))); };
-    if (lib_.getSampleRateRange && driver.get() != "rtlsdr") {
+    if (lib_.getSampleRateRange) {
         size_t n = 0;
         SoapySDRRange* list = lib_.getSampleRateRange(device, SOAPY_SDR_RX, 0, &n);
         soapyArray<SoapySDRRange> ranges(lib_, list, n);
-        for (const SoapySDRRange& r : ranges)
-            for (int rate : soapyCapabilities::ratesOfRange(r.minimum, r.maximum)) offer(rate);
+        for (const SoapySDRRange& r : ranges) {
+            if (driver.get() != "rtlsdr")
+                for (int rate : soapyCapabilities::ratesOfRange(r.minimum, r.maximum)) offer(rate);
+            if (std::isfinite(r.minimum) && std::isfinite(r.maximum)) deliverable_.push_back({r.minimum, r.maximum});
+        }
     }
-    if (SampleRates.size() != 0) return;
+    const bool fromList = SampleRates.size() == 0;
     size_t n = 0;
     double* list = lib_.listSampleRates(device, SOAPY_SDR_RX, 0, &n);
     soapyArray<double> listed(lib_, list, n);
-    for (double value : listed)
-        if (auto rate = soapyCapabilities::listedRate(value)) offer(*rate);
+    for (double value : listed) {
+        if (fromList)
+            if (auto rate = soapyCapabilities::listedRate(value)) offer(*rate);
+        if (std::isfinite(value)) deliverable_.push_back({value, value});
+    }
+}
+
+bool SoapyRadio::delivers(int rate) const {
+    if (rate <= 0) return false;
+    return std::any_of(deliverable_.begin(), deliverable_.end(),
+                       [rate](const auto& r) { return r.first <= double(rate) && double(rate) <= r.second; });
 }
 
 void SoapyRadio::readGains(SoapySDRDevice* device) {

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 class SoapyLib;
@@ -123,7 +124,11 @@ public:
     void stepGain(int step);
 
 private:
+    /// Offers the device's rates in SampleRates and keeps the ranges and
+    /// the listed rates it delivers.
     void readSampleRates(SoapySDRDevice* device);
+    /// Whether the device delivers this rate: SampleRate takes no other.
+    bool delivers(int rate) const;
     void readGains(SoapySDRDevice* device);
     void readSettings(SoapySDRDevice* device);
     void setReceiverRates();
@@ -135,4 +140,5 @@ private:
     std::vector<SettingKeyValue> settingList_;
     int lastChangedSetting_ = -1;
     std::thread streamThread_;
+    std::vector<std::pair<double, double>> deliverable_; // lowest, highest; radio's task group
 };

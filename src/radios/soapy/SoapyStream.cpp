@@ -289,7 +289,7 @@ void SoapyStream::deliver(SoapyRadio& radio, const block& b) {
     samples_ += int64_t(n);
     // Published once the samples span more than 200 ms of sample time. A
     // rate of 0 (or less) spans no time: nothing is published.
-    const int64_t rate = radio.SampleRate.get();
+    const int64_t rate = radio.rateInForce();
     if (rate <= 0 || samples_ * 1000 / rate < 201) return;
     if (radio.agc.get()) {
         const int gain = radio.rxGain.get();
@@ -334,7 +334,7 @@ void SoapyStream::applyChanges(SoapyRadio& radio) {
 }
 
 void SoapyStream::setRate(SoapyRadio& radio) {
-    check(lib_.setSampleRate(device_, SOAPY_SDR_RX, 0, radio.SampleRate.get()), "soapy setSampleRate error");
+    check(lib_.setSampleRate(device_, SOAPY_SDR_RX, 0, radio.rateInForce()), "soapy setSampleRate error");
 }
 
 void SoapyStream::setFrequency(SoapyRadio& radio) {

@@ -14,7 +14,7 @@ WsProxyRadio::WsProxyRadio(std::shared_ptr<syncTask> group) : Radio(std::move(gr
     r.frequency = startFrequency;
     r.sampleRate = 48000;
     r.remoteId = 0; // so that tune speaks for it from the start
-    receivers.push_back(r);
+    appendReceiver(r);
 }
 
 WsProxyRadio::~WsProxyRadio() {
@@ -48,7 +48,7 @@ void WsProxyRadio::addHWReceiver(long long frequency) {
     r.frequency = frequency;
     r.sampleRate = 48000;
     r.remoteId = -1;
-    receivers.push_back(r);
+    appendReceiver(r);
 }
 
 void WsProxyRadio::storeRemoteId(int id) {

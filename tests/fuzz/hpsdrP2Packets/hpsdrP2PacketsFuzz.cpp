@@ -85,8 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         std::lock_guard<std::mutex> lock(radio->listMutex);
         radio->receivers[0].frequency = base;
-        for (int r = 1; r < receivers; ++r) radio->addHWReceiver(base * (r + 1) % 200000000);
     }
+    // Takes the list lock itself.
+    for (int r = 1; r < receivers; ++r) radio->addHWReceiver(base * (r + 1) % 200000000);
 
     const auto from = boost::asio::ip::udp::endpoint(
         boost::asio::ip::make_address_v4(fromBoard ? "127.0.0.1" : "127.0.0.2"), port);

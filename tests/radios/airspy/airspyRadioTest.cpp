@@ -9,6 +9,7 @@
 #include "radios/airspy/receiverHost.h"
 
 #include <atomic>
+#include <climits>
 #include <latch>
 #include <numeric>
 
@@ -239,11 +240,19 @@ TEST_F(AirspyHost, StartsAndStopsFiftyTimesAndRestartsOnARateChange) {
     EXPECT_EQ(std::count(all.begin(), all.end(), "close"), 51); // with the listing's
     EXPECT_EQ(standin().streaming(), 1);
 
-    // A rate of 0 is refused; the stream runs on untouched.
+    // A rate the device did not list is refused, the one in force told
+    // again; the stream runs on untouched.
     const size_t mark = all.size();
-    Radio_setSampleRate(r, 0);
+    Radio_bindSampleRate(r, host::on<"SampleRate", int>);
+    for (int rate : {0, 5000000, INT_MAX}) Radio_setSampleRate(r, rate);
     settle(r);
-    EXPECT_TRUE(logged().contains("error|airspy SampleRate 0 refused"));
+    for (const char* line : {"error|airspy SampleRate 0 refused, keeping 10000000",
+                             "error|airspy SampleRate 5000000 refused, keeping 10000000",
+                             "error|airspy SampleRate 2147483647 refused, keeping 10000000"})
+        EXPECT_TRUE(logged().contains(line)) << line;
+    // The bind's own delivery, then one per refusal.
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("SampleRate").size() == 4; }));
+    for (auto& told : log.of("SampleRate")) EXPECT_EQ(told.args[0], "10000000");
     EXPECT_EQ(standin().calls().size(), mark);
     Radio_setSampleRate(r, 2500000);
     settle(r);

@@ -6,6 +6,10 @@
 #include "core/vtrx.h"
 #include "radios/airspy/receiverHost.h"
 
+#include <algorithm>
+#include <climits>
+#include <mutex>
+
 namespace {
 
 const uint64_t oneSerial[] = {3};
@@ -196,6 +200,60 @@ TEST_F(AirspyHFHost, PeakIsPublishedOnTheThirdTransferAt768k) {
     standin().allow(6);
     ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("adcPeak").size() == 2; }));
     EXPECT_NEAR(std::stod(log.of("adcPeak")[1].args[0]), 0.5, 1e-4);
+    Radio_stop(r);
+    releaseAndWait(r);
+}
+
+namespace {
+
+std::mutex iqMutex;
+std::vector<std::pair<size_t, int>> iqBlocks; // size and rate of each block a transceiver sent
+void onIQ(void* array, double, int rate) {
+    std::lock_guard<std::mutex> l(iqMutex);
+    iqBlocks.emplace_back(size_t(complexArray_size(array)), rate);
+    complexArray_delete(array);
+}
+
+} // namespace
+
+TEST_F(AirspyHFHost, RatesTheDeviceDidNotListAreRefusedAndANewRatesBlocksComeAtOnce) {
+    standin().setPaced(0);
+    standin().allow(1); // one transfer per start of the stream
+    void* r = radioOn3();
+    Radio_bindSampleRate(r, host::on<"SampleRate", int>);
+    void* v = startWithTransceiver(r);
+    ASSERT_NE(v, nullptr);
+    vtrx_bindnewIQ(v, onIQ);
+    vtrx_setSendIQ(v, true);
+    // 65536 samples at 768000: a block of 512, three of 16384 and 15872
+    // samples into the next.
+    ASSERT_TRUE(waitFor([&] { return standin().delivered() == 1; }));
+    settle(r, v);
+
+    // The restart at 192000 brings one more transfer: its first block is one
+    // of that rate, not the rest of the block of the old one.
+    Radio_setSampleRate(r, 192000);
+    ASSERT_TRUE(waitFor([&] { return standin().delivered() == 2; }));
+    ASSERT_TRUE(host::pollUntil(getRenderUpdates, [&] {
+        std::lock_guard<std::mutex> l(iqMutex);
+        return std::any_of(iqBlocks.begin(), iqBlocks.end(), [](auto& b) { return b.second == 192000; });
+    }));
+    {
+        std::lock_guard<std::mutex> l(iqMutex);
+        auto first = std::find_if(iqBlocks.begin(), iqBlocks.end(), [](auto& b) { return b.second == 192000; });
+        EXPECT_EQ(first->first, 2048u);
+    }
+
+    const size_t mark = standin().calls().size();
+    for (int rate : {96000, INT_MAX}) Radio_setSampleRate(r, rate);
+    settle(r);
+    EXPECT_TRUE(logged().contains("error|airspyhf SampleRate 96000 refused, keeping 192000"));
+    EXPECT_TRUE(logged().contains("error|airspyhf SampleRate 2147483647 refused, keeping 192000"));
+    EXPECT_EQ(standin().calls().size(), mark) << "the device hears nothing of them";
+    // The bind's delivery of 768000, then the rate in force after each refusal.
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("SampleRate").size() == 3; }));
+    EXPECT_EQ(log.of("SampleRate")[1].args[0], "192000");
+    EXPECT_EQ(log.of("SampleRate")[2].args[0], "192000");
     Radio_stop(r);
     releaseAndWait(r);
 }

@@ -17,10 +17,13 @@
 #include "support/waitFor.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <complex>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -504,8 +507,12 @@ TEST_F(NpRadioHost, ForeignShortAndStrayDatagramsAreDroppedAndCounted) {
         VIREO_SKIP_OR_FAIL("no second loopback address to play a foreign host: " + why);
     const auto to = *sim.host();
     const auto t0 = clock_::now();
+    const auto& got = r->received;
     ddcIqStream tone({{0.5, 0.01, 0.0}}, false);
     for (uint32_t i = 0; i < 32; ++i) {
+        // One round at a time: a burst of all would overflow the socket's
+        // buffer while a busy machine keeps the I/O thread waiting.
+        ASSERT_TRUE(waitFor([&] { return got.foreign == 3 * i && got.noReceiver == 2 * i && got.tooShort == 3 * i; }));
         ASSERT_TRUE(ddc.sendTo(tone.next(i), to));
         ASSERT_TRUE(status.sendTo(hpsdrP2Sim::statusPacket(0x01), to));
         ASSERT_TRUE(mic.sendTo(hpsdrP2Sim::micPacket(i), to)); // would pace packets
@@ -519,7 +526,6 @@ TEST_F(NpRadioHost, ForeignShortAndStrayDatagramsAreDroppedAndCounted) {
         ASSERT_TRUE(sim.send(hpsdrP2Sim::wideBandPort, std::vector<uint8_t>(1027, 0x7F)));
         ASSERT_TRUE(sim.send(hpsdrP2Sim::statusPort, hpsdrP2Sim::statusPacket(0x01, 5)));
     }
-    const auto& got = r->received;
     ASSERT_TRUE(waitFor([&] { return got.foreign == 96 && got.noReceiver == 64 && got.tooShort == 96; }));
     barrier(); // packet 0 on DDC 0: nothing before moved its sequence on
     host::pollFor(poll, std::chrono::milliseconds(20));
@@ -592,4 +598,54 @@ TEST_F(NpRadioHost, HostValuesThePacketsCannotHold) {
     Radio_setptt(radio, true);
     refresh();
     EXPECT_EQ(last(1027)[4], 1);
+
+    // Only the DDC rates: the rate field would carry others, but the board
+    // runs at none of them.
+    for (int rate : {2000000, 44100, INT_MAX}) Radio_setSampleRate(radio, rate);
+    refresh();
+    for (int rate : {2000000, 44100, INT_MAX})
+        EXPECT_EQ(logged("error|HpsdrNpRadio SampleRate " + std::to_string(rate) + " refused, keeping 48000"), 1u);
+    auto ddc = last(1025);
+    ASSERT_EQ(ddc.size(), 1444u);
+    EXPECT_EQ(ddc[18], 0x00);
+    EXPECT_EQ(ddc[19], 0x30) << "48 kHz, as before";
+    onWorker(r, [&] { EXPECT_EQ(r->receivers[0].sampleRate, 48000); });
+}
+
+TEST_F(NpRadioHost, ReceiversAddedHundredsOfTimesWhileTheBoardStreams) {
+    constexpr int receivers = 200;
+    makeRadio();
+    Radio_setmaxHwReceivers(radio, receivers);
+    Radio_setdisableVirtualReceivers(radio, true); // a receiver of its own for every transceiver
+    start();
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("added").size() == 1; }));
+    attach(0);
+    std::atomic<bool> streaming{true};
+    std::thread board([&] {
+        // Twice the rate: within what a radio slowed by a sanitizer on a
+        // busy machine takes without dropping, while it adds receivers.
+        ddcIqStream tone({{0.5, 0.01, 0.0}}, false);
+        for (uint32_t q = 0; streaming.load(); ++q) {
+            sim.send(hpsdrP2Sim::ddcPort(0), tone.next(q));
+            std::this_thread::sleep_for(std::chrono::microseconds(2500));
+        }
+    });
+    bool allAdded = true;
+    for (int k = 1; k < receivers && allAdded; ++k) {
+        Radio_addVtrx(radio, 7000000 + 100000LL * k, 0, 0);
+        // In tens, so that the packets never wait behind all of them.
+        if (k % 10 == 0 || k == receivers - 1)
+            allAdded = host::pollUntil(poll, [&] { return log.of("added").size() == size_t(k + 1); });
+    }
+    const size_t heard = chunks().size(0);
+    const bool flowing = host::pollUntil(poll, [&] { return chunks().size(0) > heard + 4800; });
+    streaming = false;
+    board.join();
+    ASSERT_TRUE(allAdded);
+    EXPECT_TRUE(flowing) << "receiver 0's transceiver hears on";
+    onWorker(r, [&] {
+        ASSERT_EQ(r->receivers.size(), size_t(receivers));
+        for (int k = 1; k < receivers; ++k) EXPECT_EQ(r->receivers[size_t(k)].frequency, 7000000 + 100000LL * k);
+    });
+    EXPECT_EQ(logged("error|"), logged("error|maxHwReceivers 200 with ")) << "nothing else went wrong";
 }

@@ -7,6 +7,7 @@
 #include "core/coreObjectFixture.h"
 #include "core/drainTasks.h"
 #include "framework/library.h"
+#include "support/logCapture.h"
 
 #include <climits>
 #include <cmath>
@@ -277,6 +278,19 @@ TEST_F(HpsdrRadioObject, GainsFollowTheirPropertiesAndPtt) {
     settle(r);
     EXPECT_EQ(r->receivers[0].sampleRate, 192000);
     EXPECT_EQ(r->skipCount, 0);
+
+    // A rate the protocol cannot name is refused and changes nothing.
+    LogWindow logged;
+    r->skipCount = 55;
+    for (int rate : {1536000, 100000, INT_MAX}) Radio_setSampleRate(h, rate);
+    settle(r);
+    for (const char* line : {"error|HpsdrRadio SampleRate 1536000 refused, keeping 192000",
+                             "error|HpsdrRadio SampleRate 100000 refused, keeping 192000",
+                             "error|HpsdrRadio SampleRate 2147483647 refused, keeping 192000"})
+        EXPECT_TRUE(logged.contains(line)) << line;
+    EXPECT_EQ(r->SampleRate.get(), 192000);
+    EXPECT_EQ(r->receivers[0].sampleRate, 192000);
+    EXPECT_EQ(r->skipCount, 55);
 
     r.reset();
     releaseAndWait(h);

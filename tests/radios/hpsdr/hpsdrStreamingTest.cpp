@@ -14,6 +14,7 @@
 #include "support/waitFor.h"
 
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <complex>
 #include <mutex>
@@ -295,6 +296,60 @@ TEST_P(HpsdrTones, EachReceiversToneReachesItsTransceiver) {
 
 INSTANTIATE_TEST_SUITE_P(Receivers, HpsdrTones,
                          ::testing::Values(std::pair{1, 48000}, std::pair{3, 192000}, std::pair{8, 384000}));
+
+namespace {
+
+std::vector<std::pair<size_t, int>> iqBlocks; // size and rate of each block sent as IQ, under m
+void onIQ(void* array, double, int rate) {
+    std::lock_guard<std::mutex> l(m);
+    iqBlocks.emplace_back(size_t(complexArray_size(array)), rate);
+    complexArray_delete(array);
+}
+
+} // namespace
+
+TEST_F(HpsdrStreaming, IqFlowsOnAfterARefusedRateAndWithinOneBlockAfterAnAcceptedOne) {
+    LogWindow logged;
+    {
+        std::lock_guard<std::mutex> l(m);
+        iqBlocks.clear();
+    }
+    Radio_setSampleRate(h, 384000);
+    Radio_addVtrx(h, 7000000, 0, 0);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return vtrxAt(0) != nullptr; }));
+    vtrx_bindnewIQ(vtrxAt(0), onIQ);
+    vtrx_setSendIQ(vtrxAt(0), true);
+    vtrx_start(vtrxAt(0));
+    Radio_start(h);
+    ASSERT_TRUE(started(11));
+    ep6Stream stream(1, {{simTone{}}});
+    auto blocks = [&](size_t n) {
+        return host::pollUntil(getRenderUpdates, [&] {
+            std::lock_guard<std::mutex> l(m);
+            return iqBlocks.size() >= n;
+        });
+    };
+    auto newest = [&] {
+        std::lock_guard<std::mutex> l(m);
+        return iqBlocks.back();
+    };
+    // 126 samples a packet: a block of 512, one of 4096, and 432 samples on.
+    ASSERT_EQ(pump(stream, 40), 40u);
+    ASSERT_TRUE(blocks(2));
+
+    Radio_setSampleRate(h, INT_MAX);
+    ASSERT_EQ(pump(stream, 33), 33u); // 4158 more: the block fills as before
+    ASSERT_TRUE(blocks(3));
+    EXPECT_EQ(newest(), (std::pair<size_t, int>{4096, 384000}));
+    EXPECT_TRUE(logged.contains("error|HpsdrRadio SampleRate 2147483647 refused, keeping 384000"));
+
+    // 48000: five packets hold a block of its size, whatever the block of
+    // the old rate held.
+    Radio_setSampleRate(h, 48000);
+    ASSERT_EQ(pump(stream, 5), 5u);
+    ASSERT_TRUE(blocks(4));
+    EXPECT_EQ(newest(), (std::pair<size_t, int>{512, 48000}));
+}
 
 TEST_F(HpsdrStreaming, KeyedTransceiverSendsItsSamplesWithMox) {
     Radio_start(h);

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace {
 
 class RTLRadioHost : public RTLHost {
@@ -234,6 +236,18 @@ TEST_F(RTLRadioHost, ValuesThatMakeNoSenseAreRefusedAndAMissingDeviceIsReported)
     EXPECT_EQ(radio->SampleRate.get(), 1536000);
     EXPECT_EQ(rtlsdr::calls("set_center_freq").size(), 3u); // no retune to a clamped frequency
 
+    // Only what librtlsdr sets: 225001 to 300000 and 900001 to 3200000.
+    const size_t rateCalls = rtlsdr::calls("set_sample_rate").size();
+    for (int rate : {225000, 300001, 900000, 3200001, INT_MAX}) {
+        Radio_setSampleRate(r, rate);
+        settle(r);
+        EXPECT_TRUE(capture->contains("error|rtl SampleRate " + std::to_string(rate) + " refused, keeping 1536000"));
+    }
+    EXPECT_EQ(rtlsdr::calls("set_sample_rate").size(), rateCalls);
+    EXPECT_EQ(radio->SampleRate.get(), 1536000);
+    Radio_setSampleRate(r, 250000);
+    settle(r);
+    EXPECT_EQ(rtlsdr::calls("set_sample_rate").back(), "set_sample_rate 250000");
     Radio_setSampleRate(r, 3200000);
     settle(r);
     EXPECT_EQ(rtlsdr::calls("set_sample_rate").back(), "set_sample_rate 3200000");

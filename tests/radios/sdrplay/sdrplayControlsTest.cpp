@@ -192,7 +192,14 @@ TEST_F(SDRPlayControls, EachRateWritesItsRowAndSendsWhatChanged) {
                               (now.decimation != before->decimation ? 0x800000 : 0);
         char line[64];
         std::snprintf(line, sizeof line, "Update 1 0x%x 0x0", bits);
-        EXPECT_EQ(sdrplay::calls("Update"), strings{line});
+        if (row) {
+            EXPECT_EQ(sdrplay::calls("Update"), strings{line});
+        } else {
+            // A rate without a row: refused, nothing sent, the last kept.
+            EXPECT_TRUE(sdrplay::calls("Update").empty());
+            EXPECT_TRUE(capture->contains("error|sdrplay SampleRate 12345 refused, keeping 10000000"));
+            inspect(r, [](SDRPlayRadio& radio) { EXPECT_EQ(radio.SampleRate.get(), 10000000); });
+        }
         inspect(r, [&](SDRPlayRadio& radio) {
             auto& p = *radio.deviceParams();
             EXPECT_EQ(p.devParams->adcRateHz, now.adcRateHz);

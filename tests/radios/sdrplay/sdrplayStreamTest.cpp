@@ -2,9 +2,13 @@
 // on two, the level meters, the device's events and calibrated tuning.
 #include "sdrplayHost.h"
 
+#include "core/drainTasks.h"
+#include "core/vtrx.h"
+
 #include <gtest/gtest.h>
 #include <kissfft/kissfft.hh>
 
+#include <climits>
 #include <cmath>
 #include <complex>
 #include <mutex>
@@ -113,25 +117,112 @@ TEST_F(SDRPlayStream, BothTunersOfAnRSPduoAtTwoMegasamplesReachTheirOwnTransceiv
     finish(r);
 }
 
-TEST_F(SDRPlayStream, TunerBWithoutASecondReceiverIsDroppedWithOneLinePerStart) {
-    // The model was set before the two-tuner rate: no receiver 1 was made,
-    // yet the device starts with both tuners.
+TEST_F(SDRPlayStream, TunerBHasItsReceiverWhicheverOrderTheModelAndTheRateCome) {
     sdrplay::addDevice("21", 3, 5);
-    sdrplay::tone(0, 99.1e6, 1000);
-    void* r = radio("21", "RSPduo", 768000);
-    Radio_setSampleRate(r, 2000000);
-    const char* line = "error|sdrplay samples of tuner B dropped: no receiver 1";
-    for (int run = 1; run <= 2; ++run) {
+    sdrplay::tone(1, 100.6e6, 4000);
+    for (bool modelFirst : {true, false}) {
+        SCOPED_TRACE(modelFirst ? "model, then the two-tuner rate" : "the two-tuner rate, then the model");
+        {
+            std::lock_guard<std::mutex> l(m);
+            iq[0] = iq[1] = {};
+        }
+        void* r = modelFirst ? radio("21", "RSPduo", 768000) : radio("21", "RSP1A", 2000000);
+        if (modelFirst)
+            Radio_setSampleRate(r, 2000000);
+        else
+            SDRPlayRadio_setModel(r, "RSPduo");
         const long before = sdrplay::delivered(1);
         start(r);
         ASSERT_TRUE(waitFor([&] { return sdrplay::delivered(1) > before + 20; }));
-        Radio_stop(r);
-        settle(r);
-        EXPECT_EQ(capture->count(line), size_t(run));
+        inspect(r, [](SDRPlayRadio& radio) {
+            ASSERT_EQ(radio.receivers.size(), 2u);
+            EXPECT_EQ(radio.receivers[1].slot, 1);
+        });
+        listen(0);
+        Radio_addVtrx(r, 100500000, 1, 0);
+        vtrx_setADCs(listen(1), 2);
+        expectTone(1, 100.6e6, 4000.0 / 32768);
+        EXPECT_EQ(capture->count("error|sdrplay samples of tuner B dropped: no receiver 1"), 0u);
+        finish(r);
     }
-    EXPECT_EQ(sdrplay::calls("SelectDevice 21 3 2").size(), 2u);
-    inspect(r, [](SDRPlayRadio& radio) { EXPECT_EQ(radio.receivers.size(), 1u); });
-    finish(r, false);
+}
+
+TEST_F(SDRPlayStream, ModelAndDiversityChangesWhileBothTunersStreamKeepTheReceiversInPlace) {
+    // The library's two stream threads write into the receivers throughout.
+    sdrplay::addDevice("22", 3, 5);
+    sdrplay::tone(0, 99.3e6, 8000);
+    sdrplay::tone(1, 100.6e6, 4000);
+    void* r = radio("22", "RSPduo", 2000000);
+    start(r);
+    void* v0 = listen(0);
+    Radio_addVtrx(r, 100500000, 1, 0);
+    void* v1 = listen(1);
+    for (int i = 0; i < 300; ++i) {
+        SDRPlayRadio_setModel(r, i % 2 ? "RSPduo" : "RSP1A");
+        vtrx_setADCs(v0, i % 2 ? 1 : 3); // diversity: the receivers of both slots
+        vtrx_setADCs(v1, i % 2 ? 2 : 3);
+        if (i % 50 == 0) settle(r);
+    }
+    settle(r);
+    inspect(r, [](SDRPlayRadio& radio) { EXPECT_EQ(radio.receivers.size(), 2u); });
+    // The two transceivers' last placements reach the radio in either
+    // order; v1's comes last, so that receiver 1 is where v1 listens.
+    onWorker(object<vtrx>(v0), [] {});
+    drainDataTasks(object<SDRPlayRadio>(r));
+    vtrx_setADCs(v1, 3);
+    vtrx_setADCs(v1, 2);
+    onWorker(object<vtrx>(v1), [] {});
+    drainDataTasks(object<SDRPlayRadio>(r));
+    ASSERT_TRUE(waitFor([] { return sdrplay::rf(0, 1) > 1e8; }));
+    expectTone(0, 99.3e6, 8000.0 / 32768);
+    expectTone(1, 100.6e6, 4000.0 / 32768);
+    finish(r);
+}
+
+TEST_F(SDRPlayStream, ARateOffTheTableIsRefusedAndAfterAnAcceptedOneIqFlowsWithinOneBlock) {
+    sdrplay::addDevice("23", 255);
+    sdrplay::constant(0, 100, 0);
+    sdrplay::allow(0, 0);
+    void* r = radio("23", "RSP1A", 10000000);
+    Radio_bindSampleRate(r, host::on<"rate", int>);
+    start(r);
+    listen(0);
+    auto blocks = [](int n) {
+        return host::pollUntil(getRenderUpdates, [&] {
+            std::lock_guard<std::mutex> l(m);
+            return iq[0].blocks >= n;
+        });
+    };
+    // Callbacks of 1008 samples: the first block of 512, one of 131072, and
+    // 9536 samples into the next.
+    sdrplay::allow(0, 140);
+    ASSERT_TRUE(blocks(2));
+    sdrplay::clearCalls();
+    Radio_setSampleRate(r, INT_MAX); // a block of it would take 268 MB
+    settle(r);
+    EXPECT_TRUE(capture->contains("error|sdrplay SampleRate 2147483647 refused, keeping 10000000"));
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return !log.of("rate").empty(); }));
+    EXPECT_EQ(log.of("rate").back().args[0], "10000000") << "the rate in force, told again";
+    EXPECT_TRUE(sdrplay::calls("Update").empty());
+    sdrplay::allow(0, 270); // 131040 samples more: the block fills as before
+    ASSERT_TRUE(blocks(3));
+    {
+        std::lock_guard<std::mutex> l(m);
+        EXPECT_EQ(iq[0].block.size(), 131072u);
+        EXPECT_EQ(iq[0].rate, 10000000);
+    }
+    // 192000: blocks of 2048. Three callbacks make one, whatever the block
+    // of the old rate held.
+    Radio_setSampleRate(r, 192000);
+    settle(r);
+    sdrplay::allow(0, 273);
+    ASSERT_TRUE(blocks(4));
+    {
+        std::lock_guard<std::mutex> l(m);
+        EXPECT_EQ(iq[0].block.size(), 2048u);
+        EXPECT_EQ(iq[0].rate, 192000);
+    }
+    finish(r);
 }
 
 TEST_F(SDRPlayStream, MetersPublishEvery201MillisecondsOfSamplesHoweverLargeTheRate) {
@@ -156,26 +247,26 @@ TEST_F(SDRPlayStream, MetersPublishEvery201MillisecondsOfSamplesHoweverLargeTheR
     EXPECT_NEAR(std::stod(log.of("peak")[1].args[0]), 32768.0 / 16184, 1e-6);
     finish(r);
 
-    // At 30 MS/s, 201 ms are 6.03 million samples: 61 callbacks of 100000.
-    // (In 32 bits, the count times 1000 would wrap after 4.3 million.)
+    // At 10 MS/s, 201 ms are 2.01 million samples: 21 callbacks of 100000.
     sdrplay::stream(100000, 2000);
     sdrplay::allow(0, 0);
     log.forget("peak");
-    r = radio("30", "RSP1A", 30000000);
+    r = radio("30", "RSP1A", 10000000);
     SDRPlayRadio_bindadcPeak(r, host::on<"peak", double>);
     start(r);
-    sdrplay::allow(0, 60);
-    ASSERT_TRUE(waitFor([] { return sdrplay::delivered(0) == 798 + 60; }));
+    sdrplay::allow(0, 20);
+    ASSERT_TRUE(waitFor([] { return sdrplay::delivered(0) == 798 + 20; }));
     host::pollFor(getUpdates, std::chrono::milliseconds(20));
     EXPECT_TRUE(log.of("peak").empty());
-    sdrplay::allow(0, 61);
+    sdrplay::allow(0, 21);
     ASSERT_TRUE(peaks(1));
-    // A rate of 0 counts on, and never divides by it.
+    // A rate of 0 is refused: the meter counts on at the rate in force.
     Radio_setSampleRate(r, 0);
     settle(r);
-    sdrplay::allow(0, 200);
-    ASSERT_TRUE(waitFor([] { return sdrplay::delivered(0) == 798 + 200; }));
-    EXPECT_EQ(log.of("peak").size(), 1u);
+    EXPECT_TRUE(capture->contains("error|sdrplay SampleRate 0 refused, keeping 10000000"));
+    sdrplay::constant(0, 0, 16184);
+    sdrplay::allow(0, 42);
+    ASSERT_TRUE(peaks(2));
     finish(r);
 }
 

@@ -6,6 +6,8 @@
 #include "core/vtrx.h"
 #include "support/logCapture.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <mutex>
 
@@ -273,21 +275,36 @@ TEST_F(SoapyStreaming, AnUnpluggedDeviceIsNotSpunOn) {
     stopAndRelease(r);
 }
 
-TEST_F(SoapyStreaming, ARateOfZeroPublishesNothing) {
+TEST_F(SoapyStreaming, RatesOutsideTheDevicesRangesAreRefused) {
     sdr::Device d = device("Alpha");
-    d.speed = 20;
+    d.rateRanges = {{192000, 192000}, {1000000, 2000000}};
+    d.rates = {96000};
     setDevices({d});
+    LogCapture capture;
     void* r = openRadio("Alpha");
-    SoapyRadio_bindadcPeak(r, host::on<"adcPeak", double>);
-    SoapyRadio_setagc(r, false);
-    Radio_setSampleRate(r, 0);
+    Radio_bindSampleRate(r, host::on<"SampleRate", int>);
     ASSERT_TRUE(startStreaming(r));
-    readsPass(40); // at 48000 x 20 per second, past a publishing step of any rate
-    getUpdates();
-    EXPECT_TRUE(log.of("adcPeak").empty());
-    EXPECT_TRUE(called("setSampleRate 0"));
-    Radio_setSampleRate(r, 192000);
-    EXPECT_TRUE(host::pollUntil(getUpdates, [&] { return !log.of("adcPeak").empty(); }));
+    ASSERT_TRUE(waitForCall("setGain 10"));
+    const size_t mark = calls().size();
+    for (int rate : {0, 2000001, 500000, INT_MAX}) Radio_setSampleRate(r, rate);
+    onWorker(object<SoapyRadio>(r), [] {});
+    for (const char* line : {"error|soapy SampleRate 0 refused, keeping 192000",
+                             "error|soapy SampleRate 2000001 refused, keeping 192000",
+                             "error|soapy SampleRate 500000 refused, keeping 192000",
+                             "error|soapy SampleRate 2147483647 refused, keeping 192000"})
+        EXPECT_TRUE(capture.contains(line)) << line;
+    // The bind's own delivery, then one per refusal.
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("SampleRate").size() == 5; }));
+    for (auto& told : log.of("SampleRate")) EXPECT_EQ(told.args[0], "192000");
+    // Inside a range, or listed: taken.
+    Radio_setSampleRate(r, 1234567);
+    ASSERT_TRUE(waitForCall("setSampleRate 1234567", mark));
+    Radio_setSampleRate(r, 96000);
+    ASSERT_TRUE(waitForCall("setSampleRate 96000", mark));
+    auto all = calls();
+    EXPECT_EQ(std::count_if(all.begin() + long(mark), all.end(),
+                            [](const std::string& c) { return c.rfind("setSampleRate", 0) == 0; }),
+              2);
     stopAndRelease(r);
 }
 

@@ -188,7 +188,6 @@ TEST_F(WsProxy, SpeaksTheCommandProtocolAndMatchesRepliesToReceiversInOrder) {
     // read when each is added.
     onGroup(radio, [&] {
         radio->RemoteID.hostSet(6);
-        std::lock_guard<std::mutex> l(radio->listMutex);
         radio->addHWReceiver(7100000);
         radio->addHWReceiver(7200000);
     });
