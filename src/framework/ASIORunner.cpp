@@ -1,26 +1,31 @@
 #include "framework/ASIORunner.h"
 
+#include "framework/exitGate.h"
 #include "framework/threadPriority.h"
 
 #include <spdlog/spdlog.h>
 
 ASIORunner& ASIORunner::getInstance() {
-    static ASIORunner instance;
+    // Never destroyed: pool workers reach the context (a socket's send) up to
+    // the exit, after the destructors of statics built this late would have
+    // run. The thread is stopped at exit instead.
+    static auto& instance = *new ASIORunner;
     return instance;
 }
 
 ASIORunner::ASIORunner() {
-    // Handlers log until the thread is joined at exit. Building the logger
-    // registry before this instance is complete makes it outlive the thread.
-    (void)spdlog::default_logger_raw();
     work_.emplace(boost::asio::make_work_guard(ctx_));
     thread_ = std::thread([this] { worker(); });
+    exitGate::whenClosed([] { getInstance().stop(); });
 }
 
-ASIORunner::~ASIORunner() {
+ASIORunner::~ASIORunner() { stop(); }
+
+void ASIORunner::stop() {
+    // Handlers run to their end first; the context itself stays, so a late
+    // send from anywhere only queues.
     ctx_.stop();
-    if (thread_.joinable()) thread_.join();
-    work_.reset();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
 void ASIORunner::worker() {
