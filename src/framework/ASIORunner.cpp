@@ -1,22 +1,28 @@
 #include "framework/ASIORunner.h"
 
-#include "framework/exitGate.h"
 #include "framework/threadPriority.h"
 
 #include <spdlog/spdlog.h>
 
+#include <cstdlib>
+
 ASIORunner& ASIORunner::getInstance() {
-    // Never destroyed: pool workers reach the context (a socket's send) up to
-    // the exit, after the destructors of statics built this late would have
-    // run. The thread is stopped at exit instead.
+    // Never destroyed: pool workers reach the context (a socket's send) until
+    // the process's exit stops them, after the destructor of a static built
+    // this late would have run. Only the thread is stopped at exit.
     static auto& instance = *new ASIORunner;
     return instance;
 }
 
 ASIORunner::ASIORunner() {
+    // Handlers log until the thread is stopped at exit. Building the logger
+    // registry first makes it outlive the thread.
+    (void)spdlog::default_logger_raw();
     work_.emplace(boost::asio::make_work_guard(ctx_));
     thread_ = std::thread([this] { worker(); });
-    exitGate::whenClosed([] { getInstance().stop(); });
+    // Whether before or after the library's other threads stop (see
+    // exitGate.h): a send queued on the stopped context is never run.
+    std::atexit([] { getInstance().stop(); });
 }
 
 ASIORunner::~ASIORunner() { stop(); }

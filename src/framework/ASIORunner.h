@@ -11,7 +11,7 @@
 class ASIORunner {
 public:
     /// Built on the first call and never destroyed; its thread is stopped
-    /// and joined at process exit, once no library work runs any more.
+    /// and joined at process exit.
     static ASIORunner& getInstance();
 
     boost::asio::io_context& context() { return ctx_; }

@@ -1,13 +1,9 @@
 #include "framework/exitGate.h"
 
-#include "framework/immortal.h"
-
 #include <spdlog/spdlog.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <mutex>
-#include <vector>
 
 namespace exitGate {
 namespace {
@@ -17,15 +13,6 @@ std::atomic<long> inside{0};
 std::atomic<bool> shut{false};
 // Passes the calling thread holds.
 thread_local long depth = 0;
-
-std::mutex& closersMutex() {
-    static auto& m = immortal<std::mutex>();
-    return m;
-}
-std::vector<void (*)()>& closers() {
-    static auto& fns = immortal<std::vector<void (*)()>>();
-    return fns;
-}
 
 /// Counts one more unit of work unless the gate is shut and the calling
 /// thread is outside. The increment comes first and both are sequentially
@@ -57,12 +44,6 @@ void onExit() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::vector<void (*)()> fns;
-    {
-        std::lock_guard<std::mutex> lock(closersMutex());
-        fns = closers();
-    }
-    for (auto fn : fns) fn();
 }
 
 } // namespace
@@ -102,14 +83,5 @@ void arm() noexcept {
 }
 
 bool closed() noexcept { return shut.load(std::memory_order_acquire); }
-
-void whenClosed(void (*fn)()) noexcept {
-    try {
-        std::lock_guard<std::mutex> lock(closersMutex());
-        closers().push_back(fn);
-    } catch (const std::exception& e) {
-        spdlog::error("exit: {}", e.what());
-    }
-}
 
 } // namespace exitGate

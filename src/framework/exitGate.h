@@ -33,9 +33,10 @@
 //
 // What is not: objects built lazily after init are destroyed before the
 // gate closes, so those that these threads use are made immortal instead
-// (framework/immortal.h); the asio thread is stopped once the gate is shut
-// (whenClosed). The library is linked so that unloading it leaves it in
-// memory: the threads it leaves behind idle in its code.
+// (framework/immortal.h); the asio thread takes no passes and is stopped by
+// an exit handler of its own (ASIORunner). The library is linked so that
+// unloading it leaves it in memory: the threads it leaves behind idle in its
+// code.
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -94,11 +95,6 @@ void arm() noexcept;
 
 /// Whether the gate has closed.
 bool closed() noexcept;
-
-/// Runs fn at process exit on the exiting thread once the gate is shut and
-/// the passes are back. For services with a thread that takes no passes
-/// (the asio runner).
-void whenClosed(void (*fn)()) noexcept;
 
 /// For the loop of a thread of the library's own that was refused a pass:
 /// waits until running(object) turns false (its owner stopped it) or the
