@@ -5,6 +5,12 @@
  * the callback at once. Callbacks run on the host thread inside getUpdates and
  * getRenderUpdates. Every handle the library gives the host is freed exactly
  * once by the host, with the release or delete function of its kind.
+ *
+ * The host may end (return from main, call exit, even from a callback) with
+ * radios running and handles held: the library's threads then stop taking
+ * work before its static state goes, and later calls of the object and
+ * polling functions do nothing.
+ * Unloading the library leaves it loaded, its threads idle in it.
  */
 #ifndef VIREOCORE_H
 #define VIREOCORE_H

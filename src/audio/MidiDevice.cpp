@@ -1,6 +1,7 @@
 #include "audio/MidiDevice.h"
 
 #include "audio/Wireless.h"
+#include "framework/exitGate.h"
 
 #include <spdlog/spdlog.h>
 
@@ -30,6 +31,8 @@ MidiDevice::~MidiDevice() {
 }
 
 void MidiDevice::mycallback(double deltaTime, std::vector<unsigned char>* message, void* userData) {
+    exitGate::pass pass;
+    if (!pass) return; // the process is exiting
     if (userData) static_cast<MidiDevice*>(userData)->OnData(deltaTime, message);
 }
 

@@ -1,6 +1,7 @@
 #include "audio/PortAudioAudioProvider.h"
 
 #include "audio/jackMessages.h"
+#include "framework/exitGate.h"
 
 #include <alsa/asoundlib.h>
 #include <portaudio.h>
@@ -109,7 +110,11 @@ void PortAudioAudioProvider::enumerate() {
 
 void PortAudioAudioProvider::post(job j) {
     if (closing_.load(std::memory_order_acquire)) return; // the worker is gone or going
-    jobs_.enqueue(std::move(j));
+    // The process's exit waits for a job posted before it began; once it
+    // has, no job is taken.
+    exitGate::hold h = exitGate::hold::take();
+    if (!h) return;
+    jobs_.enqueue([h = std::move(h), j = std::move(j)] { j(); });
 }
 
 void PortAudioAudioProvider::paWorkerLoop() {
@@ -266,6 +271,12 @@ void PortAudioAudioProvider::paCloseInputStream(int index) {
 int PortAudioAudioProvider::paOutputCallback(const void*, void* output, unsigned long frames,
                                              const PaStreamCallbackTimeInfo* time, unsigned long, void* user) {
     auto* record = static_cast<AudioOutputChannel*>(user);
+    exitGate::pass pass;
+    if (!pass) {
+        // The process is exiting: silence until it is gone.
+        if (output) std::memset(output, 0, frames * size_t(record->channels) * sizeof(float));
+        return paContinue;
+    }
     AudioProducer* owner = record->owner.load(std::memory_order_acquire);
     if (!owner) {
         if (output) std::memset(output, 0, frames * size_t(record->channels) * sizeof(float));
@@ -277,17 +288,23 @@ int PortAudioAudioProvider::paOutputCallback(const void*, void* output, unsigned
 int PortAudioAudioProvider::paInputCallback(const void* input, void*, unsigned long frames,
                                             const PaStreamCallbackTimeInfo* time, unsigned long, void* user) {
     auto* record = static_cast<AudioInputChannel*>(user);
+    exitGate::pass pass;
+    if (!pass) return paContinue; // the process is exiting
     AudioConsumer* owner = record->owner.load(std::memory_order_acquire);
     if (!owner) return paAbort;
     return owner->Callback(input, frames, time ? time->inputBufferAdcTime : 0.0);
 }
 
 void PortAudioAudioProvider::PaStreamOutputFinishedCallback(void* user) {
+    exitGate::pass pass;
+    if (!pass) return;
     if (AudioProducer* owner = static_cast<AudioOutputChannel*>(user)->owner.load(std::memory_order_acquire))
         owner->StreamFinished();
 }
 
 void PortAudioAudioProvider::PaStreamInputFinishedCallback(void* user) {
+    exitGate::pass pass;
+    if (!pass) return;
     if (AudioConsumer* owner = static_cast<AudioInputChannel*>(user)->owner.load(std::memory_order_acquire))
         owner->StreamFinished();
 }

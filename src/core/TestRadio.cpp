@@ -1,6 +1,7 @@
 #include "core/TestRadio.h"
 
 #include "core/vtrx.h"
+#include "framework/exitGate.h"
 
 #include <chrono>
 
@@ -71,10 +72,21 @@ void TestRadio::stopRadio() {
 void TestRadio::WorkerLoop(std::weak_ptr<TestRadio> weak) {
     const buff<cplx> silence(blockLength, cplx{});
     const auto t0 = std::chrono::steady_clock::now();
-    if (auto radio = weak.lock()) radio->blockCount = 0;
+    {
+        exitGate::pass pass;
+        if (pass)
+            if (auto radio = weak.lock()) radio->blockCount = 0;
+    }
     for (;;) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        auto radio = weak.lock();
+        exitGate::pass pass;
+        if (!pass) {
+            // The process is exiting: no more blocks. Whoever stops the
+            // radio joins this thread, so it still ends when asked.
+            exitGate::idleUntilStopped(weak, [](TestRadio& r) { return r.workerRunning.load(); });
+            return;
+        }
+        auto radio = weak.lock(); // released before the pass
         if (!radio || !radio->workerRunning) return;
         radio->turn(silence, t0);
     }

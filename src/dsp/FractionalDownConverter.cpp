@@ -3,6 +3,7 @@
 #include "dsp/dspMath.h"
 #include "dsp/filterDesign.h"
 #include "dsp/FractionalKernels.h"
+#include "framework/immortal.h"
 
 #include <spdlog/spdlog.h>
 
@@ -66,12 +67,9 @@ int FractionalDownConverter<T>::Process(buff<cplx> out) {
 template <class T>
 buff<float> FractionalDownConverter<T>::GetFilter(int L, int M) {
     static std::mutex filterWriteLock;
-    // The banks go back to the pool at exit, so the pool must be built
-    // before this vector (statics are destroyed in reverse order).
-    static std::vector<FractionalFilterCacheEntry> entries = [] {
-        (void)buff<char>(1);
-        return std::vector<FractionalFilterCacheEntry>{};
-    }();
+    // First built on a pool worker, and used by the workers until the
+    // process ends.
+    static auto& entries = immortal<std::vector<FractionalFilterCacheEntry>>();
     if (!supports(L, M)) {
         spdlog::error("FractionalDownConverter: ratio {} / {} refused (at most {} phases)", L, M, maxPhases);
         return {};

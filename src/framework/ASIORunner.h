@@ -10,7 +10,8 @@
 
 class ASIORunner {
 public:
-    /// Built on the first call, destroyed at process exit.
+    /// Built on the first call and never destroyed; its thread is stopped
+    /// and joined at process exit.
     static ASIORunner& getInstance();
 
     boost::asio::io_context& context() { return ctx_; }
@@ -19,6 +20,8 @@ public:
 
 private:
     ASIORunner();
+    /// Stops the context and joins the thread (unless called on it).
+    void stop();
     void worker();
 
     boost::asio::io_context ctx_;

@@ -19,10 +19,12 @@
 //
 // Every function catches everything: nothing thrown crosses the boundary. A
 // null handle, a handle on an empty reference or a handle of another class
-// is logged with the function's name and the call does nothing.
+// is logged with the function's name and the call does nothing. So does a
+// call made once the process has begun to exit (see exitGate.h).
 #include "framework/asyncCollection.h"
 #include "framework/asyncEvent.h"
 #include "framework/asyncProperty.h"
+#include "framework/exitGate.h"
 #include "framework/library.h"
 #include "framework/objectHandle.h"
 
@@ -38,6 +40,8 @@ namespace vireo::api {
 
 template <class F>
 void guarded(const char* fn, F&& body) noexcept {
+    exitGate::pass pass;
+    if (!pass) return;
     try {
         body();
     } catch (const std::exception& e) {

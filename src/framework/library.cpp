@@ -3,6 +3,7 @@
 #include "audio/AudioProvider.h"
 #include "dsp/lowLatFir.h"
 #include "framework/criticalErrorDump.h"
+#include "framework/exitGate.h"
 #include "framework/sothreadPool.h"
 #include "framework/syncTask.h"
 
@@ -108,14 +109,21 @@ void init(const char* logPath, int verbose) noexcept {
     } catch (...) {
         reportInitFailure("filter cache", "unknown error");
     }
+    // Last: the exit handler then runs before the logger, the filter cache
+    // and everything else built so far is destroyed.
+    exitGate::arm();
 }
 
+// A host thread polling while another thread ends the process finishes its
+// round before the statics go, and finds nothing afterwards.
 void getUpdates() noexcept {
-    if (globalPool) drain(globalPool->updateQueue, "getUpdates");
+    exitGate::pass pass;
+    if (pass && globalPool) drain(globalPool->updateQueue, "getUpdates");
 }
 
 void getRenderUpdates() noexcept {
-    if (globalPool) drain(globalPool->renderQueue, "getRenderUpdates");
+    exitGate::pass pass;
+    if (pass && globalPool) drain(globalPool->renderQueue, "getRenderUpdates");
 }
 
 void closeAudio() noexcept {

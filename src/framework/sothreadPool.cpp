@@ -2,6 +2,7 @@
 
 #include "framework/asyncObject.h"
 #include "framework/criticalErrorDump.h"
+#include "framework/exitGate.h"
 #include "framework/threadPriority.h"
 
 #include <spdlog/spdlog.h>
@@ -28,6 +29,7 @@ sothreadPool::sothreadPool(unsigned workerCount) : ready_(192) {
 
 sothreadPool::~sothreadPool() {
     stop_.store(true);
+    stop_.notify_all(); // workers parked at process exit
     // One empty entry per worker wakes every one of them to see the flag.
     for (size_t i = 0; i < workers_.size(); ++i) ready_.enqueue(nullptr);
     for (auto& w : workers_)
@@ -55,6 +57,14 @@ void sothreadPool::worker() {
         std::shared_ptr<asyncObject> obj;
         ready_.wait_dequeue(obj);
         if (obj) {
+            exitGate::pass pass;
+            if (!pass) {
+                // The process is exiting: run nothing more. The object stays
+                // with this worker (its destructor is library code too) until
+                // the pool goes, which only a pool of a test's own does.
+                stop_.wait(false);
+                return;
+            }
             try {
                 if (auto& tg = obj->taskGroup()) tg->TryProcess(obj);
             } catch (const std::exception& e) {

@@ -7,9 +7,25 @@ vireo_internal_test(framework_spine_tests
   framework/servicesTest.cpp
   support/allocationCounter.cpp)
 vireo_internal_test(framework_init_tests framework/initTest.cpp)
+vireo_internal_test(framework_exitgate_tests framework/exitGateTest.cpp)
 vireo_internal_test(framework_object_tests
   framework/propertyTest.cpp
   framework/collectionTest.cpp
   framework/exportPatternTest.cpp)
 vireo_host_test(framework_host_tests framework/objectsHostTest.cpp)
 vireo_host_test(framework_preinit_host_tests framework/preInitHostTest.cpp)
+
+# Hosts that end with everything running (exitHost.cpp) or unload the
+# library while it runs (unloadHost.cpp), started many times by exitTest.cpp.
+add_executable(vireo_exit_host framework/exitHost.cpp)
+target_link_libraries(vireo_exit_host PRIVATE vireocore Threads::Threads)
+add_executable(vireo_unload_host framework/unloadHost.cpp)
+target_link_libraries(vireo_unload_host PRIVATE Threads::Threads ${CMAKE_DL_LIBS})
+add_executable(framework_exit_tests framework/exitTest.cpp)
+target_link_libraries(framework_exit_tests PRIVATE GTest::gtest GTest::gtest_main)
+add_dependencies(framework_exit_tests vireo_exit_host vireo_unload_host vireocore)
+target_compile_definitions(framework_exit_tests PRIVATE
+  VIREO_EXIT_HOST="$<TARGET_FILE:vireo_exit_host>"
+  VIREO_UNLOAD_HOST="$<TARGET_FILE:vireo_unload_host>"
+  VIREO_LIBRARY="$<TARGET_FILE:vireocore>")
+gtest_discover_tests(framework_exit_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 900)

@@ -5,6 +5,7 @@
 #include "modes/data/utcClock.h"
 
 #include "core/vtrx.h"
+#include "framework/exitGate.h"
 
 #include <spdlog/spdlog.h>
 
@@ -120,9 +121,15 @@ void JTModDemod::completePeriod() {
     periodBuffer_ = buff<float>();
     try {
         // The file is written off the transceiver's task group; the buffer
-        // goes with the writer, which owns it from here.
-        pending_.push_back({std::async(std::launch::async, &JTModDemod::decode, std::move(samples), double(peak_),
-                                       mean, path_, dialMHz, rec_.saveMode),
+        // goes with the writer, which owns it from here. The process's exit
+        // waits for a file being written.
+        pending_.push_back({std::async(std::launch::async,
+                                       [writing = exitGate::hold::take(), samples = std::move(samples),
+                                        peak = double(peak_), mean, path = path_, dialMHz,
+                                        saveMode = rec_.saveMode]() mutable {
+                                           exitGate::hold done = std::move(writing);
+                                           return decode(std::move(samples), peak, mean, path, dialMHz, saveMode);
+                                       }),
                             mode});
     } catch (const std::exception& e) {
         spdlog::error("JTModDemod recording {} not written: {}", path_, e.what());

@@ -1,18 +1,22 @@
 #include "modes/voice/FreeDVLib.h"
 
+#include "framework/immortal.h"
+
 #include <dlfcn.h>
 #include <spdlog/spdlog.h>
 
 FreeDVLib* FreeDVLib::getInstance() {
-    static FreeDVLib instance;
-    return &instance;
+    // Never destroyed, like every static first built after init: modes on
+    // pool workers use it up to the process's exit.
+    static auto* instance = new FreeDVLib;
+    return instance;
 }
 
 std::vector<std::string>& FreeDVLib::fileNames() {
     // Debian's runtime package installs only the versioned file; the plain
     // name comes with the development package.
-    static std::vector<std::string> names{"libcodec2.so", "libcodec2", "libcodec2.dylib", "libcodec2.so.1.0",
-                                          "libcodec2.so.1"};
+    static auto& names = immortal<std::vector<std::string>>(std::initializer_list<std::string>{
+        "libcodec2.so", "libcodec2", "libcodec2.dylib", "libcodec2.so.1.0", "libcodec2.so.1"});
     return names;
 }
 

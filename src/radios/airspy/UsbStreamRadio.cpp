@@ -1,12 +1,14 @@
 #include "radios/airspy/UsbStreamRadio.h"
 
+#include "framework/exitGate.h"
+#include "framework/handOff.h"
+
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
-#include <thread>
 
 /// The context the driver calls back with. It outlives every callback: the
 /// radio owns it until its destructor, which either stops the driver first
@@ -54,18 +56,14 @@ UsbStreamRadio::~UsbStreamRadio() {
 void UsbStreamRadio::closeFromAnotherThread() noexcept {
     try {
         spdlog::info("{} released during a transfer: closing from another thread", driver.name);
-        // The link goes with the closing thread: the driver may call back
-        // until it is stopped, and then finds the radio gone.
-        std::thread([d = &driver, device = device_, l = std::move(link_)] {
-            d->stop(device);
-            d->close(device);
-        }).detach();
-    } catch (const std::exception& e) {
-        try {
-            spdlog::error("{} device left open: {}", driver.name, e.what());
-        } catch (...) {
-        }
+    } catch (...) {
     }
+    // The link goes with the closing job: the driver may call back until it
+    // is stopped, and then finds the radio gone.
+    handOff(driver.name, [d = &driver, device = device_, l = std::move(link_)] {
+        d->stop(device);
+        d->close(device);
+    });
 }
 
 // ---- the device ----
@@ -216,6 +214,8 @@ bool UsbStreamRadio::acceptGainScale(double scale) const {
 void UsbStreamRadio::deliver(void* context, const float* iq, int count) {
     auto* l = static_cast<const link*>(context);
     if (!l || !iq || count <= 0) return;
+    exitGate::pass pass;
+    if (!pass) return; // the process is exiting
     deliveringFor = l;
     try {
         // May be the last reference when it goes: see the destructor.

@@ -1,5 +1,7 @@
 #include "radios/rtl/RTLSDRLib.h"
 
+#include "framework/immortal.h"
+
 #include <dlfcn.h>
 #include <spdlog/spdlog.h>
 
@@ -15,7 +17,7 @@ void* systemOpen(const char* file, int flags) { return dlopen(file, flags); }
 } // namespace
 
 RTLSDRLib* RTLSDRLib::getInstance() {
-    static RTLSDRLib instance(systemOpen);
+    static auto& instance = immortal<RTLSDRLib>(systemOpen);
     return &instance;
 }
 

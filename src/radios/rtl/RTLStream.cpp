@@ -1,5 +1,6 @@
 #include "radios/rtl/RTLStream.h"
 
+#include "framework/exitGate.h"
 #include "framework/threadPriority.h"
 
 #include <spdlog/spdlog.h>
@@ -46,7 +47,10 @@ void RTLStream::run(std::shared_ptr<state> s) {
     } catch (...) {
         logComms(std::current_exception());
     }
-    if (s->handedOver) s->lib->rtlsdr_close(s->device);
+    if (s->handedOver) {
+        s->lib->rtlsdr_close(s->device);
+        s->closing.release();
+    }
     {
         std::lock_guard<std::mutex> lock(s->m);
         s->ended = true;
@@ -58,6 +62,8 @@ void RTLStream::callback(unsigned char* buffer, uint32_t length, void* context) 
     auto* s = static_cast<state*>(context);
     // Buffers already in flight still arrive after a cancel; they are dropped.
     if (s->stopping) return;
+    exitGate::pass pass;
+    if (!pass) return; // the process is exiting
     bool more = false;
     try {
         more = s->deliver(buffer, length);
@@ -76,8 +82,10 @@ bool RTLStream::stop() {
     state& s = *state_;
     s.stopping = true;
     if (thread_.get_id() == std::this_thread::get_id()) {
-        // Inside deliver: the read returns once this buffer is done.
+        // Inside deliver: the read returns once this buffer is done. Nobody
+        // joins the thread then, so the exit waits for its close.
         s.handedOver = true;
+        s.closing = exitGate::hold::take();
         s.lib->rtlsdr_cancel_async(s.device);
         thread_.detach();
         state_.reset();

@@ -12,9 +12,10 @@
 //  - The radio's last reference may go on the reader thread itself (deliver
 //    holds it while it works). Its destructor then cannot join; stop() hands
 //    the device over instead: the thread closes it once the read returns, and
-//    is detached.
+//    is detached; the process's exit waits for that close.
 // The state the thread uses lives in a shared block of its own, so it
 // outlives the radio in that case.
+#include "framework/exitGate.h"
 #include "radios/rtl/RTLSDRLib.h"
 
 #include <condition_variable>
@@ -57,6 +58,7 @@ private:
         deliverFunction deliver;
         std::atomic<bool> stopping{false};
         bool handedOver = false; // reader thread only
+        exitGate::hold closing;   // while a handed-over device waits for its close; reader thread only
         std::mutex m;
         std::condition_variable cv;
         bool ended = false; // under m

@@ -1,5 +1,7 @@
 #include "radios/rtl/RTLTCPRadio.h"
 
+#include "framework/exitGate.h"
+
 #include <spdlog/spdlog.h>
 
 RTLTCPRadio::RTLTCPRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)) {
@@ -20,7 +22,10 @@ RTLTCPRadio::~RTLTCPRadio() {
         driver_.join();
 }
 
-void RTLTCPRadio::commsLoop() { spdlog::info("extio exit driver thread"); }
+void RTLTCPRadio::commsLoop() {
+    exitGate::pass pass;
+    if (pass) spdlog::info("extio exit driver thread");
+}
 
 void RTLTCPRadio::startRadio() {
     if (running) return;

@@ -1,6 +1,7 @@
 #include "radios/sdrplay/SDRPlayLib.h"
 
 #include "audio/Wireless.h"
+#include "framework/immortal.h"
 
 #include <dlfcn.h>
 #include <spdlog/spdlog.h>
@@ -27,7 +28,7 @@ struct firstLoad {
 };
 
 firstLoad& findings() {
-    static firstLoad f;
+    static auto& f = immortal<firstLoad>();
     return f;
 }
 

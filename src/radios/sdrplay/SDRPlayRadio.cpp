@@ -1,6 +1,7 @@
 #include "radios/sdrplay/SDRPlayRadio.h"
 
 #include "core/vtrx.h"
+#include "framework/handOff.h"
 #include "framework/refuseNonFinite.h"
 #include "radios/sdrplay/sdrplayDevice.h"
 #include "radios/sdrplay/sdrplayRates.h"
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -80,7 +80,7 @@ SDRPlayRadio::~SDRPlayRadio() {
         // The library's stop waits for this very thread: stop from another,
         // with a copy of the record, as this radio is going.
         auto record = std::make_shared<sdrplay_api_DeviceT>(*d);
-        std::thread([lib = lib_, link = link_, record] { shutDown(lib, link, record.get()); }).detach();
+        handOff("sdrplay", [lib = lib_, link = link_, record] { shutDown(lib, link, record.get()); });
         return;
     }
     shutDown(lib_, link_, d);

@@ -2,6 +2,7 @@
 // callbacks, the level meters, and frequency updates sent one at a time.
 #include "radios/sdrplay/SDRPlayRadio.h"
 
+#include "framework/exitGate.h"
 #include "radios/sdrplay/sdrplayDevice.h"
 #include "radios/sdrplay/sdrplaySamples.h"
 
@@ -37,6 +38,8 @@ bool SDRPlayRadio::onLibraryThread() { return insideLibraryCallback; }
 void SDRPlayRadio::deliver(short* i, short* q, sdrplay_api_StreamCbParamsT* params, unsigned int count,
                            void* context, int receiver) {
     if (!context) return;
+    exitGate::pass pass;
+    if (!pass) return; // the process is exiting
     libraryThreadScope scope; // before the radio: it outlives the reference
     auto radio = static_cast<callbackLink*>(context)->radio.lock();
     if (!radio) return; // released; its destructor stops the stream
@@ -57,6 +60,8 @@ void SDRPlayRadio::StreamBCallback(short* i, short* q, sdrplay_api_StreamCbParam
 void SDRPlayRadio::RawEventCallback(sdrplay_api_EventT event, sdrplay_api_TunerSelectT tuner,
                                     sdrplay_api_EventParamsT* params, void* context) {
     if (!context) return;
+    exitGate::pass pass;
+    if (!pass) return;
     libraryThreadScope scope;
     auto radio = static_cast<callbackLink*>(context)->radio.lock();
     if (radio) radio->EventCallback(event, tuner, params);

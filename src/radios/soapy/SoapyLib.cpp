@@ -1,5 +1,7 @@
 #include "radios/soapy/SoapyLib.h"
 
+#include "framework/immortal.h"
+
 #include <spdlog/spdlog.h>
 
 #include <dlfcn.h>
@@ -13,7 +15,7 @@ void* openLazily(const char* file) { return dlopen(file, RTLD_LAZY); }
 SoapyLib::SoapyLib(opener open) : open_(open ? open : openLazily) {}
 
 SoapyLib& SoapyLib::getInstance() {
-    static SoapyLib instance;
+    static auto& instance = immortal<SoapyLib>();
     return instance;
 }
 

@@ -1,5 +1,6 @@
 #include "radios/soapy/SoapyStream.h"
 
+#include "framework/exitGate.h"
 #include "framework/threadPriority.h"
 #include "radios/soapy/SoapyLib.h"
 #include "radios/soapy/SoapyRadio.h"
@@ -38,12 +39,25 @@ Peak feed(Radio& radio, const void* src, size_t n, float scale, Peak (*fill)(con
 void SoapyStream::run(std::weak_ptr<SoapyRadio> weak) {
     threadPriority priority(threadPriority::realtime);
     SoapyStream stream(SoapyLib::getInstance());
+    // Once the process is exiting this thread takes no more samples; whoever
+    // stops the radio joins it, so it still ends, and closes the device,
+    // when asked.
+    auto idle = [&weak] {
+        exitGate::idleUntilStopped(weak, [](SoapyRadio& r) { return r.running.load(std::memory_order_acquire); });
+    };
     try {
         {
+            exitGate::pass pass;
+            if (!pass) return idle();
             auto radio = weak.lock();
             if (!radio || !stream.open(*radio)) return;
         }
         for (;;) {
+            exitGate::pass pass;
+            if (!pass) {
+                idle();
+                break;
+            }
             {
                 auto radio = weak.lock();
                 if (!radio || !radio->running.load(std::memory_order_acquire)) break;

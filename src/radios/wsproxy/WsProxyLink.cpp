@@ -1,5 +1,6 @@
 #include "radios/wsproxy/WsProxyLink.h"
 
+#include "framework/exitGate.h"
 #include "radios/wsproxy/ProxyCommands.h"
 #include "radios/wsproxy/Uri.h"
 #include "radios/wsproxy/WsIqFrame.h"
@@ -111,6 +112,13 @@ private:
     void onMessage(error_code ec) {
         if (ec) return fail(ec);
         if (phase_ != phase::open) return;
+        exitGate::pass pass;
+        if (!pass) {
+            // The process is exiting: the radio gets nothing more, but the
+            // connection stays as it is until a stop ends it.
+            in_.clear();
+            return sendNext();
+        }
         try {
             if (ws_.got_binary())
                 takeFrame();

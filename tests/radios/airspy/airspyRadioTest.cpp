@@ -34,6 +34,36 @@ protected:
         return r;
     }
     float scale(void* r) { return object<AirspyRadio>(r)->gainScale(); }
+
+    /// Held inside a transfer (the meter's hook runs on the driver's
+    /// thread), the radio loses every other reference; the last one then
+    /// goes on the driver's thread, which must not stop or close its own
+    /// device. Returns once the transfer has let it go.
+    void releaseDuringATransfer(void* r) {
+        auto keep = object<AirspyRadio>(r);
+        // Shared with the hook, which goes with the radio.
+        struct holdUp {
+            std::atomic<bool> armed{true};
+            std::latch inside{1}, proceed{1};
+        };
+        auto h = std::make_shared<holdUp>();
+        onWorker(keep, [&] {
+            keep->adcPeak.changeHook = [h] {
+                if (!h->armed.exchange(false)) return;
+                h->inside.count_down();
+                h->proceed.wait();
+            };
+        });
+        Radio_start(r);
+        h->inside.wait();
+        Radio_release(r);
+        ASSERT_TRUE(waitFor([&] {
+            poll();
+            return keep.use_count() == 2; // this test's and the transfer's
+        }));
+        keep.reset();
+        h->proceed.count_down();
+    }
 };
 
 using calls = std::vector<std::string>;
@@ -311,35 +341,34 @@ TEST_F(AirspyHost, ReleasedMidStreamTheDeviceIsStoppedAndClosed) {
 }
 
 TEST_F(AirspyHost, ReleasedWhileOnlyATransferHoldsItClosesFromAnotherThread) {
-    // Held inside a transfer (the meter's hook runs on the driver's thread),
-    // the radio loses every other reference; the last one then goes on the
-    // driver's thread, which must not stop or close its own device.
     standin().setTone(1000.0, 0.5);
     standin().setPaced(0);
     void* r = radioOn10();
-    auto keep = object<AirspyRadio>(r);
-    std::atomic<bool> armed{true};
-    std::latch inside(1), proceed(1);
-    onWorker(keep, [&] {
-        keep->adcPeak.changeHook = [&] {
-            if (!armed.exchange(false)) return;
-            inside.count_down();
-            proceed.wait();
-        };
-    });
-    Radio_start(r);
-    inside.wait();
-    Radio_release(r);
-    ASSERT_TRUE(waitFor([&] {
-        poll();
-        return keep.use_count() == 2; // this test's and the transfer's
-    }));
-    keep.reset();
-    proceed.count_down();
+    releaseDuringATransfer(r);
+    if (HasFatalFailure()) return;
     // The listing's close and the last.
     ASSERT_TRUE(waitFor([&] { return standin().streaming() == 0 && standin().callsOf("close").size() == 2; }));
     EXPECT_EQ(standin().closedOnDeliveryThread(), 0);
     EXPECT_TRUE(logged().contains("info|airspy released during a transfer: closing from another thread"));
+}
+
+TEST_F(AirspyHost, ExitWaitsForTheCloseOnAnotherThread) {
+    // The host ends the process while the thread that closes the released
+    // radio's device is still inside the driver's close: the driver's state
+    // must go only after the close (the stand-in ends the process with
+    // status 70 otherwise).
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            standin().setTone(1000.0, 0.5);
+            standin().setPaced(0);
+            standin().setCloseDelay(300);
+            void* r = radioOn10();
+            releaseDuringATransfer(r);
+            if (!waitFor([&] { return standin().callsOf("close").size() == 2; })) std::_Exit(3);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SampleFeedKernel, ScalesEverySampleAndHoldsTheLargestIButNeverANaN) {

@@ -34,6 +34,7 @@ struct ReceiverStandin {
     long (*delivered)();
     int (*streaming)();
     int (*closedOnDeliveryThread)();
+    void (*setCloseDelay)(int ms);
     const standin::CallLog* (*callLog)();
 
     /// Throws when the loaded `library` is not the stand-in.
@@ -41,7 +42,7 @@ struct ReceiverStandin {
 #define VIREO_FIND(f) f = standin::control<std::remove_pointer_t<decltype(f)>>(library, ("standin_" + lib + "_" #f).c_str())
         VIREO_FIND(reset), VIREO_FIND(setSerials), VIREO_FIND(setRates), VIREO_FIND(setTone), VIREO_FIND(setPaced);
         VIREO_FIND(allow), VIREO_FIND(fail), VIREO_FIND(unplug), VIREO_FIND(setFreqShift), VIREO_FIND(delivered);
-        VIREO_FIND(streaming), VIREO_FIND(closedOnDeliveryThread), VIREO_FIND(callLog);
+        VIREO_FIND(streaming), VIREO_FIND(closedOnDeliveryThread), VIREO_FIND(setCloseDelay), VIREO_FIND(callLog);
 #undef VIREO_FIND
     }
 

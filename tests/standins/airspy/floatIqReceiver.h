@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 
 namespace standin {
@@ -33,6 +35,14 @@ public:
 
     /// notFound: what open returns for an absent or unplugged device.
     explicit FloatIqReceiver(int notFound) : notFound_(notFound) {}
+    /// Goes with the process. A real driver's state would be freed under a
+    /// close still running on another thread: the stand-in ends the process
+    /// with status 70 instead, so that a test sees it every time.
+    ~FloatIqReceiver() {
+        if (closing_.load() == 0) return;
+        std::fputs("stand-in: driver state destroyed while a close runs\n", stderr);
+        std::_Exit(70);
+    }
 
     CallLog log;
     Failures failures;
@@ -52,6 +62,7 @@ public:
         freqShift_ = 0;
         delivered_ = 0;
         closedOnDeliveryThread_ = 0;
+        closeDelayMs_ = 0;
     }
     void setSerials(const uint64_t* s, int n) {
         std::lock_guard<std::mutex> l(m_);
@@ -78,6 +89,8 @@ public:
         for (Device* d : open_) d->streamer.allow(transfers);
     }
     void unplug(bool on) { unplugged_ = on; }
+    /// close takes this long after logging itself, before the device goes.
+    void setCloseDelay(int ms) { closeDelayMs_ = ms; }
     void setFreqShift(int32_t hz) { freqShift_ = hz; }
     long delivered() const { return delivered_; }
     int streaming() {
@@ -115,20 +128,25 @@ public:
     }
 
     int close(Device* d) {
+        ++closing_;
         log.add("close");
         if (onDeliveryThread(d)) {
             // The device cannot join its own thread: it stays, and the test
             // sees the count.
             ++closedOnDeliveryThread_;
+            --closing_;
             return -1;
         }
+        if (int ms = closeDelayMs_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         d->streamer.stop();
         {
             std::lock_guard<std::mutex> l(m_);
             open_.erase(d);
         }
         delete d;
-        return unplugged_ ? notFound_ : 0;
+        const int result = unplugged_ ? notFound_ : 0;
+        --closing_;
+        return result;
     }
 
     /// count 0: the number of rates into buffer[0]; else up to count rates.
@@ -216,6 +234,8 @@ private:
     std::atomic<int32_t> freqShift_{0};
     std::atomic<long> delivered_{0};
     std::atomic<int> closedOnDeliveryThread_{0};
+    std::atomic<int> closeDelayMs_{0};
+    std::atomic<int> closing_{0}; // closes running
 };
 
 } // namespace standin
@@ -234,4 +254,5 @@ private:
     STANDIN_API long standin_##lib##_delivered() { return model.delivered(); }                              \
     STANDIN_API int standin_##lib##_streaming() { return model.streaming(); }                               \
     STANDIN_API int standin_##lib##_closedOnDeliveryThread() { return model.closedOnDeliveryThread(); }     \
+    STANDIN_API void standin_##lib##_setCloseDelay(int ms) { model.setCloseDelay(ms); }                     \
     STANDIN_API const standin::CallLog* standin_##lib##_callLog() { return &model.log; }

@@ -1,5 +1,7 @@
 #include "modes/data/cw/morseTables.h"
 
+#include "framework/immortal.h"
+
 #include <cstdint>
 #include <utility>
 
@@ -62,12 +64,12 @@ std::array<char, 256> buildDecoder() {
 } // namespace
 
 const std::map<char, std::string>& morsePatterns() {
-    static const std::map<char, std::string> m = buildPatterns();
+    static const auto& m = immortal<const std::map<char, std::string>>(buildPatterns());
     return m;
 }
 
 const std::string& CharToMorse(int c) {
-    static const std::string none = " ";
+    static const auto& none = immortal<const std::string>(" ");
     static const std::array<const std::string*, 256> byByte = [] {
         std::array<const std::string*, 256> a;
         a.fill(&none);

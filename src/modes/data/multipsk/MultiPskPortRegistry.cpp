@@ -1,5 +1,7 @@
 #include "modes/data/multipsk/MultiPskPortRegistry.h"
 
+#include "framework/immortal.h"
+
 #include <algorithm>
 #include <map>
 #include <mutex>
@@ -14,7 +16,7 @@ struct registry {
 };
 
 registry& instance() {
-    static registry r;
+    static auto& r = immortal<registry>();
     return r;
 }
 

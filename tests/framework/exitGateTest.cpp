@@ -1,0 +1,158 @@
+// The process's exit against the library's threads. Each case runs in a
+// child process that starts the library and ends with exit(), as a host
+// does; statics built before init (the `witness` below) are destroyed after
+// the library's exit handler, so their destructors see what the exit
+// waited for. Status 0 is a pass.
+#include "core/TestRadio.h"
+#include "framework/asyncObject.h"
+#include "framework/exitGate.h"
+#include "framework/handOff.h"
+#include "framework/library.h"
+#include "framework/syncTask.h"
+
+#include "support/waitFor.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+/// Runs body in a child process, which must end the process itself; returns
+/// its exit status.
+int inChild(const std::function<void()>& body) {
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        body();
+        std::_Exit(99); // body returned
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 100 + WTERMSIG(status);
+}
+
+std::string logPath(const char* name) {
+    std::string p = ::testing::TempDir() + name + "_" + std::to_string(getpid()) + ".log";
+    std::remove(p.c_str());
+    return p;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+/// A static of the kind the exit destroys (a driver's state, a transform
+/// plan): built before init, so destroyed after the exit handler. Its check
+/// runs then, and a failed check ends the process with its status.
+struct witness {
+    std::function<int()> check;
+    ~witness() {
+        if (int status = check ? check() : 0) std::_Exit(status);
+    }
+};
+witness& theWitness() {
+    static witness w;
+    return w;
+}
+
+seqTask task(const char* name, std::function<void()> body) {
+    seqTask t;
+    auto shared = std::make_shared<std::function<void()>>(std::move(body));
+    t.fn = [shared] { (*shared)(); };
+    t.name = name;
+    return t;
+}
+
+using namespace std::chrono_literals;
+
+} // namespace
+
+TEST(ExitGate, ExitWaitsForATurnInProgressAndForAHandedOffJob) {
+    EXPECT_EQ(inChild([] {
+                  static std::atomic<bool> turnDone{false}, jobDone{false};
+                  theWitness().check = [] { return turnDone.load() ? (jobDone.load() ? 0 : 6) : 5; };
+                  vireo::init(logPath("vireo_exitgate_wait").c_str(), 0);
+                  auto obj = std::make_shared<asyncObject>(globalTaskGroup);
+                  std::atomic<bool> started{false};
+                  obj->asyncProcess(task("test.slowTurn", [&started] {
+                      started = true;
+                      std::this_thread::sleep_for(300ms);
+                      turnDone = true;
+                  }));
+                  if (!waitFor([&] { return started.load(); })) std::_Exit(3);
+                  handOff("test", [] {
+                      std::this_thread::sleep_for(300ms);
+                      jobDone = true;
+                  });
+                  std::exit(0);
+              }),
+              0);
+}
+
+TEST(ExitGate, NoWorkStartsOnceTheExitBegan) {
+    EXPECT_EQ(inChild([] {
+                  static std::atomic<bool> ran{false};
+                  static std::shared_ptr<asyncObject> obj;
+                  theWitness().check = [] {
+                      if (!exitGate::closed()) return 5;
+                      if (exitGate::pass()) return 6; // refused outside library work
+                      obj->asyncProcess(task("test.late", [] { ran = true; }));
+                      std::this_thread::sleep_for(200ms);
+                      return ran.load() ? 7 : 0;
+                  };
+                  vireo::init(logPath("vireo_exitgate_late").c_str(), 0);
+                  obj = std::make_shared<asyncObject>(globalTaskGroup);
+                  std::exit(0);
+              }),
+              0);
+}
+
+TEST(ExitGate, ExitFromInsideATurnDoesNotWaitForItself) {
+    const std::string log = logPath("vireo_exitgate_inside");
+    EXPECT_EQ(inChild([&log] {
+                  vireo::init(log.c_str(), 0);
+                  auto obj = std::make_shared<asyncObject>(globalTaskGroup);
+                  obj->asyncProcess(task("test.exit", [] { std::exit(0); }));
+                  std::this_thread::sleep_for(60s);
+                  std::_Exit(3);
+              }),
+              0);
+    EXPECT_EQ(readFile(log).find("still running"), std::string::npos) << readFile(log);
+}
+
+TEST(ExitGate, AStreamLoopRefusedAtTheGateStillEndsWhenItsRadioIsStopped) {
+    // A turn already running when the exit begins stops a loop-back radio,
+    // which joins the radio's worker: refused at the gate, the worker must
+    // still end when asked, or the exit waits for the turn until its limit.
+    const std::string log = logPath("vireo_exitgate_stop");
+    EXPECT_EQ(inChild([&log] {
+                  vireo::init(log.c_str(), 0);
+                  auto radio = std::make_shared<TestRadio>(globalTaskGroup);
+                  std::atomic<bool> turning{false};
+                  radio->asyncProcess(task("test.start", [radio] { radio->startRadio(); }));
+                  radio->asyncProcess(task("test.stopAtExit", [radio, &turning] {
+                      turning = true;
+                      while (!exitGate::closed()) std::this_thread::sleep_for(1ms);
+                      std::this_thread::sleep_for(30ms); // the worker meets the closed gate
+                      radio->stopRadio();
+                  }));
+                  if (!waitFor([&] { return turning.load(); })) std::_Exit(3);
+                  std::exit(0);
+              }),
+              0);
+    EXPECT_EQ(readFile(log).find("still running"), std::string::npos) << readFile(log);
+}
