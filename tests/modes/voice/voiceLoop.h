@@ -177,7 +177,7 @@ protected:
     /// keep the chain in real time makes the microphone stream fall behind
     /// the paced sound card and jump to catch up: a click in the transmitted
     /// tone that no receiver could hide. Such a gathering is taken again (up
-    /// to three times in all).
+    /// to six times in all).
     void gather(size_t n, bool wantAudio = true) {
         for (int attempt = 1;; ++attempt) {
             host::pollFor(poll, std::chrono::milliseconds(400));
@@ -194,7 +194,7 @@ protected:
                     return iq.size() >= n && (!wantAudio || audio.size() >= n);
                 },
                 std::chrono::seconds(15)));
-            if (microphoneJumps() == jumps || attempt == 3) return;
+            if (microphoneJumps() == jumps || attempt == 6) return;
             std::printf("microphone stream jumped while gathering: again\n");
         }
     }
