@@ -17,9 +17,10 @@ using boost::system::error_code;
 /// Everything the I/O thread works on. Pending handlers hold it by shared
 /// reference, so it outlives the endpoint until the last of them has run.
 /// `closed`, `receiveBuffer` and `sender` belong to the I/O thread alone;
-/// the callbacks and the owner are written once by connect, before the work
-/// that reads them is posted, and cleared by the endpoint's destructor, when
-/// no owner task can run any more.
+/// the callbacks, the owner and the lane are written once by connect, before
+/// the work that reads them is posted. The callbacks are cleared by the
+/// endpoint's destructor, which runs only once the owner has no strong
+/// reference left, so no delivery can be inside a callback then.
 struct asyncUdpServer::state : std::enable_shared_from_this<state> {
     state(asio::io_context& context, int size) : socket(context), receiveSize(size) {}
 
@@ -30,6 +31,12 @@ struct asyncUdpServer::state : std::enable_shared_from_this<state> {
     packetHandler callback;
     packetFromHandler callbackFrom;
     std::weak_ptr<asyncObject> owner;
+    // Deliveries are queued on the owner's task group through this object,
+    // not through the owner: a queued datagram must not keep the owner
+    // alive. Otherwise a board sending faster than the owner handles keeps
+    // its lane from ever running dry, and a released radio lives on, and
+    // goes on answering the board, for as long as the board streams.
+    std::shared_ptr<asyncObject> lane;
     std::atomic<uint32_t> started{0};
     std::atomic<uint32_t> completed{0};
     bool closed = false;
@@ -51,6 +58,11 @@ struct asyncUdpServer::state : std::enable_shared_from_this<state> {
     void startReceiveFrom();
     void handleReceiveFrom(const error_code& ec, size_t bytes);
     void close();
+    void takeOwner(std::weak_ptr<asyncObject> o);
+    /// Queues fn on the owner's task group, to run only if the owner is
+    /// still there then (and kept there while it runs). I/O thread.
+    template <class F>
+    void deliver(const char* name, F fn);
 
     void setReceiveBufferOption() {
         error_code ec;
@@ -77,8 +89,8 @@ asyncUdpServer::asyncUdpServer(int receiveSize, asio::io_context& context)
     : receiveSize_(receiveSize), state_(std::make_shared<state>(context, receiveSize)) {}
 
 asyncUdpServer::~asyncUdpServer() {
-    // The owner is going, so none of its tasks can run a callback any more:
-    // drop them here, which also frees whatever they captured.
+    // The owner is going: a delivery still queued finds it gone and runs no
+    // callback, so drop them here, which also frees whatever they captured.
     state_->callback = nullptr;
     state_->callbackFrom = nullptr;
     auto s = state_;
@@ -98,7 +110,7 @@ void asyncUdpServer::connect(packetHandler callback, std::weak_ptr<asyncObject> 
     }
     s->connectCalled = true;
     s->callback.swap(callback);
-    s->owner = std::move(owner);
+    s->takeOwner(std::move(owner));
     asio::post(s->socket.get_executor(), [s, peer] {
         if (s->closed) return;
         if (s->fault) {
@@ -122,8 +134,26 @@ void asyncUdpServer::connect(packetFromHandler callback, std::weak_ptr<asyncObje
     }
     s->connectCalled = true;
     s->callbackFrom.swap(callback);
-    s->owner = std::move(owner);
+    s->takeOwner(std::move(owner));
     asio::post(s->socket.get_executor(), [s] { s->openUnconnected(); });
+}
+
+void asyncUdpServer::state::takeOwner(std::weak_ptr<asyncObject> o) {
+    owner = std::move(o);
+    // An owner already gone (or without a task group) gets nothing.
+    if (auto alive = owner.lock())
+        if (alive->taskGroup()) lane = std::make_shared<asyncObject>(alive->taskGroup());
+}
+
+template <class F>
+void asyncUdpServer::state::deliver(const char* name, F fn) {
+    if (!lane || owner.expired()) return;
+    seqTask t;
+    t.fn = [self = shared_from_this(), fn = std::move(fn)] {
+        if (auto o = self->owner.lock()) fn(*self);
+    };
+    t.name = name;
+    lane->asyncProcess(t);
 }
 
 void asyncUdpServer::state::onConnected(const error_code& ec) {
@@ -179,13 +209,10 @@ void asyncUdpServer::state::handleReceive(const error_code& ec, size_t bytes) {
             else
                 spdlog::error("comms error {} ({} so far)", ec.message(), receiveErrors.total());
         }
-    } else if (auto o = owner.lock()) {
+    } else {
         // Exactly what arrived (at most the buffer), sharing its storage.
         buff<char> slice(receiveBuffer, 0, std::min(bytes, receiveBuffer.count));
-        seqTask t;
-        t.fn = [self = shared_from_this(), slice] { self->callback(slice); };
-        t.name = "handle_receive";
-        o->asyncProcess(t);
+        deliver("handle_receive", [slice](state& s) { s.callback(slice); });
     }
     startReceive();
 }
@@ -201,13 +228,8 @@ void asyncUdpServer::state::startReceiveFrom() {
 void asyncUdpServer::state::handleReceiveFrom(const error_code& ec, size_t bytes) {
     if (!live(ec)) return;
     if (!ec || ec == asio::error::message_size) {
-        if (auto o = owner.lock()) {
-            buff<char> slice(receiveBuffer, 0, std::min(bytes, receiveBuffer.count));
-            seqTask t;
-            t.fn = [self = shared_from_this(), slice, from = sender] { self->callbackFrom(slice, from); };
-            t.name = "handle_receive_from";
-            o->asyncProcess(t);
-        }
+        buff<char> slice(receiveBuffer, 0, std::min(bytes, receiveBuffer.count));
+        deliver("handle_receive_from", [slice, from = sender](state& s) { s.callbackFrom(slice, from); });
     }
     startReceiveFrom();
 }

@@ -13,7 +13,9 @@
 // pooled buffer of receiveSize bytes, so parsing runs serialised with the
 // rest of the owner's work and needs no lock. A datagram longer than
 // receiveSize arrives truncated to it; the slice always has the length that
-// really arrived.
+// really arrived. A queued datagram does not keep the owner alive: one that
+// comes up after the owner went is dropped unhandled, so a board streaming
+// faster than its owner keeps up cannot hold a released owner.
 //
 // Threads and lifetime. Every socket operation (open, connect, bind, send,
 // receive, close) runs on the single I/O thread of ASIORunner: the public

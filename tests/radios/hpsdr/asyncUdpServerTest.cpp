@@ -259,13 +259,55 @@ TEST_F(UdpEndpoint, ReleasedWhileDatagramsPourIn) {
         if (round % 2) waitFor([&] { return got->load() > 0; }, std::chrono::milliseconds(200));
         std::weak_ptr<endpointOwner> weak = owner;
         owner.reset();
-        // Queued deliveries keep the owner until its lane is idle, which a
-        // flood faster than the lane (sanitizer builds) never lets happen.
+        const bool gone = waitFor([&] { return weak.expired(); });
         pouring = false;
-        ASSERT_TRUE(waitFor([&] { return weak.expired(); }));
+        ASSERT_TRUE(gone);
     }
     stop = true;
     flood.join();
+}
+
+TEST_F(UdpEndpoint, ReleasedOwnerGoesWhileDatagramsOutpaceIt) {
+    // The owner takes 2 ms a datagram and the board sends far faster, so its
+    // lane never runs dry: the backlog must not keep a released owner alive.
+    hpsdrP1Sim sim;
+    std::string why;
+    if (!openSim(sim, "127.0.0.1", why)) VIREO_SKIP_OR_FAIL(why);
+    auto owner = std::make_shared<endpointOwner>();
+    auto handled = std::make_shared<std::atomic<int>>(0);
+    owner->endpoint.connect(
+        [handled](buff<char>) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            handled->fetch_add(1);
+        },
+        owner, board("127.0.0.1"));
+    ASSERT_TRUE(connected(owner->endpoint));
+    owner->endpoint.send(tagged(1, 8));
+    ASSERT_TRUE(sim.peer.waitForCount(1));
+
+    const auto packet = pattern(1032, 9);
+    std::atomic<bool> stop{false};
+    std::atomic<int> sent{0};
+    std::thread flood([&] {
+        while (!stop) {
+            sim.sendToHost(packet);
+            ++sent;
+            std::this_thread::yield();
+        }
+    });
+    ASSERT_TRUE(waitFor([&] { return handled->load() >= 10; }));
+    std::weak_ptr<endpointOwner> weak = owner;
+    owner.reset();
+    const bool gone = waitFor([&] { return weak.expired(); });
+    const int handledAtEnd = handled->load();
+    const int sentAtEnd = sent;
+    // Still pouring after the owner went, and nothing more was handled.
+    const bool pouring = waitFor([&] { return sent > sentAtEnd + 500; });
+    stop = true;
+    flood.join();
+    EXPECT_TRUE(gone) << "released owner still alive after " << handledAtEnd << " datagrams";
+    EXPECT_TRUE(pouring);
+    EXPECT_EQ(handled->load(), handledAtEnd);
 }
 
 } // namespace
