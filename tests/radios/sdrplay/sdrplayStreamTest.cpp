@@ -17,6 +17,9 @@ namespace {
 
 using cplx = std::complex<float>;
 
+/// Samples per stream callback of the stand-in, unless a case sets another.
+constexpr size_t standinCallbackSamples = 1008;
+
 struct received {
     std::vector<cplx> block;
     double centre = 0;
@@ -51,8 +54,10 @@ protected:
         vtrx_bindnewIQ(v, k == 0 ? onIQ<0> : onIQ<1>);
         vtrx_setSendIQ(v, true);
         vtrx_start(v);
+        listening[k] = v;
         return v;
     }
+    void* listening[2] = {};
     /// The strongest bin of a block of the k-th transceiver, taken once tuner
     /// k is where the blocks say, against where `toneHz` belongs, and its
     /// level.
@@ -61,14 +66,35 @@ protected:
             std::lock_guard<std::mutex> l(m);
             return iq[k].blocks > 0 && iq[k].centre == sdrplay::rf(0, k);
         }));
+        // A block takes its centre from its receiver when the radio hands it
+        // out, while the device follows a moved receiver only with its next
+        // frequency update, up to a meter interval later. So blocks filled
+        // before the update, and the one across it, may still be on their
+        // way here with the new centre, as many as a loaded machine queued.
+        // Only a block begun after the update is analysed: the device streams
+        // on for more than a block, then whatever the radio and the
+        // transceiver queued by then is let through and set aside.
+        const long tuned = sdrplay::delivered(k);
+        size_t blockLength;
+        {
+            std::lock_guard<std::mutex> l(m);
+            blockLength = iq[k].block.size();
+        }
+        const long callbacks = long(blockLength / standinCallbackSamples) + 3;
+        ASSERT_TRUE(host::pollUntil(getRenderUpdates, [&] { return sdrplay::delivered(k) >= tuned + callbacks; }));
+        auto v = object<vtrx>(listening[k]);
+        auto radio = v->owner.lock();
+        ASSERT_TRUE(radio);
+        drainDataTasks(radio); // its blocks on their way to the transceivers
+        drainDataTasks(v);     // and on their way to the host
+        getRenderUpdates();
         {
             std::lock_guard<std::mutex> l(m);
             iq[k].blocks = 0;
         }
-        // The first block seen may have begun before the device was tuned.
         ASSERT_TRUE(host::pollUntil(getRenderUpdates, [&] {
             std::lock_guard<std::mutex> l(m);
-            return iq[k].blocks >= 2;
+            return iq[k].blocks >= 1;
         }));
         std::lock_guard<std::mutex> l(m);
         const received& r = iq[k];
