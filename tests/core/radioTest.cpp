@@ -49,8 +49,16 @@ protected:
     }
     std::shared_ptr<vtrx> add(const std::shared_ptr<FakeRadio>& radio, long long f, int ownerId = 0) {
         onGroup(radio, [&] { radio->addVtrx(f, 0, ownerId); });
-        std::lock_guard<std::mutex> l(radio->listMutex);
-        return radio->vtrxList.back();
+        std::shared_ptr<vtrx> v;
+        {
+            std::lock_guard<std::mutex> l(radio->listMutex);
+            v = radio->vtrxList.back();
+        }
+        // The new transceiver asks for its place with a data task, which the
+        // host request above does not wait for: the placement is only read
+        // here once it has run.
+        drainDataTasks(radio);
+        return v;
     }
     // A transceiver that hands every block it receives to the host as IQ.
     std::shared_ptr<vtrx> listener(const std::shared_ptr<FakeRadio>& radio, long long f = 7000000,
