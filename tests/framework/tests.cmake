@@ -23,6 +23,7 @@ add_executable(vireo_unload_host framework/unloadHost.cpp)
 target_link_libraries(vireo_unload_host PRIVATE Threads::Threads ${CMAKE_DL_LIBS})
 add_executable(framework_exit_tests framework/exitTest.cpp)
 target_link_libraries(framework_exit_tests PRIVATE GTest::gtest GTest::gtest_main)
+target_include_directories(framework_exit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_dependencies(framework_exit_tests vireo_exit_host vireo_unload_host vireocore)
 target_compile_definitions(framework_exit_tests PRIVATE
   VIREO_EXIT_HOST="$<TARGET_FILE:vireo_exit_host>"
