@@ -113,6 +113,8 @@ public:
 
     /// The tree of the selected device, null when stopped. For tests.
     sdrplay_api_DeviceParamsT* deviceParams() const { return params_.load(); }
+    /// The lane dotune runs on. For tests, to wait for retunes in flight.
+    const std::shared_ptr<asyncObject>& frequencyUpdater() const { return updater_; }
 
     std::atomic<double> gainScaleA{1.0 / 32768};
     std::atomic<double> gainScaleB{1.0 / 32768};

@@ -3,6 +3,7 @@
 #include "sdrplayHost.h"
 
 #include "core/drainTasks.h"
+#include "core/hwReceiver.h"
 #include "core/vtrx.h"
 
 #include <gtest/gtest.h>
@@ -59,13 +60,36 @@ protected:
     }
     void* listening[2] = {};
     /// The strongest bin of a block of the k-th transceiver, taken once tuner
-    /// k is where the blocks say, against where `toneHz` belongs, and its
+    /// k is where its receiver is, against where `toneHz` belongs, and its
     /// level.
     void expectTone(int k, double toneHz, double level) {
+        auto v = object<vtrx>(listening[k]);
+        auto radio = std::static_pointer_cast<SDRPlayRadio>(v->owner.lock());
+        ASSERT_TRUE(radio);
+        // The host's placements take effect: the transceiver's requests,
+        // then the placement they ask of the radio.
+        onWorker(v, [] {});
+        drainDataTasks(radio);
+        // The placements before may have moved the receiver on the way, and
+        // the radio retunes from its own lane: a retune that read such a
+        // passing frequency may still be on its way to the device. Once that
+        // lane is drained, the device is where the receiver is, or goes there
+        // with its next frequency update.
+        double want = 0;
+        size_t blockLength = 0;
+        onWorker(radio, [&] {
+            std::lock_guard<std::mutex> l(radio->listMutex);
+            const hwReceiver& R = radio->receivers.at(size_t(k));
+            want = double(R.frequency);
+            // Not the length of a block seen so far: the stream's first
+            // block is shorter than the rest.
+            blockLength = hwReceiver::blockSizeFor(R.sampleRate);
+        });
+        drainDataTasks(radio->frequencyUpdater());
         ASSERT_TRUE(host::pollUntil(getRenderUpdates, [&] {
             std::lock_guard<std::mutex> l(m);
-            return iq[k].blocks > 0 && iq[k].centre == sdrplay::rf(0, k);
-        }));
+            return iq[k].blocks > 0 && iq[k].centre == want && sdrplay::rf(0, k) == want;
+        })) << "tuner " << k << " at " << sdrplay::rf(0, k) << ", its receiver at " << want;
         // A block takes its centre from its receiver when the radio hands it
         // out, while the device follows a moved receiver only with its next
         // frequency update, up to a meter interval later. So blocks filled
@@ -75,16 +99,8 @@ protected:
         // on for more than a block, then whatever the radio and the
         // transceiver queued by then is let through and set aside.
         const long tuned = sdrplay::delivered(k);
-        size_t blockLength;
-        {
-            std::lock_guard<std::mutex> l(m);
-            blockLength = iq[k].block.size();
-        }
         const long callbacks = long(blockLength / standinCallbackSamples) + 3;
         ASSERT_TRUE(host::pollUntil(getRenderUpdates, [&] { return sdrplay::delivered(k) >= tuned + callbacks; }));
-        auto v = object<vtrx>(listening[k]);
-        auto radio = v->owner.lock();
-        ASSERT_TRUE(radio);
         drainDataTasks(radio); // its blocks on their way to the transceivers
         drainDataTasks(v);     // and on their way to the host
         getRenderUpdates();
