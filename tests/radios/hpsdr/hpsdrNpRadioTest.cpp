@@ -326,7 +326,9 @@ TEST_F(NpRadioHost, MicrophonePacketsPaceTheConfigurationInForce) {
     EXPECT_EQ(hp[1443], 20) << "maxRxRFGain 0 - rxGain -20";
 
     micPackets(32);
+    // Each port has its own reader: one's count says nothing of another's.
     ASSERT_TRUE(sim.at(1027).waitForCount(3));
+    ASSERT_TRUE(sim.at(1025).waitForCount(3));
     barrier();
     EXPECT_EQ(sim.at(1025).count(), 3u) << "64 microphone packets: two DDC specific packets";
     EXPECT_EQ(sim.at(1027).count(), 3u) << "and two High priority packets";
