@@ -81,11 +81,14 @@ protected:
     }
 
     /// The record of the message near hz in the file, if it was decoded.
+    /// Of the search's neighbouring frequency sub-steps (3.125 Hz) that
+    /// decode the frame, the record is the one first in the search's heap
+    /// order, not the strongest: up to one and a half sub-steps from hz.
     std::optional<Record> find(const std::string& path, double hz) {
         std::vector<uint8_t> result(50 * 32);
         const int n = jtdecode::decodeFile(path.c_str(), result.data(), 8);
         for (const Record& r : records(result.data(), std::max(n, 0)))
-            if (r.payload == expectedPayload() && std::abs(r.frequency - hz) <= 3.2) return r;
+            if (r.payload == expectedPayload() && std::abs(r.frequency - hz) <= 1.5 * 3.125) return r;
         return std::nullopt;
     }
 };
