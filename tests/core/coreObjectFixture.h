@@ -10,6 +10,7 @@
 #include "framework/asyncObject.h"
 #include "framework/exportPattern.h"
 #include "support/hostHarness.h"
+#include "support/logCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,7 @@ protected:
         if (!started) {
             std::string path = ::testing::TempDir() + "vireo_core_" + std::to_string(getpid()) + ".log";
             init(path.c_str(), 1);
+            LogWindow::install();
         }
         started = true;
     }

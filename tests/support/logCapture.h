@@ -48,14 +48,18 @@ private:
 };
 
 /// The log from the point where the window opened, read from one capture
-/// that is installed on first use and stays for the rest of the process.
-/// For tests whose objects may still log from other threads as the test
-/// ends: spdlog does not guard the default logger against being replaced
-/// while another thread logs through it, so a LogCapture that goes away
-/// under a busy worker is a race.
+/// that is installed once and stays for the rest of the process. For tests
+/// whose objects may still log from other threads as the test ends: spdlog
+/// does not guard the default logger against being replaced while another
+/// thread logs through it, so a LogCapture that goes away under a busy
+/// worker is a race. Installing is such a replacement too: a fixture whose
+/// objects run before its test opens a window installs it right after the
+/// library's init (which sets a logger of its own), before any object.
 class LogWindow {
 public:
     LogWindow() : from_(shared().lines().size()) {}
+
+    static void install() { (void)shared(); }
 
     std::vector<std::string> lines() {
         auto all = shared().lines();

@@ -17,6 +17,7 @@
 #include "framework/objectHandle.h"
 #include "support/fakeAudio.h"
 #include "support/hostHarness.h"
+#include "support/logCapture.h"
 
 #include <gtest/gtest.h>
 #include <kissfft/kissfft.hh>
@@ -111,6 +112,7 @@ protected:
         started = true;
         FakeAudio::install();
         init((::testing::TempDir() + "vireo_voice_" + std::to_string(getpid()) + ".log").c_str(), 1);
+        LogWindow::install();
         // The root object lives as long as the process, as a host keeps it.
         static auto root = std::make_shared<Wireless>(globalTaskGroup);
     }
