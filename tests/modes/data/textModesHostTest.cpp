@@ -46,6 +46,13 @@ protected:
         Radio_release(radio);
         host::pollFor(poll, std::chrono::milliseconds(50));
     }
+    /// Starts the listening transceiver and waits until it hears: a block
+    /// that comes before its start is dropped, and the sender's lane does
+    /// not wait for the listener's.
+    void listen() {
+        vtrx_start(rx);
+        onWorker(object<vtrx>(rx), [] {});
+    }
     bool pttReleased() {
         const auto p = log.of("ptt");
         return !p.empty() && p.back().args[0] == "false";
@@ -69,7 +76,7 @@ TEST_F(TextModesHost, CwSendsAndReads) {
     vtrx_setModulation(tx, sender);
     vtrx_setModulation(rx, listener);
     vtrx_setRxFilter(rx, -100, 100);
-    vtrx_start(rx);
+    listen();
     cwModDemod_QueueText(sender, "cq de vireo k\n", 0);
     ASSERT_TRUE(host::pollUntil(poll, [&] { return pttReleased(); }, std::chrono::seconds(20)));
     ASSERT_TRUE(host::pollUntil(
@@ -95,7 +102,7 @@ TEST_F(TextModesHost, RttySendsAndReads) {
     vtrx_setModulation(tx, sender);
     vtrx_setModulation(rx, listener);
     modDemod_setrxFreq(listener, 2000);
-    vtrx_start(rx);
+    listen();
     RTTYModDemod_QueueText(sender, "RY 1 2~", 0);
     vtrx_setptt(tx, true);
     // Two lead frames, six characters and two shift frames of 165 ms each.
