@@ -10,6 +10,7 @@
 #include "framework/library.h"
 #include "framework/syncTask.h"
 
+#include "support/externalTool.h"
 #include "support/waitFor.h"
 
 #include <gtest/gtest.h>
@@ -21,9 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -46,13 +45,6 @@ std::string logPath(const char* name) {
     std::string p = ::testing::TempDir() + name + "_" + std::to_string(getpid()) + ".log";
     std::remove(p.c_str());
     return p;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 /// A static of the kind the exit destroys (a driver's state, a transform
@@ -131,7 +123,7 @@ TEST(ExitGate, ExitFromInsideATurnDoesNotWaitForItself) {
                   std::_Exit(3);
               }),
               0);
-    EXPECT_EQ(readFile(log).find("still running"), std::string::npos) << readFile(log);
+    EXPECT_EQ(tool::readFile(log).find("still running"), std::string::npos) << tool::readFile(log);
 }
 
 TEST(ExitGate, AStreamLoopRefusedAtTheGateStillEndsWhenItsRadioIsStopped) {
@@ -154,5 +146,5 @@ TEST(ExitGate, AStreamLoopRefusedAtTheGateStillEndsWhenItsRadioIsStopped) {
                   std::exit(0);
               }),
               0);
-    EXPECT_EQ(readFile(log).find("still running"), std::string::npos) << readFile(log);
+    EXPECT_EQ(tool::readFile(log).find("still running"), std::string::npos) << tool::readFile(log);
 }

@@ -4,6 +4,7 @@
 #include "framework/criticalErrorDump.h"
 #include "framework/library.h"
 #include "framework/sothreadPool.h"
+#include "support/externalTool.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
@@ -15,18 +16,10 @@
 #include <fstream>
 #include <functional>
 #include <latch>
-#include <sstream>
 #include <thread>
 #include <vector>
 
 namespace {
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 /// Runs body in a child process; returns its exit status (0 = passed).
 int inChild(const std::function<int()>& body) {
@@ -68,7 +61,7 @@ TEST(Init, VerboseOneLogsInfoAndSetsTheDumpPath) {
                   return 0;
               }),
               0);
-    std::string text = readFile(log);
+    std::string text = tool::readFile(log);
     EXPECT_NE(text.find("an info line"), std::string::npos);
     EXPECT_NE(text.find("an error line"), std::string::npos);
 }
@@ -88,7 +81,7 @@ TEST(Init, OtherVerboseValuesLogErrorsOnlyAndTheLogIsAppended) {
                   }),
                   0);
     }
-    std::string text = readFile(log);
+    std::string text = tool::readFile(log);
     EXPECT_EQ(text.rfind("line from an earlier run\n", 0), 0u);
     EXPECT_EQ(text.find("info 0"), std::string::npos);
     EXPECT_EQ(text.find("info 2"), std::string::npos);
@@ -133,7 +126,7 @@ TEST(Init, HostThreadsRacingInitLeaveOneLibraryAndLogTheRest) {
                   return globalPool && globalTaskGroup ? 0 : 2;
               }),
               0);
-    std::string text = readFile(log);
+    std::string text = tool::readFile(log);
     size_t ignored = 0;
     for (size_t at = text.find("called more than once"); at != std::string::npos;
          at = text.find("called more than once", at + 1))
@@ -164,11 +157,11 @@ TEST(Init, GetUpdatesGoesOnAfterAThrowingCallback) {
                   return delivered == 1 ? 0 : 2;
               }),
               0);
-    std::string text = readFile(log);
+    std::string text = tool::readFile(log);
     EXPECT_NE(text.find("getUpdates callback failed"), std::string::npos);
     EXPECT_NE(text.find("] getUpdates\n"), std::string::npos);
     // Failures of host callbacks never reach the crash dump.
-    EXPECT_EQ(readFile(log + ".dump.txt"), "");
+    EXPECT_EQ(tool::readFile(log + ".dump.txt"), "");
 }
 
 TEST(Init, CrashDumpHoldsOnlyTheLastEntryWithoutLineEnd) {
@@ -176,7 +169,7 @@ TEST(Init, CrashDumpHoldsOnlyTheLastEntryWithoutLineEnd) {
     criticalErrorDump::init(path);
     criticalErrorDump::logException("processPropertySetQueue", "agc.Attack.set");
     criticalErrorDump::logException("worker", "??");
-    EXPECT_EQ(readFile(path), "worker ??");
+    EXPECT_EQ(tool::readFile(path), "worker ??");
     criticalErrorDump::init("/nonexistent-dir/x/dump.txt");
     criticalErrorDump::logException("worker", "??"); // cannot open: skipped quietly
     criticalErrorDump::init("dump.txt");

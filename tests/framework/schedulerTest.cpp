@@ -3,17 +3,16 @@
 #include "framework/sothreadPool.h"
 #include "framework/syncTask.h"
 
+#include "support/externalTool.h"
 #include "support/logCapture.h"
 #include "support/waitFor.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 #include <latch>
 #include <unistd.h>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -40,13 +39,6 @@ struct Recorder {
         return order;
     }
 };
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 class Scheduler : public ::testing::Test {
 protected:
@@ -167,7 +159,7 @@ TEST_F(Scheduler, ExceptionsAreLoggedWithTheRequestNameAndWorkGoesOn) {
     EXPECT_TRUE(log.contains("error|processSeqSetQueue test.crash"));
     EXPECT_TRUE(log.contains("error|procesSeqQueue bad data test.std"));
     // The dump holds only the last entry of an unexpected kind, without a line end.
-    EXPECT_EQ(readFile(dump), "TryProcess test.crash");
+    EXPECT_EQ(tool::readFile(dump), "TryProcess test.crash");
     criticalErrorDump::init("dump.txt");
 }
 
