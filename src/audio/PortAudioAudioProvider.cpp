@@ -109,6 +109,7 @@ void PortAudioAudioProvider::enumerate() {
 }
 
 void PortAudioAudioProvider::post(job j) {
+    std::lock_guard<std::mutex> lock(postMutex_);
     if (closing_.load(std::memory_order_acquire)) return; // the worker is gone or going
     // The process's exit waits for a job posted before it began; once it
     // has, no job is taken.
@@ -124,8 +125,7 @@ void PortAudioAudioProvider::paWorkerLoop() {
     running_.store(1, std::memory_order_release);
     running_.notify_all();
     job j;
-    do {
-        jobs_.wait_dequeue(j);
+    auto runJob = [&j] {
         try {
             j();
         } catch (const std::exception& e) {
@@ -134,7 +134,15 @@ void PortAudioAudioProvider::paWorkerLoop() {
             spdlog::error("paworker");
         }
         j = nullptr;
+    };
+    do {
+        jobs_.wait_dequeue(j);
+        runJob();
     } while (running_.load(std::memory_order_acquire) != 0);
+    // The queue keeps order per posting thread only: a job posted before the
+    // close from another thread may come after it. It still runs, so that
+    // its exit hold is given back; nothing is posted from now on.
+    while (jobs_.try_dequeue(j)) runJob();
 
     trace("pa close op\r\n");
     for (size_t i = 1; i < outputs.size(); ++i) paCloseOutputStream(int(i));
@@ -147,11 +155,14 @@ void PortAudioAudioProvider::paWorkerLoop() {
 }
 
 void PortAudioAudioProvider::Close() {
-    if (closing_.exchange(true, std::memory_order_acq_rel)) return;
+    {
+        std::lock_guard<std::mutex> lock(postMutex_);
+        if (closing_.exchange(true, std::memory_order_acq_rel)) return;
+        // Straight onto the queue: post() refuses jobs from now on. The jobs
+        // already queued run first.
+        jobs_.enqueue([this] { running_.store(0, std::memory_order_release); });
+    }
     trace("ap close\r\n");
-    // Straight onto the queue: post() refuses jobs from now on. The jobs
-    // already queued run first.
-    jobs_.enqueue([this] { running_.store(0, std::memory_order_release); });
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
     trace("ap closed\r\n");
 }

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 struct PaStreamCallbackTimeInfo;
@@ -67,5 +68,9 @@ private:
     std::atomic<uint8_t> terminated_{0};
     /// Set by the first Close(); later calls and posts see it and return.
     std::atomic<bool> closing_{false};
+    // Orders post() against Close(): a job is queued either before the
+    // worker's last job, and runs, or not at all. One queued after it would
+    // never run and keep its exit hold for ever.
+    std::mutex postMutex_;
     moodycamel::BlockingConcurrentQueue<job> jobs_{192};
 };

@@ -3,6 +3,7 @@
 #include "dsp/dspMath.h"
 #include "dsp/fft/fft.h"
 #include "dsp/filterDesign.h"
+#include "framework/immortal.h"
 
 #include <spdlog/spdlog.h>
 
@@ -109,12 +110,9 @@ void lowLatFir::calc() {
 }
 
 std::vector<filterCachEntry>& lowLatFir::cache() {
-    // The cached spectra go back to the pool at exit, so the pool must be
-    // built before this vector (statics are destroyed in reverse order).
-    static std::vector<filterCachEntry> entries = [] {
-        (void)buff<char>(1);
-        return std::vector<filterCachEntry>{};
-    }();
+    // Never destroyed: a pool worker still inside a filter when the exit's
+    // drain gives up keeps reading it while the statics go.
+    static auto& entries = immortal<std::vector<filterCachEntry>>();
     return entries;
 }
 

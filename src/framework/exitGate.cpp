@@ -1,9 +1,15 @@
 #include "framework/exitGate.h"
 
+#include "framework/immortal.h"
+
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <vector>
 
 namespace exitGate {
 namespace {
@@ -29,8 +35,19 @@ bool enter() noexcept {
 /// go.
 void leave() noexcept { inside.fetch_sub(1, std::memory_order_release); }
 
-void onExit() {
-    shut.store(true, std::memory_order_seq_cst);
+/// The driver streams that run now. Never destroyed: stops are cleared by
+/// objects that may outlive every static.
+struct stopRegistry {
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::shared_ptr<driverStop::entry>> live;
+};
+stopRegistry& stops() {
+    static auto& r = immortal<stopRegistry>();
+    return r;
+}
+
+void drain() {
     // Exit called from inside library work (a host callback on a pool
     // worker): this thread's own passes never come back.
     const long own = depth;
@@ -43,6 +60,70 @@ void onExit() {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void stopDriverStreams();
+
+std::atomic<bool> armed{false};
+
+void onExit() {
+    // Registered more than once (see watchThisThread); the first call to run
+    // is the one that counts.
+    static std::atomic<bool> ran{false};
+    if (ran.exchange(true)) return;
+    shut.store(true, std::memory_order_seq_cst);
+    drain();
+    stopDriverStreams();
+}
+
+/// Re-registers the exit handler when its thread ends; see watchThisThread.
+struct exitWatch {
+    ~exitWatch() {
+        // A failed registration leaves init's, which still runs at exit.
+        if (armed.load(std::memory_order_acquire)) static_cast<void>(std::atexit(onExit));
+    }
+};
+thread_local exitWatch watch;
+
+// The thread that loads the library: the host's main thread, as a rule.
+[[maybe_unused]] const bool loaderWatched = (watchThisThread(), true);
+
+} // namespace
+
+struct driverStop::entry {
+    std::function<void()> stop;
+    bool taken = false; // by the exit, which runs it on `runner`
+    bool done = false;
+    std::thread::id runner;
+};
+
+namespace {
+
+void stopDriverStreams() {
+    stopRegistry& r = stops();
+    std::vector<std::shared_ptr<driverStop::entry>> all;
+    {
+        std::lock_guard<std::mutex> lock(r.m);
+        all.swap(r.live);
+        for (auto& e : all) {
+            e->taken = true;
+            e->runner = std::this_thread::get_id();
+        }
+    }
+    for (auto& e : all) {
+        try {
+            e->stop();
+        } catch (const std::exception& x) {
+            spdlog::error("exit: a driver stream did not stop: {}", x.what());
+        } catch (...) {
+            spdlog::error("exit: a driver stream did not stop");
+        }
+        {
+            std::lock_guard<std::mutex> lock(r.m);
+            e->done = true;
+        }
+        r.cv.notify_all();
     }
 }
 
@@ -76,10 +157,44 @@ void hold::release() noexcept {
 }
 
 void arm() noexcept {
-    static std::atomic<bool> armed{false};
     if (armed.exchange(true)) return;
     if (std::atexit(onExit) != 0)
         spdlog::error("exit handler not registered: the library's threads may outlive its statics");
+}
+
+bool threadEnd::waitEnded(std::chrono::milliseconds limit) const noexcept {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!ended_.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void watchThisThread() noexcept { static_cast<void>(&watch); }
+
+void driverStop::set(std::function<void()> stop) {
+    clear();
+    auto e = std::make_shared<entry>();
+    e->stop = std::move(stop);
+    stopRegistry& r = stops();
+    std::lock_guard<std::mutex> lock(r.m);
+    r.live.push_back(e);
+    entry_ = std::move(e);
+}
+
+bool driverStop::clear(bool wait) noexcept {
+    if (!entry_) return true;
+    std::shared_ptr<entry> e = std::move(entry_);
+    stopRegistry& r = stops();
+    std::unique_lock<std::mutex> lock(r.m);
+    if (!e->taken) {
+        r.live.erase(std::remove(r.live.begin(), r.live.end(), e), r.live.end());
+        return true;
+    }
+    // The stop clearing itself has nothing to wait for.
+    if (wait && e->runner != std::this_thread::get_id()) r.cv.wait_for(lock, drainLimit, [&] { return e->done; });
+    return false;
 }
 
 bool closed() noexcept { return shut.load(std::memory_order_acquire); }

@@ -1,6 +1,6 @@
 #pragma once
-// exitGate: keeps the library's threads out of its code while the process
-// ends.
+// exitGate: keeps the library's threads out of its code, and out of the
+// device drivers it streams from, while the process ends.
 //
 // A host may return from main, or call exit, with radios streaming and
 // transceivers receiving: it rarely stops anything first. The process then
@@ -12,12 +12,24 @@
 // What is guaranteed:
 //  - Every stretch of library work on a thread other than the host's (a
 //    scheduler turn, a driver's transfer, a turn of a back-end loop, an
-//    audio period) runs inside a `pass`. At process exit a handler, which
-//    init registers and which therefore runs before the destructors of
-//    everything built before init, closes the gate: no new pass is given
-//    out, and the exiting thread waits until every pass given out before has
-//    been returned (for at most drainLimit, so that a turn stuck for ever
-//    cannot hold the process). Only then do the statics go.
+//    audio period) runs inside a `pass`. At process exit a handler closes
+//    the gate: no new pass is given out, and the exiting thread waits until
+//    every pass given out before has been returned (for at most drainLimit,
+//    so that a turn stuck for ever cannot hold the process).
+//  - Then it stops every stream the library runs in a device driver, each
+//    through the driver's own calls (`driverStop`), and waits until no
+//    thread of the library is left inside a driver. Only then do the
+//    statics go: the drivers' and the library's own.
+//  - The handler runs before the destructors of every static, whatever
+//    order the host, the drivers and the C runtime built them in: init
+//    registers it, and so does the end of every thread the host may exit
+//    from (`watchThisThread`). The C runtime destroys the exiting thread's
+//    thread-locals before it runs any exit handler, so the handler is
+//    registered anew at that moment, after everything else, and runs first.
+//    A driver library opened after init (SoapySDR and its modules,
+//    sdrplay_api, librtlsdr) registers its static destructors after init's
+//    registration; without this they would run first, under the library's
+//    threads.
 //  - A thread already inside a pass always gets another: the exit waits for
 //    it anyway. So exit may be called from inside library work (a host
 //    callback on a pool worker): the exiting thread's own passes are not
@@ -31,13 +43,16 @@
 //    own idles until its owner stops it (idleUntilStopped), because an owner
 //    that stops it joins it, and may do so inside a pass.
 //
-// What is not: objects built lazily after init are destroyed before the
-// gate closes, so those that these threads use are made immortal instead
-// (framework/immortal.h); the asio thread takes no passes and is stopped by
+// What is not: a drain that reaches its limit leaves a thread inside the
+// library while the statics go, so what the library's threads use is built
+// so as never to be destroyed (framework/immortal.h), and the exit costs
+// time, not memory safety. The asio thread takes no passes and is stopped by
 // an exit handler of its own (ASIORunner). The library is linked so that
 // unloading it leaves it in memory: the threads it leaves behind idle in its
 // code.
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -88,10 +103,69 @@ private:
     bool held_ = false;
 };
 
-/// Registers the exit handler that closes the gate, once; later calls do
-/// nothing. init calls it once the logger and the scheduler exist, so that
-/// the handler runs before they go.
+/// One stream the library runs in a device driver, as the exit sees it: set
+/// while the stream runs, with the function that ends it through the
+/// driver's own calls (cancel the read loop, stop the stream, uninitialise)
+/// and returns once no thread of the library waits in the driver for it.
+/// The exit calls that function on the exiting thread, after the drain, with
+/// every pool worker parked and every callback refused at the gate; it must
+/// not queue work or wait for a pool worker. Clear it before the stream is
+/// stopped the normal way, and before the function's objects go.
+class driverStop {
+public:
+    driverStop() noexcept = default;
+    ~driverStop() { clear(); }
+    driverStop(const driverStop&) = delete;
+    driverStop& operator=(const driverStop&) = delete;
+
+    /// From now on the exit calls stop; replaces an earlier one. Any thread.
+    void set(std::function<void()> stop);
+    /// The exit no longer calls it. When the exit has taken it already, waits
+    /// until it has returned (at most drainLimit) and answers false: the
+    /// stream is stopped. A thread of the stream itself, which the stop waits
+    /// for, passes wait = false. Any thread.
+    bool clear(bool wait = true) noexcept;
+
+    struct entry; // the exit's record of one stream
+
+private:
+    std::shared_ptr<entry> entry_;
+};
+
+/// The end of a thread of the library, for whoever waits for it without
+/// joining it (the exit's driverStop), and for the exit itself once the
+/// thread's owner has let it go (detached it, on the thread itself, as the
+/// owner was destroyed there).
+class threadEnd {
+public:
+    /// On the thread itself, as its owner detaches it: the exit waits for
+    /// its end from now on (when the thread is inside library work).
+    void letGo() noexcept { letGo_ = hold::take(); }
+    /// The thread's last step.
+    void ended() noexcept {
+        ended_.store(true, std::memory_order_release);
+        letGo_.release();
+    }
+    /// Waits until the thread has ended, at most `limit`; whether it has.
+    bool waitEnded(std::chrono::milliseconds limit) const noexcept;
+
+private:
+    std::atomic<bool> ended_{false};
+    hold letGo_; // the thread's own
+};
+
+/// Registers the exit handler, once; later calls do nothing. init calls it
+/// once the logger and the scheduler exist, so that the handler runs before
+/// they go, whatever else happens.
 void arm() noexcept;
+
+/// Marks the calling thread as one the process may end on: a thread the
+/// host calls the library from, a pool worker (host callbacks run there).
+/// When it ends, at exit or not, the exit handler is registered again, so
+/// that it runs before every static destructor registered until then. The
+/// thread that loads the library is marked as it loads. Cheap after the
+/// first call on a thread. Any thread.
+void watchThisThread() noexcept;
 
 /// Whether the gate has closed.
 bool closed() noexcept;

@@ -40,6 +40,7 @@ namespace vireo::api {
 
 template <class F>
 void guarded(const char* fn, F&& body) noexcept {
+    exitGate::watchThisThread();
     exitGate::pass pass;
     if (!pass) return;
     try {

@@ -4,6 +4,7 @@
 #include "dsp/lowLatFir.h"
 #include "framework/criticalErrorDump.h"
 #include "framework/exitGate.h"
+#include "framework/immortal.h"
 #include "framework/sothreadPool.h"
 #include "framework/syncTask.h"
 
@@ -50,6 +51,10 @@ void startLogger(const std::string& path) {
     logger->flush_on(spdlog::level::err);
     spdlog::flush_every(std::chrono::seconds(2));
     spdlog::set_default_logger(logger);
+    // Never let go: a thread the exit's drain gave up on may still log while
+    // spdlog's own statics go.
+    static auto& kept = immortal<std::shared_ptr<spdlog::logger>>();
+    kept = logger;
 }
 
 template <class Queue>
@@ -76,6 +81,7 @@ void drain(Queue& queue, const char* where) noexcept {
 } // namespace
 
 void init(const char* logPath, int verbose) noexcept {
+    exitGate::watchThisThread();
     std::lock_guard<std::mutex> lock(initMutex);
     if (initCalled.exchange(true)) {
         reportInitFailure("called more than once", "ignored");
@@ -117,11 +123,13 @@ void init(const char* logPath, int verbose) noexcept {
 // A host thread polling while another thread ends the process finishes its
 // round before the statics go, and finds nothing afterwards.
 void getUpdates() noexcept {
+    exitGate::watchThisThread();
     exitGate::pass pass;
     if (pass && globalPool) drain(globalPool->updateQueue, "getUpdates");
 }
 
 void getRenderUpdates() noexcept {
+    exitGate::watchThisThread();
     exitGate::pass pass;
     if (pass && globalPool) drain(globalPool->renderQueue, "getRenderUpdates");
 }

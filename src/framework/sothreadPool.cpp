@@ -52,6 +52,7 @@ bool sothreadPool::submit(std::shared_ptr<asyncObject> obj) {
 
 void sothreadPool::worker() {
     threadPriority prio(threadPriority::realtime);
+    exitGate::watchThisThread(); // a host callback here may end the process
     if (stop_.load()) return;
     for (;;) {
         std::shared_ptr<asyncObject> obj;

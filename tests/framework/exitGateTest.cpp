@@ -3,7 +3,9 @@
 // does; statics built before init (the `witness` below) are destroyed after
 // the library's exit handler, so their destructors see what the exit
 // waited for. Status 0 is a pass.
+#include "audio/AudioProvider.h"
 #include "core/TestRadio.h"
+#include "dsp/fft/hostFft.h"
 #include "framework/asyncObject.h"
 #include "framework/exitGate.h"
 #include "framework/handOff.h"
@@ -24,6 +26,7 @@
 #include <cstdlib>
 #include <functional>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -103,6 +106,10 @@ TEST(ExitGate, NoWorkStartsOnceTheExitBegan) {
                       if (!exitGate::closed()) return 5;
                       if (exitGate::pass()) return 6; // refused outside library work
                       obj->asyncProcess(task("test.late", [] { ran = true; }));
+                      // A host thread's transform, like every export, does nothing.
+                      buff<std::complex<float>> in(64, {1.0f, 0.0f}), out(64, {0.0f, 0.0f});
+                      hostFft::fwd(&in, &out);
+                      if (out[0] != std::complex<float>(0.0f, 0.0f)) return 8;
                       std::this_thread::sleep_for(200ms);
                       return ran.load() ? 7 : 0;
                   };
@@ -146,5 +153,36 @@ TEST(ExitGate, AStreamLoopRefusedAtTheGateStillEndsWhenItsRadioIsStopped) {
                   std::exit(0);
               }),
               0);
+    EXPECT_EQ(tool::readFile(log).find("still running"), std::string::npos) << tool::readFile(log);
+}
+
+TEST(ExitGate, SoundJobsPostedWhileTheSoundWorkerClosesKeepNoExitWaiting) {
+    // Hosts' threads keep opening and closing the "None" device while the
+    // sound side closes: every job either runs or is refused, so none keeps
+    // its hold, and the exit does not wait for one.
+    const std::string log = logPath("vireo_exitgate_sound");
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(inChild([&log] {
+                  setenv("JACK_DEFAULT_SERVER", "vireo-exitgate-none", 1); // no sound server
+                  vireo::init(log.c_str(), 0);
+                  AudioProvider* ap = AudioProvider::getInstance();
+                  AudioProducer producer;
+                  std::atomic<bool> go{true};
+                  std::vector<std::thread> posters;
+                  for (int k = 0; k < 4; ++k)
+                      posters.emplace_back([&] {
+                          while (go) {
+                              ap->OpenOutput(0, &producer);
+                              ap->CloseOutput(0);
+                          }
+                      });
+                  std::this_thread::sleep_for(20ms);
+                  ap->Close();
+                  go = false;
+                  for (auto& t : posters) t.join();
+                  std::exit(0);
+              }),
+              0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, exitGate::drainLimit);
     EXPECT_EQ(tool::readFile(log).find("still running"), std::string::npos) << tool::readFile(log);
 }

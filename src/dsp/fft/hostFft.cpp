@@ -2,6 +2,7 @@
 
 #include "dsp/fft/fft.h"
 #include "framework/criticalErrorDump.h"
+#include "framework/exitGate.h"
 
 #include <spdlog/spdlog.h>
 
@@ -43,8 +44,14 @@ bool acceptable(const char* name, const buff<In>* in, const buff<cf>* out, size_
     return true;
 }
 
+// Like every export: a host thread transforming while another ends the
+// process finishes before the statics go, and one that comes later does
+// nothing.
 template <class Body>
 void guarded(const char* name, Body body) noexcept {
+    exitGate::watchThisThread();
+    exitGate::pass pass;
+    if (!pass) return;
     try {
         body();
     } catch (const std::exception& e) {

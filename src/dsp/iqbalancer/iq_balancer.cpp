@@ -2,6 +2,7 @@
 
 #include "dsp/dspMath.h"
 #include "dsp/fft/fft.h"
+#include "framework/immortal.h"
 
 #include <spdlog/spdlog.h>
 
@@ -21,7 +22,9 @@ constexpr float termStep = 0.01f;
 
 // Analysis window (4-term Blackman-Harris), shared by all correctors.
 buff<float>& analysisWindow() {
-    static buff<float> window(fftSize);
+    // Never destroyed: a receive block may be corrected while the process
+    // exits (see exitGate.h).
+    static auto& window = immortal<buff<float>>(fftSize);
     return window;
 }
 std::once_flag tablesOnce;

@@ -49,7 +49,7 @@ UsbStreamRadio::~UsbStreamRadio() {
         closeFromAnotherThread();
         return;
     }
-    driver.stop(device_);
+    stopStreaming();
     driver.close(device_);
 }
 
@@ -59,7 +59,9 @@ void UsbStreamRadio::closeFromAnotherThread() noexcept {
     } catch (...) {
     }
     // The link goes with the closing job: the driver may call back until it
-    // is stopped, and then finds the radio gone.
+    // is stopped, and then finds the radio gone. The exit waits for the job
+    // (and this transfer must not wait for the exit's stop of the driver).
+    exitStop_.clear(false);
     handOff(driver.name, [d = &driver, device = device_, l = std::move(link_)] {
         d->stop(device);
         d->close(device);
@@ -88,12 +90,20 @@ int UsbStreamRadio::startStreaming() {
         link_->radio = std::static_pointer_cast<UsbStreamRadio>(shared_from_this());
         link_->name = driver.name;
     }
-    return driver.start(device_, link_.get());
+    const int r = driver.start(device_, link_.get());
+    // At exit the driver's threads are stopped before its statics go.
+    if (r == 0) exitStop_.set([d = &driver, device = device_] { d->stop(device); });
+    return r;
+}
+
+void UsbStreamRadio::stopStreaming() {
+    exitStop_.clear();
+    driver.stop(device_);
 }
 
 void UsbStreamRadio::stopRadio() {
     if (device_) {
-        driver.stop(device_);
+        stopStreaming();
         closeDevice();
     }
     running_ = false;
@@ -168,7 +178,7 @@ void UsbStreamRadio::sampleRateChanged() {
     // Only a running stream is restarted: setup and a closed radio leave
     // the rate to the next start.
     if (!device_ || !running_) return;
-    driver.stop(device_);
+    stopStreaming();
     driver.setRate(device_, uint32_t(rate));
     startStreaming();
 }

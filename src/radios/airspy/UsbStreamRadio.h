@@ -19,6 +19,7 @@
 #include "core/Radio.h"
 #include "framework/ValueLabelItem.h"
 #include "framework/asyncCollection.h"
+#include "framework/exitGate.h"
 #include "radios/airspy/SampleFeed.h"
 #include "radios/airspy/usbDriver.h"
 
@@ -116,8 +117,13 @@ private:
     /// The destructor's way out when it runs inside the driver's callback.
     void closeFromAnotherThread() noexcept;
 
+    /// Stops the driver's stream; the exit no longer has to. Radio's task
+    /// group (or the destructor).
+    void stopStreaming();
+
     void* device_ = nullptr;              // radio's task group only
     std::vector<uint32_t> deviceRates_;   // the last device's list; radio's task group
     std::atomic<bool> running_{false};
     std::unique_ptr<link> link_;          // made at the first start
+    exitGate::driverStop exitStop_;       // set while the driver streams
 };

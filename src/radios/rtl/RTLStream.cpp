@@ -34,6 +34,11 @@ void RTLStream::start(RTLSDRLib* lib, rtlsdr_dev_t* device, deliverFunction deli
     // once must find it there.
     std::lock_guard<std::mutex> lock(state_->m);
     thread_ = std::thread(run, state_);
+    exitStop_.set([s = state_] {
+        s->stopping = true;
+        if (!cancelUntilEnded(*s, std::chrono::steady_clock::now() + exitGate::drainLimit))
+            spdlog::error("rtl read still running at exit");
+    });
 }
 
 void RTLStream::run(std::shared_ptr<state> s) {
@@ -77,7 +82,22 @@ void RTLStream::callback(unsigned char* buffer, uint32_t length, void* context) 
     }
 }
 
+bool RTLStream::cancelUntilEnded(state& s, std::chrono::steady_clock::time_point until) {
+    std::unique_lock<std::mutex> lock(s.m);
+    while (!s.ended && std::chrono::steady_clock::now() < until) {
+        lock.unlock();
+        s.lib->rtlsdr_cancel_async(s.device);
+        lock.lock();
+        // A cancel sent before the read began is lost: send it again.
+        s.cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return s.ended; });
+    }
+    return s.ended;
+}
+
 bool RTLStream::stop() {
+    // A read the exit cancelled has ended too; the reader itself must not
+    // wait for the exit, which waits for it.
+    exitStop_.clear(thread_.get_id() != std::this_thread::get_id());
     if (!thread_.joinable()) return true;
     state& s = *state_;
     s.stopping = true;
@@ -91,15 +111,7 @@ bool RTLStream::stop() {
         state_.reset();
         return false;
     }
-    std::unique_lock<std::mutex> lock(s.m);
-    while (!s.ended) {
-        lock.unlock();
-        s.lib->rtlsdr_cancel_async(s.device);
-        lock.lock();
-        // A cancel sent before the read began is lost: send it again.
-        s.cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return s.ended; });
-    }
-    lock.unlock();
+    cancelUntilEnded(s, std::chrono::steady_clock::time_point::max());
     thread_.join();
     state_.reset();
     return true;

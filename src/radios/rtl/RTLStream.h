@@ -15,9 +15,14 @@
 //    is detached; the process's exit waits for that close.
 // The state the thread uses lives in a shared block of its own, so it
 // outlives the radio in that case.
+//
+// At process exit a stream still running is cancelled the same way, and the
+// exit waits until the read has returned (exitGate::driverStop): librtlsdr's
+// own state may go right after.
 #include "framework/exitGate.h"
 #include "radios/rtl/RTLSDRLib.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -65,7 +70,11 @@ private:
     };
     static void run(std::shared_ptr<state> s);
     static void callback(unsigned char* buffer, uint32_t length, void* context);
+    /// Cancels until the read has returned; false when it had not by
+    /// `until`. Any thread but the reader.
+    static bool cancelUntilEnded(state& s, std::chrono::steady_clock::time_point until);
 
     std::shared_ptr<state> state_;
     std::thread thread_;
+    exitGate::driverStop exitStop_; // last: cleared before the rest goes
 };

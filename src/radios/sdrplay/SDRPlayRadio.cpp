@@ -76,6 +76,8 @@ SDRPlayRadio::~SDRPlayRadio() {
     updater_.reset();
     sdrplay_api_DeviceT* d = device_.load();
     if (!d || !lib_->loaded()) return;
+    // The library's own thread must not wait for the exit, which stops it.
+    if (!exitStop_.clear(!onLibraryThread())) return; // the exit stopped it
     if (onLibraryThread()) {
         // The library's stop waits for this very thread: stop from another,
         // with a copy of the record, as this radio is going.
@@ -300,6 +302,11 @@ void SDRPlayRadio::claimAndStream() {
         abandon(d);
         return;
     }
+    // At exit the library's threads are stopped before its statics go. With
+    // a copy of the record, as the destructor's hand-off has.
+    exitStop_.set([lib = lib_, link = link_, record = std::make_shared<sdrplay_api_DeviceT>(*d)] {
+        shutDown(lib, link, record.get());
+    });
     SetGain(true);
     SetGain2(true);
     lock.unlock();
@@ -332,6 +339,10 @@ void SDRPlayRadio::stopRadio() {
     std::lock_guard<std::mutex> lock(deviceMutex_);
     sdrplay_api_DeviceT* d = device_.load();
     if (!d) return;
+    if (!exitStop_.clear()) { // the exit stopped it
+        forget();
+        return;
+    }
     if (const sdrplay_api_ErrT err = lib_->sdrplay_api_Uninit(d->dev); err != 0) {
         spdlog::error("sdrplay_api_Uninit {}", lib_->errorText(err));
         if (!removed_.load()) return;

@@ -27,6 +27,7 @@
 #include "core/Radio.h"
 #include "framework/ValueLabelItem.h"
 #include "framework/asyncCollection.h"
+#include "framework/exitGate.h"
 #include "radios/sdrplay/SDRPlayLib.h"
 #include "radios/sdrplay/sdrplayModel.h"
 
@@ -187,4 +188,5 @@ private:
 
     double keptLevel_ = 1.0;
     double keptFrequencyCalibration_ = 1.0;
+    exitGate::driverStop exitStop_; // set while the device streams
 };

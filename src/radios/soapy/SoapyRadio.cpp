@@ -48,6 +48,7 @@ SoapyRadio::SoapyRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)
 SoapyRadio::~SoapyRadio() {
     running.store(false, std::memory_order_release);
     if (streamThread_.joinable()) stopRadio();
+    exitStop_.clear();
 }
 
 // ---- finding and reading the device ----
@@ -278,15 +279,31 @@ void SoapyRadio::startRadio() {
     // The thread gets a weak reference: it holds the radio one turn at a
     // time, so a host that releases a running radio ends the thread too.
     std::weak_ptr<SoapyRadio> self = std::static_pointer_cast<SoapyRadio>(shared_from_this());
-    streamThread_ = std::thread(SoapyStream::run, std::move(self));
+    auto end = std::make_shared<exitGate::threadEnd>();
+    threadEnd_ = end;
+    streamThread_ = std::thread([self = std::move(self), end] {
+        SoapyStream::run(self);
+        end->ended();
+    });
+    // At exit: out of its idling (the gate refuses it samples) and through
+    // the close of stream and device, before SoapySDR's and the module's
+    // statics go. Waited for, not joined: the thread is the radio's.
+    exitStop_.set([this, end] {
+        running.store(false, std::memory_order_release);
+        if (!end->waitEnded(exitGate::drainLimit)) spdlog::error("soapy stream thread still running at exit");
+    });
 }
 
 void SoapyRadio::stopRadio() {
     running.store(false, std::memory_order_release);
+    const bool onStreamThread = streamThread_.joinable() && streamThread_.get_id() == std::this_thread::get_id();
+    exitStop_.clear(!onStreamThread);
     try {
-        if (streamThread_.joinable() && streamThread_.get_id() == std::this_thread::get_id()) {
+        if (onStreamThread) {
             // The thread's turn dropped the last reference: it finds the
-            // radio gone and closes the device on its own.
+            // radio gone and closes the device on its own, with the exit
+            // waiting for it.
+            threadEnd_->letGo();
             streamThread_.detach();
             return;
         }

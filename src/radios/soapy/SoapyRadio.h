@@ -15,6 +15,7 @@
 // behind a lock, and what the capability read fixes is written before any
 // stream thread starts.
 #include "core/Radio.h"
+#include "framework/exitGate.h"
 #include "framework/ValueLabelItem.h"
 #include "framework/asyncCollection.h"
 #include "framework/asyncEvent.h"
@@ -140,5 +141,7 @@ private:
     std::vector<SettingKeyValue> settingList_;
     int lastChangedSetting_ = -1;
     std::thread streamThread_;
+    std::shared_ptr<exitGate::threadEnd> threadEnd_;
+    exitGate::driverStop exitStop_; // set while the stream thread runs
     std::vector<std::pair<double, double>> deliverable_; // lowest, highest; radio's task group
 };

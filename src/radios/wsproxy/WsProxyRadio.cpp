@@ -24,9 +24,10 @@ WsProxyRadio::~WsProxyRadio() {
     // The thread holds the radio only for a moment at a time; when that
     // moment held the last reference, this runs on the thread itself, which
     // then finds its stop posted and ends on its own.
-    if (comms.get_id() == std::this_thread::get_id())
+    if (comms.get_id() == std::this_thread::get_id()) {
+        commsEnd->letGo();
         comms.detach();
-    else
+    } else
         comms.join();
 }
 
@@ -92,7 +93,8 @@ void WsProxyRadio::startRadio() {
     // The thread gets copies: the host may change both while it runs.
     running = true;
     link = WsProxyLink::make(std::static_pointer_cast<WsProxyRadio>(shared_from_this()), URI.get(), RemoteID.get());
-    comms = std::thread(RunComms, link);
+    commsEnd = std::make_shared<exitGate::threadEnd>();
+    comms = std::thread(RunComms, link, commsEnd);
 }
 
 void WsProxyRadio::stopRadio() {
@@ -106,7 +108,7 @@ void WsProxyRadio::endConnection() {
     link.reset();
 }
 
-void WsProxyRadio::RunComms(std::shared_ptr<WsProxyLink> link) {
+void WsProxyRadio::RunComms(std::shared_ptr<WsProxyLink> link, std::shared_ptr<exitGate::threadEnd> end) {
     // Nothing may leave a thread's body: it would end the process.
     try {
         link->run();
@@ -118,4 +120,6 @@ void WsProxyRadio::RunComms(std::shared_ptr<WsProxyLink> link) {
         criticalErrorDump::logException("WsProxyRadio::RunComms", "");
         spdlog::error("ws proxy: unknown exception");
     }
+    link.reset(); // before the exit may go on
+    end->ended();
 }

@@ -13,6 +13,7 @@
 // (the task group) and one consumer (the communication thread): a new
 // connection starts only after the previous thread has been joined.
 #include "core/Radio.h"
+#include "framework/exitGate.h"
 
 #include <boost/lockfree/spsc_queue.hpp>
 
@@ -73,7 +74,7 @@ public:
 
 private:
     /// Body of the communication thread: runs one connection to its end.
-    static void RunComms(std::shared_ptr<WsProxyLink> link);
+    static void RunComms(std::shared_ptr<WsProxyLink> link, std::shared_ptr<exitGate::threadEnd> end);
     void endConnection();
     void queueCommand(std::string command);
 
@@ -81,4 +82,5 @@ private:
     boost::lockfree::spsc_queue<std::string, boost::lockfree::capacity<commandSlots - 1>> commands;
     std::shared_ptr<WsProxyLink> link;
     std::thread comms;
+    std::shared_ptr<exitGate::threadEnd> commsEnd; // the exit waits for a thread let go
 };

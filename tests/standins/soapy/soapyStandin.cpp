@@ -30,6 +30,9 @@ standin::CallLog calls;
 standin::Failures failures;
 std::atomic<bool> unplugged{false};
 std::atomic<long> reads{0}, acquired{0}, released{0};
+// Reads per device label, kept as a driver keeps its device registry: every
+// read finds its device there (under configMutex).
+std::map<std::string, long> readsOfDevice;
 
 std::string number(double v) {
     char t[64];
@@ -220,6 +223,11 @@ private:
     /// How many samples this read delivers, after waiting for them at most
     /// the time-out; a stream error at once when unplugged.
     long due(Stream& s, size_t wanted, long timeoutUs) {
+        const auto counted = [this](long n) {
+            std::lock_guard<std::mutex> l(configMutex);
+            ++readsOfDevice[label_];
+            return n;
+        };
         if (unplugged) return SOAPY_SDR_STREAM_ERROR;
         if (int code = failures.code("readStream")) return code;
         std::unique_lock<std::mutex> l(m_);
@@ -227,9 +235,9 @@ private:
         if (!s.active) {
             l.unlock();
             std::this_thread::sleep_until(deadline);
-            return SOAPY_SDR_TIMEOUT;
+            return counted(SOAPY_SDR_TIMEOUT);
         }
-        if (d_.speed <= 0) return long(wanted);
+        if (d_.speed <= 0) return counted(long(wanted));
         // Paced at the set rate (48000 for none), d_.speed times real time.
         const double perSecond = (rate_ > 0 ? rate_ : 48000.0) * d_.speed;
         const auto ready = s.t0 + std::chrono::duration_cast<clock_::duration>(
@@ -240,9 +248,10 @@ private:
         l.lock();
         const double elapsed = std::chrono::duration<double>(clock_::now() - s.t0).count();
         const long n = std::min(long(wanted), long(elapsed * perSecond) - long(s.delivered));
-        if (n <= 0) return SOAPY_SDR_TIMEOUT;
+        if (n <= 0) return counted(SOAPY_SDR_TIMEOUT);
         s.delivered += n;
-        return n;
+        l.unlock();
+        return counted(n);
     }
 
     void copyOut(Stream& s, uint8_t* out, size_t n) {
