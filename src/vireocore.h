@@ -852,7 +852,10 @@ VIREO_API void SoapyController_Discover(void* handle);
  * Setting driver and label (the first two fields of a discovered id) reads
  * the device once: SampleRates, antennaAdded, gains and settingAdded texts
  * ("index~description~key~name~type~units~default~max~min~step~count~"
- * then "option~name~" per option). Driven through the Radio functions. */
+ * then "option~name~" per option). Driven through the Radio functions.
+ * A SampleRate set before the read stays only when the device offers it (a
+ * range's rates on its steps); a device that offers no rate is read but
+ * never started. */
 VIREO_API void* SoapyRadio_create(void);
 VIREO_API void SoapyRadio_release(void* handle);
 VIREO_API void SoapyRadio_bindSampleRates(void* handle,
