@@ -194,8 +194,8 @@ VIREO_API void Radio_bindvtrxAdded(void* handle,
 
 /* ---- TestRadio ----
  * A loop-back radio without hardware: one receiver at 14000000 Hz and 48000
- * samples per second. Driven through the Radio functions; Radio_start adds a
- * transceiver at 14000000 when it has none. */
+ * samples per second, the only SampleRate it takes. Driven through the Radio
+ * functions; Radio_start adds a transceiver at 14000000 when it has none. */
 VIREO_API void* TestRadio_create(void);
 VIREO_API void TestRadio_release(void* handle);
 
@@ -722,7 +722,8 @@ VIREO_API void RTLRadio_setBalanceIQ(void* handle, bool value);
 
 /* ---- RTLTCPRadio ----
  * A placeholder radio: it stores its settings, receives nothing, and starts
- * and stops like any radio (Radio_start adds a transceiver at 51000000). */
+ * and stops like any radio (Radio_start adds a transceiver at 51000000). Its
+ * SampleRate is its receiver's 2400000, the only one it takes. */
 VIREO_API void* RTLTCPRadio_create(void);
 VIREO_API void RTLTCPRadio_release(void* handle);
 VIREO_API void RTLTCPRadio_bindHost(void* handle, void (*callback)(const char*));
@@ -747,7 +748,7 @@ VIREO_API void RTLTCPRadio_setDeviceSettings(void* handle, const char* value);
  * (ws://host:port/path) and RemoteID (the server's radio; 0 until set) are
  * read at each Radio_start, which opens a new connection; Radio_stop closes
  * it. Driven through the Radio functions; Radio_start adds a transceiver at
- * 14095600 when it has none. */
+ * 14095600 when it has none. SampleRate: 48000, the rate of its frames. */
 VIREO_API void* WsProxyRadio_create(void);
 VIREO_API void WsProxyRadio_release(void* handle);
 VIREO_API void WsProxyRadio_bindRemoteID(void* handle, void (*callback)(int));
@@ -851,7 +852,10 @@ VIREO_API void SoapyController_Discover(void* handle);
  * Setting driver and label (the first two fields of a discovered id) reads
  * the device once: SampleRates, antennaAdded, gains and settingAdded texts
  * ("index~description~key~name~type~units~default~max~min~step~count~"
- * then "option~name~" per option). Driven through the Radio functions. */
+ * then "option~name~" per option). Driven through the Radio functions.
+ * A SampleRate set before the read stays only when the device offers it (a
+ * range's rates on its steps); a device that offers no rate is read but
+ * never started. */
 VIREO_API void* SoapyRadio_create(void);
 VIREO_API void SoapyRadio_release(void* handle);
 VIREO_API void SoapyRadio_bindSampleRates(void* handle,

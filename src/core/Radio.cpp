@@ -20,13 +20,14 @@ Radio::Radio(std::shared_ptr<syncTask> group)
     maxHwReceivers.hostRange(1, std::numeric_limits<int>::max());
     maxADCs.hostRange(1, 64);
     rxLevelCalibration.hostRange(-anyFinite, anyFinite);
-    // A rate of 0 is left to the back-ends, which say what their device makes
-    // of it; a negative one is no rate at all.
-    SampleRate.hostRange(0, std::numeric_limits<int>::max());
     TransceiverOffset.hostRange(-maxRadioFrequency, maxRadioFrequency);
     ValidBandwidthRatio.hostRange(std::numeric_limits<double>::min(), 1.0);
     frequencyCalibration.hostRange(-anyFinite, anyFinite);
-    rateInForce_.store(SampleRate.get());
+    // SampleRate has no host range: a rate outside what the radio delivers
+    // goes to the hook, which refuses it and tells the host the rate in force
+    // again. Without a device, only a negative rate is no rate at all; every
+    // back-end narrows this to what it delivers.
+    acceptSampleRates("Radio", [](int rate) { return rate >= 0; }, [] {});
     ValidBandwidthRatio.changeHook = [this] {
         FitAllReceivers(true);
         // The receivers moved: the device must follow, or blocks would carry

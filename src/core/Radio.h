@@ -24,11 +24,12 @@
 // while it moves. A back-end that changes a receiver's fields itself (its
 // sampleRate, its tuningError) does so under listMutex.
 //
-// Sample rates: a back-end whose device delivers only some rates installs
-// its SampleRate hook through acceptSampleRates, which refuses any other
-// rate. A receive block is sized from its receiver's rate; when that rate
-// changes, the block being filled starts again at the new size, so a block
-// sized from a rate never outlives it.
+// Sample rates: every back-end installs its SampleRate hook through
+// acceptSampleRates with the rates it delivers; any other rate, a negative
+// one included, is refused there and the rate in force told back. A receive
+// block is sized from its receiver's rate; when that rate changes, the block
+// being filled starts again at the new size, so a block sized from a rate
+// never outlives it.
 #include "core/hwReceiver.h"
 #include "framework/asyncProperty.h"
 

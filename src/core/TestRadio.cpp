@@ -19,8 +19,10 @@ Radio::fillFunction from(const buff<cplx>& source) {
 TestRadio::TestRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)) {
     hwReceiver r;
     r.frequency = 14000000;
-    r.sampleRate = 48000;
+    r.sampleRate = sampleRate;
     appendReceiver(r);
+    // The loop paces its blocks at this one rate.
+    acceptSampleRates("TestRadio", [](int rate) { return rate == sampleRate; }, [] {});
     iqCorrection = false;
     canTransmit.set(true, true);
 }
@@ -95,7 +97,7 @@ void TestRadio::WorkerLoop(std::weak_ptr<TestRadio> weak) {
 void TestRadio::turn(const buff<cplx>& silence, std::chrono::steady_clock::time_point t0) {
     using namespace std::chrono;
     const long long elapsed = duration_cast<milliseconds>(steady_clock::now() - t0).count();
-    const int total = int(elapsed * 48 / static_cast<long long>(blockLength));
+    const int total = int(elapsed * (sampleRate / 1000) / static_cast<long long>(blockLength));
     const int due = total - blockCount;
     blockCount = total;
 

@@ -22,6 +22,8 @@
 class TestRadio : public Radio {
 public:
     static constexpr size_t blockLength = 512;
+    /// The only rate it delivers; SampleRate takes no other.
+    static constexpr int sampleRate = 48000;
     static constexpr size_t ringCapacity = 128;
 
     explicit TestRadio(std::shared_ptr<syncTask> group);

@@ -74,8 +74,6 @@ TEST_F(HostValues, OutOfRangeValuesAreRefusedAndTheOldValueKept) {
         row<int>("Radio.maxADCs.set", radioHandle, radio, Radio_setmaxADCs, R.maxADCs, 2, {0, INT_MAX}),
         row<double>("Radio.rxLevelCalibration.set", radioHandle, radio, Radio_setrxLevelCalibration,
                     R.rxLevelCalibration, 0.5, {dnan, inf}),
-        row<int>("Radio.SampleRate.set", radioHandle, radio, Radio_setSampleRate, R.SampleRate, 96000,
-                 {-1, -48000, INT_MIN}),
         row<long long>("Radio.TransceiverOffset.set", radioHandle, radio, Radio_setTransceiverOffset,
                        R.TransceiverOffset, -120000000, {LLONG_MIN, LLONG_MAX, tooFar, -tooFar}),
         row<double>("Radio.ValidBandwidthRatio.set", radioHandle, radio, Radio_setValidBandwidthRatio,
@@ -122,6 +120,13 @@ TEST_F(HostValues, OutOfRangeValuesAreRefusedAndTheOldValueKept) {
             EXPECT_TRUE(log.contains("error|" + r.request + " " + text + " refused")) << text;
         }
     }
+
+    // A rate is the back-end's to refuse, negative ones included, and the
+    // host is told the rate in force again.
+    for (int rate : {-1, -48000, INT_MIN}) Radio_setSampleRate(radioHandle, rate);
+    onWorker(radio, [&] { EXPECT_EQ(radio->SampleRate.get(), 48000); });
+    for (int rate : {-1, -48000, INT_MIN})
+        EXPECT_TRUE(log.contains(fmt::format("error|TestRadio SampleRate {} refused, keeping 48000", rate))) << rate;
 
     // Frequencies given to methods: the same limit.
     vtrx_setRxFrequency(vh, LLONG_MIN);

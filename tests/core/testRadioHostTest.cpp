@@ -2,18 +2,22 @@
 #include "vireocore.h"
 
 #include "support/hostHarness.h"
+#include "support/externalTool.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <unistd.h>
 
 namespace {
 
 std::atomic<int> iqBlocks{0};
 std::atomic<int> nonSilentIq{0};
+std::atomic<int> iqRate{0};
 
-void onIQ(void* iq, double, int) {
+void onIQ(void* iq, double, int rate) {
+    iqRate.store(rate);
     const float* d = complexArray_data(iq);
     for (int i = 0; i < 2 * complexArray_size(iq); ++i)
         if (d[i] != 0.0f) {
@@ -33,7 +37,7 @@ class HostTestRadio : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         static bool started = false;
-        if (!started) init((::testing::TempDir() + "vireo_testradio_" + std::to_string(getpid()) + ".log").c_str(), 1);
+        if (!started) init(logPath().c_str(), 1);
         started = true;
     }
     void TearDown() override {
@@ -41,6 +45,7 @@ protected:
         getRenderUpdates();
         host::Log::get().clear();
     }
+    static std::string logPath() { return ::testing::TempDir() + "vireo_testradio_" + std::to_string(getpid()) + ".log"; }
     static void poll() {
         getUpdates();
         getRenderUpdates();
@@ -84,11 +89,21 @@ TEST_F(HostTestRadio, StartsAndStopsManyTimesAndMayBeReleasedRunning) {
     EXPECT_EQ(log.of("canTransmit").at(0).args[0], "true");
     ASSERT_TRUE(moreIqArrives());
 
+    // Rates other than its own are refused, and its own told back.
+    Radio_bindSampleRate(radio, host::on<"SampleRate", int>);
+    for (int rate : {0, -1, 96000, INT_MAX, 48000}) Radio_setSampleRate(radio, rate);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("SampleRate").size() == 4; }));
+    for (auto& told : log.of("SampleRate")) EXPECT_EQ(told.args[0], "48000");
+    const std::string logged = tool::readFile(logPath()); // errors are flushed at once
+    for (int rate : {0, -1, 96000, INT_MAX})
+        EXPECT_NE(logged.find("] TestRadio SampleRate " + std::to_string(rate) + " refused, keeping 48000\n"), logged.npos);
+
     for (int cycle = 0; cycle < 36; ++cycle) {
         Radio_stop(radio);
         Radio_start(radio);
         ASSERT_TRUE(moreIqArrives()) << cycle;
     }
+    EXPECT_EQ(iqRate.load(), 48000); // the blocks still come at the rate told
     EXPECT_EQ(nonSilentIq.load(), 0); // nothing but silence while receiving
     releaseAndWait(radio, v);         // still running: the worker ends with it
 }

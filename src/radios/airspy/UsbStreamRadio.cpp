@@ -38,7 +38,9 @@ UsbStreamRadio::UsbStreamRadio(std::shared_ptr<syncTask> group, const usbDriver&
     // Only a rate the device listed: the driver takes no other.
     acceptSampleRates(
         driver.name,
-        [this](int rate) { return std::find(deviceRates_.begin(), deviceRates_.end(), uint32_t(rate)) != deviceRates_.end(); },
+        [this](int rate) {
+            return rate > 0 && std::find(deviceRates_.begin(), deviceRates_.end(), uint32_t(rate)) != deviceRates_.end();
+        },
         [this] { sampleRateChanged(); });
     frequencyCalibration.changeHook = [this] { tune(); };
 }

@@ -7,8 +7,12 @@
 RTLTCPRadio::RTLTCPRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)) {
     hwReceiver r;
     r.frequency = startFrequency;
-    r.sampleRate = 2400000;
+    r.sampleRate = sampleRate;
     appendReceiver(r);
+    // Its transceivers are set up for the receiver's rate; the host hears
+    // that one, and no other is taken.
+    SampleRate.set(sampleRate, true);
+    acceptSampleRates("RTLTCPRadio", [](int rate) { return rate == sampleRate; }, [] {});
 }
 
 RTLTCPRadio::~RTLTCPRadio() {

@@ -14,6 +14,8 @@
 class RTLTCPRadio : public Radio {
 public:
     static constexpr long long startFrequency = 51000000;
+    /// Its receiver's rate; SampleRate takes no other.
+    static constexpr int sampleRate = 2400000;
 
     explicit RTLTCPRadio(std::shared_ptr<syncTask> group);
     /// Joins the driver thread if it is still there.

@@ -38,6 +38,8 @@ SoapyRadio::SoapyRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)
     r.sampleRate = 1536000;
     appendReceiver(r);
     rxLevelCalibration.changeHook = [this] { requests.levelCalibration.bump(); };
+    // Until the device is read any rate may be chosen; the read checks it.
+    acceptSampleRates("soapy", [](int rate) { return rate >= 0; }, [] {});
     auto named = [this] {
         if (!label.get().empty() && !driver.get().empty()) setup();
     };
@@ -122,25 +124,7 @@ bool SoapyRadio::initialConnect(SoapySDRDevice* device) {
         }
     }
 
-    acceptSampleRates(
-        "soapy", [this](int rate) { return delivers(rate); },
-        [this] {
-            setReceiverRates();
-            requests.sampleRate.bump();
-        });
-    const auto rates = SampleRates.items();
-    if (rates.empty()) {
-        spdlog::error("soapy no compatible sample rate found");
-    } else if (rates.front()) {
-        const int first = rates.front()->Value.get();
-        const int chosen = SampleRate.get();
-        // A rate the host chose before the device was read stays, when the
-        // device delivers it.
-        if (chosen != 48000 && !delivers(chosen))
-            spdlog::error("soapy SampleRate {} refused, {} used", chosen, first);
-        if ((chosen == 48000 || !delivers(chosen)) && first != chosen) SampleRate.set(first);
-    }
-    setReceiverRates();
+    const bool offered = chooseSampleRate();
 
     readGains(device);
 
@@ -157,7 +141,36 @@ bool SoapyRadio::initialConnect(SoapySDRDevice* device) {
     };
     hasGainMode = lib_.hasGainMode(device, SOAPY_SDR_RX, 0);
     if (!lib_.abiStartsWith({"0.5", "0.6", "0.7"})) readSettings(device);
-    return true;
+    // A device that offers no rate has none to stream at: it is read, but
+    // never started.
+    return offered;
+}
+
+bool SoapyRadio::chooseSampleRate() {
+    const auto rates = SampleRates.items();
+    const bool offered = !rates.empty() && rates.front();
+    if (!offered) spdlog::error("soapy no compatible sample rate found");
+    const int chosen = SampleRate.get();
+    // The rate in force once the device is read: its first offered rate (a
+    // device that offers none keeps the default, and never streams).
+    const int first = offered ? rates.front()->Value.get() : defaultSampleRate;
+    auto apply = [this] {
+        setReceiverRates();
+        requests.sampleRate.bump();
+    };
+    if (chosen == defaultSampleRate) {
+        acceptSampleRates("soapy", [this](int rate) { return delivers(rate); }, apply);
+        if (first != chosen) SampleRate.set(first); // the host hears it
+    } else {
+        // A rate the host chose before the device was read is checked now,
+        // as the host's change it was: taken when the device delivers it,
+        // else refused and the first offered rate told back.
+        SampleRate.reinit(first);
+        acceptSampleRates("soapy", [this](int rate) { return delivers(rate); }, apply);
+        SampleRate.hostSet(chosen);
+    }
+    if (offered) setReceiverRates();
+    return offered;
 }
 
 void SoapyRadio::readSampleRates(SoapySDRDevice* device) {
@@ -170,8 +183,8 @@ void SoapyRadio::readSampleRates(SoapySDRDevice* device) {
         soapyArray<SoapySDRRange> ranges(lib_, list, n);
         for (const SoapySDRRange& r : ranges) {
             if (driver.get() != "rtlsdr")
-                for (int rate : soapyCapabilities::ratesOfRange(r.minimum, r.maximum)) offer(rate);
-            if (std::isfinite(r.minimum) && std::isfinite(r.maximum)) deliverable_.push_back({r.minimum, r.maximum});
+                for (int rate : soapyCapabilities::ratesOfRange(r.minimum, r.maximum, r.step)) offer(rate);
+            deliverable_.push_back(r);
         }
     }
     const bool fromList = SampleRates.size() == 0;
@@ -181,14 +194,15 @@ void SoapyRadio::readSampleRates(SoapySDRDevice* device) {
     for (double value : listed) {
         if (fromList)
             if (auto rate = soapyCapabilities::listedRate(value)) offer(*rate);
-        if (std::isfinite(value)) deliverable_.push_back({value, value});
+        deliverable_.push_back({value, value, 0.0});
     }
 }
 
 bool SoapyRadio::delivers(int rate) const {
     if (rate <= 0) return false;
-    return std::any_of(deliverable_.begin(), deliverable_.end(),
-                       [rate](const auto& r) { return r.first <= double(rate) && double(rate) <= r.second; });
+    return std::any_of(deliverable_.begin(), deliverable_.end(), [rate](const SoapySDRRange& r) {
+        return soapyCapabilities::inRange(r.minimum, r.maximum, r.step, rate);
+    });
 }
 
 void SoapyRadio::readGains(SoapySDRDevice* device) {
@@ -222,7 +236,7 @@ void SoapyRadio::readSettings(SoapySDRDevice* device) {
 }
 
 void SoapyRadio::setReceiverRates() {
-    const int rate = SampleRate.get();
+    const int rate = rateInForce();
     // The stream thread reads the rate under the same lock as it starts a block.
     std::lock_guard<std::mutex> lock(listMutex);
     for (auto& r : receivers) r.sampleRate = rate;

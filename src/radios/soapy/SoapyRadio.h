@@ -20,6 +20,8 @@
 #include "framework/asyncCollection.h"
 #include "framework/asyncEvent.h"
 
+#include <SoapySDR/Types.h>
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -58,6 +60,9 @@ private:
 class SoapyRadio : public Radio {
 public:
     static constexpr long long startFrequency = 99000000;
+    /// SampleRate before the device is read; while it still holds it then,
+    /// the device's first offered rate replaces it.
+    static constexpr int defaultSampleRate = 48000;
 
     explicit SoapyRadio(std::shared_ptr<syncTask> group);
     /// Stops the stream thread; from the thread itself (its turn held the
@@ -128,7 +133,11 @@ private:
     /// Offers the device's rates in SampleRates and keeps the ranges and
     /// the listed rates it delivers.
     void readSampleRates(SoapySDRDevice* device);
-    /// Whether the device delivers this rate: SampleRate takes no other.
+    /// Settles SampleRate on what the device delivers and installs its
+    /// hook. False when the device offers no rate.
+    bool chooseSampleRate();
+    /// Whether the device delivers this rate, on a step of one of its ranges
+    /// or in its list: SampleRate takes no other.
     bool delivers(int rate) const;
     void readGains(SoapySDRDevice* device);
     void readSettings(SoapySDRDevice* device);
@@ -142,6 +151,6 @@ private:
     int lastChangedSetting_ = -1;
     std::thread streamThread_;
     std::shared_ptr<exitGate::threadEnd> threadEnd_;
-    exitGate::driverStop exitStop_; // set while the stream thread runs
-    std::vector<std::pair<double, double>> deliverable_; // lowest, highest; radio's task group
+    std::vector<SoapySDRRange> deliverable_; // the list's rates as ranges of one; radio's task group
+    exitGate::driverStop exitStop_; // set while the stream thread runs; last: cleared before the rest goes
 };

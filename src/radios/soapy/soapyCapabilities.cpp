@@ -4,6 +4,7 @@
 
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -18,7 +19,21 @@ std::optional<int> wholeNumber(double value) {
     return int(t);
 }
 
-std::vector<int> ratesOfRange(double minimum, double maximum) {
+bool inRange(double minimum, double maximum, double step, int rate) {
+    if (!std::isfinite(minimum) || !std::isfinite(maximum)) return false;
+    // The values that truncate to the rate: [rate, rate + 1).
+    const double low = double(rate), high = low + 1.0;
+    double first = std::max(low, minimum); // the lowest value of the range there
+    if (step > 0 && std::isfinite(step) && first > minimum) {
+        // The first step at or above low; the slack keeps a step that lands
+        // exactly on it from rounding up past it.
+        const double k = std::ceil((first - minimum) / step - 1e-9);
+        first = minimum + k * step;
+    }
+    return first < high && first <= maximum;
+}
+
+std::vector<int> ratesOfRange(double minimum, double maximum, double step) {
     std::vector<int> rates;
     if (!std::isfinite(minimum) || !std::isfinite(maximum)) {
         spdlog::error("soapy sample rate range {} {} refused", minimum, maximum);
@@ -33,6 +48,8 @@ std::vector<int> ratesOfRange(double minimum, double maximum) {
     for (; rate <= limit; rate *= 2)
         if (rate >= lo) rates.push_back(int(rate));
     if (top <= double(INT_MAX) && top > double(rate / 2)) rates.push_back(int(top));
+    // A rate between two steps is one the device would round to another.
+    std::erase_if(rates, [&](int r) { return !inRange(minimum, maximum, step, r); });
     return rates;
 }
 

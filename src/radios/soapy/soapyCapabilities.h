@@ -13,10 +13,17 @@ namespace soapyCapabilities {
 
 /// Rates offered for one device range: 48000 doubled while it stays within
 /// [max(minimum, 48000), maximum], then the maximum itself when it lies
-/// above half the first doubling past it. Bounds are truncated; none is
-/// above the int range (a larger maximum caps the doubling and is not
-/// offered itself); a non-finite bound gives nothing.
-std::vector<int> ratesOfRange(double minimum, double maximum);
+/// above half the first doubling past it; with a step, only those that lie
+/// on one (inRange). Bounds are truncated; none is above the int range (a
+/// larger maximum caps the doubling and is not offered itself); a
+/// non-finite bound gives nothing.
+std::vector<int> ratesOfRange(double minimum, double maximum, double step = 0);
+
+/// Whether a device range holds a value that is `rate` once truncated, as
+/// rates are taken from the device: minimum + k * step for some whole k
+/// when step is a positive number, anything in [minimum, maximum] when it
+/// is not. A non-finite bound holds nothing.
+bool inRange(double minimum, double maximum, double step, int rate);
 
 /// A rate from the device's list as offered, or nothing: below 48000, not an
 /// int, or needing a resampling ratio finer than the transceiver accepts

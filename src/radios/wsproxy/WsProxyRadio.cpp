@@ -12,9 +12,11 @@
 WsProxyRadio::WsProxyRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)) {
     hwReceiver r;
     r.frequency = startFrequency;
-    r.sampleRate = 48000;
+    r.sampleRate = sampleRate;
     r.remoteId = 0; // so that tune speaks for it from the start
     appendReceiver(r);
+    // Whatever the host sets, the server's frames come at this rate.
+    acceptSampleRates("WsProxyRadio", [](int rate) { return rate == sampleRate; }, [] {});
 }
 
 WsProxyRadio::~WsProxyRadio() {
@@ -47,7 +49,7 @@ void WsProxyRadio::addHWReceiver(long long frequency) {
     queueCommand(ProxyCommands::addReceiver(RemoteID.get()));
     hwReceiver r;
     r.frequency = frequency;
-    r.sampleRate = 48000;
+    r.sampleRate = sampleRate;
     r.remoteId = -1;
     appendReceiver(r);
 }

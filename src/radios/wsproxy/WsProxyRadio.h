@@ -29,6 +29,8 @@ public:
     /// 129 slots, so at most 128 commands wait.
     static constexpr size_t commandSlots = 129;
     static constexpr long long startFrequency = 14095600;
+    /// The rate of every frame the server sends; SampleRate takes no other.
+    static constexpr int sampleRate = 48000;
 
     explicit WsProxyRadio(std::shared_ptr<syncTask> group);
     /// Ends the connection and joins its thread (within WsProxyLink's close

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 using Placeholder = CoreObjects;
 
 TEST_F(Placeholder, StartsAndStopsItsDriverThreadKeepingSettingsAndOneTransceiver) {
@@ -15,10 +17,13 @@ TEST_F(Placeholder, StartsAndStopsItsDriverThreadKeepingSettingsAndOneTransceive
         return host::pollUntil(getUpdates, [&] { return capture.count(std::string("info|") + line) >= times; });
     };
     void* r = RTLTCPRadio_create();
-    Radio_bindvtrxAdded(r, [](void* v, long long f, int, int) {
-        host::Log::get().add({"added", {std::to_string(f)}, v}, vtrx_release);
+    Radio_bindvtrxAdded(r, [](void* v, long long f, int rate, int) {
+        host::Log::get().add({"added", {std::to_string(f), std::to_string(rate)}, v}, vtrx_release);
     });
     RTLTCPRadio_bindPort(r, host::on<"Port", int>);
+    // Only its receiver's rate is taken, and told to the host.
+    Radio_bindSampleRate(r, host::on<"SampleRate", int>);
+    for (int rate : {0, -1, 48000, INT_MAX, 2400000}) Radio_setSampleRate(r, rate);
     Radio_stop(r); // never started: logs, joins nothing
     ASSERT_TRUE(logged("extio stopped", 1));
     Radio_start(r);
@@ -39,10 +44,15 @@ TEST_F(Placeholder, StartsAndStopsItsDriverThreadKeepingSettingsAndOneTransceive
                                                "info|extio exit driver thread", "info|extio stopping",
                                                "info|extio stopped", "info|extio exit driver thread"}));
     ASSERT_EQ(log.of("added").size(), 1u);
-    EXPECT_EQ(log.of("added")[0].args[0], "51000000");
+    EXPECT_EQ(log.of("added")[0].args, (std::vector<std::string>{"51000000", "2400000"}));
+    ASSERT_EQ(log.of("SampleRate").size(), 5u); // the bind's own delivery, then one per refusal
+    for (auto& told : log.of("SampleRate")) EXPECT_EQ(told.args[0], "2400000");
+    for (int rate : {0, -1, 48000, INT_MAX})
+        EXPECT_EQ(capture.count("error|RTLTCPRadio SampleRate " + std::to_string(rate) + " refused, keeping 2400000"), 1u);
     {
         auto radio = object<RTLTCPRadio>(r);
         onWorker(radio, [&] {
+            EXPECT_EQ(radio->receivers[0].sampleRate, 2400000);
             EXPECT_EQ(radio->Port.get(), 1234);
             EXPECT_EQ(radio->Host.get(), "sdr.example");
             EXPECT_FALSE(radio->ShowGui.get());

@@ -4,6 +4,9 @@
 #include "radios/soapy/SoapyController.h"
 #include "support/logCapture.h"
 
+#include <climits>
+#include <utility>
+
 using SoapyHost = SoapyTest;
 
 namespace {
@@ -180,4 +183,37 @@ TEST_F(SoapyHost, AnUnknownDeviceIsRetriedOnTheNextName) {
     onWorker(object<SoapyRadio>(r), [] {});
     EXPECT_EQ(calls().size(), before); // not found: nothing starts
     SoapyRadio_release(r);
+}
+
+TEST_F(SoapyHost, ARateChosenBeforeTheReadIsCheckedAgainstWhatTheDeviceOffers) {
+    LogCapture capture;
+    // Reads and starts the device with `chosen` set before: the receivers'
+    // rate then, and the rate last told to the host.
+    auto readAndStart = [&](const sdr::Device& d, int chosen) {
+        setDevices({d});
+        void* r = SoapyRadio_create();
+        Radio_bindSampleRate(r, host::on<"SampleRate", int>);
+        Radio_setSampleRate(r, chosen);
+        SoapyRadio_setdriver(r, "vctest");
+        SoapyRadio_setlabel(r, "Alpha");
+        Radio_start(r);
+        Radio_stop(r);
+        int receiving = 0;
+        onWorker(object<SoapyRadio>(r), [&] { receiving = object<SoapyRadio>(r)->receivers[0].sampleRate; });
+        SoapyRadio_release(r);
+        host::pollUntil(getUpdates, [&] { return log.of("SampleRate").size() == 1; });
+        const auto said = log.of("SampleRate");
+        log.forget("SampleRate");
+        return std::to_string(receiving) + " " + (said.empty() ? "nothing" : said.back().args.at(0));
+    };
+    sdr::Device d = device("Alpha");
+    d.rateRanges = {}; // no rate at all: none reaches the receivers, and it never streams
+    EXPECT_EQ(readAndStart(d, INT_MAX), "1536000 48000");
+    EXPECT_EQ(calls(), (std::vector<std::string>{"make Alpha", "unmake Alpha"}));
+    d.rateRanges = {{1000000, 2000000, 250000}}; // offers 2000000 only: 1536000 lies between steps
+    EXPECT_EQ(readAndStart(d, 1100000), "2000000 2000000");
+    for (const char* line : {"error|soapy no compatible sample rate found",
+                             "error|soapy SampleRate 2147483647 refused, keeping 48000",
+                             "error|soapy SampleRate 1100000 refused, keeping 2000000"})
+        EXPECT_EQ(capture.count(line), 1u) << line;
 }

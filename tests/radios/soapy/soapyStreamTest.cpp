@@ -277,34 +277,38 @@ TEST_F(SoapyStreaming, AnUnpluggedDeviceIsNotSpunOn) {
 
 TEST_F(SoapyStreaming, RatesOutsideTheDevicesRangesAreRefused) {
     sdr::Device d = device("Alpha");
-    d.rateRanges = {{192000, 192000}, {1000000, 2000000}};
+    d.rateRanges = {{192000, 192000}, {1000000, 2000000}, {2500000, 3200000, 100000}};
     d.rates = {96000};
     setDevices({d});
     LogCapture capture;
     void* r = openRadio("Alpha");
+    auto radio = object<SoapyRadio>(r);
+    std::vector<int> offered;
+    for (auto& item : radio->SampleRates.items()) offered.push_back(item->Value.get());
+    EXPECT_EQ(offered, (std::vector<int>{192000, 1536000, 2000000, 3200000})); // 3072000 lies between steps
     Radio_bindSampleRate(r, host::on<"SampleRate", int>);
     ASSERT_TRUE(startStreaming(r));
     ASSERT_TRUE(waitForCall("setGain 10"));
     const size_t mark = calls().size();
-    for (int rate : {0, 2000001, 500000, INT_MAX}) Radio_setSampleRate(r, rate);
-    onWorker(object<SoapyRadio>(r), [] {});
-    for (const char* line : {"error|soapy SampleRate 0 refused, keeping 192000",
-                             "error|soapy SampleRate 2000001 refused, keeping 192000",
-                             "error|soapy SampleRate 500000 refused, keeping 192000",
-                             "error|soapy SampleRate 2147483647 refused, keeping 192000"})
-        EXPECT_TRUE(capture.contains(line)) << line;
+    const std::vector<int> refused{0, -1, 2000001, 500000, 2550000, 3072000, INT_MAX};
+    for (int rate : refused) Radio_setSampleRate(r, rate);
+    onWorker(radio, [&] { EXPECT_EQ(radio->receivers[0].sampleRate, 192000); });
+    for (int rate : refused)
+        EXPECT_TRUE(capture.contains("error|soapy SampleRate " + std::to_string(rate) + " refused, keeping 192000"))
+            << rate;
     // The bind's own delivery, then one per refusal.
-    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("SampleRate").size() == 5; }));
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("SampleRate").size() == refused.size() + 1; }));
     for (auto& told : log.of("SampleRate")) EXPECT_EQ(told.args[0], "192000");
-    // Inside a range, or listed: taken.
-    Radio_setSampleRate(r, 1234567);
-    ASSERT_TRUE(waitForCall("setSampleRate 1234567", mark));
-    Radio_setSampleRate(r, 96000);
-    ASSERT_TRUE(waitForCall("setSampleRate 96000", mark));
+    // Inside a range, on a step, or listed: taken.
+    for (int rate : {1234567, 2600000, 96000}) {
+        Radio_setSampleRate(r, rate);
+        ASSERT_TRUE(waitForCall("setSampleRate " + std::to_string(rate), mark));
+    }
     auto all = calls();
     EXPECT_EQ(std::count_if(all.begin() + long(mark), all.end(),
                             [](const std::string& c) { return c.rfind("setSampleRate", 0) == 0; }),
-              2);
+              3);
+    radio.reset();
     stopAndRelease(r);
 }
 

@@ -2,19 +2,23 @@
 #include "vireocore.h"
 
 #include "proxyServer.h"
+#include "support/externalTool.h"
 #include "support/hostHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <unistd.h>
 
 namespace {
 
 std::atomic<int> iqBlocks{0};
 std::atomic<int> toneBlocks{0};
+std::atomic<int> iqRate{0};
 
-void onIQ(void* iq, double frequency, int) {
+void onIQ(void* iq, double frequency, int rate) {
+    iqRate.store(rate);
     // Frames carry a tone of amplitude 0.5 at 7074000.
     if (frequency == 7074000.0 && complexArray_size(iq) == 512 && complexArray_data(iq)[0] > 0.49f)
         toneBlocks.fetch_add(1);
@@ -35,7 +39,8 @@ void poll() {
 } // namespace
 
 TEST(HostWsProxyRadio, StreamsFromTheServerAndMayBeReleasedConnected) {
-    init((::testing::TempDir() + "vireo_wsproxy_" + std::to_string(getpid()) + ".log").c_str(), 1);
+    const std::string logPath = ::testing::TempDir() + "vireo_wsproxy_" + std::to_string(getpid()) + ".log";
+    init(logPath.c_str(), 1);
     auto& log = host::Log::get();
     ProxyServer server;
     void* radio = WsProxyRadio_create();
@@ -63,6 +68,18 @@ TEST(HostWsProxyRadio, StreamsFromTheServerAndMayBeReleasedConnected) {
     // Host values are stored, not echoed.
     EXPECT_TRUE(log.of("uri").empty());
     EXPECT_TRUE(log.of("remoteId").empty());
+
+    // The frames come at 48000: no other rate is taken, and that one told back.
+    Radio_bindSampleRate(radio, host::on<"SampleRate", int>);
+    for (int rate : {0, -1, 96000, INT_MAX, 48000}) Radio_setSampleRate(radio, rate);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("SampleRate").size() == 4; }));
+    for (auto& told : log.of("SampleRate")) EXPECT_EQ(told.args[0], "48000");
+    const std::string logged = tool::readFile(logPath); // errors are flushed at once
+    for (int rate : {0, -1, 96000, INT_MAX})
+        EXPECT_NE(logged.find("] WsProxyRadio SampleRate " + std::to_string(rate) + " refused, keeping 48000\n"), logged.npos);
+    const int before = iqBlocks.load();
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return iqBlocks.load() > before; }));
+    EXPECT_EQ(iqRate.load(), 48000);
 
     asyncObject_bindDeleted(radio, host::on<"gone", int>);
     asyncObject_bindDeleted(v, host::on<"gone", int>);

@@ -84,7 +84,7 @@ public:
     std::vector<double> listSampleRates(const int, const size_t) const override { return d_.rates; }
     SoapySDR::RangeList getSampleRateRange(const int, const size_t) const override {
         SoapySDR::RangeList r;
-        for (auto& [lo, hi] : d_.rateRanges) r.emplace_back(lo, hi);
+        for (auto& range : d_.rateRanges) r.emplace_back(range.minimum, range.maximum, range.step);
         return r;
     }
     std::vector<std::string> listAntennas(const int, const size_t) const override { return d_.antennas; }

@@ -22,11 +22,16 @@ struct Setting {
     std::vector<std::string> options, optionNames;
 };
 
+/// A range of sample rates; a step of 0 takes any rate within it.
+struct RateRange {
+    double minimum = 0, maximum = 0, step = 0;
+};
+
 struct Device {
     std::string driver = "vctest";
     /// What enumeration reports besides "driver" (SoapySDR adds it).
     std::map<std::string, std::string> find;
-    std::vector<std::pair<double, double>> rateRanges;
+    std::vector<RateRange> rateRanges;
     std::vector<double> rates;
     std::vector<std::string> antennas{"RX", "LNA"};
     std::string antenna = "RX";
