@@ -50,28 +50,6 @@ TEST_F(RttyLoop, CleanMixedTextFromTheFirstCharacter) {
     EXPECT_EQ(host::Log::get().joined("rx"), figures);
 }
 
-// The first word whatever silence or noise left the receiver in: the text
-// queued after half a second of silence, or of noise at +10 dB, and before
-// that one step (4096 samples) more each time, so that the starts fall on
-// many phases of the character period (7920 samples). Silence and noise
-// leave the receiver locked on a phase of their own, in letters or figures.
-TEST_F(RttyLoop, FirstWordAfterSilenceOrNoiseAtEveryStart) {
-    const std::string first = "CQ CQ CQ DE VIREO";
-    int misread = 0;
-    for (int start = 0; start < 60; ++start) {
-        const double snr = start % 2 ? 10 : 1000;
-        onGroup(radio, [&] { radio->reseed(unsigned(start)); });
-        noiseFor(snr);
-        ASSERT_TRUE(radio->step(start));
-        const std::string got = roundTrip(first, snr);
-        if (got.find(first) == std::string::npos) {
-            ++misread;
-            ADD_FAILURE() << "start " << start << " after " << (snr > 100 ? "silence" : "noise") << ": " << got;
-        }
-    }
-    std::printf("RTTY first word misread at %d of 60 starts\n", misread);
-}
-
 struct Case {
     double snr;
     double maxRate; // negative: measured and reported only
