@@ -63,20 +63,23 @@ protected:
         });
         poll();
     }
-    /// Feeds silence until a newFile arrives; its text. The clock first
-    /// moves on half a second, out of the window in which a period starts.
+    /// The text of the next newFile not yet taken, feeding silence until it
+    /// arrives. It may have arrived already: a writer can finish before the
+    /// block that started it is done. The clock first moves on half a
+    /// second, out of the window in which a period starts.
     std::string untilFile(size_t length = 512) {
         at(clockBase + fed * 1000000 / 48000 + 500000);
-        const size_t before = host::Log::get().of("newFile").size();
         std::string text;
         waitFor([&] {
-            feed(1, length, [](long long) { return cplx{}; });
             auto files = host::Log::get().of("newFile");
-            if (files.size() > before) text = files[before].args[0];
+            if (files.size() > taken) text = files[taken].args[0];
+            if (text.empty()) feed(1, length, [](long long) { return cplx{}; });
             return !text.empty();
         });
+        ++taken;
         return text;
     }
+    size_t taken = 0; // newFile texts untilFile has returned
     template <class F>
     void request(F f) {
         onGroup(mode, [&] { f(*mode); });
