@@ -17,12 +17,20 @@
 // Threads: host requests (property hooks, queueMsg) run on the mode's task
 // group; demodulate and modulate on the transceiver's, which alone touches
 // the recording, the active message and the oscillator. What crosses over:
-// the checked settings (atomics written only by the hooks, so demodulate
-// never sees a refused value), the queued message (under queueLock_), and the
+// the checked settings (written only by the hooks, so demodulate never sees a
+// refused value), the receive block length (written by demodulate, read by
+// the Decimation check), the queued message (under queueLock_), and the
 // disable count by which the Enabled hook abandons a recording. The period
 // writers touch only their own copies.
+//
+// Nothing a host sets keys the transmitter past its period: a start delay
+// and a symbol must fit in the period, a message with its start delay too
+// (checked when it is queued and again when it starts), and a message
+// starts only in the first half of its period, counted in the input samples
+// the recording has taken.
 #include "core/modDemod.h"
 #include "framework/asyncEvent.h"
+#include "modes/data/checkedValue.h"
 
 #include <atomic>
 #include <complex>
@@ -40,8 +48,10 @@ public:
     /// The largest period buffer accepted, in float slots (256 MB).
     static constexpr int maxSamplesPerBlock = 1 << 26;
     /// Samples of each receive block the transceiver hands over (its receive
-    /// filter's block), the largest decimation that keeps any of them.
-    static constexpr int maxDecimation = 512;
+    /// filter's block) until demodulate has seen one.
+    static constexpr int defaultBlockLength = 512;
+    /// Input samples a millisecond (48000 per second).
+    static constexpr long long samplesPerMs = 48;
     /// The highest tone number of the protocols (8-tone FSK) and the highest
     /// frequency it may reach, the edge of the 48000/s transmit stream.
     static constexpr int highestTone = 7;
@@ -62,16 +72,16 @@ public:
     void queueMsg(buff<float> tones, int mode, int startTime);
 
     asyncProperty<std::string> saveDirectory;   // prefix of every recording's path, verbatim
-    asyncProperty<int> samplesPerSymbol{7680};  // transmit symbol at 48000/s, > 0
+    asyncProperty<int> samplesPerSymbol{7680};  // transmit symbol at 48000/s, > 0; with the start delay in a period
     asyncProperty<double> toneSpacing{6.25};    // transmit Hz per tone number; txFreq + 7 x it within +-24000 Hz
     asyncProperty<int> samplesPerBlock{151200}; // period buffer, float slots, 1 .. maxSamplesPerBlock
     asyncProperty<int> endPadding{0};           // slots left zero at the buffer's end, >= 0
     asyncProperty<int> period{15000};           // ms, whole half seconds dividing the hour
-    asyncProperty<int> Decimation{4};           // keep every n-th input sample, 1 .. maxDecimation
+    asyncProperty<int> Decimation{4};           // keep every n-th input sample; the recording ends within a period
     asyncProperty<int> SaveMode{0};             // 1: C2 mixed down by 1500 Hz, else WAV
     asyncProperty<int> FreqDevTable{0};         // < 1 plain FSK; 2, 10, 50 or other: Gaussian shape
     asyncProperty<int> TaperSamples{0};         // raised-cosine ramp at both ends (Gaussian FSK)
-    asyncProperty<int> StartDelaySamples{0};    // transmit start delay at 48000/s
+    asyncProperty<int> StartDelaySamples{0};    // transmit start delay at 48000/s; with a symbol in a period
     asyncProperty<bool> Enabled{true};
     asyncEvent<std::string> newFile;
 
@@ -110,14 +120,23 @@ private:
     void dropTransmission(vtrx& transceiver);
 
     void onEnabled();
+    /// Whether a recording with decimation D ends within a period, with the
+    /// other settings and the receive block length in force.
+    bool recordingEndsInPeriod(int D) const;
+    /// Whether a message of `symbols` symbols, after the start delay, ends
+    /// within a period, with the settings in force; logged under `what`
+    /// when it does not.
+    bool messageFits(size_t symbols, const char* what) const;
 
     // Checked settings, written only by the hooks.
-    std::atomic<int> samplesPerSymbol_{7680};
-    std::atomic<double> toneSpacing_{6.25};
-    std::atomic<int> samplesPerBlock_{151200};
-    std::atomic<int> endPadding_{0};
-    std::atomic<int> period_{15000};
-    std::atomic<int> decimation_{4};
+    checkedValue<int> samplesPerSymbol_;
+    checkedValue<double> toneSpacing_;
+    checkedValue<int> samplesPerBlock_;
+    checkedValue<int> endPadding_;
+    checkedValue<int> period_;
+    checkedValue<int> decimation_;
+    checkedValue<int> startDelay_;
+    std::atomic<int> blockLength_{defaultBlockLength}; // of the last receive block
     /// Counts Enabled going false; a recording started under another count
     /// is abandoned.
     std::atomic<unsigned> disabled_{0};
@@ -135,6 +154,7 @@ private:
     Settings rec_;
     uint64_t writePos_ = 0; // float slots
     uint64_t kept_ = 0;     // samples kept (a C2 sample takes two slots)
+    uint64_t taken_ = 0;    // input samples the recording has taken, kept or not
     float peak_ = 0;
     double magSum_ = 0;
     double mixerPhase_ = 0; // never reset

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <ctime>
 
@@ -36,6 +37,7 @@ buff<float> JTModDemod::demodulate(buff<cplx> block) {
     buff<float> audio(block.count);
     for (size_t i = 0; i < block.count; ++i) audio[i] = block[i].real();
     if (!Enabled.get()) return audio;
+    if (block.count > 0) blockLength_.store(int(std::min<size_t>(block.count, INT_MAX)));
 
     if (recording_ && rec_.disabled != disabled_.load()) abandonRecording();
     if (!recording_ && periodStarts(jt::utcMicros())) recording_ = true;
@@ -55,19 +57,20 @@ bool JTModDemod::periodStarts(long long micros) {
     const long long inMinute = timeOfDay % 60000000;
     // Whole half-seconds since the start of the hour.
     const long long halves = 2 * (inMinute / 1000000 + 60 * minuteOfHour) + inMinute % 1000000 / 500000;
-    const int periodMs = period_.load();
+    const int periodMs = period_.get();
     const long long P = periodMs / 500; // at least 1: shorter periods are refused
     if (halves % P != 0) return false;
 
     periodStart_ = int(halves / P * periodMs);
     rec_.saveMode = SaveMode.get();
-    rec_.samplesPerBlock = samplesPerBlock_.load();
-    rec_.endPadding = endPadding_.load();
-    rec_.decimation = decimation_.load();
+    rec_.samplesPerBlock = samplesPerBlock_.get();
+    rec_.endPadding = endPadding_.get();
+    rec_.decimation = decimation_.get();
     rec_.period = periodMs;
     rec_.disabled = disabled_.load();
     writePos_ = 0;
     kept_ = 0;
+    taken_ = 0;
     peak_ = 0;
     magSum_ = 0;
     periodBuffer_ = buff<float>(size_t(rec_.samplesPerBlock));
@@ -103,6 +106,7 @@ void JTModDemod::record(const buff<cplx>& block) {
     }
     writePos_ += complexMix ? 2 * n : n;
     kept_ += n;
+    taken_ += block.count;
     if (complexMix) {
         mixerPhase_ = std::fmod(mixerPhase_, twoPi);
         if (mixerPhase_ < 0) mixerPhase_ += twoPi;

@@ -45,17 +45,22 @@ void JTModDemod::startTest() {
         if (queued_.tones.empty()) return;
         const long long start = queued_.startTime;
         if (start < periodStart_ || start >= (long long)periodStart_ + rec_.period) return;
-        // Samples, not slots: a C2 sample takes two. Past half the period
-        // (12 samples a millisecond) the message waits for its next period.
-        if (kept_ >= uint64_t(rec_.period / 2) * 12u) {
+        // Past half the period the message waits for its next period. The
+        // time is the input the recording has taken, whatever it kept of it:
+        // with a coarser decimation, or blocks it does not divide, the kept
+        // samples run slow.
+        if (taken_ >= uint64_t(rec_.period / 2 * samplesPerMs)) {
             active_ = buff<float>(); // too late in this period; stays queued
             return;
         }
         m = std::move(queued_);
         queued_ = Message{};
     }
-    const long long sps = samplesPerSymbol_.load();
-    const long long due = (long long)kept_ * rec_.decimation / sps - StartDelaySamples.get() / sps - 1;
+    // Settings changed since the message was queued may no longer let it end
+    // within the period.
+    if (!messageFits(m.tones.count, "JTModDemod transmission of")) return;
+    const long long sps = samplesPerSymbol_.get();
+    const long long due = (long long)taken_ / sps - startDelay_.get() / sps - 1;
     symbolIndex_ = int(std::clamp(due, (long long)INT_MIN + 1, (long long)INT_MAX - 1));
     samplesLeft_ = 0;
     active_ = std::move(m.tones);
@@ -66,9 +71,9 @@ void JTModDemod::startTest() {
 
 void JTModDemod::beginSymbol() {
     const int L = int(active_.count);
-    symbolLength_ = samplesPerSymbol_.load();
+    symbolLength_ = samplesPerSymbol_.get();
     samplesLeft_ = symbolLength_;
-    const double spacing = toneSpacing_.load();
+    const double spacing = toneSpacing_.get();
     const double base = txFreq.get();
     auto F = [&](int j) { return double(active_[size_t(j)]) * spacing + base; };
     curHz_ = F(std::max(symbolIndex_, 0));

@@ -10,10 +10,10 @@
 //
 // Transmit: rttyTransmitter sends the queued text with mark at +2170 Hz and
 // space at +2000 Hz; "~" in the text releases the transceiver's ptt. Every
-// transmission begins with idle letters-shift frames until one whole frame
-// has gone out after the transceiver's lead silence and rise, so that a
-// receiver has a frame to find the timing on before the text starts, and
-// text queued before ptt loses nothing to the rise.
+// transmission begins with idle letters-shift frames until a few whole
+// frames have gone out after the transceiver's lead silence and rise, so
+// that a receiver locks on the character timing, and is in letters, before
+// the text starts, and text queued before ptt loses nothing to the rise.
 //
 // Threads: demodulate, modulate and pttChanged run on the transceiver's
 // task group, QueueText and the setters on the mode's; the text queue is the

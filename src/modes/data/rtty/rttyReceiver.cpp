@@ -102,19 +102,38 @@ void rttyReceiver::slicerStep(std::string& printed, std::string& decoded) {
         bestCode_ = code;
         bestPhase_ = phase_;
     }
-    if (++phase_ == phases) endOfPeriod(printed, decoded);
+    // The character is decided half a period away from the locked phase, so
+    // that the frame it reads ends mid-period whatever the sender's timing.
+    // Decided at a fixed phase instead, a frame ending next to it falls,
+    // with noise, now at the end of one period and now at the start of the
+    // next: one character read twice and the next lost. After the lock
+    // moves, the next decision comes more than half a period on, so that
+    // the frame at the new phase is inside its period.
+    ++sinceDecision_;
+    const bool decide = phase_ == (lockedPhase_ + phases / 2) % phases && sinceDecision_ > phases / 2;
+    phase_ = (phase_ + 1) % phases;
+    if (decide) endOfPeriod(printed, decoded);
     historyIndex_ = (historyIndex_ + 1) % historyLength;
 }
 
 void rttyReceiver::endOfPeriod(std::string& printed, std::string& decoded) {
     int dist = circularDistance(bestPhase_, lockedPhase_, phases);
     uint8_t code = bestCode_;
+    // Idle letters-shift frames read best in two periods running, at about
+    // the same phase, are the lead of a transmission: the lock moves to
+    // them at once, instead of holding for three periods to a phase that
+    // silence or noise chose and reading the lead there (as a figures shift,
+    // when its one space element falls on the third code element). One
+    // such frame alone, as noise may show, moves nothing.
+    const bool idleBefore = idlePhase_ >= 0 && circularDistance(bestPhase_, idlePhase_, phases) < 3;
+    idlePhase_ = code == lettersShiftCode ? bestPhase_ : -1;
+    const bool lead = idleBefore && code == lettersShiftCode;
     if (dist >= 3) {
         const auto& best = records_[size_t(bestPhase_)].scores;
         const auto& locked = records_[size_t(lockedPhase_)].scores;
         const double bestSum = best[0] + best[1] + best[2];
         const double lockedSum = locked[0] + locked[1] + locked[2];
-        if (bestSum > lockedSum) {
+        if (bestSum > lockedSum || lead) {
             fmt::format_to(std::back_inserter(printed), "{} {} {} {} {} {}   ", best[0], best[1], best[2], locked[0],
                            locked[1], locked[2]);
         } else {
@@ -142,7 +161,7 @@ void rttyReceiver::endOfPeriod(std::string& printed, std::string& decoded) {
             print(char(ITA2[size_t(shifted)]));
     }
 
-    phase_ = 0;
+    sinceDecision_ = 0;
     bestScore_ = -1.0e15;
     lockedPhase_ = bestPhase_;
 }

@@ -8,11 +8,13 @@
 // their magnitudes and reads a frame ending at that moment from the history:
 // stop element now, the code elements one element apart before it, start
 // element six elements back. Each step scores how frame-like that is; the
-// 60 steps of one character period (7.5 elements) are 60 phases, and at the
-// end of every period the best-scoring phase gives the character, unless
-// the phase locked on before kept the higher scores over its last three
-// periods. The character text, and the scores whenever the phase jumps, are
-// what the receiver prints.
+// 60 steps of one character period (7.5 elements) are 60 phases. Once per
+// period, half a period away from the phase locked on, the best-scoring
+// phase of the period gives the character, unless the locked phase kept the
+// higher scores over its last three periods and the best phase does not
+// hold the idle letters-shift frames that lead a transmission. The
+// character text, and the scores whenever the phase jumps, are what the
+// receiver prints.
 #include "dsp/buff.h"
 
 #include <array>
@@ -34,6 +36,7 @@ public:
     static constexpr int historyLength = 128;
     static constexpr int traceLength = 1024;
     static constexpr int traceEvery = 256; // input samples per trace value
+    static constexpr uint8_t lettersShiftCode = 31;
 
     /// Runs the block through the detectors. What the receiver prints is
     /// appended to `printed`, the characters alone (without phase-jump marks
@@ -73,12 +76,14 @@ private:
     int historyIndex_ = 0;
 
     std::array<phaseRecord, phases> records_{};
-    int phase_ = 0;
+    int phase_ = 0;         // of the step under way in the character period
+    int sinceDecision_ = 0; // steps since the last character was decided
     double bestScore_ = 0.0;
     uint8_t bestCode_ = 0;
     int bestPhase_ = 0;
     int lockedPhase_ = 0;
     bool figures_ = false;
+    int idlePhase_ = -1; // where the last period read a letters-shift frame best; -1: it did not
 };
 
 } // namespace rtty

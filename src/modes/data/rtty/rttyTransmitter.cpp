@@ -44,7 +44,7 @@ void rttyTransmitter::begin(int leadSamples) {
     samplesLeft_ = 0;
     elementsLeft_ = 0;
     const int lead = std::max(leadSamples, 0);
-    leadFramesLeft_ = lead / frameSamples + (lead % frameSamples != 0) + 1;
+    leadFramesLeft_ = lead / frameSamples + (lead % frameSamples != 0) + leadFrames;
 }
 
 void rttyTransmitter::startFrame(int c) {

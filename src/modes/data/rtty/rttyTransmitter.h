@@ -27,6 +27,11 @@ public:
     static constexpr double spaceHz = 2000.0;
     static constexpr float amplitude = 0.95f;
     static constexpr int lettersShift = 15; // the byte whose frame is letters shift
+    /// Whole idle frames that lead every transmission once the transceiver's
+    /// own lead is past, as stations send them: a receiver that heard only
+    /// silence or noise before finds the character timing on them, and
+    /// leaves whatever shift the noise put it in, before the text starts.
+    static constexpr int leadFrames = 4;
 
     static constexpr int letters = 0;
     static constexpr int figures = 1;
@@ -34,8 +39,8 @@ public:
 
     /// Starts a transmission whose first `leadSamples` samples will not
     /// reach the air whole: whatever frame was under way is dropped, and
-    /// idle letters-shift frames go out until one whole frame has followed
-    /// them, before the next character is taken.
+    /// idle letters-shift frames go out until leadFrames whole frames have
+    /// followed them, before the next character is taken.
     void begin(int leadSamples);
 
     /// Fills all of out. nextChar gives the next byte to send, 0 for none.

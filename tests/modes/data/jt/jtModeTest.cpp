@@ -63,20 +63,23 @@ protected:
         });
         poll();
     }
-    /// Feeds silence until a newFile arrives; its text. The clock first
-    /// moves on half a second, out of the window in which a period starts.
+    /// The text of the next newFile not yet taken, feeding silence until it
+    /// arrives. It may have arrived already: a writer can finish before the
+    /// block that started it is done. The clock first moves on half a
+    /// second, out of the window in which a period starts.
     std::string untilFile(size_t length = 512) {
         at(clockBase + fed * 1000000 / 48000 + 500000);
-        const size_t before = host::Log::get().of("newFile").size();
         std::string text;
         waitFor([&] {
-            feed(1, length, [](long long) { return cplx{}; });
             auto files = host::Log::get().of("newFile");
-            if (files.size() > before) text = files[before].args[0];
+            if (files.size() > taken) text = files[taken].args[0];
+            if (text.empty()) feed(1, length, [](long long) { return cplx{}; });
             return !text.empty();
         });
+        ++taken;
         return text;
     }
+    size_t taken = 0; // newFile texts untilFile has returned
     template <class F>
     void request(F f) {
         onGroup(mode, [&] { f(*mode); });
@@ -253,6 +256,7 @@ TEST_F(JtMode, BadSettingsAreRefusedAndKept) {
     mode->samplesPerBlock.bind(host::on<"samplesPerBlock", int>, mode.get());
     mode->endPadding.bind(host::on<"endPadding", int>, mode.get());
     mode->toneSpacing.bind(host::on<"toneSpacing", double>, mode.get());
+    mode->StartDelaySamples.bind(host::on<"StartDelaySamples", int>, mode.get());
     request([](JTModDemod& m) {
         m.period.hostSet(499);
         m.Decimation.hostSet(0);
@@ -274,6 +278,16 @@ TEST_F(JtMode, BadSettingsAreRefusedAndKept) {
         m.toneSpacing.hostSet(3429.0);
         m.txFreq.hostSet(1500);
         m.toneSpacing.hostSet(3300.0);
+        // What a period of 15 s (720000 samples) cannot hold: a start delay
+        // and a symbol past it, keyed and silent for hours; a recording
+        // (151200 slots from blocks of 512) ending after the period.
+        m.StartDelaySamples.hostSet(INT_MAX);
+        m.StartDelaySamples.hostSet(720000 - 7680 + 1);
+        m.samplesPerSymbol.hostSet(INT_MAX);
+        m.Decimation.hostSet(5);
+        m.Decimation.hostSet(13);
+        // A message longer than the period.
+        m.queueMsg(buff<float>(94, 1.0f), 8, 0);
     });
     EXPECT_EQ(mode->period.get(), 15000);
     EXPECT_EQ(mode->Decimation.get(), 4);
@@ -294,13 +308,26 @@ TEST_F(JtMode, BadSettingsAreRefusedAndKept) {
     EXPECT_TRUE(log.contains("error|JTModDemod toneSpacing 1.7976931348623157e+308 refused, keeping 6.25"));
     EXPECT_TRUE(log.contains("error|JTModDemod toneSpacing 3429 refused, keeping 6.25"));
     EXPECT_TRUE(log.contains("error|JTModDemod toneSpacing 3300 refused, keeping 6.25"));
+    EXPECT_TRUE(log.contains("error|JTModDemod StartDelaySamples 2147483647 refused, keeping 0"));
+    EXPECT_TRUE(log.contains("error|JTModDemod StartDelaySamples 712321 refused, keeping 0"));
+    EXPECT_TRUE(log.contains("error|JTModDemod samplesPerSymbol 2147483647 refused, keeping 7680"));
+    EXPECT_TRUE(log.contains("error|JTModDemod Decimation 5 refused, keeping 4"));
+    EXPECT_TRUE(log.contains("error|JTModDemod Decimation 13 refused, keeping 4"));
+    EXPECT_TRUE(log.contains("error|JTModDemod.queueMsg() 94 symbols of 7680 samples after a start delay of 0 "
+                             "refused: a period of 15000 ms holds 720000 samples"));
+    EXPECT_EQ(mode->StartDelaySamples.get(), 0);
+    EXPECT_EQ(host::Log::get().of("StartDelaySamples").size(), 2u);
     // The host hears the value kept.
     ASSERT_EQ(host::Log::get().of("period").size(), 3u);
     EXPECT_EQ(host::Log::get().of("period")[0].args[0], "15000");
     EXPECT_EQ(host::Log::get().of("samplesPerBlock").size(), 2u);
-    // Good values after refused ones are taken.
+    // Good values after refused ones are taken: a delay that leaves room for
+    // a symbol; one sample of each block, for a recording that short.
     request([](JTModDemod& m) {
+        m.StartDelaySamples.hostSet(720000 - 7680);
+        m.StartDelaySamples.hostSet(0);
         m.period.hostSet(500);
+        m.samplesPerBlock.hostSet(46);
         m.Decimation.hostSet(512);
         m.toneSpacing.hostSet(3214.0); // 1500 + 7 x 3214 = 23998 Hz
     });
@@ -390,7 +417,7 @@ TEST_F(JtMode, DisablingAbandonsThePeriodDropsPttAndHoldsResults) {
     });
     // A message under way.
     at(noonJan2024 + 14000000);
-    request([](JTModDemod& m) { m.queueMsg(buff<float>(79, 2.0f), 8, 14000); });
+    request([](JTModDemod& m) { m.queueMsg(buff<float>(10, 2.0f), 8, 14000); });
     feed(1, 512, [](long long) { return cplx(0.5f, 0); });
     EXPECT_TRUE(v->ptt.get());
     EXPECT_NEAR(std::abs(transmit(512)[100]), 0.98f, 1e-5f);
@@ -484,6 +511,42 @@ TEST_F(JtMode, LateStartSendsTheSymbolDueAndTheModeNumberFollows) {
     feed(1, 512, [](long long) { return cplx{}; });
     ASSERT_TRUE(v->ptt.get());
     EXPECT_NEAR(hzAt(transmit(200), 100), 1000 + 2 * 6.25, 0.01);
+
+    // Half the period is counted in input samples, whatever is kept of them:
+    // every 2nd kept, 5 s in still sends (from symbol 31); every 8th (a
+    // recording of 75600 slots), 8 s in waits.
+    for (const int D : {2, 8}) {
+        request([&](JTModDemod& m) {
+            m.Enabled.hostSet(false);
+            m.Enabled.hostSet(true);
+            m.SaveMode.hostSet(0);
+            m.samplesPerBlock.hostSet(D == 2 ? 151200 : 75600);
+            m.Decimation.hostSet(D);
+        });
+        drainDataTasks(v);
+        ASSERT_EQ(mode->Decimation.get(), D);
+        at(noonJan2024 + 7200000000LL + 15000000LL * D);
+        feed(D == 2 ? 469 : 750, 512, [](long long) { return cplx{}; });
+        request([&](JTModDemod& m) { m.queueMsg(countingTones(79), 8, 15000 * D); });
+        feed(1, 512, [](long long) { return cplx{}; });
+        ASSERT_EQ(v->ptt.get(), D == 2) << D;
+        if (D == 2) {
+            EXPECT_NEAR(hzAt(transmit(200), 100), 1000 + 7 * 6.25, 0.01);
+        }
+    }
+    // A message that the settings in force no longer let end within its
+    // period is dropped when it is due.
+    LogCapture log;
+    request([](JTModDemod& m) {
+        m.Enabled.hostSet(false); // ends the recording under way
+        m.Enabled.hostSet(true);
+        m.queueMsg(countingTones(79), 8, 2000);
+        m.period.hostSet(2000);
+    });
+    at(noonJan2024 + 2000000);
+    feed(1, 512, [](long long) { return cplx{}; });
+    EXPECT_TRUE(log.contains("error|JTModDemod transmission of 79 symbols of 7680 samples after a start delay of 0 "
+                             "refused: a period of 2000 ms holds 96000 samples"));
 }
 
 /// A period shorter than two seconds: a message goes out in the first half
