@@ -34,10 +34,15 @@ void RTLStream::start(RTLSDRLib* lib, rtlsdr_dev_t* device, deliverFunction deli
     // once must find it there.
     std::lock_guard<std::mutex> lock(state_->m);
     thread_ = std::thread(run, state_);
-    exitStop_.set([s = state_] {
+    exitStop_.set([this, s = state_] {
         s->stopping = true;
-        if (!cancelUntilEnded(*s, std::chrono::steady_clock::now() + exitGate::drainLimit))
+        if (!cancelUntilEnded(*s, std::chrono::steady_clock::now() + exitGate::drainLimit)) {
             spdlog::error("rtl read still running at exit");
+            return;
+        }
+        // A reader handed the device over detached itself before it ended;
+        // any other is joined here.
+        if (!s->handedOver && thread_.joinable()) thread_.join();
     });
 }
 

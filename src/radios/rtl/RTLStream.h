@@ -62,7 +62,7 @@ private:
         rtlsdr_dev_t* device = nullptr;
         deliverFunction deliver;
         std::atomic<bool> stopping{false};
-        bool handedOver = false; // reader thread only
+        bool handedOver = false; // reader thread only (others once it has ended)
         exitGate::hold closing;   // while a handed-over device waits for its close; reader thread only
         std::mutex m;
         std::condition_variable cv;

@@ -301,17 +301,23 @@ void SoapyRadio::startRadio() {
     });
     // At exit: out of its idling (the gate refuses it samples) and through
     // the close of stream and device, before SoapySDR's and the module's
-    // statics go. Waited for, not joined: the thread is the radio's.
+    // statics go. Joined once it has ended, unless it was let go: a radio
+    // destroyed on it then is gone.
     exitStop_.set([this, end] {
         running.store(false, std::memory_order_release);
-        if (!end->waitEnded(exitGate::drainLimit)) spdlog::error("soapy stream thread still running at exit");
+        if (!end->waitEnded(exitGate::drainLimit)) {
+            spdlog::error("soapy stream thread still running at exit");
+            return;
+        }
+        if (!end->detached() && streamThread_.joinable()) streamThread_.join();
     });
 }
 
 void SoapyRadio::stopRadio() {
     running.store(false, std::memory_order_release);
     const bool onStreamThread = streamThread_.joinable() && streamThread_.get_id() == std::this_thread::get_id();
-    exitStop_.clear(!onStreamThread);
+    // The exit joins the thread it stopped; the thread itself still lets go.
+    if (!exitStop_.clear(!onStreamThread) && !onStreamThread) return;
     try {
         if (onStreamThread) {
             // The thread's turn dropped the last reference: it finds the
