@@ -158,11 +158,12 @@ void PortAudioAudioProvider::Close() {
     {
         std::lock_guard<std::mutex> lock(postMutex_);
         if (closing_.exchange(true, std::memory_order_acq_rel)) return;
+        // Told before the worker can take the close and print its own lines.
+        trace("ap close\r\n");
         // Straight onto the queue: post() refuses jobs from now on. The jobs
         // already queued run first.
         jobs_.enqueue([this] { running_.store(0, std::memory_order_release); });
     }
-    trace("ap close\r\n");
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
     trace("ap closed\r\n");
 }
