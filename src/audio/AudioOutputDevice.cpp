@@ -91,11 +91,13 @@ int AudioOutputDevice::Callback(void* samples, unsigned long frames, double time
         return 2;
     }
     // A ring that moved here is played once its old device has let go of it
-    // (at that device's next callback), never by both at once.
+    // (at that device's next callback) or has fallen silent, never by both
+    // at once.
     bool add = false;
     for (auto& io : active_) {
         if (!io->claimFor(this)) continue;
         io->AudioCallback(samples, frames, time, add, channels);
+        io->played(this, frames);
         add = true;
     }
     if (!add) std::memset(samples, 0, size_t(frames) * size_t(channels) * sizeof(float));

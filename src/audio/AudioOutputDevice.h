@@ -13,9 +13,9 @@
 // streams) nor frees, and a detach is never applied before its attach.
 //
 // A ring attached here while another device still plays it (a stream moving
-// between devices) waits in the list until that device has let go of it; a
-// device lets go of a ring when it detaches it, when its stream finishes and
-// when it goes.
+// between devices) waits in the list until that device has let go of it or
+// has fallen silent (audioIO::claimFor); a device lets go of a ring when it
+// detaches it, when its stream finishes and when it goes.
 #include "audio/AudioProvider.h"
 #include "audio/audioIO.h"
 

@@ -38,10 +38,33 @@ void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 PortAudioAudioProvider::PortAudioAudioProvider() {
     worker_ = std::thread([this] { paWorkerLoop(); });
-    // Enumeration may start only after Pa_Initialize, which the worker runs.
-    running_.wait(0, std::memory_order_acquire);
     addNoneEntries();
-    enumerate();
+    // Enumeration may start only after Pa_Initialize, which the worker runs.
+    // Its host goes on without sound devices rather than hang on a sound
+    // server that does not answer.
+    if (awaitStart())
+        enumerate();
+    else
+        spdlog::error("PortAudio did not start within {} s: no sound devices", startLimit.count());
+}
+
+bool PortAudioAudioProvider::awaitStart() const {
+    const auto end = std::chrono::steady_clock::now() + startLimit;
+    while (!initialised_.load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+void PortAudioAudioProvider::leaveAStuckWorker() {
+    if (closing_.load(std::memory_order_acquire) || awaitStart()) return;
+    std::lock_guard<std::mutex> lock(postMutex_);
+    // Decided under the lock that Close sets closing_ under, so that only a
+    // worker no Close has begun to join is detached.
+    if (closing_.load(std::memory_order_acquire) || !worker_.joinable()) return;
+    spdlog::error("PortAudio still starting after {} s: its worker is left behind", startLimit.count());
+    worker_.detach();
 }
 
 PortAudioAudioProvider::~PortAudioAudioProvider() { Close(); }
@@ -123,7 +146,7 @@ void PortAudioAudioProvider::paWorkerLoop() {
     jackMessages::toLog();
     Pa_Initialize();
     running_.store(1, std::memory_order_release);
-    running_.notify_all();
+    initialised_.store(true, std::memory_order_release);
     job j;
     auto runJob = [&j] {
         try {
@@ -155,6 +178,7 @@ void PortAudioAudioProvider::paWorkerLoop() {
 }
 
 void PortAudioAudioProvider::Close() {
+    leaveAStuckWorker();
     {
         std::lock_guard<std::mutex> lock(postMutex_);
         if (closing_.exchange(true, std::memory_order_acq_rel)) return;

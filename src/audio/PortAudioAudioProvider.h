@@ -14,6 +14,7 @@
 #include <concurrentqueue/blockingconcurrentqueue.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -23,15 +24,22 @@ struct PaStreamCallbackTimeInfo;
 
 class PortAudioAudioProvider : public AudioProvider {
 public:
+    /// The longest the start waits for PortAudio to initialise.
+    static constexpr std::chrono::seconds startLimit{5};
+
     /// Starts the worker, waits until PortAudio is initialised and lists the
-    /// devices.
+    /// devices. PortAudio's start asks the sound servers, and a JACK server
+    /// that is stopped or starved never answers: after startLimit the lists
+    /// hold "None" only, which is logged.
     PortAudioAudioProvider();
     /// Shuts down as Close() does.
     ~PortAudioAudioProvider() override;
 
     /// Prints "ap close", lets the worker run what is queued, close every
     /// stream and terminate PortAudio, joins it and prints "ap closed". A
-    /// later call returns at once; jobs posted afterwards are dropped.
+    /// later call returns at once; jobs posted afterwards are dropped. A
+    /// worker still inside PortAudio's start after startLimit is left
+    /// behind; it runs the close should that start ever end.
     void Close() override;
     void OpenOutput(int index, AudioProducer* producer) override;
     void OpenInput(int index, AudioConsumer* consumer) override;
@@ -47,6 +55,11 @@ private:
     using job = std::function<void()>;
 
     void post(job j);
+    /// Whether PortAudio is initialised, waiting for at most startLimit.
+    bool awaitStart() const;
+    /// Detaches a worker that PortAudio's start still holds after
+    /// startLimit, so that Close does not join it. Before the close job.
+    void leaveAStuckWorker();
     void enumerate();
     void paWorkerLoop();
     void paOpenOutput(AudioOutputChannel* record);
@@ -66,6 +79,8 @@ private:
     /// worker, waited on by the constructor.
     std::atomic<uint8_t> running_{0};
     std::atomic<uint8_t> terminated_{0};
+    /// Set by the worker once Pa_Initialize has returned.
+    std::atomic<bool> initialised_{false};
     /// Set by the first Close(); later calls and posts see it and return.
     std::atomic<bool> closing_{false};
     // Orders post() against Close(): a job is queued either before the

@@ -196,17 +196,34 @@ int audioIO::AudioCallback(void* out, unsigned long frames, double time, bool ad
 }
 
 bool audioIO::claimFor(const void* device) noexcept {
-    const void* holder = holder_.load(std::memory_order_relaxed);
-    if (holder == device) return true;
-    // Pairs with the release in letGo: the reader side as the old device
-    // left it.
-    return !holder && holder_.compare_exchange_strong(holder, device, std::memory_order_acquire,
-                                                      std::memory_order_relaxed);
+    const uintptr_t me = uintptr_t(device);
+    uintptr_t held = holder_.load(std::memory_order_acquire);
+    for (;;) {
+        if (held != 0 && held != me) {
+            // Another device's callback plays it now, or did lately.
+            if (held & busyBit) return false;
+            const int64_t silent = audioClock::now() - heardAt_.load(std::memory_order_relaxed);
+            if (silent <= stallPeriods * holderPeriod_.load(std::memory_order_relaxed)) return false;
+        }
+        // Acquire pairs with the release of played and letGo: the reader
+        // side as the last holder left it. A holder that played between the
+        // load and here changed nothing the swap relies on.
+        if (holder_.compare_exchange_weak(held, me | busyBit, std::memory_order_acquire, std::memory_order_acquire))
+            return true;
+    }
+}
+
+void audioIO::played(const void* device, unsigned long frames) noexcept {
+    const uintptr_t me = uintptr_t(device);
+    heardAt_.store(audioClock::now(), std::memory_order_relaxed);
+    holderPeriod_.store(int64_t(frames) * 1'000'000'000 / 48000, std::memory_order_relaxed);
+    uintptr_t busy = me | busyBit;
+    holder_.compare_exchange_strong(busy, me, std::memory_order_release, std::memory_order_relaxed);
 }
 
 void audioIO::letGo(const void* device) noexcept {
-    const void* held = device;
-    holder_.compare_exchange_strong(held, nullptr, std::memory_order_release, std::memory_order_relaxed);
+    uintptr_t held = uintptr_t(device);
+    holder_.compare_exchange_strong(held, 0, std::memory_order_release, std::memory_order_relaxed);
 }
 
 void audioIO::sidetone(float* out, unsigned long frames, bool add, int channels) {

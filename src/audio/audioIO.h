@@ -32,6 +32,13 @@
 // while it holds it (claimFor): the old device lets go (letGo, release) when
 // it detaches the ring, and the new one takes it (acquire) at its first
 // callback after that, seeing every reader-side field as the old one left it.
+// A device whose stream stalled without finishing (a JACK client the server
+// dropped) never calls back to let go, and moving audio off it is how the
+// user recovers: a holder silent for stallPeriods of its own buffers loses
+// the ring to the next device that claims it. The ring counts as busy from
+// claimFor until played, and a busy ring is never taken, so no two callbacks
+// run its reader side at once; a stalled holder that wakes finds another
+// device holding the ring and leaves it alone.
 #include "dsp/blockLerp.h"
 #include "dsp/buff.h"
 #include "dsp/movingAverage.h"
@@ -74,11 +81,20 @@ public:
     /// frames missed. Returns 0. Sound-card thread; never allocates or locks.
     int AudioCallback(void* out, unsigned long frames, double time, bool add, int channels);
 
-    /// True when device holds the ring, taking it first when no device does;
-    /// only then may that device call AudioCallback. Sound-card thread.
+    /// Buffers of silence after which a holder loses the ring to a claimant.
+    static constexpr int stallPeriods = 4;
+
+    /// True when device holds the ring, taking it first when no device does
+    /// or its holder has been silent for stallPeriods of its buffers; the
+    /// ring is then busy, and that device alone may call AudioCallback,
+    /// until it calls played. Sound-card thread.
     bool claimFor(const void* device) noexcept;
+    /// Ends the busy stretch that claimFor began, after frames at 48 kHz:
+    /// the holder's silence is counted from now. Sound-card thread.
+    void played(const void* device, unsigned long frames) noexcept;
     /// device lets go of the ring, if it holds it: it calls back no more
-    /// with it until it has claimed it again. Any thread of that device.
+    /// with it until it has claimed it again. Any thread of that device,
+    /// outside its busy stretch.
     void letGo(const void* device) noexcept;
 
     // Sidetone switches, read at the next callback. Any thread.
@@ -148,9 +164,15 @@ private:
     float phase_ = 0;
     int ramp_ = 255;
 
-    /// The device that plays the ring; null while none does. Taken with
-    /// acquire (claimFor), given up with release (letGo).
-    std::atomic<const void*> holder_{nullptr};
+    /// The address of the device that plays the ring, with busyBit set
+    /// while its callback plays it; 0 while none holds it. Taken with
+    /// acquire (claimFor), handed on with release (played, letGo).
+    std::atomic<uintptr_t> holder_{0};
+    static constexpr uintptr_t busyBit = 1;
+    /// When the holder last played and its buffer length, in ns of
+    /// audioClock; published by the release of played.
+    std::atomic<int64_t> heardAt_{0};
+    std::atomic<int64_t> holderPeriod_{0};
 
     /// The reader's ring stamp after each callback. Release store in the
     /// callback, acquire load in write: the writer then sees the zeros the

@@ -7,6 +7,7 @@
 #include <concurrentqueue/blockingconcurrentqueue.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -42,6 +43,9 @@ public:
 
     lockfreempscqueue<asTask, boost::lockfree::capacity<65536>> updateQueue;
     lockfreempscqueue<asTask, boost::lockfree::capacity<64>> renderQueue;
+    /// Render tasks lost to a full renderQueue: a host that polls too seldom
+    /// misses display data. Observation, for tests and tools.
+    std::atomic<uint64_t> renderDropped{0};
 
 private:
     void worker();

@@ -86,5 +86,6 @@ void syncTask::SendEvent(asTask t) {
 }
 
 void syncTask::SendRenderEvent(asTask t) {
-    pool_->renderQueue.enqueue(std::move(t)); // display data that does not fit is simply lost
+    // Display data that does not fit is simply lost.
+    if (!pool_->renderQueue.enqueue(std::move(t))) pool_->renderDropped.fetch_add(1, std::memory_order_relaxed);
 }

@@ -155,6 +155,45 @@ TEST_F(Devices, AMovedRingIsPlayedByTheNewDeviceOnlyOnceTheOldOneLetGo) {
     EXPECT_EQ(a->readPosition(), 1536);
 }
 
+// A device whose stream stalls without finishing (a JACK client the server
+// dropped) never lets go: the ring goes to the device it moved to once the
+// old one has been silent for a few buffers, and the old one, waking with
+// the ring still listed, leaves it alone.
+TEST_F(Devices, ARingLeavesADeviceThatStoppedCallingBack) {
+    auto mono = root->outputDevice(FakeAudio::monoOut);
+    auto feed = [&](int blocks) {
+        card.clearPlayed(FakeAudio::stereoOut);
+        card.clearPlayed(FakeAudio::monoOut);
+        for (int k = 0; k < blocks; ++k) {
+            card.advance(std::chrono::nanoseconds(int64_t(blockNs)));
+            a->write(buff<float>(512, 0.25f), false, false, 0.5f);
+        }
+    };
+    play({{a, 0.25f}});
+    card.stall(true, FakeAudio::stereoOut, true);
+    a->channels = 1;
+    mono->registerStream(a); // before the detach, which the stalled device never applies
+    feed(12);
+    auto heard = card.played(FakeAudio::monoOut);
+    EXPECT_EQ(heard.front(), 0.0f); // waited for the old device first
+    EXPECT_EQ(heard.back(), 0.25f);
+
+    std::vector<float> buffer(1024, 1.0f);
+    const uint16_t at = a->readPosition();
+    EXPECT_EQ(out->Callback(buffer.data(), 512, 0.0), 0);
+    EXPECT_EQ(a->readPosition(), at);
+    EXPECT_EQ(buffer[100], 0.0f);
+    out->unregisterStream(a);
+    card.stall(true, FakeAudio::stereoOut, false);
+    testing::internal::CaptureStdout();
+    feed(4);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "op sf\r\n"); // detached, nothing left: it ends
+    heard = card.played(FakeAudio::stereoOut);
+    EXPECT_TRUE(std::all_of(heard.begin(), heard.end(), [](float v) { return v == 0.0f; }));
+    EXPECT_EQ(card.played(FakeAudio::monoOut).back(), 0.25f);
+    mono->unregisterStream(a);
+}
+
 TEST_F(Devices, TwoDevicesOnTheirOwnThreadsNeverPlayOneRingAtOnce) {
     // Run under ThreadSanitizer, which reports any two callbacks that touch
     // the ring's reader side without the hand-over between them.

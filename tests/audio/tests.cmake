@@ -56,5 +56,7 @@ gtest_discover_tests(audio_wireless_tests DISCOVERY_TIMEOUT 60
 add_executable(audio_wireless_noserver_tests audio/wirelessNoServerTest.cpp $<TARGET_OBJECTS:vireo_api>)
 target_link_libraries(audio_wireless_noserver_tests PRIVATE vireo_internal GTest::gtest GTest::gtest_main)
 target_include_directories(audio_wireless_noserver_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(audio_wireless_noserver_tests PRIVATE VIREO_JACK_SERVER="${VIREO_JACK_SERVER}"
+  VIREO_JACK_DIR="${VIREO_JACK_DIR}" VIREO_JACKD_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/audio/jackd.sh")
 gtest_discover_tests(audio_wireless_noserver_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 60 ENVIRONMENT JACK_DEFAULT_SERVER=${VIREO_JACK_SERVER}-none)

@@ -1,7 +1,9 @@
 // The root object where no sound or MIDI system answers: no ALSA sequencer
-// (as in containers) and no JACK server. The start is quiet, the lists hold
-// "None" only and MIDI runs with no ports.
+// (as in containers) and no JACK server, or one that never answers. The
+// start is quiet or bounded, the lists hold "None" only and MIDI runs with
+// no ports.
 #include "audio/Midi.h"
+#include "audio/PortAudioAudioProvider.h"
 #include "audio/Wireless.h"
 
 #include "jackServer.h"
@@ -9,7 +11,12 @@
 #include "core/coreObjectFixture.h"
 #include "support/logCapture.h"
 #include "support/skipOrFail.h"
+#include "support/externalTool.h"
 #include "support/stdoutCapture.h"
+#include "support/waitFor.h"
+
+#include <csignal>
+#include <fstream>
 
 namespace {
 
@@ -82,6 +89,45 @@ TEST_F(LoneRoot, StartsQuietlyListsNoneAndSwitchesMidiOnWithNoPorts) {
     EXPECT_NE(out.find("ap close\r\n"), std::string::npos) << out;
     EXPECT_NE(out.find("ap closed\r\n"), std::string::npos) << out;
     Wireless_release(h);
+}
+
+// A JACK server stopped with SIGSTOP answers no client's open, as one that
+// is wedged or starved. The root starts all the same, without devices, and
+// the sound library closes; the probe of the tests gives up as well.
+using StoppedServer = CoreObjects;
+
+TEST_F(StoppedServer, TheRootStartsWithoutDevicesAndTheSoundLibraryCloses) {
+    if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
+    const std::string name = VIREO_JACK_SERVER "-stopped", dir = VIREO_JACK_DIR "-stopped";
+    auto script = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"bash", VIREO_JACKD_SCRIPT});
+        return tool::run(args, ::testing::TempDir()).status;
+    };
+    ASSERT_EQ(script({"start", name, dir}), 0);
+    int launcher = 0, jackd = 0; // the server runs under `timeout`
+    std::ifstream(dir + "/jackd.pid") >> launcher;
+    std::ifstream("/proc/" + std::to_string(launcher) + "/task/" + std::to_string(launcher) + "/children") >> jackd;
+    ASSERT_GT(jackd, 0);
+    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    ASSERT_TRUE(jackServes());
+    ASSERT_EQ(kill(jackd, SIGSTOP), 0);
+    LogWindow logged;
+    std::atomic<void*> h{nullptr};
+    std::thread start([&] { h = Wireless_create(); });
+    const bool started = waitFor([&] { return h.load() != nullptr; }, std::chrono::seconds(30));
+    EXPECT_FALSE(jackServes(std::chrono::seconds(1)));
+    if (started) closeAudio(); // still stopped
+    kill(jackd, SIGCONT); // lets a start that hung end, whatever the outcome
+    start.join();
+    ASSERT_TRUE(started) << "the root's start waited for the stopped server";
+    EXPECT_TRUE(logged.contains("error|PortAudio did not start within 5 s: no sound devices"));
+    EXPECT_EQ(object<Wireless>(h.load())->outputDeviceObjects.size(), 1u);
+    EXPECT_EQ(object<Wireless>(h.load())->inputDeviceObjects.size(), 1u);
+    // The worker left behind ends the library once the server answers.
+    EXPECT_TRUE(waitFor([] { return static_cast<PortAudioAudioProvider*>(AudioProvider::getInstance())->terminated(); },
+                        std::chrono::seconds(30)));
+    script({"stop", dir});
+    Wireless_release(h.load());
 }
 
 } // namespace

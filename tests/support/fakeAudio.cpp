@@ -2,6 +2,7 @@
 
 #include "audio/audioClock.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace {
@@ -94,7 +95,7 @@ void FakeAudio::advanceTo(int64_t t) {
     for (;;) {
         stream* due = nullptr;
         for (auto& s : streams_)
-            if (s.open && s.nextNs <= double(t) && (!due || s.nextNs < due->nextNs)) due = &s;
+            if (s.open && !s.stalled && s.nextNs <= double(t) && (!due || s.nextNs < due->nextNs)) due = &s;
         if (!due) break;
         const int64_t at = int64_t(due->nextNs);
         if (at > now()) now_.store(at, std::memory_order_release);
@@ -135,6 +136,7 @@ void FakeAudio::runCallback(stream& s) {
 void FakeAudio::open(stream& s) {
     if (closed_) return;
     s.open = true;
+    s.stalled = false;
     s.openedNs = now();
     s.nextNs = double(s.openedNs);
     s.count = 0;
@@ -218,6 +220,14 @@ int FakeAudio::closes(bool isOutput, int index) {
 long FakeAudio::callbacks(bool isOutput, int index) {
     return read(isOutput, index, [](stream& s) { return s.callbacks; });
 }
+void FakeAudio::stall(bool isOutput, int index, bool stalled) {
+    std::lock_guard<std::recursive_mutex> lock(m_);
+    if (stream* s = find(isOutput, index)) {
+        s->stalled = stalled;
+        s->nextNs = std::max(s->nextNs, double(now())); // no burst of the callbacks missed
+    }
+}
+
 bool FakeAudio::isOpen(bool isOutput, int index) {
     return read(isOutput, index, [](stream& s) { return s.open; });
 }

@@ -71,6 +71,9 @@ public:
     /// Frames an output played since the last clearPlayed() (interleaved).
     std::vector<float> played(int index);
     void clearPlayed(int index);
+    /// A stalled stream stays open but calls back no more, as a JACK client
+    /// the server dropped, until it is resumed (stalled false).
+    void stall(bool isOutput, int index, bool stalled);
     /// Stops every stream without telling the owners (no StreamFinished):
     /// for the end of a test, before its device objects go.
     void closeAll();
@@ -100,6 +103,7 @@ private:
         int rate = 48000;
         double ppm = 0;
         bool open = false;
+        bool stalled = false;
         int64_t openedNs = 0;
         double nextNs = 0; // time of the next callback
         int64_t lastNs = 0;
