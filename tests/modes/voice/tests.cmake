@@ -4,11 +4,20 @@ vireo_internal_test(voice_chain_tests modes/voice/voiceTxChainTest.cpp)
 # On the loop-back test radio, through the exported functions; the exported
 # objects are compiled in so that the simulated card can stand in for the
 # sound back-end.
-vireo_internal_test(voice_loop_tests
+# Their gatherings that saw the microphone stream jump are counted across
+# the suite's processes in one file, emptied before them.
+add_executable(voice_loop_tests
   ${CMAKE_CURRENT_LIST_DIR}/voiceLoopTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fmLoopTest.cpp
   $<TARGET_OBJECTS:vireo_api>)
-target_link_libraries(voice_loop_tests PRIVATE vireo_fake_audio)
+target_link_libraries(voice_loop_tests PRIVATE vireo_internal vireo_fake_audio GTest::gtest GTest::gtest_main)
+target_include_directories(voice_loop_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+set(VIREO_MICROPHONE_JUMPS ${CMAKE_CURRENT_BINARY_DIR}/voice_loop_jumps)
+add_test(NAME voice_loop.jumps.reset COMMAND ${CMAKE_COMMAND} -E rm -f ${VIREO_MICROPHONE_JUMPS})
+set_tests_properties(voice_loop.jumps.reset PROPERTIES FIXTURES_SETUP voice_loop_jumps)
+gtest_discover_tests(voice_loop_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 300 FIXTURES_REQUIRED voice_loop_jumps
+             ENVIRONMENT VIREO_MICROPHONE_JUMPS=${VIREO_MICROPHONE_JUMPS})
 vireo_internal_test(voice_mode_tests
   ${CMAKE_CURRENT_LIST_DIR}/voiceModesTest.cpp
   $<TARGET_OBJECTS:vireo_api>)
