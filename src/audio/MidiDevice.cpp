@@ -1,6 +1,7 @@
 #include "audio/MidiDevice.h"
 
 #include "audio/Wireless.h"
+#include "audio/midiPortByName.h"
 #include "framework/exitGate.h"
 
 #include <spdlog/spdlog.h>
@@ -12,7 +13,7 @@ MidiDevice::MidiDevice(std::string name_, int port, RtMidi::Api api) : name(std:
     try {
         port_->setCallback(&MidiDevice::mycallback, this);
         port_->setErrorCallback(&MidiDevice::myerrorcallback, this);
-        port_->openPort(unsigned(port), "RtMidi Input");
+        if (!openMidiPortByName(*port_, name, "RtMidi Input")) spdlog::error("midi input {} gone", name);
     } catch (const RtMidiError& e) {
         spdlog::error("midi ctor {}", e.getMessage());
     }

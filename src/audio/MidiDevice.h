@@ -32,9 +32,11 @@ struct NrpnState {
 
 class MidiDevice {
 public:
-    /// Opens input port `port` of the given RtMidi interface. An RtMidiError
-    /// while opening is logged ("midi ctor {}") and leaves the device listed
-    /// without input; one while creating the port object propagates.
+    /// Opens the input port named `name` of the given RtMidi interface, found
+    /// afresh (`port` is the number it was listed at). A port gone since
+    /// ("midi input {} gone") or an RtMidiError while opening ("midi ctor
+    /// {}") is logged and leaves the device listed without input; an error
+    /// while creating the port object propagates.
     MidiDevice(std::string name, int port, RtMidi::Api api);
     ~MidiDevice();
     MidiDevice(const MidiDevice&) = delete;

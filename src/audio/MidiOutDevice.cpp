@@ -1,5 +1,7 @@
 #include "audio/MidiOutDevice.h"
 
+#include "audio/midiPortByName.h"
+
 #include <spdlog/spdlog.h>
 
 #include <cstdio>
@@ -26,7 +28,10 @@ void MidiOutDevice::Send(int size, int b0, int b1, int b2) {
         // is a client of the server with a thread of its own, which a port
         // nobody sends to should not cost.
         if (!port_) port_ = std::make_unique<RtMidiOut>(api_, "RtMidi Output Client");
-        if (!port_->isPortOpen()) port_->openPort(unsigned(portNumber), "RtMidi Output");
+        if (!port_->isPortOpen() && !openMidiPortByName(*port_, name, "RtMidi Output")) {
+            spdlog::error("midi output {} gone", name);
+            return;
+        }
         const unsigned char bytes[3] = {static_cast<unsigned char>(b0), static_cast<unsigned char>(b1),
                                         static_cast<unsigned char>(b2)};
         port_->sendMessage(bytes, size_t(size));

@@ -8,8 +8,10 @@
 
 class MidiOutDevice {
 public:
-    /// Output port `port` of the given RtMidi interface; neither its port
-    /// object nor the port exist before the first send.
+    /// The output port named `name` of the given RtMidi interface, listed at
+    /// number `port`; neither its port object nor the port exist before the
+    /// first send, which finds the port by name ("midi output {} gone" when
+    /// it has gone, and nothing is sent).
     MidiOutDevice(std::string name, int port, RtMidi::Api api);
     ~MidiOutDevice();
     MidiOutDevice(const MidiOutDevice&) = delete;

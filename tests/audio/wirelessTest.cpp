@@ -19,8 +19,10 @@
 
 #include <RtMidi.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <tuple>
 #include <vector>
@@ -147,6 +149,10 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
     feed.openVirtualPort("feed");
     const std::string feedName = "vireo-feed-" + tag + ":feed";
     received<bytes> atSink, atWitness;
+    // Listed before sink, and gone before the first send: the sink's number
+    // moves, its name does not.
+    auto decoy = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "vireo-decoy-" + tag);
+    decoy->openVirtualPort("decoy");
     RtMidiIn sink(RtMidi::UNIX_JACK, "vireo-sink-" + tag);
     sink.setCallback(onPort, &atSink);
     sink.openVirtualPort("sink");
@@ -188,6 +194,12 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
         EXPECT_EQ(wireless().midi->api(), RtMidi::UNIX_JACK); // the default (ALSA) cannot start here
     });
     const int sinkDev = int(sinkAt);
+    onRoot([&] {
+        auto& outs = wireless().midi->outputs();
+        EXPECT_TRUE(std::any_of(outs.begin(), outs.begin() + sinkDev,
+                                [&](auto& d) { return d->name == "vireo-decoy-" + tag + ":decoy"; }));
+    });
+    decoy.reset();
 
     play({
         {0xB5, 99, 1}, {0xB5, 98, 2}, {0xB5, 6, 3}, {0xB5, 38, 4}, // NRPN on channel 5
