@@ -145,7 +145,6 @@ void PortAudioAudioProvider::paWorkerLoop() {
     snd_lib_error_set_handler(&quietAlsa);
     jackMessages::toLog();
     Pa_Initialize();
-    running_.store(1, std::memory_order_release);
     initialised_.store(true, std::memory_order_release);
     job j;
     auto runJob = [&j] {
@@ -161,7 +160,7 @@ void PortAudioAudioProvider::paWorkerLoop() {
     do {
         jobs_.wait_dequeue(j);
         runJob();
-    } while (running_.load(std::memory_order_acquire) != 0);
+    } while (running_);
     // The queue keeps order per posting thread only: a job posted before the
     // close from another thread may come after it. It still runs, so that
     // its exit hold is given back; nothing is posted from now on.
@@ -186,7 +185,7 @@ void PortAudioAudioProvider::Close() {
         trace("ap close\r\n");
         // Straight onto the queue: post() refuses jobs from now on. The jobs
         // already queued run first.
-        jobs_.enqueue([this] { running_.store(0, std::memory_order_release); });
+        jobs_.enqueue([this] { running_ = false; });
     }
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
     trace("ap closed\r\n");

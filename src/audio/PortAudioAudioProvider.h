@@ -75,9 +75,8 @@ private:
     static void PaStreamInputFinishedCallback(void* record);
 
     std::thread worker_;
-    /// 1 from PortAudio's initialisation until the close job; written by the
-    /// worker, waited on by the constructor.
-    std::atomic<uint8_t> running_{0};
+    /// Cleared by the close job; the worker's own (every job runs on it).
+    bool running_ = true;
     std::atomic<uint8_t> terminated_{0};
     /// Set by the worker once Pa_Initialize has returned.
     std::atomic<bool> initialised_{false};
