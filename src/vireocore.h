@@ -914,10 +914,11 @@ VIREO_API void PskDetector_bindreset(void* handle, void (*callback)(int));
 /* ---- PskModDemod ----
  * PSK31/63/125 and QPSK. mode: 0 PSK31, 8 PSK63, 16 PSK125, 1 QPSK31,
  * 9 QPSK63, 17 QPSK125 (2, 10, 18: QPSK turning the other way; 3, 4 tune;
- * 5 Morse). primaryDetector: 0-65, others are refused. A collection callback
- * gets an op code (3 add), an index and a new item handle. QueueText replaces
- * the unsent text with text from position (characters sent - start) on; "~"
- * ends the transmission. */
+ * 5 Morse; 8 or 16 added: 62.5 or 125 baud); any other mode is refused and
+ * the old one told back. primaryDetector: 0-65, others are refused. A
+ * collection callback gets an op code (3 add), an index and a new item
+ * handle. QueueText replaces the unsent text with text from position
+ * (characters sent - start) on; "~" ends the transmission. */
 VIREO_API void* PskModDemod_create(void);
 VIREO_API void PskModDemod_release(void* handle);
 VIREO_API void PskModDemod_bindsigLevel(void* handle, void (*callback)(int));
@@ -1072,7 +1073,8 @@ VIREO_API void fskModDemod_setbaud(void* handle, int value);
  * QueueText replaces the unsent text with text from position (characters
  * sent - base) on; "~" ends the transmission. Each transmission begins with
  * idle letters-shift frames, one whole frame past the transceiver's lead
- * silence and rise. At most 1023 characters wait; more are cut (logged). */
+ * silence and rise. At most 1023 characters wait; more are cut (logged). A
+ * base above the characters sent is refused (logged) and changes nothing. */
 VIREO_API void* RTTYModDemod_create(void);
 VIREO_API void RTTYModDemod_release(void* handle);
 VIREO_API void RTTYModDemod_bindsentChars(void* handle, void (*callback)(const char*));

@@ -4,14 +4,16 @@
 
 TextQueue::Queued TextQueue::replace(std::string_view text, long long start) {
     std::lock_guard<std::mutex> l(m_);
-    write_ = read_;
     Queued q;
     // 64-bit arithmetic: a start near INT_MIN must not wrap the position.
     const long long position = sent_ - start;
+    // A refused text leaves the waiting one alone: its end character may be
+    // what releases the transmitter.
     if (start > sent_ || position > (long long)text.size()) {
         q.refused = true;
         return q;
     }
+    write_ = read_;
     size_t n = text.size() - size_t(position);
     if (n > maxUnsent) {
         q.dropped = n - maxUnsent;

@@ -28,7 +28,9 @@ public:
 
     /// Drops the unsent text, then queues text from position (sent - start)
     /// on: a host that resends its whole text with the count it saw skips
-    /// what already went out. Any thread.
+    /// what already went out. A start above the count, or a position past
+    /// the text's end, is refused and leaves the unsent text as it was.
+    /// Any thread.
     Queued replace(std::string_view text, long long start);
 
     /// replace() for a host request named `request` ("cwModDemod.QueueText()"):

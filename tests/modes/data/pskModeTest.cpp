@@ -222,12 +222,15 @@ TEST(TextQueue, ReplacesSkipsWhatWentOutAndKeepsTheRingWhole) {
     EXPECT_EQ(q.replace("hello world", 0).queued, 9u);
     EXPECT_EQ(q.take(), 'l');
     EXPECT_EQ(q.sent(), 3);
-    // A start above the count, or a position past the end: nothing, and
-    // the unsent text is gone all the same.
+    // A start above the count, or a position past the end, is refused and
+    // leaves the unsent text (and the end character in it) waiting.
     EXPECT_TRUE(q.replace("abc", 4).refused);
-    EXPECT_EQ(q.unsent(), 0u);
+    EXPECT_EQ(q.unsent(), 8u);
     EXPECT_TRUE(q.replace("ab", -5).refused); // position 8 of 2
     EXPECT_TRUE(q.replace("ab", INT_MIN).refused);
+    EXPECT_EQ(q.unsent(), 8u);
+    // The whole text already sent: nothing left to send, the rest dropped.
+    EXPECT_EQ(q.replace("hel", 0).queued, 0u);
     EXPECT_EQ(q.take(), -1);
 
     std::string longText(2000, 'x');

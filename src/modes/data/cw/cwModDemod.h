@@ -48,7 +48,8 @@ public:
     // ---- host methods, on the mode's task group ----
     /// Drops the unsent text and queues text from position (sent - offset)
     /// on; keys the transmitter when something was queued. A null text, or
-    /// an offset above the count sent, queues nothing (logged).
+    /// an offset above the count sent, is refused (logged): the unsent text
+    /// stays as it was.
     void QueueText(const char* text, int offset);
     void QueueText(std::string_view text, int offset);
     /// Hand key: down keys the transmitter and sounds the sidetone. A press

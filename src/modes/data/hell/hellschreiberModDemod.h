@@ -31,8 +31,8 @@ public:
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
 
     /// Host method: drops the unsent text and queues text from position
-    /// (sent - base) on. A null text, or a base above the count sent,
-    /// queues nothing (logged).
+    /// (sent - base) on. A null text, or a base above the count sent, is
+    /// refused (logged): the unsent text stays as it was.
     void QueueText(const char* text, int base);
     void QueueText(std::string_view text, int base);
 

@@ -32,6 +32,13 @@ public:
         context_ = context;
     }
 
+    /// Whether mode is one this transmitter sends: 31.25, 62.5 (8) or 125
+    /// (16) baud with BPSK, QPSK, tune or Morse (0-5).
+    static constexpr bool sends(int mode) {
+        const int speed = mode & ~7;
+        return mode >= 0 && (mode & 7) <= 5 && (speed == 0 || speed == 8 || speed == 16);
+    }
+
     void InitPSKMod(int rate, double level);
     void SetTXMode(int mode);
     /// Carrier frequency in Hz; the phase runs on.

@@ -118,6 +118,15 @@ void PskModDemod::onRxFreq() {
 void PskModDemod::onMode() {
     if (psk::systemChange::active()) return;
     const int m = mode.get();
+    // A mode the transmitter does not have would key a transceiver that
+    // sends nothing and never reaches the text's end.
+    if (!CPSKMod::sends(m)) {
+        spdlog::error("PskModDemod mode {} refused, keeping {}", m, modeKept_);
+        psk::systemChange guard;
+        mode.set(modeKept_, true);
+        return;
+    }
+    modeKept_ = m;
     {
         std::lock_guard<std::mutex> l(rxLock_);
         if (channels_[size_t(primary_)]->detector.mode() != m) {
@@ -148,6 +157,7 @@ void PskModDemod::onPrimaryDetector() {
     }
     psk::systemChange guard;
     mode.set(m, true);
+    modeKept_ = m;
 }
 
 void PskModDemod::QueueText(const std::string& text, int start) {

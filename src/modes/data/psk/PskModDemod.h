@@ -78,6 +78,7 @@ private:
     void onRxFreq();
     void onMode();
     void onPrimaryDetector();
+    int modeKept_ = 0; // mode's last value that was not refused; the hooks only
 
     static int getCharCallback(void* context);
     int getNextTxChar();
