@@ -948,13 +948,15 @@ VIREO_API void PskModDemod_QueueText(void* handle, const char* text, int start);
  * Refused with a log line, keeping the old value: period below 500,
  * Decimation, samplesPerSymbol or samplesPerBlock of 0 or less (or
  * samplesPerBlock above 2^26), negative endPadding, a toneSpacing that is not
- * finite, an empty tone buffer or one holding values that are not finite;
- * what a period cannot hold: a StartDelaySamples and samplesPerSymbol that
- * together exceed it, a Decimation whose recording (samplesPerBlock less
- * endPadding, from receive blocks of 512) would end after it, a message whose
- * symbols after the start delay exceed it (also dropped, logged, when it is
- * due and the settings have changed since). A message starts only in the
- * first half of its period. */
+ * finite, a StartDelaySamples below 0, an empty tone buffer or one holding
+ * values that are not finite; what a period cannot hold: a StartDelaySamples
+ * and samplesPerSymbol that together exceed it, a recording (samplesPerBlock
+ * less endPadding, from receive blocks of 512) that would end after it,
+ * whichever of period, samplesPerBlock, endPadding, Decimation and SaveMode
+ * is set last (a refused value is told back), a message whose symbols after
+ * the start delay exceed it (also dropped, logged, when it is due and the
+ * settings have changed since). A message starts only in the first half of
+ * its period and keeps the samplesPerSymbol it started with. */
 VIREO_API void* JTModDemod_create(void);
 VIREO_API void JTModDemod_release(void* handle);
 VIREO_API void JTModDemod_bindsaveDirectory(void* handle, void (*callback)(const char*));

@@ -12,44 +12,86 @@
 
 JTModDemod::JTModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
     // A symbol, and the start delay before it, must fit in a period: the
-    // transmitter stays keyed for both, silent through the delay.
+    // transmitter stays keyed for both, silent through the delay. A delay
+    // below zero would start a message part of the way through.
     samplesPerSymbol_.guard(samplesPerSymbol, "JTModDemod samplesPerSymbol", [this](int v) {
-        return v > 0 && v + std::max<long long>(startDelay_.get(), 0) <= period_.get() * samplesPerMs;
+        return v > 0 && symbolFits(v, startDelay_.get(), period_.get());
     });
     startDelay_.guard(StartDelaySamples, "JTModDemod StartDelaySamples", [this](int v) {
-        return (long long)v + samplesPerSymbol_.get() <= period_.get() * samplesPerMs;
+        return v >= 0 && symbolFits(samplesPerSymbol_.get(), v, period_.get());
     });
     // The highest tone must stay inside the transmit stream's band; beyond
     // it the tones fold back, and far beyond every sample is NaN.
     toneSpacing_.guard(toneSpacing, "JTModDemod toneSpacing", [this](double v) {
         return std::isfinite(v) && std::abs(txFreq.get() + highestTone * v) <= maxToneHz;
     });
-    samplesPerBlock_.guard(samplesPerBlock, "JTModDemod samplesPerBlock",
-                           [](int v) { return v > 0 && v <= maxSamplesPerBlock; });
-    endPadding_.guard(endPadding, "JTModDemod endPadding", [](int v) { return v >= 0; });
+    // A recording that does not end within its period takes the next one's
+    // time: the next period is not recorded, and the messages queued for it
+    // never start. Whichever of its settings changes last is checked with
+    // the others in force.
+    samplesPerBlock_.guard(samplesPerBlock, "JTModDemod samplesPerBlock", [this](int v) {
+        Settings s = inForce();
+        s.samplesPerBlock = v;
+        return v > 0 && v <= maxSamplesPerBlock && recordingEndsInPeriod(s);
+    });
+    endPadding_.guard(endPadding, "JTModDemod endPadding", [this](int v) {
+        Settings s = inForce();
+        s.endPadding = v;
+        return v >= 0 && recordingEndsInPeriod(s);
+    });
     // Periods start on whole half seconds counted from the start of the
     // hour, so a period must be a whole number of them and divide the hour;
     // any other length would start periods off their time.
-    period_.guard(period, "JTModDemod period", [](int v) { return v >= 500 && v % 500 == 0 && 3600000 % v == 0; });
-    // A recording that does not end within its period takes the next one's
-    // time, and the next period is not recorded at all.
-    decimation_.guard(Decimation, "JTModDemod Decimation", [this](int v) { return recordingEndsInPeriod(v); });
+    period_.guard(period, "JTModDemod period", [this](int v) {
+        Settings s = inForce();
+        s.period = v;
+        return v >= 500 && v % 500 == 0 && 3600000 % v == 0 &&
+               symbolFits(samplesPerSymbol_.get(), startDelay_.get(), v) && recordingEndsInPeriod(s);
+    });
+    decimation_.guard(Decimation, "JTModDemod Decimation", [this](int v) {
+        Settings s = inForce();
+        s.decimation = v;
+        return recordingEndsInPeriod(s);
+    });
+    saveMode_.guard(SaveMode, "JTModDemod SaveMode", [this](int v) {
+        Settings s = inForce();
+        s.saveMode = v;
+        return recordingEndsInPeriod(s);
+    });
     Enabled.changeHook = [this] { onEnabled(); };
 }
 
-bool JTModDemod::recordingEndsInPeriod(int D) const {
-    // Every receive block is decimated from its first sample: a block of B
-    // keeps B / D samples, a step longer than the block keeps nothing.
-    const long long B = blockLength_.load();
-    if (D <= 0 || D > B) return false;
-    const long long slotsPerSample = SaveMode.get() == 1 ? 2 : 1;
-    const long long slots = period_.get() * samplesPerMs * (B / D) / B * slotsPerSample;
-    return slots >= (long long)samplesPerBlock_.get() - endPadding_.get();
+JTModDemod::Settings JTModDemod::inForce() const {
+    Settings s;
+    s.saveMode = saveMode_.get();
+    s.samplesPerBlock = samplesPerBlock_.get();
+    s.endPadding = endPadding_.get();
+    s.decimation = decimation_.get();
+    s.period = period_.get();
+    return s;
 }
 
-bool JTModDemod::messageFits(size_t symbols, const char* what) const {
-    const long long sps = samplesPerSymbol_.get(), delay = startDelay_.get(), periodMs = period_.get();
-    if ((long long)symbols * sps + std::max(delay, 0LL) <= periodMs * samplesPerMs) return true;
+bool JTModDemod::recordingEndsInPeriod(const Settings& s) const {
+    // Every receive block is decimated from its first sample: a block of B
+    // keeps B / D samples, a step longer than the block keeps nothing.
+    const long long B = blockLength_.load(), D = s.decimation;
+    if (D <= 0 || D > B) return false;
+    const long long slotsPerSample = s.saveMode == 1 ? 2 : 1;
+    const long long slots = s.period * samplesPerMs * (B / D) / B * slotsPerSample;
+    if (slots >= s.samplesPerBlock - s.endPadding) return true;
+    spdlog::error("JTModDemod a period of {} ms keeps {} slots (Decimation {}, SaveMode {}), fewer than "
+                  "samplesPerBlock {} less endPadding {}",
+                  s.period, slots, D, s.saveMode, s.samplesPerBlock, s.endPadding);
+    return false;
+}
+
+bool JTModDemod::symbolFits(long long samplesPerSymbol, long long startDelay, long long periodMs) {
+    return samplesPerSymbol + startDelay <= periodMs * samplesPerMs;
+}
+
+bool JTModDemod::messageFits(size_t symbols, long long sps, long long delay, long long periodMs,
+                             const char* what) {
+    if ((long long)symbols * sps + delay <= periodMs * samplesPerMs) return true;
     spdlog::error("{} {} symbols of {} samples after a start delay of {} refused: a period of {} ms holds {} samples",
                   what, symbols, sps, delay, periodMs, periodMs * samplesPerMs);
     return false;
@@ -81,7 +123,8 @@ void JTModDemod::queueMsg(buff<float> tones, int mode, int startTime) {
             return;
         }
     }
-    if (!messageFits(tones.count, "JTModDemod.queueMsg()")) return;
+    if (!messageFits(tones.count, samplesPerSymbol_.get(), startDelay_.get(), period_.get(), "JTModDemod.queueMsg()"))
+        return;
     std::lock_guard<std::mutex> l(queueLock_);
     queued_ = Message{std::move(tones), mode, startTime};
 }

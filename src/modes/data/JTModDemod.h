@@ -19,15 +19,17 @@
 // the recording, the active message and the oscillator. What crosses over:
 // the checked settings (written only by the hooks, so demodulate never sees a
 // refused value), the receive block length (written by demodulate, read by
-// the Decimation check), the queued message (under queueLock_), and the
+// the recording checks), the queued message (under queueLock_), and the
 // disable count by which the Enabled hook abandons a recording. The period
 // writers touch only their own copies.
 //
 // Nothing a host sets keys the transmitter past its period: a start delay
 // and a symbol must fit in the period, a message with its start delay too
-// (checked when it is queued and again when it starts), and a message
-// starts only in the first half of its period, counted in the input samples
-// the recording has taken.
+// (checked when it is queued and again when it starts), a message starts
+// only in the first half of its period, counted in the input samples the
+// recording has taken, and keeps the symbol length it started with. A
+// recording must end within its period, so that the next one is recorded
+// and its messages start.
 #include "core/modDemod.h"
 #include "framework/asyncEvent.h"
 #include "modes/data/checkedValue.h"
@@ -72,8 +74,12 @@ public:
     void queueMsg(buff<float> tones, int mode, int startTime);
 
     asyncProperty<std::string> saveDirectory;   // prefix of every recording's path, verbatim
-    asyncProperty<int> samplesPerSymbol{7680};  // transmit symbol at 48000/s, > 0; with the start delay in a period
+    asyncProperty<int> samplesPerSymbol{7680};  // transmit symbol at 48000/s, > 0; with the start delay in a period;
+                                                // a transmission keeps the one it started with
     asyncProperty<double> toneSpacing{6.25};    // transmit Hz per tone number; txFreq + 7 x it within +-24000 Hz
+    // The recording (samplesPerBlock less endPadding, from the slots each
+    // period's input keeps under Decimation and SaveMode) ends within a
+    // period, whichever of them changes last.
     asyncProperty<int> samplesPerBlock{151200}; // period buffer, float slots, 1 .. maxSamplesPerBlock
     asyncProperty<int> endPadding{0};           // slots left zero at the buffer's end, >= 0
     asyncProperty<int> period{15000};           // ms, whole half seconds dividing the hour
@@ -81,7 +87,7 @@ public:
     asyncProperty<int> SaveMode{0};             // 1: C2 mixed down by 1500 Hz, else WAV
     asyncProperty<int> FreqDevTable{0};         // < 1 plain FSK; 2, 10, 50 or other: Gaussian shape
     asyncProperty<int> TaperSamples{0};         // raised-cosine ramp at both ends (Gaussian FSK)
-    asyncProperty<int> StartDelaySamples{0};    // transmit start delay at 48000/s; with a symbol in a period
+    asyncProperty<int> StartDelaySamples{0};    // transmit start delay at 48000/s, >= 0; with a symbol in a period
     asyncProperty<bool> Enabled{true};
     asyncEvent<std::string> newFile;
 
@@ -120,13 +126,12 @@ private:
     void dropTransmission(vtrx& transceiver);
 
     void onEnabled();
-    /// Whether a recording with decimation D ends within a period, with the
-    /// other settings and the receive block length in force.
-    bool recordingEndsInPeriod(int D) const;
+    /// Whether a symbol and the start delay before it fit in a period.
+    static bool symbolFits(long long samplesPerSymbol, long long startDelay, long long periodMs);
     /// Whether a message of `symbols` symbols, after the start delay, ends
-    /// within a period, with the settings in force; logged under `what`
-    /// when it does not.
-    bool messageFits(size_t symbols, const char* what) const;
+    /// within a period; logged under `what` when it does not.
+    static bool messageFits(size_t symbols, long long samplesPerSymbol, long long startDelay, long long periodMs,
+                            const char* what);
 
     // Checked settings, written only by the hooks.
     checkedValue<int> samplesPerSymbol_;
@@ -136,6 +141,7 @@ private:
     checkedValue<int> period_;
     checkedValue<int> decimation_;
     checkedValue<int> startDelay_;
+    checkedValue<int> saveMode_;
     std::atomic<int> blockLength_{defaultBlockLength}; // of the last receive block
     /// Counts Enabled going false; a recording started under another count
     /// is abandoned.
@@ -150,6 +156,12 @@ private:
         int period = 15000;
         unsigned disabled = 0;
     };
+    /// The recording settings the hooks have let through.
+    Settings inForce() const;
+    /// Whether a recording under s ends within its period, from receive
+    /// blocks of the length last seen; logged when it does not.
+    bool recordingEndsInPeriod(const Settings& s) const;
+
     bool recording_ = false;
     Settings rec_;
     uint64_t writePos_ = 0; // float slots
@@ -182,7 +194,7 @@ private:
     buff<float> active_;
     int symbolIndex_ = 0;
     int samplesLeft_ = 0;
-    int symbolLength_ = 7680; // samplesPerSymbol taken at the symbol's start
+    int symbolLength_ = 7680; // samplesPerSymbol taken at the transmission's start
     double prevHz_ = 0, curHz_ = 0, nextHz_ = 0;
     std::complex<double> phaseStep_{1.0, 0.0};
     std::complex<double> oscillator_{1.0, 0.0};

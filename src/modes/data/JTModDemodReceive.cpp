@@ -62,7 +62,7 @@ bool JTModDemod::periodStarts(long long micros) {
     if (halves % P != 0) return false;
 
     periodStart_ = int(halves / P * periodMs);
-    rec_.saveMode = SaveMode.get();
+    rec_.saveMode = saveMode_.get();
     rec_.samplesPerBlock = samplesPerBlock_.get();
     rec_.endPadding = endPadding_.get();
     rec_.decimation = decimation_.get();

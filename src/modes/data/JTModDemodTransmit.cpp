@@ -57,11 +57,13 @@ void JTModDemod::startTest() {
         queued_ = Message{};
     }
     // Settings changed since the message was queued may no longer let it end
-    // within the period.
-    if (!messageFits(m.tones.count, "JTModDemod transmission of")) return;
-    const long long sps = samplesPerSymbol_.get();
-    const long long due = (long long)taken_ / sps - startDelay_.get() / sps - 1;
+    // within the period. The symbol length is taken once: a change while
+    // the message goes out must not stretch it past its period.
+    const long long sps = samplesPerSymbol_.get(), delay = startDelay_.get();
+    if (!messageFits(m.tones.count, sps, delay, rec_.period, "JTModDemod transmission of")) return;
+    const long long due = (long long)taken_ / sps - delay / sps - 1;
     symbolIndex_ = int(std::clamp(due, (long long)INT_MIN + 1, (long long)INT_MAX - 1));
+    symbolLength_ = int(sps);
     samplesLeft_ = 0;
     active_ = std::move(m.tones);
     decodeMode_ = m.mode;
@@ -71,7 +73,6 @@ void JTModDemod::startTest() {
 
 void JTModDemod::beginSymbol() {
     const int L = int(active_.count);
-    symbolLength_ = samplesPerSymbol_.get();
     samplesLeft_ = symbolLength_;
     const double spacing = toneSpacing_.get();
     const double base = txFreq.get();

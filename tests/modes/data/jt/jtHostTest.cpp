@@ -63,8 +63,8 @@ TEST(JtHost, RecordsSendsAndDecodesThroughTheInterface) {
     EXPECT_EQ(log.of("period")[0].args[0], "15000");
 
     // Periods of 2 s holding 1 s (12000 samples); 20 ms symbols, 10 of them.
-    JTModDemod_setperiod(jt, 2000);
     JTModDemod_setsamplesPerBlock(jt, 12000);
+    JTModDemod_setperiod(jt, 2000);
     JTModDemod_setsamplesPerSymbol(jt, 960);
     JTModDemod_settoneSpacing(jt, 50.0);
     modDemod_settxFreq(jt, 1000);

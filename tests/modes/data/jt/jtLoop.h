@@ -162,10 +162,13 @@ protected:
     void configure(Mode m, int freqDevTable, int txHz) {
         const Protocol p = protocol(m);
         onGroup(mode, [&] {
+            // The buffer and the period in the order that keeps a recording
+            // within its period on the way: one that would not is refused.
+            if (p.samplesPerBlock < mode->samplesPerBlock.get()) mode->samplesPerBlock.hostSet(p.samplesPerBlock);
             mode->period.hostSet(p.period);
+            mode->samplesPerBlock.hostSet(p.samplesPerBlock);
             mode->samplesPerSymbol.hostSet(p.samplesPerSymbol);
             mode->toneSpacing.hostSet(p.spacing);
-            mode->samplesPerBlock.hostSet(p.samplesPerBlock);
             mode->FreqDevTable.hostSet(freqDevTable);
             mode->txFreq.hostSet(txHz);
         });

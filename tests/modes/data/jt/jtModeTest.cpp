@@ -140,8 +140,9 @@ TEST_F(JtMode, DefaultPeriodIsTheWavFileNamedByItsStart) {
 TEST_F(JtMode, LevelsClipSilenceAndBadSamples) {
     // Short periods: 1 s, 1200 slots (0.1 s).
     request([](JTModDemod& m) {
-        m.period.hostSet(1000);
+        // The buffer first: a period whose recording would outlast it is refused.
         m.samplesPerBlock.hostSet(1200);
+        m.period.hostSet(1000);
     });
     // A spike 100 times the level of the rest: clipped at 15 x the mean.
     at(noonJan2024 + 15000000);
@@ -223,8 +224,8 @@ TEST_F(JtMode, ComplexRecordingIsMixedDownAndCarriesTheDial) {
 
 TEST_F(JtMode, APeriodKeepsTheSettingsItStartedWith) {
     request([](JTModDemod& m) {
-        m.period.hostSet(1000);
         m.samplesPerBlock.hostSet(1200);
+        m.period.hostSet(1000);
     });
     at(noonJan2024 + 15000000);
     feed(2, 512, [](long long) { return cplx(0.5f, 0); });
@@ -326,8 +327,8 @@ TEST_F(JtMode, BadSettingsAreRefusedAndKept) {
     request([](JTModDemod& m) {
         m.StartDelaySamples.hostSet(720000 - 7680);
         m.StartDelaySamples.hostSet(0);
-        m.period.hostSet(500);
         m.samplesPerBlock.hostSet(46);
+        m.period.hostSet(500);
         m.Decimation.hostSet(512);
         m.toneSpacing.hostSet(3214.0); // 1500 + 7 x 3214 = 23998 Hz
     });
@@ -350,8 +351,8 @@ TEST_F(JtMode, UnwritableFilesAreLoggedAndNotAnnounced) {
     LogCapture log;
     request([&](JTModDemod& m) {
         m.saveDirectory.hostSet(dir.prefix() + "missing/");
-        m.period.hostSet(1000);
         m.samplesPerBlock.hostSet(1200);
+        m.period.hostSet(1000);
     });
     at(noonJan2024 + 15000000);
     feed(10, 512, [](long long) { return cplx(0.5f, 0); });
@@ -371,8 +372,8 @@ TEST_F(JtMode, UnwritableFilesAreLoggedAndNotAnnounced) {
 /// in order, once it does.
 TEST_F(JtMode, SlowWritersBlockNothingAndAreToldInOrder) {
     request([](JTModDemod& m) {
-        m.period.hostSet(1000);
         m.samplesPerBlock.hostSet(1200);
+        m.period.hostSet(1000);
     });
     const std::string first = dir.file("240101_120015.wav");
     ASSERT_EQ(::mkfifo(first.c_str(), 0600), 0);
@@ -412,8 +413,8 @@ TEST_F(JtMode, SlowWritersBlockNothingAndAreToldInOrder) {
 TEST_F(JtMode, DisablingAbandonsThePeriodDropsPttAndHoldsResults) {
     // Periods of 2 s (a message may start in the first second), 1200 slots.
     request([](JTModDemod& m) {
-        m.period.hostSet(2000);
         m.samplesPerBlock.hostSet(1200);
+        m.period.hostSet(2000);
     });
     // A message under way.
     at(noonJan2024 + 14000000);
@@ -541,6 +542,7 @@ TEST_F(JtMode, LateStartSendsTheSymbolDueAndTheModeNumberFollows) {
         m.Enabled.hostSet(false); // ends the recording under way
         m.Enabled.hostSet(true);
         m.queueMsg(countingTones(79), 8, 2000);
+        m.samplesPerBlock.hostSet(12000);
         m.period.hostSet(2000);
     });
     at(noonJan2024 + 2000000);
@@ -553,8 +555,8 @@ TEST_F(JtMode, LateStartSendsTheSymbolDueAndTheModeNumberFollows) {
 /// of it (half the period counted in milliseconds) and waits after that.
 TEST_F(JtMode, ShortPeriodsSendInTheirFirstHalf) {
     request([](JTModDemod& m) {
-        m.period.hostSet(1000);
         m.samplesPerBlock.hostSet(9000);
+        m.period.hostSet(1000);
     });
     at(noonJan2024 + 15000000);
     feed(1, 512, [](long long) { return cplx{}; });
@@ -628,8 +630,8 @@ TEST_F(JtMode, GaussianShapeRampsAndStartDelay) {
     EXPECT_NEAR(std::abs(d[2 * N]), 0.98, 1e-5);
     EXPECT_NEAR(hzAt(d, 2 * N + N / 2), 1000.0, 0.2);
 
-    // A symbol length changed mid-symbol applies from the next symbol: the
-    // shape of the current one is read within its own length.
+    // A symbol length changed while a message goes out waits for the next
+    // message: this one keeps the length it started with, to its end.
     request([](JTModDemod& m) {
         m.StartDelaySamples.hostSet(0);
         m.Enabled.hostSet(false);
@@ -640,11 +642,12 @@ TEST_F(JtMode, GaussianShapeRampsAndStartDelay) {
     feed(1, 512, [](long long) { return cplx{}; });
     const auto head = transmit(N / 2);
     request([](JTModDemod& m) { m.samplesPerSymbol.hostSet(960); });
-    const auto tail = transmit(N / 2 + 3 * 960 + 10);
+    const auto tail = transmit(N / 2 + 3 * N + 10);
     EXPECT_NEAR(hzAt(tail, 100), 1000.0, 0.2);
-    EXPECT_NEAR(hzAt(tail, N / 2 + 480), 1006.25, 0.5);
-    EXPECT_NEAR(hzAt(tail, N / 2 + 960 + 480), 1012.5, 0.5);
-    EXPECT_EQ(tail.back(), cplx{});
+    EXPECT_NEAR(hzAt(tail, N), 1006.25, 0.2);
+    EXPECT_NEAR(hzAt(tail, 2 * N), 1012.5, 0.2);
+    EXPECT_GT(std::abs(tail[N / 2 + 3 * N - 1]), 0.0f);
+    EXPECT_EQ(tail[N / 2 + 3 * N], cplx{});
     EXPECT_FALSE(v->ptt.get());
     request([](JTModDemod& m) { m.samplesPerSymbol.hostSet(N); });
 
@@ -678,6 +681,138 @@ TEST_F(JtMode, GaussianShapeRampsAndStartDelay) {
     for (const cplx s : full) ASSERT_NEAR(std::abs(s), 0.98, 1e-5);
 }
 
+/// A start delay below zero is refused, and nothing set while a message
+/// goes out stretches it: 40 symbols of 480 samples go out whole in 0.40 s,
+/// though the symbol grows to 700000 samples (14.6 s, which the period still
+/// holds) and the start delay to 10000 under them.
+TEST_F(JtMode, AMessageEndsAsLongAsItBegan) {
+    LogCapture log;
+    mode->StartDelaySamples.bind(host::on<"StartDelaySamples", int>, mode.get());
+    // Samples sent until ptt drops, in blocks of 4800, for at most 90 s;
+    // `meanwhile` runs after the first block. A first receive block shorter
+    // than a symbol makes symbol 0 the one due.
+    auto sendAt = [&](int second, const std::function<void()>& meanwhile) {
+        request([](JTModDemod& m) {
+            m.Enabled.hostSet(false);
+            m.Enabled.hostSet(true);
+        });
+        drainDataTasks(v);
+        at(noonJan2024 + second * 1000000LL);
+        request([&](JTModDemod& m) { m.queueMsg(countingTones(40), 8, second * 1000); });
+        feed(1, 400, [](long long) { return cplx{}; });
+        EXPECT_TRUE(v->ptt.get());
+        long long sent = 0, audible = 0;
+        while (v->ptt.get() && sent < 90 * 48000) {
+            for (const cplx x : transmit(4800)) audible += x != cplx{};
+            sent += 4800;
+            if (sent == 4800) meanwhile();
+        }
+        return std::pair{sent, audible};
+    };
+    request([](JTModDemod& m) {
+        m.samplesPerSymbol.hostSet(480);
+        m.StartDelaySamples.hostSet(-9600);
+    });
+    EXPECT_TRUE(log.contains("error|JTModDemod StartDelaySamples -9600 refused, keeping 0"));
+    EXPECT_EQ(host::Log::get().joined("StartDelaySamples"), "0");
+    const auto delayed = sendAt(15, [] {});
+    EXPECT_EQ(delayed.second, 40 * 480);
+    EXPECT_EQ(delayed.first, 5 * 4800);
+
+    request([](JTModDemod& m) {
+        m.StartDelaySamples.hostSet(-1000000);
+        m.StartDelaySamples.hostSet(0);
+    });
+    EXPECT_TRUE(log.contains("error|JTModDemod StartDelaySamples -1000000 refused, keeping 0"));
+    const auto stretched = sendAt(30, [&] {
+        request([](JTModDemod& m) {
+            m.samplesPerSymbol.hostSet(700000);
+            m.StartDelaySamples.hostSet(10000);
+        });
+    });
+    EXPECT_EQ(mode->samplesPerSymbol.get(), 700000);
+    EXPECT_EQ(mode->StartDelaySamples.get(), 10000);
+    EXPECT_EQ(stretched.second, 40 * 480);
+    EXPECT_EQ(stretched.first, 5 * 4800) << "keyed " << double(stretched.first) / 48000 << " s";
+    EXPECT_FALSE(v->ptt.get());
+}
+
+/// A recording must end within its period, so that the next period is
+/// recorded and the messages queued for it go out; whichever of its
+/// settings changes last is checked with the others, refused with the
+/// reason, and the kept value told back.
+TEST_F(JtMode, ARecordingEndsWithinItsPeriodWhicheverValueChangesLast) {
+    LogCapture log;
+    for (auto* p : {&mode->period, &mode->samplesPerBlock, &mode->endPadding, &mode->SaveMode})
+        p->bind(host::on<"setting", int>, mode.get());
+    // Three messages of four 480-sample symbols over three periods of the
+    // period in force from 12:00:15, each queued as its period begins: how
+    // many went out.
+    auto onePerPeriod = [&] {
+        const int P = mode->period.get();
+        request([](JTModDemod& m) {
+            m.samplesPerSymbol.hostSet(480);
+            m.Enabled.hostSet(false);
+            m.Enabled.hostSet(true);
+        });
+        at(noonJan2024 + 15000000);
+        int sent = 0;
+        for (int k = 0; k < 3; ++k) {
+            request([&](JTModDemod& m) { m.queueMsg(countingTones(4), 8, 15000 + k * P); });
+            while (fed < (k + 1) * P * 48LL) {
+                feed(1, 512, [](long long) { return cplx{}; });
+                if (!v->ptt.get()) continue;
+                ++sent;
+                transmit(5 * 480);
+                EXPECT_FALSE(v->ptt.get());
+            }
+        }
+        return sent;
+    };
+    // A buffer right for 15 s at Decimation 4; then a period it outlasts.
+    request([](JTModDemod& m) {
+        m.samplesPerBlock.hostSet(180000);
+        m.period.hostSet(500);
+    });
+    EXPECT_EQ(mode->period.get(), 15000);
+    EXPECT_TRUE(log.contains("error|JTModDemod a period of 500 ms keeps 6000 slots (Decimation 4, SaveMode 0), fewer "
+                             "than samplesPerBlock 180000 less endPadding 0"));
+    EXPECT_TRUE(log.contains("error|JTModDemod period 500 refused, keeping 15000"));
+    EXPECT_EQ(host::Log::get().joined("setting"), "15000");
+    EXPECT_EQ(onePerPeriod(), 3);
+
+    // FT4's period with the default buffer; the buffer first, then it goes.
+    request([](JTModDemod& m) {
+        m.samplesPerBlock.hostSet(151200);
+        m.period.hostSet(7500);
+    });
+    EXPECT_TRUE(log.contains("error|JTModDemod period 7500 refused, keeping 15000"));
+    EXPECT_EQ(onePerPeriod(), 3);
+    request([](JTModDemod& m) {
+        m.samplesPerBlock.hostSet(90000);
+        m.period.hostSet(7500);
+    });
+    EXPECT_EQ(mode->period.get(), 7500);
+
+    // The buffer, its padding and the sample format each meet the check.
+    host::Log::get().forget("setting");
+    request([](JTModDemod& m) {
+        m.samplesPerBlock.hostSet(90100); // refused
+        m.endPadding.hostSet(100);
+        m.samplesPerBlock.hostSet(90100);
+        m.endPadding.hostSet(0); // refused
+        m.SaveMode.hostSet(1);   // two slots a sample
+        m.samplesPerBlock.hostSet(180100);
+        m.SaveMode.hostSet(0); // refused
+    });
+    EXPECT_TRUE(log.contains("error|JTModDemod samplesPerBlock 90100 refused, keeping 90000"));
+    EXPECT_TRUE(log.contains("error|JTModDemod endPadding 0 refused, keeping 100"));
+    EXPECT_TRUE(log.contains("error|JTModDemod SaveMode 0 refused, keeping 1"));
+    EXPECT_EQ(host::Log::get().joined("setting"), "90000" "100" "1");
+    EXPECT_EQ(mode->samplesPerBlock.get(), 180100);
+    EXPECT_EQ(onePerPeriod(), 3);
+}
+
 /// The host replaces the queued message while the transceiver's periods
 /// take messages: each transmission is one message whole. Message k has
 /// k % 4 + 3 symbols of tone k % 4 and is for the period 2 x (k % 4) s
@@ -685,8 +820,8 @@ TEST_F(JtMode, GaussianShapeRampsAndStartDelay) {
 TEST_F(JtMode, QueuedMessagesChangeHandsWhole) {
     constexpr int N = 2048;
     request([](JTModDemod& m) {
-        m.period.hostSet(2000);
         m.samplesPerBlock.hostSet(1200);
+        m.period.hostSet(2000);
         m.samplesPerSymbol.hostSet(N);
     });
     // The host's requests come from one thread, as the interface wants:
