@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <mutex>
 
 using namespace testsig;
@@ -139,13 +138,6 @@ TEST(lowLatFir, BandRequestsHitTheCacheOnlyAtTheRateOfTheDesign) {
     EXPECT_NE(wide.spectra[2].data, cache[17].spectra[2].data);
     EXPECT_TRUE(sameSpectra(
         wide.spectra, lowLatFir(filterDesign<float>::bandpass(-15000, 15000, 384000, 1536, 1536), 512).spectra));
-    // A tone 60 kHz off at 384000 is rejected (the design made at 48000 would
-    // pass everything within 120 kHz).
-    buff<cf> x = tone(512 * 12, 60000.0 / 384000, 0.5);
-    std::vector<cf> y = filterAll(wide, x);
-    const double rejected = db(toneLevel(y, 512 * 4, 512 * 8, 60000.0 / 384000) / 0.5);
-    std::printf("a tone 60 kHz off through -15000 .. 15000 Hz at 384000: %.1f dB\n", rejected);
-    EXPECT_LT(rejected, -60.0);
     // A miss designs on the spot and leaves the cache alone.
     lowLatFir miss(-2500, 2500, 48000, 1536, 512);
     EXPECT_EQ(cache.size(), 24u);
