@@ -82,8 +82,9 @@ void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<
     if (F <= 0) return; // no receive filter designed (a host-made transceiver)
     // Edges in Hz make another filter at every rate. The history at the old
     // rate would only ring through the first blocks at the new one.
-    if (modeRate != rxFirRate) designRxFilter(modeRate);
-    if (modeRateChanged) rxFir.clearState();
+    const bool redesign = modeRate != rxFirRate;
+    if (redesign) designRxFilter(modeRate);
+    if (redesign || modeRateChanged) rxFir.clearState();
 
     size_t pos = 0, left = block.count;
     while (left > 0) {
