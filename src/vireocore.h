@@ -228,6 +228,9 @@ VIREO_API void vtrx_bindforegroundDisplay(void* handle, void (*callback)(bool));
 VIREO_API void vtrx_setforegroundDisplay(void* handle, bool value);
 VIREO_API void vtrx_bindoversample(void* handle, void (*callback)(int));
 VIREO_API void vtrx_setoversample(void* handle, int value);
+/* waterfallSpeed 0 to 10: in the foreground about 2^waterfallSpeed
+ * overlapping transforms per 2048 new samples, never more than 400 spectrum
+ * lines a second. */
 VIREO_API void vtrx_bindwaterfallSpeed(void* handle, void (*callback)(int));
 VIREO_API void vtrx_setwaterfallSpeed(void* handle, int value);
 VIREO_API void vtrx_bindvfo(void* handle, void (*callback)(long long));

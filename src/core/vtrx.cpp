@@ -44,6 +44,7 @@ void vtrx::create() {
     txagc.get()->Volume.set(0.0f, true);
     innerAgc = std::make_shared<agc>(taskGroup());
     rxFir = lowLatFir(-3000.0f, 3000.0f, 48000, 1536, 512);
+    rxFirRate = 48000;
     txFir = lowLatFir(-3000.0f, 6000.0f, 48000, 1536, 512);
     auto* audio = AudioProvider::getInstance();
     audioOutput.set(audio->defaultAudioOutputDevice(), true);
@@ -117,13 +118,18 @@ void vtrx::setRxFilter(int low, int high) {
     rxFilterLow.store(low);
     rxFilterHigh.store(high);
     if (ModClosing.get()) return;
-    int rate = mode ? mode->rxInputSamplerate() : 48000;
-    if (mode && mode->rxMinPhase)
-        rxFir.setFilter(filterDesign<float>::bandpassMinPhase(float(low), float(high), rate, 1536, 1536));
-    else
-        rxFir.setFilter(float(low), float(high), rate, 1536, 512);
+    designRxFilter(mode ? mode->rxInputSamplerate() : 48000);
     if (mode) mode->setRxFilter(low, high);
     setRxFrequency(vfo.get());
+}
+
+void vtrx::designRxFilter(int rate) {
+    const float low = float(rxFilterLow.load()), high = float(rxFilterHigh.load());
+    if (mode && mode->rxMinPhase)
+        rxFir.setFilter(filterDesign<float>::bandpassMinPhase(low, high, rate, 1536, 1536));
+    else
+        rxFir.setFilter(low, high, rate, 1536, 512);
+    rxFirRate = rate;
 }
 
 void vtrx::setTxFilter(int low, int high) {

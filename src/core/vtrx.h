@@ -80,6 +80,9 @@ public:
     void remove();
     void setRxFrequency(long long f);
     void setRxFilter(int low, int high);
+    /// Designs rxFir for the stored pass-band at rate, the rate the filter
+    /// is to run at.
+    void designRxFilter(int rate);
     void setTxFilter(int low, int high);
     void setModulation(std::shared_ptr<modDemod> mode);
     /// Sets signalStrength from one filter output block.
@@ -126,6 +129,7 @@ public:
     DownConverter2<float> rxDownConverter;
     DownConverter2<float> specDownConverter;
     lowLatFir rxFir, txFir;
+    int rxFirRate = 0; // the rate rxFir was designed for
     FractionalDownConverter<float> rxResampler;
     std::shared_ptr<agc> innerAgc;
     std::shared_ptr<modDemod> mode;

@@ -53,7 +53,8 @@ void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<
         ratesChanged = true;
     }
     const int modeRate = mode->rxInputSamplerate();
-    if (modeRate != lastModeRate) {
+    const bool modeRateChanged = modeRate != lastModeRate;
+    if (modeRateChanged) {
         lastModeRate = modeRate;
         rxFill = 0;
         ratesChanged = true;
@@ -79,6 +80,11 @@ void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<
     const double step = 2.0 * pi * double(frequency - vfo.get()) / double(rate);
     const int F = int(rxFir.blockLength());
     if (F <= 0) return; // no receive filter designed (a host-made transceiver)
+    // Edges in Hz make another filter at every rate. The history at the old
+    // rate would only ring through the first blocks at the new one.
+    const bool redesign = modeRate != rxFirRate;
+    if (redesign) designRxFilter(modeRate);
+    if (redesign || modeRateChanged) rxFir.clearState();
 
     size_t pos = 0, left = block.count;
     while (left > 0) {

@@ -6,8 +6,9 @@
 // whole block in the middle of a wider line, taking every B-th transform bin,
 // and fills what lies outside the received band from the radio's wide-band
 // ADC spectrum when it has one. Overlapping transforms slide the frame by
-// 2048 / K samples instead of starting it again; in the background the work
-// is paced down to about one frame every 500 ms; at high decimated rates
+// 2048 / K samples instead of starting it again, never to more than
+// maxLinesPerSecond lines; in the background the work is paced down to about
+// one frame every 500 ms; at high decimated rates
 // several spectra are summed in linear power before one logarithm. Lines go
 // to the host on the render queue.
 //
@@ -34,6 +35,10 @@ constexpr double pi = 3.1415927;  // as the receive chain takes it
 constexpr float floorPower = 1e-20f;
 // Decimated rates from here on sum several spectra per line.
 constexpr int averageFromRate = 491520;
+// A host shows a few hundred lines a second. Overlap beyond this only costs
+// the receive chain the time it needs for the audio: at 1.536 MS/s the
+// fastest waterfall would take 768000 transforms a second.
+constexpr int maxLinesPerSecond = 400;
 
 buff<float> blackmanHarris7() {
     constexpr double a[7] = {0.27105140069342, 0.43329793923448, 0.21812299954311, 0.06592544638803,
@@ -120,6 +125,12 @@ vtrx::SpectrumPlan vtrx::planSpectrum(long long frequency, int rate) const {
         p.K = fg ? std::min(1024, int(std::max(p.zoom * 0.5 * g, 1.0))) : 1;
     else
         p.K = (fg && g >= 2) ? g : 1;
+    // The frame slides by N / K samples per transform and A transforms make
+    // a line: no slide shorter than the one that gives maxLinesPerSecond.
+    // Without overlap every sample is still used once.
+    const long long perLine = (long long)p.A * maxLinesPerSecond;
+    const long long minSlide = std::max((p.D + perLine - 1) / perLine, 1LL);
+    p.K = std::max(1, std::min(p.K, int(N / minSlide)));
     return p;
 }
 

@@ -70,9 +70,10 @@ void lowLatFir::setFilter(float low, float high, int rate, int len, int) {
         return;
     }
     // Keyed on the block this filter runs, whatever the caller passed: the
-    // spectra of another block size have another length.
+    // spectra of another block size have another length. The rate is part of
+    // the key: the same edges at another rate are another band.
     for (const filterCachEntry& e : cache()) {
-        if (e.low != low || e.high != high || e.length != len || uint64_t(e.block) != B) continue;
+        if (e.low != low || e.high != high || e.rate != rate || e.length != len || uint64_t(e.block) != B) continue;
         // Share the cached spectra. A design with fewer partitions than this
         // filter runs is the same filter with zero taps after its end: the
         // missing (latest) partitions go in front as zero spectra so that calc

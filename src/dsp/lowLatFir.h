@@ -10,8 +10,9 @@
 // of the inverse is the filtered block, the first half circular wrap-around.
 //
 // A process-wide cache of band-pass designs is built by init before any filter
-// exists and is only read afterwards, without a lock. A filter whose band
-// matches an entry shares the entry's spectra instead of designing.
+// exists and is only read afterwards, without a lock. A filter whose band and
+// rate match an entry shares the entry's spectra instead of designing: edges
+// in Hz are a different filter at every rate.
 //
 // A filter belongs to one object and is used on its task group only.
 //
@@ -24,7 +25,7 @@
 #include <vector>
 
 /// One cached design: the partition spectra of a band-pass, keyed by its
-/// edges, length and block (the rate is kept for reference only).
+/// edges, rate, length and block.
 struct filterCachEntry {
     float low;
     float high;
@@ -49,8 +50,8 @@ public:
     /// Replaces the filter by taps; the input history is kept. Taps beyond
     /// P x B are ignored, missing ones are zero.
     void setFilter(buff<cplx> taps);
-    /// Replaces the filter by the cached design of (low, high, len) for the
-    /// filter's own block size, or by a new band-pass design. len is the one
+    /// Replaces the filter by the cached design of (low, high, rate, len) for
+    /// the filter's own block size, or by a new band-pass design. len is the one
     /// the filter was built with; the block argument is the caller's idea of
     /// it and is not used. A shorter cached design is zero-padded to the
     /// filter's partitions.

@@ -116,18 +116,28 @@ TEST(lowLatFir, EachCachedDesignEqualsAFreshDesign) {
     }
 }
 
-TEST(lowLatFir, BandRequestsHitTheCacheWhateverTheRate) {
+// A cached design serves only the rate it was made at: the same edges at
+// another rate are another band, designed on the spot.
+TEST(lowLatFir, BandRequestsHitTheCacheOnlyAtTheRateOfTheDesign) {
     ensureCache();
     const auto& cache = lowLatFir::cache();
     lowLatFir rx(-3000, 3000, 48000, 1536, 512);
     EXPECT_EQ(rx.P, 3);
     ASSERT_EQ(rx.spectra.size(), 3u);
     EXPECT_EQ(rx.spectra[0].data, cache[0].spectra[0].data);  // shared, not copied
-    // The key has no rate: both requests take the entry made at the other rate.
-    rx.setFilter(-90000, 90000, 48000, 1536, 512);
+    rx.setFilter(-90000, 90000, 384000, 1536, 512);
     EXPECT_EQ(rx.spectra[1].data, cache[21].spectra[1].data);
-    lowLatFir wide(-3000, 3000, 384000, 1536, 512);
-    EXPECT_EQ(wide.spectra[2].data, cache[0].spectra[2].data);
+    for (int rate : {192000, 2048000}) {
+        SCOPED_TRACE(rate);
+        rx.setFilter(-90000, 90000, rate, 1536, 512);
+        EXPECT_NE(rx.spectra[1].data, cache[21].spectra[1].data);
+        lowLatFir fresh(filterDesign<float>::bandpass(-90000, 90000, rate, 1536, 1536), 512);
+        EXPECT_TRUE(sameSpectra(rx.spectra, fresh.spectra));
+    }
+    lowLatFir wide(-15000, 15000, 384000, 1536, 512);
+    EXPECT_NE(wide.spectra[2].data, cache[17].spectra[2].data);
+    EXPECT_TRUE(sameSpectra(
+        wide.spectra, lowLatFir(filterDesign<float>::bandpass(-15000, 15000, 384000, 1536, 1536), 512).spectra));
     // A miss designs on the spot and leaves the cache alone.
     lowLatFir miss(-2500, 2500, 48000, 1536, 512);
     EXPECT_EQ(cache.size(), 24u);

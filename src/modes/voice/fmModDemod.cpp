@@ -40,23 +40,8 @@ fmModDemod::fmModDemod(std::shared_ptr<syncTask> taskGroup)
       eqFilter(300.0f, 3000.0f, voiceTx::rate, voiceTx::eqTaps, voiceTx::blockLength),
       postClipFilter(300.0f, 3000.0f, voiceTx::rate, voiceTx::bandTaps, voiceTx::blockLength),
       postLimiterFilter(300.0f, 3000.0f, voiceTx::rate, voiceTx::bandTaps, voiceTx::blockLength),
-      rxAudioFilter(deEmphasised(narrowPrototype(), narrowRate, 300.0, 3000.0), voiceTx::blockLength) {
+      rxAudioFilter(narrowAudioFilter()), pilotPll(pilotLoop()) {
     limiter = delay<float>(voiceTx::limiterHistory, voiceTx::blockLength);
-    // The 19 kHz loop: 2 pi 19000 / 384000 rad per sample, held within
-    // ± 25 Hz, a unity-gain two-pole low-pass and a PI frequency update.
-    pilotPll = pll<float>{0.0f,
-                          0.31088677f,
-                          3.1415927410125732,
-                          0.31088677f,
-                          0.00081812311f,
-                          {0.0f, 0.0f},
-                          {0.0f, 0.0f},
-                          4.11272049e-06f,
-                          -1.99471092f,
-                          0.994715035f,
-                          0.0f,
-                          0.000507236342f,
-                          -0.000507188495f};
     txFiltered = true;
     compressionInUse_.guard(compression, "fmModDemod.compression", voiceTx::carriesLevel);
     deviationInUse_.guard(deviation, "fmModDemod.deviation", [](double d) { return std::isfinite(d); });
@@ -64,6 +49,43 @@ fmModDemod::fmModDemod(std::shared_ptr<syncTask> taskGroup)
     ctcssInUse_.guard(CTCSS, "fmModDemod.CTCSS",
                       [](double hz) { return std::isfinite(hz) && hz <= voiceTx::rate / 2.0; });
     setTxAudioFilter();
+}
+
+lowLatFir fmModDemod::narrowAudioFilter() {
+    return lowLatFir(deEmphasised(narrowPrototype(), narrowRate, 300.0, 3000.0), voiceTx::blockLength);
+}
+
+pll<float> fmModDemod::pilotLoop() {
+    // 2 pi 19000 / 384000 rad per sample, held within ± 25 Hz, a unity-gain
+    // two-pole low-pass and a PI frequency update.
+    return pll<float>{0.0f,
+                      0.31088677f,
+                      3.1415927410125732,
+                      0.31088677f,
+                      0.00081812311f,
+                      {0.0f, 0.0f},
+                      {0.0f, 0.0f},
+                      4.11272049e-06f,
+                      -1.99471092f,
+                      0.994715035f,
+                      0.0f,
+                      0.000507236342f,
+                      -0.000507188495f};
+}
+
+void fmModDemod::enterReceivePath(bool wide) {
+    // Each path starts as a fresh mode would: the other path's filter
+    // history, half-filled block, last sample and loop state belong to
+    // another rate and another signal.
+    if (wide) {
+        buildWide();
+        pilotPll = pilotLoop();
+    } else {
+        rxAudioFilter = narrowAudioFilter();
+    }
+    rxFill = 0;
+    lastRxSample = {1.0f, 0.0f};
+    rxWide = wide;
 }
 
 buff<fmModDemod::cplx> fmModDemod::deEmphasised(buff<cplx> taps, int rate, double corner, double top) {
@@ -105,9 +127,9 @@ bool fmModDemod::receiveGain(double g, float& gain) {
 }
 
 buff<float> fmModDemod::demodulate(buff<cplx> in) {
-    const int rate = rxInputSamplerate();
-    if (rate >= 96000 && !wideBuilt) buildWide();
-    if (wideBuilt) return demodulateWide(in);
+    const bool wide = rxInputSamplerate() >= 96000;
+    if (wide != rxWide) enterReceivePath(wide);
+    if (wide) return demodulateWide(in);
 
     buff<float> out(in.size(), 0.0f);
     float gain;

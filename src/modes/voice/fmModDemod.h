@@ -15,6 +15,10 @@
 //                     -> + 0.1 CTCSS tone -> phase += 2 pi g deviation x / 48000
 //                     -> 0.99 (cos, sin) of the phase
 //
+// A change of path (deviation across 12000 Hz) starts the new path as a new
+// mode would, so narrow-band after broadcast sounds as narrow-band always
+// does.
+//
 // Receive accepts blocks of any length: filter blocks are carried across
 // calls. A block of 512 (or of several 512s) starting on a filter block is
 // answered from that block's own filtering; other lengths are answered one
@@ -83,14 +87,15 @@ public:
     lowLatFir postLimiterFilter;
     delay<float> limiter;
     int limiterWindow = voiceTx::limiterWindowLength;
-    lowLatFir rxAudioFilter;    // narrow audio filter, then the broadcast mono filter
+    lowLatFir rxAudioFilter;    // narrow audio filter, or the broadcast mono filter on that path
     lowLatFir stereoDiffFilter; // broadcast difference filter, empty until built
     float toneRate = 48000.0f;
     cplx tonePhasor{1.0f, 0.0f};
     cplx toneStep{1.0f, 0.0f};
     int rxFill = 0;
     int64_t eqVersion = -1;
-    bool wideBuilt = false;
+    bool wideBuilt = false; // the broadcast path has run (deviation 0 then stays on it)
+    bool rxWide = false;    // the path the receive filters are set up for
     pll<float> pilotPll;
 
 private:
@@ -105,6 +110,12 @@ private:
     template <class FilterBlock, class Take>
     void carryBlocks(const buff<cplx>& in, float gain, FilterBlock filterBlock, Take take);
     void buildWide();
+    /// Sets the receive filters up for the broadcast or the narrow path,
+    /// from a clean start.
+    void enterReceivePath(bool wide);
+    static lowLatFir narrowAudioFilter();
+    /// The 19 kHz pilot loop as it starts.
+    static pll<float> pilotLoop();
     /// taps shaped in the frequency domain by corner / f for corner <= f < top
     /// (6 dB per octave falling from the corner), then windowed.
     static buff<cplx> deEmphasised(buff<cplx> taps, int rate, double corner, double top);
