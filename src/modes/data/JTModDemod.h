@@ -106,6 +106,11 @@ private:
     // ---- receive (transceiver's task group) ----
     bool periodStarts(long long micros);
     void record(const buff<cplx>& block);
+    /// Records the input the clock says the recording missed, past a gap's
+    /// length, as silence.
+    void keepGapSilent(long long micros);
+    /// Whether the recording has reached its completion point.
+    bool periodFull() const;
     void completePeriod();
     void collectFiles();
     void abandonRecording();
@@ -160,6 +165,7 @@ private:
     double mixerPhase_ = 0; // never reset
     buff<float> periodBuffer_;
     int periodStart_ = 0; // ms since the start of the UTC hour
+    long long startMicros_ = 0; // clock reading the recording started at
     std::string path_;
 
     int decodeMode_ = 8; // of the last transmission started
