@@ -33,6 +33,7 @@
 #include "modes/data/checkedValue.h"
 
 #include <atomic>
+#include <climits>
 #include <complex>
 #include <deque>
 #include <future>
@@ -166,6 +167,7 @@ private:
     buff<float> periodBuffer_;
     int periodStart_ = 0; // ms since the start of the UTC hour
     long long startMicros_ = 0; // clock reading the recording started at
+    long long recordedPeriod_ = LLONG_MIN; // clock at the start of the period recorded last
     std::string path_;
 
     int decodeMode_ = 8; // of the last transmission started

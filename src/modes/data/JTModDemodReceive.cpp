@@ -76,8 +76,16 @@ bool JTModDemod::periodStarts(long long micros) {
     const long long halves = 2 * (inMinute / 1000000 + 60 * minuteOfHour) + inMinute % 1000000 / 500000;
     const int periodMs = period_.get();
     const long long P = periodMs / 500; // at least 1: shorter periods are refused
+    // A period is recorded once while the clock runs on in it, also when
+    // its recording ends (or is abandoned) within the half second in which
+    // it may start; a reading in another period, or a clock set back,
+    // forgets it.
+    const long long begins = micros - timeOfDay % 3600000000LL + halves / P * periodMs * 1000LL;
+    if (begins == recordedPeriod_ && micros > startMicros_) return false;
+    recordedPeriod_ = LLONG_MIN;
     if (halves % P != 0) return false;
 
+    recordedPeriod_ = begins;
     periodStart_ = int(halves / P * periodMs);
     startMicros_ = micros;
     rec_.saveMode = SaveMode.get();

@@ -492,6 +492,16 @@ TEST_F(JtMode, APauseInTheStreamIsSilenceInItsPeriodWhichEndsOnTimeAndTheNextIsW
     const auto next = readFile(dir.file("240101_120018.wav"));
     ASSERT_EQ(next.size(), 44u + 48000);
     for (size_t k = 0; k < 24000; ++k) ASSERT_EQ(s16(next, 44 + 2 * k), 32000) << k;
+
+    // A period is recorded once, also when its recording (0.1 s) ends
+    // within the half second in which it may start.
+    request([](JTModDemod& m) { m.samplesPerBlock.hostSet(1200); });
+    at(start + 4000000);
+    feed(40, 512, [](long long) { return cplx(0.5f, 0); }); // 0.43 s
+    EXPECT_EQ(untilFile(), dir.file("240101_120020.wav") + "8");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // writers of further recordings, were there any
+    feed(1, 512, [](long long) { return cplx{}; });
+    EXPECT_EQ(host::Log::get().of("newFile").size(), 3u);
 }
 
 /// Tone j of the test messages is j mod 8: the symbol sent tells itself by
