@@ -72,6 +72,10 @@ void Radio::acceptSampleRates(const char* who, std::function<bool(int)> delivers
         }
         rateInForce_.store(rate);
         apply();
+        // A transceiver placed in the old band may lie outside the new one:
+        // every transceiver is placed again, as a retune would place it, and
+        // the device follows a receiver that moved.
+        if (placeAll()) tune();
     };
 }
 
@@ -458,6 +462,27 @@ bool Radio::place(long long F, vtrx* v, int mask, bool& oneEach, std::unique_loc
         v->hwReceiverSlots[k].store(result);
     }
     return true;
+}
+
+bool Radio::placeAll() {
+    auto frequencies = [this] {
+        std::vector<long long> f;
+        for (auto& r : receivers) f.push_back(r.frequency);
+        return f;
+    };
+    std::vector<std::shared_ptr<vtrx>> list;
+    std::vector<long long> before;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        list = vtrxList;
+        before = frequencies();
+    }
+    std::unique_lock<std::mutex> lock(listMutex);
+    for (auto& v : list) {
+        bool oneEach = false;
+        place(v->vfo.get(), v.get(), v->ADCs.get(), oneEach, lock);
+    }
+    return frequencies() != before;
 }
 
 int Radio::compvfo(const void* a, const void* b) {

@@ -141,8 +141,10 @@ protected:
     /// a log line ("<who> SampleRate <rate> refused, keeping <in force>"),
     /// and SampleRate is set back to the rate in force, which the host then
     /// hears on its bound callback; an accepted rate becomes the rate in
-    /// force, then `apply` runs. The rate SampleRate holds now is the rate in
-    /// force. Constructor or radio's task group.
+    /// force, then `apply` runs (it gives the receivers the new rate), then
+    /// every transceiver is placed again, and the device tuned when a
+    /// receiver moved. The rate SampleRate holds now is the rate in force.
+    /// Constructor or radio's task group.
     void acceptSampleRates(const char* who, std::function<bool(int)> delivers, std::function<void()> apply);
 
 private:
@@ -161,6 +163,9 @@ private:
     int indexOf(const vtrx* v) const;
     bool place(long long frequency, vtrx* v, int mask, bool& oneEach, std::unique_lock<std::mutex>& lock);
     void placeOneReceiverEach(long long f, vtrx* v, int index, std::unique_lock<std::mutex>& lock);
+    /// Places every transceiver again at its vfo, in list order, without
+    /// tuning; true when a receiver moved or was added. Radio's task group.
+    bool placeAll();
     /// addHWReceiver(f) inside a reshape, with lock released meanwhile; a
     /// receiver appended gets slot (when not -1) and every receiver's block
     /// restarts. True when one was appended.

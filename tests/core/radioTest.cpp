@@ -152,12 +152,16 @@ TEST_F(RadioTest, ABlockSizedFromARateStartsAgainWhenTheRateChanges) {
 
 namespace {
 
-// A back-end whose device delivers 96000 and 192000 samples per second only.
+// A back-end whose device delivers some rates only: by default 96000 and
+// 192000 samples per second.
 class PickyRadio : public FakeRadio {
 public:
-    explicit PickyRadio(std::shared_ptr<syncTask> group) : FakeRadio(std::move(group), 96000) {
-        SampleRate.reinit(96000);
-        acceptSampleRates("picky", [](int rate) { return rate == 96000 || rate == 192000; },
+    explicit PickyRadio(
+        std::shared_ptr<syncTask> group, int rate = 96000,
+        std::function<bool(int)> delivers = [](int rate) { return rate == 96000 || rate == 192000; })
+        : FakeRadio(std::move(group), rate) {
+        SampleRate.reinit(rate);
+        acceptSampleRates("picky", std::move(delivers),
                           [this] {
                               ++applied;
                               std::lock_guard<std::mutex> l(listMutex);
@@ -193,6 +197,23 @@ TEST_F(RadioTest, ARateTheDeviceDoesNotDeliverIsRefusedAndTheRateInForceToldAgai
         EXPECT_EQ(radio->receivers[0].sampleRate, 192000);
     });
     EXPECT_EQ(radio->rateInForce(), 192000);
+}
+
+TEST_F(RadioTest, ARateChangePlacesTheTransceiversAgainAndTunes) {
+    // As an RTL-SDR going from 3200000 to 250000 samples per second: a lone
+    // transceiver 190 kHz off its receiver's centre, within 3200000 / 16 of
+    // it, keeps the receiver there, and lies outside the band of 250000.
+    auto radio = std::make_shared<PickyRadio>(group, 3200000, [](int rate) { return rate >= 48000 && rate <= 3200000; });
+    auto v = add(radio, 7000000);
+    onGroup(v, [&] { v->vfo.hostSet(7190000); });
+    drainDataTasks(radio);
+    EXPECT_EQ(radio->receivers[0].frequency, 7000000);
+    const int tunes = radio->tunes.load();
+    onGroup(radio, [&] { radio->SampleRate.hostSet(250000); });
+    EXPECT_EQ(radio->receivers[0].frequency, 7190000);
+    EXPECT_EQ(v->hwReceiverSlots[0].load(), 0);
+    EXPECT_TRUE(radio->getVfoValid(0, 7190000, v->rxFilterLow.load(), v->rxFilterHigh.load()));
+    EXPECT_GT(radio->tunes.load(), tunes) << "the device follows its receiver";
 }
 
 TEST_F(RadioTest, BlocksReachExactlyTheSlotsThatNameTheirReceiver) {

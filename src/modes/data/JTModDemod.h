@@ -35,6 +35,7 @@
 #include "modes/data/checkedValue.h"
 
 #include <atomic>
+#include <climits>
 #include <complex>
 #include <deque>
 #include <future>
@@ -112,6 +113,11 @@ private:
     // ---- receive (transceiver's task group) ----
     bool periodStarts(long long micros);
     void record(const buff<cplx>& block);
+    /// Records the input the clock says the recording missed, past a gap's
+    /// length, as silence.
+    void keepGapSilent(long long micros);
+    /// Whether the recording has reached its completion point.
+    bool periodFull() const;
     void completePeriod();
     void collectFiles();
     void abandonRecording();
@@ -172,6 +178,8 @@ private:
     double mixerPhase_ = 0; // never reset
     buff<float> periodBuffer_;
     int periodStart_ = 0; // ms since the start of the UTC hour
+    long long startMicros_ = 0; // clock reading the recording started at
+    long long recordedPeriod_ = LLONG_MIN; // clock at the start of the period recorded last
     std::string path_;
 
     int decodeMode_ = 8; // of the last transmission started

@@ -1,6 +1,7 @@
-// The receive half of the JT mode: period timing against the UTC clock, the
-// decimated (or mixed-down complex) copy of each period, and the hand-over
-// of finished periods to their writers and of written files to the host.
+// The receive half of the JT mode: period timing against the UTC clock
+// (which a recording follows across gaps in the stream), the decimated (or
+// mixed-down complex) copy of each period, and the hand-over of finished
+// periods to their writers and of written files to the host.
 #include "modes/data/JTModDemod.h"
 #include "modes/data/utcClock.h"
 
@@ -19,6 +20,17 @@ namespace {
 
 constexpr long long microsPerDay = 86400000000LL;
 constexpr double twoPi = 2.0 * 3.14159265358979323846;
+/// A stream this far behind the clock has had a gap (a radio stopped and
+/// started, samples lost on the way), not a late turn: longer than the
+/// bursts radios deliver their samples in (an RTL-SDR buffer at 250000/s
+/// spans 65 ms), shorter than a device takes to stop and start again.
+constexpr long long gapMicros = 200000;
+
+/// A phase brought back into [0, 2 pi).
+double wrapped(double phase) {
+    phase = std::fmod(phase, twoPi);
+    return phase < 0 ? phase + twoPi : phase;
+}
 
 /// UTC time of a clock reading in the recording's name format.
 std::string fileName(long long micros, const char* format) {
@@ -39,11 +51,16 @@ buff<float> JTModDemod::demodulate(buff<cplx> block) {
     if (!Enabled.get()) return audio;
     if (block.count > 0) blockLength_.store(int(std::min<size_t>(block.count, INT_MAX)));
 
+    const long long now = jt::utcMicros();
     if (recording_ && rec_.disabled != disabled_.load()) abandonRecording();
-    if (!recording_ && periodStarts(jt::utcMicros())) recording_ = true;
+    if (recording_) {
+        keepGapSilent(now);
+        if (periodFull()) completePeriod();
+    }
+    if (!recording_ && periodStarts(now)) recording_ = true;
     if (recording_) {
         record(block);
-        if (writePos_ >= uint64_t(std::max(rec_.samplesPerBlock - rec_.endPadding, 0LL))) completePeriod();
+        if (periodFull()) completePeriod();
         startTest();
     }
     collectFiles();
@@ -59,9 +76,18 @@ bool JTModDemod::periodStarts(long long micros) {
     const long long halves = 2 * (inMinute / 1000000 + 60 * minuteOfHour) + inMinute % 1000000 / 500000;
     const int periodMs = period_.get();
     const long long P = periodMs / 500; // at least 1: shorter periods are refused
+    // A period is recorded once while the clock runs on in it, also when
+    // its recording ends (or is abandoned) within the half second in which
+    // it may start; a reading in another period, or a clock set back,
+    // forgets it.
+    const long long begins = micros - timeOfDay % 3600000000LL + halves / P * periodMs * 1000LL;
+    if (begins == recordedPeriod_ && micros > startMicros_) return false;
+    recordedPeriod_ = LLONG_MIN;
     if (halves % P != 0) return false;
 
+    recordedPeriod_ = begins;
     periodStart_ = int(halves / P * periodMs);
+    startMicros_ = micros;
     rec_.saveMode = saveMode_.get();
     rec_.samplesPerBlock = samplesPerBlock_.get();
     rec_.endPadding = endPadding_.get();
@@ -107,10 +133,29 @@ void JTModDemod::record(const buff<cplx>& block) {
     writePos_ += complexMix ? 2 * n : n;
     kept_ += n;
     taken_ += block.count;
-    if (complexMix) {
-        mixerPhase_ = std::fmod(mixerPhase_, twoPi);
-        if (mixerPhase_ < 0) mixerPhase_ += twoPi;
-    }
+    if (complexMix) mixerPhase_ = wrapped(mixerPhase_);
+}
+
+void JTModDemod::keepGapSilent(long long micros) {
+    // A decoder finds a signal by where its symbols lie in the period: the
+    // input the clock says the recording has missed is kept as silence, so
+    // that what follows lands at its time and the period ends on time.
+    const long long elapsed = std::min(micros - startMicros_, microsPerDay);
+    const long long missed = elapsed * samplesPerMs / 1000 - (long long)taken_;
+    if (missed <= gapMicros * samplesPerMs / 1000) return;
+    const uint64_t D = uint64_t(rec_.decimation);
+    const uint64_t samples = uint64_t(missed) / D;
+    const bool complexMix = rec_.saveMode == 1;
+    const uint64_t end = std::min(writePos_ + samples * (complexMix ? 2 : 1), uint64_t(rec_.samplesPerBlock));
+    std::fill(periodBuffer_.data + writePos_, periodBuffer_.data + end, 0.0f);
+    writePos_ = end;
+    taken_ += uint64_t(missed);
+    // The mixer runs on through the gap, as the clock does.
+    if (complexMix) mixerPhase_ = wrapped(mixerPhase_ - twoPi * 1500.0 * double(D) / 48000.0 * double(samples));
+}
+
+bool JTModDemod::periodFull() const {
+    return writePos_ >= uint64_t(std::max(rec_.samplesPerBlock - rec_.endPadding, 0LL));
 }
 
 void JTModDemod::completePeriod() {

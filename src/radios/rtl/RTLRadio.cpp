@@ -46,7 +46,10 @@ RTLRadio::RTLRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)), l
         if (!Serial.get().empty()) serialChanged();
     };
     rxGain.changeHook = [this] { SetGain(); };
-    DirectSample.changeHook = [this] { SetDirectSample(); };
+    DirectSample.changeHook = [this] {
+        SetDirectSample();
+        tune();
+    };
     BiasT.changeHook = [this] { SetBiasT(); };
     BalanceIQ.changeHook = [this] { iqCorrection = BalanceIQ.get(); };
     acceptSampleRates("rtl", deliverableRate, [this] {
@@ -55,7 +58,9 @@ RTLRadio::RTLRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)), l
             std::lock_guard<std::mutex> lock(listMutex);
             receivers[0].sampleRate = rate;
         }
-        if (device) lib->rtlsdr_set_sample_rate(device, uint32_t(rate));
+        if (!device) return;
+        lib->rtlsdr_set_sample_rate(device, uint32_t(rate));
+        tune(); // the tuner's error depends on the rate
     });
     rxLevelCalibration.changeHook = [this] {
         if (!refuseNonFinite(rxLevelCalibration, appliedLevel_, "rtl", "rxLevelCalibration")) SetGain();
@@ -247,17 +252,18 @@ void RTLRadio::tune() {
         frequency = receivers[0].frequency;
     }
     const uint32_t f = deviceFrequency(frequencyCalibration.get() * double(frequency), true);
-    if (f == lastTunedFrequency) return;
+    const tuning wanted{f, rateInForce(), DirectSample.get()};
+    if (wanted == lastTuned) return;
 
     int error = 0;
     const int tuner = lib->rtlsdr_get_tuner_type(device);
-    if (tuner == tunerR82xx && DirectSample.get() == 0) {
-        const R82xxPll pll = r82xxPredict(f, SampleRate.get());
+    if (tuner == tunerR82xx && wanted.directSample == 0) {
+        const R82xxPll pll = r82xxPredict(f, wanted.sampleRate);
         if (!pll.valid) std::fprintf(stderr, "[R82XX] No valid PLL values for %u Hz!\n", pll.lo);
         error = pll.error();
     }
     lib->rtlsdr_set_center_freq(device, f);
-    lastTunedFrequency = f;
+    lastTuned = wanted;
 
     std::lock_guard<std::mutex> lock(listMutex);
     receivers[0].tuningError = error;

@@ -51,7 +51,8 @@ public:
     asyncProperty<bool> BalanceIQ{true};
 
     /// Retunes the device to hardware receiver 0 (calibrated), predicting
-    /// an R82xx tuner's error. Acts only while started. Task group.
+    /// an R82xx tuner's error, unless it is tuned so already. Acts only
+    /// while started. Task group.
     void tune() override;
     /// Adds a transceiver when there is none, opens the device, applies the
     /// settings and starts the reader. Task group.
@@ -71,7 +72,16 @@ public:
     std::atomic<bool> running{false};
     std::atomic<float> gainScale{1.0f / 128.0f};
     RTLGainTable gains;
-    uint32_t lastTunedFrequency = 0;
+    /// What the device was last tuned for. The tuner's error depends on the
+    /// rate (which sets its intermediate frequency) and on direct sampling as
+    /// much as on the frequency: a change of any of them tunes again.
+    struct tuning {
+        uint32_t frequency = 0;
+        int sampleRate = 0;
+        int directSample = 0;
+        bool operator==(const tuning&) const = default;
+    };
+    tuning lastTuned;
     RTLSDRLib* lib;
     rtlsdr_dev_t* device = nullptr;
 

@@ -124,8 +124,14 @@ protected:
     }
     long long now() const { return clockBase + samples * 1000000 / 48000; }
 
+    /// The radio stops at the step starting at sample pauseFrom and starts
+    /// again at the one at pauseTo (counted as `samples`); the clock runs on.
+    long long pauseFrom = -1, pauseTo = -1;
+
     /// One radio block; the clock moves on by its length.
     bool step() {
+        if (samples == pauseFrom) onGroup(radio, [&] { radio->stop(); });
+        if (samples == pauseTo) onGroup(radio, [&] { radio->start(); });
         stepStart = samples;
         if (!radio->step(1)) return false;
         samples += static_cast<long long>(radio->blockLength);

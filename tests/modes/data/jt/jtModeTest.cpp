@@ -18,6 +18,12 @@
 #include <functional>
 #include <thread>
 
+/// What a test reads of the mode's recording.
+class JTModDemodTestAccess {
+public:
+    static bool recording(const JTModDemod& m) { return m.recording_; }
+};
+
 namespace {
 
 using namespace jttest;
@@ -446,6 +452,57 @@ TEST_F(JtMode, DisablingAbandonsThePeriodDropsPttAndHoldsResults) {
     request([](JTModDemod& m) { m.Enabled.hostSet(true); });
     EXPECT_EQ(untilFile(), dir.file("240101_120016.wav") + "8");
     EXPECT_EQ(host::Log::get().of("newFile").size(), 1u);
+}
+
+TEST_F(JtMode, APauseInTheStreamIsSilenceInItsPeriodWhichEndsOnTimeAndTheNextIsWhole) {
+    // Periods of 2 s holding all of it (24000 samples at 12000/s).
+    request([](JTModDemod& m) {
+        m.period.hostSet(2000);
+        m.samplesPerBlock.hostSet(24000);
+    });
+    const long long start = noonJan2024 + 16000000;
+    at(start);
+    feed(75, 512, [](long long) { return cplx(0.5f, 0); }); // 0.8 s, 9600 samples kept
+    // The radio stops for 1.1 s: no blocks come meanwhile.
+    at(start + 1900000);
+    long long ended = -1; // clock at the block the recording ended with, after the period's start
+    for (int k = 0; k < 200 && ended < 0; ++k) {
+        feed(1, 512, [](long long) { return cplx(-0.25f, 0); });
+        onGroup(v, [&] {
+            if (!JTModDemodTestAccess::recording(*mode)) ended = testUtc.load() - start;
+        });
+    }
+    std::printf("period ended %.4f s after its start\n", double(ended) / 1e6);
+    // The period's last samples are in the block the clock reads 1.996 s at.
+    EXPECT_GE(ended, 1990000);
+    EXPECT_LT(ended, 2000000);
+    // The next period starts at the next block, and is recorded whole.
+    feed(188, 512, [](long long) { return cplx(0.25f, 0); });
+    EXPECT_EQ(untilFile(), dir.file("240101_120016.wav") + "8");
+    EXPECT_EQ(untilFile(), dir.file("240101_120018.wav") + "8");
+
+    // 0.8 s of the period as received, the 1.1 s pause as silence, and the
+    // last 0.1 s where it belongs. The level goes by what was received: its
+    // peak 0.5 to 32000.
+    const auto b = readFile(dir.file("240101_120016.wav"));
+    ASSERT_EQ(b.size(), 44u + 48000);
+    for (size_t k = 0; k < 24000; ++k) {
+        const int16_t want = k < 9600 ? 32000 : k < 22800 ? 0 : -16000;
+        ASSERT_EQ(s16(b, 44 + 2 * k), want) << k;
+    }
+    const auto next = readFile(dir.file("240101_120018.wav"));
+    ASSERT_EQ(next.size(), 44u + 48000);
+    for (size_t k = 0; k < 24000; ++k) ASSERT_EQ(s16(next, 44 + 2 * k), 32000) << k;
+
+    // A period is recorded once, also when its recording (0.1 s) ends
+    // within the half second in which it may start.
+    request([](JTModDemod& m) { m.samplesPerBlock.hostSet(1200); });
+    at(start + 4000000);
+    feed(40, 512, [](long long) { return cplx(0.5f, 0); }); // 0.43 s
+    EXPECT_EQ(untilFile(), dir.file("240101_120020.wav") + "8");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // writers of further recordings, were there any
+    feed(1, 512, [](long long) { return cplx{}; });
+    EXPECT_EQ(host::Log::get().of("newFile").size(), 3u);
 }
 
 /// Tone j of the test messages is j mod 8: the symbol sent tells itself by
