@@ -143,7 +143,8 @@ protected:
     /// `seconds` of signal. The period's writer runs beside the chain and may
     /// be late on a busy machine: past `seconds` the clock stops, and only
     /// demodulate calls without samples (which collect finished files) go on,
-    /// for up to 10 s.
+    /// for up to 10 s. They are empty: the mode takes the length of a block
+    /// with samples for that of the chain's blocks.
     std::optional<std::string> stepUntilFile(double seconds) {
         const size_t before = host::Log::get().of("newFile").size();
         auto announced = [&]() -> std::optional<std::string> {
@@ -158,7 +159,7 @@ protected:
         }
         std::optional<std::string> text;
         waitFor([&] {
-            onGroup(v, [&] { mode->demodulate(buff<NoisyLoopRadio::cplx>(1, {})); });
+            onGroup(v, [&] { mode->demodulate(buff<NoisyLoopRadio::cplx>()); });
             return (text = announced()).has_value();
         });
         return text;

@@ -457,8 +457,8 @@ TEST_F(JtMode, DisablingAbandonsThePeriodDropsPttAndHoldsResults) {
 TEST_F(JtMode, APauseInTheStreamIsSilenceInItsPeriodWhichEndsOnTimeAndTheNextIsWhole) {
     // Periods of 2 s holding all of it (24000 samples at 12000/s).
     request([](JTModDemod& m) {
-        m.period.hostSet(2000);
         m.samplesPerBlock.hostSet(24000);
+        m.period.hostSet(2000);
     });
     const long long start = noonJan2024 + 16000000;
     at(start);
