@@ -279,6 +279,19 @@ struct Case {
     std::function<std::string(Rig&)> then = {}; // further checks; a failure's text
 };
 
+/// The host keys `first`, then `second` over it, and releases `second`.
+/// The transceiver keyed last takes the transmitter; `first` is told that
+/// its ptt is off.
+Case keyedOver(int first, int second, const char* ending) {
+    return {"host", ending, first,
+            [=](Rig& r) {
+                if (!hostKeyed(r, first, second)) return false;
+                r.heardWhileKeyed = r.level();
+                return true;
+            },
+            [=](Rig& r) { r.hostPtt(second, false); }, 1.0, [=](Rig& r) { return heardOnly(r, second); }};
+}
+
 const std::vector<Case>& cases() {
     static const std::vector<Case> all = {
         {"CW text", "no mode", Rig::A, cwText, detach, 1.0},
@@ -316,22 +329,8 @@ const std::vector<Case>& cases() {
              r.hostSet[Rig::B] = false; // the host keeps nothing of it
          },
          1.0},
-        // The transceiver keyed last takes the transmitter; the other is
-        // told that its ptt is off.
-        {"host", "B keyed over it, then B released", Rig::A,
-         [](Rig& r) {
-             if (!hostKeyed(r, Rig::A, Rig::B)) return false;
-             r.heardWhileKeyed = r.level();
-             return true;
-         },
-         [](Rig& r) { r.hostPtt(Rig::B, false); }, 1.0, [](Rig& r) { return heardOnly(r, Rig::B); }},
-        {"host", "A keyed over it, then A released", Rig::B,
-         [](Rig& r) {
-             if (!hostKeyed(r, Rig::B, Rig::A)) return false;
-             r.heardWhileKeyed = r.level();
-             return true;
-         },
-         [](Rig& r) { r.hostPtt(Rig::A, false); }, 1.0, [](Rig& r) { return heardOnly(r, Rig::A); }},
+        keyedOver(Rig::A, Rig::B, "B keyed over it, then B released"),
+        keyedOver(Rig::B, Rig::A, "A keyed over it, then A released"),
         {"host", "on and off back to back", Rig::A,
          [](Rig& r) {
              void* listener = r.attach(Rig::A, cwModDemod_create(), cwModDemod_release);
