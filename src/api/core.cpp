@@ -80,7 +80,19 @@ VIREO_API void Radio_bindvtrxAdded(void* h, Radio::vtrxAddedCallback cb) {
 VC_CLASS(TestRadio)
 
 // ---- vtrx ----
-VC_CLASS(vtrx)
+VIREO_API void* vtrx_create(void) { return vireo::api::create<vtrx>("vtrx_create"); }
+VIREO_API void vtrx_release(void* h) {
+    vireo::api::guarded("vtrx_release", [&] {
+        // The host keeps no way to unkey a transceiver it lets go of: what
+        // it keyed is released first. Only a radio's transceiver transmits;
+        // one the host made alone goes with its handle.
+        auto* ref = static_cast<objectHandle*>(h);
+        auto v = ref ? std::dynamic_pointer_cast<vtrx>(*ref) : nullptr;
+        if (v && !v->owner.expired())
+            vireo::api::request<vtrx>(h, "vtrx.release()", [](vtrx& x) { x.hostReleased(); });
+    });
+    vireo::api::release(h, "vtrx_release");
+}
 VC_PROPERTY(vtrx, ptt)
 VC_PROPERTY(vtrx, tune)
 VC_PROPERTY(vtrx, specFreq)

@@ -296,10 +296,14 @@ void Radio::removeVtrx(const void* v) {
             removed = *it;
             vtrxList.erase(it);
         }
-        if (!vtrxList.empty()) txVtrx_ = vtrxList.front();
+        // Removing a transceiver that does not transmit changes nothing
+        // about who does.
+        if (!txVtrx_.lock() && !vtrxList.empty()) txVtrx_ = vtrxList.front();
     }
     // Outside the lock: a back-end's ptt hook may want it.
     if (wasTransmitting) ptt.set(false, ptt.get());
+    // What the removed transceiver keyed goes off the air with it.
+    if (removed) removed->postOffAir();
 }
 
 void Radio::appendReceiver(const hwReceiver& r) {
@@ -546,18 +550,42 @@ bool Radio::getVfoValid(int r, long long vfo, int low, int high) {
 }
 
 void Radio::setPtt(bool on, vtrx* v) {
-    if (!canTransmit.get()) return;
-    if (on) {
-        {
-            std::lock_guard<std::mutex> lock(listMutex);
-            int i = indexOf(v);
-            if (i >= 0) txVtrx_ = vtrxList[size_t(i)];
+    if (!canTransmit.get()) {
+        if (on && v) {
+            spdlog::error("radio.setPtt refused: this radio cannot transmit");
+            v->postOffAir(); // the transceiver's ptt goes back off, the host told
         }
-        if (!ptt.get()) ptt.set(true, true);
         return;
     }
-    if (ptt.get())
-        ptt.set(false, true);
-    else
-        ptt.set(false, false); // marks it published
+    if (!on) {
+        // Only the transceiver holding the transmitter gives it up: the late
+        // release of one it was taken from changes nothing.
+        auto tx = txVtrx();
+        if (tx && tx.get() != v) return;
+        if (ptt.get())
+            ptt.set(false, true);
+        else
+            ptt.set(false, false); // marks it published
+        return;
+    }
+    // The transceiver keyed last takes the transmitter; the one it was
+    // taken from is told that it is off the air.
+    std::shared_ptr<vtrx> previous;
+    bool listed = false;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        const int i = indexOf(v);
+        if (i >= 0) {
+            listed = true;
+            previous = txVtrx_.lock();
+            txVtrx_ = vtrxList[size_t(i)];
+        }
+    }
+    if (!listed) {
+        // Removed before its request came: it transmits nothing here.
+        if (v) v->postOffAir();
+        return;
+    }
+    if (ptt.get() && previous && previous.get() != v) previous->postOffAir();
+    if (!ptt.get()) ptt.set(true, true);
 }

@@ -105,6 +105,10 @@ public:
     void FitAllReceivers(bool apply);
     /// Whether a pass band lies inside receiver r's usable band. Any thread.
     bool getVfoValid(int r, long long vfo, int low, int high);
+    /// One transmitter, many transceivers: the one keyed last holds it, and
+    /// the one it was taken from goes off the air (told through offAir);
+    /// only the holder releases it. A radio that cannot transmit refuses,
+    /// and the transceiver is told the same way.
     void setPtt(bool on, vtrx* v);
     static int compvfo(const void* a, const void* b);
 

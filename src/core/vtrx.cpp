@@ -139,8 +139,15 @@ void vtrx::setTxFilter(int low, int high) {
 }
 
 void vtrx::setModulation(std::shared_ptr<modDemod> m) {
+    const bool replaced = mode && mode != m;
+    // What the outgoing mode keyed by itself goes with it: nothing would
+    // end its text, message or peer's transmission any more.
+    if (replaced) releaseFor(*mode);
+    // A tail belongs to the mode that sent it: none of the next mode goes
+    // out in its name.
+    if (replaced && pttReleasing) tailLeft = std::min(tailLeft, 0);
     // A replaced mode the host still holds must not reach this transceiver.
-    if (mode && mode != m) mode->setOwner({});
+    if (replaced) mode->setOwner({});
     mode = std::move(m);
     if (mode) {
         mode->setOwner(std::static_pointer_cast<vtrx>(shared_from_this()));
@@ -153,9 +160,54 @@ void vtrx::setModulation(std::shared_ptr<modDemod> m) {
     if (mode && txFilterEdges) mode->setTxFilter(txFilterEdges->first, txFilterEdges->second);
 }
 
+void vtrx::keyFor(const modDemod& m) {
+    // A mode detached since it asked keys nothing: nothing would release it.
+    if (m.lockOwner().get() == this) key(&m);
+}
+
+void vtrx::key(const void* keyer) {
+    if (ptt.get()) return;
+    pendingKeyer_ = keyer;
+    ptt.set(true, true);
+    pendingKeyer_ = nullptr;
+}
+
+void vtrx::releaseFor(const modDemod& m) {
+    if (ptt.get() && keyer_ == &m) ptt.set(false, true);
+}
+
+void vtrx::offAir() {
+    const bool wasOn = ptt.get() || transmitting;
+    if (ptt.get()) ptt.set(false, true);
+    pttReleasing = false;
+    rampUpPending = false;
+    transmitting = false;
+    // A radio that still keys for this transceiver (it was handed back
+    // meanwhile) hears the release as well.
+    if (wasOn) tellRadioPtt();
+}
+
+void vtrx::postOffAir() {
+    auto self = std::static_pointer_cast<vtrx>(weak_from_this().lock());
+    if (!self) return;
+    seqTask t;
+    t.fn = [self] { self->offAir(); };
+    t.name = "vtrx.offAir";
+    asyncProcess(t);
+}
+
+void vtrx::hostReleased() {
+    if (ptt.get()) ptt.set(false, true);
+}
+
+void vtrx::tellRadioPtt() {
+    toRadio("radio.setPtt", [on = ptt.get()](Radio& r, vtrx& v) { r.setPtt(on, &v); });
+}
+
 void vtrx::onPtt() {
     if (ptt.get()) {
-        toRadio("radio.setPtt", [](Radio& r, vtrx& v) { r.setPtt(v.ptt.get(), &v); });
+        keyer_ = pendingKeyer_;
+        tellRadioPtt();
         rampUpPending = true;
         rampUpLeft = txLeadSilence + rampUpLength;
         pttReleasing = false;
@@ -179,7 +231,7 @@ void vtrx::onPtt() {
         mode->pttReleased = true;
     } else {
         tailLeft = 0;
-        toRadio("radio.setPtt", [](Radio& r, vtrx& v) { r.setPtt(v.ptt.get(), &v); });
+        tellRadioPtt();
         transmitting = false;
     }
 }

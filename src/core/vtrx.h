@@ -100,6 +100,30 @@ public:
     void modulate(unsigned long n);
     /// Samples of silence after the tail before the radio is unkeyed.
     static constexpr int txTrailingSilence = 504;
+
+    // ---- who keyed the transmitter ----
+    // The host keys and releases through ptt itself. A keyer of the system's
+    // own (a mode, for its text, message or network peer; the voice switch)
+    // then answers for the transmission: it is released when that keyer
+    // ends, goes away or stalls, whatever the host set meanwhile. The first
+    // keyer of a transmission keeps it; keying again while on changes
+    // nothing.
+    /// Switches ptt on for the mode (a system change, the host told), if it
+    /// is still attached here. Own task group.
+    void keyFor(const modDemod& m);
+    /// Switches ptt off when the mode keyed the transmission on now; else
+    /// nothing. Own task group.
+    void releaseFor(const modDemod& m);
+    /// The radio does not transmit for this transceiver: it cannot
+    /// transmit, another transceiver took the transmitter, or this one was
+    /// removed. ptt goes off (the host told) and the transmission ends here,
+    /// as no request for its tail will come. Own task group.
+    void offAir();
+    /// Queues offAir on the transceiver's task group. Any thread.
+    void postOffAir();
+    /// The host let go of its handle: nobody is left to release the
+    /// transmitter, so it is released now. Own task group.
+    void hostReleased();
     /// Samples at the start of the transmission that its lead silence and
     /// rise still take (0 once they are through): a mode whose first
     /// samples must arrive whole starts after them. Own task group only.
@@ -199,7 +223,9 @@ public:
     bool tuningValid();
     /// With ADCs 3, whether the radio left slot 0 or 1 without a receiver.
     bool diversityPartnerMissing() const;
-    void voiceSwitch(double blockSeconds);
+    /// mayKey: the chain reached the switch (a mode, enough bandwidth);
+    /// without it a transmission the switch keyed still runs out its hold.
+    void voiceSwitch(double blockSeconds, bool mayKey);
     void sendIQ(const buff<cplx>& block, long long frequency, int rate);
     void sendAudio(const buff<float>& audio);
 
@@ -219,6 +245,15 @@ public:
 
 private:
     void onPtt();
+    /// Posts "radio.setPtt" with ptt as it is now: the radio takes the
+    /// transceiver's requests in order, so it ends as the last one left it.
+    void tellRadioPtt();
+    /// ptt on, keyer noted as answering for it (a mode, or this
+    /// transceiver for its voice switch).
+    void key(const void* keyer);
+
+    const void* keyer_ = nullptr;        // who switched ptt on; null: the host
+    const void* pendingKeyer_ = nullptr; // keyFor's keyer while its change runs
 
     std::atomic<spectrumCallback> newSpectrum_{nullptr};
     std::atomic<audioCallback> newAudio_{nullptr};

@@ -44,7 +44,11 @@ void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<
     }
 
     if (SendIQ.get()) sendIQ(block, frequency, rate);
-    if (OwnerID.get() > 0 || !mode) return; // an IQ source only
+    const double seconds = rate > 0 ? double(block.count) / double(rate) : 0.0;
+    if (OwnerID.get() > 0 || !mode) { // an IQ source only
+        voiceSwitch(seconds, false);
+        return;
+    }
 
     bool ratesChanged = false;
     if (rate != lastBlockRate) {
@@ -71,6 +75,7 @@ void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<
     if (d <= 0 || rate <= 0 || !resamplable) {
         bandwidthSufficient.set(false, true);
         processRxSpectrumChunk(block, frequency, rate, wideBand, wideBandValue);
+        voiceSwitch(seconds, false);
         return;
     }
     bandwidthSufficient.set(true, true);
@@ -117,7 +122,7 @@ void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<
     }
 
     processRxSpectrumChunk(block, frequency, rate, wideBand, wideBandValue);
-    voiceSwitch(double(block.count) / double(rate));
+    voiceSwitch(seconds, true);
 }
 
 buff<vtrx::cplx> vtrx::combineDiversity(const buff<cplx>& arrived) {
@@ -242,18 +247,23 @@ bool vtrx::tuningValid() {
     return valid;
 }
 
-void vtrx::voiceSwitch(double blockSeconds) {
-    if (!foregroundDisplay.get() || !useVox.get()) return;
-    const double p = inputStream.getPeak();
+void vtrx::voiceSwitch(double blockSeconds, bool mayKey) {
+    const bool on = mayKey && foregroundDisplay.get() && useVox.get();
+    // A transmission the switch keyed runs out its hold once the switch is
+    // off (window in the background, VOX off, no mode): speech no longer
+    // holds it, and nothing else would end it.
+    const bool holding = ptt.get() && keyer_ == this;
+    if (!on && !holding) return;
+    const double p = on ? double(inputStream.getPeak()) : 0.0;
     if (ptt.get()) {
-        if (p > VoxThreshold.get() * 0.5) {
+        if (on && p > VoxThreshold.get() * 0.5) {
             voxHoldLeft = VoxHold.get();
         } else {
             voxHoldLeft -= blockSeconds;
             if (voxHoldLeft <= 0) ptt.set(false, true);
         }
     } else if (p > VoxThreshold.get()) {
-        ptt.set(true, true);
+        key(this);
         voxHoldLeft = VoxHold.get();
     }
 }

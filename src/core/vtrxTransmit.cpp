@@ -164,10 +164,13 @@ void vtrx::modulate(unsigned long n) {
     else if (pttReleasing)
         fadeOut(*this, out);
 
-    toRadio("radio.transmit", [out](Radio& r, vtrx&) { r.transmit(out); });
+    // Only the transceiver holding the transmitter is sent: a request
+    // answered after the transmitter went to another is dropped.
+    toRadio("radio.transmit", [out](Radio& r, vtrx& v) {
+        if (r.txVtrx().get() == &v) r.transmit(out);
+    });
     if (pttReleasing && tailLeft <= -txTrailingSilence) {
-        // The radio reads ptt (now off) when the task runs, after the block.
-        toRadio("radio.setPtt", [](Radio& r, vtrx& v) { r.setPtt(v.ptt.get(), &v); });
+        tellRadioPtt(); // off, after the block
         transmitting = false;
     }
 }

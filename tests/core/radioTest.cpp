@@ -448,18 +448,23 @@ TEST_F(RadioTest, PttBookkeepingAcrossTwoTransceivers) {
     });
     EXPECT_TRUE(radio->ptt.get());
     EXPECT_EQ(radio->txVtrx(), b);
-    onGroup(radio, [&] { radio->setPtt(false, a.get()); }); // any transceiver may switch off
+    onGroup(radio, [&] { radio->setPtt(false, a.get()); }); // only the one transmitting releases
+    EXPECT_TRUE(radio->ptt.get());
+    onGroup(radio, [&] { radio->setPtt(false, b.get()); });
     EXPECT_FALSE(radio->ptt.get());
     EXPECT_EQ(radio->txVtrx(), b);
     onGroup(radio, [&] { radio->setPtt(true, b.get()); });
+    onGroup(radio, [&] { radio->removeVtrx(a.get()); }); // removing another changes nothing
+    EXPECT_TRUE(radio->ptt.get());
+    EXPECT_EQ(radio->txVtrx(), b);
     onGroup(radio, [&] { radio->removeVtrx(b.get()); }); // removing the keyed one releases PTT
     EXPECT_FALSE(radio->ptt.get());
-    EXPECT_EQ(radio->txVtrx(), a);
+    EXPECT_EQ(radio->txVtrx(), nullptr);
     poll();
     EXPECT_EQ(pttEvents, (std::vector<bool>{true, false, true, false}));
     int notAVtrx = 0;
     onGroup(radio, [&] { radio->removeVtrx(&notAVtrx); }); // only compared
-    EXPECT_EQ(radio->vtrxList.size(), 1u);
+    EXPECT_EQ(radio->vtrxList.size(), 0u);
 }
 
 TEST_F(RadioTest, ReleasesInAnyOrderWhileBlocksFlow) {

@@ -511,6 +511,7 @@ TEST_F(Receive, SteadyBlocksAllocateNothing) {
 // the receive stage with its gain held, before the receive stage runs free.
 TEST_F(Receive, PttHoldAndTailKeepTheGainsStillAroundATransmission) {
     make(48000, 7000000);
+    onGroup(radio, [&] { radio->canTransmit.hostSet(true); });
     onGroup(v, [&] {
         v->rxagc.get()->Enabled.hostSet(true);
         v->txagc.get()->Volume.hostSet(1.0f);
@@ -564,6 +565,7 @@ TEST_F(Receive, PttHoldAndTailKeepTheGainsStillAroundATransmission) {
 // threshold below 0 stands for a loud microphone.
 TEST_F(Receive, VoiceSwitchKeysAndReleasesAfterTheHold) {
     make(48000, 7000000);
+    onGroup(radio, [&] { radio->canTransmit.hostSet(true); });
     static std::vector<bool> ptts;
     ptts.clear();
     v->ptt.bind([](bool on) { ptts.push_back(on); }, v.get());

@@ -16,4 +16,4 @@ vireo_internal_test(core_mode_tests
   $<TARGET_OBJECTS:vireo_api>)
 vireo_internal_test(core_transmit_tests core/transmitTest.cpp core/testRadioTest.cpp core/noisyLoopRadioTest.cpp)
 vireo_host_test(core_testradio_host_tests core/testRadioHostTest.cpp)
-vireo_host_test(core_end_to_end_host_tests core/endToEndHostTest.cpp)
+vireo_host_test(core_end_to_end_host_tests core/endToEndHostTest.cpp core/keyingHostTest.cpp)

@@ -68,7 +68,7 @@ void JTModDemod::startTest() {
     active_ = std::move(m.tones);
     decodeMode_ = m.mode;
     emitted_ = 0;
-    v->ptt.set(true, true);
+    v->keyFor(*this);
 }
 
 void JTModDemod::beginSymbol() {

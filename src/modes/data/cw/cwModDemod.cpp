@@ -57,9 +57,14 @@ void cwModDemod::KeyUp(long long) {
 void cwModDemod::postPtt(bool on) {
     auto v = lockOwner();
     if (!v) return;
+    auto self = std::static_pointer_cast<cwModDemod>(weak_from_this().lock());
+    if (!self) return;
     seqTask t;
-    t.fn = [v, on] {
-        if (v->ptt.get() != on) v->ptt.set(on, true);
+    t.fn = [v, on, self] {
+        if (on)
+            v->keyFor(*self);
+        else if (v->ptt.get())
+            v->ptt.set(false, true);
     };
     t.name = "cwModDemod.ptt";
     v->asyncProcess(t);

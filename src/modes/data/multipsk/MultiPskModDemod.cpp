@@ -132,14 +132,9 @@ void MultiPskModDemod::onConnect(bool flag, const std::shared_ptr<vtrx>& v) {
     connected.set(flag, true);
     if (flag) return;
     sending.set(false, true);
-    bool keyed = false;
-    {
-        std::lock_guard<std::mutex> l(txLock_);
-        std::swap(keyed, raisedPtt_);
-    }
     // A client that vanished mid-transmission must not leave the
     // transmitter keyed: nobody is left to send "SwitchRX".
-    if (keyed && v) v->ptt.set(false, true);
+    if (v) v->releaseFor(*this);
 }
 
 // ---- packets from MultiPSK, on the transceiver's group ----
@@ -171,19 +166,14 @@ void MultiPskModDemod::handle(const buff<char>& body, const std::shared_ptr<vtrx
         v->vfo.set(multiReadLong(b + 8), true);
     } else if (is("SwitchRX")) {
         if (!v) return needsTransceiver("SwitchRX");
-        {
-            std::lock_guard<std::mutex> l(txLock_);
-            raisedPtt_ = false;
-        }
         v->ptt.set(false, true);
     } else if (is("SwitchTX")) {
         if (!v) return needsTransceiver("SwitchTX");
         {
             std::lock_guard<std::mutex> l(txLock_);
             ring_.restart();
-            raisedPtt_ = true;
         }
-        v->ptt.set(true, true);
+        v->keyFor(*this);
         setSpeed(MultiPskTxRing::fastRate);
     } else if (is("TXHWdata")) {
         takeSamples(body);
@@ -281,7 +271,6 @@ void MultiPskModDemod::modulate(buff<cplx>, buff<cplx> out) {
     {
         std::lock_guard<std::mutex> l(txLock_);
         underrun = ring_.take(out);
-        if (underrun) raisedPtt_ = false;
     }
     // MultiPSK stopped sending: end the transmission.
     if (underrun)

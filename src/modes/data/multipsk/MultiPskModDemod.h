@@ -93,7 +93,6 @@ private:
 
     std::mutex txLock_;
     MultiPskTxRing ring_;
-    bool raisedPtt_ = false; // this mode keyed the transceiver ("SwitchTX")
 
     std::atomic<int> version_{0};
     std::atomic<double> gain_{initialGain};

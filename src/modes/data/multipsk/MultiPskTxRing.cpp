@@ -9,7 +9,8 @@ MultiPskTxRing::MultiPskTxRing() = default;
 void MultiPskTxRing::restart() {
     std::fill(ring_.begin(), ring_.end(), cplx{});
     read_ = write_ = 0;
-    consumed_ = received_ = 0;
+    consumed_ = received_ = waited_ = 0;
+    waiting_ = true;
 }
 
 namespace {
@@ -35,8 +36,15 @@ int MultiPskTxRing::put(const char* bytes, size_t pairs) {
 bool MultiPskTxRing::take(buff<cplx> out) {
     if (received_ <= startAfter) {
         std::fill(out.begin(), out.end(), cplx{});
-        return false;
+        if (!waiting_) return false;
+        waited_ += (long long)out.count;
+        if (waited_ - received_ <= startAfter - underrunLimit) return false;
+        waiting_ = false;
+        std::printf("#####TO\r\n");
+        std::fflush(stdout);
+        return true;
     }
+    waiting_ = false;
     for (auto& s : out) {
         s = ring_[size_t(read_)];
         ring_[size_t(read_)] = cplx{};

@@ -8,7 +8,10 @@
 // and the transmitter's never starve the chain at the start. The pace is
 // steered by the backlog: more than half a ring waiting asks MultiPSK for
 // rate 80 (slower), less for 120 (faster). A backlog below -8192 means
-// MultiPSK stopped sending: the transmission should end.
+// MultiPSK stopped sending: the transmission should end. So does a
+// transmission that never starts: once the transmitter has waited as long
+// as a start that just made it and then ran dry would take (6144 + 8192
+// samples more than MultiPSK sent), whatever MultiPSK sent before.
 //
 // The taken samples go through a one-pole DC removal whose estimate carries
 // over from block to block and from one transmission to the next.
@@ -42,7 +45,8 @@ public:
 
     /// Fills out: zeros before the start, else samples from the ring (the
     /// slots read become 0) after DC removal. A negative backlog is printed;
-    /// true when it fell below the underrun limit ("#####TO" printed).
+    /// true when it fell below the underrun limit, or when a transmission
+    /// restarted has waited too long for its start ("#####TO" printed).
     bool take(buff<cplx> out);
 
     long long received() const { return received_; }
@@ -57,6 +61,8 @@ private:
     // longer than 12 hours must not wrap them.
     long long consumed_ = 0;
     long long received_ = 0;
+    long long waited_ = 0;  // samples asked for since the restart, before the start
+    bool waiting_ = false; // restarted and not yet started or given up
     int lastRate_ = 100;
     cplx dc_{};
 };
