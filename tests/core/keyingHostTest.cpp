@@ -215,8 +215,8 @@ bool jtMessage(Rig& r) {
     std::filesystem::create_directories(recordings());
     JTModDemod_setsaveDirectory(jt, (recordings().string() + "/").c_str());
     // Periods of 2 s; a message of 20 symbols of 20 ms.
-    JTModDemod_setperiod(jt, 2000);
     JTModDemod_setsamplesPerBlock(jt, 12000);
+    JTModDemod_setperiod(jt, 2000);
     JTModDemod_setsamplesPerSymbol(jt, 960);
     JTModDemod_settoneSpacing(jt, 50.0);
     modDemod_settxFreq(jt, 1000);
