@@ -108,15 +108,30 @@ TEST(HostExit, DeviceRadiosStreamingWhenTheHostEndsAreStoppedBeforeTheirDriversG
     }
 }
 
+TEST(HostExit, AThreadTheLibraryNeverSawMayEndTheProcessWhileRadiosRun) {
+    // A host's UI or signal-handling thread: nothing of the library runs
+    // when that thread ends, and the device radios' drivers were loaded and
+    // started after init (but the Airspy driver, which the library links, so
+    // loaded first).
+    expectCleanRuns("vireo_exit_thread", runsOf(10), [](int i, const std::string& log, const std::string&) {
+        return std::vector<std::string>{VIREO_EXIT_HOST, log, "thread", std::to_string((i * 37) % 350)};
+    });
+    for (const char* radio : deviceRadios)
+        expectCleanRuns((std::string("vireo_exit_thread_") + radio).c_str(), runsOf(8),
+                        [radio](int i, const std::string& log, const std::string& scratch) {
+                            return deviceHost(radio, log, "thread", (i * 41) % 200, scratch);
+                        });
+}
+
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST(HostExit, DeviceRadiosEndCleanlyUnderValgrind) {
     if (!tool::available("valgrind")) VIREO_SKIP_OR_FAIL("valgrind is not installed");
     const std::vector<std::string> valgrind{"valgrind", "-q", "--error-exitcode=99"};
     for (const char* radio : deviceRadios) {
-        expectCleanRuns((std::string("vireo_exit_valgrind_") + radio).c_str(), runsOf(2),
+        expectCleanRuns((std::string("vireo_exit_valgrind_") + radio).c_str(), runsOf(3),
                         [&](int i, const std::string& log, const std::string& scratch) {
-                            return deviceHost(radio, log, i % 2 ? "exit" : "return", i % 2 ? 3 : 100, scratch,
-                                              valgrind);
+                            const char* how[] = {"return", "exit", "thread"};
+                            return deviceHost(radio, log, how[i % 3], i % 3 == 1 ? 3 : 100, scratch, valgrind);
                         });
     }
 }
