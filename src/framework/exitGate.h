@@ -42,8 +42,8 @@
 //    before, on whatever thread exit is called: the exit waits for a call
 //    still running (it holds a pass) and stops every stream before a
 //    driver's state goes. A static that a driver builds later, inside a
-//    read, is not covered; nor one built during the very call the exit
-//    interrupts. Each registration is one entry of the C runtime's exit
+//    read, is not covered; nor one built by a call still running when the
+//    exit begins (its registration comes after). Each registration is one entry of the C runtime's exit
 //    list (a few dozen bytes): one per load, discovery, device open and
 //    stream start the host asks for. The end of every thread the host may
 //    exit from registers it too (`watchThisThread`): the C runtime destroys
