@@ -202,25 +202,22 @@ TEST(ExitGate, SoundJobsPostedWhileTheSoundWorkerClosesKeepNoExitWaiting) {
 }
 
 TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
-    // A turn that never ends holds the drain until its limit; a device that
-    // hangs in its stop holds the stop until its own. The turn then goes on
-    // transforming while every static goes, and the radio goes after the
-    // exit, as when a host's static held it.
+    // A turn that never ends holds the drain until its limit, then goes on
+    // transforming while every static goes; a device that hangs in its stop
+    // holds the stop until its own, and its radio goes after the exit.
     SoapyLib& lib = SoapyLib::getInstance();
     lib.LoadApi();
     if (!lib.handle()) VIREO_SKIP_OR_FAIL("the SoapySDR library is missing (libsoapysdr0.8)");
     const std::string log = logPath("vireo_exitgate_gaveup");
     EXPECT_EQ(inChild([&log, &lib] {
                   namespace sdr = standin::soapy;
-                  using cf = std::complex<float>;
                   static std::atomic<long> transforms{0};
                   static std::atomic<bool> wrong{false};
                   static std::shared_ptr<SoapyRadio> radio;
                   theWitness().check = [] {
                       // What the host never fetched held the radio too.
                       for (asTask t; globalPool->updateQueue.pop(t) || globalPool->renderQueue.pop(t);) {}
-                      const std::weak_ptr<SoapyRadio> gone = radio;
-                      radio.reset();
+                      const std::weak_ptr<SoapyRadio> gone = std::exchange(radio, nullptr);
                       return gone.expired() ? 0 : 7;
                   };
                   lastWitness.check = [] {
@@ -229,8 +226,7 @@ TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
                       return wrong ? 5 : transforms.load() == before ? 6 : 0;
                   };
                   vireo::init(log.c_str(), 0);
-                  const std::string module = std::string(VIREO_SOAPY_STANDIN_DIR) + "/" + sdr::module;
-                  soapyOwnedText loaded(lib, lib.loadModule(module.c_str()));
+                  soapyOwnedText loaded(lib, lib.loadModule((VIREO_SOAPY_STANDIN_DIR "/" + std::string(sdr::module)).c_str()));
                   sdr::Device d;
                   d.find = {{"label", "L1"}, {"serial", "S1"}};
                   d.rateRanges = {{192000, 192000}};
@@ -244,16 +240,15 @@ TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
                   long reads = 0, unused = 0;
                   auto counts = standin::control<sdr::countsFn>(sdr::module, "standin_soapy_counts");
                   if (!waitFor([&] { return counts(&reads, &unused, &unused), reads > 2; })) std::_Exit(3);
-                  // From now on no block holds the radio; the device hangs when stopped.
+                  // No block holds the radio from now on; the device hangs when stopped.
                   standin::control<sdr::unplugFn>(sdr::module, "standin_soapy_unplug")(true);
                   standin::control<sdr::stallFn>(sdr::module, "standin_soapy_stall")("deactivateStream", 60000);
                   std::this_thread::sleep_for(300ms);
-
                   std::atomic<bool> turning{false};
                   auto worker = std::make_shared<asyncObject>(std::make_shared<syncTask>(globalTaskGroup->pool()));
                   worker->asyncProcess(task("test.transforming", [&turning] {
-                      // Every own plan, each result compared bit for bit with
-                      // the one it gave before the exit.
+                      // Every own plan, each result bit for bit the one it gave first.
+                      using cf = std::complex<float>;
                       std::vector<buff<cf>> in, out, first;
                       for (size_t n : {1024, 2048, 4096, 1024, 2048}) {
                           in.emplace_back(n, cf(0, 0));
@@ -261,16 +256,14 @@ TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
                           out.emplace_back(n, cf(0, 0));
                           first.emplace_back(n, cf(0, 0));
                       }
-                      auto run = [&](std::vector<buff<cf>>& to) {
+                      auto run = [&](auto& to) {
                           for (size_t k = 0; k < in.size(); ++k) k < 3 ? fft::fwd(in[k], to[k]) : fft::rev(in[k], to[k]);
                       };
                       run(first);
-                      turning = true;
-                      for (;;) {
+                      for (turning = true;; ++transforms) {
                           run(out);
                           for (size_t k = 0; k < in.size(); ++k)
-                              if (std::memcmp(out[k].data, first[k].data, in[k].count * sizeof(cf)) != 0) wrong = true;
-                          ++transforms;
+                              wrong = wrong || std::memcmp(out[k].data, first[k].data, out[k].count * sizeof(cf)) != 0;
                       }
                   }));
                   if (!waitFor([&] { return turning.load(); })) std::_Exit(4);

@@ -226,8 +226,7 @@ int main(int argc, char** argv) {
     const bool exitOnFreshThread = std::strcmp(argv[2], "thread") == 0;
     const long amount = std::atol(argv[3]);
     if (exitInCallback) exitAfter = amount;
-    // Made before the library exists, so it never calls in; it waits until
-    // told to end the process.
+    // Made before the library exists; it never calls in.
     static std::atomic<bool> endNow{false};
     if (exitOnFreshThread)
         std::thread([] {
@@ -311,13 +310,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "exit host: the callback never exited\n");
         return 4;
     }
-    if (exitOnFreshThread) {
-        endNow = true;
-        // Polls on, as a host's main loop does while another thread ends it.
-        for (;;) {
-            poll();
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+    endNow = exitOnFreshThread;
+    // Polls on, as a host's main loop does while another thread ends it.
+    while (exitOnFreshThread) {
+        poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return 0; // everything still running
 }
