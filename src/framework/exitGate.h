@@ -164,7 +164,10 @@ class threadEnd {
 public:
     /// On the thread itself, as its owner detaches it: the exit waits for
     /// its end from now on (when the thread is inside library work).
-    void letGo() noexcept { letGo_ = hold::take(); }
+    void letGo() noexcept {
+        letGo_ = hold::take();
+        detached_ = true;
+    }
     /// The thread's last step.
     void ended() noexcept {
         ended_.store(true, std::memory_order_release);
@@ -172,10 +175,14 @@ public:
     }
     /// Waits until the thread has ended, at most `limit`; whether it has.
     bool waitEnded(std::chrono::milliseconds limit) const noexcept;
+    /// Once it has ended: whether it was let go, or its owner may still
+    /// join it.
+    bool detached() const noexcept { return detached_; }
 
 private:
     std::atomic<bool> ended_{false};
-    hold letGo_; // the thread's own
+    hold letGo_;            // the thread's own
+    bool detached_ = false; // the thread's own until it has ended
 };
 
 /// Registers the exit handler, once; later calls do nothing. init calls it

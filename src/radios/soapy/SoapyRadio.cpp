@@ -299,11 +299,16 @@ void SoapyRadio::startRadio() {
     });
     // At exit: out of its idling (the gate refuses it samples) and through
     // the close of stream and device, before SoapySDR's and the module's
-    // statics go. The thread object is left to whoever stops the radio
-    // later: it joins a thread that has ended.
+    // statics go. Joined once it has ended, unless it was let go: a radio
+    // destroyed on it then is gone. One that does not end is left to
+    // whoever stops the radio later.
     exitStop_.set([this, end] {
         running.store(false, std::memory_order_release);
-        if (!end->waitEnded(exitGate::drainLimit)) spdlog::error("soapy stream thread still running at exit");
+        if (!end->waitEnded(exitGate::drainLimit)) {
+            spdlog::error("soapy stream thread still running at exit");
+            return;
+        }
+        if (!end->detached() && streamThread_.joinable()) streamThread_.join();
     });
 }
 
