@@ -79,10 +79,7 @@ void onExit() {
 
 /// Re-registers the exit handler when its thread ends; see watchThisThread.
 struct exitWatch {
-    ~exitWatch() {
-        // A failed registration leaves init's, which still runs at exit.
-        if (armed.load(std::memory_order_acquire)) static_cast<void>(std::atexit(onExit));
-    }
+    ~exitWatch() { rearm(); }
 };
 thread_local exitWatch watch;
 
@@ -162,6 +159,11 @@ void arm() noexcept {
         spdlog::error("exit handler not registered: the library's threads may outlive its statics");
 }
 
+void rearm() noexcept {
+    // A failed registration leaves the earlier ones, which still run at exit.
+    if (armed.load(std::memory_order_acquire)) static_cast<void>(std::atexit(onExit));
+}
+
 bool threadEnd::waitEnded(std::chrono::milliseconds limit) const noexcept {
     const auto until = std::chrono::steady_clock::now() + limit;
     while (!ended_.load(std::memory_order_acquire)) {
@@ -178,9 +180,14 @@ void driverStop::set(std::function<void()> stop) {
     auto e = std::make_shared<entry>();
     e->stop = std::move(stop);
     stopRegistry& r = stops();
-    std::lock_guard<std::mutex> lock(r.m);
-    r.live.push_back(e);
-    entry_ = std::move(e);
+    {
+        std::lock_guard<std::mutex> lock(r.m);
+        r.live.push_back(e);
+        entry_ = std::move(e);
+    }
+    // The driver's open and start came first: what they built goes after
+    // the stop.
+    rearm();
 }
 
 bool driverStop::clear(bool wait) noexcept {
@@ -192,8 +199,10 @@ bool driverStop::clear(bool wait) noexcept {
         r.live.erase(std::remove(r.live.begin(), r.live.end(), e), r.live.end());
         return true;
     }
-    // The stop clearing itself has nothing to wait for.
-    if (wait && e->runner != std::this_thread::get_id()) r.cv.wait_for(lock, drainLimit, [&] { return e->done; });
+    // The stop clearing itself has nothing to wait for. No limit here: the
+    // exit runs the stops one after another, each up to its own limit, and
+    // this one may still use its objects however late it runs.
+    if (wait && e->runner != std::this_thread::get_id()) r.cv.wait(lock, [&] { return e->done; });
     return false;
 }
 

@@ -20,16 +20,37 @@
 //    through the driver's own calls (`driverStop`), and waits until no
 //    thread of the library is left inside a driver. Only then do the
 //    statics go: the drivers' and the library's own.
-//  - The handler runs before the destructors of every static, whatever
-//    order the host, the drivers and the C runtime built them in: init
-//    registers it, and so does the end of every thread the host may exit
-//    from (`watchThisThread`). The C runtime destroys the exiting thread's
-//    thread-locals before it runs any exit handler, so the handler is
-//    registered anew at that moment, after everything else, and runs first.
-//    A driver library opened after init (SoapySDR and its modules,
-//    sdrplay_api, librtlsdr) registers its static destructors after init's
-//    registration; without this they would run first, under the library's
-//    threads.
+//  - The handler runs before the destructors of every static the library's
+//    threads use, whatever thread calls exit and whatever order the host,
+//    the drivers and the C runtime built them in. The C runtime runs exit
+//    handlers and static destructors (a library's are registered as its
+//    statics are built, a dlopen'ed one's as it loads) in the reverse order
+//    of their registration, so the handler is registered again (`rearm`)
+//    after everything that may build a static the library's threads then
+//    use:
+//      - init, after the logger, the scheduler and the filter cache;
+//      - every load of a driver library by the library (librtlsdr,
+//        SoapySDR, sdrplay_api, codec2), which also covers one the host
+//        loaded itself before;
+//      - every discovery, device read or open (SoapySDR's modules load
+//        there, and drivers build their lazy statics on their first calls:
+//        SoapySDR's device table on the first make);
+//      - every stream's start (`driverStop::set`), after the driver's open,
+//        set-up and start, and SoapySDR's stream thread once its device is
+//        open: whatever the stream and its stop use exists by then.
+//    So the handler comes after the statics of every driver call that came
+//    before, on whatever thread exit is called: the exit waits for a call
+//    still running (it holds a pass) and stops every stream before a
+//    driver's state goes. A static that a driver builds later, inside a
+//    read, is not covered; nor one built by a call still running when the
+//    exit begins (its registration comes after). Each registration is one entry of the C runtime's exit
+//    list (a few dozen bytes): one per load, discovery, device open and
+//    stream start the host asks for. The end of every thread the host may
+//    exit from registers it too (`watchThisThread`): the C runtime destroys
+//    the exiting thread's thread-locals before it runs any exit handler, so
+//    on such a thread the handler runs first even before a static built
+//    after the last registration (a host's own, or a driver's built inside
+//    a read).
 //  - A thread already inside a pass always gets another: the exit waits for
 //    it anyway. So exit may be called from inside library work (a host
 //    callback on a pool worker): the exiting thread's own passes are not
@@ -106,7 +127,9 @@ private:
 /// One stream the library runs in a device driver, as the exit sees it: set
 /// while the stream runs, with the function that ends it through the
 /// driver's own calls (cancel the read loop, stop the stream, uninitialise)
-/// and returns once no thread of the library waits in the driver for it.
+/// and returns once no thread of the library waits in the driver for it, or
+/// once it gave up waiting (after at most drainLimit; what it gave up on is
+/// then left to end on its own: no later stop joins or waits for it).
 /// The exit calls that function on the exiting thread, after the drain, with
 /// every pool worker parked and every callback refused at the gate; it must
 /// not queue work or wait for a pool worker. Clear it before the stream is
@@ -121,9 +144,9 @@ public:
     /// From now on the exit calls stop; replaces an earlier one. Any thread.
     void set(std::function<void()> stop);
     /// The exit no longer calls it. When the exit has taken it already, waits
-    /// until it has returned (at most drainLimit) and answers false: the
-    /// stream is stopped. A thread of the stream itself, which the stop waits
-    /// for, passes wait = false. Any thread.
+    /// until it has returned and answers false: the stream is stopped, or
+    /// given up on. A thread of the stream itself, which the stop waits for,
+    /// passes wait = false. Any thread.
     bool clear(bool wait = true) noexcept;
 
     struct entry; // the exit's record of one stream
@@ -133,9 +156,10 @@ private:
 };
 
 /// The end of a thread of the library, for whoever waits for it without
-/// joining it (the exit's driverStop), and for the exit itself once the
-/// thread's owner has let it go (detached it, on the thread itself, as the
-/// owner was destroyed there).
+/// joining it (the exit's driverStop, an owner deciding whether a join
+/// would return), and for the exit itself once the thread's owner has let
+/// it go (detached it, on the thread itself, as the owner was destroyed
+/// there).
 class threadEnd {
 public:
     /// On the thread itself, as its owner detaches it: the exit waits for
@@ -165,6 +189,12 @@ private:
 /// once the logger and the scheduler exist, so that the handler runs before
 /// they go, whatever else happens.
 void arm() noexcept;
+
+/// Registers the exit handler again, so that it runs before the destructor
+/// of every static built so far: call it right after loading a driver
+/// library or making the driver calls that may build its statics. Does
+/// nothing before arm(). Any thread.
+void rearm() noexcept;
 
 /// Marks the calling thread as one the process may end on: a thread the
 /// host calls the library from, a pool worker (host callbacks run there).

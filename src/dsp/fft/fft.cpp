@@ -1,13 +1,15 @@
 #include "dsp/fft/fft.h"
 
+#include "framework/immortal.h"
+
 #include <algorithm>
 
 // Built in this order when the library loads; read-only afterwards.
-const kissfft8<float> fft::forward1024(1024, false);
-const kissfft8<float> fft::reverse1024(1024, true);
-const kissfft8<float> fft::forward2048(2048, false);
-const kissfft8<float> fft::reverse2048(2048, true);
-const kissfft8<float> fft::forward4096(4096, false);
+const kissfft8<float>& fft::forward1024 = immortal<kissfft8<float>>(1024, false);
+const kissfft8<float>& fft::reverse1024 = immortal<kissfft8<float>>(1024, true);
+const kissfft8<float>& fft::forward2048 = immortal<kissfft8<float>>(2048, false);
+const kissfft8<float>& fft::reverse2048 = immortal<kissfft8<float>>(2048, true);
+const kissfft8<float>& fft::forward4096 = immortal<kissfft8<float>>(4096, false);
 
 thread_local std::vector<fft::cachedPlan> fft::kissfplans;
 thread_local unsigned long fft::planUses = 0;

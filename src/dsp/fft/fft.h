@@ -25,11 +25,13 @@ class fft {
 public:
     using cf = std::complex<float>;
 
-    static const kissfft8<float> forward1024;
-    static const kissfft8<float> reverse1024;
-    static const kissfft8<float> forward2048;
-    static const kissfft8<float> reverse2048;
-    static const kissfft8<float> forward4096;
+    // Never destroyed (framework/immortal.h): a worker that the exit's drain
+    // gave up on may still be transforming while the statics go.
+    static const kissfft8<float>& forward1024;
+    static const kissfft8<float>& reverse1024;
+    static const kissfft8<float>& forward2048;
+    static const kissfft8<float>& reverse2048;
+    static const kissfft8<float>& forward4096;
 
     /// Forward transform of in (n = in.count) into out; returns out. An empty
     /// input does nothing.

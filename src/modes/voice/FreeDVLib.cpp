@@ -1,5 +1,6 @@
 #include "modes/voice/FreeDVLib.h"
 
+#include "framework/exitGate.h"
 #include "framework/immortal.h"
 
 #include <dlfcn.h>
@@ -45,6 +46,7 @@ void FreeDVLib::LoadApi() {
 #undef VIREO_FREEDV_LOOKUP
     // Pairs with the acquire in loaded(): whoever sees the handle sees the table.
     handle_.store(handle, std::memory_order_release);
+    exitGate::rearm(); // after codec2's statics, built as it loaded
 }
 
 void* FreeDVLib::TestGetProcAddress(void* handle, const char* name) {

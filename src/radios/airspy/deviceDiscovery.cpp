@@ -1,5 +1,7 @@
 #include "radios/airspy/deviceDiscovery.h"
 
+#include "framework/exitGate.h"
+
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
@@ -19,5 +21,6 @@ void discoverDevices(const usbDriver& driver, const char* prefix, asyncEvent<std
             newRadio.send(std::string(prefix) + "~" + std::to_string(serials[size_t(i)]));
         }
     }
+    exitGate::rearm(); // after what the driver built for discovery
     spdlog::info("{} discover done", driver.name);
 }

@@ -1,5 +1,6 @@
 #include "radios/rtl/RTLController.h"
 
+#include "framework/exitGate.h"
 #include "radios/rtl/RTLSDRLib.h"
 
 #include <spdlog/spdlog.h>
@@ -31,5 +32,6 @@ void RTLController::Discover() {
             spdlog::info("rtl discovered {}", text);
         }
     }
+    exitGate::rearm(); // after what the driver built for discovery
     spdlog::info("rtl discover done");
 }

@@ -1,6 +1,7 @@
 #include "radios/rtl/RTLRadio.h"
 
 #include "dsp/iqbalancer/iq_balancer.h"
+#include "framework/exitGate.h"
 #include "framework/refuseNonFinite.h"
 #include "radios/rtl/R82xxSynthesiser.h"
 #include "radios/rtl/RTLSamples.h"
@@ -100,7 +101,9 @@ bool RTLRadio::openDevice(rtlsdr_dev_t** handle) {
     *handle = nullptr;
     const int index = lib->rtlsdr_get_index_by_serial(Serial.get().c_str());
     if (index < 0) return false;
-    return lib->rtlsdr_open(handle, uint32_t(index)) == 0 && *handle;
+    const bool opened = lib->rtlsdr_open(handle, uint32_t(index)) == 0 && *handle;
+    exitGate::rearm(); // after what the driver built for its first open
+    return opened;
 }
 
 void RTLRadio::serialChanged() {
@@ -232,8 +235,7 @@ void RTLRadio::stopRadio() {
     if (!device) return;
     try {
         running = false;
-        stream_.stop();
-        lib->rtlsdr_close(device);
+        if (stream_.stop()) lib->rtlsdr_close(device); // else the reader closes it
         device = nullptr;
     } catch (const std::exception& e) {
         spdlog::error("rtl stop  {}", e.what());

@@ -1,5 +1,6 @@
 #include "radios/rtl/RTLSDRLib.h"
 
+#include "framework/exitGate.h"
 #include "framework/immortal.h"
 
 #include <dlfcn.h>
@@ -53,6 +54,7 @@ void RTLSDRLib::loadApi() {
 #undef VIREO_RTLSDR_LOOKUP
     // Pairs with the acquire in loaded(): whoever sees the handle sees the table.
     handle_.store(handle, std::memory_order_release);
+    exitGate::rearm(); // after the driver's statics, built as it loaded
 }
 
 void* RTLSDRLib::TestGetProcAddress(void* handle, const char* name) {

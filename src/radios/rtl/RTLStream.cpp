@@ -57,12 +57,15 @@ void RTLStream::run(std::shared_ptr<state> s) {
     } catch (...) {
         logComms(std::current_exception());
     }
-    if (s->handedOver) {
-        s->lib->rtlsdr_close(s->device);
-        s->closing.release();
-    }
     {
+        // A device handed over is closed under the lock that every cancel
+        // from another thread is sent under (cancelUntilEnded): the exit may
+        // still be cancelling, and none reaches the device once it is closed.
         std::lock_guard<std::mutex> lock(s->m);
+        if (s->handedOver) {
+            s->lib->rtlsdr_close(s->device);
+            s->closing.release();
+        }
         s->ended = true;
     }
     s->cv.notify_all();
@@ -90,9 +93,10 @@ void RTLStream::callback(unsigned char* buffer, uint32_t length, void* context) 
 bool RTLStream::cancelUntilEnded(state& s, std::chrono::steady_clock::time_point until) {
     std::unique_lock<std::mutex> lock(s.m);
     while (!s.ended && std::chrono::steady_clock::now() < until) {
-        lock.unlock();
+        // Under the lock, so never after the reader closed a device handed
+        // over to it. The reader takes the lock only outside the driver's
+        // read, and a cancel does not wait for the read.
         s.lib->rtlsdr_cancel_async(s.device);
-        lock.lock();
         // A cancel sent before the read began is lost: send it again.
         s.cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return s.ended; });
     }
@@ -102,11 +106,24 @@ bool RTLStream::cancelUntilEnded(state& s, std::chrono::steady_clock::time_point
 bool RTLStream::stop() {
     // A read the exit cancelled has ended too; the reader itself must not
     // wait for the exit, which waits for it.
-    exitStop_.clear(thread_.get_id() != std::this_thread::get_id());
+    const bool onReader = thread_.get_id() == std::this_thread::get_id();
+    const bool stoppedByExit = !exitStop_.clear(!onReader);
     if (!thread_.joinable()) return true;
     state& s = *state_;
     s.stopping = true;
-    if (thread_.get_id() == std::this_thread::get_id()) {
+    if (stoppedByExit && !onReader) {
+        std::lock_guard<std::mutex> lock(s.m);
+        if (!s.ended) {
+            // The exit gave up on a read that would not end: nobody waits
+            // for it any longer, and the reader closes the device if its
+            // read ever returns.
+            s.handedOver = true;
+            thread_.detach();
+            state_.reset();
+            return false;
+        }
+    }
+    if (onReader) {
         // Inside deliver: the read returns once this buffer is done. Nobody
         // joins the thread then, so the exit waits for its close.
         s.handedOver = true;

@@ -18,7 +18,11 @@
 //
 // At process exit a stream still running is cancelled the same way, and the
 // exit waits until the read has returned (exitGate::driverStop): librtlsdr's
-// own state may go right after.
+// own state may go right after. The exit may be cancelling while the reader
+// closes a device handed over to it: both happen under the stream's lock. A
+// read the exit gave up on (it waits drainLimit) is handed over when its
+// owner stops it later, rather than waited for.
+
 #include "framework/exitGate.h"
 #include "radios/rtl/RTLSDRLib.h"
 
@@ -50,7 +54,8 @@ public:
 
     /// Ends the stream. Returns true when the thread has ended (or never
     /// ran) and the caller closes the device; false when called on the
-    /// reader thread itself, which then closes the device on its way out.
+    /// reader thread itself, or when the exit gave up on a read that had not
+    /// ended: the reader then closes the device on its way out.
     bool stop();
 
     /// Whether a reader thread exists (running, or ended and not yet joined).
@@ -62,7 +67,7 @@ private:
         rtlsdr_dev_t* device = nullptr;
         deliverFunction deliver;
         std::atomic<bool> stopping{false};
-        bool handedOver = false; // reader thread only (others once it has ended)
+        bool handedOver = false; // the reader's, or under m once the exit gave up on it (read under m once ended)
         exitGate::hold closing;   // while a handed-over device waits for its close; reader thread only
         std::mutex m;
         std::condition_variable cv;

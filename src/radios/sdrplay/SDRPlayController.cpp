@@ -1,5 +1,6 @@
 #include "radios/sdrplay/SDRPlayController.h"
 
+#include "framework/exitGate.h"
 #include "radios/sdrplay/sdrplayDevice.h"
 
 #include <spdlog/spdlog.h>
@@ -27,5 +28,6 @@ void SDRPlayController::Discover() {
         }
     }
     lib.sdrplay_api_UnlockDeviceApi();
+    exitGate::rearm(); // after what the service built for discovery
     spdlog::info("sdrplay discover done");
 }

@@ -1,6 +1,7 @@
 #include "radios/sdrplay/SDRPlayLib.h"
 
 #include "audio/Wireless.h"
+#include "framework/exitGate.h"
 #include "framework/immortal.h"
 
 #include <dlfcn.h>
@@ -176,7 +177,9 @@ bool SDRPlayLib::open(const std::string& file) {
 
     handle = h;
     spdlog::info("sdrplay dll loaded{}", file);
-    if (const sdrplay_api_ErrT err = sdrplay_api_Open(); err != 0) {
+    const sdrplay_api_ErrT err = sdrplay_api_Open();
+    exitGate::rearm(); // after the statics its load and open built
+    if (err != 0) {
         // The image stays mapped: the library was entered and is not closed.
         handle = nullptr;
         spdlog::info("sdrplay_api_Open {}", errorText(err));

@@ -1,5 +1,6 @@
 #include "radios/soapy/SoapyController.h"
 
+#include "framework/exitGate.h"
 #include "radios/soapy/SoapyLib.h"
 #include "radios/soapy/soapyOwned.h"
 
@@ -106,4 +107,5 @@ void SoapyController::discover() {
         if (!driverWanted(f.driver)) continue;
         newRadio.send(f.driver + "~" + f.label + "~" + f.serial);
     }
+    exitGate::rearm(); // after the modules' statics, and what enumerating built
 }

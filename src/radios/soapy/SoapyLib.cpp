@@ -1,5 +1,6 @@
 #include "radios/soapy/SoapyLib.h"
 
+#include "framework/exitGate.h"
 #include "framework/immortal.h"
 
 #include <spdlog/spdlog.h>
@@ -41,6 +42,7 @@ void SoapyLib::LoadApi() {
 #undef VIREO_SOAPY_LOOKUP
     // Pairs with the acquire in handle(): the table is complete first.
     handle_.store(h, std::memory_order_release);
+    exitGate::rearm(); // after SoapySDR's statics, built as it loaded
 }
 
 void* SoapyLib::TestGetProcAddress(void* handle, const char* name) {

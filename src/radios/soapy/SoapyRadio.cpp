@@ -1,6 +1,7 @@
 #include "radios/soapy/SoapyRadio.h"
 
 #include "core/vtrx.h"
+#include "framework/exitGate.h"
 #include "radios/soapy/SoapyController.h"
 #include "radios/soapy/SoapyLib.h"
 #include "radios/soapy/SoapyStream.h"
@@ -47,11 +48,7 @@ SoapyRadio::SoapyRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)
     driver.changeHook = named;
 }
 
-SoapyRadio::~SoapyRadio() {
-    running.store(false, std::memory_order_release);
-    if (streamThread_.joinable()) stopRadio();
-    exitStop_.clear();
-}
+SoapyRadio::~SoapyRadio() { stopRadio(); }
 
 // ---- finding and reading the device ----
 
@@ -70,6 +67,7 @@ SoapySDRDevice* SoapyRadio::FindRadio() {
         if (soapyDeviceFields::of(device, false).label != wanted) continue;
         spdlog::info("soapy make found {}", wanted);
         SoapySDRDevice* d = lib_.make(&device);
+        exitGate::rearm(); // after SoapySDR's device table, built by the first make
         if (!d) spdlog::error("soapy make failed {}", lib_.lastErrorText());
         return d;
     }
@@ -302,7 +300,8 @@ void SoapyRadio::startRadio() {
     // At exit: out of its idling (the gate refuses it samples) and through
     // the close of stream and device, before SoapySDR's and the module's
     // statics go. Joined once it has ended, unless it was let go: a radio
-    // destroyed on it then is gone.
+    // destroyed on it then is gone. One that does not end is left to
+    // whoever stops the radio later.
     exitStop_.set([this, end] {
         running.store(false, std::memory_order_release);
         if (!end->waitEnded(exitGate::drainLimit)) {
@@ -316,14 +315,20 @@ void SoapyRadio::startRadio() {
 void SoapyRadio::stopRadio() {
     running.store(false, std::memory_order_release);
     const bool onStreamThread = streamThread_.joinable() && streamThread_.get_id() == std::this_thread::get_id();
-    // The exit joins the thread it stopped; the thread itself still lets go.
-    if (!exitStop_.clear(!onStreamThread) && !onStreamThread) return;
+    const bool stoppedByExit = !exitStop_.clear(!onStreamThread);
+    if (!streamThread_.joinable()) return;
     try {
         if (onStreamThread) {
             // The thread's turn dropped the last reference: it finds the
             // radio gone and closes the device on its own, with the exit
             // waiting for it.
             threadEnd_->letGo();
+            streamThread_.detach();
+            return;
+        }
+        if (stoppedByExit && !threadEnd_->waitEnded(std::chrono::milliseconds(0))) {
+            // Still inside the driver after the exit gave up on it: nobody
+            // waits for it any longer. It holds nothing of the radio.
             streamThread_.detach();
             return;
         }

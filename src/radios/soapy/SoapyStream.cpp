@@ -51,6 +51,7 @@ void SoapyStream::run(std::weak_ptr<SoapyRadio> weak) {
             if (!pass) return idle();
             auto radio = weak.lock();
             if (!radio || !stream.open(*radio)) return;
+            exitGate::rearm(); // after what the stream's set-up built
         }
         for (;;) {
             exitGate::pass pass;

@@ -28,6 +28,7 @@ std::mutex configMutex;
 std::vector<Config> devices;
 standin::CallLog calls;
 standin::Failures failures;
+standin::Failures stalls; // milliseconds a call hangs, as on a bus that stopped answering
 std::atomic<bool> unplugged{false};
 std::atomic<long> reads{0}, acquired{0}, released{0};
 // Reads per device label, kept as a driver keeps its device registry: every
@@ -182,6 +183,7 @@ public:
     }
     int deactivateStream(SoapySDR::Stream* stream, const int, const long long) override {
         calls.add("deactivateStream");
+        std::this_thread::sleep_for(std::chrono::milliseconds(stalls.code("deactivateStream")));
         std::lock_guard<std::mutex> l(m_);
         reinterpret_cast<Stream*>(stream)->active = false;
         return 0;
@@ -336,6 +338,7 @@ STANDIN_API void standin_soapy_setDevices(const std::vector<Config>& list) {
     devices = list;
 }
 STANDIN_API void standin_soapy_fail(const char* call, int code) { failures.set(call, code); }
+STANDIN_API void standin_soapy_stall(const char* call, int ms) { stalls.set(call, ms); }
 STANDIN_API void standin_soapy_unplug(bool on) { unplugged = on; }
 STANDIN_API std::vector<std::string> standin_soapy_calls() { return calls.lines(); }
 STANDIN_API void standin_soapy_counts(long* r, long* a, long* rel) {
@@ -351,6 +354,7 @@ STANDIN_API void standin_soapy_reset() {
     }
     calls.clear();
     failures.clear();
+    stalls.clear();
     unplugged = false;
     reads = acquired = released = 0;
 }
