@@ -77,6 +77,7 @@ protected:
     /// First sample (counted as `samples`) of a transmitted block holding signal.
     std::atomic<long long> firstSent{-1};
     std::atomic<long long> stepStart{0};
+    long long pauseFrom = -1, pauseTo = -1; // `samples` at which the radio stops and starts; the clock runs on
 
     void SetUp() override {
         jt::setUtcClock(&readTestUtc);
@@ -124,10 +125,6 @@ protected:
     }
     long long now() const { return clockBase + samples * 1000000 / 48000; }
 
-    /// The radio stops at the step starting at sample pauseFrom and starts
-    /// again at the one at pauseTo (counted as `samples`); the clock runs on.
-    long long pauseFrom = -1, pauseTo = -1;
-
     /// One radio block; the clock moves on by its length.
     bool step() {
         if (samples == pauseFrom) onGroup(radio, [&] { radio->stop(); });
@@ -143,8 +140,7 @@ protected:
     /// `seconds` of signal. The period's writer runs beside the chain and may
     /// be late on a busy machine: past `seconds` the clock stops, and only
     /// demodulate calls without samples (which collect finished files) go on,
-    /// for up to 10 s. They are empty: the mode takes the length of a block
-    /// with samples for that of the chain's blocks.
+    /// for up to 10 s.
     std::optional<std::string> stepUntilFile(double seconds) {
         const size_t before = host::Log::get().of("newFile").size();
         auto announced = [&]() -> std::optional<std::string> {
@@ -169,13 +165,12 @@ protected:
     void configure(Mode m, int freqDevTable, int txHz) {
         const Protocol p = protocol(m);
         onGroup(mode, [&] {
-            // The buffer and the period in the order that keeps a recording
-            // within its period on the way: one that would not is refused.
+            // A smaller buffer first: a period its recording would outlast is refused.
             if (p.samplesPerBlock < mode->samplesPerBlock.get()) mode->samplesPerBlock.hostSet(p.samplesPerBlock);
             mode->period.hostSet(p.period);
-            mode->samplesPerBlock.hostSet(p.samplesPerBlock);
             mode->samplesPerSymbol.hostSet(p.samplesPerSymbol);
             mode->toneSpacing.hostSet(p.spacing);
+            mode->samplesPerBlock.hostSet(p.samplesPerBlock);
             mode->FreqDevTable.hostSet(freqDevTable);
             mode->txFreq.hostSet(txHz);
         });
