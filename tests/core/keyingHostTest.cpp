@@ -10,24 +10,24 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+
 namespace {
 
 using namespace std::chrono_literals;
 using host::Log;
 
-// Transceivers A, B and C of a started loop-back radio, all at 14000000.
+// Transceivers A, B and C of a started loop-back radio, all at 14000000; A and
+// B carry signal generators of 0.30 and 0.10, sent while the host keys them.
 constexpr int A = 0, B = 1, C = 2;
 void* radio;
 void* v[3];
 mpsktest::Client peer;
+const std::string files = ::testing::TempDir() + "vireo_keying_" + std::to_string(getpid()) + "/";
 
-void poll() {
-    getUpdates();
-    getRenderUpdates();
-}
+void poll() { getUpdates(); getRenderUpdates(); }
 
-/// The last value the host heard of `what` ("radio", or a transceiver's
-/// number for its ptt).
+/// The last value the host heard of "radio", or of a transceiver's ptt by its number.
 std::string last(const std::string& what) {
     const auto calls = Log::get().of(what);
     return calls.empty() ? "" : calls.back().args[0];
@@ -52,23 +52,26 @@ void ptt(int k, bool on) {
     vtrx_setptt(v[k], on);
     Log::get().add({std::to_string(k), {host::text(on)}});
 }
+/// The carrier A hears half a second on: A's 0.30 at -0.46 dB, B's 0.10 at -10.
+void expectCarrierOf(int k) {
+    host::pollFor(poll, 500ms);
+    EXPECT_NEAR(std::stod(last("dB")), k == A ? -0.46 : -10.0, 1.0) << "not the carrier of " << k;
+}
 
 void cwText() { cwModDemod_QueueText(attach(A, cwModDemod_create(), cwModDemod_release), "CQ DE TEST\n", 0); }
 
-void jtMessage() { // 20 symbols of 20 ms from the start of a 2 s period at least 300 ms ahead
+void jtMessage() { // 8 symbols of 160 ms from the start of a 2 s period at least 300 ms ahead
     void* jt = attach(A, JTModDemod_create(), JTModDemod_release);
-    JTModDemod_setsaveDirectory(jt, (::testing::TempDir() + "vireo_keying_").c_str());
+    JTModDemod_setsaveDirectory(jt, files.c_str());
     JTModDemod_setsamplesPerBlock(jt, 12000);
     JTModDemod_setperiod(jt, 2000);
-    JTModDemod_setsamplesPerSymbol(jt, 960);
-    void* tones = floatArray_create(20);
+    void* tones = floatArray_create(8);
     const long long ms = std::chrono::system_clock::now().time_since_epoch() / 1ms;
     JTModDemod_queueMsg(jt, tones, 8, int((ms + 300 + 1999) / 2000 * 2000 % 3600000));
     floatArray_delete(tones);
 }
 
 void vox() { // a silent microphone peaks at 0: above this threshold, speech that never stops
-    attach(A, ssbModDemod_create(), ssbModDemod_release);
     vtrx_setVoxThreshold(v[A], -1.0);
     vtrx_setforegroundDisplay(v[A], true);
     vtrx_setuseVox(v[A], true);
@@ -88,11 +91,6 @@ void multiPsk() {
         peer.sendBody(mpsktest::samplesBody(std::vector<std::pair<int16_t, int16_t>>(2000, {8000, 0})));
 }
 
-/// The carrier A hears half a second on: A's 0.30 at -0.46 dB, B's 0.10 at -10.
-void expectCarrierOf(int k) {
-    host::pollFor(poll, 500ms);
-    EXPECT_NEAR(std::stod(last("dB")), k == A ? -0.46 : -10.0, 1.0) << "not the carrier of " << k;
-}
 /// Keyed over the keyer, k takes the transmitter, and the keyer is told that
 /// its ptt is off; then k is released.
 template <int k>
@@ -134,26 +132,17 @@ const Case cases[] = {
      }},
     {"host, B keyed over A", A, [] { ptt(A, true); }, keyedOver<B>},
     {"host, A keyed over B", B, [] { ptt(B, true); }, keyedOver<A>},
-    // A's filter design keeps it busy: both requests run in one turn. Its
-    // transmission runs out, and only then is the radio released.
+    // A's filter design keeps it busy: both requests run in one turn. The
+    // radio is keyed, and released once A's transmission has run out.
     {"host, on and off back to back", A,
-     [] {
-         vtrx_setRxFilter(v[A], -100, 100);
-         vtrx_setptt(v[A], true);
-         vtrx_setptt(v[A], false);
-     },
-     [] {}},
-    {"host, radio that cannot transmit", A,
-     [] {
-         Radio_setcanTransmit(radio, false);
-         ptt(A, true);
-     },
-     [] {}, 1s, true},
+     [] { vtrx_setRxFilter(v[A], -100, 100); vtrx_setptt(v[A], true); vtrx_setptt(v[A], false); }, [] {}},
+    {"host, radio that cannot transmit", A, [] { Radio_setcanTransmit(radio, false); ptt(A, true); }, [] {}, 1s, true},
 };
 
 } // namespace
 
 TEST(Keying, WhateverKeyedTheTransmitterReleasesIt) {
+    std::filesystem::create_directories(files);
     init((::testing::TempDir() + "vireo_keying_" + std::to_string(getpid()) + ".log").c_str(), 1);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -181,7 +170,6 @@ TEST(Keying, WhateverKeyedTheTransmitterReleasesIt) {
         EXPECT_TRUE(host::pollUntil(poll, [&] { return last("radio") != "true" && last(keyer) != "true"; }, c.bound))
             << "radio keyed " << last("radio") << ", its keyer's ptt " << last(keyer);
 
-        peer.close();
         Radio_stop(radio);
         host::pollFor(poll, 100ms);
         for (void* x : v)
@@ -190,4 +178,5 @@ TEST(Keying, WhateverKeyedTheTransmitterReleasesIt) {
         host::pollFor(poll, 50ms);
         Log::get().clear(); // the modes too
     }
+    std::filesystem::remove_all(files);
 }
