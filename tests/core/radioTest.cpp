@@ -152,16 +152,12 @@ TEST_F(RadioTest, ABlockSizedFromARateStartsAgainWhenTheRateChanges) {
 
 namespace {
 
-// A back-end whose device delivers some rates only: by default 96000 and
-// 192000 samples per second.
+// A back-end whose device delivers 96000 and 192000 samples per second only.
 class PickyRadio : public FakeRadio {
 public:
-    explicit PickyRadio(
-        std::shared_ptr<syncTask> group, int rate = 96000,
-        std::function<bool(int)> delivers = [](int rate) { return rate == 96000 || rate == 192000; })
-        : FakeRadio(std::move(group), rate) {
-        SampleRate.reinit(rate);
-        acceptSampleRates("picky", std::move(delivers),
+    explicit PickyRadio(std::shared_ptr<syncTask> group) : FakeRadio(std::move(group), 96000) {
+        SampleRate.reinit(96000);
+        acceptSampleRates("picky", [](int rate) { return rate == 96000 || rate == 192000; },
                           [this] {
                               ++applied;
                               std::lock_guard<std::mutex> l(listMutex);
@@ -197,23 +193,6 @@ TEST_F(RadioTest, ARateTheDeviceDoesNotDeliverIsRefusedAndTheRateInForceToldAgai
         EXPECT_EQ(radio->receivers[0].sampleRate, 192000);
     });
     EXPECT_EQ(radio->rateInForce(), 192000);
-}
-
-TEST_F(RadioTest, ARateChangePlacesTheTransceiversAgainAndTunes) {
-    // As an RTL-SDR going from 3200000 to 250000 samples per second: a lone
-    // transceiver 190 kHz off its receiver's centre, within 3200000 / 16 of
-    // it, keeps the receiver there, and lies outside the band of 250000.
-    auto radio = std::make_shared<PickyRadio>(group, 3200000, [](int rate) { return rate >= 48000 && rate <= 3200000; });
-    auto v = add(radio, 7000000);
-    onGroup(v, [&] { v->vfo.hostSet(7190000); });
-    drainDataTasks(radio);
-    EXPECT_EQ(radio->receivers[0].frequency, 7000000);
-    const int tunes = radio->tunes.load();
-    onGroup(radio, [&] { radio->SampleRate.hostSet(250000); });
-    EXPECT_EQ(radio->receivers[0].frequency, 7190000);
-    EXPECT_EQ(v->hwReceiverSlots[0].load(), 0);
-    EXPECT_TRUE(radio->getVfoValid(0, 7190000, v->rxFilterLow.load(), v->rxFilterHigh.load()));
-    EXPECT_GT(radio->tunes.load(), tunes) << "the device follows its receiver";
 }
 
 TEST_F(RadioTest, BlocksReachExactlyTheSlotsThatNameTheirReceiver) {
@@ -454,17 +433,14 @@ TEST_F(RadioTest, PttBookkeepingAcrossTwoTransceivers) {
     EXPECT_FALSE(radio->ptt.get());
     EXPECT_EQ(radio->txVtrx(), b);
     onGroup(radio, [&] { radio->setPtt(true, b.get()); });
-    onGroup(radio, [&] { radio->removeVtrx(a.get()); }); // removing another changes nothing
-    EXPECT_TRUE(radio->ptt.get());
-    EXPECT_EQ(radio->txVtrx(), b);
     onGroup(radio, [&] { radio->removeVtrx(b.get()); }); // removing the keyed one releases PTT
     EXPECT_FALSE(radio->ptt.get());
-    EXPECT_EQ(radio->txVtrx(), nullptr);
+    EXPECT_EQ(radio->txVtrx(), a);
     poll();
     EXPECT_EQ(pttEvents, (std::vector<bool>{true, false, true, false}));
     int notAVtrx = 0;
     onGroup(radio, [&] { radio->removeVtrx(&notAVtrx); }); // only compared
-    EXPECT_EQ(radio->vtrxList.size(), 0u);
+    EXPECT_EQ(radio->vtrxList.size(), 1u);
 }
 
 TEST_F(RadioTest, ReleasesInAnyOrderWhileBlocksFlow) {
