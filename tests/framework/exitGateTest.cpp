@@ -30,11 +30,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
-#include <complex>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -74,9 +71,18 @@ witness& theWitness() {
     static witness w;
     return w;
 }
-// Built before every other static of the program, the transform plans
-// among them, so destroyed after all of them.
+// Built before every other static of the program, so destroyed after all of them.
 __attribute__((init_priority(101))) witness lastWitness;
+
+/// An impulse through each transform plan of the library's own.
+std::vector<std::complex<float>> transformed() {
+    std::vector<std::complex<float>> in(4096), out(5 * 4096);
+    in[1] = 1.0f;
+    auto* to = out.data();
+    for (auto* plan : {&fft::forward1024, &fft::reverse1024, &fft::forward2048, &fft::reverse2048, &fft::forward4096})
+        plan->transform(in.data(), std::exchange(to, to + 4096));
+    return out;
+}
 
 seqTask task(const char* name, std::function<void()> body) {
     seqTask t;
@@ -201,33 +207,21 @@ TEST(ExitGate, SoundJobsPostedWhileTheSoundWorkerClosesKeepNoExitWaiting) {
     EXPECT_EQ(tool::readFile(log).find("still running"), std::string::npos) << tool::readFile(log);
 }
 
-// ThreadSanitizer rightly sees the stand-in's statics go under the call that
-// never returns: nothing can order them after it.
+// ThreadSanitizer rightly sees the stand-in's statics go under the stop that never returns.
 #ifndef __SANITIZE_THREAD__
 TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
-    // A turn that never ends holds the drain until its limit, then goes on
-    // transforming while every static goes; a device that hangs in its stop
-    // holds the stop until its own, and its radio goes after the exit.
+    // A radio whose device hung in its stop goes after the exit; the transform plans outlive every static.
     SoapyLib& lib = SoapyLib::getInstance();
-    lib.LoadApi();
-    if (!lib.handle()) VIREO_SKIP_OR_FAIL("the SoapySDR library is missing (libsoapysdr0.8)");
+    if (lib.LoadApi(); !lib.handle()) VIREO_SKIP_OR_FAIL("the SoapySDR library is missing (libsoapysdr0.8)");
     const std::string log = logPath("vireo_exitgate_gaveup");
     EXPECT_EQ(inChild([&log, &lib] {
                   namespace sdr = standin::soapy;
-                  static std::atomic<long> transforms{0};
-                  static std::atomic<bool> wrong{false};
                   static std::shared_ptr<SoapyRadio> radio;
-                  theWitness().check = [] {
-                      // What the host never fetched held the radio too.
+                  theWitness().check = [] { // the radio goes, with what the host never fetched
                       for (asTask t; globalPool->updateQueue.pop(t) || globalPool->renderQueue.pop(t);) {}
-                      const std::weak_ptr<SoapyRadio> gone = std::exchange(radio, nullptr);
-                      return gone.expired() ? 0 : 7;
+                      return std::exchange(radio, nullptr).use_count() == 1 ? 0 : 7;
                   };
-                  lastWitness.check = [] {
-                      const long before = transforms.load();
-                      std::this_thread::sleep_for(200ms);
-                      return wrong ? 5 : transforms.load() == before ? 6 : 0;
-                  };
+                  lastWitness.check = [first = transformed()] { return transformed() == first ? 0 : 5; };
                   vireo::init(log.c_str(), 0);
                   soapyOwnedText loaded(lib, lib.loadModule((VIREO_SOAPY_STANDIN_DIR "/" + std::string(sdr::module)).c_str()));
                   sdr::Device d;
@@ -247,32 +241,9 @@ TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
                   standin::control<sdr::unplugFn>(sdr::module, "standin_soapy_unplug")(true);
                   standin::control<sdr::stallFn>(sdr::module, "standin_soapy_stall")("deactivateStream", 60000);
                   std::this_thread::sleep_for(300ms);
-                  std::atomic<bool> turning{false};
-                  auto worker = std::make_shared<asyncObject>(std::make_shared<syncTask>(globalTaskGroup->pool()));
-                  worker->asyncProcess(task("test.transforming", [&turning] {
-                      // Every own plan, each result bit for bit the one it gave first.
-                      using cf = std::complex<float>;
-                      std::vector<buff<cf>> in, out, first;
-                      for (size_t n : {1024, 2048, 4096, 1024, 2048}) {
-                          for (auto* b : {&in, &out, &first}) b->emplace_back(n, cf(0, 0));
-                          for (size_t i = 0; i < n; ++i) in.back()[i] = cf(std::sin(0.1f * i), std::cos(0.37f * i));
-                      }
-                      auto run = [&](auto& to) {
-                          for (size_t k = 0; k < in.size(); ++k) k < 3 ? fft::fwd(in[k], to[k]) : fft::rev(in[k], to[k]);
-                      };
-                      run(first);
-                      for (turning = true;; ++transforms) {
-                          run(out);
-                          for (size_t k = 0; k < in.size(); ++k)
-                              wrong = wrong || std::memcmp(out[k].data, first[k].data, out[k].count * sizeof(cf)) != 0;
-                      }
-                  }));
-                  if (!waitFor([&] { return turning.load(); })) std::_Exit(4);
                   std::exit(0);
               }),
               0);
-    const std::string text = tool::readFile(log);
-    EXPECT_NE(text.find("still running after"), std::string::npos) << text;
-    EXPECT_NE(text.find("soapy stream thread still running at exit"), std::string::npos) << text;
+    EXPECT_NE(tool::readFile(log).find("soapy stream thread still running at exit"), std::string::npos);
 }
 #endif

@@ -7,9 +7,8 @@
 //   vireo_exit_host <log> return <ms>   polls for ms milliseconds, returns from main
 //   vireo_exit_host <log> exit <blocks> a mode's receive callback, on a library
 //                                       thread, calls exit after that many blocks
-//   vireo_exit_host <log> thread <ms>   after ms milliseconds a thread that never
-//                                       called the library calls exit (a host's
-//                                       UI or signal-handling thread)
+//   vireo_exit_host <log> thread <ms>   as return, but a thread that never called
+//                                       the library calls exit (a UI thread's)
 //
 // Built a second time as vireo_exit_device_host, which takes the radio as a
 // last argument: one device radio on its driver's stand-in (rtl, airspy,
@@ -223,16 +222,8 @@ int main(int argc, char** argv) {
     }
 #endif
     const bool exitInCallback = std::strcmp(argv[2], "exit") == 0;
-    const bool exitOnFreshThread = std::strcmp(argv[2], "thread") == 0;
     const long amount = std::atol(argv[3]);
     if (exitInCallback) exitAfter = amount;
-    // Made before the library exists; it never calls in.
-    static std::atomic<bool> endNow{false};
-    if (exitOnFreshThread)
-        std::thread([] {
-            while (!endNow) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            std::exit(0);
-        }).detach();
 
     init(argv[1], 0);
     for (int r = 0; r < radioCount; ++r) {
@@ -310,11 +301,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "exit host: the callback never exited\n");
         return 4;
     }
-    endNow = exitOnFreshThread;
-    // Polls on, as a host's main loop does while another thread ends it.
-    while (exitOnFreshThread) {
-        poll();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (std::strcmp(argv[2], "thread") == 0) std::thread([] { std::exit(0); }).join();
     return 0; // everything still running
 }

@@ -97,20 +97,15 @@ TEST(HostExit, DeviceRadiosStreamingWhenTheHostEndsAreStoppedBeforeTheirDriversG
     // The driver's state is made after init, as a host that opens a device
     // makes it: its teardown then comes before the library's own.
     for (const char* radio : deviceRadios) {
-        expectCleanRuns((std::string("vireo_exit_return_") + radio).c_str(), runsOf(8),
+        // Half of them end on a host thread that never called the library (the Airspy driver,
+        // which the library links, loads before init: it shows the early order only).
+        expectCleanRuns((std::string("vireo_exit_return_") + radio).c_str(), runsOf(16),
                         [radio](int i, const std::string& log, const std::string& scratch) {
-                            return deviceHost(radio, log, "return", (i * 41) % 200, scratch);
+                            return deviceHost(radio, log, i % 2 ? "thread" : "return", (i * 41) % 200, scratch);
                         });
         expectCleanRuns((std::string("vireo_exit_callback_") + radio).c_str(), runsOf(4),
                         [radio](int i, const std::string& log, const std::string& scratch) {
                             return deviceHost(radio, log, "exit", 1 + (i * 7) % 20, scratch);
-                        });
-        // A host thread that never called the library: a UI or
-        // signal-handling thread. (The Airspy driver, which the library
-        // links, is loaded before init: it shows the early order only.)
-        expectCleanRuns((std::string("vireo_exit_thread_") + radio).c_str(), runsOf(8),
-                        [radio](int i, const std::string& log, const std::string& scratch) {
-                            return deviceHost(radio, log, "thread", (i * 41) % 200, scratch);
                         });
     }
 }
@@ -120,10 +115,10 @@ TEST(HostExit, DeviceRadiosEndCleanlyUnderValgrind) {
     if (!tool::available("valgrind")) VIREO_SKIP_OR_FAIL("valgrind is not installed");
     const std::vector<std::string> valgrind{"valgrind", "-q", "--error-exitcode=99"};
     for (const char* radio : deviceRadios) {
-        expectCleanRuns((std::string("vireo_exit_valgrind_") + radio).c_str(), runsOf(3),
+        expectCleanRuns((std::string("vireo_exit_valgrind_") + radio).c_str(), runsOf(2),
                         [&](int i, const std::string& log, const std::string& scratch) {
-                            const char* how[] = {"return", "exit", "thread"};
-                            return deviceHost(radio, log, how[i % 3], i % 3 == 1 ? 3 : 100, scratch, valgrind);
+                            return deviceHost(radio, log, i % 2 ? "exit" : "return", i % 2 ? 3 : 100, scratch,
+                                              valgrind);
                         });
     }
 }

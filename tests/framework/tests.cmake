@@ -8,10 +8,8 @@ vireo_internal_test(framework_spine_tests
   support/allocationCounter.cpp)
 vireo_internal_test(framework_init_tests framework/initTest.cpp)
 vireo_internal_test(framework_exitgate_tests framework/exitGateTest.cpp)
-# A SoapySDR device on the stand-in module, which SoapySDR loads by its path.
-add_dependencies(framework_exitgate_tests soapyStandin)
-target_compile_definitions(framework_exitgate_tests PRIVATE
-  VIREO_SOAPY_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins/soapyStandin")
+add_dependencies(framework_exitgate_tests soapyStandin) # a SoapySDR device, the module loaded by its path
+target_compile_definitions(framework_exitgate_tests PRIVATE VIREO_SOAPY_STANDIN_DIR="${CMAKE_BINARY_DIR}/standins/soapyStandin")
 vireo_internal_test(framework_object_tests
   framework/propertyTest.cpp
   framework/collectionTest.cpp

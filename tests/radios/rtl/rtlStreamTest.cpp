@@ -3,8 +3,6 @@
 // meter, and starting, stopping, unplugging and releasing while streaming.
 #include "radios/rtl/RTLRadio.h"
 
-#include "core/vtrx.h"
-
 #include "radios/rtl/rtlStandin.h"
 #include "support/waitFor.h"
 
@@ -42,6 +40,10 @@ void onLine(void* line, int, double low, double high) {
     lineLow = low;
     lineHigh = high;
     floatArray_delete(line);
+}
+std::vector<cplx> takeOutput() {
+    std::lock_guard<std::mutex> l(m);
+    return std::exchange(output, {});
 }
 void poll() {
     getUpdates();
@@ -144,154 +146,89 @@ TEST_F(RTLStreaming, BytesBecomeScaledSamplesAndFullScalePublishesPeakOneOnTheNi
 
 namespace {
 
-/// A radio on a fresh device at `rate`, its receiver at `centre`, and a
-/// transceiver at `vfo` handing its filtered baseband to onChunk; started,
-/// with no samples let through yet.
-struct Tuned {
-    void* radio = nullptr;
-    void* transceiver = nullptr;
-    void* mode = nullptr;
-};
-
-class RTLTuned : public RTLStreaming {
-protected:
-    Tuned tuned(int rate, long long centre, long long vfo) {
-        Tuned t;
-        rtlsdr::addDevice("00000001");
-        rtlsdr::budget(0);
-        t.radio = RTLRadio_create();
-        Radio_bindvtrxAdded(t.radio, [](void* v, long long, int, int) { host::Log::get().add({"added", {}, v}, vtrx_release); });
-        RTLRadio_setSerial(t.radio, "00000001");
-        Radio_setSampleRate(t.radio, rate);
-        Radio_addVtrx(t.radio, centre, 0, 0); // the receiver goes there
-        EXPECT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("added").size() == 1; }));
-        t.transceiver = log.of("added").at(0).handle;
-        t.mode = proxyModDemod_create();
-        proxyModDemod_bindrxChunk(t.mode, onChunk);
-        vtrx_setModulation(t.transceiver, t.mode);
-        vtrx_setvfo(t.transceiver, vfo);
-        vtrx_bindnewSpectrum(t.transceiver, onLine);
-        vtrx_setforegroundDisplay(t.transceiver, true);
-        vtrx_start(t.transceiver);
-        Radio_start(t.radio);
-        EXPECT_TRUE(logged("info|rtl started"));
-        settle(t.radio);
-        return t;
-    }
-    /// Lets 0.6 s of samples through, as fast as the chain takes them, and
-    /// waits until the transceiver has had them all.
-    void stream(const Tuned& t, int rate) {
-        {
-            std::lock_guard<std::mutex> l(m);
-            output.clear();
-            lines.clear();
-        }
-        const long buffers = long(0.6 * rate / 16384) + 2;
-        const long target = rtlsdr::delivered() + buffers;
-        rtlsdr::budget(buffers);
-        ASSERT_TRUE(waitFor([&] { return rtlsdr::delivered() == target; }));
-        settle(t.radio); // the blocks handed out
-        onWorker(object<vtrx>(t.transceiver), [] {});
-        host::pollFor(poll, std::chrono::milliseconds(20)); // the spectrum lines
-    }
-    /// The tone's offset in the baseband streamed last, past the filters'
-    /// settling: the phase advances at it.
-    double heardHz() {
-        std::lock_guard<std::mutex> l(m);
-        EXPECT_GE(output.size(), 24000u);
-        return output.size() > 4801 ? phaseSlopeHz(output, 4800, 48000.0) : 0.0;
-    }
-    void finishTuned(const Tuned& t) {
-        Radio_stop(t.radio);
-        settle(t.radio);
-        finish(t.radio);
-        proxyModDemod_release(t.mode);
-    }
-};
-
 struct toneCase {
+    int rate;
     long long centre;
-    int rate, error;       // the tuner's, by its synthesiser's arithmetic (as the stand-in has it)
-    int newRate, newError; // after a change of rate while streaming
+    int error; // the tuner's, by the model's worked examples
+    int newRate, direct, newError; // set while streaming
+    long long offset = 20000;      // of the transceiver from the receiver
 };
 
-void PrintTo(const toneCase& c, std::ostream* os) { *os << c.rate << " to " << c.newRate << " at " << c.centre; }
+void PrintTo(const toneCase& c, std::ostream* os) { *os << c.rate << " at " << c.centre; }
 
-class RTLTone : public RTLTuned, public ::testing::WithParamInterface<toneCase> {};
+class RTLTone : public RTLStreaming, public ::testing::WithParamInterface<toneCase> {};
 
 } // namespace
 
-TEST_P(RTLTone, ATransceiverHearsTheToneWhereItIsWithTheTunerErrorCorrectedAtEveryRate) {
+TEST_P(RTLTone, ATransceiverHearsTheToneWhereItIsWithTheTunerErrorCorrected) {
     const toneCase c = GetParam();
-    const double toneHz = double(c.centre) + 21000.0; // 1000 Hz above the transceiver
+    const double toneHz = double(c.centre + c.offset) + 1000.0; // 1000 Hz above the transceiver
+    rtlsdr::addDevice("00000001");
     rtlsdr::tone(toneHz, 100.0);
-    const Tuned t = tuned(c.rate, c.centre, c.centre + 20000);
-    auto radio = object<RTLRadio>(t.radio);
+    rtlsdr::budget(0);
+
+    void* r = RTLRadio_create();
+    Radio_bindvtrxAdded(r, [](void* v, long long, int, int) { host::Log::get().add({"added", {}, v}, vtrx_release); });
+    RTLRadio_setSerial(r, "00000001");
+    Radio_setSampleRate(r, c.rate);
+    Radio_addVtrx(r, c.centre, 0, 0); // the receiver goes there
+    ASSERT_TRUE(host::pollUntil(getUpdates, [&] { return log.of("added").size() == 1; }));
+    void* v = log.of("added")[0].handle;
+    void* mode = proxyModDemod_create();
+    proxyModDemod_bindrxChunk(mode, onChunk);
+    vtrx_setModulation(v, mode);
+    vtrx_setvfo(v, c.centre + c.offset);
+    vtrx_bindnewSpectrum(v, onLine);
+    vtrx_setforegroundDisplay(v, true);
+    vtrx_start(v);
+    Radio_start(r);
+    ASSERT_TRUE(logged("info|rtl started"));
+    settle(r);
+    auto radio = object<RTLRadio>(r);
     onWorker(radio, [&] { EXPECT_EQ(radio->receivers[0].tuningError, c.error); });
-    stream(t, c.rate);
-    EXPECT_NEAR(heardHz(), 1000.0, 1.0);
+
+    // 0.6 s of samples, as fast as the chain takes them.
+    const long buffers = long(0.6 * c.rate / 16384);
+    rtlsdr::budget(buffers);
+    ASSERT_TRUE(host::pollUntil(poll, [] {
+        std::lock_guard<std::mutex> l(m);
+        return output.size() >= 24000 && !lines.empty();
+    }));
     {
         std::lock_guard<std::mutex> l(m);
-        ASSERT_FALSE(lines.empty());
+        // Past the filters' settling, the phase advances at the tone's offset.
+        EXPECT_NEAR(phaseSlopeHz(output, 4800, 48000.0), 1000.0, 1.0);
         auto& line = lines.back();
         size_t peak = size_t(std::max_element(line.begin(), line.end()) - line.begin());
         EXPECT_NEAR(double(peak), (toneHz - lineLow) / (lineHigh - lineLow) * double(line.size()), 2.0);
     }
-
-    // The tuner's oscillator depends on the rate: a change while streaming
-    // (the device frequency unchanged) predicts its error again, and so
-    // does a stop and start.
-    Radio_setSampleRate(t.radio, c.newRate);
-    settle(t.radio);
+    // The tuner's error depends on the rate and on direct sampling, and a lone transceiver may
+    // lie outside the new band: a change while streaming is heard right, past the filters' settling.
+    Radio_setSampleRate(r, c.newRate);
+    RTLRadio_setDirectSample(r, c.direct);
+    settle(r);
     onWorker(radio, [&] { EXPECT_EQ(radio->receivers[0].tuningError, c.newError); });
-    stream(t, c.newRate);
-    EXPECT_NEAR(heardHz(), 1000.0, 1.0) << "after " << c.rate << " to " << c.newRate;
-    Radio_stop(t.radio);
-    Radio_start(t.radio);
-    settle(t.radio);
-    onWorker(radio, [&] { EXPECT_EQ(radio->receivers[0].tuningError, c.newError); });
+    takeOutput(); // from before the change
+    rtlsdr::budget(long(0.6 * c.newRate / 16384));
+    ASSERT_TRUE(host::pollUntil(poll, [] { std::lock_guard<std::mutex> l(m); return output.size() >= 24000; }));
+    const std::vector<cplx> after = takeOutput();
+    EXPECT_NEAR(phaseSlopeHz(after, after.size() - 12000, 48000.0), 1000.0, 1.0)
+        << "after a change to " << c.newRate << (c.direct ? ", direct sampling" : "");
+    Radio_stop(r);
+    settle(r);
     radio.reset(); // the test's own reference
-    finishTuned(t);
+    finish(r);
+    proxyModDemod_release(mode);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, RTLTone,
-                         ::testing::Values(toneCase{144300000, 1536000, -62, 2880000, -66},
-                                           toneCase{433920000, 3200000, -132, 1536000, 92},
-                                           toneCase{433920000, 1536000, 92, 2880000, -132},
-                                           toneCase{1090000000, 1536000, 97, 2880000, -567},
-                                           toneCase{1090000000, 2880000, -567, 1536000, 97}),
-                         [](const auto& info) {
-                             const toneCase& c = info.param;
-                             return std::to_string(c.centre / 1000) + "k_" + std::to_string(c.rate) + "_to_" +
-                                    std::to_string(c.newRate);
-                         });
-
-TEST_F(RTLTuned, ALoneTransceiverOutsideTheBandOfANewRateIsPlacedAgainAndDirectSamplingTunesAgain) {
-    const long long centre = 99000000, far = centre + 190000;
-    rtlsdr::tone(double(far) + 1000.0, 100.0);
-    // 190 kHz off the receiver's centre: inside 3.2 MHz, within 3200000 / 16
-    // of it (so it stays), and outside 250 kHz.
-    const Tuned t = tuned(3200000, centre, far);
-    auto radio = object<RTLRadio>(t.radio);
-    onWorker(radio, [&] { EXPECT_EQ(radio->receivers[0].frequency, centre); });
-    Radio_setSampleRate(t.radio, 250000);
-    settle(t.radio);
-    onWorker(radio, [&] { EXPECT_EQ(radio->receivers[0].frequency, far); });
-    stream(t, 250000);
-    EXPECT_NEAR(heardHz(), 1000.0, 1.0);
-    auto v = object<vtrx>(t.transceiver);
-    onWorker(v, [&] { EXPECT_TRUE(v->TuningValid.get()); });
-
-    // Direct sampling bypasses the tuner's synthesiser: no error to correct.
-    RTLRadio_setDirectSample(t.radio, 1);
-    settle(t.radio);
-    onWorker(radio, [&] { EXPECT_EQ(radio->receivers[0].tuningError, 0); });
-    stream(t, 250000);
-    EXPECT_NEAR(heardHz(), 1000.0, 1.0) << "in direct sampling";
-    radio.reset();
-    v.reset();
-    finishTuned(t);
-}
+                         ::testing::Values(toneCase{1536000, 144300000, -62, 2880000, 0, -66},
+                                           toneCase{3200000, 433920000, -132, 1536000, 0, 92},
+                                           toneCase{1536000, 433920000, 92, 2880000, 0, -132},
+                                           toneCase{1536000, 1090000000, 97, 2880000, 0, -567},
+                                           toneCase{2880000, 1090000000, -567, 1536000, 0, 97},
+                                           toneCase{1536000, 1090000000, 97, 1536000, 1, 0},
+                                           toneCase{3200000, 99000000, 7, 250000, 0, 15, 190000}));
 
 TEST_F(RTLStreaming, StartsStopsUnplugsAndNewSerialsNeverLoseTheDevice) {
     rtlsdr::addDevice("00000001");

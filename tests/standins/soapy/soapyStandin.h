@@ -4,8 +4,7 @@
 // SOAPY_SDR_PLUGIN_PATH) offers the drivers "vctest" and "rtlsdr" with the
 // devices a test describes here, logs every call that sets something, fails
 // a call on request, and streams a tone or a fixed pair in the device's
-// format, paced at the set sample rate. A call may be told to hang first,
-// as on a bus that stopped answering.
+// format, paced at the set sample rate.
 #include <map>
 #include <string>
 #include <utility>
@@ -60,7 +59,7 @@ struct Device {
 /// Control functions, found with standin::control(module, name).
 using setDevicesFn = void(const std::vector<Device>&);
 using failFn = void(const char* call, int code); // code 0: succeed again
-using stallFn = void(const char* call, int ms);   // the call hangs ms first (deactivateStream)
+using stallFn = void(const char* call, int ms);   // hangs ms first, as on a bus that stopped answering
 using unplugFn = void(bool unplugged);
 using callsFn = std::vector<std::string>();      // every call logged so far
 using countsFn = void(long* reads, long* acquired, long* released);
