@@ -13,7 +13,7 @@ MidiDevice::MidiDevice(std::string name_, int port, RtMidi::Api api) : name(std:
     try {
         port_->setCallback(&MidiDevice::mycallback, this);
         port_->setErrorCallback(&MidiDevice::myerrorcallback, this);
-        if (!openMidiPortByName(*port_, name, "RtMidi Input")) spdlog::error("midi input {} gone", name);
+        if (!openMidiPortByName(*port_, api, name, "RtMidi Input")) spdlog::error("midi input {} gone", name);
     } catch (const RtMidiError& e) {
         spdlog::error("midi ctor {}", e.getMessage());
     }

@@ -28,7 +28,7 @@ void MidiOutDevice::Send(int size, int b0, int b1, int b2) {
         // is a client of the server with a thread of its own, which a port
         // nobody sends to should not cost.
         if (!port_) port_ = std::make_unique<RtMidiOut>(api_, "RtMidi Output Client");
-        if (!port_->isPortOpen() && !openMidiPortByName(*port_, name, "RtMidi Output")) {
+        if (!port_->isPortOpen() && !openMidiPortByName(*port_, api_, name, "RtMidi Output")) {
             spdlog::error("midi output {} gone", name);
             return;
         }

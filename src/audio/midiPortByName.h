@@ -8,7 +8,9 @@
 
 #include <string>
 
-/// Opens, as ourName, the port of `client`'s interface named `name`. False,
-/// with nothing opened, when no port of that name exists now; an RtMidiError
-/// of the open propagates.
-bool openMidiPortByName(RtMidi& client, const std::string& name, const std::string& ourName);
+/// Opens, as ourName, the port named `name` of `client`, whose interface is
+/// `api`, and returns once the connection carries messages (under JACK,
+/// waiting for the server's graph to take it up: at most a second, then
+/// "midi port {} not connected in time" is logged). False, with nothing opened, when no port
+/// of that name exists now; an RtMidiError of the open propagates.
+bool openMidiPortByName(RtMidi& client, RtMidi::Api api, const std::string& name, const std::string& ourName);

@@ -8,6 +8,7 @@
 // last one releases it.
 #include "audio/Midi.h"
 #include "audio/Wireless.h"
+#include "audio/midiPortByName.h"
 #include "core/vtrx.h"
 
 #include "core/coreObjectFixture.h"
@@ -18,12 +19,16 @@
 #include "support/waitFor.h"
 
 #include <RtMidi.h>
+#include <jack/jack.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -161,7 +166,7 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
     for (unsigned i = 0; i < witness.getPortCount(); ++i)
         if (witness.getPortName(i) == feedName) witness.openPort(i);
     ASSERT_TRUE(witness.isPortOpen());
-    warmUp(feed, atWitness);
+    ASSERT_NO_FATAL_FAILURE(warmUp(feed, atWitness));
     auto play = [&](std::vector<bytes> messages) {
         const size_t before = atWitness.size();
         for (auto& m : messages) feed.sendMessage(&m);
@@ -201,7 +206,7 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
     });
     decoy.reset();
 
-    play({
+    ASSERT_NO_FATAL_FAILURE(play({
         {0xB5, 99, 1}, {0xB5, 98, 2}, {0xB5, 6, 3}, {0xB5, 38, 4}, // NRPN on channel 5
         {0xB0, 6, 10},                                            // data entry outside a sequence
         {0xB0, 99, 1}, {0xB0, 99, 2}, {0xB0, 98, 3}, {0xB0, 6, 0}, {0xB0, 38, 1}, // 99 restarts
@@ -213,7 +218,7 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
         {0x90, 60, 100},  // note on
         {0xF6},           // one byte
         {0x80, 60, 0},    // note off, the last
-    });
+    }));
     ASSERT_TRUE(waitFor([&] { return midiData.size() >= 10; }));
     EXPECT_EQ(midiData.take(), (std::vector<midiCall>{{3, 5, 130, 388},
                                                        {3, 176, 6, 10},
@@ -227,7 +232,9 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
                                                        {3, 128, 60, 0}}));
 
     // Output: only sizes 1 to 3 on a listed device; the port opens on the
-    // first send.
+    // first send, and what that send plays is heard. Nothing is asserted
+    // while standard output is captured: the failure would be captured with
+    // it, and lost.
     StdoutCapture printed;
     Wireless_SendMidi(h, sinkDev, 0, 0x90, 2, 2);
     Wireless_SendMidi(h, sinkDev, 4, 0x90, 3, 3);
@@ -236,11 +243,12 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
     Wireless_SendMidi(h, 1000, 3, 0x90, 6, 6);
     Wireless_SendMidi(h, sinkDev, 2, 0xC0, 7, 99);
     Wireless_SendMidi(h, sinkDev, 3, 0x90, 60, 100);
-    ASSERT_TRUE(waitFor([&] { return atSink.size() >= 2; }));
-    Wireless_SendMidi(h, sinkDev, 1, 0xF6, 1, 1);
-    ASSERT_TRUE(waitFor([&] { return atSink.size() >= 3; }));
-    EXPECT_EQ(atSink.take(), (std::vector<bytes>{{0xC0, 7}, {0x90, 60, 100}, {0xF6}}));
+    const bool opened = waitFor([&] { return atSink.size() >= 2; });
+    if (opened) Wireless_SendMidi(h, sinkDev, 1, 0xF6, 1, 1);
+    const bool sent = opened && waitFor([&] { return atSink.size() >= 3; });
     const std::string out = printed.stop();
+    EXPECT_TRUE(sent) << (opened ? "the last send" : "the sends that opened the port") << " not heard";
+    EXPECT_EQ(atSink.take(), (std::vector<bytes>{{0xC0, 7}, {0x90, 60, 100}, {0xF6}}));
     EXPECT_NE(out.find("2 192 7 99 sent\r\n3 144 60 100 sent\r\n1 246 1 1 sent\r\n"), std::string::npos) << out;
     for (int size : {0, 4, -1}) EXPECT_TRUE(logged.contains("error|midi send size " + std::to_string(size) + " refused"));
 
@@ -250,7 +258,7 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
         EXPECT_TRUE(wireless().midi->inputs().empty());
         EXPECT_FALSE(wireless().midi->outputs().empty());
     });
-    play({{0x90, 1, 1}}); // heard by nobody but the witness
+    ASSERT_NO_FATAL_FAILURE(play({{0x90, 1, 1}})); // heard by nobody but the witness
     Wireless_SendMidi(h, sinkDev, 3, 0x80, 60, 0);
     ASSERT_TRUE(waitFor([&] { return atSink.size() == 1; }));
     EXPECT_EQ(atSink.take(), (std::vector<bytes>{{0x80, 60, 0}}));
@@ -263,11 +271,13 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
     Wireless_setMidiEnabled(h, true);
     ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("midiDevices").size() == 2; }));
     EXPECT_NE(log.of("midiDevices")[1].args[0].find(feedName + "\r\n"), std::string::npos);
-    play({{0x90, 2, 2}});
+    ASSERT_NO_FATAL_FAILURE(play({{0x90, 2, 2}}));
     ASSERT_TRUE(waitFor([&] { return midiData.size() >= 1; }));
     EXPECT_EQ(midiData.take(), (std::vector<midiCall>{{3, 144, 2, 2}}));
-    for (auto& line : logged.lines())
+    for (auto& line : logged.lines()) {
         EXPECT_TRUE(!line.starts_with("error|") || line.starts_with("error|midi send size")) << line;
+        EXPECT_FALSE(line.starts_with("warning|")) << line;
+    }
 }
 
 // ---- microphone equaliser ----
@@ -461,5 +471,67 @@ TEST_F(Root, ReleasedByTheHostItServesTheSoundAndMidiOn) {
     EXPECT_TRUE(host::pollUntil(poll, [&] { return log.of("gone").size() == 2; }));
     closeAudio(); // as a host ends: no sound job outlives the process's statics
 }
+
+// ---- a port opened by name ----
+
+/// A JACK client whose next period, when asked, ends 100 ms late. Until it
+/// ends the server runs the graph it had: a connection made meanwhile
+/// carries nothing.
+class lateClient {
+public:
+    explicit lateClient(const std::string& name) : client_(jack_client_open(name.c_str(), JackNoStartServer, nullptr)) {
+        if (!client_) return;
+        jack_set_process_callback(client_, [](jack_nframes_t, void* self) {
+            auto& state = static_cast<lateClient*>(self)->state_;
+            if (state != asked) return 0;
+            state = late;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            state = idle;
+            return 0;
+        }, this);
+        jack_activate(client_);
+    }
+    ~lateClient() {
+        if (client_) jack_client_close(client_);
+    }
+    /// Returns once a late period has begun, after any before it ended.
+    void begin() {
+        while (state_ != idle) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        state_ = asked;
+        while (state_ == asked) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+
+private:
+    enum { idle, asked, late };
+    jack_client_t* client_;
+    std::atomic<int> state_{idle};
+};
+
+// Not under ThreadSanitizer: the first pass of each port through JACK's ring
+// buffer stalls a cycle there (see warmUp), and the message it carries is lost.
+#ifndef __SANITIZE_THREAD__
+TEST(MidiPortByName, CarriesTheFirstMessageEitherWayWhileAClientRunsLate) {
+    if (!jackServes()) VIREO_SKIP_OR_FAIL("jackd is not running: tests/audio/jackd.sh starts it (ctest does)");
+    const std::string tag = std::to_string(getpid());
+    received<bytes> atSink, atIn;
+    RtMidiIn sink(RtMidi::UNIX_JACK, "vireo-sink-" + tag), in(RtMidi::UNIX_JACK, "vireo-in-" + tag);
+    sink.setCallback(onPort, &atSink);
+    sink.openVirtualPort("sink");
+    in.setCallback(onPort, &atIn);
+    RtMidiOut feed(RtMidi::UNIX_JACK, "vireo-feed-" + tag), out(RtMidi::UNIX_JACK, "vireo-out-" + tag);
+    feed.openVirtualPort("feed");
+    bytes note{0x90, 60, 100};
+    lateClient client("vireo-late-" + tag);
+    client.begin();
+    ASSERT_TRUE(openMidiPortByName(out, RtMidi::UNIX_JACK, "vireo-sink-" + tag + ":sink", "out"));
+    out.sendMessage(&note);
+    client.begin();
+    ASSERT_TRUE(openMidiPortByName(in, RtMidi::UNIX_JACK, "vireo-feed-" + tag + ":feed", "in"));
+    feed.sendMessage(&note);
+    EXPECT_TRUE(waitFor([&] { return atSink.size() && atIn.size(); }, std::chrono::seconds(2)));
+    EXPECT_EQ(atSink.all(), std::vector<bytes>{note}) << "sent on an output port just opened";
+    EXPECT_EQ(atIn.all(), std::vector<bytes>{note}) << "arriving at an input port just opened";
+}
+#endif
 
 } // namespace
