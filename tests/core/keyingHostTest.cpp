@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -66,6 +67,7 @@ void jtMessage() { // 8 symbols of 160 ms from the start of a 2 s period at leas
     JTModDemod_setsamplesPerBlock(jt, 12000);
     JTModDemod_setperiod(jt, 2000);
     void* tones = floatArray_create(8);
+    std::fill_n(floatArray_data(tones), 8, 0.0f); // a new array is not initialised
     const long long ms = std::chrono::system_clock::now().time_since_epoch() / 1ms;
     JTModDemod_queueMsg(jt, tones, 8, int((ms + 300 + 1999) / 2000 * 2000 % 3600000));
     floatArray_delete(tones);
