@@ -474,14 +474,9 @@ bool Radio::placeAll() {
         for (auto& r : receivers) f.push_back(r.frequency);
         return f;
     };
-    std::vector<std::shared_ptr<vtrx>> list;
-    std::vector<long long> before;
-    {
-        std::lock_guard<std::mutex> lock(listMutex);
-        list = vtrxList;
-        before = frequencies();
-    }
     std::unique_lock<std::mutex> lock(listMutex);
+    const std::vector<long long> before = frequencies();
+    const auto list = vtrxList; // place may let go of the lock meanwhile
     for (auto& v : list) {
         bool oneEach = false;
         place(v->vfo.get(), v.get(), v->ADCs.get(), oneEach, lock);

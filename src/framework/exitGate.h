@@ -43,14 +43,14 @@
 //    still running (it holds a pass) and stops every stream before a
 //    driver's state goes. A static that a driver builds later, inside a
 //    read, is not covered; nor one built by a call still running when the
-//    exit begins (its registration comes after). Each registration is one entry of the C runtime's exit
-//    list (a few dozen bytes): one per load, discovery, device open and
-//    stream start the host asks for. The end of every thread the host may
-//    exit from registers it too (`watchThisThread`): the C runtime destroys
-//    the exiting thread's thread-locals before it runs any exit handler, so
-//    on such a thread the handler runs first even before a static built
-//    after the last registration (a host's own, or a driver's built inside
-//    a read).
+//    exit begins (its registration comes after). Each registration is one
+//    entry of the C runtime's exit list (a few dozen bytes): one per load,
+//    discovery, device open and stream start the host asks for. The end of
+//    every thread the host may exit from registers it too
+//    (`watchThisThread`): the C runtime destroys the exiting thread's
+//    thread-locals before it runs any exit handler, so on such a thread the
+//    handler runs first even before a static built after the last
+//    registration (a host's own, or a driver's built inside a read).
 //  - A thread already inside a pass always gets another: the exit waits for
 //    it anyway. So exit may be called from inside library work (a host
 //    callback on a pool worker): the exiting thread's own passes are not

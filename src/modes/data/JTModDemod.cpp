@@ -30,34 +30,22 @@ JTModDemod::JTModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move
     // never start. Whichever of its settings changes last is checked with
     // the others in force.
     samplesPerBlock_.guard(samplesPerBlock, "JTModDemod samplesPerBlock", [this](int v) {
-        Settings s = inForce();
-        s.samplesPerBlock = v;
-        return v > 0 && v <= maxSamplesPerBlock && recordingEndsInPeriod(s);
+        return v > 0 && v <= maxSamplesPerBlock && recordingEndsInPeriodWith(&Settings::samplesPerBlock, v);
     });
-    endPadding_.guard(endPadding, "JTModDemod endPadding", [this](int v) {
-        Settings s = inForce();
-        s.endPadding = v;
-        return v >= 0 && recordingEndsInPeriod(s);
-    });
+    endPadding_.guard(endPadding, "JTModDemod endPadding",
+                      [this](int v) { return v >= 0 && recordingEndsInPeriodWith(&Settings::endPadding, v); });
     // Periods start on whole half seconds counted from the start of the
     // hour, so a period must be a whole number of them and divide the hour;
     // any other length would start periods off their time.
     period_.guard(period, "JTModDemod period", [this](int v) {
-        Settings s = inForce();
-        s.period = v;
         return v >= 500 && v % 500 == 0 && 3600000 % v == 0 &&
-               symbolFits(samplesPerSymbol_.get(), startDelay_.get(), v) && recordingEndsInPeriod(s);
+               symbolFits(samplesPerSymbol_.get(), startDelay_.get(), v) &&
+               recordingEndsInPeriodWith(&Settings::period, v);
     });
-    decimation_.guard(Decimation, "JTModDemod Decimation", [this](int v) {
-        Settings s = inForce();
-        s.decimation = v;
-        return recordingEndsInPeriod(s);
-    });
-    saveMode_.guard(SaveMode, "JTModDemod SaveMode", [this](int v) {
-        Settings s = inForce();
-        s.saveMode = v;
-        return recordingEndsInPeriod(s);
-    });
+    decimation_.guard(Decimation, "JTModDemod Decimation",
+                      [this](int v) { return recordingEndsInPeriodWith(&Settings::decimation, v); });
+    saveMode_.guard(SaveMode, "JTModDemod SaveMode",
+                    [this](int v) { return recordingEndsInPeriodWith(&Settings::saveMode, v); });
     Enabled.changeHook = [this] { onEnabled(); };
 }
 

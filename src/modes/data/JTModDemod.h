@@ -167,6 +167,13 @@ private:
     /// Whether a recording under s ends within its period, from receive
     /// blocks of the length last seen; logged when it does not.
     bool recordingEndsInPeriod(const Settings& s) const;
+    /// recordingEndsInPeriod with one setting at v and the others in force.
+    template <class T>
+    bool recordingEndsInPeriodWith(T Settings::*setting, int v) const {
+        Settings s = inForce();
+        s.*setting = v;
+        return recordingEndsInPeriod(s);
+    }
 
     bool recording_ = false;
     Settings rec_;
