@@ -2,6 +2,7 @@
 // the radio base, the test radio and the transceiver.
 #include "vireocore.h"
 
+#include "api/radioRelease.h"
 #include "core/Controller.h"
 #include "core/Radio.h"
 #include "core/TestRadio.h"
@@ -45,7 +46,7 @@ VC_EVENT(proxyModDemod, getTxChunk)
 VC_CLASS(Controller)
 
 // ---- Radio ----
-VC_CLASS(Radio)
+VC_RADIO_CLASS(Radio)
 VC_PROPERTY(Radio, ptt)
 VC_PROPERTY(Radio, maxHwReceivers)
 VC_PROPERTY(Radio, maxADCs)
@@ -77,7 +78,7 @@ VIREO_API void Radio_bindvtrxAdded(void* h, Radio::vtrxAddedCallback cb) {
 }
 
 // ---- TestRadio ----
-VC_CLASS(TestRadio)
+VC_RADIO_CLASS(TestRadio)
 
 // ---- vtrx ----
 VIREO_API void* vtrx_create(void) { return vireo::api::create<vtrx>("vtrx_create"); }

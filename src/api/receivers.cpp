@@ -1,6 +1,7 @@
 // Exported functions of the receiver back-ends and their discovery.
 #include "vireocore.h"
 
+#include "api/radioRelease.h"
 #include "framework/exportPattern.h"
 #include "radios/airspy/AirspyController.h"
 #include "radios/airspy/AirspyRadio.h"
@@ -24,7 +25,7 @@ VC_METHOD(AirspyController, Discover, (), ())
 VC_EVENT(AirspyController, newRadio)
 
 // ---- AirspyRadio ----
-VC_CLASS(AirspyRadio)
+VC_RADIO_CLASS(AirspyRadio)
 VC_PROPERTY(AirspyRadio, Serial)
 VC_COLLECTION(AirspyRadio, SampleRates)
 VC_PROPERTY(AirspyRadio, maxRxRFGain)
@@ -40,7 +41,7 @@ VC_METHOD(AirspyHFController, Discover, (), ())
 VC_EVENT(AirspyHFController, newRadio)
 
 // ---- AirspyHFRadio ----
-VC_CLASS(AirspyHFRadio)
+VC_RADIO_CLASS(AirspyHFRadio)
 VC_PROPERTY(AirspyHFRadio, Serial)
 VC_COLLECTION(AirspyHFRadio, SampleRates)
 VC_PROPERTY(AirspyHFRadio, maxRxRFGain)
@@ -55,7 +56,7 @@ VC_METHOD(RTLController, Discover, (), ())
 VC_EVENT(RTLController, newRadio)
 
 // ---- RTLRadio ----
-VC_CLASS(RTLRadio)
+VC_RADIO_CLASS(RTLRadio)
 VC_PROPERTY(RTLRadio, Serial)
 VC_COLLECTION(RTLRadio, SampleRates)
 VC_PROPERTY(RTLRadio, maxRxRFGain)
@@ -68,7 +69,7 @@ VC_PROPERTY(RTLRadio, BiasT)
 VC_PROPERTY(RTLRadio, BalanceIQ)
 
 // ---- RTLTCPRadio ----
-VC_CLASS(RTLTCPRadio)
+VC_RADIO_CLASS(RTLTCPRadio)
 VC_PROPERTY(RTLTCPRadio, Host)
 VC_PROPERTY(RTLTCPRadio, Port)
 VC_PROPERTY(RTLTCPRadio, adcPeak)
@@ -79,7 +80,7 @@ VC_PROPERTY(RTLTCPRadio, Pause)
 VC_PROPERTY(RTLTCPRadio, DeviceSettings)
 
 // ---- WsProxyRadio ----
-VC_CLASS(WsProxyRadio)
+VC_RADIO_CLASS(WsProxyRadio)
 VC_PROPERTY(WsProxyRadio, RemoteID)
 VC_PROPERTY(WsProxyRadio, URI)
 
@@ -90,7 +91,7 @@ VC_EVENT(SDRPlayController, newRadio)
 VC_METHOD(SDRPlayController, Discover, (), ())
 
 // ---- SDRPlayRadio ----
-VC_CLASS(SDRPlayRadio)
+VC_RADIO_CLASS(SDRPlayRadio)
 VC_COLLECTION(SDRPlayRadio, SampleRates)
 VC_COLLECTION(SDRPlayRadio, Antennas)
 VC_PROPERTY(SDRPlayRadio, SerialNo)
@@ -126,7 +127,7 @@ VC_EVENT(SoapyController, newRadio)
 VC_METHOD(SoapyController, Discover, (), ())
 
 // ---- SoapyRadio ----
-VC_CLASS(SoapyRadio)
+VC_RADIO_CLASS(SoapyRadio)
 VC_COLLECTION(SoapyRadio, SampleRates)
 VC_PROPERTY(SoapyRadio, label)
 VC_PROPERTY(SoapyRadio, driver)

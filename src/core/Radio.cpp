@@ -239,6 +239,18 @@ void Radio::stop() {
     }
 }
 
+void Radio::hostReleased() {
+    std::vector<std::shared_ptr<vtrx>> list;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        list = vtrxList;
+    }
+    // The radio first: its device hears the release before anything else
+    // can go out; the transceivers' own late releases then change nothing.
+    if (ptt.get()) ptt.set(false, true);
+    for (auto& v : list) v->postOffAir();
+}
+
 // ---- transceivers on receivers ----
 
 int Radio::indexOf(const vtrx* v) const {

@@ -110,6 +110,13 @@ public:
     /// only the holder releases it. A radio that cannot transmit refuses,
     /// and the transceiver is told the same way.
     void setPtt(bool on, vtrx* v);
+    /// The host let go of its handle: nothing is left to stop or unkey the
+    /// radio, which goes once the tasks holding it have run. Every
+    /// transmission ends now: each transceiver goes off the air (the host
+    /// told) and ptt goes false, which a back-end's ptt hook passes to its
+    /// device at once. The radio is not stopped: it may go on streaming.
+    /// Radio's task group.
+    void hostReleased();
     static int compvfo(const void* a, const void* b);
 
     /// SampleRate as last accepted (see acceptSampleRates): what threads

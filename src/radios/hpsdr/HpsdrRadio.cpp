@@ -36,6 +36,10 @@ HpsdrRadio::HpsdrRadio(std::shared_ptr<syncTask> group) : Radio(std::move(group)
     ptt.changeHook = [this] {
         pttChanged();
         setHLGain();
+        // The board keeps MOX as the last frame left it, and its own stream
+        // clocks the next frame: a stopped, silent or released board would
+        // stay keyed. The release goes out at once.
+        if (!ptt.get() && connected) sendCommandControl(emptyBlock);
     };
     setHLGain();
     Dither.changeHook = [this] {

@@ -21,11 +21,15 @@
 // read from other threads.
 //
 // Nothing the board sends keys the transmitter: MOX is the radio's `ptt`
-// alone; the board's own PTT input only shows in `RadioPtt`.
+// alone; the board's own PTT input only shows in `RadioPtt`. A press waits
+// for the board's stream like every frame; a release does not: it is sent
+// the moment `ptt` goes false, one frame out of the stream's pace, so that a
+// board that stopped or fell silent is not left keyed.
 //
 // Lifetime: the destructor sends nothing to the board; it closes the UDP
 // endpoint, whose pending I/O completions end on the I/O thread without
-// touching the radio.
+// touching the radio. The host's release takes the radio off the air first
+// (Radio::hostReleased), which sends the release frame.
 #include "core/Radio.h"
 #include "dsp/movingAverage.h"
 #include "framework/ValueLabelItem.h"
