@@ -1,5 +1,6 @@
 #include "sim/hpsdrP1Sim.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -114,7 +115,10 @@ bool hpsdrP1Sim::openBoard(const std::string& address, std::string* why) {
     peer.onDatagram([this](const uint8_t* data, size_t n, const udpPeer::endpoint& from) {
         std::lock_guard<std::mutex> lock(m_);
         host_.push_back({std::vector<uint8_t>(data, data + n), from, udpPeer::clock::now()});
-        if (n == 64 && data[0] == 0xEF && data[1] == 0xFE && data[2] == 0x04) streaming_ = (data[3] & 0x03) != 0;
+        if (n == 64 && data[0] == 0xEF && data[1] == 0xFE && data[2] == 0x04) {
+            streaming_ = (data[3] & 0x03) != 0;
+            starts_ += streaming_;
+        }
         cv_.notify_all();
     });
     return peer.open(address, boardPort, why);
@@ -170,4 +174,40 @@ size_t hpsdrP1Sim::pump(ep6Stream& stream, uint32_t& sequence, size_t count,
         ++sequence;
     }
     return sent;
+}
+
+void hpsdrP1Sim::runClock(ep6Stream stream, int rate) {
+    stopClock();
+    clockStop_ = false;
+    clock_ = std::thread([this, stream = std::move(stream), rate]() mutable {
+        using namespace std::chrono;
+        const auto period = duration_cast<steady_clock::duration>(
+            duration<double>(2.0 * double(stream.samplesPerFrame()) / double(rate)));
+        auto next = steady_clock::now();
+        uint32_t sequence = 0;
+        unsigned startsSeen = 0;
+        while (!clockStop_) {
+            bool on;
+            {
+                std::lock_guard<std::mutex> lock(m_);
+                on = streaming_;
+                // A board numbers its stream from 0 again after every start.
+                if (starts_ != startsSeen) sequence = 0;
+                startsSeen = starts_;
+            }
+            if (on && sendToHost(stream.next(sequence))) {
+                ++sequence;
+                ++clockSent_;
+            }
+            // A thread held up catches up by a few packets at most, as a
+            // board's buffer would not hold more.
+            next = std::max(next + period, steady_clock::now() - 4 * period);
+            std::this_thread::sleep_until(next);
+        }
+    });
+}
+
+void hpsdrP1Sim::stopClock() {
+    clockStop_ = true;
+    if (clock_.joinable()) clock_.join();
 }

@@ -15,12 +15,15 @@
 // datagram from the host itself (not in the peer's record), follows the
 // host's start and stop packets, and pump() streams only between a start
 // and the next stop; ep2() decodes the host's Ep2 packets (registers, MOX,
-// transmit words).
+// transmit words). runClock() streams instead at a board's own pace from a
+// thread of the simulator, as a real board does whatever the host does;
+// stopClock() makes it fall silent, as a board that died.
 //
 // Tests binding port 1024 share the ctest RESOURCE_LOCK hpsdr_port_1024.
 #include "sim/udpPeer.h"
 
 #include <array>
+#include <atomic>
 #include <complex>
 #include <condition_variable>
 #include <cstdint>
@@ -28,6 +31,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 /// A complex tone: amplitude (1.0 = full scale of the 24-bit fields) and
@@ -99,8 +103,11 @@ public:
     static constexpr uint16_t boardPort = 1024;
 
     hpsdrP1Sim() = default;
-    /// The peer's thread ends first: in board mode it writes the state below.
-    ~hpsdrP1Sim() { peer.close(); }
+    /// The clock and the peer's thread end first: they use the state below.
+    ~hpsdrP1Sim() {
+        stopClock();
+        peer.close();
+    }
 
     /// Listens on address:1024. False, with the reason, when it cannot.
     bool open(const std::string& address = "127.0.0.1", std::string* why = nullptr) {
@@ -137,6 +144,15 @@ public:
     size_t pump(ep6Stream& stream, uint32_t& sequence, size_t count, const std::function<uint32_t()>& consumed,
                 uint32_t window = 16);
 
+    /// Board mode: sends the Ep6 packets of stream at the pace of a board at
+    /// rate (one per 2 × samplesPerFrame samples) from a thread of its own,
+    /// while the host has it streaming, numbered from 0 after every start.
+    void runClock(ep6Stream stream, int rate = 48000);
+    /// Ends the clock: the board sends nothing more.
+    void stopClock();
+    /// Ep6 packets the clock has sent so far.
+    size_t clockPackets() const { return clockSent_; }
+
     udpPeer peer;
 
 private:
@@ -144,4 +160,8 @@ private:
     mutable std::condition_variable cv_;
     std::vector<udpPeer::datagram> host_;
     bool streaming_ = false;
+    unsigned starts_ = 0; // start packets received
+    std::thread clock_;
+    std::atomic<bool> clockStop_{false};
+    std::atomic<size_t> clockSent_{0};
 };

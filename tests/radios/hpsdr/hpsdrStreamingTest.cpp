@@ -1,9 +1,10 @@
 // A protocol 1 radio driven through the C interface against the board
 // simulator on loopback port 1024: start, stop and restart as the board
 // sees them, transmit pacing by the board's stream, tones reaching their
-// transceivers, a keyed transceiver's samples, and a release while the
-// board streams. (What the registers carry around a press and a release is
-// checked packet by packet in hpsdrEngineTest.)
+// transceivers, a keyed transceiver's samples, a release while the board
+// streams, and a keyed radio that is stopped, whose board falls silent, or
+// that the host lets go of. (What the registers carry around a press and a
+// release is checked packet by packet in hpsdrEngineTest.)
 #include "radios/hpsdr/HpsdrRadio.h"
 
 #include "core/coreObjectFixture.h"
@@ -18,6 +19,7 @@
 #include <cmath>
 #include <complex>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -59,6 +61,52 @@ void onTxChunk(void* in, void* out) {
     complexArray_delete(out);
 }
 
+// Every ptt change the host heard, with the time it heard it.
+using steady = std::chrono::steady_clock;
+struct heard {
+    bool on;
+    steady::time_point at;
+};
+std::vector<heard> radioPtt, vtrxPtt; // under m
+template <std::vector<heard>* list>
+void onPtt(bool on) {
+    std::lock_guard<std::mutex> l(m);
+    list->push_back({on, steady::now()});
+}
+/// What the host heard after t.
+std::vector<heard> heardAfter(const std::vector<heard>& h, steady::time_point t) {
+    std::lock_guard<std::mutex> l(m);
+    std::vector<heard> out;
+    for (auto& x : h)
+        if (x.at >= t) out.push_back(x);
+    return out;
+}
+double secondsFrom(steady::time_point t, steady::time_point later) {
+    return std::chrono::duration<double>(later - t).count();
+}
+
+/// The host's Ep2 packets that reached the board after t, with their times.
+std::vector<std::pair<ep2Packet, steady::time_point>> ep2After(const hpsdrP1Sim& board, steady::time_point t) {
+    std::vector<std::pair<ep2Packet, steady::time_point>> out;
+    for (auto& d : board.hostDatagrams())
+        if (auto p = decodeEp2(d.bytes); p && d.at >= t) out.emplace_back(*p, d.at);
+    return out;
+}
+bool anyMox(const ep2Packet& p) { return p.frames[0].mox() || p.frames[1].mox(); }
+size_t moxFramesAfter(const hpsdrP1Sim& board, steady::time_point t) {
+    size_t n = 0;
+    for (auto& [p, at] : ep2After(board, t)) n += size_t(p.frames[0].mox()) + size_t(p.frames[1].mox());
+    return n;
+}
+/// When the board, after t, got the packet that cleared MOX for good (the
+/// first after the last with MOX set); none while that is still to come.
+std::optional<steady::time_point> moxClearedAt(const hpsdrP1Sim& board, steady::time_point t) {
+    auto packets = ep2After(board, t);
+    size_t k = packets.size();
+    while (k > 0 && !anyMox(packets[k - 1].first)) --k;
+    return k == packets.size() ? std::nullopt : std::optional(packets[k].second);
+}
+
 /// Frequency (Hz at rate) and mean magnitude of a complex signal.
 std::pair<double, double> toneOf(const std::vector<cplx>& x, double rate) {
     cplx turn = 0;
@@ -87,9 +135,12 @@ protected:
             HpsdrRadio_release(h);
         }
         host::pollFor(poll, std::chrono::milliseconds(20));
+        if (mode) proxyModDemod_release(mode);
         std::lock_guard<std::mutex> l(m);
         for (void* v : added) vtrx_release(v);
         added.clear();
+        radioPtt.clear();
+        vtrxPtt.clear();
         for (auto& c : chunks) c.clear();
         chunkCount = {};
         CoreObjects::TearDown();
@@ -114,9 +165,33 @@ protected:
         return i < added.size() ? added[i] : nullptr;
     }
 
+    /// The radio started with the board streaming at its own pace, and its
+    /// transceiver keyed with a mode sending a tone, until the board gets
+    /// frames with MOX set that carry the tone. The transceiver, or null.
+    void* keyedOnTheAir() {
+        Radio_bindptt(h, onPtt<&radioPtt>);
+        Radio_start(h);
+        if (!started(11) || !host::pollUntil(poll, [&] { return vtrxAt(0) != nullptr; })) return nullptr;
+        sim.runClock(ep6Stream(1, {{simTone{}}}));
+        void* tx = vtrxAt(0);
+        mode = proxyModDemod_create();
+        proxyModDemod_bindgetTxChunk(mode, onTxChunk);
+        vtrx_setModulation(tx, mode);
+        vtrx_bindptt(tx, onPtt<&vtrxPtt>);
+        vtrx_start(tx);
+        vtrx_setptt(tx, true);
+        const bool onAir = host::pollUntil(poll, [&] {
+            auto p = sim.ep2();
+            return !p.empty() && anyMox(p.back()) && std::abs(p.back().frames[1].iq[62][1]) > 1000 &&
+                   !heardAfter(radioPtt, {}).empty();
+        });
+        return onAir ? tx : nullptr;
+    }
+
     hpsdrP1Sim sim;
     void* h = nullptr;
     std::shared_ptr<HpsdrRadio> r;
+    void* mode = nullptr;
     uint32_t sequence = 0;
 };
 
@@ -416,5 +491,73 @@ TEST_F(HpsdrStreaming, ReleasedWhileTheBoardStreams) {
     board.join();
     EXPECT_TRUE(weak.expired());
 }
+
+// A keyed radio whose end can no longer come from the board's stream: it
+// is stopped, its board falls silent, or the host lets go of it. Within half
+// a second the host hears ptt false and the board gets MOX clear; no MOX
+// frame follows, whether the board streams again (a start; a new board and
+// a restart) or goes on streaming to a released radio that sends no more.
+enum class ending { stop, silence, release };
+constexpr const char* endingName[] = {"Stopped", "SilentBoard", "Released"};
+void PrintTo(ending e, std::ostream* os) { *os << endingName[size_t(e)]; }
+class HpsdrOffTheAir : public HpsdrStreaming, public ::testing::WithParamInterface<ending> {};
+
+TEST_P(HpsdrOffTheAir, TheHostHearsPttFalseAndTheBoardMoxClearAtOnce) {
+    const ending how = GetParam();
+    void* tx = keyedOnTheAir();
+    ASSERT_TRUE(tx);
+    std::weak_ptr<HpsdrRadio> weak = r;
+    if (how == ending::silence) sim.stopClock(); // nothing asks for the tail
+    const auto change = steady::now();
+    if (how == ending::stop) Radio_stop(h);
+    if (how == ending::silence) vtrx_setptt(tx, false);
+    if (how == ending::release) {
+        r.reset();
+        HpsdrRadio_release(std::exchange(h, nullptr));
+    }
+    // The host's own set is not echoed: after silence only the radio tells.
+    const bool vtrxTells = how != ending::silence;
+    ASSERT_TRUE(host::pollUntil(poll, [&] {
+        return !heardAfter(radioPtt, change).empty() && heardAfter(vtrxPtt, change).size() == vtrxTells &&
+               moxClearedAt(sim, change);
+    }));
+    EXPECT_LT(secondsFrom(change, *moxClearedAt(sim, change)), 0.5);
+
+    const auto cleared = steady::now();
+    hpsdrP1Sim reborn;
+    hpsdrP1Sim* board = &sim;
+    if (how == ending::stop) {
+        vtrx_setptt(tx, false); // the host's release while stopped
+        Radio_start(h);
+    }
+    if (how == ending::silence) { // the board died; a new one, a restart
+        sim.peer.close();
+        std::string why;
+        ASSERT_TRUE(reborn.openBoard("127.0.0.1", &why)) << why;
+        board = &reborn;
+        Radio_stop(h);
+        Radio_start(h);
+        ASSERT_TRUE(waitFor([&] { return reborn.streaming(); }));
+        reborn.runClock(ep6Stream(1, {{simTone{}}}));
+    }
+    if (how == ending::release) { ASSERT_TRUE(waitFor([&] { return weak.expired(); })); }
+    size_t packets = board->clockPackets();
+    ASSERT_TRUE(waitFor([&] { return board->clockPackets() > packets + 40; }));
+    const size_t sent = board->hostCount();
+    packets = board->clockPackets();
+    ASSERT_TRUE(waitFor([&] { return board->clockPackets() > packets + 200; }));
+    host::pollFor(poll, std::chrono::milliseconds(50));
+    EXPECT_EQ(moxFramesAfter(*board, cleared), 0u) << "no MOX, no tail";
+    if (how == ending::release) { EXPECT_EQ(board->hostCount(), sent) << "sent to a released radio's board"; }
+    for (auto* told : {&radioPtt, &vtrxPtt}) {
+        for (auto& heard : heardAfter(*told, change)) {
+            EXPECT_FALSE(heard.on) << "keyed again";
+            EXPECT_LT(secondsFrom(change, heard.at), 0.5);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, HpsdrOffTheAir, ::testing::Values(ending::stop, ending::silence, ending::release),
+                         [](const auto& p) { return endingName[size_t(p.param)]; });
 
 } // namespace
