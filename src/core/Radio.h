@@ -110,6 +110,9 @@ public:
     /// only the holder releases it. A radio that cannot transmit refuses,
     /// and the transceiver is told the same way.
     void setPtt(bool on, vtrx* v);
+    /// The host's own set of ptt: refused on a radio that cannot transmit,
+    /// as a transceiver's is, and the host told that it stays off.
+    void hostSetPtt(bool on);
     static int compvfo(const void* a, const void* b);
 
     /// SampleRate as last accepted (see acceptSampleRates): what threads
