@@ -9,6 +9,7 @@
 #include "audio/AudioStreams.h"
 #include "dsp/DownConverter2.h"
 #include "dsp/FractionalDownConverter.h"
+#include "dsp/denoise/channelDenoiser.h"
 #include "dsp/lowLatFir.h"
 #include "framework/asyncProperty.h"
 
@@ -224,7 +225,7 @@ public:
     // ---- receive chain ----
     buff<cplx> combineDiversity(const buff<cplx>& arrived);
     void processFilterBlock(buff<cplx> outBlock, double absStep);
-    void denoise(buff<float> out, bool hold, float level);
+    void denoise(buff<float> out, bool stereo, bool hold, float level);
     bool tuningValid();
     /// With ADCs 3, whether the radio left slot 0 or 1 without a receiver.
     bool diversityPartnerMissing() const;
@@ -245,8 +246,9 @@ public:
     int pttHold = 0;
     int pttTail = 0;
     DenoiseState* denoiser = nullptr;
-    buff<float> nrFifo{512, 0.0f}; // zeroed: the first framed output is silence
-    size_t nrFill = 0;
+    // Interleaved stereo is reduced one channel at a time (left, right): a
+    // frame of both would mix the channels and clear their difference.
+    std::array<channelDenoiser, 2> nrStereo;
 
 private:
     void onPtt();
