@@ -47,7 +47,10 @@ VC_CLASS(Controller)
 
 // ---- Radio ----
 VC_RADIO_CLASS(Radio)
-VC_PROPERTY(Radio, ptt)
+VC_PROPERTY_BIND(Radio, ptt)
+VIREO_API void Radio_setptt(void* h, bool value) {
+    vireo::api::request<Radio>(h, "Radio.ptt.set", [value](Radio& r) { r.hostSetPtt(value); });
+}
 VC_PROPERTY(Radio, maxHwReceivers)
 VC_PROPERTY(Radio, maxADCs)
 VC_PROPERTY(Radio, canTransmit)

@@ -230,10 +230,17 @@ void Radio::start() {
 
 void Radio::stop() {
     stopRadio();
+    // A stopped radio asks for no more samples: its ptt goes off now (the
+    // host told), and so does every transmission of its transceivers, tail
+    // and all. The next start keys nothing by itself.
+    if (ptt.get()) ptt.set(false, true);
     std::lock_guard<std::mutex> lock(listMutex);
     for (auto& v : vtrxList) {
         seqTask t;
-        t.fn = [v] { v->stop(); };
+        t.fn = [v] {
+            v->stop();
+            if (v->transmitting || v->ptt.get()) v->offAir();
+        };
         t.name = "vtrx.stop";
         v->asyncProcess(t);
     }
@@ -554,6 +561,15 @@ bool Radio::getVfoValid(int r, long long vfo, int low, int high) {
     long long h = (long long)(ValidBandwidthRatio.get() * rate0 * 0.5);
     long long c = TransceiverOffset.get() + receivers[size_t(r)].frequency;
     return vfo + low - margin >= c - h && vfo + high + margin <= c + h;
+}
+
+void Radio::hostSetPtt(bool on) {
+    if (on && !canTransmit.get()) {
+        spdlog::error("radio.setPtt refused: this radio cannot transmit");
+        ptt.tellHost(); // the host hears that ptt stays off
+        return;
+    }
+    ptt.hostSet(on);
 }
 
 void Radio::setPtt(bool on, vtrx* v) {

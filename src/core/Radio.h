@@ -110,6 +110,9 @@ public:
     /// only the holder releases it. A radio that cannot transmit refuses,
     /// and the transceiver is told the same way.
     void setPtt(bool on, vtrx* v);
+    /// The host's own set of ptt: refused on a radio that cannot transmit,
+    /// as a transceiver's is, and the host told that it stays off.
+    void hostSetPtt(bool on);
     /// The host let go of its handle: nothing is left to stop or unkey the
     /// radio, which goes once the tasks holding it have run. Every
     /// transmission ends now: each transceiver goes off the air (the host

@@ -70,6 +70,10 @@ public:
     bool txFiltered = true;  // transmit output goes through the transceiver's filter
     bool txBlockMode = true; // transmit output made one filter block at a time
     bool rxMinPhase = false; // receive filter designed minimum-phase
+    /// The mode ends a transmission by itself (a text's end mark, a
+    /// message's end, a peer's SwitchRX), whoever keyed it: once the mode
+    /// goes, nothing is left to end what it was sending.
+    bool endsTransmissions = false;
 
     static constexpr uint64_t opReportSamples = 75 * 128; // 0.2 s at 48000
 

@@ -7,6 +7,7 @@
 #include "core/modDemod.h"
 #include "dsp/denoise/rnnoise.h"
 #include "dsp/filterDesign.h"
+#include "framework/delayedTask.h"
 
 #include <spdlog/spdlog.h>
 
@@ -140,9 +141,10 @@ void vtrx::setTxFilter(int low, int high) {
 
 void vtrx::setModulation(std::shared_ptr<modDemod> m) {
     const bool replaced = mode && mode != m;
-    // What the outgoing mode keyed by itself goes with it: nothing would
-    // end its text, message or peer's transmission any more.
-    if (replaced) releaseFor(*mode);
+    // A transmission the outgoing mode keyed, or would end by itself (its
+    // text's end mark, its message's end), ends with it: nothing else would
+    // end it any more, even when the host keyed it.
+    if (replaced && transmitting && (keyer_ == mode.get() || mode->endsTransmissions)) offAir();
     // A tail belongs to the mode that sent it: none of the next mode goes
     // out in its name.
     if (replaced && pttReleasing) tailLeft = std::min(tailLeft, 0);
@@ -196,6 +198,28 @@ void vtrx::postOffAir() {
     asyncProcess(t);
 }
 
+void vtrx::watchRelease() {
+    seqTask t;
+    t.fn = [self = weak_from_this(), asked = txRequests_, release = releases_] {
+        if (auto v = std::static_pointer_cast<vtrx>(self.lock())) v->checkRelease(asked, release);
+    };
+    t.name = "vtrx.checkRelease";
+    postDelayed(weak_from_this(), txStallLimit, t);
+}
+
+void vtrx::checkRelease(unsigned long long asked, unsigned long long release) {
+    // Keyed again, or the tail ran out: this release is over.
+    if (release != releases_ || !pttReleasing || !transmitting) return;
+    if (txRequests_ != asked) {
+        watchRelease(); // the radio still asks: the tail runs out by itself
+        return;
+    }
+    spdlog::warn("vtrx: the radio asked for no transmit samples for {} ms after the release; the tail is dropped "
+                 "and the radio unkeyed",
+                 txStallLimit.count());
+    offAir();
+}
+
 void vtrx::hostReleased() {
     if (ptt.get()) ptt.set(false, true);
 }
@@ -225,10 +249,13 @@ void vtrx::onPtt() {
     if (mode) mode->pttChanged(false);
     pttReleasing = true;
     rampUpPending = false;
+    ++releases_;
     if (mode) {
-        // The radio is told once the transmit chain has run out the tail.
+        // The radio is told once the transmit chain has run out the tail,
+        // which only the radio's requests run out.
         tailLeft = mode->txTailLength;
         mode->pttReleased = true;
+        watchRelease();
     } else {
         tailLeft = 0;
         tellRadioPtt();

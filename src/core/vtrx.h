@@ -9,12 +9,14 @@
 #include "audio/AudioStreams.h"
 #include "dsp/DownConverter2.h"
 #include "dsp/FractionalDownConverter.h"
+#include "dsp/denoise/channelDenoiser.h"
 #include "dsp/lowLatFir.h"
 #include "framework/asyncProperty.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <complex>
 #include <memory>
 #include <optional>
@@ -100,6 +102,10 @@ public:
     void modulate(unsigned long n);
     /// Samples of silence after the tail before the radio is unkeyed.
     static constexpr int txTrailingSilence = 504;
+    /// A released transmission whose radio asks for no samples this long
+    /// (stopped, or gone silent) ends without its tail: every radio that
+    /// transmits asks many times within it.
+    std::chrono::milliseconds txStallLimit{250};
 
     // ---- who keyed the transmitter ----
     // The host keys and releases through ptt itself. A keyer of the system's
@@ -115,8 +121,8 @@ public:
     /// nothing. Own task group.
     void releaseFor(const modDemod& m);
     /// The radio does not transmit for this transceiver: it cannot
-    /// transmit, another transceiver took the transmitter, or this one was
-    /// removed. ptt goes off (the host told) and the transmission ends here,
+    /// transmit, stopped, another transceiver took the transmitter, or this
+    /// one was removed. ptt goes off (the host told) and the transmission ends here,
     /// as no request for its tail will come. Own task group.
     void offAir();
     /// Queues offAir on the transceiver's task group. Any thread.
@@ -219,7 +225,7 @@ public:
     // ---- receive chain ----
     buff<cplx> combineDiversity(const buff<cplx>& arrived);
     void processFilterBlock(buff<cplx> outBlock, double absStep);
-    void denoise(buff<float> out, bool hold, float level);
+    void denoise(buff<float> out, bool stereo, bool hold, float level);
     bool tuningValid();
     /// With ADCs 3, whether the radio left slot 0 or 1 without a receiver.
     bool diversityPartnerMissing() const;
@@ -240,8 +246,9 @@ public:
     int pttHold = 0;
     int pttTail = 0;
     DenoiseState* denoiser = nullptr;
-    buff<float> nrFifo{512, 0.0f}; // zeroed: the first framed output is silence
-    size_t nrFill = 0;
+    // Interleaved stereo is reduced one channel at a time (left, right): a
+    // frame of both would mix the channels and clear their difference.
+    std::array<channelDenoiser, 2> nrStereo;
 
 private:
     void onPtt();
@@ -251,9 +258,15 @@ private:
     /// ptt on, keyer noted as answering for it (a mode, or this
     /// transceiver for its voice switch).
     void key(const void* keyer);
+    /// Looks again after txStallLimit whether the radio still asks for the
+    /// released transmission's tail.
+    void watchRelease();
+    void checkRelease(unsigned long long asked, unsigned long long release);
 
     const void* keyer_ = nullptr;        // who switched ptt on; null: the host
     const void* pendingKeyer_ = nullptr; // keyFor's keyer while its change runs
+    unsigned long long txRequests_ = 0;  // modulate requests of the radio so far
+    unsigned long long releases_ = 0;    // ptt releases so far
 
     std::atomic<spectrumCallback> newSpectrum_{nullptr};
     std::atomic<audioCallback> newAudio_{nullptr};

@@ -17,7 +17,6 @@
 
 namespace {
 constexpr double pi = 3.1415927;
-constexpr float nrScale = 32000.0f; // the suppressor works on 16-bit sample levels
 } // namespace
 
 void vtrx::processRxChunk(buff<cplx> block, long long frequency, int rate, buff<float> wideBand,
@@ -184,35 +183,22 @@ void vtrx::processFilterBlock(buff<cplx> outBlock, double absStep) {
         out = rx->process(audio, t > 0, !mode->rnnoise.get(), level);
     }
 
-    if (mode->rnnoise.get()) denoise(out, t > 0, level);
+    if (mode->rnnoise.get()) denoise(out, stereo, t > 0, level);
 
     outputStream.write(out, useResampler.get(), stereo, Balance.get());
     if (SendAudio.get()) sendAudio(out);
 }
 
-void vtrx::denoise(buff<float> out, bool hold, float level) {
-    if (!denoiser) denoiser = rnnoise_create(nullptr);
-    if (!denoiser) return;
+void vtrx::denoise(buff<float> out, bool stereo, bool hold, float level) {
     const float strength = float(mode->rnnoiseSquelch.get());
-    auto frame = [&](buff<float> f) {
-        dspMath::mul(f, nrScale, f);
-        rnnoise_process_frame(denoiser, f.data, f.data, strength);
-        dspMath::mul(f, 3.125e-05f, f);
-    };
-    if (out.count == 512) {
-        frame(out);
-    } else if (out.count > 0 && 512 % out.count == 0) {
-        // Shorter blocks are framed through nrFifo: one block of delay, same order.
-        buff<float> slot(nrFifo, nrFill, out.count);
-        out.copyTo(slot);
-        nrFill += out.count;
-        if (nrFill >= 512) {
-            frame(nrFifo);
-            nrFill = 0;
-        }
-        buff<float>(nrFifo, nrFill, out.count).copyTo(out);
+    if (stereo) {
+        nrStereo[0].reduce(out, 0, 2, strength);
+        nrStereo[1].reduce(out, 1, 2, strength);
+    } else {
+        if (!denoiser) denoiser = rnnoise_create(nullptr);
+        if (!denoiser) return;
+        denoiseFrame(denoiser, out, strength);
     }
-    // Blocks that do not divide a frame (interleaved stereo) pass unreduced.
 
     if (innerAgc) {
         if (auto rx = rxagc.get()) {

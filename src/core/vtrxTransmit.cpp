@@ -152,6 +152,7 @@ void fadeOut(vtrx& v, buff<cplx> out) {
 } // namespace
 
 void vtrx::modulate(unsigned long n) {
+    ++txRequests_;
     buff<cplx> out(n, cplx{});
     if (mode) {
         if (!mode->txBlockMode || tune.get())

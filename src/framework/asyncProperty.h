@@ -99,6 +99,14 @@ public:
         if (this->published()) post(get());
     }
 
+    /// Owner side: tells the host the value held, changed or not, for a
+    /// host value the owner refused and the host would otherwise take as
+    /// stored. Publishes.
+    void tellHost() {
+        this->publish();
+        post(get());
+    }
+
     /// Limits the values a host may set to [lo, hi] (NaN never fits). Set by
     /// the owning class's constructor; the exported setter refuses any other
     /// value with a log line and keeps the old one.

@@ -104,6 +104,19 @@ void keyedOver() {
 
 void noMode() { vtrx_setModulation(v[A], nullptr); }
 
+/// A macro: the host queues a text whose end mark unkeys, and keys.
+template <void* (*create)(), void (*release)(void*), void (*queue)(void*, const char*, int)>
+void hostKeyedText() {
+    queue(attach(A, create(), release), "RYRY TEST~", 0);
+    ptt(A, true);
+}
+constexpr auto rttyText = hostKeyedText<RTTYModDemod_create, RTTYModDemod_release, RTTYModDemod_QueueText>;
+constexpr auto pskText = hostKeyedText<PskModDemod_create, PskModDemod_release, PskModDemod_QueueText>;
+constexpr auto hellText =
+    hostKeyedText<hellschreiberModDemod_create, hellschreiberModDemod_release, hellschreiberModDemod_QueueText>;
+
+void stopRadio() { Radio_stop(radio); }
+
 struct Case {
     const char* name;
     int keyer;                            // the transceiver keyed
@@ -111,6 +124,7 @@ struct Case {
     void (*end)();                        // the keyer ends or goes
     std::chrono::milliseconds bound = 1s; // the radio may stay keyed after it
     bool refused = false;
+    bool restart = false; // then the radio starts again, and nothing keys by itself
 };
 
 const Case cases[] = {
@@ -139,6 +153,26 @@ const Case cases[] = {
     {"host, on and off back to back", A,
      [] { vtrx_setRxFilter(v[A], -100, 100); vtrx_setptt(v[A], true); vtrx_setptt(v[A], false); }, [] {}},
     {"host, radio that cannot transmit", A, [] { Radio_setcanTransmit(radio, false); ptt(A, true); }, [] {}, 1s, true},
+    {"host, the radio's own ptt on a radio that cannot transmit", A,
+     [] {
+         Radio_setcanTransmit(radio, false);
+         Radio_setptt(radio, true);
+         Log::get().add({"radio", {"true"}}); // until it is told
+     },
+     [] {}, 1s, true},
+    // The text's end mark would have unkeyed; its mode gone, nothing will.
+    {"RTTY text the host keyed, no mode", A, rttyText, noMode, 500ms},
+    {"RTTY text the host keyed, AM attached", A, rttyText,
+     [] { attach(A, amModDemod_create(), amModDemod_release); }, 500ms},
+    {"PSK text the host keyed, no mode", A, pskText, noMode, 500ms},
+    {"Hellschreiber text the host keyed, SSB attached", A, hellText,
+     [] { attach(A, ssbModDemod_create(), ssbModDemod_release); }, 500ms},
+    // A stopped radio ends every transmission; its start keys none again.
+    {"host, radio stopped", A, [] { ptt(A, true); }, stopRadio, 500ms, false, true},
+    {"CW text, radio stopped", A, cwText, stopRadio, 500ms, false, true},
+    {"JT message, radio stopped", A, jtMessage, stopRadio, 500ms, false, true},
+    {"MultiPSK, radio stopped", A, multiPsk<60000>, stopRadio, 500ms, false, true},
+    {"VOX, radio stopped", A, vox, stopRadio, 500ms}, // speech on after the start keys it anew
 };
 
 } // namespace
@@ -171,6 +205,11 @@ TEST(Keying, WhateverKeyedTheTransmitterReleasesIt) {
         const std::string keyer = std::to_string(c.keyer);
         EXPECT_TRUE(host::pollUntil(poll, [&] { return last("radio") != "true" && last(keyer) != "true"; }, c.bound))
             << "radio keyed " << last("radio") << ", its keyer's ptt " << last(keyer);
+        if (c.restart) {
+            Radio_start(radio);
+            host::pollFor(poll, 1s);
+            EXPECT_TRUE(last("radio") != "true" && last(keyer) != "true") << "keyed again by the start";
+        }
 
         Radio_stop(radio);
         host::pollFor(poll, 100ms);

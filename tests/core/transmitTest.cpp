@@ -62,6 +62,9 @@ protected:
             };
             radio->addVtrx(7000000, 0, 0);
             v = radio->vtrxList.back();
+            // The requests here come at the test's own pace, however slow
+            // the machine: a release never counts as stalled.
+            v->txStallLimit = std::chrono::hours(1);
         });
     }
     void TearDown() override {
@@ -182,6 +185,24 @@ TEST_F(TransmitTest, ReleaseSendsTailThenSilenceAndUnkeysAfterAtLeast504Silent) 
     onGroup(v, [&] {
         EXPECT_FALSE(v->transmitting);
         EXPECT_EQ(v->tailLeft, -588);
+    });
+}
+
+TEST_F(TransmitTest, AReleaseWhoseRadioAsksForNothingMoreEndsWithoutItsTail) {
+    onGroup(v, [&] { v->txStallLimit = std::chrono::milliseconds(250); });
+    attach(TxMode::constant);
+    setPtt(true);
+    request(512, 4);
+    setPtt(false);
+    // The radio stopped asking (stopped, or gone silent): the tail that only
+    // its requests would run out is dropped and the radio unkeyed.
+    const auto released = std::chrono::steady_clock::now();
+    EXPECT_TRUE(waitFor([&] { return !radio->ptt.get(); }, std::chrono::seconds(5)));
+    EXPECT_GE(std::chrono::steady_clock::now() - released, std::chrono::milliseconds(250));
+    settle();
+    onGroup(v, [&] {
+        EXPECT_FALSE(v->transmitting);
+        EXPECT_FALSE(v->pttReleasing);
     });
 }
 

@@ -11,6 +11,7 @@
 #include <cmath>
 
 JTModDemod::JTModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
+    endsTransmissions = true; // the message's end
     // A symbol, and the start delay before it, must fit in a period: the
     // transmitter stays keyed for both, silent through the delay. A delay
     // below zero would start a message part of the way through.

@@ -397,4 +397,32 @@ TEST_F(Broadcast, StereoSeparatesLeftFromRight) {
     mode->pairs.clear();
     feed(0.05, 19000, tone, quiet);
     for (size_t i = 256; i < mode->pairs.size(); i += 2) ASSERT_EQ(mode->pairs[i], mode->pairs[i + 1]) << i;
+
+    // Noise reduction keeps the channels apart and their level: 1000 Hz on
+    // the left, 2500 Hz on the right, the receive gain control on as a
+    // listener has it, the suppressor off, at three strengths, off again.
+    mode->Stereo.hostSet(true);
+    onGroup(v, [&] { v->rxagc.get()->Enabled.hostSet(true); });
+    auto heard = [&](bool reduce, double strength) {
+        onGroup(v, [&] {
+            mode->rnnoise.hostSet(reduce);
+            mode->rnnoiseSquelch.hostSet(strength);
+        });
+        feed(0.4, 19000, tone, [](double t) { return std::sin(2 * pi * 2500 * t); });
+        std::lock_guard<std::mutex> lock(audioMutex);
+        const std::vector<double> left(hostAudio.end() - 4800, hostAudio.end());
+        double power = 0;
+        for (double x : left) power += x * x;
+        return std::pair{20 * std::log10(amplitudeAt(left, 1000, 48000) / amplitudeAt(left, 2500, 48000)),
+                         std::sqrt(power / 4800)};
+    };
+    const auto [plainDb, plainRms] = heard(false, 80);
+    std::printf("left over right, suppressor off: %.1f dB, rms %.3f\n", plainDb, plainRms);
+    for (double strength : {80.0, 20.0, 100.0}) {
+        const auto [db, level] = heard(true, strength);
+        std::printf("left over right, suppressor at %.0f: %.1f dB, rms %.3f\n", strength, db, level);
+        EXPECT_GE(db, 40.0) << strength;
+        EXPECT_NEAR(level, plainRms, 0.1 * plainRms) << strength;
+    }
+    EXPECT_NEAR(heard(false, 80).first, plainDb, 1.0);
 }

@@ -13,6 +13,7 @@ constexpr double pi = 3.1415927;
 } // namespace
 
 cwModDemod::cwModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
+    endsTransmissions = true; // its text's end, or the hang time after it
     freqInUse_.guard(freq, "cwModDemod freq", [](double v) { return std::isfinite(v) && std::abs(v) <= maxFreq; });
     // 0 or less never ends an element; a speed so low that a dash overflows
     // an int, or so high that a dot is shorter than a sample, keys nothing.

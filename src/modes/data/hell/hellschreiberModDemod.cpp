@@ -6,6 +6,7 @@
 #include <cmath>
 
 hellschreiberModDemod::hellschreiberModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
+    endsTransmissions = true; // the text's end mark
     // 0 or less has no pixel length (48000 / 0); above 48000 a pixel would
     // be shorter than two samples; below minStep its length (48000 / step
     // samples) does not fit an int.

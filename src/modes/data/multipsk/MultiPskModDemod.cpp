@@ -40,7 +40,9 @@ int toShort(float part, double gain) {
 
 } // namespace
 
-MultiPskModDemod::MultiPskModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {}
+MultiPskModDemod::MultiPskModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
+    endsTransmissions = true; // the peer's SwitchRX
+}
 
 MultiPskModDemod::~MultiPskModDemod() {
     std::shared_ptr<asyncTcpIpPacketServer> s;

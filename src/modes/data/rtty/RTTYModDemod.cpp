@@ -10,6 +10,7 @@
 
 RTTYModDemod::RTTYModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
     rtty::ITA2Table(); // built here if no mode has built it yet
+    endsTransmissions = true; // the text's end mark
 }
 
 void RTTYModDemod::QueueText(const char* text, int base) { text_.hostReplace(text, base, "RTTYModDemod.QueueText()"); }

@@ -77,7 +77,7 @@ protected:
     /// First sample (counted as `samples`) of a transmitted block holding signal.
     std::atomic<long long> firstSent{-1};
     std::atomic<long long> stepStart{0};
-    long long pauseFrom = -1, pauseTo = -1; // `samples` at which the radio stops and starts; the clock runs on
+    long long pauseFrom = -1, pauseTo = -1; // `samples` at which the transceiver stops and starts hearing; the clock runs on
 
     void SetUp() override {
         jt::setUtcClock(&readTestUtc);
@@ -127,8 +127,10 @@ protected:
 
     /// One radio block; the clock moves on by its length.
     bool step() {
-        if (samples == pauseFrom) onGroup(radio, [&] { radio->stop(); });
-        if (samples == pauseTo) onGroup(radio, [&] { radio->start(); });
+        // The transceiver alone pauses: a stopped radio would end the
+        // transmission whose recording is under test.
+        if (samples == pauseFrom) onGroup(v, [&] { v->stop(); });
+        if (samples == pauseTo) onGroup(v, [&] { v->start(); });
         stepStart = samples;
         if (!radio->step(1)) return false;
         samples += static_cast<long long>(radio->blockLength);
