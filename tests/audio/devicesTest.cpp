@@ -212,17 +212,25 @@ TEST_F(Devices, TwoDevicesOnTheirOwnThreadsNeverPlayOneRingAtOnce) {
     };
     std::thread stereoCard(device, std::ref(*out), std::ref(heard[0]));
     std::thread monoCard(device, std::ref(*mono), std::ref(heard[1]));
-    for (int move = 0; move < 300; ++move) {
+    // Each move is fed until the device it went to plays it, which it may
+    // only once the other has let go: every move is a hand-over, however
+    // late a busy machine runs either thread.
+    int move = 0;
+    for (; move < 300; ++move) {
+        std::atomic<int>& heardThere = heard[move % 2 ? 0 : 1];
+        const int before = heardThere.load();
         stream.setStreamId(move % 2 ? FakeAudio::stereoOut : FakeAudio::monoOut);
-        for (int k = 0; k < 4; ++k) stream.write(buff<float>(512, 0.25f), false, false, 0.5f);
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const bool handedOver = waitFor([&] {
+            stream.write(buff<float>(512, 0.25f), false, false, 0.5f);
+            return heardThere.load() > before;
+        });
+        if (!handedOver) break;
     }
     stop = true;
     stereoCard.join();
     monoCard.join();
     stream.setStreamId(0);
-    EXPECT_GT(heard[0].load(), 0);
-    EXPECT_GT(heard[1].load(), 0);
+    EXPECT_EQ(move, 300) << "the device it moved to never played it";
 }
 
 class Microphone : public SoundRig {

@@ -240,7 +240,16 @@ TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
                   // No block holds the radio from now on; the device hangs when stopped.
                   standin::control<sdr::unplugFn>(sdr::module, "standin_soapy_unplug")(true);
                   standin::control<sdr::stallFn>(sdr::module, "standin_soapy_stall")("deactivateStream", 60000);
-                  std::this_thread::sleep_for(300ms);
+                  // A read that began after the unplug fails, and the stream
+                  // thread reads one block at a time: the block before it is
+                  // delivered. What that handed the radio has run once the
+                  // radio's own queue has come to a task queued after it.
+                  counts(&reads, &unused, &unused);
+                  const long unpluggedAt = reads;
+                  if (!waitFor([&] { return counts(&reads, &unused, &unused), reads > unpluggedAt; })) std::_Exit(4);
+                  static std::atomic<bool> drained{false};
+                  radio->asyncProcess(task("test.drained", [] { drained = true; }));
+                  if (!waitFor([] { return drained.load(); })) std::_Exit(4);
                   std::exit(0);
               }),
               0);

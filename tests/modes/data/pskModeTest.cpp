@@ -6,6 +6,7 @@
 #include "framework/objectFixture.h"
 #include "support/hostHarness.h"
 #include "support/logCapture.h"
+#include "support/waitFor.h"
 
 #include "pskSignals.h"
 
@@ -264,6 +265,8 @@ TEST_F(PskMode, QueueTextRacesTheTransmitter) {
     std::thread transmitter([&] {
         buff<cplx> out(512), mic(512);
         for (int i = 0; i < 2000; ++i) mode->modulate(mic, out);
+        // However late the host's first text came, on until a character of it went out.
+        waitFor([&] { return mode->modulate(mic, out), mode->sentCount() > 0; });
         done = true;
     });
     int n = 0;

@@ -12,6 +12,7 @@
 #include "core/vtrx.h"
 #include "framework/objectFixture.h"
 #include "support/hostHarness.h"
+#include "support/waitFor.h"
 
 #include <latch>
 #include <string>
@@ -63,11 +64,15 @@ protected:
             for (int i = 0; i < rounds; ++i) runOn(mode, [&] { host(*mode, i); });
         });
         std::thread transmitter([&] {
-            for (int i = 0; i < rounds; ++i)
+            auto modulate = [&] {
                 runOn(v, [&] {
                     buff<cplx> out(n), mic(n);
                     mode->modulate(mic, out);
                 });
+            };
+            for (int i = 0; i < rounds; ++i) modulate();
+            // However late the first text came, on until enough of it went out.
+            waitFor([&] { return modulate(), mode->sentCount() > 20; });
         });
         requests.join();
         transmitter.join();
