@@ -222,7 +222,7 @@ TEST(ExitGate, SoundJobsPostedWhileTheSoundWorkerClosesKeepNoExitWaiting) {
 #ifndef __SANITIZE_THREAD__
 TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
     // A radio whose device hung in its stop goes after the exit; the transform plans, the microphone
-    // equaliser and the crash-dump file outlive every static.
+    // equaliser, the global task group and the crash-dump file outlive every static.
     SoapyLib& lib = SoapyLib::getInstance();
     if (lib.LoadApi(); !lib.handle()) VIREO_SKIP_OR_FAIL("the SoapySDR library is missing (libsoapysdr0.8)");
     const std::string log = logPath("vireo_exitgate_gaveup");
