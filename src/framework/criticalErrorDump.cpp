@@ -1,8 +1,10 @@
 #include "framework/criticalErrorDump.h"
 
+#include "framework/immortal.h"
+
 #include <cstdio>
 
-std::string criticalErrorDump::filename = "dump.txt";
+std::string& criticalErrorDump::filename = immortal<std::string>("dump.txt");
 
 void criticalErrorDump::init(std::string path) { filename = std::move(path); }
 

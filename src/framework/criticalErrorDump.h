@@ -5,7 +5,9 @@
 /// as "<place> <detail>" with no line end. Every write replaces the file.
 class criticalErrorDump {
 public:
-    static std::string filename; ///< "dump.txt" until init sets it
+    /// "dump.txt" until init sets it. Never destroyed: a turn the exit's
+    /// drain gave up on may still write the file.
+    static std::string& filename;
 
     static void init(std::string path);
 

@@ -77,14 +77,28 @@ void onExit() {
     stopDriverStreams();
 }
 
-/// Re-registers the exit handler when its thread ends; see watchThisThread.
+// The thread that loads the library: the host's main thread, as a rule.
+const std::thread::id loader = std::this_thread::get_id();
+
+/// Re-registers the exit handler when its thread ends, if that end may be
+/// the process's: the C runtime ends the thread that calls exit by running
+/// its thread-locals' destructors first. The loader's end is the process's
+/// as a rule; a thread inside library work ends no other way (its passes
+/// are never returned). Any other thread's end is no exit, and a
+/// registration there would only lengthen the exit list.
 struct exitWatch {
-    ~exitWatch() { rearm(); }
+    ~exitWatch() {
+        if (depth > 0 || std::this_thread::get_id() == loader) rearm();
+    }
 };
 thread_local exitWatch watch;
 
-// The thread that loads the library: the host's main thread, as a rule.
 [[maybe_unused]] const bool loaderWatched = (watchThisThread(), true);
+
+firstCalls& processFirstCalls() {
+    static auto& calls = immortal<firstCalls>();
+    return calls;
+}
 
 } // namespace
 
@@ -164,6 +178,20 @@ void rearm() noexcept {
     if (armed.load(std::memory_order_acquire)) static_cast<void>(std::atexit(onExit));
 }
 
+void firstCalls::rearmAfter(std::string_view call, bool ok) noexcept {
+    try {
+        std::string kind(call);
+        kind += ok ? " ok" : " failed";
+        std::lock_guard<std::mutex> lock(m_);
+        if (!seen_.insert(std::move(kind)).second) return;
+    } catch (...) {
+        // Unrecorded: registered again, as every call once was.
+    }
+    rearm();
+}
+
+void rearmAfterFirst(std::string_view call, bool ok) noexcept { processFirstCalls().rearmAfter(call, ok); }
+
 bool threadEnd::waitEnded(std::chrono::milliseconds limit) const noexcept {
     const auto until = std::chrono::steady_clock::now() + limit;
     while (!ended_.load(std::memory_order_acquire)) {
@@ -185,9 +213,6 @@ void driverStop::set(std::function<void()> stop) {
         r.live.push_back(e);
         entry_ = std::move(e);
     }
-    // The driver's open and start came first: what they built goes after
-    // the stop.
-    rearm();
 }
 
 bool driverStop::clear(bool wait) noexcept {

@@ -25,32 +25,39 @@
 //    the drivers and the C runtime built them in. The C runtime runs exit
 //    handlers and static destructors (a library's are registered as its
 //    statics are built, a dlopen'ed one's as it loads) in the reverse order
-//    of their registration, so the handler is registered again (`rearm`)
-//    after everything that may build a static the library's threads then
-//    use:
-//      - init, after the logger, the scheduler and the filter cache;
+//    of their registration, so the handler is registered again after what
+//    may build a static the library's threads then use:
+//      - init, after the logger, the scheduler and the filter cache (`arm`);
 //      - every load of a driver library by the library (librtlsdr,
-//        SoapySDR, sdrplay_api, codec2), which also covers one the host
-//        loaded itself before;
-//      - every discovery, device read or open (SoapySDR's modules load
-//        there, and drivers build their lazy statics on their first calls:
-//        SoapySDR's device table on the first make);
-//      - every stream's start (`driverStop::set`), after the driver's open,
-//        set-up and start, and SoapySDR's stream thread once its device is
-//        open: whatever the stream and its stop use exists by then.
+//        SoapySDR, each sdrplay_api copy, codec2), which also covers one the
+//        host loaded itself before, and every SoapySDR module a discovery
+//        loads (`rearm`);
+//      - the first discovery, device open and stream start of each kind
+//        (`rearmAfterFirst`): a driver builds its lazy statics on the first
+//        run of a call (SoapySDR its device table on the first make, a
+//        module its own on the first make and stream of its driver), and a
+//        later run of the same call builds none. The first success and the
+//        first failure count apart, as they run apart. Kinds are per library
+//        image: an sdrplay_api copy has its own (`firstCalls`).
 //    So the handler comes after the statics of every driver call that came
 //    before, on whatever thread exit is called: the exit waits for a call
 //    still running (it holds a pass) and stops every stream before a
 //    driver's state goes. A static that a driver builds later, inside a
-//    read, is not covered; nor one built by a call still running when the
-//    exit begins (its registration comes after). Each registration is one
-//    entry of the C runtime's exit list (a few dozen bytes): one per load,
-//    discovery, device open and stream start the host asks for. The end of
-//    every thread the host may exit from registers it too
-//    (`watchThisThread`): the C runtime destroys the exiting thread's
-//    thread-locals before it runs any exit handler, so on such a thread the
-//    handler runs first even before a static built after the last
-//    registration (a host's own, or a driver's built inside a read).
+//    read or on a later run of a call it already made, is not covered; nor
+//    one built by a call still running when the exit begins (its
+//    registration comes after). Each registration is one entry of the C
+//    runtime's exit list; their number is bounded by the kinds of driver
+//    call and the libraries loaded, and does not grow with discoveries,
+//    opens and starts. The end of a thread that may be the process's own
+//    end registers it too (`watchThisThread`): the C runtime destroys the
+//    exiting thread's thread-locals before it runs any exit handler, so
+//    there the handler runs first even before a static built after the
+//    last registration (a host's own, or a driver's built inside a read).
+//    Such an end is the end of the thread that loaded the library (the
+//    host's main thread, as a rule) or of a thread inside library work (a
+//    host callback calling exit); a thread ending otherwise is no exit, and
+//    registers nothing. Exit called on any other thread, outside library
+//    work, runs the handler where its last registration put it.
 //  - A thread already inside a pass always gets another: the exit waits for
 //    it anyway. So exit may be called from inside library work (a host
 //    callback on a pool worker): the exiting thread's own passes are not
@@ -75,6 +82,10 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <string_view>
 #include <thread>
 
 namespace exitGate {
@@ -133,7 +144,9 @@ private:
 /// The exit calls that function on the exiting thread, after the drain, with
 /// every pool worker parked and every callback refused at the gate; it must
 /// not queue work or wait for a pool worker. Clear it before the stream is
-/// stopped the normal way, and before the function's objects go.
+/// stopped the normal way, and before the function's objects go. Setting it
+/// registers nothing: the caller registers the exit handler again after the
+/// first start of its kind (rearmAfterFirst).
 class driverStop {
 public:
     driverStop() noexcept = default;
@@ -192,16 +205,38 @@ void arm() noexcept;
 
 /// Registers the exit handler again, so that it runs before the destructor
 /// of every static built so far: call it right after loading a driver
-/// library or making the driver calls that may build its statics. Does
-/// nothing before arm(). Any thread.
+/// library. Does nothing before arm(). Any thread.
 void rearm() noexcept;
+
+/// The kinds of driver call of one library image that have returned, for
+/// the registration after the first of each: a loader's member where every
+/// load is an image of its own (sdrplay_api's copies), the process's own
+/// (rearmAfterFirst below) for the rest.
+class firstCalls {
+public:
+    /// After a driver call of this kind returned, with `ok` telling whether
+    /// it succeeded: rearm() the first time the kind returns so, nothing
+    /// afterwards. Any thread.
+    void rearmAfter(std::string_view call, bool ok = true) noexcept;
+
+private:
+    std::mutex m_;
+    std::set<std::string, std::less<>> seen_; // call, then " ok" or " failed"
+};
+
+/// firstCalls::rearmAfter on the process's own record, for the calls of a
+/// library loaded once per process (librtlsdr, SoapySDR and its modules,
+/// the Airspy drivers): call it right after a discovery, a device open or a
+/// stream start, naming it ("librtlsdr open", "SoapySDR make rtlsdr").
+void rearmAfterFirst(std::string_view call, bool ok = true) noexcept;
 
 /// Marks the calling thread as one the process may end on: a thread the
 /// host calls the library from, a pool worker (host callbacks run there).
-/// When it ends, at exit or not, the exit handler is registered again, so
-/// that it runs before every static destructor registered until then. The
-/// thread that loads the library is marked as it loads. Cheap after the
-/// first call on a thread. Any thread.
+/// When it ends inside library work, or is the thread that loaded the
+/// library, the exit handler is registered again, so that it runs before
+/// every static destructor registered until then. The thread that loads the
+/// library is marked as it loads. Cheap after the first call on a thread.
+/// Any thread.
 void watchThisThread() noexcept;
 
 /// Whether the gate has closed.

@@ -19,7 +19,7 @@
 #include <string>
 
 sothreadPool* globalPool = nullptr;
-std::shared_ptr<syncTask> globalTaskGroup;
+std::shared_ptr<syncTask>& globalTaskGroup = immortal<std::shared_ptr<syncTask>>();
 
 namespace vireo {
 namespace {

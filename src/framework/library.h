@@ -9,7 +9,8 @@ class syncTask;
 /// The one scheduler; null until init.
 extern sothreadPool* globalPool;
 /// The task group of every object without a lane of its own; empty until init.
-extern std::shared_ptr<syncTask> globalTaskGroup;
+/// Never destroyed, like the scheduler.
+extern std::shared_ptr<syncTask>& globalTaskGroup;
 
 namespace vireo {
 

@@ -12,13 +12,17 @@
 //
 // Built a second time as vireo_exit_device_host, which takes the radio as a
 // last argument: one device radio on its driver's stand-in (rtl, airspy,
-// sdrplay, soapy), with three transceivers, started once the driver's state
-// exists, after init, as a host that opens a device does; the host ends once
-// IQ flows. The stand-ins are found on LD_LIBRARY_PATH (the SoapySDR module
-// through SOAPY_SDR_PLUGIN_PATH); the sdrplay_api stand-in is installed
-// into the scratch folder given after the radio.
+// airspyhf, sdrplay, soapy), with three transceivers, started once the
+// driver's state exists, after init, as a host that opens a device does; the
+// host ends once IQ flows. The stand-ins are found on LD_LIBRARY_PATH (the
+// SoapySDR module through SOAPY_SDR_PLUGIN_PATH); the sdrplay_api stand-in is
+// installed into the scratch folder given after the radio. With a number of
+// uses after the folder, the host first uses the radio as one that runs for
+// weeks: that many discoveries, stops and starts, and threads that call the
+// library and end; the C runtime's exit list must not grow with them (status
+// 5 when it does).
 //
-//   vireo_exit_device_host <log> return|exit|thread <n> <radio> <scratch folder>
+//   vireo_exit_device_host <log> return|exit|thread <n> <radio> <scratch folder> [<uses>]
 //
 // Exit status 0 when the process ended cleanly; a sanitizer or a crash says
 // otherwise.
@@ -31,6 +35,8 @@
 
 #include <dlfcn.h>
 #include <rtl-sdr.h>
+
+#include <functional>
 
 #include <filesystem>
 #include <string>
@@ -111,6 +117,21 @@ void* modeFor(size_t i) {
 }
 
 #ifdef VIREO_EXIT_DEVICES
+// Every registration with the C runtime's exit list in the process, the
+// library's, the drivers' and the host's.
+std::atomic<long> exitRegistrations{0};
+
+} // namespace
+
+extern "C" int __cxa_atexit(void (*fn)(void*), void* arg, void* dso) noexcept {
+    using registerFn = int (*)(void (*)(void*), void*, void*);
+    static const auto next = reinterpret_cast<registerFn>(dlsym(RTLD_NEXT, "__cxa_atexit"));
+    exitRegistrations.fetch_add(1);
+    return next(fn, arg, dso);
+}
+
+namespace {
+
 /// A control function of a stand-in, loaded now if the library has not
 /// loaded it yet, and kept loaded, as the library will open it too.
 template <class F>
@@ -161,6 +182,17 @@ void* deviceRadio(const std::string& kind, const std::string& scratch) {
         AirspyRadio_setSerial(r, serial);
         return r;
     }
+    if (kind == "airspyhf") {
+        const uint64_t serial = 20;
+        const uint32_t rate = 768000;
+        control<void(const uint64_t*, int)>("libairspyhf.so.1", "standin_airspyhf_setSerials")(&serial, 1);
+        control<void(const uint32_t*, int)>("libairspyhf.so.1", "standin_airspyhf_setRates")(&rate, 1);
+        control<void(double, double)>("libairspyhf.so.1", "standin_airspyhf_setTone")(10000, 0.3);
+        control<void(int)>("libairspyhf.so.1", "standin_airspyhf_setPaced")(1);
+        void* r = AirspyHFRadio_create();
+        AirspyHFRadio_setSerial(r, serial);
+        return r;
+    }
     if (kind == "sdrplay") {
         std::filesystem::create_directories(scratch + "/lib");
         std::filesystem::copy_file(VIREO_SDRPLAY_STANDIN, scratch + "/lib/libsdrplay_api.so.3.15",
@@ -205,14 +237,78 @@ void* deviceRadio(const std::string& kind, const std::string& scratch) {
     std::fprintf(stderr, "exit host: no radio %s\n", kind.c_str());
     std::exit(2);
 }
+
+std::atomic<int> discovered{0};
+
+/// The discovery of this kind of radio, its devices counted in `discovered`.
+std::function<void()> discovery(const std::string& kind) {
+    auto found = [](const char*) { ++discovered; };
+    void* c = kind == "rtl"        ? RTLController_create()
+              : kind == "airspy"   ? AirspyController_create()
+              : kind == "airspyhf" ? AirspyHFController_create()
+              : kind == "sdrplay"  ? SDRPlayController_create()
+                                   : SoapyController_create();
+    roots.push_back(c);
+    if (kind == "rtl") return RTLController_bindnewRadio(c, found), [c] { RTLController_Discover(c); };
+    if (kind == "airspy") return AirspyController_bindnewRadio(c, found), [c] { AirspyController_Discover(c); };
+    if (kind == "airspyhf") return AirspyHFController_bindnewRadio(c, found), [c] { AirspyHFController_Discover(c); };
+    if (kind == "sdrplay") return SDRPlayController_bindnewRadio(c, found), [c] { SDRPlayController_Discover(c); };
+    return SoapyController_bindnewRadio(c, found), [c] { SoapyController_Discover(c); };
+}
+
+/// Registrations made by `uses` runs of use(i), after the first and by the
+/// others, each run over before the next.
+std::pair<long, long> registrationsOf(int uses, const std::function<void(int)>& use) {
+    const long before = exitRegistrations.load();
+    use(1);
+    const long first = exitRegistrations.load();
+    for (int i = 2; i <= uses; ++i) use(i);
+    return {first - before, exitRegistrations.load() - first};
+}
+
+/// The radio in use as a host that runs for weeks uses it; false when the
+/// exit list grew with the uses (whatever the first of each kind of use
+/// registered, the others register nothing).
+bool inUse(const std::string& kind, void* radio, int uses) {
+    const auto discover = discovery(kind);
+    const auto discoveries = registrationsOf(uses, [&](int i) {
+        discover();
+        if (!pollUntil([i] { return discovered >= i; })) {
+            std::fprintf(stderr, "exit host: discovery %d found %d devices in all\n", i, discovered.load());
+            std::exit(3);
+        }
+    });
+    // The start's driver calls are over once a transceiver added after it
+    // arrives: both run in order on the radio's task group (whose queue the
+    // host must not outrun).
+    const auto starts = registrationsOf(uses, [&](int i) {
+        Radio_stop(radio);
+        Radio_start(radio);
+        const size_t before = addedCount();
+        Radio_addVtrx(radio, firstFrequency, 0, 0);
+        if (!pollUntil([before] { return addedCount() > before; })) {
+            std::fprintf(stderr, "exit host: start %d: no transceiver came after it\n", i);
+            std::exit(3);
+        }
+        std::lock_guard<std::mutex> lock(addedMutex);
+        Radio_removeVtrx(radio, added.back());
+    });
+    const auto threadEnds = registrationsOf(uses, [](int) { std::thread(getUpdates).join(); });
+    std::fprintf(stderr,
+                 "exit host: %s exit-list registrations by the first and the other %d discoveries: %ld, %ld; "
+                 "starts: %ld, %ld; ends of threads that called the library: %ld, %ld\n",
+                 kind.c_str(), uses - 1, discoveries.first, discoveries.second, starts.first, starts.second,
+                 threadEnds.first, threadEnds.second);
+    return discoveries.second == 0 && starts.second == 0 && threadEnds.second == 0;
+}
 #endif
 
 } // namespace
 
 int main(int argc, char** argv) {
 #ifdef VIREO_EXIT_DEVICES
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s <log> return <ms> | exit <blocks>  <radio> <scratch>\n", argv[0]);
+    if (argc != 6 && argc != 7) {
+        std::fprintf(stderr, "usage: %s <log> return <ms> | exit <blocks>  <radio> <scratch> [<uses>]\n", argv[0]);
         return 2;
     }
 #else
@@ -292,6 +388,16 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     }
+#ifdef VIREO_EXIT_DEVICES
+    if (argc == 7) {
+        if (!inUse(argv[4], radios.front(), std::atoi(argv[6]))) return 5;
+        const long seen = blocksSeen.load(); // and it streams again
+        if (!pollUntil([seen] { return blocksSeen.load() > seen; })) {
+            std::fprintf(stderr, "exit host: no IQ came after the uses\n");
+            return 3;
+        }
+    }
+#endif
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(exitInCallback ? 60000 : amount);
     while (std::chrono::steady_clock::now() < end) {
         poll();

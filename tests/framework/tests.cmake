@@ -36,7 +36,7 @@ add_executable(framework_exit_tests framework/exitTest.cpp)
 target_link_libraries(framework_exit_tests PRIVATE GTest::gtest GTest::gtest_main)
 target_include_directories(framework_exit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_dependencies(framework_exit_tests vireo_exit_host vireo_unload_host vireocore vireo_exit_device_host
-  standin_rtlsdr standin_airspy standin_sdrplay standin_sdrplay_world soapyStandin)
+  standin_rtlsdr standin_airspy standin_airspyhf standin_sdrplay standin_sdrplay_world soapyStandin)
 target_compile_definitions(framework_exit_tests PRIVATE
   VIREO_EXIT_HOST="$<TARGET_FILE:vireo_exit_host>"
   VIREO_EXIT_DEVICE_HOST="$<TARGET_FILE:vireo_exit_device_host>"

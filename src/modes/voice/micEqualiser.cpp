@@ -1,6 +1,7 @@
 #include "modes/voice/micEqualiser.h"
 
 #include "audio/Wireless.h"
+#include "framework/immortal.h"
 #include "modes/voice/voiceTxChain.h"
 
 #include <spdlog/spdlog.h>
@@ -13,18 +14,26 @@
 namespace micEqualiser {
 namespace {
 
-std::mutex sourceLock;
-std::shared_ptr<const source> replaced; // guarded by sourceLock
+/// What the equaliser keeps between reads. Never destroyed: a transmit
+/// chain the exit's drain gave up on may still read it (framework/immortal.h).
+struct kept {
+    std::mutex sourceLock;
+    std::shared_ptr<const source> replaced; // guarded by sourceLock
+    std::mutex carriedLock;
+    buff<float> carried; // the last curve the chain could carry; guarded by carriedLock
+};
+kept& state() {
+    static auto& k = immortal<kept>();
+    return k;
+}
 
 std::shared_ptr<const source> currentSource() {
-    std::lock_guard<std::mutex> l(sourceLock);
-    return replaced;
+    kept& k = state();
+    std::lock_guard<std::mutex> l(k.sourceLock);
+    return k.replaced;
 }
 
 buff<float> flat() { return buff<float>(size_t(curveLength), 1.0f); }
-
-std::mutex carriedLock;
-buff<float> carried; // the last curve the chain could carry; guarded by carriedLock
 
 /// c, or when one of its gains is past what the chain carries (it would
 /// silence the transmitter or fill it with NaN) the last curve that was not,
@@ -33,14 +42,15 @@ buff<float> carriable(buff<float> c) {
     size_t worst = c.size();
     for (size_t i = 0; i < c.size(); ++i)
         if (!voiceTx::carriesLevel(c[i]) && (worst == c.size() || std::fabs(c[i]) > std::fabs(c[worst]))) worst = i;
-    std::lock_guard<std::mutex> l(carriedLock);
+    kept& k = state();
+    std::lock_guard<std::mutex> l(k.carriedLock);
     if (worst == c.size()) {
-        carried = c;
+        k.carried = c;
         return c;
     }
     spdlog::error("microphone equaliser gain {} at {} Hz refused, keeping the curve before it", c[worst],
                   double(worst) * 24000.0 / curveLength);
-    return carried.empty() ? flat() : carried;
+    return k.carried.empty() ? flat() : k.carried;
 }
 
 void noRoot() {
@@ -103,11 +113,12 @@ buff<float> curve() {
 }
 
 void replaceSource(source s) {
-    std::lock_guard<std::mutex> l(sourceLock);
+    kept& k = state();
+    std::lock_guard<std::mutex> l(k.sourceLock);
     if (!s.version && !s.curve)
-        replaced.reset();
+        k.replaced.reset();
     else
-        replaced = std::make_shared<const source>(std::move(s));
+        k.replaced = std::make_shared<const source>(std::move(s));
 }
 
 bool changedSince(int64_t& eqVersion) {

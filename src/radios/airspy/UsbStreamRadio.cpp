@@ -93,8 +93,10 @@ int UsbStreamRadio::startStreaming() {
         link_->name = driver.name;
     }
     const int r = driver.start(device_, link_.get());
-    // At exit the driver's threads are stopped before its statics go.
+    // At exit the driver's threads are stopped before its statics go, and
+    // after what its first start built.
     if (r == 0) exitStop_.set([d = &driver, device = device_] { d->stop(device); });
+    exitGate::rearmAfterFirst(std::string(driver.name) + " start", r == 0);
     return r;
 }
 

@@ -21,6 +21,7 @@ void discoverDevices(const usbDriver& driver, const char* prefix, asyncEvent<std
             newRadio.send(std::string(prefix) + "~" + std::to_string(serials[size_t(i)]));
         }
     }
-    exitGate::rearm(); // after what the driver built for discovery
+    // After what the driver built for it.
+    exitGate::rearmAfterFirst(std::string(driver.name) + " discovery", n > 0);
     spdlog::info("{} discover done", driver.name);
 }

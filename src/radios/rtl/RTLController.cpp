@@ -13,6 +13,7 @@ RTLController::RTLController(std::shared_ptr<syncTask> group)
 void RTLController::Discover() {
     spdlog::info("rtl discover");
     lib->loadApi();
+    bool found = false;
     if (!lib->loaded()) {
         spdlog::info("no rtl dll");
     } else if (const char* missing = lib->lacking({RTLSDRLib::entry::rtlsdr_get_device_count,
@@ -30,8 +31,9 @@ void RTLController::Discover() {
             std::string text(serial, strnlen(serial, sizeof serial));
             newRadio.send("RTL~" + text);
             spdlog::info("rtl discovered {}", text);
+            found = true;
         }
     }
-    exitGate::rearm(); // after what the driver built for discovery
+    exitGate::rearmAfterFirst("librtlsdr discovery", found); // after what the driver built for it
     spdlog::info("rtl discover done");
 }

@@ -102,7 +102,7 @@ bool RTLRadio::openDevice(rtlsdr_dev_t** handle) {
     const int index = lib->rtlsdr_get_index_by_serial(Serial.get().c_str());
     if (index < 0) return false;
     const bool opened = lib->rtlsdr_open(handle, uint32_t(index)) == 0 && *handle;
-    exitGate::rearm(); // after what the driver built for its first open
+    exitGate::rearmAfterFirst("librtlsdr open", opened); // after what the driver built for it
     return opened;
 }
 

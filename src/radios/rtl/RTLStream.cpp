@@ -44,6 +44,7 @@ void RTLStream::start(RTLSDRLib* lib, rtlsdr_dev_t* device, deliverFunction deli
         // any other is joined here.
         if (!s->handedOver && thread_.joinable()) thread_.join();
     });
+    exitGate::rearmAfterFirst("librtlsdr stream"); // after what the driver built for the device's set-up
 }
 
 void RTLStream::run(std::shared_ptr<state> s) {

@@ -16,7 +16,8 @@ void SDRPlayController::Discover() {
     lib.sdrplay_api_LockDeviceApi();
     sdrplay_api_DeviceT devices[capacity] = {};
     unsigned int count = 0;
-    if (const sdrplay_api_ErrT err = lib.sdrplay_api_GetDevices(devices, &count, capacity); err != 0) {
+    const sdrplay_api_ErrT err = lib.sdrplay_api_GetDevices(devices, &count, capacity);
+    if (err != 0) {
         spdlog::error("sdrplay_api_GetDevices {}", lib.errorText(err));
     } else {
         // The count comes from the library: never past the array.
@@ -28,6 +29,6 @@ void SDRPlayController::Discover() {
         }
     }
     lib.sdrplay_api_UnlockDeviceApi();
-    exitGate::rearm(); // after what the service built for discovery
+    lib.firstCalls.rearmAfter("discovery", err == 0 && count > 0); // after what the service built for it
     spdlog::info("sdrplay discover done");
 }

@@ -16,6 +16,7 @@
 // worker for discovery). The first load's findings (the installed file and
 // the version directory) sit behind a lock held for the whole first load,
 // so a later load that starts meanwhile waits for them.
+#include "framework/exitGate.h"
 #include "radios/sdrplay/sdrplayApi.h"
 
 #include <atomic>
@@ -43,6 +44,8 @@ public:
     static void restartProcessState(const std::string& directory);
 
     void* handle = nullptr;
+    /// This copy's driver calls that have returned (exitGate.h).
+    exitGate::firstCalls firstCalls;
     sdrplay_api_Open_t sdrplay_api_Open = nullptr;
     sdrplay_api_Close_t sdrplay_api_Close = nullptr;
     sdrplay_api_ApiVersion_t sdrplay_api_ApiVersion = nullptr;

@@ -307,6 +307,7 @@ void SDRPlayRadio::claimAndStream() {
     exitStop_.set([lib = lib_, link = link_, record = std::make_shared<sdrplay_api_DeviceT>(*d)] {
         shutDown(lib, link, record.get());
     });
+    lib_->firstCalls.rearmAfter("stream"); // after what this copy built for its first
     SetGain(true);
     SetGain2(true);
     lock.unlock();

@@ -87,6 +87,7 @@ void SoapyController::discover() {
     char** paths = lib_.listModules(&count);
     soapyStrings modules(lib_, paths, count);
     spdlog::info("soapy modules {}", modules.size());
+    bool loadedNow = false;
     for (char* p : modules) {
         const std::string path = soapyText(p);
         spdlog::info("module found {}", path);
@@ -95,6 +96,7 @@ void SoapyController::discover() {
         // The result is the library's error text, empty on success (a
         // second discovery meets "already loaded"); it is only given back.
         soapyOwnedText result(lib_, lib_.loadModule(path.c_str()));
+        if (result.str().empty()) loadedNow = true;
     }
 
     SoapySDRKwargs none{};
@@ -107,5 +109,6 @@ void SoapyController::discover() {
         if (!driverWanted(f.driver)) continue;
         newRadio.send(f.driver + "~" + f.label + "~" + f.serial);
     }
-    exitGate::rearm(); // after the modules' statics, and what enumerating built
+    if (loadedNow) exitGate::rearm(); // after the statics of the modules loaded now
+    exitGate::rearmAfterFirst("SoapySDR enumerate", devices.size() > 0); // after what enumerating built
 }

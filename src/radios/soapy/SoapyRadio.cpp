@@ -67,7 +67,9 @@ SoapySDRDevice* SoapyRadio::FindRadio() {
         if (soapyDeviceFields::of(device, false).label != wanted) continue;
         spdlog::info("soapy make found {}", wanted);
         SoapySDRDevice* d = lib_.make(&device);
-        exitGate::rearm(); // after SoapySDR's device table, built by the first make
+        // After SoapySDR's device table, built by the first make, and the
+        // driver's statics, built by its first.
+        exitGate::rearmAfterFirst("SoapySDR make " + driver.get(), d != nullptr);
         if (!d) spdlog::error("soapy make failed {}", lib_.lastErrorText());
         return d;
     }

@@ -51,7 +51,8 @@ void SoapyStream::run(std::weak_ptr<SoapyRadio> weak) {
             if (!pass) return idle();
             auto radio = weak.lock();
             if (!radio || !stream.open(*radio)) return;
-            exitGate::rearm(); // after what the stream's set-up built
+            // After what the driver built for its first stream.
+            exitGate::rearmAfterFirst("SoapySDR stream " + radio->driver.get());
         }
         for (;;) {
             exitGate::pass pass;
