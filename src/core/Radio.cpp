@@ -230,23 +230,24 @@ void Radio::start() {
 
 void Radio::stop() {
     stopRadio();
-    // A stopped radio asks for no more samples: its ptt goes off now (the
-    // host told), and so does every transmission of its transceivers, tail
-    // and all. The next start keys nothing by itself.
-    if (ptt.get()) ptt.set(false, true);
+    // A stopped radio asks for no more samples: nothing would run out a
+    // tail or end a transmission. The next start keys nothing by itself.
+    endTransmissions();
     std::lock_guard<std::mutex> lock(listMutex);
     for (auto& v : vtrxList) {
         seqTask t;
-        t.fn = [v] {
-            v->stop();
-            if (v->transmitting || v->ptt.get()) v->offAir();
-        };
+        t.fn = [v] { v->stop(); };
         t.name = "vtrx.stop";
         v->asyncProcess(t);
     }
 }
 
 void Radio::hostReleased() {
+    // Nothing is left to unkey the radio; it may go on streaming.
+    endTransmissions();
+}
+
+void Radio::endTransmissions() {
     std::vector<std::shared_ptr<vtrx>> list;
     {
         std::lock_guard<std::mutex> lock(listMutex);

@@ -120,6 +120,9 @@ public:
     /// device at once. The radio is not stopped: it may go on streaming.
     /// Radio's task group.
     void hostReleased();
+    /// ptt false (the host told) and every transceiver off the air, its
+    /// tail dropped. Radio's task group.
+    void endTransmissions();
     static int compvfo(const void* a, const void* b);
 
     /// SampleRate as last accepted (see acceptSampleRates): what threads

@@ -192,9 +192,10 @@ public:
     /// is refused and the spectrum keeps the zoom it has.
     void specZoomChanged();
     /// 7-term Blackman-Harris window of 2048 points with a mean of 1, in both
-    /// lanes of each complex value and as plain floats. Built at load.
-    static const buff<cplx> specWindow;
-    static const buff<float> bsSpecWindow;
+    /// lanes of each complex value and as plain floats. Built at load and
+    /// never destroyed.
+    static const buff<cplx>& specWindow;
+    static const buff<float>& bsSpecWindow;
     int specAverageCount = 0;
     buff<float> specSum{2048};
     double specZoomInUse = 1.0;

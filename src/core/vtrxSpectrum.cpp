@@ -19,6 +19,7 @@
 #include "dsp/dspMath.h"
 #include "dsp/fft/fft.h"
 #include "framework/hostArrays.h"
+#include "framework/immortal.h"
 
 #include <algorithm>
 #include <bit>
@@ -82,8 +83,10 @@ int binIndex(double x) {
 
 } // namespace
 
-const buff<float> vtrx::bsSpecWindow = blackmanHarris7();
-const buff<vtrx::cplx> vtrx::specWindow = dspMath::DupToComplex(vtrx::bsSpecWindow);
+// Never destroyed: a transceiver's turn may still read them while the exit
+// waits for the workers (see exitGate.h).
+const buff<float>& vtrx::bsSpecWindow = immortal<const buff<float>>(blackmanHarris7());
+const buff<vtrx::cplx>& vtrx::specWindow = immortal<const buff<vtrx::cplx>>(dspMath::DupToComplex(vtrx::bsSpecWindow));
 
 /// What one call works with: the zoom as it applies to this block rate, and
 /// the counts derived from it.

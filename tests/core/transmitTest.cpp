@@ -193,10 +193,11 @@ TEST_F(TransmitTest, AReleaseWhoseRadioAsksForNothingMoreEndsWithoutItsTail) {
     attach(TxMode::constant);
     setPtt(true);
     request(512, 4);
+    const auto released = std::chrono::steady_clock::now();
     setPtt(false);
     // The radio stopped asking (stopped, or gone silent): the tail that only
-    // its requests would run out is dropped and the radio unkeyed.
-    const auto released = std::chrono::steady_clock::now();
+    // its requests would run out is dropped and the radio unkeyed, no sooner
+    // than the limit.
     EXPECT_TRUE(waitFor([&] { return !radio->ptt.get(); }, std::chrono::seconds(5)));
     EXPECT_GE(std::chrono::steady_clock::now() - released, std::chrono::milliseconds(250));
     settle();

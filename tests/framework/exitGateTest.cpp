@@ -5,6 +5,7 @@
 // waited for. Status 0 is a pass.
 #include "audio/AudioProvider.h"
 #include "core/TestRadio.h"
+#include "core/vtrx.h"
 #include "dsp/fft/fft.h"
 #include "dsp/fft/hostFft.h"
 #include "framework/asyncObject.h"
@@ -94,6 +95,9 @@ std::pair<uint32_t, std::vector<float>> equalised() {
     const buff<float> c = micEqualiser::curve();
     return {micEqualiser::version(), std::vector<float>(c.begin(), c.end())};
 }
+
+/// The window every transceiver's spectrum turn reads.
+std::vector<float> spectrumWindow() { return {vtrx::bsSpecWindow.begin(), vtrx::bsSpecWindow.end()}; }
 
 seqTask task(const char* name, std::function<void()> body) {
     seqTask t;
@@ -222,7 +226,7 @@ TEST(ExitGate, SoundJobsPostedWhileTheSoundWorkerClosesKeepNoExitWaiting) {
 #ifndef __SANITIZE_THREAD__
 TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
     // A radio whose device hung in its stop goes after the exit; the transform plans, the microphone
-    // equaliser, the global task group and the crash-dump file outlive every static.
+    // equaliser, the spectrum window, the global task group and the crash-dump file outlive every static.
     SoapyLib& lib = SoapyLib::getInstance();
     if (lib.LoadApi(); !lib.handle()) VIREO_SKIP_OR_FAIL("the SoapySDR library is missing (libsoapysdr0.8)");
     const std::string log = logPath("vireo_exitgate_gaveup");
@@ -238,9 +242,13 @@ TEST(ExitGate, WhatTheExitGaveUpOnFindsWhatItUsesAndEndsNothing) {
                   micEqualiser::replaceSource({[] { return 7u; }, [] { return buff<float>(1024, 2.0f); }});
                   micEqualiser::curve();
                   micEqualiser::replaceSource({[] { return 7u; }, [] { return buff<float>(1024, 1e9f); }});
-                  lastWitness.check = [log, first = transformed(), eq = equalised()] {
+                  lastWitness.check = [log, first = transformed(), eq = equalised(), window = spectrumWindow()] {
                       if (transformed() != first) return 5;
                       if (equalised() != eq || eq.second.front() != 2.0f) return 8;
+                      // Storage of the window's size handed out now would be
+                      // the window's own, had it been freed.
+                      const buff<float> reused(vtrx::bsSpecWindow.count, -1.0f);
+                      if (spectrumWindow() != window) return 11;
                       if (!globalTaskGroup || &globalTaskGroup->pool() != globalPool) return 10; // a late create's
                       // A turn's unexpected exception still finds the crash-dump file.
                       criticalErrorDump::logException("late", "turn");
