@@ -2,6 +2,8 @@
 
 #include "audio/audioClock.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -11,10 +13,21 @@ AudioInputDevice::AudioInputDevice(std::string name, int listIndex, int rate)
 
 buff<float> AudioInputDevice::getBuffer(unsigned int* stamp) {
     std::lock_guard<std::mutex> lock(readers_);
+    if (started_.load(std::memory_order_acquire) && heard_.failed(audioClock::now())) {
+        // No finish will be reported: the stream is closed here, and opened
+        // again below as after any stop.
+        spdlog::error("audio input {} ({}) stopped delivering: closed as failed", listIndex, name);
+        provider_->CloseInput(listIndex);
+        started_.store(false, std::memory_order_release);
+    }
     if (!started_.exchange(true, std::memory_order_acq_rel)) {
-        // The old stream has finished: no callback writes the old ring now,
-        // and readers still holding it keep it alive.
+        // The old stream has finished, or failed and is being closed: a late
+        // callback of it writes the ring kept here, and readers still
+        // holding it keep it alive as well.
+        retired_ = ring_;
         ring_ = buff<float>(ringSize, 0.0f);
+        heard_.forget();
+        peak_.store(0.0f, std::memory_order_relaxed); // nothing captured yet
         callbackRing_.store(ring_.data, std::memory_order_release);
         provider_->OpenInput(listIndex, this);
     }
@@ -37,6 +50,7 @@ uint16_t AudioInputDevice::copyToCircular(const float* source, size_t count, flo
 
 int AudioInputDevice::Callback(const void* samples, unsigned long frames, double) {
     float* ring = callbackRing_.load(std::memory_order_acquire);
+    const int64_t now = audioClock::now();
     if (samples && ring) {
         readsDone_.load(std::memory_order_acquire);
         const float* in = static_cast<const float*>(samples);
@@ -45,8 +59,9 @@ int AudioInputDevice::Callback(const void* samples, unsigned long frames, double
         for (unsigned long i = 0; i < frames; ++i)
             if (std::isfinite(in[i])) peak = std::max(peak, std::fabs(in[i]));
         peak_.store(peak, std::memory_order_relaxed);
+        heard_.heard(now, frames, rate);
     }
-    ringStamp.store(audioClock::stamp(audioClock::now(), writePos_), std::memory_order_release);
+    ringStamp.store(audioClock::stamp(now, writePos_), std::memory_order_release);
     return users.load(std::memory_order_acquire) == 0 ? 2 : 0;
 }
 

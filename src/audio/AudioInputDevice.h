@@ -10,10 +10,20 @@
 // stream on the first getBuffer and stops at the first callback that finds
 // no user; the next getBuffer starts it again on a fresh ring.
 //
-// The ring is replaced only while the stream is closed. Readers take it
-// under a lock of their own; the callback never takes that lock: it reads the
-// ring through an atomic pointer published before the stream is opened.
+// A stream that has delivered and then stops calling back without finishing
+// (a JACK client whose server went away) is closed as failed at the first
+// getBuffer after it has been silent long enough (callbackWatch::failed),
+// which is logged; that getBuffer opens it again on a fresh ring, as after
+// any stop. Readers hear silence from its first missed callback on (see
+// AudioInputStream), never old samples again.
+//
+// The ring is replaced while the stream is closed, or once it failed; a late
+// callback of a failed stream still writes the ring before, which is kept
+// until the next replacement. Readers take the ring under a lock of their
+// own; the callback never takes that lock: it reads the ring through an
+// atomic pointer published before the stream is opened.
 #include "audio/AudioProvider.h"
+#include "audio/callbackWatch.h"
 #include "dsp/buff.h"
 
 #include <atomic>
@@ -36,8 +46,14 @@ public:
     void unregisterStream() { users.fetch_sub(1, std::memory_order_acq_rel); }
 
     /// The ring (a shared view) and, through stamp, the current ring stamp.
-    /// Opens the device, on a new zeroed ring, when it is closed. Any thread.
+    /// Closes a stream that stopped delivering as failed ("audio input {}
+    /// ({}) stopped delivering: closed as failed"), then opens the device,
+    /// on a new zeroed ring, when it is closed. Any thread.
     buff<float> getBuffer(unsigned int* stamp);
+    /// Whether the stream, having delivered, missed a callback: silent at
+    /// now for more than one of its buffers. A reader that has run dry then
+    /// waits for it rather than read old samples again. Any thread.
+    bool overdue(int64_t now) const { return heard_.silentFor(now, 1); }
     /// A reader is done with the samples it took (release); the callback
     /// looks (acquire) before it writes over old samples.
     void readDone() { readsDone_.fetch_add(1, std::memory_order_release); }
@@ -75,6 +91,8 @@ private:
 
     std::mutex readers_;
     buff<float> ring_; // readers' view, under readers_
+    buff<float> retired_; // the ring before, for a failed stream's late callback
+    callbackWatch heard_; // blocks delivered
 
     std::atomic<float*> callbackRing_{nullptr};
     std::atomic<unsigned> readsDone_{0};

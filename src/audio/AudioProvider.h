@@ -11,6 +11,8 @@
 // the outcome is logged. Sound-card callbacks reach the endpoint recorded as
 // the channel's owner (an AudioProducer for outputs, an AudioConsumer for
 // inputs) on the sound library's own threads.
+#include "audio/callbackWatch.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -53,6 +55,11 @@ struct AudioChannel {
     /// Receives the callbacks. Stored by the open call on the caller's thread
     /// (release) and read by the sound-card threads (acquire).
     std::atomic<Owner*> owner{nullptr};
+    /// The open stream's callbacks, noted by the sound-card thread.
+    callbackWatch heard;
+    /// Set while the back-end stops the stream on its owner's request: the
+    /// end that the stop makes is not reported to the owner.
+    std::atomic<bool> stopping{false};
 };
 using AudioOutputChannel = AudioChannel<AudioProducer>;
 using AudioInputChannel = AudioChannel<AudioConsumer>;

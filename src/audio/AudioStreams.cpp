@@ -64,7 +64,18 @@ void AudioInputStream::read(buff<float> out) {
     // the last position that the interpolation also reads: the slot the
     // writer fills next must never be read.
     const int needed = int(std::ceil(double(n) * double(device_->rate) / 48000.0)) + 2;
-    if (!(steady && d >= -16384 && available >= needed)) {
+    const bool inStep = steady && d >= -16384 && available >= needed;
+    if (!inStep && device_->overdue(now)) {
+        // Out of step because the writer is late (a reader running dry while
+        // in step does not run fast): the newest samples are old, and going
+        // behind them would play them, or play them again. Silence until it
+        // delivers, or the device counts it as failed; a steady reader keeps
+        // its place.
+        std::fill(out.begin(), out.end(), 0.0f);
+        if (steady) lastRead_ = now;
+        return;
+    }
+    if (!inStep) {
         // Ran dry while reading steadily: keep further behind from now on.
         if (steady && available < needed) margin_ = std::max(margin_ * 3 / 2, widestMargin);
         resampler_.setReadPosition(double(uint16_t(margin_ + w)));

@@ -18,7 +18,9 @@
 /// A transceiver's microphone reader. It reads the ring of its input device
 /// at its own position, a margin behind the device's writer, resampled to
 /// 48000 samples per second, and resynchronises when it has fallen out of
-/// step (after a pause, or when it ran dry).
+/// step (after a pause, or when it ran dry). Out of step while the writer
+/// is late (a device that missed a callback, or stopped), it reads silence
+/// instead, and keeps its place.
 class AudioInputStream {
 public:
     /// Reads that come further apart than this start over behind the writer.

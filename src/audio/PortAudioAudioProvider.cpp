@@ -1,5 +1,6 @@
 #include "audio/PortAudioAudioProvider.h"
 
+#include "audio/audioClock.h"
 #include "audio/jackMessages.h"
 #include "framework/exitGate.h"
 
@@ -171,6 +172,12 @@ void PortAudioAudioProvider::paWorkerLoop() {
     trace("pa close ip\r\n");
     for (size_t i = 1; i < inputs.size(); ++i) paCloseInputStream(int(i));
     trace("pa term\r\n");
+    if (leftOpen_ > 0) {
+        // PortAudio's termination stops every stream it still counts as
+        // open, and would wait for the ones left open for good.
+        spdlog::error("pa not terminated: {} stream(s) left open", leftOpen_);
+        return;
+    }
     Pa_Terminate();
     trace("pa termed\r\n");
     terminated_.store(1, std::memory_order_release);
@@ -237,6 +244,7 @@ void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record) {
         record->stream = nullptr;
         return;
     }
+    record->heard.forget();
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamOutputFinishedCallback);
     if (err != paNoError) spdlog::error("Pa_SetStreamFinishedCallback output failed {}", Pa_GetErrorText(err));
     err = Pa_StartStream(stream);
@@ -266,6 +274,7 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record) {
         record->stream = nullptr;
         return;
     }
+    record->heard.forget();
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamInputFinishedCallback);
     if (err != paNoError)
         spdlog::error("Pa_SetStreamFinishedCallback input failed {} {} {}", record->name, record->device,
@@ -283,24 +292,39 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record) {
 
 namespace {
 
+/// False when the stream was left open: one that PortAudio has not seen end
+/// but that has stopped calling back (its JACK server went away) cannot be
+/// stopped, since the stop waits for a callback that never comes and would
+/// hold the worker, and every later open, close and shut-down, for good.
 template <class Record>
-void closeStream(Record& record) {
-    if (!record.stream) return;
+bool closeStream(Record& record) {
+    if (!record.stream) return true;
+    if (record.heard.failed(audioClock::now())) {
+        spdlog::error("pa stream {} {} calls back no more: left open", record.name, record.device);
+        record.stream = nullptr;
+        return false;
+    }
+    // Its end, if the stop makes one, was asked for here: the owner may
+    // already have opened the device again, and must not take that end for
+    // the new stream's.
+    record.stopping.store(true, std::memory_order_release);
     PaError err = Pa_AbortStream(record.stream);
     if (err != paNoError) spdlog::error("pa_abortstream  failed {} ", Pa_GetErrorText(err));
     err = Pa_CloseStream(record.stream);
     if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
+    record.stopping.store(false, std::memory_order_release);
     record.stream = nullptr;
+    return true;
 }
 
 } // namespace
 
 void PortAudioAudioProvider::paCloseOutputStream(int index) {
-    if (index >= 0 && size_t(index) < outputs.size()) closeStream(*outputs[size_t(index)]);
+    if (index >= 0 && size_t(index) < outputs.size() && !closeStream(*outputs[size_t(index)])) ++leftOpen_;
 }
 
 void PortAudioAudioProvider::paCloseInputStream(int index) {
-    if (index >= 0 && size_t(index) < inputs.size()) closeStream(*inputs[size_t(index)]);
+    if (index >= 0 && size_t(index) < inputs.size() && !closeStream(*inputs[size_t(index)])) ++leftOpen_;
 }
 
 int PortAudioAudioProvider::paOutputCallback(const void*, void* output, unsigned long frames,
@@ -317,6 +341,9 @@ int PortAudioAudioProvider::paOutputCallback(const void*, void* output, unsigned
         if (output) std::memset(output, 0, frames * size_t(record->channels) * sizeof(float));
         return paAbort;
     }
+    // Noted before the owner's own note: the stream counts as silent no
+    // later than the owner counts it.
+    record->heard.heard(audioClock::now(), frames, record->rate);
     return owner->Callback(output, frames, time ? time->outputBufferDacTime : 0.0);
 }
 
@@ -327,19 +354,26 @@ int PortAudioAudioProvider::paInputCallback(const void* input, void*, unsigned l
     if (!pass) return paContinue; // the process is exiting
     AudioConsumer* owner = record->owner.load(std::memory_order_acquire);
     if (!owner) return paAbort;
+    // Noted before the owner's own note: the stream counts as silent no
+    // later than the owner counts it.
+    record->heard.heard(audioClock::now(), frames, record->rate);
     return owner->Callback(input, frames, time ? time->inputBufferAdcTime : 0.0);
 }
 
 void PortAudioAudioProvider::PaStreamOutputFinishedCallback(void* user) {
+    auto* record = static_cast<AudioOutputChannel*>(user);
+    record->heard.forget(); // ended, not stalled
+    if (record->stopping.load(std::memory_order_acquire)) return; // asked for by the owner
     exitGate::pass pass;
     if (!pass) return;
-    if (AudioProducer* owner = static_cast<AudioOutputChannel*>(user)->owner.load(std::memory_order_acquire))
-        owner->StreamFinished();
+    if (AudioProducer* owner = record->owner.load(std::memory_order_acquire)) owner->StreamFinished();
 }
 
 void PortAudioAudioProvider::PaStreamInputFinishedCallback(void* user) {
+    auto* record = static_cast<AudioInputChannel*>(user);
+    record->heard.forget(); // ended, not stalled
+    if (record->stopping.load(std::memory_order_acquire)) return; // asked for by the owner
     exitGate::pass pass;
     if (!pass) return;
-    if (AudioConsumer* owner = static_cast<AudioInputChannel*>(user)->owner.load(std::memory_order_acquire))
-        owner->StreamFinished();
+    if (AudioConsumer* owner = record->owner.load(std::memory_order_acquire)) owner->StreamFinished();
 }

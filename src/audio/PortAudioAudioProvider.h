@@ -9,6 +9,11 @@
 //
 // Stream callbacks arrive on PortAudio's threads and are handed to the
 // channel record's owner; they read only that atomic pointer and take no lock.
+//
+// A stream that stopped calling back without ending (its JACK server went
+// away) cannot be stopped: PortAudio's stop waits for a callback for good.
+// Such a stream is left open when it is closed, and PortAudio is then not
+// terminated at the shut-down, which would stop it; both are logged.
 #include "audio/AudioProvider.h"
 
 #include <concurrentqueue/blockingconcurrentqueue.h>
@@ -39,7 +44,8 @@ public:
     /// stream and terminate PortAudio, joins it and prints "ap closed". A
     /// later call returns at once; jobs posted afterwards are dropped. A
     /// worker still inside PortAudio's start after startLimit is left
-    /// behind; it runs the close should that start ever end.
+    /// behind; it runs the close should that start ever end. With a stream
+    /// left open, PortAudio is not terminated and "pa termed" not printed.
     void Close() override;
     void OpenOutput(int index, AudioProducer* producer) override;
     void OpenInput(int index, AudioConsumer* consumer) override;
@@ -77,6 +83,8 @@ private:
     std::thread worker_;
     /// Cleared by the close job; the worker's own (every job runs on it).
     bool running_ = true;
+    /// Streams that stopped calling back and were left open; the worker's.
+    int leftOpen_ = 0;
     std::atomic<uint8_t> terminated_{0};
     /// Set by the worker once Pa_Initialize has returned.
     std::atomic<bool> initialised_{false};

@@ -202,8 +202,7 @@ bool audioIO::claimFor(const void* device) noexcept {
         if (held != 0 && held != me) {
             // Another device's callback plays it now, or did lately.
             if (held & busyBit) return false;
-            const int64_t silent = audioClock::now() - heardAt_.load(std::memory_order_relaxed);
-            if (silent <= stallPeriods * holderPeriod_.load(std::memory_order_relaxed)) return false;
+            if (!holderHeard_.stalled(audioClock::now())) return false;
         }
         // Acquire pairs with the release of played and letGo: the reader
         // side as the last holder left it. A holder that played between the
@@ -215,8 +214,7 @@ bool audioIO::claimFor(const void* device) noexcept {
 
 void audioIO::played(const void* device, unsigned long frames) noexcept {
     const uintptr_t me = uintptr_t(device);
-    heardAt_.store(audioClock::now(), std::memory_order_relaxed);
-    holderPeriod_.store(int64_t(frames) * 1'000'000'000 / 48000, std::memory_order_relaxed);
+    holderHeard_.heard(audioClock::now(), frames, 48000);
     uintptr_t busy = me | busyBit;
     holder_.compare_exchange_strong(busy, me, std::memory_order_release, std::memory_order_relaxed);
 }

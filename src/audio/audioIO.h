@@ -39,6 +39,7 @@
 // claimFor until played, and a busy ring is never taken, so no two callbacks
 // run its reader side at once; a stalled holder that wakes finds another
 // device holding the ring and leaves it alone.
+#include "audio/callbackWatch.h"
 #include "dsp/blockLerp.h"
 #include "dsp/buff.h"
 #include "dsp/movingAverage.h"
@@ -82,7 +83,7 @@ public:
     int AudioCallback(void* out, unsigned long frames, double time, bool add, int channels);
 
     /// Buffers of silence after which a holder loses the ring to a claimant.
-    static constexpr int stallPeriods = 4;
+    static constexpr int stallPeriods = callbackWatch::stallPeriods;
 
     /// True when device holds the ring, taking it first when no device does
     /// or its holder has been silent for stallPeriods of its buffers; the
@@ -169,10 +170,9 @@ private:
     /// acquire (claimFor), handed on with release (played, letGo).
     std::atomic<uintptr_t> holder_{0};
     static constexpr uintptr_t busyBit = 1;
-    /// When the holder last played and its buffer length, in ns of
-    /// audioClock; published by the release of played.
-    std::atomic<int64_t> heardAt_{0};
-    std::atomic<int64_t> holderPeriod_{0};
+    /// When the holder last played and its buffer length; published by the
+    /// release of played.
+    callbackWatch holderHeard_;
 
     /// The reader's ring stamp after each callback. Release store in the
     /// callback, acquire load in write: the writer then sees the zeros the

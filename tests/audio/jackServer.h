@@ -1,10 +1,16 @@
 #pragma once
+#include "support/externalTool.h"
+
+#include <gtest/gtest.h>
 #include <jack/jack.h>
 
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
 /// Whether the JACK server the environment names (JACK_DEFAULT_SERVER)
 /// answers within `limit`, without starting one. A stopped or starved server
@@ -21,3 +27,37 @@ inline bool jackServes(std::chrono::seconds limit = std::chrono::seconds(10)) {
     }).detach();
     return heard.wait_for(limit) == std::future_status::ready && heard.get();
 }
+
+/// A JACK server of a test's own, started with tests/audio/jackd.sh, for a
+/// test that stops or kills it: the shared server plays for tests that may
+/// run at the same time. Stopped by its pid when the object goes.
+class PrivateJackServer {
+public:
+    PrivateJackServer(std::string script, std::string name, std::string dir)
+        : name(std::move(name)), script_(std::move(script)), dir_(std::move(dir)) {
+        if (run({"start", this->name, dir_}) != 0) return;
+        // The server runs under `timeout`, whose pid the script notes.
+        int launcher = 0;
+        std::ifstream(dir_ + "/jackd.pid") >> launcher;
+        const std::string children =
+            "/proc/" + std::to_string(launcher) + "/task/" + std::to_string(launcher) + "/children";
+        std::ifstream(children) >> pid_;
+    }
+    ~PrivateJackServer() { run({"stop", dir_}); }
+    PrivateJackServer(const PrivateJackServer&) = delete;
+    PrivateJackServer& operator=(const PrivateJackServer&) = delete;
+
+    /// The pid of jackd itself; 0 when it did not start.
+    int pid() const { return pid_; }
+
+    const std::string name;
+
+private:
+    int run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"bash", script_});
+        return tool::run(args, ::testing::TempDir()).status;
+    }
+
+    std::string script_, dir_;
+    int pid_ = 0;
+};

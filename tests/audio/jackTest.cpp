@@ -11,6 +11,7 @@
 #include "framework/objectFixture.h"
 #include "jackServer.h"
 #include "support/logCapture.h"
+#include "support/externalTool.h"
 #include "support/skipOrFail.h"
 #include "support/waitFor.h"
 
@@ -18,6 +19,7 @@
 #include <pa_jack.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +27,7 @@
 #include <mutex>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -308,6 +311,131 @@ TEST_F(Jack, CloseEndsOpenStreamsWithItsSixLinesAndASecondCloseReturns) {
     output->unregisterStream(io);
     input->unregisterStream();
     EXPECT_EQ(input->ringStamp.load(), frozen); // no callback after the close
+}
+
+/// A JACK client of the test's own that plays a sine of `hz` at `level`.
+struct JackTone {
+    JackTone(double hz, float level) : level(level) {
+        jack_status_t status;
+        client = jack_client_open("vireo-tone", JackNoStartServer, &status);
+        if (!client) return;
+        step = 2 * std::numbers::pi * hz / double(jack_get_sample_rate(client));
+        port = jack_port_register(client, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        jack_set_process_callback(client, &JackTone::process, this);
+        jack_activate(client);
+    }
+    ~JackTone() {
+        if (client) jack_client_close(client);
+    }
+    bool playInto(const std::string& to) { return port && jack_connect(client, jack_port_name(port), to.c_str()) == 0; }
+    static int process(jack_nframes_t frames, void* self) {
+        auto& t = *static_cast<JackTone*>(self);
+        auto* out = static_cast<float*>(jack_port_get_buffer(t.port, frames));
+        for (jack_nframes_t i = 0; i < frames; ++i, t.phase = std::fmod(t.phase + t.step, 2 * std::numbers::pi))
+            out[i] = t.level * float(std::sin(t.phase));
+        return 0;
+    }
+    float level;
+    double step = 0, phase = 0;
+    jack_client_t* client = nullptr;
+    jack_port_t* port = nullptr;
+};
+
+// A microphone whose JACK server goes away while it is read: the stream
+// stops calling back without finishing. On a server of the test's own, which
+// the sound back-end, made once per process, is made for: the test runs in
+// a process of its own (ctest runs each so).
+TEST(JackServerGoes, AMicrophoneFallsSilentAtOnceAndIsClosedAsFailed) {
+    if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
+    PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-gone", VIREO_JACK_DIR "-gone");
+    ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
+    setenv("JACK_DEFAULT_SERVER", server.name.c_str(), 1);
+    ASSERT_TRUE(jackServes());
+    LogWindow logged;
+    // Kept for the process, as a host keeps its root.
+    static auto* lane = new sothreadPool(1);
+    static auto* root = new std::shared_ptr<Wireless>(std::make_shared<Wireless>(std::make_shared<syncTask>(*lane)));
+    auto input = (*root)->inputDevice(1);
+    ASSERT_NE(input, nullptr);
+    AudioInputStream mic(1);
+    ASSERT_TRUE(waitFor([&] { return input->ringStamp.load() != 0; }));
+    const char* pa = nullptr;
+    ASSERT_EQ(PaJack_GetClientName(&pa), paNoError);
+    JackTone tone(730, 0.4f);
+    if (!tone.playInto(std::string(pa) + ":in_0"))
+        VIREO_SKIP_OR_FAIL("this process's sound back-end plays on another JACK server: run the test alone");
+
+    // Read as a transmitting transceiver does: 512 samples every 512
+    // samples' time, each block noted with the moment it was read.
+    std::vector<float> heard;
+    std::vector<std::chrono::steady_clock::time_point> readAt;
+    auto readFor = [&](std::chrono::milliseconds length) {
+        const auto end = std::chrono::steady_clock::now() + length;
+        for (auto next = std::chrono::steady_clock::now(); next < end; next += std::chrono::microseconds(10667)) {
+            std::this_thread::sleep_until(next);
+            buff<float> block(512);
+            mic.read(block);
+            heard.insert(heard.end(), block.begin(), block.end());
+            readAt.push_back(std::chrono::steady_clock::now());
+        }
+    };
+    // Joins in the tone from sample `from` on: three samples in a row, none
+    // silent, that do not follow one sine (a join disturbs two such triples).
+    auto splices = [&](size_t from) {
+        const double c = 2 * std::cos(2 * std::numbers::pi * 730 / 48000);
+        int joins = 0;
+        bool inJoin = false;
+        for (size_t n = std::max<size_t>(from, 1); n + 1 < heard.size(); ++n) {
+            const double a = heard[n - 1], b = heard[n], d = heard[n + 1];
+            const bool off = a != 0 && b != 0 && d != 0 && std::abs(a + d - c * b) > 0.01;
+            joins += off && !inJoin;
+            inJoin = off;
+        }
+        return joins;
+    };
+    auto toneHeard = [&] {
+        return heard.size() >= 512 && *std::max_element(heard.end() - 512, heard.end()) > 0.3f;
+    };
+    for (int k = 0; k < 50 && !toneHeard(); ++k) readFor(std::chrono::milliseconds(100));
+    ASSERT_TRUE(toneHeard());
+    readFor(std::chrono::milliseconds(1000));
+    const int splicesBefore = splices(heard.size() - 48000); // the control
+
+    const size_t atKill = heard.size();
+    const auto killedAt = std::chrono::steady_clock::now();
+    ASSERT_EQ(kill(server.pid(), SIGTERM), 0);
+    readFor(std::chrono::milliseconds(1500));
+    size_t last = heard.size(); // after the last sample that is not silence
+    while (last > atKill && heard[last - 1] == 0.0f) --last;
+    const double soundFor =
+        last > atKill ? std::chrono::duration<double>(readAt[(last - 1) / 512] - killedAt).count() : 0.0;
+    const int splicesAfter = splices(atKill);
+
+    // Keyed again later.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const size_t again = heard.size();
+    readFor(std::chrono::milliseconds(500));
+    float peakAgain = 0;
+    for (size_t n = again; n < heard.size(); ++n) peakAgain = std::max(peakAgain, std::abs(heard[n]));
+
+    // The host's shut-down ends; one that hangs is left behind.
+    auto closed = std::make_shared<std::atomic<bool>>(false);
+    std::thread([closed] {
+        AudioProvider::getInstance()->Close();
+        *closed = true;
+    }).detach();
+    const bool closes = waitFor([&] { return closed->load(); }, std::chrono::seconds(10));
+    std::printf("microphone: %d splices in the second before its server went; sound for %.1f ms after, %d splices "
+                "in 1.5 s; 2 s later peak %.3f, %d splices; shut-down %s\n",
+                splicesBefore, soundFor * 1000, splicesAfter, peakAgain, splices(again), closes ? "ends" : "hangs");
+    EXPECT_LT(soundFor, 0.5);
+    EXPECT_EQ(splicesAfter, 0);
+    EXPECT_EQ(peakAgain, 0.0f);
+    EXPECT_EQ(mic.getPeak(), 0.0f); // the level meter falls with it
+    EXPECT_EQ(logged.count("error|audio input 1 (system) stopped delivering: closed as failed"), 1u);
+    EXPECT_TRUE(logged.contains("error|pa stream system 0 calls back no more: left open"));
+    EXPECT_TRUE(closes);
+    EXPECT_TRUE(logged.contains("error|pa not terminated: 1 stream(s) left open"));
 }
 
 } // namespace

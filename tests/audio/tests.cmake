@@ -33,6 +33,8 @@ set_tests_properties(audio.jackd.stop PROPERTIES FIXTURES_CLEANUP jackd TIMEOUT 
 add_executable(audio_jack_tests audio/jackTest.cpp)
 target_link_libraries(audio_jack_tests PRIVATE vireo_internal GTest::gtest GTest::gtest_main)
 target_include_directories(audio_jack_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(audio_jack_tests PRIVATE VIREO_JACK_SERVER="${VIREO_JACK_SERVER}"
+  VIREO_JACK_DIR="${VIREO_JACK_DIR}" VIREO_JACKD_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/audio/jackd.sh")
 gtest_discover_tests(audio_jack_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 60 RUN_SERIAL ON FIXTURES_REQUIRED jackd ENVIRONMENT JACK_DEFAULT_SERVER=${VIREO_JACK_SERVER})
 

@@ -16,7 +16,6 @@
 #include "support/waitFor.h"
 
 #include <csignal>
-#include <fstream>
 
 namespace {
 
@@ -98,17 +97,10 @@ using StoppedServer = CoreObjects;
 
 TEST_F(StoppedServer, TheRootStartsWithoutDevicesAndTheSoundLibraryCloses) {
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
-    const std::string name = VIREO_JACK_SERVER "-stopped", dir = VIREO_JACK_DIR "-stopped";
-    auto script = [&](std::vector<std::string> args) {
-        args.insert(args.begin(), {"bash", VIREO_JACKD_SCRIPT});
-        return tool::run(args, ::testing::TempDir()).status;
-    };
-    ASSERT_EQ(script({"start", name, dir}), 0);
-    int launcher = 0, jackd = 0; // the server runs under `timeout`
-    std::ifstream(dir + "/jackd.pid") >> launcher;
-    std::ifstream("/proc/" + std::to_string(launcher) + "/task/" + std::to_string(launcher) + "/children") >> jackd;
+    PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-stopped", VIREO_JACK_DIR "-stopped");
+    const int jackd = server.pid();
     ASSERT_GT(jackd, 0);
-    setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    setenv("JACK_DEFAULT_SERVER", server.name.c_str(), 1);
     ASSERT_TRUE(jackServes());
     ASSERT_EQ(kill(jackd, SIGSTOP), 0);
     LogWindow logged;
@@ -126,7 +118,6 @@ TEST_F(StoppedServer, TheRootStartsWithoutDevicesAndTheSoundLibraryCloses) {
     // The worker left behind ends the library once the server answers.
     EXPECT_TRUE(waitFor([] { return static_cast<PortAudioAudioProvider*>(AudioProvider::getInstance())->terminated(); },
                         std::chrono::seconds(30)));
-    script({"stop", dir});
     Wireless_release(h.load());
 }
 
