@@ -39,7 +39,7 @@ public:
     /// loaded machine, so the stream has stopped for good.
     bool failed(int64_t now) const noexcept { return silentFor(now, stallPeriods, failAfterNs); }
 
-    static constexpr int64_t failAfterNs = 250'000'000;
+    static constexpr int64_t failAfterNs = 1'000'000'000; // a loaded JACK server's xruns reach a quarter second
 
 private:
     std::atomic<int64_t> heardAt_{0};
