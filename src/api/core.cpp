@@ -2,7 +2,6 @@
 // the radio base, the test radio and the transceiver.
 #include "vireocore.h"
 
-#include "api/radioRelease.h"
 #include "core/Controller.h"
 #include "core/Radio.h"
 #include "core/TestRadio.h"
@@ -46,7 +45,7 @@ VC_EVENT(proxyModDemod, getTxChunk)
 VC_CLASS(Controller)
 
 // ---- Radio ----
-VC_RADIO_CLASS(Radio)
+VC_CLASS(Radio)
 VC_PROPERTY_BIND(Radio, ptt)
 VIREO_API void Radio_setptt(void* h, bool value) {
     vireo::api::request<Radio>(h, "Radio.ptt.set", [value](Radio& r) { r.hostSetPtt(value); });
@@ -81,22 +80,11 @@ VIREO_API void Radio_bindvtrxAdded(void* h, Radio::vtrxAddedCallback cb) {
 }
 
 // ---- TestRadio ----
-VC_RADIO_CLASS(TestRadio)
+VC_CLASS(TestRadio)
 
 // ---- vtrx ----
 VIREO_API void* vtrx_create(void) { return vireo::api::create<vtrx>("vtrx_create"); }
-VIREO_API void vtrx_release(void* h) {
-    vireo::api::guarded("vtrx_release", [&] {
-        // The host keeps no way to unkey a transceiver it lets go of: what
-        // it keyed is released first. Only a radio's transceiver transmits;
-        // one the host made alone goes with its handle.
-        auto* ref = static_cast<objectHandle*>(h);
-        auto v = ref ? std::dynamic_pointer_cast<vtrx>(*ref) : nullptr;
-        if (v && !v->owner.expired())
-            vireo::api::request<vtrx>(h, "vtrx.release()", [](vtrx& x) { x.hostReleased(); });
-    });
-    vireo::api::release(h, "vtrx_release");
-}
+VIREO_API void vtrx_release(void* h) { vireo::api::release(h, "vtrx_release"); }
 VC_PROPERTY(vtrx, ptt)
 VC_PROPERTY(vtrx, tune)
 VC_PROPERTY(vtrx, specFreq)

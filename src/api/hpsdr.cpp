@@ -1,7 +1,6 @@
 // Exported functions of the HPSDR network radios and their filter boards.
 #include "vireocore.h"
 
-#include "api/radioRelease.h"
 #include "framework/exportPattern.h"
 #include "radios/hpsdr/HpsdrNpRadio.h"
 #include "radios/hpsdr/HpsdrRadio.h"
@@ -32,7 +31,7 @@ VC_COLLECTION(J16Filter, FilterBands)
 VC_COLLECTION(J16Filter, FilterRx)
 
 // ---- HpsdrRadio ----
-VC_RADIO_CLASS(HpsdrRadio)
+VC_CLASS(HpsdrRadio)
 VC_COLLECTION(HpsdrRadio, SampleRates)
 VC_PROPERTY(HpsdrRadio, Mac)
 VC_PROPERTY(HpsdrRadio, ipAddress)
@@ -93,7 +92,7 @@ VC_METHOD(HpsdrRadio, writeIP, (int value), (value))
 VC_METHOD(HpsdrRadio, writeStatus, (int value), (value))
 
 // ---- HpsdrNpRadio ----
-VC_RADIO_CLASS(HpsdrNpRadio)
+VC_CLASS(HpsdrNpRadio)
 VC_COLLECTION(HpsdrNpRadio, SampleRates)
 VC_PROPERTY(HpsdrNpRadio, Mac)
 VC_PROPERTY(HpsdrNpRadio, ipAddress)

@@ -1,7 +1,6 @@
 // Exported functions of the receiver back-ends and their discovery.
 #include "vireocore.h"
 
-#include "api/radioRelease.h"
 #include "framework/exportPattern.h"
 #include "radios/airspy/AirspyController.h"
 #include "radios/airspy/AirspyRadio.h"
@@ -25,7 +24,7 @@ VC_METHOD(AirspyController, Discover, (), ())
 VC_EVENT(AirspyController, newRadio)
 
 // ---- AirspyRadio ----
-VC_RADIO_CLASS(AirspyRadio)
+VC_CLASS(AirspyRadio)
 VC_PROPERTY(AirspyRadio, Serial)
 VC_COLLECTION(AirspyRadio, SampleRates)
 VC_PROPERTY(AirspyRadio, maxRxRFGain)
@@ -41,7 +40,7 @@ VC_METHOD(AirspyHFController, Discover, (), ())
 VC_EVENT(AirspyHFController, newRadio)
 
 // ---- AirspyHFRadio ----
-VC_RADIO_CLASS(AirspyHFRadio)
+VC_CLASS(AirspyHFRadio)
 VC_PROPERTY(AirspyHFRadio, Serial)
 VC_COLLECTION(AirspyHFRadio, SampleRates)
 VC_PROPERTY(AirspyHFRadio, maxRxRFGain)
@@ -56,7 +55,7 @@ VC_METHOD(RTLController, Discover, (), ())
 VC_EVENT(RTLController, newRadio)
 
 // ---- RTLRadio ----
-VC_RADIO_CLASS(RTLRadio)
+VC_CLASS(RTLRadio)
 VC_PROPERTY(RTLRadio, Serial)
 VC_COLLECTION(RTLRadio, SampleRates)
 VC_PROPERTY(RTLRadio, maxRxRFGain)
@@ -69,7 +68,7 @@ VC_PROPERTY(RTLRadio, BiasT)
 VC_PROPERTY(RTLRadio, BalanceIQ)
 
 // ---- RTLTCPRadio ----
-VC_RADIO_CLASS(RTLTCPRadio)
+VC_CLASS(RTLTCPRadio)
 VC_PROPERTY(RTLTCPRadio, Host)
 VC_PROPERTY(RTLTCPRadio, Port)
 VC_PROPERTY(RTLTCPRadio, adcPeak)
@@ -80,7 +79,7 @@ VC_PROPERTY(RTLTCPRadio, Pause)
 VC_PROPERTY(RTLTCPRadio, DeviceSettings)
 
 // ---- WsProxyRadio ----
-VC_RADIO_CLASS(WsProxyRadio)
+VC_CLASS(WsProxyRadio)
 VC_PROPERTY(WsProxyRadio, RemoteID)
 VC_PROPERTY(WsProxyRadio, URI)
 
@@ -91,7 +90,7 @@ VC_EVENT(SDRPlayController, newRadio)
 VC_METHOD(SDRPlayController, Discover, (), ())
 
 // ---- SDRPlayRadio ----
-VC_RADIO_CLASS(SDRPlayRadio)
+VC_CLASS(SDRPlayRadio)
 VC_COLLECTION(SDRPlayRadio, SampleRates)
 VC_COLLECTION(SDRPlayRadio, Antennas)
 VC_PROPERTY(SDRPlayRadio, SerialNo)
@@ -127,7 +126,7 @@ VC_EVENT(SoapyController, newRadio)
 VC_METHOD(SoapyController, Discover, (), ())
 
 // ---- SoapyRadio ----
-VC_RADIO_CLASS(SoapyRadio)
+VC_CLASS(SoapyRadio)
 VC_COLLECTION(SoapyRadio, SampleRates)
 VC_PROPERTY(SoapyRadio, label)
 VC_PROPERTY(SoapyRadio, driver)

@@ -28,6 +28,10 @@ Radio::Radio(std::shared_ptr<syncTask> group)
     // again. Without a device, only a negative rate is no rate at all; every
     // back-end narrows this to what it delivers.
     acceptSampleRates("Radio", [](int rate) { return rate >= 0; }, [] {});
+    // A transmitter it no longer has ends every transmission through it.
+    canTransmit.changeHook = [this] {
+        if (!canTransmit.get()) offAir("its radio can no longer transmit");
+    };
     ValidBandwidthRatio.changeHook = [this] {
         FitAllReceivers(true);
         // The receivers moved: the device must follow, or blocks would carry
@@ -232,7 +236,7 @@ void Radio::stop() {
     stopRadio();
     // A stopped radio asks for no more samples: nothing would run out a
     // tail or end a transmission. The next start keys nothing by itself.
-    endTransmissions();
+    offAir("its radio stopped");
     std::lock_guard<std::mutex> lock(listMutex);
     for (auto& v : vtrxList) {
         seqTask t;
@@ -242,12 +246,21 @@ void Radio::stop() {
     }
 }
 
-void Radio::hostReleased() {
-    // Nothing is left to unkey the radio; it may go on streaming.
-    endTransmissions();
+void Radio::hostLetGo() {
+    // A radio made before init has no task group and never transmitted.
+    if (!taskGroup()) return;
+    auto self = std::static_pointer_cast<Radio>(weak_from_this().lock());
+    if (!self) return;
+    seqTask t;
+    t.fn = [self] {
+        self->letGo_ = true;
+        self->offAir("the host let go of its radio");
+    };
+    t.name = "Radio.release()";
+    queueSetItem(t);
 }
 
-void Radio::endTransmissions() {
+void Radio::offAir(const char* why) {
     std::vector<std::shared_ptr<vtrx>> list;
     {
         std::lock_guard<std::mutex> lock(listMutex);
@@ -256,7 +269,7 @@ void Radio::endTransmissions() {
     // The radio first: its device hears the release before anything else
     // can go out; the transceivers' own late releases then change nothing.
     if (ptt.get()) ptt.set(false, true);
-    for (auto& v : list) v->postOffAir();
+    for (auto& v : list) v->tx.postEnd(why);
 }
 
 // ---- transceivers on receivers ----
@@ -322,8 +335,8 @@ void Radio::removeVtrx(const void* v) {
     }
     // Outside the lock: a back-end's ptt hook may want it.
     if (wasTransmitting) ptt.set(false, ptt.get());
-    // What the removed transceiver keyed goes off the air with it.
-    if (removed) removed->postOffAir();
+    // What the removed transceiver keyed goes with it.
+    if (removed) removed->tx.postEnd("its transceiver was removed");
 }
 
 void Radio::appendReceiver(const hwReceiver& r) {
@@ -565,22 +578,26 @@ bool Radio::getVfoValid(int r, long long vfo, int low, int high) {
 }
 
 void Radio::hostSetPtt(bool on) {
-    if (on && !canTransmit.get()) {
+    if (!on) {
+        ptt.hostSet(false); // the host's own value: not echoed
+        offAir("the host unkeyed its radio");
+        return;
+    }
+    if (!canTransmit.get()) {
         spdlog::error("radio.setPtt refused: this radio cannot transmit");
         ptt.tellHost(); // the host hears that ptt stays off
         return;
     }
-    ptt.hostSet(on);
+    ptt.hostSet(true);
 }
 
 void Radio::setPtt(bool on, vtrx* v) {
-    if (!canTransmit.get()) {
-        if (on && v) {
-            spdlog::error("radio.setPtt refused: this radio cannot transmit");
-            v->postOffAir(); // the transceiver's ptt goes back off, the host told
-        }
+    if (on && (!canTransmit.get() || letGo_)) {
+        spdlog::error("radio.setPtt refused: {}", letGo_ ? "the host let go of this radio" : "this radio cannot transmit");
+        if (v) v->tx.postEnd("its radio refused the key"); // ptt goes back off, the host told
         return;
     }
+    if (!canTransmit.get()) return;
     if (!on) {
         // Only the transceiver holding the transmitter gives it up: the late
         // release of one it was taken from changes nothing.
@@ -607,9 +624,10 @@ void Radio::setPtt(bool on, vtrx* v) {
     }
     if (!listed) {
         // Removed before its request came: it transmits nothing here.
-        if (v) v->postOffAir();
+        if (v) v->tx.postEnd("its transceiver was removed");
         return;
     }
-    if (ptt.get() && previous && previous.get() != v) previous->postOffAir();
+    if (ptt.get() && previous && previous.get() != v)
+        previous->tx.postEnd("another transceiver took the transmitter");
     if (!ptt.get()) ptt.set(true, true);
 }

@@ -106,23 +106,26 @@ public:
     /// Whether a pass band lies inside receiver r's usable band. Any thread.
     bool getVfoValid(int r, long long vfo, int low, int high);
     /// One transmitter, many transceivers: the one keyed last holds it, and
-    /// the one it was taken from goes off the air (told through offAir);
-    /// only the holder releases it. A radio that cannot transmit refuses,
-    /// and the transceiver is told the same way.
+    /// the transmission of the one it was taken from ends; only the holder
+    /// releases it. A radio that cannot transmit, or that the host let go
+    /// of, refuses, and the transceiver's transmission ends, the host told.
     void setPtt(bool on, vtrx* v);
-    /// The host's own set of ptt: refused on a radio that cannot transmit,
-    /// as a transceiver's is, and the host told that it stays off.
+    /// The host's own set of ptt. On: refused on a radio that cannot
+    /// transmit, as a transceiver's is, and the host told that it stays off.
+    /// Off: the radio goes off the air (offAir). Radio's task group.
     void hostSetPtt(bool on);
-    /// The host let go of its handle: nothing is left to stop or unkey the
-    /// radio, which goes once the tasks holding it have run. Every
-    /// transmission ends now: each transceiver goes off the air (the host
-    /// told) and ptt goes false, which a back-end's ptt hook passes to its
-    /// device at once. The radio is not stopped: it may go on streaming.
-    /// Radio's task group.
-    void hostReleased();
-    /// ptt false (the host told) and every transceiver off the air, its
-    /// tail dropped. Radio's task group.
-    void endTransmissions();
+    /// The radio's one way off the air, for its stop, the host's unkey, a
+    /// radio that can no longer transmit and every release of its handle:
+    /// ptt false (the host told once, unless it set that itself; a back-end's
+    /// ptt hook passes it to its device at once) and the transmission of
+    /// every transceiver ended without its tail, logged with why. Safe to
+    /// call when off. Radio's task group.
+    void offAir(const char* why);
+    /// The host let go of a handle: nothing is left to stop or unkey the
+    /// radio, which goes once the tasks holding it have run. It goes off the
+    /// air ("Radio.release()") and takes no key from then on. It is not
+    /// stopped: it may go on streaming. Host thread.
+    void hostLetGo() override;
     static int compvfo(const void* a, const void* b);
 
     /// SampleRate as last accepted (see acceptSampleRates): what threads
@@ -196,6 +199,7 @@ private:
     std::atomic<int> rateInForce_{0};
     bool restoringRate_ = false; // radio's task group
     std::atomic<bool> nonFiniteReported_{false};
+    bool letGo_ = false; // radio's task group: the host let go of it
     // Held weakly: the host may release the transmitting transceiver first.
     std::weak_ptr<vtrx> txVtrx_;
 };

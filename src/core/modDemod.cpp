@@ -1,5 +1,7 @@
 #include "core/modDemod.h"
 
+#include "core/vtrx.h"
+
 modDemod::modDemod(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGroup)) {}
 
 buff<float> modDemod::demodulate(buff<std::complex<float>>) { return {}; }
@@ -17,6 +19,12 @@ void modDemod::vfoChanged(long long) {}
 void modDemod::init() {}
 
 void modDemod::pttChanged(bool) {}
+
+void modDemod::dropTransmission() {}
+
+void modDemod::transmissionDone() {
+    if (auto v = lockOwner()) v->tx.releaseBy(*this);
+}
 
 void modDemod::CalcOpHist(buff<std::complex<float>> block) {
     for (const auto& s : block) {

@@ -45,6 +45,13 @@ public:
     virtual void init();
     /// PTT on (after pttReleased is cleared) or off (before it is set).
     virtual void pttChanged(bool on);
+    /// The transmission ends, however it ends; called as ptt goes off,
+    /// after pttChanged(false). What the mode still holds of it (the rest of
+    /// its text up to its end mark, the rest of its message, its peer's
+    /// samples) is dropped: nothing of it may go out later. Must not reset
+    /// what a modulate under way is using: the mode's own end may come from
+    /// inside its modulate.
+    virtual void dropTransmission();
 
     /// Transmit level meter; modes call it on their transmit output. Every
     /// 0.2 s of samples it reports 1.0 when nothing exceeded full scale, else
@@ -56,6 +63,11 @@ public:
     /// The owner if it still exists, else null: a late task then does
     /// nothing. Any thread.
     std::shared_ptr<vtrx> lockOwner() const;
+    /// The mode has sent all it had for the transmission (its text's end
+    /// mark, its message's last symbol, its peer's SwitchRX): the
+    /// transmission is released, whoever keyed it, and its tail runs out.
+    /// Nothing once the mode is detached. The transceiver's task group only.
+    void transmissionDone();
 
     asyncProperty<int> rxFreq{0};               // receive audio offset, Hz
     asyncProperty<int> txFreq{0};               // transmit audio offset, Hz
@@ -70,10 +82,6 @@ public:
     bool txFiltered = true;  // transmit output goes through the transceiver's filter
     bool txBlockMode = true; // transmit output made one filter block at a time
     bool rxMinPhase = false; // receive filter designed minimum-phase
-    /// The mode ends a transmission by itself (a text's end mark, a
-    /// message's end, a peer's SwitchRX), whoever keyed it: once the mode
-    /// goes, nothing is left to end what it was sending.
-    bool endsTransmissions = false;
 
     static constexpr uint64_t opReportSamples = 75 * 128; // 0.2 s at 48000
 

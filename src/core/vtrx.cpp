@@ -7,7 +7,6 @@
 #include "core/modDemod.h"
 #include "dsp/denoise/rnnoise.h"
 #include "dsp/filterDesign.h"
-#include "framework/delayedTask.h"
 
 #include <spdlog/spdlog.h>
 
@@ -52,7 +51,7 @@ void vtrx::create() {
     audioInput.set(audio->defaultAudioInputDevice(), true);
     specFreq.set(specOffset.get() + vfo.get(), true);
 
-    ptt.changeHook = [this] { onPtt(); };
+    ptt.changeHook = [this] { tx.pttChanged(); };
     vfo.changeHook = [this] {
         setRxFrequency(vfo.get());
         specFreq.set(specOffset.get() + vfo.get(), true);
@@ -104,6 +103,7 @@ void vtrx::stop() {
 
 void vtrx::remove() {
     stop();
+    tx.end("its transceiver was removed");
     toRadio("radio.removeVtrx", [](Radio& r, vtrx& v) { r.removeVtrx(&v); });
 }
 
@@ -141,13 +141,10 @@ void vtrx::setTxFilter(int low, int high) {
 
 void vtrx::setModulation(std::shared_ptr<modDemod> m) {
     const bool replaced = mode && mode != m;
-    // A transmission the outgoing mode keyed, or would end by itself (its
-    // text's end mark, its message's end), ends with it: nothing else would
-    // end it any more, even when the host keyed it.
-    if (replaced && transmitting && (keyer_ == mode.get() || mode->endsTransmissions)) offAir();
-    // A tail belongs to the mode that sent it: none of the next mode goes
-    // out in its name.
-    if (replaced && pttReleasing) tailLeft = std::min(tailLeft, 0);
+    // The outgoing mode takes the transmission with it, whoever keyed it:
+    // what it was sending ends with it (a text's end mark, a message's end
+    // would never come), and no other mode goes out in its name.
+    if (replaced) tx.end("its mode was detached or replaced");
     // A replaced mode the host still holds must not reach this transceiver.
     if (replaced) mode->setOwner({});
     mode = std::move(m);
@@ -162,103 +159,14 @@ void vtrx::setModulation(std::shared_ptr<modDemod> m) {
     if (mode && txFilterEdges) mode->setTxFilter(txFilterEdges->first, txFilterEdges->second);
 }
 
-void vtrx::keyFor(const modDemod& m) {
-    // A mode detached since it asked keys nothing: nothing would release it.
-    if (m.lockOwner().get() == this) key(&m);
-}
-
-void vtrx::key(const void* keyer) {
-    if (ptt.get()) return;
-    pendingKeyer_ = keyer;
-    ptt.set(true, true);
-    pendingKeyer_ = nullptr;
-}
-
-void vtrx::releaseFor(const modDemod& m) {
-    if (ptt.get() && keyer_ == &m) ptt.set(false, true);
-}
-
-void vtrx::offAir() {
-    const bool wasOn = ptt.get() || transmitting;
-    if (ptt.get()) ptt.set(false, true);
-    pttReleasing = false;
-    rampUpPending = false;
-    transmitting = false;
-    // A radio that still keys for this transceiver (it was handed back
-    // meanwhile) hears the release as well.
-    if (wasOn) tellRadioPtt();
-}
-
-void vtrx::postOffAir() {
+void vtrx::hostLetGo() {
+    // Only a radio's transceiver transmits; one the host made alone has no
+    // hooks and goes with its handle.
+    if (owner.expired()) return;
     auto self = std::static_pointer_cast<vtrx>(weak_from_this().lock());
     if (!self) return;
     seqTask t;
-    t.fn = [self] { self->offAir(); };
-    t.name = "vtrx.offAir";
-    asyncProcess(t);
-}
-
-void vtrx::watchRelease() {
-    seqTask t;
-    t.fn = [self = weak_from_this(), asked = txRequests_, release = releases_] {
-        if (auto v = std::static_pointer_cast<vtrx>(self.lock())) v->checkRelease(asked, release);
-    };
-    t.name = "vtrx.checkRelease";
-    postDelayed(weak_from_this(), txStallLimit, t);
-}
-
-void vtrx::checkRelease(unsigned long long asked, unsigned long long release) {
-    // Keyed again, or the tail ran out: this release is over.
-    if (release != releases_ || !pttReleasing || !transmitting) return;
-    if (txRequests_ != asked) {
-        watchRelease(); // the radio still asks: the tail runs out by itself
-        return;
-    }
-    spdlog::warn("vtrx: the radio asked for no transmit samples for {} ms after the release; the tail is dropped "
-                 "and the radio unkeyed",
-                 txStallLimit.count());
-    offAir();
-}
-
-void vtrx::hostReleased() {
-    if (ptt.get()) ptt.set(false, true);
-}
-
-void vtrx::tellRadioPtt() {
-    toRadio("radio.setPtt", [on = ptt.get()](Radio& r, vtrx& v) { r.setPtt(on, &v); });
-}
-
-void vtrx::onPtt() {
-    if (ptt.get()) {
-        keyer_ = pendingKeyer_;
-        tellRadioPtt();
-        rampUpPending = true;
-        rampUpLeft = txLeadSilence + rampUpLength;
-        pttReleasing = false;
-        // Transmission starts from silence, with a fresh filter block.
-        txFir.clearState();
-        txFirPos = txFir.blockLength();
-        if (mode) {
-            if (!mode->txBlockMode) rampUpLeft = rampUpLength;
-            mode->pttReleased = false;
-            mode->pttChanged(true);
-        }
-        transmitting = true;
-        return;
-    }
-    if (mode) mode->pttChanged(false);
-    pttReleasing = true;
-    rampUpPending = false;
-    ++releases_;
-    if (mode) {
-        // The radio is told once the transmit chain has run out the tail,
-        // which only the radio's requests run out.
-        tailLeft = mode->txTailLength;
-        mode->pttReleased = true;
-        watchRelease();
-    } else {
-        tailLeft = 0;
-        tellRadioPtt();
-        transmitting = false;
-    }
+    t.fn = [self] { self->tx.release(); };
+    t.name = "vtrx.release()";
+    queueSetItem(t);
 }

@@ -7,6 +7,7 @@
 // "radio.transmit"). The few members the radio reads from its own task group
 // (slots, filter edges) are atomics.
 #include "audio/AudioStreams.h"
+#include "core/transmission.h"
 #include "dsp/DownConverter2.h"
 #include "dsp/FractionalDownConverter.h"
 #include "dsp/denoise/channelDenoiser.h"
@@ -97,39 +98,13 @@ public:
     // ---- transmit ----
     /// Makes n transmit samples at 48000 per second and hands them to the
     /// radio ("radio.transmit"); once a released PTT has run out its tail and
-    /// the silence after it, also unkeys the radio ("radio.setPtt"). Own task
-    /// group only.
+    /// the silence after it, also unkeys the radio ("radio.setPtt"). While no
+    /// transmission is on, the samples are silence. Own task group only.
     void modulate(unsigned long n);
     /// Samples of silence after the tail before the radio is unkeyed.
     static constexpr int txTrailingSilence = 504;
-    /// A released transmission whose radio asks for no samples this long
-    /// (stopped, or gone silent) ends without its tail: every radio that
-    /// transmits asks many times within it.
-    std::chrono::milliseconds txStallLimit{250};
-
-    // ---- who keyed the transmitter ----
-    // The host keys and releases through ptt itself. A keyer of the system's
-    // own (a mode, for its text, message or network peer; the voice switch)
-    // then answers for the transmission: it is released when that keyer
-    // ends, goes away or stalls, whatever the host set meanwhile. The first
-    // keyer of a transmission keeps it; keying again while on changes
-    // nothing.
-    /// Switches ptt on for the mode (a system change, the host told), if it
-    /// is still attached here. Own task group.
-    void keyFor(const modDemod& m);
-    /// Switches ptt off when the mode keyed the transmission on now; else
-    /// nothing. Own task group.
-    void releaseFor(const modDemod& m);
-    /// The radio does not transmit for this transceiver: it cannot
-    /// transmit, stopped, another transceiver took the transmitter, or this
-    /// one was removed. ptt goes off (the host told) and the transmission ends here,
-    /// as no request for its tail will come. Own task group.
-    void offAir();
-    /// Queues offAir on the transceiver's task group. Any thread.
-    void postOffAir();
-    /// The host let go of its handle: nobody is left to release the
-    /// transmitter, so it is released now. Own task group.
-    void hostReleased();
+    /// The transmission: who keyed it, where it is, and every way it ends.
+    transmission tx{*this};
     /// Samples at the start of the transmission that its lead silence and
     /// rise still take (0 once they are through): a mode whose first
     /// samples must arrive whole starts after them. Own task group only.
@@ -251,24 +226,12 @@ public:
     // frame of both would mix the channels and clear their difference.
     std::array<channelDenoiser, 2> nrStereo;
 
+    /// The host let go of a handle: nobody is left to unkey the transceiver,
+    /// so what it transmits is released ("vtrx.release()"), and its tail
+    /// runs out. Host thread.
+    void hostLetGo() override;
+
 private:
-    void onPtt();
-    /// Posts "radio.setPtt" with ptt as it is now: the radio takes the
-    /// transceiver's requests in order, so it ends as the last one left it.
-    void tellRadioPtt();
-    /// ptt on, keyer noted as answering for it (a mode, or this
-    /// transceiver for its voice switch).
-    void key(const void* keyer);
-    /// Looks again after txStallLimit whether the radio still asks for the
-    /// released transmission's tail.
-    void watchRelease();
-    void checkRelease(unsigned long long asked, unsigned long long release);
-
-    const void* keyer_ = nullptr;        // who switched ptt on; null: the host
-    const void* pendingKeyer_ = nullptr; // keyFor's keyer while its change runs
-    unsigned long long txRequests_ = 0;  // modulate requests of the radio so far
-    unsigned long long releases_ = 0;    // ptt releases so far
-
     std::atomic<spectrumCallback> newSpectrum_{nullptr};
     std::atomic<audioCallback> newAudio_{nullptr};
     std::atomic<iqCallback> newIQ_{nullptr};

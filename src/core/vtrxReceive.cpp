@@ -238,7 +238,7 @@ void vtrx::voiceSwitch(double blockSeconds, bool mayKey) {
     // A transmission the switch keyed runs out its hold once the switch is
     // off (window in the background, VOX off, no mode): speech no longer
     // holds it, and nothing else would end it.
-    const bool holding = ptt.get() && keyer_ == this;
+    const bool holding = tx.keyedByVoice();
     if (!on && !holding) return;
     const double p = on ? double(inputStream.getPeak()) : 0.0;
     if (ptt.get()) {
@@ -246,10 +246,10 @@ void vtrx::voiceSwitch(double blockSeconds, bool mayKey) {
             voxHoldLeft = VoxHold.get();
         } else {
             voxHoldLeft -= blockSeconds;
-            if (voxHoldLeft <= 0) ptt.set(false, true);
+            if (voxHoldLeft <= 0) tx.release();
         }
     } else if (p > VoxThreshold.get()) {
-        key(this);
+        tx.keyForVoice();
         voxHoldLeft = VoxHold.get();
     }
 }

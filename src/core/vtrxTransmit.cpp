@@ -1,8 +1,8 @@
 // The transmit chain of a transceiver: microphone (or the recorded loop),
 // the mode's modulator, the transmit filter, the fade in and out, and the
 // delayed unkeying after a released PTT. It runs on the transceiver's task
-// group, once per request of the radio; the PTT hook (vtrx.cpp) sets the
-// counters it works through.
+// group, once per request of the radio; the transmission (transmission.h)
+// sets the counters it works through.
 #include "core/vtrx.h"
 #include "core/vtrxToRadio.h"
 
@@ -152,9 +152,11 @@ void fadeOut(vtrx& v, buff<cplx> out) {
 } // namespace
 
 void vtrx::modulate(unsigned long n) {
-    ++txRequests_;
+    tx.requested();
     buff<cplx> out(n, cplx{});
-    if (mode) {
+    // Nothing of a transmission goes out once it is off: a request the radio
+    // made before it heard the end is answered with silence.
+    if (mode && tx.where() != transmission::phase::off) {
         if (!mode->txBlockMode || tune.get())
             modulateDirect(*this, out);
         else
@@ -170,8 +172,5 @@ void vtrx::modulate(unsigned long n) {
     toRadio("radio.transmit", [out](Radio& r, vtrx& v) {
         if (r.txVtrx().get() == &v) r.transmit(out);
     });
-    if (pttReleasing && tailLeft <= -txTrailingSilence) {
-        tellRadioPtt(); // off, after the block
-        transmitting = false;
-    }
+    if (pttReleasing && tailLeft <= -txTrailingSilence) tx.tailRanOut(); // the radio is told after the block
 }

@@ -42,6 +42,12 @@ public:
     /// Answers with Echo(n) at the host's next poll.
     void Ping(int n);
 
+    /// The host lets go of a handle on the object, through whichever release
+    /// function: the object queues what must happen once nobody can ask for
+    /// it any more (a transmitter's release). Nothing by default. Host
+    /// thread, before the handle goes.
+    virtual void hostLetGo() {}
+
     const std::shared_ptr<syncTask>& taskGroup() const { return taskGroup_; }
 
     // Written on the host thread, read by whichever thread delivers or

@@ -85,8 +85,14 @@ void* create(const char* fn) noexcept {
     return h;
 }
 
+/// Every release function, the generic asyncObject_release included: the
+/// object hears that the host let go (hostLetGo), whatever class the
+/// function was named for, then the handle goes.
 inline void release(void* handle, const char* fn) noexcept {
-    guarded(fn, [&] { delete static_cast<objectHandle*>(handle); });
+    guarded(fn, [&] {
+        std::unique_ptr<objectHandle> ref(static_cast<objectHandle*>(handle)); // goes whatever happens
+        if (ref && *ref) (*ref)->hostLetGo();
+    });
 }
 
 /// Queues body(X&) on the object's task group under the request name. The

@@ -64,7 +64,7 @@ protected:
             v = radio->vtrxList.back();
             // The requests here come at the test's own pace, however slow
             // the machine: a release never counts as stalled.
-            v->txStallLimit = std::chrono::hours(1);
+            v->tx.stallLimit = std::chrono::hours(1);
         });
     }
     void TearDown() override {
@@ -189,7 +189,7 @@ TEST_F(TransmitTest, ReleaseSendsTailThenSilenceAndUnkeysAfterAtLeast504Silent) 
 }
 
 TEST_F(TransmitTest, AReleaseWhoseRadioAsksForNothingMoreEndsWithoutItsTail) {
-    onGroup(v, [&] { v->txStallLimit = std::chrono::milliseconds(250); });
+    onGroup(v, [&] { v->tx.stallLimit = std::chrono::milliseconds(250); });
     attach(TxMode::constant);
     setPtt(true);
     request(512, 4);
@@ -242,6 +242,7 @@ TEST_F(TransmitTest, PttOnDuringTheTailCancelsTheReleaseAndStartsOver) {
 
 TEST_F(TransmitTest, BlocksOfTheModeAreIndependentOfRequestSizes) {
     auto mode = attach(TxMode::counter);
+    setPtt(true); // the mode is asked only while a transmission is on
     onGroup(v, [&] {
         v->rampUpPending = false; // no fade: compare samples as made
         v->txFirPos = v->txFir.blockLength();
@@ -255,6 +256,7 @@ TEST_F(TransmitTest, BlocksOfTheModeAreIndependentOfRequestSizes) {
 
 TEST_F(TransmitTest, FilteredBlocksComeOutOfTheTransmitFilter) {
     attach(TxMode::counter, true, true);
+    setPtt(true);
     onGroup(v, [&] {
         v->rampUpPending = false;
         v->txFir.clearState();
@@ -290,6 +292,7 @@ TEST_F(TransmitTest, WithoutAModeTheRadioGetsSilenceOfTheRequestedLength) {
 
 TEST_F(TransmitTest, RecordedLoopReplaysFromTheStartAfter468Requests) {
     attach(TxMode::echo, false);
+    setPtt(true);
     onGroup(v, [&] {
         v->DelayAudio.hostSet(true);
         v->rampUpPending = false;
@@ -313,6 +316,7 @@ TEST_F(TransmitTest, RecordedLoopReplaysFromTheStartAfter468Requests) {
 
 TEST_F(TransmitTest, ReplayNeverReadsPastTheStore) {
     attach(TxMode::echo, false);
+    setPtt(true);
     onGroup(v, [&] {
         v->DelayAudio.hostSet(true);
         v->rampUpPending = false;
@@ -333,6 +337,7 @@ TEST_F(TransmitTest, RecordingStartsFromASilentStore) {
     attach(TxMode::echo, false);
     onGroup(v, [&] {
         v->DelayAudio.hostSet(true);
+        v->ptt.hostSet(true);
         for (auto& s : v->delayBuffer) s = 5.0f; // whatever the pool left there
         v->modulate(512);
         EXPECT_EQ(v->delayBuffer[0], 0.0f);

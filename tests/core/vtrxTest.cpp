@@ -178,12 +178,14 @@ TEST_F(VtrxTest, LateTasksFindTheirRadioGone) {
         v->ptt.hostSet(true);
         v->remove();
     });
-    // The transceiver's own side of each change still happened.
+    // The transceiver's own side of each change still happened; a key with
+    // no radio left to transmit is refused and ends at once.
     onGroup(v, [&] {
         EXPECT_EQ(v->vfo.get(), 7100000);
         EXPECT_EQ(v->specFreq.get(), 7100000); // the vfo hook ran to its end
-        EXPECT_TRUE(v->transmitting);           // so did the PTT hook
-        EXPECT_TRUE(v->rampUpPending);
+        EXPECT_FALSE(v->ptt.get());
+        EXPECT_FALSE(v->transmitting);
+        EXPECT_EQ(v->tx.where(), transmission::phase::off);
         EXPECT_FALSE(v->running); // remove stopped it
         EXPECT_TRUE(v->owner.expired());
     });

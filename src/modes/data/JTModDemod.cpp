@@ -11,7 +11,6 @@
 #include <cmath>
 
 JTModDemod::JTModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
-    endsTransmissions = true; // the message's end
     // A symbol, and the start delay before it, must fit in a period: the
     // transmitter stays keyed for both, silent through the delay. A delay
     // below zero would start a message part of the way through.
@@ -96,8 +95,8 @@ void JTModDemod::onEnabled() {
     auto self = std::static_pointer_cast<JTModDemod>(weak_from_this().lock());
     if (!v || !self) return;
     seqTask t;
-    t.fn = [self, v] { self->dropTransmission(*v); };
-    t.name = "JTModDemod.dropTransmission";
+    t.fn = [self] { self->transmissionDone(); }; // modulate sends nothing more
+    t.name = "JTModDemod.transmissionDone";
     v->asyncProcess(t);
 }
 

@@ -66,6 +66,7 @@ public:
 
     buff<float> demodulate(buff<cplx> block) override;
     void modulate(buff<cplx> in, buff<cplx> out) override;
+    void dropTransmission() override;
 
     /// Host method: replaces the queued message. tones: one tone number per
     /// symbol (a buffer of its own, not written afterwards); mode: the decode
@@ -127,9 +128,8 @@ private:
     void beginSymbol();
     /// Ramp of T samples at both ends of a Gaussian-FSK transmission.
     float taperGain(int q, int T) const;
-    void endTransmission();
-    /// Enabled became false: stop sending and drop ptt.
-    void dropTransmission(vtrx& transceiver);
+    /// The message's last symbol went out.
+    void endMessage();
 
     void onEnabled();
     /// Whether a symbol and the start delay before it fit in a period.

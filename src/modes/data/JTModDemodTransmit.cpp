@@ -68,7 +68,7 @@ void JTModDemod::startTest() {
     active_ = std::move(m.tones);
     decodeMode_ = m.mode;
     emitted_ = 0;
-    v->keyFor(*this);
+    v->tx.keyFor(*this);
 }
 
 void JTModDemod::beginSymbol() {
@@ -112,7 +112,7 @@ void JTModDemod::modulate(buff<cplx>, buff<cplx> out) {
             ++symbolIndex_;
             if (symbolIndex_ >= int(active_.count)) {
                 std::fill(out.begin() + pos, out.end(), cplx{});
-                endTransmission();
+                endMessage();
                 return;
             }
             beginSymbol();
@@ -140,14 +140,13 @@ void JTModDemod::modulate(buff<cplx>, buff<cplx> out) {
     }
 }
 
-void JTModDemod::endTransmission() {
-    active_ = buff<float>();
-    samplesLeft_ = 0;
-    if (auto v = lockOwner()) v->ptt.set(false, true);
+void JTModDemod::endMessage() {
+    dropTransmission();
+    transmissionDone();
 }
 
-void JTModDemod::dropTransmission(vtrx& transceiver) {
+void JTModDemod::dropTransmission() {
+    // A message cut short never resumes: it belongs to its period.
     active_ = buff<float>();
     samplesLeft_ = 0;
-    transceiver.ptt.set(false, true);
 }

@@ -51,6 +51,7 @@ int TextQueue::take() {
     ring_[read_] = 0;
     read_ = (read_ + 1) % ringSize;
     ++sent_;
+    if (endMarks_.find(char(c)) != std::string::npos) endTaken_ = true;
     return c;
 }
 
@@ -58,6 +59,24 @@ int TextQueue::take(asyncEvent<std::string>& sentChars) {
     const int c = take();
     if (c >= 0) sentChars.send(std::string(1, char(c)));
     return c;
+}
+
+void TextQueue::transmissionBegins() {
+    std::lock_guard<std::mutex> l(m_);
+    endTaken_ = false;
+}
+
+bool TextQueue::dropTransmission() {
+    std::lock_guard<std::mutex> l(m_);
+    if (endTaken_) return false; // what waits belongs to later transmissions
+    while (read_ != write_) {
+        const char c = char(ring_[read_]);
+        ring_[read_] = 0;
+        read_ = (read_ + 1) % ringSize;
+        if (endMarks_.find(c) != std::string::npos) break;
+    }
+    endTaken_ = true; // dropped through its mark: a second call drops nothing
+    return true;
 }
 
 long long TextQueue::sent() const {

@@ -1,6 +1,9 @@
 #pragma once
 // TextQueue: the unsent transmit text of a text mode (PSK, CW, RTTY,
-// Hellschreiber) and the count of characters sent so far. The host replaces
+// Hellschreiber) and the count of characters sent so far. A transmission's
+// text runs to its end mark; a transmission that ends before its end mark
+// went out drops the rest of its text, through the mark, while what follows
+// the mark waits for a later transmission. The host replaces
 // the text on the mode's task group while the transmitter takes characters on
 // the transceiver's; one small lock covers the ring and the count together,
 // so a replacement always sees the count that matches what is left in the
@@ -26,6 +29,9 @@ public:
         bool refused = false; // start past the sent count or the text's end
     };
 
+    /// endMarks: the characters that end a transmission's text.
+    explicit TextQueue(std::string_view endMarks) : endMarks_(endMarks) {}
+
     /// Drops the unsent text, then queues text from position (sent - start)
     /// on: a host that resends its whole text with the count it saw skips
     /// what already went out. A start above the count, or a position past
@@ -47,6 +53,14 @@ public:
     /// one-character text.
     int take(asyncEvent<std::string>& sentChars);
 
+    /// A transmission begins: its end mark is still to come. Any thread.
+    void transmissionBegins();
+    /// The transmission ends: unless its end mark went out, the unsent text
+    /// up to and including the next end mark is dropped (all of it when none
+    /// waits), without counting it as sent. Returns whether the transmission
+    /// was cut short (its end mark had not gone out). Any thread.
+    bool dropTransmission();
+
     long long sent() const;
     size_t unsent() const;
 
@@ -56,4 +70,6 @@ private:
     size_t read_ = 0;
     size_t write_ = 0;
     long long sent_ = 0;
+    std::string endMarks_;
+    bool endTaken_ = false; // the transmission's end mark went out
 };

@@ -220,7 +220,7 @@ TEST_F(PskMode, HostEditsOfTheChannelListChangeOnlyTheList) {
 }
 
 TEST(TextQueue, ReplacesSkipsWhatWentOutAndKeepsTheRingWhole) {
-    TextQueue q;
+    TextQueue q{"~"};
     EXPECT_EQ(q.replace("hello", 0).queued, 5u);
     EXPECT_EQ(q.take(), 'h');
     EXPECT_EQ(q.take(), 'e');
@@ -246,6 +246,40 @@ TEST(TextQueue, ReplacesSkipsWhatWentOutAndKeepsTheRingWhole) {
     EXPECT_EQ(q.take(), 'y');
     EXPECT_EQ(q.take(), -1);
     EXPECT_EQ(q.sent(), 3 + 1023);
+}
+
+// A transmission that ends before its end mark drops the rest of its text,
+// through the mark; one whose mark went out drops nothing of what follows.
+TEST(TextQueue, ATransmissionCutShortDropsItsTextThroughItsEndMark) {
+    struct Case {
+        const char* text;
+        int taken;          // characters sent before the end
+        bool cut;           // dropTransmission's answer
+        const char* waits;  // what is left for a later transmission
+        long long resentAt; // the count a host resending its text starts from
+    };
+    const Case cases[] = {
+        {"AB~CD~", 1, true, "CD~", 1}, // cut in its first text
+        {"AB~CD~", 3, false, "CD~", 3}, // its mark went out: the next waits whole
+        {"ABCD", 2, true, "", 2},       // no mark: all of it
+        {"AB~", 0, true, "", 0},        // nothing sent yet
+        {"", 0, true, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        TextQueue q{"~\n"};
+        q.replace(c.text, 0);
+        q.transmissionBegins();
+        for (int i = 0; i < c.taken; ++i) q.take();
+        EXPECT_EQ(q.dropTransmission(), c.cut);
+        EXPECT_FALSE(q.dropTransmission()) << "a second end drops nothing more";
+        std::string left;
+        for (int ch; (ch = q.take()) >= 0;) left += char(ch);
+        EXPECT_EQ(left, c.waits);
+        // What was dropped never counts as sent: a host resending its whole
+        // text from the count it saw sends it again.
+        EXPECT_EQ(q.sent(), c.resentAt + (long long)left.size());
+    }
 }
 
 TEST_F(PskMode, LongTextIsCutWithALogLine) {

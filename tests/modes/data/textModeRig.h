@@ -18,6 +18,7 @@ protected:
 
     void SetUp() override {
         v->owner = radio;
+        v->mode = mode; // attached both ways, as setModulation attaches it
         mode->setOwner(v);
         mode->sentChars.bind(host::onText<"sent">, mode.get());
         v->ptt.bind(host::on<"ptt", bool>, v.get());

@@ -58,6 +58,7 @@ protected:
     template <class M, class Host>
     void race(const std::shared_ptr<M>& mode, int rounds, size_t n, Host host) {
         v->owner = radio;
+        v->mode = mode;
         mode->setOwner(v);
         mode->sentChars.bind(host::onText<"sent">, mode.get());
         std::thread requests([&] {

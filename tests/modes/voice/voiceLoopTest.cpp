@@ -130,8 +130,8 @@ TEST_F(VoiceLoop, SignalGeneratorSendsTwoEqualLinesOrOneBelow) {
 }
 
 TEST_F(VoiceLoop, RawIqReceivesWithoutAudioAndTransmitsSilence) {
-    // An SSB transmission first, so the transmit filter's block holds audio,
-    // then raw IQ on both sides while still keyed.
+    // An SSB transmission first, then raw IQ on both sides, keyed again
+    // (the outgoing mode takes its transmission with it).
     microphone(1000, 0.5);
     void* ssb = ssbModDemod_create();
     use(tx, ssb, ssbModDemod_release);
@@ -141,6 +141,7 @@ TEST_F(VoiceLoop, RawIqReceivesWithoutAudioAndTransmitsSilence) {
     void* rxRaw = RawIQModDemod_create();
     use(tx, txRaw, RawIQModDemod_release);
     use(rx, rxRaw, RawIQModDemod_release);
+    vtrx_setptt(tx, true);
     gather(8192, false);
     std::lock_guard<std::mutex> l(m);
     EXPECT_TRUE(audio.empty());
@@ -209,7 +210,8 @@ TEST_F(VoiceLoop, ValuesTheChainCannotCarryAreRefusedAndEverySampleOnTheAirStays
     for (const BadValue& v : values) {
         SCOPED_TRACE(v.name);
         void* mode = v.create();
-        use(tx, mode, v.release);
+        use(tx, mode, v.release); // ends the transmission of the mode before
+        vtrx_setptt(tx, true);
         v.bind(mode, v.told);
         v.set(mode, v.bad);
         gather(8192, false);
@@ -232,6 +234,7 @@ TEST_F(VoiceLoop, ValuesTheChainCannotCarryAreRefusedAndEverySampleOnTheAirStays
     // had and the tone goes on.
     void* ssb = ssbModDemod_create();
     use(tx, ssb, ssbModDemod_release);
+    vtrx_setptt(tx, true);
     void* root = newHandle(Wireless::getInstance()->shared_from_this());
     Wireless_Init(root, ::testing::TempDir().c_str());
     Wireless_bindDefaultMicEQ(root, host::onCollection<"eq point", calibLine_release>);

@@ -35,6 +35,13 @@ public:
 
     /// A key that is down is not idle.
     void keyActive() { idle_ = 0; }
+    /// The character under way goes no further: the next element starts the
+    /// next character. Not from inside run.
+    void dropCharacter() {
+        element_ = patternLength_;
+        sample_ = elementLength_;
+        level_ = 0.0;
+    }
 
 private:
     void nextElement(const settings& s, const std::function<int()>& nextChar, bool& ended);

@@ -2,7 +2,6 @@
 
 #include "core/Radio.h"
 #include "core/vtrx.h"
-#include "modes/data/ownerPtt.h"
 
 #include <climits>
 #include <cmath>
@@ -13,7 +12,6 @@ constexpr double pi = 3.1415927;
 } // namespace
 
 cwModDemod::cwModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
-    endsTransmissions = true; // its text's end, or the hang time after it
     freqInUse_.guard(freq, "cwModDemod freq", [](double v) { return std::isfinite(v) && std::abs(v) <= maxFreq; });
     // 0 or less never ends an element; a speed so low that a dash overflows
     // an int, or so high that a dot is shorter than a sample, keys nothing.
@@ -28,16 +26,16 @@ cwModDemod::cwModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move
 // ---- host requests ----
 
 void cwModDemod::QueueText(const char* text, int offset) {
-    if (text_.hostReplace(text, offset, "cwModDemod.QueueText()").queued > 0) postPtt(true);
+    if (text_.hostReplace(text, offset, "cwModDemod.QueueText()").queued > 0) postKey();
 }
 
 void cwModDemod::QueueText(std::string_view text, int offset) {
-    if (text_.hostReplace(text, offset, "cwModDemod.QueueText()").queued > 0) postPtt(true);
+    if (text_.hostReplace(text, offset, "cwModDemod.QueueText()").queued > 0) postKey();
 }
 
 void cwModDemod::KeyDown(long long) {
     if (auto v = lockOwner()) v->outputStream.genTone(true);
-    postPtt(true);
+    postKey();
     std::lock_guard<std::mutex> l(keyLock_);
     if (keyDown_) return; // a repeated press must not restart the rise
     keyDown_ = true;
@@ -55,18 +53,13 @@ void cwModDemod::KeyUp(long long) {
     if (auto v = lockOwner()) v->outputStream.genTone(false);
 }
 
-void cwModDemod::postPtt(bool on) {
+void cwModDemod::postKey() {
     auto v = lockOwner();
     if (!v) return;
     auto self = std::static_pointer_cast<cwModDemod>(weak_from_this().lock());
     if (!self) return;
     seqTask t;
-    t.fn = [v, on, self] {
-        if (on)
-            v->keyFor(*self);
-        else if (v->ptt.get())
-            v->ptt.set(false, true);
-    };
+    t.fn = [v, self] { v->tx.keyFor(*self); };
     t.name = "cwModDemod.ptt";
     v->asyncProcess(t);
 }
@@ -95,7 +88,7 @@ void cwModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>> o
     const size_t end = keyer_.run(out, s, [this] { return getNextTxChar(); });
     if (end < out.count) {
         // The hang time ran out: the transmission ends here.
-        if (!(radio && radio->RadioPtt.get()) && owner->ptt.get()) owner->ptt.set(false, true);
+        if (!(radio && radio->RadioPtt.get())) transmissionDone();
         std::fill(out.begin() + long(end), out.end(), std::complex<float>{});
         owner->outputStream.genTone(false);
         return;
@@ -130,10 +123,20 @@ int cwModDemod::getNextTxChar() {
     const int c = text_.take(sentChars);
     if (c < 0) return '@';
     if (c == '\n' || c == '\r' || c == '`') {
-        releaseOwnerPtt(*this);
+        transmissionDone();
         return ' ';
     }
     return c;
+}
+
+void cwModDemod::pttChanged(bool on) {
+    if (on) text_.transmissionBegins();
+}
+
+void cwModDemod::dropTransmission() {
+    // Cut short, never from inside the keyer's run (the mode's own ends come
+    // from there only with the end mark taken, or after it returned).
+    if (text_.dropTransmission()) keyer_.dropCharacter();
 }
 
 // ---- receive ----

@@ -44,6 +44,8 @@ public:
 
     buff<float> demodulate(buff<std::complex<float>> block) override;
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
+    void pttChanged(bool on) override;
+    void dropTransmission() override;
 
     // ---- host methods, on the mode's task group ----
     /// Drops the unsent text and queues text from position (sent - offset)
@@ -74,14 +76,14 @@ private:
     /// The hand key's part of modulate; true when it made the block.
     bool processKeyer(bool keyedByRadio, buff<std::complex<float>> out);
     int getNextTxChar();
-    /// Sets the transceiver's ptt from the mode's task group.
-    void postPtt(bool on);
+    /// Keys the transceiver for the mode, from the mode's task group.
+    void postKey();
 
     checkedValue<double> freqInUse_;
     checkedValue<double> wpmInUse_;
     checkedValue<double> volumeInUse_;
 
-    TextQueue text_;
+    TextQueue text_{"\n\r`"};
 
     std::mutex keyLock_;
     bool keyDown_ = false;

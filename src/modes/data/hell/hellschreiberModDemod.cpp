@@ -1,12 +1,10 @@
 #include "modes/data/hell/hellschreiberModDemod.h"
 
-#include "modes/data/ownerPtt.h"
 #include "core/realAudio.h"
 
 #include <cmath>
 
 hellschreiberModDemod::hellschreiberModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
-    endsTransmissions = true; // the text's end mark
     // 0 or less has no pixel length (48000 / 0); above 48000 a pixel would
     // be shorter than two samples; below minStep its length (48000 / step
     // samples) does not fit an int.
@@ -30,10 +28,20 @@ int hellschreiberModDemod::getNextTxChar() {
     const int c = text_.take(sentChars);
     if (c < 0) return ' ';
     if (c == '~') {
-        releaseOwnerPtt(*this);
+        transmissionDone();
         return ' ';
     }
     return c;
+}
+
+void hellschreiberModDemod::pttChanged(bool on) {
+    if (on) text_.transmissionBegins();
+}
+
+void hellschreiberModDemod::dropTransmission() {
+    // Cut short outside modulate (its own end mark comes from inside): the
+    // glyph under way goes no further either.
+    if (text_.dropTransmission()) raster_ = hell::hellRaster{};
 }
 
 buff<float> hellschreiberModDemod::demodulate(buff<std::complex<float>> block) {

@@ -29,6 +29,8 @@ public:
 
     buff<float> demodulate(buff<std::complex<float>> block) override;
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
+    void pttChanged(bool on) override;
+    void dropTransmission() override;
 
     /// Host method: drops the unsent text and queues text from position
     /// (sent - base) on. A null text, or a base above the count sent, is
@@ -45,6 +47,6 @@ private:
     int getNextTxChar();
 
     checkedValue<double> stepInUse_;
-    TextQueue text_;
+    TextQueue text_{"~"};
     hell::hellRaster raster_; // transceiver's task group
 };

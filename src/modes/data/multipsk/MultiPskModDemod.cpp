@@ -41,7 +41,6 @@ int toShort(float part, double gain) {
 } // namespace
 
 MultiPskModDemod::MultiPskModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
-    endsTransmissions = true; // the peer's SwitchRX
 }
 
 MultiPskModDemod::~MultiPskModDemod() {
@@ -136,7 +135,7 @@ void MultiPskModDemod::onConnect(bool flag, const std::shared_ptr<vtrx>& v) {
     sending.set(false, true);
     // A client that vanished mid-transmission must not leave the
     // transmitter keyed: nobody is left to send "SwitchRX".
-    if (v) v->releaseFor(*this);
+    if (v) v->tx.releaseIfKeyedBy(*this);
 }
 
 // ---- packets from MultiPSK, on the transceiver's group ----
@@ -168,14 +167,14 @@ void MultiPskModDemod::handle(const buff<char>& body, const std::shared_ptr<vtrx
         v->vfo.set(multiReadLong(b + 8), true);
     } else if (is("SwitchRX")) {
         if (!v) return needsTransceiver("SwitchRX");
-        v->ptt.set(false, true);
+        transmissionDone();
     } else if (is("SwitchTX")) {
         if (!v) return needsTransceiver("SwitchTX");
         {
             std::lock_guard<std::mutex> l(txLock_);
             ring_.restart();
         }
-        v->keyFor(*this);
+        v->tx.keyFor(*this);
         setSpeed(MultiPskTxRing::fastRate);
     } else if (is("TXHWdata")) {
         takeSamples(body);
@@ -275,6 +274,12 @@ void MultiPskModDemod::modulate(buff<cplx>, buff<cplx> out) {
         underrun = ring_.take(out);
     }
     // MultiPSK stopped sending: end the transmission.
-    if (underrun)
-        if (auto v = lockOwner()) v->ptt.set(false, true);
+    if (underrun) transmissionDone();
+}
+
+void MultiPskModDemod::dropTransmission() {
+    // Samples of the peer that did not go out never will: a later
+    // transmission starts from its next SwitchTX.
+    std::lock_guard<std::mutex> l(txLock_);
+    ring_.restart();
 }

@@ -30,7 +30,6 @@ int channelForMode(int mode) {
 
 PskModDemod::PskModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
     txTailLength = 96000;
-    endsTransmissions = true; // the text's end mark
     for (int m : {0, 8, 16, 1, 9, 17})
         Modes.add(std::make_shared<ValueLabelItem>(this->taskGroup(), m, PskDetector::variantName(m)));
 

@@ -47,6 +47,7 @@ public:
     buff<float> demodulate(buff<std::complex<float>> block) override;
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
     void pttChanged(bool on) override;
+    void dropTransmission() override;
 
     /// Host method: replaces the unsent text (see TextQueue::replace).
     void QueueText(const std::string& text, int start);
@@ -101,7 +102,7 @@ private:
     // ---- transmit ----
     mutable std::mutex txLock_; // the modulator
     CPSKMod modulator_;
-    TextQueue text_;
+    TextQueue text_{"~"};
     std::atomic<int> startHold_{0};
     bool ending_ = false; // "~" taken: only a steady carrier until PTT goes on again
     std::atomic<int> rxFreqInUse_{1500};

@@ -14,9 +14,8 @@ void PskModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>> 
     }
     startHold_.store(std::max(startHold_.load() - int(out.count), 0));
     if (ending_ && !pttReleased) {
-        // "~" went out: release PTT as the host would, so the transceiver
-        // sends the tail and unkeys the radio.
-        if (auto owner = lockOwner()) owner->ptt.set(false, true);
+        // "~" went out: the transceiver sends the tail and unkeys the radio.
+        transmissionDone();
     }
 }
 
@@ -24,7 +23,10 @@ void PskModDemod::pttChanged(bool on) {
     if (!on) return;
     startHold_.store(startHoldSamples);
     ending_ = false;
+    text_.transmissionBegins();
 }
+
+void PskModDemod::dropTransmission() { text_.dropTransmission(); }
 
 int PskModDemod::getCharCallback(void* context) { return static_cast<PskModDemod*>(context)->getNextTxChar(); }
 

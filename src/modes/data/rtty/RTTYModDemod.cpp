@@ -2,7 +2,6 @@
 
 #include "core/realAudio.h"
 #include "core/vtrx.h"
-#include "modes/data/ownerPtt.h"
 #include "framework/hostArrays.h"
 #include "modes/data/rtty/ITA2.h"
 
@@ -10,7 +9,6 @@
 
 RTTYModDemod::RTTYModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move(taskGroup)) {
     rtty::ITA2Table(); // built here if no mode has built it yet
-    endsTransmissions = true; // the text's end mark
 }
 
 void RTTYModDemod::QueueText(const char* text, int base) { text_.hostReplace(text, base, "RTTYModDemod.QueueText()"); }
@@ -27,13 +25,16 @@ void RTTYModDemod::pttChanged(bool on) {
     if (!on) return;
     auto owner = lockOwner();
     transmitter_.begin(owner ? owner->fadeInLeft() : 0);
+    text_.transmissionBegins();
 }
+
+void RTTYModDemod::dropTransmission() { text_.dropTransmission(); }
 
 int RTTYModDemod::getNextTxChar() {
     const int c = text_.take(sentChars);
     if (c < 0) return 0;
     if (c == '~') {
-        releaseOwnerPtt(*this);
+        transmissionDone();
         return 0;
     }
     return c;

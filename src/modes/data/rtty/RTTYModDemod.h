@@ -35,6 +35,7 @@ public:
     buff<float> demodulate(buff<std::complex<float>> block) override;
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
     void pttChanged(bool on) override;
+    void dropTransmission() override;
 
     /// Host method: drops the unsent text and queues text from position
     /// (sent - base) on. A null text, or a base above the count sent, is
@@ -53,7 +54,7 @@ public:
 private:
     int getNextTxChar();
 
-    TextQueue text_;
+    TextQueue text_{"~"};
     rtty::rttyTransmitter transmitter_; // transceiver's task group
     rtty::rttyReceiver receiver_;       // transceiver's task group
     std::string printed_;               // receiver_'s output of one block

@@ -1,0 +1,113 @@
+#pragma once
+// transmission: the one owner of a transceiver's transmission.
+//
+// A transmission has one keyer: the host (through the transceiver's ptt), a
+// mode (its text, message or network peer) or the transceiver's voice
+// switch. It is keyed, then in its tail (released: the mode's tail runs out
+// while the radio keeps asking), then off. The rules:
+//  - One way in: ptt going on (its change hook calls pttChanged). The first
+//    keyer keeps the transmission; keying while on changes nothing.
+//  - One way out (finish), which every ending reaches and which does the same
+//    things each time: ptt is false with the host told (a system change is
+//    told once, as only a change is told; a value the host set itself is
+//    never echoed), the radio is told, and the transceiver transmits
+//    nothing more of it. Reaching it twice does nothing more.
+//  - As ptt goes off, however it goes, the mode is told and drops what it
+//    still holds of the transmission (the rest of its text up to its end
+//    mark, the rest of its message, its peer's samples), so that nothing of
+//    it goes out later.
+//  - Two kinds of ending:
+//      release: its keyer's own end (a text's end mark, a message's end, the
+//        peer's SwitchRX, the voice switch's hold), the host's unkey, or the
+//        host letting go of the transceiver. The tail runs out while the
+//        radio asks, then the way out.
+//      end: what would end it can no longer come (the mode goes, the radio
+//        stops, is unkeyed, can no longer transmit, is let go of, another
+//        transceiver takes the transmitter, this one is removed, the radio
+//        stops asking). At once, without the tail.
+//  - A transmission whose end comes only through the radio's requests (its
+//    tail, and a keyed one whose keyer is a mode or the voice switch) ends
+//    once the radio has asked for nothing for stallLimit, counted from its
+//    last request, so the end comes within the limit. One keyed by the host
+//    stays until the host unkeys: that can still come.
+//
+// Threads: everything here runs on the transceiver's task group, except
+// postEnd.
+#include <chrono>
+#include <cstdint>
+
+class vtrx;
+class modDemod;
+
+class transmission {
+public:
+    enum class phase { off, keyed, tail };
+    using clock = std::chrono::steady_clock;
+
+    explicit transmission(vtrx& transceiver) : v_(transceiver) {}
+    transmission(const transmission&) = delete;
+    transmission& operator=(const transmission&) = delete;
+
+    // ---- the way in ----
+    /// Keys for the mode, if it is still attached here: ptt on as a system
+    /// change (the host told). Own task group.
+    void keyFor(const modDemod& mode);
+    /// Keys for the transceiver's voice switch. Own task group.
+    void keyForVoice();
+
+    // ---- endings ----
+    /// Releases it, whoever keyed it: ptt off as a system change (the host
+    /// told), then the tail. Nothing when not keyed. Own task group.
+    void release();
+    /// The mode's own end of what it sends, if it is attached here: release.
+    /// Own task group.
+    void releaseBy(const modDemod& mode);
+    /// Releases it only when `keyer` keyed it (a mode's peer left). Own task
+    /// group.
+    void releaseIfKeyedBy(const modDemod& keyer);
+    /// What would end it can no longer come: ends at once, without its tail,
+    /// logged with why (a text that lives for ever). Nothing when off. Own
+    /// task group.
+    void end(const char* why);
+    /// end(why) queued on the transceiver's task group. Any thread.
+    void postEnd(const char* why);
+
+    // ---- from the transceiver ----
+    /// The ptt hook: the way in when ptt went on, the release when it went
+    /// off. Own task group.
+    void pttChanged();
+    /// A request of the radio for transmit samples arrived. Own task group.
+    void requested() { lastRequest_ = clock::now(); }
+    /// The tail and the silence after it have gone out: the way out. Own
+    /// task group.
+    void tailRanOut() { finish(); }
+
+    phase where() const { return phase_; }
+    /// Whether the voice switch keyed the transmission on now.
+    bool keyedByVoice() const;
+
+    /// See the rules above; every radio that transmits asks many times
+    /// within it.
+    std::chrono::milliseconds stallLimit{250};
+
+private:
+    void keyBy(const void* keyer);
+    void begin();
+    void released();
+    /// The way out.
+    void finish();
+    void tellRadio();
+    /// Whether the radio's silence would leave the transmission without
+    /// its end.
+    bool watched() const;
+    void watch();
+    void check();
+
+    vtrx& v_;
+    phase phase_ = phase::off;
+    const void* keyer_ = nullptr;   // null: the host
+    const void* pending_ = nullptr; // keyBy's keyer while its change runs
+    bool ending_ = false;           // end() under way: no tail
+    bool watching_ = false;         // a check is queued
+    clock::time_point lastRequest_{};
+};
