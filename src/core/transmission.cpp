@@ -17,7 +17,9 @@ void transmission::keyFor(const modDemod& mode) {
     if (v_.mode.get() == &mode) keyBy(&mode);
 }
 
-void transmission::keyForVoice() { keyBy(&v_); }
+void transmission::keyForVoice() {
+    if (!voiceWaits_) keyBy(&v_);
+}
 
 bool transmission::keyedByVoice() const { return phase_ == phase::keyed && keyer_ == &v_; }
 
@@ -75,6 +77,12 @@ void transmission::releaseIfKeyedBy(const modDemod& keyer) {
     if (phase_ == phase::keyed && keyer_ == &keyer) release();
 }
 
+void transmission::releaseByVoice() {
+    voiceReleasing_ = true;
+    release();
+    voiceReleasing_ = false;
+}
+
 void transmission::end(const char* why) {
     if (phase_ == phase::off) return;
     spdlog::info("vtrx transmission ends: {}", why);
@@ -97,6 +105,7 @@ void transmission::postEnd(const char* why) {
 
 void transmission::released() {
     if (phase_ == phase::off) return;
+    if (keyer_ == &v_ && !voiceReleasing_) voiceWaits_ = true;
     auto& mode = v_.mode;
     if (mode) {
         mode->pttChanged(false);
@@ -134,9 +143,7 @@ void transmission::tellRadio() {
 
 // ---- the radio's silence ----
 
-bool transmission::watched() const {
-    return phase_ == phase::tail || (phase_ == phase::keyed && keyer_ != nullptr);
-}
+bool transmission::watched() const { return phase_ != phase::off; }
 
 void transmission::watch() {
     if (watching_ || !watched()) return;

@@ -25,11 +25,12 @@
 //        stops, is unkeyed, can no longer transmit, is let go of, another
 //        transceiver takes the transmitter, this one is removed, the radio
 //        stops asking). At once, without the tail.
-//  - A transmission whose end comes only through the radio's requests (its
-//    tail, and a keyed one whose keyer is a mode or the voice switch) ends
-//    once the radio has asked for nothing for stallLimit, counted from its
-//    last request, so the end comes within the limit. One keyed by the host
-//    stays until the host unkeys: that can still come.
+//  - A transmission whose radio has asked for nothing for stallLimit,
+//    counted from its last request (or from the key), ends: its tail, its
+//    text's end mark, its message's end and the voice switch's hold come
+//    only through the radio's requests and receive blocks, and a radio that
+//    went silent sends nothing of it. Counted from the last request, the end
+//    comes within the limit.
 //
 // Threads: everything here runs on the transceiver's task group, except
 // postEnd.
@@ -52,8 +53,14 @@ public:
     /// Keys for the mode, if it is still attached here: ptt on as a system
     /// change (the host told). Own task group.
     void keyFor(const modDemod& mode);
-    /// Keys for the transceiver's voice switch. Own task group.
+    /// Keys for the transceiver's voice switch, unless a transmission it
+    /// keyed was ended by anything but its own hold and the speech has not
+    /// paused since: speech that goes on is of that transmission. Own task
+    /// group.
     void keyForVoice();
+    /// The voice switch heard a pause in the speech: it may key again. Own
+    /// task group.
+    void voicePaused() { voiceWaits_ = false; }
 
     // ---- endings ----
     /// Releases it, whoever keyed it: ptt off as a system change (the host
@@ -65,6 +72,9 @@ public:
     /// Releases it only when `keyer` keyed it (a mode's peer left). Own task
     /// group.
     void releaseIfKeyedBy(const modDemod& keyer);
+    /// The voice switch's hold ran out: release, whoever keyed it. Own task
+    /// group.
+    void releaseByVoice();
     /// What would end it can no longer come: ends at once, without its tail,
     /// logged with why (a text that lives for ever). Nothing when off. Own
     /// task group.
@@ -97,8 +107,7 @@ private:
     /// The way out.
     void finish();
     void tellRadio();
-    /// Whether the radio's silence would leave the transmission without
-    /// its end.
+    /// Whether a transmission is on for the radio's silence to end.
     bool watched() const;
     void watch();
     void check();
@@ -109,5 +118,7 @@ private:
     const void* pending_ = nullptr; // keyBy's keyer while its change runs
     bool ending_ = false;           // end() under way: no tail
     bool watching_ = false;         // a check is queued
+    bool voiceReleasing_ = false;   // releaseByVoice() under way
+    bool voiceWaits_ = false;       // see keyForVoice
     clock::time_point lastRequest_{};
 };

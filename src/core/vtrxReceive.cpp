@@ -246,11 +246,13 @@ void vtrx::voiceSwitch(double blockSeconds, bool mayKey) {
             voxHoldLeft = VoxHold.get();
         } else {
             voxHoldLeft -= blockSeconds;
-            if (voxHoldLeft <= 0) tx.release();
+            if (voxHoldLeft <= 0) tx.releaseByVoice();
         }
     } else if (p > VoxThreshold.get()) {
         tx.keyForVoice();
         voxHoldLeft = VoxHold.get();
+    } else {
+        tx.voicePaused();
     }
 }
 

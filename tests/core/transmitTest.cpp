@@ -5,8 +5,10 @@
 #include "framework/objectFixture.h"
 #include "testRadio.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -188,23 +190,44 @@ TEST_F(TransmitTest, ReleaseSendsTailThenSilenceAndUnkeysAfterAtLeast504Silent) 
     });
 }
 
-TEST_F(TransmitTest, AReleaseWhoseRadioAsksForNothingMoreEndsWithoutItsTail) {
-    onGroup(v, [&] { v->tx.stallLimit = std::chrono::milliseconds(250); });
-    attach(TxMode::constant);
-    setPtt(true);
-    request(512, 4);
-    const auto released = std::chrono::steady_clock::now();
-    setPtt(false);
-    // The radio stopped asking (stopped, or gone silent): the tail that only
-    // its requests would run out is dropped and the radio unkeyed, no sooner
-    // than the limit.
-    EXPECT_TRUE(waitFor([&] { return !radio->ptt.get(); }, std::chrono::seconds(5)));
-    EXPECT_GE(std::chrono::steady_clock::now() - released, std::chrono::milliseconds(250));
-    settle();
-    onGroup(v, [&] {
-        EXPECT_FALSE(v->transmitting);
-        EXPECT_FALSE(v->pttReleasing);
-    });
+// The radio stopped asking (stopped, or gone silent) while a tail that only
+// its requests run out was left: the tail is dropped and the radio unkeyed
+// once it has asked for nothing for the limit, counted from its last request
+// whether that came before the release or after it.
+TEST_F(TransmitTest, AReleaseWhoseRadioAsksForNothingMoreEndsTheLimitAfterItsLastRequest) {
+    using namespace std::chrono;
+    using steady = steady_clock;
+    onGroup(v, [&] { v->tx.stallLimit = milliseconds(250); });
+    attach(TxMode::constant, true);
+    struct Case {
+        const char* name;
+        milliseconds silentBefore; // since the last request, at the release
+        milliseconds askingAfter;  // requests go on after the release
+    };
+    for (const Case c : {Case{"asked after the release", 0ms, 50ms}, Case{"silent before the release", 400ms, 0ms}}) {
+        SCOPED_TRACE(c.name);
+        setPtt(true);
+        steady::time_point last = steady::now(); // before the request: it comes no later
+        request(512, 4);
+        std::this_thread::sleep_for(c.silentBefore);
+        setPtt(false);
+        for (auto until = steady::now() + c.askingAfter; steady::now() < until;) {
+            last = steady::now();
+            request(64, 1);
+            std::this_thread::sleep_for(10ms);
+        }
+        ASSERT_TRUE(waitFor([&] { return !radio->ptt.get(); }, seconds(5)));
+        const auto ended = steady::now() - last;
+        EXPECT_GE(ended, 250ms);
+        // Within the limit, less what had passed: counted from the release
+        // (or looked at only every limit) it would end up to a limit later.
+        EXPECT_LT(ended, std::max(c.silentBefore, 250ms) + 150ms);
+        settle();
+        onGroup(v, [&] {
+            EXPECT_FALSE(v->transmitting);
+            EXPECT_EQ(v->tx.where(), transmission::phase::off);
+        });
+    }
 }
 
 TEST_F(TransmitTest, UnkeysWithTheRequestThatCompletes504SilentSamples) {

@@ -177,7 +177,7 @@ void MultiPskModDemod::handle(const buff<char>& body, const std::shared_ptr<vtrx
         v->tx.keyFor(*this);
         setSpeed(MultiPskTxRing::fastRate);
     } else if (is("TXHWdata")) {
-        takeSamples(body);
+        takeSamples(body, v.get());
     } else if (is("Bug_on_P")) {
         spdlog::error("multipsk Bug_on_P {}", bodyText(body));
         sending.set(false, true);
@@ -186,7 +186,7 @@ void MultiPskModDemod::handle(const buff<char>& body, const std::shared_ptr<vtrx
     }
 }
 
-void MultiPskModDemod::takeSamples(const buff<char>& body) {
+void MultiPskModDemod::takeSamples(const buff<char>& body, const vtrx* v) {
     const size_t header = multipsk::sampleHeaderBytes;
     if (body.count < header) {
         spdlog::error("multipsk TXHWdata of {} bytes ignored", body.count);
@@ -202,7 +202,8 @@ void MultiPskModDemod::takeSamples(const buff<char>& body) {
     int rate = 0;
     {
         std::lock_guard<std::mutex> l(txLock_);
-        rate = ring_.put(body.data + header, pairs);
+        rate = ring_.put(body.data + header, pairs); // paced and announced all the same
+        if (v && !v->transmitting) ring_.restart();
     }
     reply(makeFrame("Received", 0));
     if (rate) setSpeed(rate);

@@ -81,7 +81,10 @@ public:
 private:
     void handle(const buff<char>& body, const std::shared_ptr<vtrx>& transceiver);
     void onConnect(bool flag, const std::shared_ptr<vtrx>& transceiver);
-    void takeSamples(const buff<char>& body);
+    /// Samples for the ring; dropped once paced and acknowledged while the
+    /// transceiver transmits nothing: they belong to a transmission that
+    /// ended, and the next one starts from its SwitchTX.
+    void takeSamples(const buff<char>& body, const vtrx* v);
     /// Runs body(transceiver) on the transceiver's group, or here with none.
     template <class Body>
     void onTransceiver(const char* name, Body body);

@@ -1,0 +1,480 @@
+// Every keyer of a transmission against every way it ends, on the loop-back
+// radio through the C interface (compiled into the test, so that the radio's
+// device can also fall silent without the library being told). Each row
+// checks four things: the transceiver's ptt is off within half a second of
+// the change (a natural end and a tail take their own time), the host is
+// told once, the radio is told, and nothing of the transmission goes out
+// later: its keyer does not key again, and when the host keys the
+// transceiver again, none of its text, message or samples follows.
+#include "vireocore.h"
+
+#include "core/TestRadio.h"
+#include "framework/objectHandle.h"
+#include "modes/data/multipsk/multiPskClient.h"
+#include "support/hostHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+
+namespace {
+
+using namespace std::chrono_literals;
+using steady = std::chrono::steady_clock;
+using seconds = std::chrono::duration<double>;
+
+// ---- what the host hears, stamped as it hears it ----
+
+struct Heard {
+    std::string who;
+    double value;
+    steady::time_point at;
+};
+std::mutex heardLock;
+std::vector<Heard> heard;
+
+template <host::name N, class T>
+void hear(T v) {
+    std::lock_guard<std::mutex> l(heardLock);
+    heard.push_back({N.s, double(v), steady::now()});
+}
+template <host::name N>
+void hearText(const char*) {
+    hear<N>(1);
+}
+std::vector<Heard> heardAfter(const std::string& who, steady::time_point t) {
+    std::lock_guard<std::mutex> l(heardLock);
+    std::vector<Heard> r;
+    for (auto& h : heard)
+        if (h.who == who && h.at >= t) r.push_back(h);
+    return r;
+}
+size_t count(const std::string& who, double value, steady::time_point t) {
+    auto all = heardAfter(who, t);
+    return size_t(std::count_if(all.begin(), all.end(), [&](auto& h) { return h.value == value; }));
+}
+/// When the host first heard `value` of `who` after t.
+std::optional<steady::time_point> firstHeard(const std::string& who, double value, steady::time_point t) {
+    for (auto& h : heardAfter(who, t))
+        if (h.value == value) return h.at;
+    return std::nullopt;
+}
+double loudest(steady::time_point t) {
+    double m = -1e300;
+    for (auto& h : heardAfter("dB", t)) m = std::max(m, h.value);
+    return m;
+}
+
+void poll() {
+    getUpdates();
+    getRenderUpdates();
+}
+void sync(void* object) {
+    static int marker = 0;
+    asyncObject_bindEcho(object, hear<"echo", int>);
+    const auto t = steady::now();
+    asyncObject_Ping(object, ++marker);
+    host::pollUntil(poll, [&] { return count("echo", marker, t) > 0; });
+}
+
+// ---- who keys, and what ends it ----
+
+enum class keyer { host, cw, rtty, psk, hell, jt, multipsk, vox };
+constexpr const char* keyerName[] = {"Host", "Cw", "Rtty", "Psk", "Hell", "Jt", "MultiPsk", "Vox"};
+enum class ending {
+    natural,
+    transceiverUnkeyed,
+    radioUnkeyed,
+    radioCannotTransmit,
+    modeDetached,
+    modeReplaced,
+    radioStopped,
+    radioSilent,
+    transceiverReleased,
+    transceiverReleasedGenerically,
+    radioReleased,
+    radioReleasedGenerically,
+    transceiverRemoved,
+    transmitterTaken,
+};
+constexpr const char* endingName[] = {"NaturalEnd",       "TransceiverUnkeyed",
+                                      "RadioUnkeyed",     "RadioCannotTransmit",
+                                      "ModeDetached",     "ModeReplaced",
+                                      "RadioStopped",     "RadioSilent",
+                                      "TransceiverReleased", "TransceiverReleasedGenerically",
+                                      "RadioReleased",    "RadioReleasedGenerically",
+                                      "TransceiverRemoved", "TransmitterTaken"};
+
+struct Row {
+    keyer k;
+    ending e;
+};
+std::string rowName(const ::testing::TestParamInfo<Row>& p) {
+    return std::string(keyerName[size_t(p.param.k)]) + "_" + endingName[size_t(p.param.e)];
+}
+std::vector<Row> everyRow() {
+    std::vector<Row> rows;
+    for (int k = 0; k <= int(keyer::vox); ++k)
+        for (int e = 0; e <= int(ending::transmitterTaken); ++e)
+            if (!(keyer(k) == keyer::host && ending(e) == ending::natural)) // the host's end is its unkey
+                rows.push_back({keyer(k), ending(e)});
+    return rows;
+}
+
+const std::string files = ::testing::TempDir() + "vireo_keying_" + std::to_string(getpid()) + "/";
+
+// The loop-back radio with transceivers A (the keyer's), B (a signal
+// generator at 0.10, -10 dB, keyed only to take the transmitter) and C (SSB,
+// which measures what goes out, as "dB"), all at 14000000.
+class Keying : public ::testing::TestWithParam<Row> {
+public:
+    void* radio = nullptr;
+    void* A = nullptr;
+    void* B = nullptr;
+    void* C = nullptr;
+    void* modeOfA = nullptr;
+    void (*releaseModeOfA)(void*) = nullptr;
+    std::vector<std::pair<void*, void (*)(void*)>> modes;
+    mpsktest::Client peer;
+
+    void SetUp() override {
+        static bool started = [] {
+            std::filesystem::create_directories(files);
+            init((files + "keying.log").c_str(), 1);
+            return true;
+        }();
+        (void)started;
+        host::Transceivers::clear();
+        radio = TestRadio_create();
+        Radio_bindvtrxAdded(radio, host::Transceivers::onAdded);
+        Radio_bindptt(radio, hear<"radio", bool>);
+        Radio_start(radio); // adds A
+        Radio_addVtrx(radio, 14000000, 0, 0);
+        Radio_addVtrx(radio, 14000000, 0, 0);
+        const auto added = host::Transceivers::await(poll, 3);
+        ASSERT_EQ(added.size(), 3u);
+        A = added[0], B = added[1], C = added[2];
+        vtrx_bindptt(A, hear<"A", bool>);
+        vtrx_bindptt(B, hear<"B", bool>);
+        vtrx_bindsignalStrength(C, hear<"dB", double>);
+        for (void* x : {A, B, C}) vtrx_start(x);
+        sigGenModDemod_setampl1(attach(B, sigGenModDemod_create(), sigGenModDemod_release), 0.10);
+        attach(C, ssbModDemod_create(), ssbModDemod_release);
+    }
+    void TearDown() override {
+        peer.close();
+        if (radio) Radio_stop(radio);
+        host::pollFor(poll, 100ms);
+        for (void* x : {A, B, C})
+            if (x) vtrx_release(x);
+        if (radio) Radio_release(radio);
+        A = B = C = radio = nullptr;
+        host::pollFor(poll, 50ms);
+        for (auto& [m, release] : modes) release(m);
+        modes.clear();
+        host::Log::get().clear();
+        std::lock_guard<std::mutex> l(heardLock);
+        heard.clear();
+    }
+
+    void* attach(void* v, void* mode, void (*release)(void*)) {
+        modes.emplace_back(mode, release);
+        vtrx_setModulation(v, mode);
+        sync(v);
+        if (v == A) modeOfA = mode, releaseModeOfA = release;
+        return mode;
+    }
+    template <class Create, class Release>
+    void* attachA(Create create, Release release) {
+        return attach(A, create(), release);
+    }
+
+    // ---- the keyers; `brief` gives each a natural end that comes soon ----
+
+    void key(keyer k, bool brief) {
+        const char* text = brief ? "R~" : "RYRY TEST RYRY TEST RYRY TEST~";
+        switch (k) {
+        case keyer::host:
+            sigGenModDemod_setampl1(attachA(sigGenModDemod_create, sigGenModDemod_release), 0.30);
+            vtrx_setptt(A, true);
+            break;
+        case keyer::cw: {
+            void* cw = attachA(cwModDemod_create, cwModDemod_release);
+            cwModDemod_setwpm(cw, 40);
+            cwModDemod_bindsentChars(cw, hearText<"sent">);
+            cwModDemod_QueueText(cw, brief ? "e\n" : "cq cq cq de test test test test\n", 0);
+            break;
+        }
+        case keyer::rtty: {
+            void* m = attachA(RTTYModDemod_create, RTTYModDemod_release);
+            RTTYModDemod_bindsentChars(m, hearText<"sent">);
+            RTTYModDemod_QueueText(m, text, 0);
+            vtrx_setptt(A, true);
+            break;
+        }
+        case keyer::psk: {
+            void* m = attachA(PskModDemod_create, PskModDemod_release);
+            PskModDemod_bindsentChars(m, hearText<"sent">);
+            PskModDemod_QueueText(m, text, 0);
+            vtrx_setptt(A, true);
+            break;
+        }
+        case keyer::hell: {
+            void* m = attachA(hellschreiberModDemod_create, hellschreiberModDemod_release);
+            hellschreiberModDemod_bindsentChars(m, hearText<"sent">);
+            hellschreiberModDemod_QueueText(m, text, 0);
+            vtrx_setptt(A, true);
+            break;
+        }
+        case keyer::jt: { // 8 symbols of 160 ms from the start of a 2 s period at least 300 ms ahead
+            void* jt = attachA(JTModDemod_create, JTModDemod_release);
+            JTModDemod_setsaveDirectory(jt, files.c_str());
+            JTModDemod_setsamplesPerBlock(jt, 12000);
+            JTModDemod_setperiod(jt, 2000);
+            void* tones = floatArray_create(8);
+            for (int i = 0; i < 8; ++i) floatArray_data(tones)[i] = float(i % 4 * 16); // 0..300 Hz above txFreq
+            const long long ms = std::chrono::system_clock::now().time_since_epoch() / 1ms;
+            JTModDemod_queueMsg(jt, tones, 8, int((ms + 300 + 1999) / 2000 * 2000 % 3600000));
+            floatArray_delete(tones);
+            break;
+        }
+        case keyer::multipsk: { // SwitchTX, then samples that run out: the peer stalls
+            void* m = MultiPskModDemod_create();
+            const int port = mpsktest::freePort();
+            MultiPskModDemod_setport(m, port);
+            sync(m); // served from that port on
+            attach(A, m, MultiPskModDemod_release);
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return peer.connect(port); }, 5s));
+            peer.sendBody("SwitchTX");
+            for (int sent = 0; sent < (brief ? 2000 : 96000); sent += 2000)
+                peer.sendBody(mpsktest::samplesBody(std::vector<std::pair<int16_t, int16_t>>(2000, {8000, 0})));
+            break;
+        }
+        case keyer::vox: // a silent microphone peaks at 0: above this threshold, speech that never stops
+            sigGenModDemod_setampl1(attachA(sigGenModDemod_create, sigGenModDemod_release), 0.30);
+            vtrx_setVoxHold(A, 0.2);
+            vtrx_setVoxThreshold(A, -1.0);
+            vtrx_setforegroundDisplay(A, true);
+            vtrx_setuseVox(A, true);
+            break;
+        }
+    }
+
+    /// Makes the radio's device stop streaming on its own: no request and no
+    /// receive block comes any more, and the library is not told.
+    void silenceTheDevice() {
+        auto r = std::dynamic_pointer_cast<TestRadio>(*static_cast<objectHandle*>(radio));
+        ASSERT_TRUE(r);
+        seqTask t;
+        t.fn = [r] { r->stopRadio(); };
+        t.name = "test.deviceFallsSilent";
+        r->asyncProcess(t);
+    }
+
+    /// Applies the ending; returns when the change was made.
+    steady::time_point end(keyer k, ending e) {
+        auto now = steady::now;
+        switch (e) {
+        case ending::natural:
+            if (k == keyer::vox) vtrx_setVoxThreshold(A, 0.4); // the speech stops
+            return now();
+        case ending::transceiverUnkeyed: {
+            const auto t = now();
+            vtrx_setptt(A, false);
+            return t;
+        }
+        case ending::radioUnkeyed: {
+            const auto t = now();
+            Radio_setptt(radio, false);
+            return t;
+        }
+        case ending::radioCannotTransmit: {
+            const auto t = now();
+            Radio_setcanTransmit(radio, false);
+            return t;
+        }
+        case ending::modeDetached: {
+            const auto t = now();
+            vtrx_setModulation(A, nullptr);
+            return t;
+        }
+        case ending::modeReplaced: {
+            const auto t = now();
+            vtrx_setModulation(A, [&] {
+                void* am = amModDemod_create();
+                modes.emplace_back(am, amModDemod_release);
+                return am;
+            }());
+            return t;
+        }
+        case ending::radioStopped: {
+            const auto t = now();
+            Radio_stop(radio);
+            return t;
+        }
+        case ending::radioSilent: {
+            const auto t = now();
+            silenceTheDevice();
+            return t;
+        }
+        case ending::transceiverReleased:
+        case ending::transceiverReleasedGenerically: {
+            const auto t = now();
+            (e == ending::transceiverReleased ? vtrx_release : asyncObject_release)(std::exchange(A, nullptr));
+            return t;
+        }
+        case ending::radioReleased:
+        case ending::radioReleasedGenerically: {
+            const auto t = now();
+            (e == ending::radioReleased ? TestRadio_release : asyncObject_release)(std::exchange(radio, nullptr));
+            return t;
+        }
+        case ending::transceiverRemoved: {
+            const auto t = now();
+            vtrx_remove(A);
+            return t;
+        }
+        case ending::transmitterTaken: {
+            const auto t = now();
+            vtrx_setptt(B, true);
+            return t;
+        }
+        }
+        return now();
+    }
+};
+
+TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
+    const auto [k, e] = GetParam();
+    const bool natural = e == ending::natural;
+    const auto beforeKey = steady::now();
+    key(k, natural);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 1, beforeKey) > 0; }, 6s)) << "not keyed";
+
+    const auto change = end(k, e);
+    // Whose word the host already has: a value the host set itself is not
+    // echoed, and a transceiver that took the transmitter keeps the radio.
+    const bool hostUnkeyedA = e == ending::transceiverUnkeyed;
+    const bool radioStaysKeyed = e == ending::transmitterTaken;
+    const bool hostUnkeyedRadio = e == ending::radioUnkeyed;
+    const bool withTail = natural || e == ending::transceiverUnkeyed || e == ending::transceiverReleased ||
+                          e == ending::transceiverReleasedGenerically;
+    const seconds boundA = natural ? 8s : 500ms;
+    const seconds boundRadio = boundA + (withTail && k == keyer::psk ? 2.5s : 100ms);
+
+    auto offA = [&] { return hostUnkeyedA ? std::optional(change) : firstHeard("A", 0, change); };
+    auto offRadio = [&] {
+        return hostUnkeyedRadio || radioStaysKeyed ? std::optional(change) : firstHeard("radio", 0, change);
+    };
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return offA() && offRadio(); }, 12s))
+        << "transceiver told " << bool(offA()) << ", radio told " << bool(offRadio());
+    const auto ended = steady::now();
+    if (!natural) {
+        EXPECT_LT(seconds(*offA() - change).count(), boundA.count()) << "the transceiver's ptt";
+    }
+    EXPECT_LT(seconds(*offRadio() - change).count(), boundRadio.count()) << "the radio's ptt";
+    if (radioStaysKeyed) { // the transmitter carries B's signal (told when it changes), not A's
+        auto level = [&] {
+            auto all = heardAfter("dB", beforeKey);
+            return all.empty() ? 0.0 : all.back().value;
+        };
+        EXPECT_TRUE(host::pollUntil(poll, [&] { return std::abs(level() + 10.0) < 1.0; }, 1s)) << level() << " dB";
+    }
+
+    // Later: nothing keys by itself, and the host told each ptt once.
+    host::pollFor(poll, 600ms);
+    EXPECT_EQ(count("A", 0, change), hostUnkeyedA ? 0u : 1u) << "the transceiver's ptt false, told";
+    EXPECT_EQ(count("A", 1, ended), 0u) << "keyed again by itself";
+    if (!radioStaysKeyed) {
+        EXPECT_EQ(count("radio", 0, change), hostUnkeyedRadio ? 0u : 1u) << "the radio's ptt false, told";
+        EXPECT_EQ(count("radio", 1, ended), 0u) << "the radio keyed again by itself";
+    }
+
+    // The host keys the transceiver again, where it still can: nothing of the
+    // ended transmission follows (no character, no tone of the message, no
+    // sample of the peer).
+    const bool modeStays = e != ending::modeDetached && e != ending::modeReplaced;
+    if (k == keyer::host || k == keyer::vox || !A || !radio || !modeStays || e == ending::transceiverRemoved) return;
+    if (e == ending::radioCannotTransmit) Radio_setcanTransmit(radio, true);
+    if (e == ending::radioStopped || e == ending::radioSilent) Radio_start(radio);
+    if (radioStaysKeyed) {
+        const auto t = steady::now();
+        vtrx_setptt(B, false);
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 0, t) > 0; }));
+    }
+    host::pollFor(poll, 300ms);
+    const size_t sent = count("sent", 1, beforeKey);
+    const auto rekeyed = steady::now();
+    vtrx_setptt(A, true);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 1, rekeyed) > 0; }));
+    host::pollFor(poll, 800ms);
+    EXPECT_EQ(count("sent", 1, beforeKey), sent) << "characters of the ended text went out";
+    if (k == keyer::jt || k == keyer::multipsk) {
+        EXPECT_LT(loudest(rekeyed + 100ms), -40.0) << "the ended message or samples went out";
+    }
+    vtrx_setptt(A, false);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKeyerEveryEnding, Keying, ::testing::ValuesIn(everyRow()), rowName);
+
+// Keys that cannot be carried out are refused and told back at once.
+TEST_F(Keying, ARefusedKeyIsToldBack) {
+    struct Case {
+        const char* name;
+        void (*refuse)(Keying&); // then A is keyed by the host
+        bool radioKeyedByHost = false;
+    };
+    const Case cases[] = {
+        {"a radio that cannot transmit", [](Keying& t) { Radio_setcanTransmit(t.radio, false); }},
+        {"the radio's own ptt on a radio that cannot transmit",
+         [](Keying& t) { Radio_setcanTransmit(t.radio, false); }, true},
+        {"a radio the host let go of", [](Keying& t) { Radio_release(std::exchange(t.radio, nullptr)); }},
+    };
+    attach(A, sigGenModDemod_create(), sigGenModDemod_release);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!radio) SetUp(); // a radio of its own
+        c.refuse(*this);
+        const auto t = steady::now();
+        if (c.radioKeyedByHost)
+            Radio_setptt(radio, true);
+        else
+            vtrx_setptt(A, true);
+        const std::string who = c.radioKeyedByHost ? "radio" : "A";
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count(who, 0, t) > 0; }, 2s)) << "not told back";
+        EXPECT_LT(seconds(*firstHeard(who, 0, t) - t).count(), 0.5);
+        host::pollFor(poll, 300ms);
+        EXPECT_EQ(count("radio", 1, t), 0u) << "the radio keyed";
+    }
+}
+
+// The host lets go of the radio and at once keys a transceiver of it, which
+// races the release: every time, the key is refused and told back, and the
+// radio's last word is off.
+TEST_F(Keying, AKeyRightAfterTheRadiosReleaseIsRefused) {
+    for (int run = 0; run < 40; ++run) {
+        SCOPED_TRACE(run);
+        if (run > 0) {
+            TearDown();
+            SetUp();
+        }
+        const auto t = steady::now();
+        Radio_release(std::exchange(radio, nullptr));
+        vtrx_setptt(A, true);
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 0, t) > 0; }, 2s)) << "not told back";
+        host::pollFor(poll, 50ms);
+        const auto radioWords = heardAfter("radio", t);
+        if (!radioWords.empty()) {
+            EXPECT_EQ(radioWords.back().value, 0.0) << "the radio's last word is on";
+        }
+        const auto aWords = heardAfter("A", t);
+        EXPECT_EQ(aWords.back().value, 0.0);
+    }
+}
+
+} // namespace
