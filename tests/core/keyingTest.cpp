@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
 
@@ -374,6 +375,8 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
     ASSERT_TRUE(host::pollUntil(poll, [&] { return offA() && offRadio(); }, 12s))
         << "transceiver told " << bool(offA()) << ", radio told " << bool(offRadio());
     const auto ended = steady::now();
+    std::printf("%s, %s: the transceiver's ptt off after %.3f s, the radio's after %.3f s\n", keyerName[size_t(k)],
+                endingName[size_t(e)], seconds(*offA() - change).count(), seconds(*offRadio() - change).count());
     if (!natural) {
         EXPECT_LT(seconds(*offA() - change).count(), boundA.count()) << "the transceiver's ptt";
     }
