@@ -2,6 +2,7 @@
 
 #include "core/vtrx.h"
 #include "framework/exitGate.h"
+#include "framework/threadPriority.h"
 
 #include <chrono>
 
@@ -72,6 +73,10 @@ void TestRadio::stopRadio() {
 }
 
 void TestRadio::WorkerLoop(std::weak_ptr<TestRadio> weak) {
+    // It paces the transmitter as a device's stream would: at the priority
+    // of the library's other threads, so that their load cannot hold it up
+    // past the transceivers' stall limit.
+    threadPriority prio(threadPriority::realtime);
     const buff<cplx> silence(blockLength, cplx{});
     const auto t0 = std::chrono::steady_clock::now();
     {
@@ -108,14 +113,8 @@ void TestRadio::turn(const buff<cplx>& silence, std::chrono::steady_clock::time_
     // Pacing while transmitting comes from the transceiver: one request per
     // block due, its answers looped back as they arrive.
     if (due >= 1) {
-        if (auto v = txVtrx()) {
-            for (int i = 0; i < due; ++i) {
-                seqTask t;
-                t.fn = [v] { v->modulate(blockLength); };
-                t.name = "modulate";
-                v->asyncProcess(t);
-            }
-        }
+        if (auto v = txVtrx())
+            for (int i = 0; i < due; ++i) v->askToModulate(blockLength, "modulate");
     }
     loopBack();
 }

@@ -40,7 +40,7 @@ void transmission::pttChanged() {
 void transmission::begin() {
     keyer_ = pending_;
     phase_ = phase::keyed;
-    lastRequest_ = clock::now(); // the radio has had no chance to ask yet
+    asked(); // the radio has had no chance to ask yet
     v_.rampUpPending = true;
     v_.rampUpLeft = v_.txLeadSilence + v_.rampUpLength;
     v_.pttReleasing = false;
@@ -146,27 +146,26 @@ void transmission::tellRadio() {
 bool transmission::watched() const { return phase_ != phase::off; }
 
 void transmission::watch() {
-    if (watching_ || !watched()) return;
-    watching_ = true;
+    if (!watched()) return;
+    const uint64_t serial = ++checkSerial_;
     using namespace std::chrono;
     // One millisecond past the limit, so that the check never comes early.
-    const auto due = duration_cast<milliseconds>(lastRequest_ + stallLimit - clock::now()) + milliseconds(1);
+    const auto due = duration_cast<milliseconds>(lastAsked() + stallLimit() - clock::now()) + milliseconds(1);
     seqTask t;
-    t.fn = [weak = v_.weak_from_this()] {
-        if (auto v = std::static_pointer_cast<vtrx>(weak.lock())) v->tx.check();
+    t.fn = [weak = v_.weak_from_this(), serial] {
+        if (auto v = std::static_pointer_cast<vtrx>(weak.lock())) v->tx.check(serial);
     };
     t.name = "vtrx.checkTransmission";
     postDelayed(v_.weak_from_this(), std::max(due, milliseconds(0)), t);
 }
 
-void transmission::check() {
-    watching_ = false;
-    if (!watched()) return;
-    if (clock::now() - lastRequest_ < stallLimit) {
+void transmission::check(uint64_t serial) {
+    if (serial != checkSerial_ || !watched()) return;
+    if (clock::now() - lastAsked() < stallLimit()) {
         watch(); // the radio still asks
         return;
     }
     spdlog::warn("vtrx: the radio asked for no transmit samples for {} ms; the transmission ends without its tail",
-                 stallLimit.count());
+                 stallLimit().count());
     end("its radio stopped asking for samples");
 }

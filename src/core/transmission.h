@@ -25,15 +25,22 @@
 //        stops, is unkeyed, can no longer transmit, is let go of, another
 //        transceiver takes the transmitter, this one is removed, the radio
 //        stops asking). At once, without the tail.
-//  - A transmission whose radio has asked for nothing for stallLimit,
-//    counted from its last request (or from the key), ends: its tail, its
-//    text's end mark, its message's end and the voice switch's hold come
-//    only through the radio's requests and receive blocks, and a radio that
-//    went silent sends nothing of it. Counted from the last request, the end
-//    comes within the limit.
+//  - A transmission whose radio has asked for nothing for a while, counted
+//    from its last request (or from the key), ends: its tail, its text's end
+//    mark, its message's end and the voice switch's hold come only through
+//    the radio's requests and receive blocks, and a radio that went silent
+//    sends nothing of it. A tail, which only drops what would have gone out
+//    anyway, ends after tailStallLimit; a keyed transmission, which the host
+//    would lose in mid-air, after keyedStallLimit, long enough that a
+//    machine under load (a radio thread held up for a few hundred
+//    milliseconds) never cuts it. Counted from the last request, the end
+//    comes within the limit. A request counts when the radio asks, not when
+//    the transceiver gets to it: one waiting behind the transceiver's own
+//    work is no silence of the radio.
 //
 // Threads: everything here runs on the transceiver's task group, except
 // postEnd.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -86,8 +93,9 @@ public:
     /// The ptt hook: the way in when ptt went on, the release when it went
     /// off. Own task group.
     void pttChanged();
-    /// A request of the radio for transmit samples arrived. Own task group.
-    void requested() { lastRequest_ = clock::now(); }
+    /// The radio asks for transmit samples (as it queues the request, or as
+    /// the request runs). Any thread.
+    void asked() { lastAsked_.store(clock::now().time_since_epoch().count(), std::memory_order_relaxed); }
     /// The tail and the silence after it have gone out: the way out. Own
     /// task group.
     void tailRanOut() { finish(); }
@@ -97,8 +105,9 @@ public:
     bool keyedByVoice() const;
 
     /// See the rules above; every radio that transmits asks many times
-    /// within it.
-    std::chrono::milliseconds stallLimit{250};
+    /// within either.
+    std::chrono::milliseconds tailStallLimit{250};
+    std::chrono::milliseconds keyedStallLimit{1000};
 
 private:
     void keyBy(const void* keyer);
@@ -109,16 +118,27 @@ private:
     void tellRadio();
     /// Whether a transmission is on for the radio's silence to end.
     bool watched() const;
+    /// The radio's silence that ends the transmission where it is now.
+    std::chrono::milliseconds stallLimit() const {
+        return phase_ == phase::tail ? tailStallLimit : keyedStallLimit;
+    }
+    /// Queues the check for when the limit would run out; an earlier one
+    /// queued goes stale.
     void watch();
-    void check();
+    void check(uint64_t serial);
 
     vtrx& v_;
     phase phase_ = phase::off;
     const void* keyer_ = nullptr;   // null: the host
     const void* pending_ = nullptr; // keyBy's keyer while its change runs
     bool ending_ = false;           // end() under way: no tail
-    bool watching_ = false;         // a check is queued
+    uint64_t checkSerial_ = 0;      // of the check queued last
     bool voiceReleasing_ = false;   // releaseByVoice() under way
     bool voiceWaits_ = false;       // see keyForVoice
-    clock::time_point lastRequest_{};
+    /// When the radio last asked, in clock ticks: written by the radio's
+    /// thread, read by the check. Alone it orders nothing else.
+    std::atomic<clock::rep> lastAsked_{0};
+    clock::time_point lastAsked() const {
+        return clock::time_point(clock::duration(lastAsked_.load(std::memory_order_relaxed)));
+    }
 };

@@ -101,6 +101,10 @@ public:
     /// the silence after it, also unkeys the radio ("radio.setPtt"). While no
     /// transmission is on, the samples are silence. Own task group only.
     void modulate(unsigned long n);
+    /// A radio's request for n transmit samples: modulate(n) queued on the
+    /// transceiver's task group under `name`, the request counted as made
+    /// now (see transmission). Any thread.
+    void askToModulate(unsigned long n, const char* name);
     /// Samples of silence after the tail before the radio is unkeyed.
     static constexpr int txTrailingSilence = 504;
     /// The transmission: who keyed it, where it is, and every way it ends.

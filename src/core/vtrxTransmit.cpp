@@ -151,8 +151,18 @@ void fadeOut(vtrx& v, buff<cplx> out) {
 
 } // namespace
 
+void vtrx::askToModulate(unsigned long n, const char* name) {
+    tx.asked();
+    auto self = std::static_pointer_cast<vtrx>(weak_from_this().lock());
+    if (!self) return;
+    seqTask t;
+    t.fn = [self, n] { self->modulate(n); };
+    t.name = name;
+    asyncProcess(t);
+}
+
 void vtrx::modulate(unsigned long n) {
-    tx.requested();
+    tx.asked();
     buff<cplx> out(n, cplx{});
     // Nothing of a transmission goes out once it is off: a request the radio
     // made before it heard the end is answered with silence.

@@ -2,7 +2,7 @@
 // radio through the C interface (compiled into the test, so that the radio's
 // device can also fall silent without the library being told). Each row
 // checks four things: the transceiver's ptt is off within half a second of
-// the change (a natural end and a tail take their own time), the host is
+// the change (a natural end, a tail and a silent radio take their own time), the host is
 // told once, the radio is told, and nothing of the transmission goes out
 // later: its keyer does not key again, and when the host keys the
 // transceiver again, none of its text, message or samples follows.
@@ -12,6 +12,7 @@
 #include "framework/objectHandle.h"
 #include "modes/data/multipsk/multiPskClient.h"
 #include "support/hostHarness.h"
+#include "support/waitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +52,7 @@ std::vector<Heard> heardAfter(const std::string& who, steady::time_point t) {
     std::lock_guard<std::mutex> l(heardLock);
     std::vector<Heard> r;
     for (auto& h : heard)
-        if (h.who == who && h.at >= t) r.push_back(h);
+        if ((who.empty() ? h.who != "dB" : h.who == who) && h.at >= t) r.push_back(h);
     return r;
 }
 size_t count(const std::string& who, double value, steady::time_point t) {
@@ -365,7 +366,9 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
     const bool hostUnkeyedRadio = e == ending::radioUnkeyed;
     const bool withTail = natural || e == ending::transceiverUnkeyed || e == ending::transceiverReleased ||
                           e == ending::transceiverReleasedGenerically;
-    const seconds boundA = natural ? 8s : 500ms;
+    // A radio gone silent ends a keyed transmission after a second without
+    // requests: a loaded machine may hold a radio up for a few hundred ms.
+    const seconds boundA = natural ? 8s : e == ending::radioSilent ? 1250ms : 500ms;
     const seconds boundRadio = boundA + (withTail && k == keyer::psk ? 2.5s : 100ms);
 
     auto offA = [&] { return hostUnkeyedA ? std::optional(change) : firstHeard("A", 0, change); };
@@ -378,9 +381,9 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
     std::printf("%s, %s: the transceiver's ptt off after %.3f s, the radio's after %.3f s\n", keyerName[size_t(k)],
                 endingName[size_t(e)], seconds(*offA() - change).count(), seconds(*offRadio() - change).count());
     if (!natural) {
-        EXPECT_LT(seconds(*offA() - change).count(), boundA.count()) << "the transceiver's ptt";
+        EXPECT_LT(seconds(*offA() - change).count(), boundA.count() * buildSlowdown) << "the transceiver's ptt";
     }
-    EXPECT_LT(seconds(*offRadio() - change).count(), boundRadio.count()) << "the radio's ptt";
+    EXPECT_LT(seconds(*offRadio() - change).count(), boundRadio.count() * buildSlowdown) << "the radio's ptt";
     if (radioStaysKeyed) { // the transmitter carries B's signal (told when it changes), not A's
         auto level = [&] {
             auto all = heardAfter("dB", beforeKey);
@@ -408,7 +411,11 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
     if (radioStaysKeyed) {
         const auto t = steady::now();
         vtrx_setptt(B, false);
-        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 0, t) > 0; }));
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 0, t) > 0; })) << [&] {
+            std::string all;
+            for (auto& h : heardAfter("", beforeKey)) all += h.who + "=" + std::to_string(h.value) + " ";
+            return all;
+        }();
     }
     host::pollFor(poll, 300ms);
     const size_t sent = count("sent", 1, beforeKey);
@@ -450,7 +457,7 @@ TEST_F(Keying, ARefusedKeyIsToldBack) {
             vtrx_setptt(A, true);
         const std::string who = c.radioKeyedByHost ? "radio" : "A";
         ASSERT_TRUE(host::pollUntil(poll, [&] { return count(who, 0, t) > 0; }, 2s)) << "not told back";
-        EXPECT_LT(seconds(*firstHeard(who, 0, t) - t).count(), 0.5);
+        EXPECT_LT(seconds(*firstHeard(who, 0, t) - t).count(), 0.5 * buildSlowdown);
         host::pollFor(poll, 300ms);
         EXPECT_EQ(count("radio", 1, t), 0u) << "the radio keyed";
     }

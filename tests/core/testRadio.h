@@ -2,10 +2,31 @@
 // A back-end for tests: receivers at chosen rates, a counting tune(), and a
 // writer that feeds a known ramp from its own thread.
 #include "core/Radio.h"
+#include "core/vtrx.h"
 
 #include <atomic>
+#include <chrono>
 #include <complex>
 #include <thread>
+
+/// For a radio whose transmit requests come at the test's own pace, however
+/// slow the machine: a pause between them is no stall, so its transceivers
+/// wait for the next one as long as the test takes. Radio's task group; the
+/// harness radios call it from tune(), with which every placement of a new
+/// transceiver ends.
+inline void pacedByTheTest(Radio& radio) {
+    std::vector<std::shared_ptr<vtrx>> list;
+    {
+        std::lock_guard<std::mutex> l(radio.listMutex);
+        list = radio.vtrxList;
+    }
+    for (auto& v : list) {
+        seqTask t;
+        t.fn = [v] { v->tx.tailStallLimit = v->tx.keyedStallLimit = std::chrono::hours(1); };
+        t.name = "test.pacedByTheTest";
+        v->asyncProcess(t);
+    }
+}
 
 class FakeRadio : public Radio {
 public:
@@ -17,7 +38,10 @@ public:
         appendReceiver(r);
     }
 
-    void tune() override { tunes.fetch_add(1); }
+    void tune() override {
+        tunes.fetch_add(1);
+        pacedByTheTest(*this);
+    }
     void addHWReceiver(long long frequency) override {
         if (!canAdd) return; // a device with one receiver adds nothing
         hwReceiver r;

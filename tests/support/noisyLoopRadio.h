@@ -19,6 +19,7 @@
 #include "core/vtrx.h"
 
 #include "core/drainTasks.h"
+#include "core/testRadio.h"
 #include "support/waitFor.h"
 
 #include <algorithm>
@@ -87,7 +88,7 @@ public:
     std::atomic<long> written{0};
 
     void startRadio() override {}
-    void tune() override {}
+    void tune() override { pacedByTheTest(*this); }
 
     /// Radio's task group: the transmitting transceiver's block, looped back.
     void transmit(buff<cplx> samples) override {

@@ -69,10 +69,7 @@ void HpsdrRadio::handleRxPacket(buff<char> packet) {
 
 void HpsdrRadio::requestModulate(const std::shared_ptr<vtrx>& tx) {
     ++modulateRequests;
-    seqTask t;
-    t.fn = [tx] { tx->modulate(transmitBlock); };
-    t.name = "txVtrx.modulate";
-    tx->asyncProcess(t);
+    tx->askToModulate(transmitBlock, "txVtrx.modulate");
 }
 
 void HpsdrRadio::handleEp6(const Ep6Frame& frame, vtrx* tx) {
