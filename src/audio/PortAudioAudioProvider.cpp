@@ -348,6 +348,7 @@ void PortAudioAudioProvider::paCloseInputStream(int index) { closeBound(openInpu
 int PortAudioAudioProvider::paOutputCallback(const void*, void* output, unsigned long frames,
                                              const PaStreamCallbackTimeInfo* time, unsigned long, void* user) {
     auto* s = static_cast<bound<AudioProducer>*>(user);
+    AudioProducer* owner = s->owner.load(std::memory_order_acquire);
     const size_t floats = size_t(frames) * size_t(s->record->channels);
     exitGate::pass pass;
     if (!pass) {
@@ -355,31 +356,33 @@ int PortAudioAudioProvider::paOutputCallback(const void*, void* output, unsigned
         if (output) std::memset(output, 0, floats * sizeof(float));
         return paContinue;
     }
-    if (!s->owner) {
+    if (!owner) {
         if (output) std::memset(output, 0, floats * sizeof(float));
         return paAbort;
     }
     // Noted before the owner's own note: the stream counts as silent no
     // later than the owner counts it.
     s->heard.heard(audioClock::now(), frames, s->record->rate);
-    return s->owner->Callback(output, frames, time ? time->outputBufferDacTime : 0.0);
+    return owner->Callback(output, frames, time ? time->outputBufferDacTime : 0.0);
 }
 
 int PortAudioAudioProvider::paInputCallback(const void* input, void*, unsigned long frames,
                                             const PaStreamCallbackTimeInfo* time, unsigned long, void* user) {
     auto* s = static_cast<bound<AudioConsumer>*>(user);
+    AudioConsumer* owner = s->owner.load(std::memory_order_acquire);
     exitGate::pass pass;
     if (!pass) return paContinue; // the process is exiting
-    if (!s->owner) return paAbort;
+    if (!owner) return paAbort;
     // Noted before the owner's own note: the stream counts as silent no
     // later than the owner counts it.
     s->heard.heard(audioClock::now(), frames, s->record->rate);
-    return s->owner->Callback(input, frames, time ? time->inputBufferAdcTime : 0.0);
+    return owner->Callback(input, frames, time ? time->inputBufferAdcTime : 0.0);
 }
 
 template <class Owner>
 void PortAudioAudioProvider::streamFinished(void* user) {
     auto* s = static_cast<bound<Owner>*>(user);
+    Owner* owner = s->owner.load(std::memory_order_acquire);
     s->heard.forget(); // ended, not stalled
     // An end that the worker's own stop makes is neither reported to the
     // owner nor closed again.
@@ -387,7 +390,7 @@ void PortAudioAudioProvider::streamFinished(void* user) {
     PortAudioAudioProvider* provider = s->provider;
     if (byItself) {
         exitGate::pass pass;
-        if (pass && s->owner) s->owner->StreamFinished();
+        if (pass && owner) owner->StreamFinished();
     }
     // Last: from now on the worker may close the stream and free this.
     s->ended.store(true, std::memory_order_release);

@@ -78,9 +78,15 @@ private:
     /// callbacks write.
     template <class Owner>
     struct bound {
-        AudioChannel<Owner>* record;
-        Owner* owner; // given to the open that made it
-        PortAudioAudioProvider* provider;
+        bound(AudioChannel<Owner>* record, Owner* owner, PortAudioAudioProvider* provider)
+            : record(record), provider(provider) {
+            // Last, with release: the callbacks take it first (acquire), and
+            // with it the rest of the record as the worker made it.
+            this->owner.store(owner, std::memory_order_release);
+        }
+        AudioChannel<Owner>* const record;
+        PortAudioAudioProvider* const provider;
+        std::atomic<Owner*> owner{nullptr}; // given to the open that made it
         void* handle = nullptr;
         callbackWatch heard; // its callbacks
         /// Set while the back-end stops it on its owner's request: the end
