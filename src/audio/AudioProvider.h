@@ -11,8 +11,6 @@
 // the outcome is logged. Sound-card callbacks reach the endpoint recorded as
 // the channel's owner (an AudioProducer for outputs, an AudioConsumer for
 // inputs) on the sound library's own threads.
-#include "audio/callbackWatch.h"
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -52,14 +50,10 @@ struct AudioChannel {
     int rate = 48000;
     int channels = 2;
     void* stream = nullptr; // open stream; touched only by the back-end's worker
-    /// Receives the callbacks. Stored by the open call on the caller's thread
-    /// (release) and read by the sound-card threads (acquire).
+    /// The endpoint given to the latest open, stored by the open call on the
+    /// caller's thread (release). A stream's callbacks reach the endpoint
+    /// given to the open that made it.
     std::atomic<Owner*> owner{nullptr};
-    /// The open stream's callbacks, noted by the sound-card thread.
-    callbackWatch heard;
-    /// Set while the back-end stops the stream on its owner's request: the
-    /// end that the stop makes is not reported to the owner.
-    std::atomic<bool> stopping{false};
 };
 using AudioOutputChannel = AudioChannel<AudioProducer>;
 using AudioInputChannel = AudioChannel<AudioConsumer>;
@@ -83,12 +77,14 @@ public:
     /// calls neither block nor fail, and later opens have no effect.
     virtual void Close() = 0;
     /// Records producer as the owner of output index, then opens and starts
-    /// its stream asynchronously. Indices are not checked: callers pass
-    /// positions inside the lists.
+    /// its stream asynchronously; that stream calls back producer, and no
+    /// other endpoint, for as long as it lives. Opens and closes take effect
+    /// in the order they were asked for, from whichever threads. Indices are
+    /// not checked: callers pass positions inside the lists. Any thread.
     virtual void OpenOutput(int index, AudioProducer* producer) = 0;
     virtual void OpenInput(int index, AudioConsumer* consumer) = 0;
     /// Aborts and closes the stream of that position asynchronously; nothing
-    /// happens when none is open.
+    /// happens when none is open. Any thread.
     virtual void CloseInput(int index) = 0;
     virtual void CloseOutput(int index) = 0;
     /// List positions of the system's default devices; 0 when there is none.

@@ -55,6 +55,15 @@ void AudioInputStream::read(buff<float> out) {
         return;
     }
     const int64_t now = audioClock::now();
+    if (!device_->delivering()) {
+        // Opening (at first, or again after a stop or a failure): nothing
+        // to read, and no writer to keep behind. The first read once it
+        // delivers starts over behind it, and reads meanwhile do not count
+        // as running dry.
+        std::fill(out.begin(), out.end(), 0.0f);
+        lastRead_ = 0;
+        return;
+    }
     const uint16_t w = uint16_t(stamp);
     const bool steady = now - lastRead_ <= resyncAfterNs;
     const int d = int16_t(uint16_t(int(resampler_.readPosition()) - w)); // negative: behind the writer

@@ -20,7 +20,8 @@
 /// 48000 samples per second, and resynchronises when it has fallen out of
 /// step (after a pause, or when it ran dry). Out of step while the writer
 /// is late (a device that missed a callback, or stopped), it reads silence
-/// instead, and keeps its place.
+/// instead, and keeps its place; while the device's stream has not yet
+/// delivered, it reads silence and starts over once it does.
 class AudioInputStream {
 public:
     /// Reads that come further apart than this start over behind the writer.

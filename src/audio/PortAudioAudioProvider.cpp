@@ -47,6 +47,9 @@ PortAudioAudioProvider::PortAudioAudioProvider() {
         enumerate();
     else
         spdlog::error("PortAudio did not start within {} s: no sound devices", startLimit.count());
+    // Before any job: the worker takes them over with the first.
+    openOutputs_.resize(outputs.size());
+    openInputs_.resize(inputs.size());
 }
 
 bool PortAudioAudioProvider::awaitStart() const {
@@ -139,7 +142,7 @@ void PortAudioAudioProvider::post(job j) {
     // has, no job is taken.
     exitGate::hold h = exitGate::hold::take();
     if (!h) return;
-    jobs_.enqueue([h = std::move(h), j = std::move(j)] { j(); });
+    jobs_.enqueue(posting_, [h = std::move(h), j = std::move(j)] { j(); });
 }
 
 void PortAudioAudioProvider::paWorkerLoop() {
@@ -161,21 +164,22 @@ void PortAudioAudioProvider::paWorkerLoop() {
     do {
         jobs_.wait_dequeue(j);
         runJob();
+        closeEnded();
     } while (running_);
-    // The queue keeps order per posting thread only: a job posted before the
-    // close from another thread may come after it. It still runs, so that
-    // its exit hold is given back; nothing is posted from now on.
+    // Nothing is posted from now on; anything still queued runs, so that its
+    // exit hold is given back.
     while (jobs_.try_dequeue(j)) runJob();
 
     trace("pa close op\r\n");
     for (size_t i = 1; i < outputs.size(); ++i) paCloseOutputStream(int(i));
     trace("pa close ip\r\n");
     for (size_t i = 1; i < inputs.size(); ++i) paCloseInputStream(int(i));
+    closeEnded();
     trace("pa term\r\n");
-    if (leftOpen_ > 0) {
+    if (const size_t leftOpen = leftOpenOutputs_.size() + leftOpenInputs_.size(); leftOpen > 0) {
         // PortAudio's termination stops every stream it still counts as
         // open, and would wait for the ones left open for good.
-        spdlog::error("pa not terminated: {} stream(s) left open", leftOpen_);
+        spdlog::error("pa not terminated: {} stream(s) left open", leftOpen);
         return;
     }
     Pa_Terminate();
@@ -192,7 +196,7 @@ void PortAudioAudioProvider::Close() {
         trace("ap close\r\n");
         // Straight onto the queue: post() refuses jobs from now on. The jobs
         // already queued run first.
-        jobs_.enqueue([this] { running_ = false; });
+        jobs_.enqueue(posting_, [this] { running_ = false; });
     }
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
     trace("ap closed\r\n");
@@ -205,7 +209,7 @@ void PortAudioAudioProvider::OpenOutput(int index, AudioProducer* producer) {
     }
     AudioOutputChannel* record = outputs[size_t(index)].get();
     record->owner.store(producer, std::memory_order_release);
-    post([this, record] { paOpenOutput(record); });
+    post([this, record, producer] { paOpenOutput(record, producer); });
 }
 
 void PortAudioAudioProvider::OpenInput(int index, AudioConsumer* consumer) {
@@ -215,7 +219,7 @@ void PortAudioAudioProvider::OpenInput(int index, AudioConsumer* consumer) {
     }
     AudioInputChannel* record = inputs[size_t(index)].get();
     record->owner.store(consumer, std::memory_order_release);
-    post([this, record] { paOpenInput(record); });
+    post([this, record, consumer] { paOpenInput(record, consumer); });
 }
 
 void PortAudioAudioProvider::CloseOutput(int index) {
@@ -228,23 +232,19 @@ void PortAudioAudioProvider::CloseInput(int index) {
     post([this, index] { paCloseInputStream(index); });
 }
 
-void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record) {
+void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record, AudioProducer* producer) {
     spdlog::info("pa_start op {}", record->device);
     // A stream still open here would be lost with its handle.
-    if (record->stream) paCloseOutputStream(int(record->index));
-    if (record->device < 0) {
-        record->stream = nullptr;
-        return;
-    }
+    paCloseOutputStream(int(record->index));
+    if (record->device < 0) return;
     PaStreamParameters out = parameters(record->device, record->channels, false);
+    auto bs = std::make_unique<bound<AudioProducer>>(record, producer, this);
     PaStream* stream = nullptr;
-    PaError err = Pa_OpenStream(&stream, nullptr, &out, 48000, 0, 0, &paOutputCallback, record);
+    PaError err = Pa_OpenStream(&stream, nullptr, &out, 48000, 0, 0, &paOutputCallback, bs.get());
     if (err != paNoError) {
         spdlog::error("pa_openstream output failed {} {}", record->device, Pa_GetErrorText(err));
-        record->stream = nullptr;
         return;
     }
-    record->heard.forget();
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamOutputFinishedCallback);
     if (err != paNoError) spdlog::error("Pa_SetStreamFinishedCallback output failed {}", Pa_GetErrorText(err));
     err = Pa_StartStream(stream);
@@ -252,29 +252,26 @@ void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record) {
         spdlog::error("pa_startstream output failed {} {}", record->device, Pa_GetErrorText(err));
         // Opened but not started: close it, or the handle leaks.
         Pa_CloseStream(stream);
-        record->stream = nullptr;
         return;
     }
     spdlog::info("pa_startstream output worked {}", record->device);
+    bs->handle = stream;
     record->stream = stream;
+    openOutputs_[record->index] = std::move(bs);
 }
 
-void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record) {
+void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record, AudioConsumer* consumer) {
     spdlog::info("pa_start inp {}", record->device);
-    if (record->stream) paCloseInputStream(int(record->index));
-    if (record->device < 0) {
-        record->stream = nullptr;
-        return;
-    }
+    paCloseInputStream(int(record->index));
+    if (record->device < 0) return;
     PaStreamParameters in = parameters(record->device, 1, true);
+    auto bs = std::make_unique<bound<AudioConsumer>>(record, consumer, this);
     PaStream* stream = nullptr;
-    PaError err = Pa_OpenStream(&stream, &in, nullptr, record->rate, 0, 0, &paInputCallback, record);
+    PaError err = Pa_OpenStream(&stream, &in, nullptr, record->rate, 0, 0, &paInputCallback, bs.get());
     if (err != paNoError) {
         spdlog::error("pa_openstream input failed {} {} {}", record->name, record->device, Pa_GetErrorText(err));
-        record->stream = nullptr;
         return;
     }
-    record->heard.forget();
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamInputFinishedCallback);
     if (err != paNoError)
         spdlog::error("Pa_SetStreamFinishedCallback input failed {} {} {}", record->name, record->device,
@@ -283,97 +280,123 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record) {
     if (err != paNoError) {
         spdlog::error("pa_startstream input failed {} {} {}", record->name, record->device, Pa_GetErrorText(err));
         Pa_CloseStream(stream);
-        record->stream = nullptr;
         return;
     }
     spdlog::info("pa_startstream input started");
+    bs->handle = stream;
     record->stream = stream;
+    openInputs_[record->index] = std::move(bs);
 }
 
-namespace {
-
-/// False when the stream was left open: one that PortAudio has not seen end
-/// but that has stopped calling back (its JACK server went away) cannot be
-/// stopped, since the stop waits for a callback that never comes and would
-/// hold the worker, and every later open, close and shut-down, for good.
-template <class Record>
-bool closeStream(Record& record) {
-    if (!record.stream) return true;
-    if (record.heard.failed(audioClock::now())) {
-        spdlog::error("pa stream {} {} calls back no more: left open", record.name, record.device);
-        record.stream = nullptr;
-        return false;
+template <class Owner>
+void PortAudioAudioProvider::closeBound(boundList<Owner>& open, boundList<Owner>& leftOpen, int index) {
+    if (index < 0 || size_t(index) >= open.size() || !open[size_t(index)]) return;
+    std::unique_ptr<bound<Owner>> s = std::move(open[size_t(index)]);
+    s->record->stream = nullptr;
+    if (s->heard.failed(audioClock::now()) && !s->ended.load(std::memory_order_acquire)) {
+        // One that PortAudio has not seen end but that has stopped calling
+        // back (its JACK server went away or was stopped) cannot be stopped:
+        // the stop waits for a callback that may never come, and would hold
+        // the worker, and every later open, close and shut-down, for good.
+        spdlog::error("pa stream {} {} calls back no more: left open", s->record->name, s->record->device);
+        leftOpen.push_back(std::move(s));
+        return;
     }
     // Its end, if the stop makes one, was asked for here: the owner may
     // already have opened the device again, and must not take that end for
     // the new stream's.
-    record.stopping.store(true, std::memory_order_release);
-    PaError err = Pa_AbortStream(record.stream);
+    s->stopping.store(true, std::memory_order_release);
+    PaError err = Pa_AbortStream(s->handle);
     if (err != paNoError) spdlog::error("pa_abortstream  failed {} ", Pa_GetErrorText(err));
-    err = Pa_CloseStream(record.stream);
+    err = Pa_CloseStream(s->handle);
     if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
-    record.stopping.store(false, std::memory_order_release);
-    record.stream = nullptr;
-    return true;
 }
 
-} // namespace
-
-void PortAudioAudioProvider::paCloseOutputStream(int index) {
-    if (index >= 0 && size_t(index) < outputs.size() && !closeStream(*outputs[size_t(index)])) ++leftOpen_;
+void PortAudioAudioProvider::closeEnded() {
+    closeEnded(openOutputs_, leftOpenOutputs_);
+    closeEnded(openInputs_, leftOpenInputs_);
 }
 
-void PortAudioAudioProvider::paCloseInputStream(int index) {
-    if (index >= 0 && size_t(index) < inputs.size() && !closeStream(*inputs[size_t(index)])) ++leftOpen_;
+template <class Owner>
+void PortAudioAudioProvider::closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen) {
+    for (auto& s : open) {
+        if (!s || !s->ended.load(std::memory_order_acquire)) continue;
+        const PaError err = Pa_CloseStream(s->handle);
+        if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
+        s->record->stream = nullptr;
+        s.reset();
+    }
+    for (auto it = leftOpen.begin(); it != leftOpen.end();) {
+        bound<Owner>& s = **it;
+        if (!s.ended.load(std::memory_order_acquire)) {
+            ++it;
+            continue;
+        }
+        // It woke and was ended by its owner: stopped already, so closing it
+        // waits for nothing.
+        spdlog::info("pa stream {} {} left open has ended: closed", s.record->name, s.record->device);
+        const PaError err = Pa_CloseStream(s.handle);
+        if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
+        it = leftOpen.erase(it);
+    }
 }
+
+void PortAudioAudioProvider::paCloseOutputStream(int index) { closeBound(openOutputs_, leftOpenOutputs_, index); }
+
+void PortAudioAudioProvider::paCloseInputStream(int index) { closeBound(openInputs_, leftOpenInputs_, index); }
 
 int PortAudioAudioProvider::paOutputCallback(const void*, void* output, unsigned long frames,
                                              const PaStreamCallbackTimeInfo* time, unsigned long, void* user) {
-    auto* record = static_cast<AudioOutputChannel*>(user);
+    auto* s = static_cast<bound<AudioProducer>*>(user);
+    AudioProducer* owner = s->owner.load(std::memory_order_acquire);
+    const size_t floats = size_t(frames) * size_t(s->record->channels);
     exitGate::pass pass;
     if (!pass) {
         // The process is exiting: silence until it is gone.
-        if (output) std::memset(output, 0, frames * size_t(record->channels) * sizeof(float));
+        if (output) std::memset(output, 0, floats * sizeof(float));
         return paContinue;
     }
-    AudioProducer* owner = record->owner.load(std::memory_order_acquire);
     if (!owner) {
-        if (output) std::memset(output, 0, frames * size_t(record->channels) * sizeof(float));
+        if (output) std::memset(output, 0, floats * sizeof(float));
         return paAbort;
     }
     // Noted before the owner's own note: the stream counts as silent no
     // later than the owner counts it.
-    record->heard.heard(audioClock::now(), frames, record->rate);
+    s->heard.heard(audioClock::now(), frames, s->record->rate);
     return owner->Callback(output, frames, time ? time->outputBufferDacTime : 0.0);
 }
 
 int PortAudioAudioProvider::paInputCallback(const void* input, void*, unsigned long frames,
                                             const PaStreamCallbackTimeInfo* time, unsigned long, void* user) {
-    auto* record = static_cast<AudioInputChannel*>(user);
+    auto* s = static_cast<bound<AudioConsumer>*>(user);
+    AudioConsumer* owner = s->owner.load(std::memory_order_acquire);
     exitGate::pass pass;
     if (!pass) return paContinue; // the process is exiting
-    AudioConsumer* owner = record->owner.load(std::memory_order_acquire);
     if (!owner) return paAbort;
     // Noted before the owner's own note: the stream counts as silent no
     // later than the owner counts it.
-    record->heard.heard(audioClock::now(), frames, record->rate);
+    s->heard.heard(audioClock::now(), frames, s->record->rate);
     return owner->Callback(input, frames, time ? time->inputBufferAdcTime : 0.0);
 }
 
-void PortAudioAudioProvider::PaStreamOutputFinishedCallback(void* user) {
-    auto* record = static_cast<AudioOutputChannel*>(user);
-    record->heard.forget(); // ended, not stalled
-    if (record->stopping.load(std::memory_order_acquire)) return; // asked for by the owner
-    exitGate::pass pass;
-    if (!pass) return;
-    if (AudioProducer* owner = record->owner.load(std::memory_order_acquire)) owner->StreamFinished();
+template <class Owner>
+void PortAudioAudioProvider::streamFinished(void* user) {
+    auto* s = static_cast<bound<Owner>*>(user);
+    Owner* owner = s->owner.load(std::memory_order_acquire);
+    s->heard.forget(); // ended, not stalled
+    // An end that the worker's own stop makes is neither reported to the
+    // owner nor closed again.
+    const bool byItself = !s->stopping.load(std::memory_order_acquire);
+    PortAudioAudioProvider* provider = s->provider;
+    if (byItself) {
+        exitGate::pass pass;
+        if (pass && owner) owner->StreamFinished();
+    }
+    // Last: from now on the worker may close the stream and free this.
+    s->ended.store(true, std::memory_order_release);
+    if (byItself) provider->post([provider] { provider->closeEnded(); });
 }
 
-void PortAudioAudioProvider::PaStreamInputFinishedCallback(void* user) {
-    auto* record = static_cast<AudioInputChannel*>(user);
-    record->heard.forget(); // ended, not stalled
-    if (record->stopping.load(std::memory_order_acquire)) return; // asked for by the owner
-    exitGate::pass pass;
-    if (!pass) return;
-    if (AudioConsumer* owner = record->owner.load(std::memory_order_acquire)) owner->StreamFinished();
-}
+void PortAudioAudioProvider::PaStreamOutputFinishedCallback(void* user) { streamFinished<AudioProducer>(user); }
+
+void PortAudioAudioProvider::PaStreamInputFinishedCallback(void* user) { streamFinished<AudioConsumer>(user); }

@@ -7,14 +7,25 @@
 // thread. Enumeration runs once, on the thread that makes the back-end, after
 // the worker has initialised PortAudio and before any job can be posted.
 //
-// Stream callbacks arrive on PortAudio's threads and are handed to the
-// channel record's owner; they read only that atomic pointer and take no lock.
+// Jobs run in the order they were posted, from whichever threads: an open
+// asked for after a close never runs before it.
+//
+// Stream callbacks arrive on PortAudio's threads with the stream's own
+// record (a bound stream) as user data, and are handed to the endpoint given
+// to the open that made that stream, never to one given to a later open of
+// the position; they take no lock.
+//
+// A stream that ends by itself (its endpoint returned 2) is closed by the
+// back-end, on the worker, soon after.
 //
 // A stream that stopped calling back without ending (its JACK server went
-// away) cannot be stopped: PortAudio's stop waits for a callback for good.
-// Such a stream is left open when it is closed, and PortAudio is then not
-// terminated at the shut-down, which would stop it; both are logged.
+// away, or was stopped) cannot be stopped: PortAudio's stop waits for a
+// callback for good. Such a stream is left open when it is closed, and
+// PortAudio is then not terminated at the shut-down, which would stop it;
+// both are logged. Should it wake and end (its endpoint ends it), it is
+// closed as any stream that ended by itself.
 #include "audio/AudioProvider.h"
+#include "audio/callbackWatch.h"
 
 #include <concurrentqueue/blockingconcurrentqueue.h>
 
@@ -22,8 +33,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct PaStreamCallbackTimeInfo;
 
@@ -60,6 +73,32 @@ public:
 private:
     using job = std::function<void()>;
 
+    /// One stream PortAudio opened, from its open to its close: its
+    /// callbacks' user data. The worker's, but for the atomics, which its
+    /// callbacks write.
+    template <class Owner>
+    struct bound {
+        bound(AudioChannel<Owner>* record, Owner* owner, PortAudioAudioProvider* provider)
+            : record(record), provider(provider) {
+            // Last, with release: the callbacks take it first (acquire), and
+            // with it the rest of the record as the worker made it.
+            this->owner.store(owner, std::memory_order_release);
+        }
+        AudioChannel<Owner>* const record;
+        PortAudioAudioProvider* const provider;
+        std::atomic<Owner*> owner{nullptr}; // given to the open that made it
+        void* handle = nullptr;
+        callbackWatch heard; // its callbacks
+        /// Set while the back-end stops it on its owner's request: the end
+        /// that the stop makes is not reported to the owner.
+        std::atomic<bool> stopping{false};
+        /// It finished: it calls back no more, and closing it waits for
+        /// nothing. Set last by its finish; the worker may free it then.
+        std::atomic<bool> ended{false};
+    };
+    template <class Owner>
+    using boundList = std::vector<std::unique_ptr<bound<Owner>>>;
+
     void post(job j);
     /// Whether PortAudio is initialised, waiting for at most startLimit.
     bool awaitStart() const;
@@ -68,10 +107,20 @@ private:
     void leaveAStuckWorker();
     void enumerate();
     void paWorkerLoop();
-    void paOpenOutput(AudioOutputChannel* record);
-    void paOpenInput(AudioInputChannel* record);
+    void paOpenOutput(AudioOutputChannel* record, AudioProducer* producer);
+    void paOpenInput(AudioInputChannel* record, AudioConsumer* consumer);
     void paCloseOutputStream(int index);
     void paCloseInputStream(int index);
+    /// Closes the open stream of that position, or leaves it open when it
+    /// calls back no more.
+    template <class Owner>
+    void closeBound(boundList<Owner>& open, boundList<Owner>& leftOpen, int index);
+    /// Closes every stream that has ended by itself, left open or not.
+    void closeEnded();
+    template <class Owner>
+    static void closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen);
+    template <class Owner>
+    static void streamFinished(void* stream);
 
     static int paOutputCallback(const void* input, void* output, unsigned long frames,
                                 const PaStreamCallbackTimeInfo* time, unsigned long flags, void* record);
@@ -83,8 +132,12 @@ private:
     std::thread worker_;
     /// Cleared by the close job; the worker's own (every job runs on it).
     bool running_ = true;
+    /// By list position: the open stream, or none. The worker's.
+    boundList<AudioProducer> openOutputs_;
+    boundList<AudioConsumer> openInputs_;
     /// Streams that stopped calling back and were left open; the worker's.
-    int leftOpen_ = 0;
+    boundList<AudioProducer> leftOpenOutputs_;
+    boundList<AudioConsumer> leftOpenInputs_;
     std::atomic<uint8_t> terminated_{0};
     /// Set by the worker once Pa_Initialize has returned.
     std::atomic<bool> initialised_{false};
@@ -95,4 +148,7 @@ private:
     // never run and keep its exit hold for ever.
     std::mutex postMutex_;
     moodycamel::BlockingConcurrentQueue<job> jobs_{192};
+    /// Every job goes in through this one producer, under postMutex_: the
+    /// queue keeps order per producer only.
+    moodycamel::ProducerToken posting_{jobs_};
 };

@@ -24,6 +24,8 @@ public:
     /// stalled.
     void forget() noexcept { heardAt_.store(0, std::memory_order_relaxed); }
 
+    /// Whether a callback was heard since the stream was opened. Any thread.
+    bool heardOnce() const noexcept { return heardAt_.load(std::memory_order_relaxed) != 0; }
     /// Whether the stream, once heard, has been silent at `now` for more
     /// than `periods` of its buffers and more than `atLeastNs`. A stream not
     /// heard yet is not silent: it may still be opening.

@@ -255,7 +255,7 @@ TEST_F(Microphone, TheCallbackFillsTheRingStampsItAndStopsWithoutUsers) {
     // A callback without samples: a fresh stamp, the same position and peak.
     card.advance(std::chrono::milliseconds(3));
     EXPECT_EQ(mic->Callback(nullptr, 512, 0.0), 0);
-    EXPECT_EQ(mic->ringStamp.load(), audioClock::stamp(card.now(), 1536));
+    EXPECT_EQ(mic->ringStamp(), audioClock::stamp(card.now(), 1536));
     EXPECT_EQ(mic->getPeak(), 0.5f);
 
     // Samples that are not numbers are stored as silence.
@@ -275,6 +275,40 @@ TEST_F(Microphone, TheCallbackFillsTheRingStampsItAndStopsWithoutUsers) {
     EXPECT_NE(fresh.data, ring.data);
     EXPECT_EQ(fresh[100], 0.0f);
     EXPECT_TRUE(card.isOpen(false, FakeAudio::mic48000));
+}
+
+// A stream closed as failed may wake (a JACK server that was only stopped)
+// and call back beside the one opened after it: it writes nothing, asks to
+// end, and its end leaves the device as it is.
+TEST_F(Microphone, AStreamClosedAsFailedThatWakesWritesNothing) {
+    card.setMicrophone(FakeAudio::mic48000, [](int64_t) { return 0.25f; });
+    mic->registerStream();
+    unsigned stamp = 0;
+    mic->getBuffer(&stamp);
+    card.advance(std::chrono::milliseconds(25));
+    AudioConsumer* stalled = card.inputs[FakeAudio::mic48000]->owner.load();
+    card.stall(false, FakeAudio::mic48000, true);
+    card.advance(std::chrono::milliseconds(1100));
+    buff<float> ring = mic->getBuffer(&stamp); // closed as failed, and opened again
+    AudioConsumer* next = card.inputs[FakeAudio::mic48000]->owner.load();
+    ASSERT_NE(next, stalled);
+    card.advance(std::chrono::milliseconds(25));
+    mic->getBuffer(&stamp);
+    EXPECT_EQ(stamp & 0xFFFF, 1536u);
+
+    const std::vector<float> late(512, 0.75f);
+    EXPECT_EQ(stalled->Callback(late.data(), 512, 0.0), 2);
+    testing::internal::CaptureStdout();
+    stalled->StreamFinished();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(mic->ringStamp(), stamp);
+    EXPECT_TRUE(std::all_of(ring.begin(), ring.end(), [](float v) { return v != 0.75f; }));
+    EXPECT_EQ(mic->getPeak(), 0.25f);
+    EXPECT_EQ(mic->state(), streamLife::phase::running);
+    card.advance(std::chrono::milliseconds(11));
+    mic->getBuffer(&stamp);
+    EXPECT_EQ(stamp & 0xFFFF, 2048u); // its writer goes on alone
+    mic->unregisterStream();
 }
 
 TEST_F(Microphone, ReadersTakeTheRingWholeWhileItIsReplaced) {

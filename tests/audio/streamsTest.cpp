@@ -101,6 +101,8 @@ TEST_F(MicrophoneStream, ReadsBehindTheWriterAndResynchronises) {
     EXPECT_FALSE(card.isOpen(false, FakeAudio::mic48000)); // id 0 opens nothing
 
     in.setStreamId(FakeAudio::mic48000);
+    for (int k = 0; k < 8; ++k) EXPECT_EQ(read(in)[0], 0.0f); // before it delivers: silence, not running dry
+    EXPECT_EQ(in.margin(), -2048);
     card.advance(std::chrono::milliseconds(200));
     auto first = read(in); // the first read starts 2048 behind the writer
     EXPECT_EQ(first[0], float(written() - 2048));
