@@ -85,9 +85,14 @@ void HpsdrNpRadio::startRadio() {
     run = true;
     sendHighPriorityPacket();
     started = true;
+    exitStop_.set([this] {
+        exiting_ = true;
+        stopRadio();
+    });
 }
 
 void HpsdrNpRadio::stopRadio() {
+    exitStop_.clear();
     run = false;
     sendHighPriorityPacket();
 }
@@ -99,7 +104,10 @@ void HpsdrNpRadio::send(buff<char> packet, uint16_t port) {
         packetSink(std::move(packet), port);
         return;
     }
-    endpoint.sendTo(std::move(packet), udp::endpoint(boardAddress, port));
+    if (exiting_)
+        endpoint.sendToNow(packet, udp::endpoint(boardAddress, port));
+    else
+        endpoint.sendTo(std::move(packet), udp::endpoint(boardAddress, port));
 }
 
 void HpsdrNpRadio::sendGeneralPacket() { send(NpHostPackets::general(), NpHostPackets::generalPort); }

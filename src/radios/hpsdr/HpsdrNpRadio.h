@@ -23,6 +23,12 @@
 // the packets cannot hold are cut: DDC blocks and phase words past 80, a
 // clock below 2 Hz (phase words 0, zone 0), each logged once.
 //
+// The process's end: a host may exit with the radio running, and the board
+// would stream on at a host that is gone. While the radio runs, the exit
+// (exitGate::driverStop) stops it as Radio_stop does, from the exiting
+// thread (asyncUdpServer::sendToNow), as the I/O thread may already be
+// stopped. A radio never started, or stopped, sends nothing then.
+//
 // Threads: everything here runs on the radio's own task group (host
 // requests, "Radio.start()", the endpoint's "handle_receive_from" tasks),
 // without locks of its own; the receiver list is touched under the base's
@@ -31,6 +37,7 @@
 #include "core/Radio.h"
 #include "framework/ValueLabelItem.h"
 #include "framework/asyncCollection.h"
+#include "framework/exitGate.h"
 #include "radios/hpsdr/asyncUdpServer.h"
 #include "framework/throttledLog.h"
 
@@ -149,4 +156,8 @@ private:
     bool clockLogged_ = false;
     bool ddcCountLogged_ = false;
     bool gainLogged_ = false;
+    bool exiting_ = false; // packets go out from the exiting thread at once
+    // Set while the radio runs. Last: cleared, or waited for when the exit
+    // has taken it, before the rest of the radio goes.
+    exitGate::driverStop exitStop_;
 };

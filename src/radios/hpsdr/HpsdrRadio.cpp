@@ -109,6 +109,9 @@ void HpsdrRadio::startRadio() {
     sendPacket(StartStopPacket::start(DisableWatchdog.get()));
     ccIndex = 0;
     running = true;
+    // No static is built for it here (the socket is the radio's own, sent
+    // on without asio), so the exit handler needs no new registration.
+    exitStop_.set([this] { offAirAtExit(); });
 }
 
 void HpsdrRadio::sendConfiguration() {
@@ -125,8 +128,17 @@ void HpsdrRadio::sendConfiguration() {
 }
 
 void HpsdrRadio::stopRadio() {
+    exitStop_.clear();
     if (connected) sendPacket(StartStopPacket::stop());
     running = false;
+}
+
+void HpsdrRadio::offAirAtExit() {
+    exiting_ = true;
+    // As a release the radio makes itself: the hook sends the frame, and
+    // nothing is told to a host that is gone.
+    ptt.set(false, false);
+    stopRadio();
 }
 
 void HpsdrRadio::tune() {

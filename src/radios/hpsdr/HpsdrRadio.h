@@ -30,11 +30,20 @@
 // endpoint, whose pending I/O completions end on the I/O thread without
 // touching the radio. The host's release takes the radio off the air first
 // (Radio::hostReleased), which sends the release frame.
+//
+// The process's end: a host may exit with the radio running, even keyed,
+// and then nothing is left to unkey the board or stop its stream. While the
+// radio runs, the exit (exitGate::driverStop) takes it off the air as an
+// unkey does, through the ptt hook, and stops it as Radio_stop does; both go
+// out from the exiting thread (asyncUdpServer::sendNow), as the I/O thread
+// may already be stopped. A radio never started, or stopped, sends nothing
+// then.
 #include "core/Radio.h"
 #include "dsp/movingAverage.h"
 #include "framework/ValueLabelItem.h"
 #include "framework/asyncCollection.h"
 #include "framework/calibLine.h"
+#include "framework/exitGate.h"
 #include "radios/hpsdr/CommandControlFrame.h"
 #include "radios/hpsdr/HpsdrCommand.h"
 #include "radios/hpsdr/J16.h"
@@ -278,7 +287,13 @@ public:
     movingAverage slowAverage{180000, 1.0};
 
 private:
+    /// To the board through the endpoint (or the test sink); from the
+    /// exiting thread at once while the exit takes the radio off the air.
     void sendPacket(const buff<char>& packet);
+    /// The exit's stop of a running radio: the ptt hook's release frame when
+    /// keyed, then the stop packet. Exiting thread, the radio's task group
+    /// parked.
+    void offAirAtExit();
     void sendConfiguration();
     void restartForReceiver();
     void requestModulate(const std::shared_ptr<vtrx>& tx);
@@ -299,4 +314,9 @@ private:
     uint8_t i2cDevice() const;
     uint8_t biasValue(int v) const;
     void queueWrite(uint8_t device, uint8_t reg, int value, uint32_t wait);
+
+    bool exiting_ = false;
+    // Set while the radio runs. Last: cleared, or waited for when the exit
+    // has taken it, before the rest of the radio goes.
+    exitGate::driverStop exitStop_;
 };

@@ -59,6 +59,8 @@ void HpsdrRadio::sendCommandControl(const buff<cplx>& block) {
 void HpsdrRadio::sendPacket(const buff<char>& packet) {
     if (packetSink)
         packetSink(packet);
+    else if (exiting_)
+        endpoint.sendNow(packet);
     else
         endpoint.send(packet);
 }

@@ -7,7 +7,14 @@
 #include <boost/asio/post.hpp>
 #include <spdlog/spdlog.h>
 
+#include <sys/socket.h>
+
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
 #include <mutex>
 #include <optional>
 
@@ -45,6 +52,19 @@ struct asyncUdpServer::state : std::enable_shared_from_this<state> {
     throttledLog receiveErrors;
     throttledLog sendErrors;
     bool connectCalled = false; // caller's thread
+
+    // What the I/O thread and an exit's sendNow both touch, under `wire`:
+    // the descriptor while the socket is open, the datagrams not yet handed
+    // to the kernel, and whether the exit has sent its last ones. The I/O
+    // thread opens and closes the socket and starts each send under it.
+    struct outgoing {
+        buff<char> packet;
+        std::optional<udp::endpoint> to; // unconnected use
+    };
+    std::mutex wire;
+    int descriptor = -1;
+    std::deque<outgoing> outbox;
+    bool sentLast = false;
     std::optional<error_code> fault;
     bool faultOpens = false;
 
@@ -58,6 +78,15 @@ struct asyncUdpServer::state : std::enable_shared_from_this<state> {
     void startReceiveFrom();
     void handleReceiveFrom(const error_code& ec, size_t bytes);
     void close();
+    /// Opens the socket for protocol; the descriptor is taken under `wire`.
+    void open(const udp& protocol, error_code& ec);
+    /// Queues one datagram for the I/O thread; false once the exit sent its
+    /// last. Any thread.
+    bool queue(outgoing o);
+    /// The oldest waiting datagram to the kernel. I/O thread.
+    void sendNext();
+    /// Everything waiting, then last, from the calling thread (see sendNow).
+    bool sendLast(outgoing last);
     void takeOwner(std::weak_ptr<asyncObject> o);
     /// Queues fn on the owner's task group, to run only if the owner is
     /// still there then (and kept there while it runs). I/O thread.
@@ -116,13 +145,23 @@ void asyncUdpServer::connect(packetHandler callback, std::weak_ptr<asyncObject> 
         if (s->fault) {
             if (s->faultOpens) {
                 error_code ignored;
-                s->socket.open(peer.protocol(), ignored);
+                s->open(peer.protocol(), ignored);
             }
             s->onConnected(*s->fault);
             return;
         }
-        // Opens the socket for the peer's protocol first.
-        s->socket.async_connect(peer, [s](const error_code& ec) { s->onConnected(ec); });
+        // A datagram connect is made at once, as the connect starts: an
+        // exit's send finds the socket connected or not open.
+        error_code ec;
+        {
+            std::lock_guard<std::mutex> lock(s->wire);
+            s->socket.open(peer.protocol(), ec);
+            if (!ec) {
+                s->socket.async_connect(peer, [s](const error_code& ec) { s->onConnected(ec); });
+                s->descriptor = s->socket.native_handle();
+            }
+        }
+        if (ec) s->onConnected(ec);
     });
 }
 
@@ -172,10 +211,12 @@ void asyncUdpServer::state::onConnected(const error_code& ec) {
 void asyncUdpServer::state::openUnconnected() {
     if (closed) return;
     error_code ec;
-    socket.open(udp::v4(), ec);
+    open(udp::v4(), ec);
     if (!ec) socket.bind(udp::endpoint(udp::v4(), 0), ec);
     if (ec) {
         spdlog::error("udp open error {}", ec.message());
+        std::lock_guard<std::mutex> lock(wire);
+        descriptor = -1;
         error_code ignored;
         socket.close(ignored);
         return;
@@ -185,8 +226,16 @@ void asyncUdpServer::state::openUnconnected() {
     startReceiveFrom();
 }
 
+void asyncUdpServer::state::open(const udp& protocol, error_code& ec) {
+    std::lock_guard<std::mutex> lock(wire);
+    socket.open(protocol, ec);
+    if (!ec) descriptor = socket.native_handle();
+}
+
 void asyncUdpServer::state::close() {
     closed = true;
+    std::lock_guard<std::mutex> lock(wire);
+    descriptor = -1;
     error_code ignored;
     socket.close(ignored); // pending operations complete with operation_aborted
 }
@@ -236,6 +285,90 @@ void asyncUdpServer::state::handleReceiveFrom(const error_code& ec, size_t bytes
 
 // ---- sending ----
 
+bool asyncUdpServer::state::queue(outgoing o) {
+    {
+        std::lock_guard<std::mutex> lock(wire);
+        if (sentLast) return false;
+        outbox.push_back(std::move(o));
+    }
+    asio::post(socket.get_executor(), [self = shared_from_this()] { self->sendNext(); });
+    return true;
+}
+
+void asyncUdpServer::state::sendNext() {
+    // Under the lock to the kernel's hands: asio tries a send at once, so a
+    // datagram taken here cannot pass one an exit sends meanwhile.
+    std::lock_guard<std::mutex> lock(wire);
+    if (outbox.empty()) return; // the exit sent it
+    outgoing o = std::move(outbox.front());
+    outbox.pop_front();
+    auto bytes = asio::buffer(o.packet.data, o.packet.count);
+    if (o.to) {
+        if (closed || !socket.is_open()) return;
+        socket.async_send_to(bytes, *o.to, [keep = std::move(o.packet)](const error_code&, size_t) {});
+        return;
+    }
+    if (closed) {
+        completed.fetch_add(1, std::memory_order_release);
+        return;
+    }
+    // On a socket that never opened the send fails in its completion, which
+    // logs it. The completion keeps the packet: its storage lives until sent.
+    socket.async_send(bytes, [self = shared_from_this(), keep = std::move(o.packet)](const error_code& ec, size_t) {
+        if (ec && self->sendErrors.note()) {
+            if (self->sendErrors.total() == 1)
+                spdlog::error(" send error {} {} {}", ec.message(), ec.category().name(), ec.value());
+            else
+                spdlog::error(" send error {} {} {} ({} so far)", ec.message(), ec.category().name(), ec.value(),
+                              self->sendErrors.total());
+        }
+        self->completed.fetch_add(1, std::memory_order_release);
+    });
+}
+
+namespace {
+
+/// One datagram on the descriptor, without asio and without blocking: the
+/// I/O thread may be gone. Retries, for at most `until`, while the socket's
+/// buffer is full or a peer's earlier refusal is reported in its place.
+bool sendOnDescriptor(int fd, const buff<char>& p, const std::optional<asyncUdpServer::udp::endpoint>& to,
+                      std::chrono::steady_clock::time_point until) {
+    for (;;) {
+        const ssize_t n = to ? ::sendto(fd, p.data, p.count, MSG_DONTWAIT | MSG_NOSIGNAL, to->data(), to->size())
+                             : ::send(fd, p.data, p.count, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n >= 0) return true;
+        const int e = errno;
+        const bool full = e == EAGAIN || e == EWOULDBLOCK || e == ENOBUFS;
+        if (!(full || e == EINTR || e == ECONNREFUSED) || std::chrono::steady_clock::now() > until) {
+            spdlog::error("udp send at exit: {}", std::strerror(e));
+            return false;
+        }
+        if (full) {
+            pollfd w{fd, POLLOUT, 0};
+            static_cast<void>(::poll(&w, 1, 1));
+        }
+    }
+}
+
+} // namespace
+
+bool asyncUdpServer::state::sendLast(outgoing last) {
+    std::lock_guard<std::mutex> lock(wire);
+    sentLast = true;
+    if (descriptor < 0) {
+        spdlog::error("udp socket not open at exit: {} datagrams not sent", outbox.size() + 1);
+        outbox.clear();
+        return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + sendNowLimit;
+    for (auto& o : outbox) {
+        sendOnDescriptor(descriptor, o.packet, o.to, until);
+        if (!o.to) completed.fetch_add(1, std::memory_order_release);
+    }
+    outbox.clear();
+    return sendOnDescriptor(descriptor, last.packet, last.to, until);
+}
+
 void asyncUdpServer::send(buff<char> packet) {
     auto s = state_;
     const uint32_t started = s->started.load(std::memory_order_relaxed);
@@ -245,33 +378,17 @@ void asyncUdpServer::send(buff<char> packet) {
         return;
     }
     s->started.fetch_add(1, std::memory_order_relaxed);
-    asio::post(s->socket.get_executor(), [s, packet = std::move(packet)]() mutable {
-        if (s->closed) {
-            s->completed.fetch_add(1, std::memory_order_release);
-            return;
-        }
-        auto bytes = asio::buffer(packet.data, packet.count);
-        // The completion keeps the packet: its storage lives until sent.
-        s->socket.async_send(bytes, [s, packet = std::move(packet)](const error_code& ec, size_t) {
-            if (ec && s->sendErrors.note()) {
-                if (s->sendErrors.total() == 1)
-                    spdlog::error(" send error {} {} {}", ec.message(), ec.category().name(), ec.value());
-                else
-                    spdlog::error(" send error {} {} {} ({} so far)", ec.message(), ec.category().name(), ec.value(),
-                                  s->sendErrors.total());
-            }
-            s->completed.fetch_add(1, std::memory_order_release);
-        });
-    });
+    if (!s->queue({std::move(packet), std::nullopt})) s->completed.fetch_add(1, std::memory_order_release);
 }
 
 void asyncUdpServer::sendTo(buff<char> packet, const udp::endpoint& peer) {
-    auto s = state_;
-    asio::post(s->socket.get_executor(), [s, packet = std::move(packet), peer]() mutable {
-        if (s->closed || !s->socket.is_open()) return;
-        auto bytes = asio::buffer(packet.data, packet.count);
-        s->socket.async_send_to(bytes, peer, [s, packet = std::move(packet)](const error_code&, size_t) {});
-    });
+    state_->queue({std::move(packet), peer});
+}
+
+bool asyncUdpServer::sendNow(const buff<char>& packet) { return state_->sendLast({packet, std::nullopt}); }
+
+bool asyncUdpServer::sendToNow(const buff<char>& packet, const udp::endpoint& peer) {
+    return state_->sendLast({packet, peer});
 }
 
 uint32_t asyncUdpServer::sendsStarted() const { return state_->started.load(); }

@@ -19,8 +19,8 @@
 //
 // Threads and lifetime. Every socket operation (open, connect, bind, send,
 // receive, close) runs on the single I/O thread of ASIORunner: the public
-// functions only post work there, so the socket is never touched by two
-// threads. The socket, the buffer being received into and the owner's
+// functions only post work there (sendNow aside, see below), so the socket
+// is never touched by two threads. The socket, the buffer being received into and the owner's
 // callback live in a shared state that every pending handler holds; the
 // endpoint itself may therefore go (with its owner) while the I/O thread
 // still completes operations. The destructor posts a close: the pending
@@ -31,6 +31,17 @@
 // At most 101 sends are outstanding (posted or in the kernel and not yet
 // completed); a send beyond that is dropped with "no send {started}
 // {completed}".
+//
+// The process's end. The I/O thread is stopped by an exit handler of its
+// own, before or after the one that stops the owner's board, so what a
+// board must hear last (off the air, stop streaming) cannot wait for it:
+// sendNow sends from the calling thread, on the descriptor the I/O thread
+// opened, after every datagram still waiting for the I/O thread, and from
+// then on nothing the I/O thread was still to send goes out. The I/O thread
+// opens, closes and sends on the socket under the same lock, so the exit
+// never meets a descriptor being closed or reused, and its datagrams are
+// the last the peer gets (save one the kernel had no room for when the I/O
+// thread sent it: asio sends that one later, by itself).
 #include "dsp/buff.h"
 #include "framework/asyncObject.h"
 
@@ -39,6 +50,7 @@
 #include <boost/system/error_code.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -81,6 +93,18 @@ public:
     void send(buff<char> packet);
     /// Unconnected use. Never blocks; no limit on outstanding sends.
     void sendTo(buff<char> packet, const udp::endpoint& peer);
+
+    /// At the process's end: sends what is still waiting for the I/O thread,
+    /// in order, then packet, all from the calling thread, whether the I/O
+    /// thread still runs or was stopped; later asynchronous sends are
+    /// dropped. Waits for room in the socket's buffer for at most
+    /// sendNowLimit in all, never for the I/O thread. False (logged)
+    /// when the socket is not open or the packet could not be sent. Any
+    /// thread.
+    bool sendNow(const buff<char>& packet);
+    /// The same in the unconnected use.
+    bool sendToNow(const buff<char>& packet, const udp::endpoint& peer);
+    static constexpr std::chrono::milliseconds sendNowLimit{100};
 
     uint32_t sendsStarted() const;
     uint32_t sendsCompleted() const;

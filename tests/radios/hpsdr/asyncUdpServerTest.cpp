@@ -18,6 +18,7 @@
 
 #include <future>
 #include <latch>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -27,6 +28,8 @@ using udp = boost::asio::ip::udp;
 /// An object that owns an endpoint, as a radio does.
 struct endpointOwner : asyncObject {
     explicit endpointOwner(int size = 1032) : asyncObject(std::make_shared<syncTask>(*globalPool)), endpoint(size) {}
+    endpointOwner(int size, boost::asio::io_context& io)
+        : asyncObject(std::make_shared<syncTask>(*globalPool)), endpoint(size, io) {}
     asyncUdpServer endpoint;
 };
 
@@ -166,6 +169,63 @@ TEST_F(UdpEndpoint, AtMost101SendsOutstanding) {
         EXPECT_EQ(tag, k < 101 ? k : 1000u) << "the 102nd send is the one dropped";
     }
     EXPECT_EQ(log.count("error|no send 101 0"), 1u);
+}
+
+// The process's end: what still waits for the I/O thread goes first, in
+// order, then the exit's own datagrams, from the calling thread; nothing the
+// I/O thread was still to send follows, whether that thread is only busy or
+// stopped for good (and run again here, to see that it sends nothing).
+TEST_F(UdpEndpoint, SendNowComesLastWhetherTheIoThreadIsBusyOrStopped) {
+    hpsdrP1Sim sim;
+    std::string why;
+    if (!openSim(sim, "127.0.0.1", why)) VIREO_SKIP_OR_FAIL(why);
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped" : "busy");
+        sim.peer.clear();
+        boost::asio::io_context own;
+        auto owner = stopped ? std::make_shared<endpointOwner>(1032, own) : std::make_shared<endpointOwner>();
+        {
+            auto work = boost::asio::make_work_guard(own);
+            std::thread io;
+            if (stopped) io = std::thread([&] { own.run(); });
+            owner->endpoint.connect([](buff<char>) {}, owner, board("127.0.0.1"));
+            const bool up = connected(owner->endpoint);
+            own.stop();
+            if (io.joinable()) io.join();
+            ASSERT_TRUE(up);
+        }
+        {
+            std::optional<ioHold> hold;
+            if (!stopped) hold.emplace();
+            for (uint32_t k = 0; k < 5; ++k) owner->endpoint.send(tagged(k));
+            EXPECT_TRUE(owner->endpoint.sendNow(tagged(100)));
+            EXPECT_TRUE(owner->endpoint.sendNow(tagged(101)));
+            owner->endpoint.send(tagged(200));
+        }
+        // The I/O thread runs what it was given before: it finds nothing to
+        // send, or a datagram it sent would reach the board before the next.
+        if (stopped) {
+            own.restart();
+            own.poll();
+        } else {
+            std::promise<void> ran;
+            boost::asio::post(ASIORunner::getInstance().context(), [&] { ran.set_value(); });
+            ran.get_future().wait();
+        }
+        EXPECT_EQ(owner->endpoint.sendsCompleted(), owner->endpoint.sendsStarted());
+        owner->endpoint.sendNow(tagged(300));
+        ASSERT_TRUE(sim.peer.waitForCount(8));
+        std::vector<uint32_t> tags;
+        for (auto& d : sim.peer.received()) {
+            uint32_t tag;
+            std::memcpy(&tag, d.bytes.data(), sizeof tag);
+            tags.push_back(tag);
+        }
+        EXPECT_EQ(tags, (std::vector<uint32_t>{0, 1, 2, 3, 4, 100, 101, 300}));
+        owner.reset(); // its close runs on its context
+        own.restart();
+        own.poll();
+    }
 }
 
 TEST_F(UdpEndpoint, UnconnectedReportsEachSender) {

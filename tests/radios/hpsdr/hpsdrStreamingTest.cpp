@@ -18,6 +18,7 @@
 #include <climits>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -493,12 +494,13 @@ TEST_F(HpsdrStreaming, ReleasedWhileTheBoardStreams) {
 }
 
 // A keyed radio whose end can no longer come from the board's stream: it
-// is stopped, its board falls silent, or the host lets go of it. Within half
+// is stopped, its board falls silent, or the host lets go of it (through the
+// radio's own release or the release of any handle). Within half
 // a second the host hears ptt false and the board gets MOX clear; no MOX
 // frame follows, whether the board streams again (a start; a new board and
 // a restart) or goes on streaming to a released radio that sends no more.
-enum class ending { stop, silence, release };
-constexpr const char* endingName[] = {"Stopped", "SilentBoard", "Released"};
+enum class ending { stop, silence, release, genericRelease };
+constexpr const char* endingName[] = {"Stopped", "SilentBoard", "Released", "GenericRelease"};
 void PrintTo(ending e, std::ostream* os) { *os << endingName[size_t(e)]; }
 class HpsdrOffTheAir : public HpsdrStreaming, public ::testing::WithParamInterface<ending> {};
 
@@ -511,9 +513,13 @@ TEST_P(HpsdrOffTheAir, TheHostHearsPttFalseAndTheBoardMoxClearAtOnce) {
     const auto change = steady::now();
     if (how == ending::stop) Radio_stop(h);
     if (how == ending::silence) vtrx_setptt(tx, false);
-    if (how == ending::release) {
+    const bool released = how == ending::release || how == ending::genericRelease;
+    if (released) {
         r.reset();
-        HpsdrRadio_release(std::exchange(h, nullptr));
+        if (how == ending::release)
+            HpsdrRadio_release(std::exchange(h, nullptr));
+        else
+            asyncObject_release(std::exchange(h, nullptr));
     }
     // The host's own set is not echoed: after silence only the radio tells.
     const bool vtrxTells = how != ending::silence;
@@ -522,6 +528,9 @@ TEST_P(HpsdrOffTheAir, TheHostHearsPttFalseAndTheBoardMoxClearAtOnce) {
                moxClearedAt(sim, change);
     }));
     EXPECT_LT(secondsFrom(change, *moxClearedAt(sim, change)), 0.5);
+    std::printf("%s: ptt off heard after %.1f ms, MOX clear after %.1f ms, %zu MOX frames after the change\n",
+                endingName[size_t(how)], 1e3 * secondsFrom(change, heardAfter(radioPtt, change).front().at),
+                1e3 * secondsFrom(change, *moxClearedAt(sim, change)), moxFramesAfter(sim, change));
 
     const auto cleared = steady::now();
     hpsdrP1Sim reborn;
@@ -540,7 +549,7 @@ TEST_P(HpsdrOffTheAir, TheHostHearsPttFalseAndTheBoardMoxClearAtOnce) {
         ASSERT_TRUE(waitFor([&] { return reborn.streaming(); }));
         reborn.runClock(ep6Stream(1, {{simTone{}}}));
     }
-    if (how == ending::release) { ASSERT_TRUE(waitFor([&] { return weak.expired(); })); }
+    if (released) { ASSERT_TRUE(waitFor([&] { return weak.expired(); })); }
     size_t packets = board->clockPackets();
     ASSERT_TRUE(waitFor([&] { return board->clockPackets() > packets + 40; }));
     const size_t sent = board->hostCount();
@@ -548,7 +557,7 @@ TEST_P(HpsdrOffTheAir, TheHostHearsPttFalseAndTheBoardMoxClearAtOnce) {
     ASSERT_TRUE(waitFor([&] { return board->clockPackets() > packets + 200; }));
     host::pollFor(poll, std::chrono::milliseconds(50));
     EXPECT_EQ(moxFramesAfter(*board, cleared), 0u) << "no MOX, no tail";
-    if (how == ending::release) { EXPECT_EQ(board->hostCount(), sent) << "sent to a released radio's board"; }
+    if (released) { EXPECT_EQ(board->hostCount(), sent) << "sent to a released radio's board"; }
     for (auto* told : {&radioPtt, &vtrxPtt}) {
         for (auto& heard : heardAfter(*told, change)) {
             EXPECT_FALSE(heard.on) << "keyed again";
@@ -557,7 +566,8 @@ TEST_P(HpsdrOffTheAir, TheHostHearsPttFalseAndTheBoardMoxClearAtOnce) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Endings, HpsdrOffTheAir, ::testing::Values(ending::stop, ending::silence, ending::release),
+INSTANTIATE_TEST_SUITE_P(Endings, HpsdrOffTheAir,
+                         ::testing::Values(ending::stop, ending::silence, ending::release, ending::genericRelease),
                          [](const auto& p) { return endingName[size_t(p.param)]; });
 
 } // namespace

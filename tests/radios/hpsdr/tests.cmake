@@ -28,6 +28,20 @@ vireo_internal_test(hpsdr_engine_tests
 hpsdr_port_test(hpsdr_endpoint_tests ${CMAKE_CURRENT_LIST_DIR}/asyncUdpServerTest.cpp)
 hpsdr_port_test(hpsdr_streaming_tests ${CMAKE_CURRENT_LIST_DIR}/hpsdrStreamingTest.cpp)
 
+# A host that ends with a radio running (hpsdrExitHost.cpp, the public header
+# and the shared library only), run as a child process against the board
+# simulators by hpsdrExitTest.cpp.
+add_executable(hpsdr_exit_host ${CMAKE_CURRENT_LIST_DIR}/hpsdrExitHost.cpp)
+target_link_libraries(hpsdr_exit_host PRIVATE vireocore Threads::Threads)
+add_executable(hpsdr_exit_tests ${CMAKE_CURRENT_LIST_DIR}/hpsdrExitTest.cpp ${VIREO_HPSDR_SIM}
+  ${CMAKE_CURRENT_LIST_DIR}/../../sim/hpsdrP2Sim.cpp)
+target_link_libraries(hpsdr_exit_tests PRIVATE GTest::gtest GTest::gtest_main Boost::headers Threads::Threads)
+target_include_directories(hpsdr_exit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(hpsdr_exit_tests PRIVATE VIREO_HPSDR_EXIT_HOST="$<TARGET_FILE:hpsdr_exit_host>")
+add_dependencies(hpsdr_exit_tests hpsdr_exit_host vireocore)
+gtest_discover_tests(hpsdr_exit_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 300 RESOURCE_LOCK hpsdr_port_1024)
+
 # Seeds of the fuzz targets, written from the simulator's builders (run by
 # hand: hpsdr_p1_fuzz_seeds tests/fuzz/hpsdrP1Packets/corpus, and
 # hpsdr_p1_fuzz_seeds tests/fuzz/hpsdrP1Receive/corpus receive).
