@@ -28,8 +28,8 @@
 //
 // Lifetime: the destructor sends nothing to the board; it closes the UDP
 // endpoint, whose pending I/O completions end on the I/O thread without
-// touching the radio. The host's release takes the radio off the air first
-// (Radio::hostReleased), which sends the release frame.
+// touching the radio. Every release of the host's handle takes the radio off
+// the air first (Radio::offAir), which sends the release frame.
 //
 // The process's end: a host may exit with the radio running, even keyed,
 // and then nothing is left to unkey the board or stop its stream. While the

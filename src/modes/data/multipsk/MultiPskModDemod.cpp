@@ -203,7 +203,7 @@ void MultiPskModDemod::takeSamples(const buff<char>& body, const vtrx* v) {
     {
         std::lock_guard<std::mutex> l(txLock_);
         rate = ring_.put(body.data + header, pairs); // paced and announced all the same
-        if (v && !v->transmitting) ring_.restart();
+        if (v && v->tx.where() != transmission::phase::keyed) ring_.restart();
     }
     reply(makeFrame("Received", 0));
     if (rate) setSpeed(rate);

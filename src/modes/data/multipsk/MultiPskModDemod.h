@@ -81,9 +81,9 @@ public:
 private:
     void handle(const buff<char>& body, const std::shared_ptr<vtrx>& transceiver);
     void onConnect(bool flag, const std::shared_ptr<vtrx>& transceiver);
-    /// Samples for the ring; dropped once paced and acknowledged while the
-    /// transceiver transmits nothing: they belong to a transmission that
-    /// ended, and the next one starts from its SwitchTX.
+    /// Samples for the ring; dropped once paced and acknowledged unless the
+    /// transceiver's transmission is keyed: they belong to one that was
+    /// released or ended, and the next one starts from its SwitchTX.
     void takeSamples(const buff<char>& body, const vtrx* v);
     /// Runs body(transceiver) on the transceiver's group, or here with none.
     template <class Body>
