@@ -197,6 +197,16 @@ public:
 
     // ---- the keyers; `brief` gives each a natural end that comes soon ----
 
+    /// A text mode on A whose text ends with its end mark; the host keys.
+    template <void* (*create)(), void (*release)(void*), void (*bindSent)(void*, void (*)(const char*)),
+              void (*queue)(void*, const char*, int)>
+    void hostKeysText(const char* text) {
+        void* m = attach(A, create(), release);
+        bindSent(m, hearText<"sent">);
+        queue(m, text, 0);
+        vtrx_setptt(A, true);
+    }
+
     void key(keyer k, bool brief) {
         const char* text = brief ? "R~" : "RYRY TEST RYRY TEST RYRY TEST~";
         switch (k) {
@@ -211,27 +221,18 @@ public:
             cwModDemod_QueueText(cw, brief ? "e\n" : "cq cq cq de test test test test\n", 0);
             break;
         }
-        case keyer::rtty: {
-            void* m = attachA(RTTYModDemod_create, RTTYModDemod_release);
-            RTTYModDemod_bindsentChars(m, hearText<"sent">);
-            RTTYModDemod_QueueText(m, text, 0);
-            vtrx_setptt(A, true);
+        case keyer::rtty:
+            hostKeysText<RTTYModDemod_create, RTTYModDemod_release, RTTYModDemod_bindsentChars,
+                         RTTYModDemod_QueueText>(text);
             break;
-        }
-        case keyer::psk: {
-            void* m = attachA(PskModDemod_create, PskModDemod_release);
-            PskModDemod_bindsentChars(m, hearText<"sent">);
-            PskModDemod_QueueText(m, text, 0);
-            vtrx_setptt(A, true);
+        case keyer::psk:
+            hostKeysText<PskModDemod_create, PskModDemod_release, PskModDemod_bindsentChars, PskModDemod_QueueText>(
+                text);
             break;
-        }
-        case keyer::hell: {
-            void* m = attachA(hellschreiberModDemod_create, hellschreiberModDemod_release);
-            hellschreiberModDemod_bindsentChars(m, hearText<"sent">);
-            hellschreiberModDemod_QueueText(m, text, 0);
-            vtrx_setptt(A, true);
+        case keyer::hell:
+            hostKeysText<hellschreiberModDemod_create, hellschreiberModDemod_release,
+                         hellschreiberModDemod_bindsentChars, hellschreiberModDemod_QueueText>(text);
             break;
-        }
         case keyer::jt: { // 8 symbols of 160 ms from the start of a 2 s period at least 300 ms ahead
             void* jt = attachA(JTModDemod_create, JTModDemod_release);
             JTModDemod_setsaveDirectory(jt, files.c_str());
@@ -279,74 +280,31 @@ public:
 
     /// Applies the ending; returns when the change was made.
     steady::time_point end(keyer k, ending e) {
-        auto now = steady::now;
+        const auto t = steady::now();
         switch (e) {
         case ending::natural:
             if (k == keyer::vox) vtrx_setVoxThreshold(A, 0.4); // the speech stops
-            return now();
-        case ending::transceiverUnkeyed: {
-            const auto t = now();
-            vtrx_setptt(A, false);
-            return t;
-        }
-        case ending::radioUnkeyed: {
-            const auto t = now();
-            Radio_setptt(radio, false);
-            return t;
-        }
-        case ending::radioCannotTransmit: {
-            const auto t = now();
-            Radio_setcanTransmit(radio, false);
-            return t;
-        }
-        case ending::modeDetached: {
-            const auto t = now();
-            vtrx_setModulation(A, nullptr);
-            return t;
-        }
+            break;
+        case ending::transceiverUnkeyed: vtrx_setptt(A, false); break;
+        case ending::radioUnkeyed: Radio_setptt(radio, false); break;
+        case ending::radioCannotTransmit: Radio_setcanTransmit(radio, false); break;
+        case ending::modeDetached: vtrx_setModulation(A, nullptr); break;
         case ending::modeReplaced: {
-            const auto t = now();
-            vtrx_setModulation(A, [&] {
-                void* am = amModDemod_create();
-                modes.emplace_back(am, amModDemod_release);
-                return am;
-            }());
-            return t;
+            void* am = amModDemod_create();
+            modes.emplace_back(am, amModDemod_release);
+            vtrx_setModulation(A, am);
+            break;
         }
-        case ending::radioStopped: {
-            const auto t = now();
-            Radio_stop(radio);
-            return t;
+        case ending::radioStopped: Radio_stop(radio); break;
+        case ending::radioSilent: silenceTheDevice(); break;
+        case ending::transceiverReleased: vtrx_release(std::exchange(A, nullptr)); break;
+        case ending::transceiverReleasedGenerically: asyncObject_release(std::exchange(A, nullptr)); break;
+        case ending::radioReleased: TestRadio_release(std::exchange(radio, nullptr)); break;
+        case ending::radioReleasedGenerically: asyncObject_release(std::exchange(radio, nullptr)); break;
+        case ending::transceiverRemoved: vtrx_remove(A); break;
+        case ending::transmitterTaken: vtrx_setptt(B, true); break;
         }
-        case ending::radioSilent: {
-            const auto t = now();
-            silenceTheDevice();
-            return t;
-        }
-        case ending::transceiverReleased:
-        case ending::transceiverReleasedGenerically: {
-            const auto t = now();
-            (e == ending::transceiverReleased ? vtrx_release : asyncObject_release)(std::exchange(A, nullptr));
-            return t;
-        }
-        case ending::radioReleased:
-        case ending::radioReleasedGenerically: {
-            const auto t = now();
-            (e == ending::radioReleased ? TestRadio_release : asyncObject_release)(std::exchange(radio, nullptr));
-            return t;
-        }
-        case ending::transceiverRemoved: {
-            const auto t = now();
-            vtrx_remove(A);
-            return t;
-        }
-        case ending::transmitterTaken: {
-            const auto t = now();
-            vtrx_setptt(B, true);
-            return t;
-        }
-        }
-        return now();
+        return t;
     }
 };
 

@@ -98,6 +98,16 @@ struct ep2Packet {
 /// An Ep2 packet (1032 bytes, EF FE 01 02), or nothing.
 std::optional<ep2Packet> decodeEp2(const std::vector<uint8_t>& bytes);
 
+/// The 64-byte start/stop command (EF FE 04 flags, zeros) as a host sends it.
+inline std::vector<uint8_t> startStopPacket(uint8_t flags) {
+    std::vector<uint8_t> p(64, 0);
+    p[0] = 0xEF;
+    p[1] = 0xFE;
+    p[2] = 0x04;
+    p[3] = flags;
+    return p;
+}
+
 class hpsdrP1Sim {
 public:
     static constexpr uint16_t boardPort = 1024;

@@ -51,14 +51,6 @@ udpPeer::clock::time_point runHost(const std::string& protocol, const std::strin
     return at;
 }
 
-std::vector<uint8_t> startStopPacket(uint8_t flags) {
-    std::vector<uint8_t> p(64, 0);
-    p[0] = 0xEF;
-    p[1] = 0xFE;
-    p[2] = 0x04;
-    p[3] = flags;
-    return p;
-}
 bool isStartStop(const std::vector<uint8_t>& b) { return b.size() == 64 && b[0] == 0xEF && b[1] == 0xFE && b[2] == 0x04; }
 bool anyMox(const ep2Packet& p) { return p.frames[0].mox() || p.frames[1].mox(); }
 bool carriesTone(const ep2Packet& p) {

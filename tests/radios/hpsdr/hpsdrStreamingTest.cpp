@@ -211,15 +211,6 @@ void expectConfiguration(const std::vector<udpPeer::datagram>& d, size_t first, 
     }
 }
 
-std::vector<uint8_t> startStopPacket(uint8_t flags) {
-    std::vector<uint8_t> p(64, 0);
-    p[0] = 0xEF;
-    p[1] = 0xFE;
-    p[2] = 0x04;
-    p[3] = flags;
-    return p;
-}
-
 TEST_F(HpsdrStreaming, StartStopRestartAndAReceiverAddedWhileRunning) {
     HpsdrRadio_bindJ16Set(h, host::onCollection<"bands", J16_release>);
     HpsdrRadio_bindFwdPwrCalibration(h, host::onCollection<"power", calibLine_release>);
