@@ -2,10 +2,11 @@
 // radio through the C interface (compiled into the test, so that the radio's
 // device can also fall silent without the library being told). Each row
 // checks four things: the transceiver's ptt is off within half a second of
-// the change (a natural end, a tail and a silent radio take their own time), the host is
-// told once, the radio is told, and nothing of the transmission goes out
-// later: its keyer does not key again, and when the host keys the
-// transceiver again, none of its text, message or samples follows.
+// the change (a natural end, a tail and a silent radio take their own
+// time), the host is told once, the radio is told, and nothing of the
+// transmission goes out later: its keyer does not key again, and when the
+// host keys the transceiver again, none of its text, message or samples
+// follows.
 #include "vireocore.h"
 
 #include "core/TestRadio.h"
@@ -52,7 +53,7 @@ std::vector<Heard> heardAfter(const std::string& who, steady::time_point t) {
     std::lock_guard<std::mutex> l(heardLock);
     std::vector<Heard> r;
     for (auto& h : heard)
-        if ((who.empty() ? h.who != "dB" : h.who == who) && h.at >= t) r.push_back(h);
+        if (h.who == who && h.at >= t) r.push_back(h);
     return r;
 }
 size_t count(const std::string& who, double value, steady::time_point t) {
@@ -88,28 +89,14 @@ void sync(void* object) {
 enum class keyer { host, cw, rtty, psk, hell, jt, multipsk, vox };
 constexpr const char* keyerName[] = {"Host", "Cw", "Rtty", "Psk", "Hell", "Jt", "MultiPsk", "Vox"};
 enum class ending {
-    natural,
-    transceiverUnkeyed,
-    radioUnkeyed,
-    radioCannotTransmit,
-    modeDetached,
-    modeReplaced,
-    radioStopped,
-    radioSilent,
-    transceiverReleased,
-    transceiverReleasedGenerically,
-    radioReleased,
-    radioReleasedGenerically,
-    transceiverRemoved,
-    transmitterTaken,
+    natural, transceiverUnkeyed, radioUnkeyed, radioCannotTransmit, modeDetached, modeReplaced, radioStopped,
+    radioSilent, transceiverReleased, transceiverReleasedGenerically, radioReleased, radioReleasedGenerically,
+    transceiverRemoved, transmitterTaken,
 };
-constexpr const char* endingName[] = {"NaturalEnd",       "TransceiverUnkeyed",
-                                      "RadioUnkeyed",     "RadioCannotTransmit",
-                                      "ModeDetached",     "ModeReplaced",
-                                      "RadioStopped",     "RadioSilent",
-                                      "TransceiverReleased", "TransceiverReleasedGenerically",
-                                      "RadioReleased",    "RadioReleasedGenerically",
-                                      "TransceiverRemoved", "TransmitterTaken"};
+constexpr const char* endingName[] = {
+    "NaturalEnd", "TransceiverUnkeyed", "RadioUnkeyed", "RadioCannotTransmit", "ModeDetached", "ModeReplaced",
+    "RadioStopped", "RadioSilent", "TransceiverReleased", "TransceiverReleasedGenerically", "RadioReleased",
+    "RadioReleasedGenerically", "TransceiverRemoved", "TransmitterTaken"};
 
 struct Row {
     keyer k;
@@ -369,11 +356,7 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
     if (radioStaysKeyed) {
         const auto t = steady::now();
         vtrx_setptt(B, false);
-        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 0, t) > 0; })) << [&] {
-            std::string all;
-            for (auto& h : heardAfter("", beforeKey)) all += h.who + "=" + std::to_string(h.value) + " ";
-            return all;
-        }();
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 0, t) > 0; }));
     }
     host::pollFor(poll, 300ms);
     const size_t sent = count("sent", 1, beforeKey);
@@ -390,58 +373,41 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
 
 INSTANTIATE_TEST_SUITE_P(EveryKeyerEveryEnding, Keying, ::testing::ValuesIn(everyRow()), rowName);
 
-// Keys that cannot be carried out are refused and told back at once.
+// Keys that cannot be carried out are refused and told back at once, and the
+// radio never says it is keyed: on a radio that cannot transmit, and right
+// after the host let go of the radio, the key racing the release.
 TEST_F(Keying, ARefusedKeyIsToldBack) {
     struct Case {
         const char* name;
-        void (*refuse)(Keying&); // then A is keyed by the host
-        bool radioKeyedByHost = false;
+        void (*refuse)(Keying&); // then A is keyed by the host, or the radio
+        bool radioKeyedByHost;
+        int runs;
     };
     const Case cases[] = {
-        {"a radio that cannot transmit", [](Keying& t) { Radio_setcanTransmit(t.radio, false); }},
+        {"a radio that cannot transmit", [](Keying& t) { Radio_setcanTransmit(t.radio, false); }, false, 1},
         {"the radio's own ptt on a radio that cannot transmit",
-         [](Keying& t) { Radio_setcanTransmit(t.radio, false); }, true},
-        {"a radio the host let go of", [](Keying& t) { Radio_release(std::exchange(t.radio, nullptr)); }},
+         [](Keying& t) { Radio_setcanTransmit(t.radio, false); }, true, 1},
+        {"a radio the host let go of", [](Keying& t) { Radio_release(std::exchange(t.radio, nullptr)); }, false, 40},
     };
-    attach(A, sigGenModDemod_create(), sigGenModDemod_release);
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (!radio) SetUp(); // a radio of its own
-        c.refuse(*this);
-        const auto t = steady::now();
-        if (c.radioKeyedByHost)
-            Radio_setptt(radio, true);
-        else
-            vtrx_setptt(A, true);
-        const std::string who = c.radioKeyedByHost ? "radio" : "A";
-        ASSERT_TRUE(host::pollUntil(poll, [&] { return count(who, 0, t) > 0; }, 2s)) << "not told back";
-        EXPECT_LT(seconds(*firstHeard(who, 0, t) - t).count(), 0.5 * buildSlowdown);
-        host::pollFor(poll, 300ms);
-        EXPECT_EQ(count("radio", 1, t), 0u) << "the radio keyed";
-    }
-}
-
-// The host lets go of the radio and at once keys a transceiver of it, which
-// races the release: every time, the key is refused and told back, and the
-// radio's last word is off.
-TEST_F(Keying, AKeyRightAfterTheRadiosReleaseIsRefused) {
-    for (int run = 0; run < 40; ++run) {
-        SCOPED_TRACE(run);
-        if (run > 0) {
-            TearDown();
-            SetUp();
+        for (int run = 0; run < c.runs; ++run) {
+            SCOPED_TRACE(std::string(c.name) + ", run " + std::to_string(run));
+            if (!radio) { // a radio of its own
+                TearDown();
+                SetUp();
+            }
+            c.refuse(*this);
+            const auto t = steady::now();
+            if (c.radioKeyedByHost)
+                Radio_setptt(radio, true);
+            else
+                vtrx_setptt(A, true);
+            const std::string who = c.radioKeyedByHost ? "radio" : "A";
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return count(who, 0, t) > 0; }, 2s)) << "not told back";
+            EXPECT_LT(seconds(*firstHeard(who, 0, t) - t).count(), 0.5 * buildSlowdown);
+            host::pollFor(poll, 100ms);
+            EXPECT_EQ(count("radio", 1, t), 0u) << "the radio keyed";
         }
-        const auto t = steady::now();
-        Radio_release(std::exchange(radio, nullptr));
-        vtrx_setptt(A, true);
-        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 0, t) > 0; }, 2s)) << "not told back";
-        host::pollFor(poll, 50ms);
-        const auto radioWords = heardAfter("radio", t);
-        if (!radioWords.empty()) {
-            EXPECT_EQ(radioWords.back().value, 0.0) << "the radio's last word is on";
-        }
-        const auto aWords = heardAfter("A", t);
-        EXPECT_EQ(aWords.back().value, 0.0);
     }
 }
 
