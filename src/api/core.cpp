@@ -47,12 +47,19 @@ VC_CLASS(Controller)
 // ---- Radio ----
 VC_CLASS(Radio)
 VC_PROPERTY_BIND(Radio, ptt)
+// The host's keys and endings take their moment here, on the host thread, so
+// that they compare in the order the host made them (see transmission.h).
 VIREO_API void Radio_setptt(void* h, bool value) {
-    vireo::api::request<Radio>(h, "Radio.ptt.set", [value](Radio& r) { r.hostSetPtt(value); });
+    vireo::api::request<Radio>(h, "Radio.ptt.set",
+                               [value, at = transmission::now()](Radio& r) { r.hostSetPtt(value, at); });
 }
 VC_PROPERTY(Radio, maxHwReceivers)
 VC_PROPERTY(Radio, maxADCs)
-VC_PROPERTY(Radio, canTransmit)
+VC_PROPERTY_BIND(Radio, canTransmit)
+VIREO_API void Radio_setcanTransmit(void* h, bool value) {
+    vireo::api::request<Radio>(h, "Radio.canTransmit.set",
+                               [value, at = transmission::now()](Radio& r) { r.hostSetCanTransmit(value, at); });
+}
 VC_PROPERTY(Radio, rxLevelCalibration)
 VC_PROPERTY(Radio, sentPackets)
 VC_PROPERTY(Radio, receivedPackets)
@@ -67,7 +74,9 @@ VC_PROPERTY(Radio, cwInternal)
 VC_PROPERTY(Radio, ValidBandwidthRatio)
 VC_PROPERTY(Radio, frequencyCalibration)
 VC_METHOD(Radio, start, (), ())
-VC_METHOD(Radio, stop, (), ())
+VIREO_API void Radio_stop(void* h) {
+    vireo::api::request<Radio>(h, "Radio.stop()", [at = transmission::now()](Radio& r) { r.stop(at); });
+}
 VC_METHOD(Radio, addVtrx, (long long frequency, int hwRx, int ownerId), (frequency, hwRx, ownerId))
 VIREO_API void Radio_removeVtrx(void* h, void* v) {
     // The host names the transceiver by address; it is compared, never read.
@@ -85,7 +94,10 @@ VC_CLASS(TestRadio)
 // ---- vtrx ----
 VIREO_API void* vtrx_create(void) { return vireo::api::create<vtrx>("vtrx_create"); }
 VIREO_API void vtrx_release(void* h) { vireo::api::release(h, "vtrx_release"); }
-VC_PROPERTY(vtrx, ptt)
+VC_PROPERTY_BIND(vtrx, ptt)
+VIREO_API void vtrx_setptt(void* h, bool value) {
+    vireo::api::request<vtrx>(h, "vtrx.ptt.set", [value, at = transmission::now()](vtrx& v) { v.tx.hostKey(value, at); });
+}
 VC_PROPERTY(vtrx, tune)
 VC_PROPERTY(vtrx, specFreq)
 VC_PROPERTY(vtrx, specOffset)

@@ -30,7 +30,8 @@ Radio::Radio(std::shared_ptr<syncTask> group)
     acceptSampleRates("Radio", [](int rate) { return rate >= 0; }, [] {});
     // A transmitter it no longer has ends every transmission through it.
     canTransmit.changeHook = [this] {
-        if (!canTransmit.get()) offAir("its radio can no longer transmit");
+        if (!canTransmit.get())
+            offAir(hostMoment_ ? hostMoment_ : transmission::now(), "its radio can no longer transmit");
     };
     ValidBandwidthRatio.changeHook = [this] {
         FitAllReceivers(true);
@@ -86,6 +87,11 @@ void Radio::acceptSampleRates(const char* who, std::function<bool(int)> delivers
 std::shared_ptr<vtrx> Radio::txVtrx() const {
     std::lock_guard<std::mutex> lock(listMutex);
     return txVtrx_.lock();
+}
+
+std::shared_ptr<vtrx> Radio::keyingVtrx() const {
+    std::lock_guard<std::mutex> lock(listMutex);
+    return onAir_ ? txVtrx_.lock() : nullptr;
 }
 
 // ---- receiving ----
@@ -220,6 +226,7 @@ void Radio::handOut(const buff<cplx>& block, const hwReceiver& rx, int hwRx, lon
 
 void Radio::start() {
     startRadio();
+    stopped_ = false;
     if (!firstStart) {
         std::lock_guard<std::mutex> lock(listMutex);
         for (auto& v : vtrxList) {
@@ -232,11 +239,12 @@ void Radio::start() {
     firstStart = false;
 }
 
-void Radio::stop() {
+void Radio::stop(transmission::serial at) {
     stopRadio();
+    stopped_ = true;
     // A stopped radio asks for no more samples: nothing would run out a
     // tail or end a transmission. The next start keys nothing by itself.
-    offAir("its radio stopped");
+    offAir(at, "its radio stopped");
     std::lock_guard<std::mutex> lock(listMutex);
     for (auto& v : vtrxList) {
         seqTask t;
@@ -252,24 +260,36 @@ void Radio::hostLetGo() {
     auto self = std::static_pointer_cast<Radio>(weak_from_this().lock());
     if (!self) return;
     seqTask t;
-    t.fn = [self] {
+    t.fn = [self, at = transmission::now()] {
         self->letGo_ = true;
-        self->offAir("the host let go of its radio");
+        self->offAir(at, "the host let go of its radio");
     };
     t.name = "Radio.release()";
     queueSetItem(t);
 }
 
-void Radio::offAir(const char* why) {
+void Radio::offAir(transmission::serial moment, const char* why) {
     std::vector<std::shared_ptr<vtrx>> list;
     {
         std::lock_guard<std::mutex> lock(listMutex);
         list = vtrxList;
+        onAir_ = 0;
     }
+    offAirAt_ = std::max(offAirAt_, moment);
     // The radio first: its device hears the release before anything else
     // can go out; the transceivers' own late releases then change nothing.
-    if (ptt.get()) ptt.set(false, true);
-    for (auto& v : list) v->tx.postEnd(why);
+    setAir(false, told::system);
+    for (auto& v : list) v->tx.postEndBefore(moment, why);
+}
+
+void Radio::offAirAtExit() { setAir(false, told::nobody); }
+
+void Radio::setAir(bool on, told who) {
+    switch (who) {
+    case told::host: ptt.hostSet(on); break;
+    case told::system: ptt.set(on, true); break; // unchanged: only marks it published
+    case told::nobody: ptt.set(on, false); break;
+    }
 }
 
 // ---- transceivers on receivers ----
@@ -316,12 +336,13 @@ void Radio::addVtrx(long long frequency, int hwRx, int ownerId) {
 
 void Radio::removeVtrx(const void* v) {
     std::shared_ptr<vtrx> removed; // released after the lock
-    bool wasTransmitting = false;
+    transmission::serial keying = 0;
     {
         std::lock_guard<std::mutex> lock(listMutex);
         auto tx = txVtrx_.lock();
         if (tx && tx.get() == v) {
-            wasTransmitting = true;
+            keying = onAir_;
+            onAir_ = 0;
             txVtrx_.reset();
         }
         auto it = std::find_if(vtrxList.begin(), vtrxList.end(), [v](auto& x) { return x.get() == v; });
@@ -333,10 +354,11 @@ void Radio::removeVtrx(const void* v) {
         // about who does.
         if (!txVtrx_.lock() && !vtrxList.empty()) txVtrx_ = vtrxList.front();
     }
-    // Outside the lock: a back-end's ptt hook may want it.
-    if (wasTransmitting) ptt.set(false, ptt.get());
-    // What the removed transceiver keyed goes with it.
-    if (removed) removed->tx.postEnd("its transceiver was removed");
+    // Only a transmission of the removed transceiver unkeys the radio: one
+    // the host keyed itself stays.
+    if (!keying) return;
+    setAir(false, told::system);
+    if (removed) removed->tx.postEnd(keying, "its transceiver was removed");
 }
 
 void Radio::appendReceiver(const hwReceiver& r) {
@@ -577,57 +599,88 @@ bool Radio::getVfoValid(int r, long long vfo, int low, int high) {
     return vfo + low - margin >= c - h && vfo + high + margin <= c + h;
 }
 
-void Radio::hostSetPtt(bool on) {
+const char* Radio::refusal() const {
+    if (letGo_) return "the host let go of this radio";
+    if (!hasTransmitter()) return "this radio has no transmitter";
+    if (!canTransmit.get()) return "this radio cannot transmit";
+    if (stopped_) return "this radio is stopped";
+    return nullptr;
+}
+
+void Radio::hostSetPtt(bool on, transmission::serial at) {
     if (!on) {
-        ptt.hostSet(false); // the host's own value: not echoed
-        offAir("the host unkeyed its radio");
+        setAir(false, told::host);
+        offAir(at, "the host unkeyed its radio");
         return;
     }
-    if (!canTransmit.get()) {
-        spdlog::error("radio.setPtt refused: this radio cannot transmit");
+    if (const char* why = refusal()) {
+        spdlog::error("radio.setPtt refused: {}", why);
         ptt.tellHost(); // the host hears that ptt stays off
         return;
     }
-    ptt.hostSet(true);
+    setAir(true, told::host);
 }
 
-void Radio::setPtt(bool on, vtrx* v) {
-    if (on && (!canTransmit.get() || letGo_)) {
-        spdlog::error("radio.setPtt refused: {}", letGo_ ? "the host let go of this radio" : "this radio cannot transmit");
-        if (v) v->tx.postEnd("its radio refused the key"); // ptt goes back off, the host told
-        return;
-    }
-    if (!canTransmit.get()) return;
+void Radio::hostSetCanTransmit(bool on, transmission::serial at) {
+    hostMoment_ = at;
+    canTransmit.hostSet(on);
+    hostMoment_ = 0;
+}
+
+void Radio::setPtt(bool on, vtrx* v, transmission::serial s) {
+    if (!v) return;
     if (!on) {
-        // Only the transceiver holding the transmitter gives it up: the late
-        // release of one it was taken from changes nothing.
-        auto tx = txVtrx();
-        if (tx && tx.get() != v) return;
-        if (ptt.get())
-            ptt.set(false, true);
-        else
-            ptt.set(false, false); // marks it published
+        {
+            // Only the transmission holding the transmitter gives it up: the
+            // late release of one it was taken from, or of one that ended,
+            // changes nothing, nor does it unkey a radio the host keyed.
+            std::lock_guard<std::mutex> lock(listMutex);
+            if (!(onAir_ != 0 && onAir_ == s && txVtrx_.lock().get() == v)) return;
+            onAir_ = 0;
+        }
+        setAir(false, told::system);
         return;
     }
-    // The transceiver keyed last takes the transmitter; the one it was
+    if (const char* why = refusal()) {
+        spdlog::error("radio.setPtt refused: {}", why);
+        v->tx.postEnd(s, "its radio refused the key"); // ptt goes back off, the host told
+        return;
+    }
+    if (s < offAirAt_) {
+        // Made before the radio went off the air: that ending is on its way
+        // to the transceiver, or has refused the key there already.
+        v->tx.postEnd(s, "its radio went off the air after the key");
+        return;
+    }
+    // The transmission keyed last takes the transmitter; the one it was
     // taken from is told that it is off the air.
     std::shared_ptr<vtrx> previous;
-    bool listed = false;
+    transmission::serial previousSerial = 0;
+    bool listed = false, later = false;
     {
         std::lock_guard<std::mutex> lock(listMutex);
         const int i = indexOf(v);
         if (i >= 0) {
             listed = true;
             previous = txVtrx_.lock();
-            txVtrx_ = vtrxList[size_t(i)];
+            previousSerial = onAir_;
+            later = previous && previous.get() != v && previousSerial > s;
+            if (!later) {
+                txVtrx_ = vtrxList[size_t(i)];
+                onAir_ = s;
+            }
         }
     }
     if (!listed) {
         // Removed before its request came: it transmits nothing here.
-        if (v) v->tx.postEnd("its transceiver was removed");
+        v->tx.postEnd(s, "its transceiver was removed");
         return;
     }
-    if (ptt.get() && previous && previous.get() != v)
-        previous->tx.postEnd("another transceiver took the transmitter");
-    if (!ptt.get()) ptt.set(true, true);
+    if (later) {
+        v->tx.postEnd(s, "a later key holds the transmitter");
+        return;
+    }
+    if (previous && previous.get() != v && previousSerial != 0)
+        previous->tx.postEnd(previousSerial, "another transceiver took the transmitter");
+    setAir(true, told::system);
 }

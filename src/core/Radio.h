@@ -31,6 +31,7 @@
 // being filled starts again at the new size, so a block sized from a rate
 // never outlives it.
 #include "core/hwReceiver.h"
+#include "core/transmission.h"
 #include "framework/asyncProperty.h"
 
 #include <atomic>
@@ -82,6 +83,9 @@ public:
     virtual void transmit(buff<cplx> samples) {}
     virtual void startRadio();
     virtual void stopRadio() {}
+    /// Whether the device can transmit at all; a receive-only back-end says
+    /// no, and every key is refused whatever canTransmit says.
+    virtual bool hasTransmitter() const { return true; }
 
     // ---- fill functions, back-end thread ----
     /// Direct path: full blocks go to the transceivers from this thread.
@@ -94,7 +98,10 @@ public:
 
     void HandleFullBuffer(buff<cplx> block, int hwRx);
     void start();
-    void stop();
+    /// Stops the device and goes off the air (offAir) for what was keyed
+    /// before `at`, the moment the host asked. Radio's task group.
+    void stop(transmission::serial at);
+    void stop() { stop(transmission::now()); }
     static std::string formatSR(int rate);
 
     // ---- transceivers on receivers, radio's task group ----
@@ -105,22 +112,30 @@ public:
     void FitAllReceivers(bool apply);
     /// Whether a pass band lies inside receiver r's usable band. Any thread.
     bool getVfoValid(int r, long long vfo, int low, int high);
-    /// One transmitter, many transceivers: the one keyed last holds it, and
-    /// the transmission of the one it was taken from ends; only the holder
-    /// releases it. A radio that cannot transmit, or that the host let go
-    /// of, refuses, and the transceiver's transmission ends, the host told.
-    void setPtt(bool on, vtrx* v);
-    /// The host's own set of ptt. On: refused on a radio that cannot
-    /// transmit, as a transceiver's is, and the host told that it stays off.
-    /// Off: the radio goes off the air (offAir). Radio's task group.
-    void hostSetPtt(bool on);
+    /// One transmitter, many transceivers: the transmission keyed last
+    /// (by serial, see transmission.h) holds it, and the one it was taken
+    /// from ends; a key older than the holder's is refused. Only the
+    /// transmission that holds it releases it: a release naming another one
+    /// changes nothing. A key is refused, and its transmission ended, the
+    /// host told, while the radio cannot transmit now (canTransmit false, no
+    /// transmitter, stopped, let go of by the host) or when it was made
+    /// before the radio last went off the air. Radio's task group.
+    void setPtt(bool on, vtrx* v, transmission::serial s);
+    /// The host's own set of ptt, made at moment `at`. On: refused as a
+    /// transceiver's key is, and the host told that it stays off. Off: the
+    /// radio goes off the air (offAir). Radio's task group.
+    void hostSetPtt(bool on, transmission::serial at);
+    /// The host's set of canTransmit, made at moment `at`: false takes the
+    /// radio off the air for what was keyed before it. Radio's task group.
+    void hostSetCanTransmit(bool on, transmission::serial at);
     /// The radio's one way off the air, for its stop, the host's unkey, a
     /// radio that can no longer transmit and every release of its handle:
     /// ptt false (the host told once, unless it set that itself; a back-end's
-    /// ptt hook passes it to its device at once) and the transmission of
-    /// every transceiver ended without its tail, logged with why. Safe to
-    /// call when off. Radio's task group.
-    void offAir(const char* why);
+    /// ptt hook passes it to its device at once), every transmission of its
+    /// transceivers keyed before `moment` ended without its tail, logged
+    /// with why, and every such key still on its way refused. Safe to call
+    /// when off. Radio's task group.
+    void offAir(transmission::serial moment, const char* why);
     /// The host let go of a handle: nothing is left to stop or unkey the
     /// radio, which goes once the tasks holding it have run. It goes off the
     /// air ("Radio.release()") and takes no key from then on. It is not
@@ -135,6 +150,9 @@ public:
 
     /// The transmitting transceiver, if it still exists. Any thread.
     std::shared_ptr<vtrx> txVtrx() const;
+    /// The transceiver whose transmission keys the radio now, if any: none
+    /// when the radio is off, or keyed by the host alone. Any thread.
+    std::shared_ptr<vtrx> keyingVtrx() const;
 
     std::vector<std::shared_ptr<vtrx>> vtrxList;
     std::vector<hwReceiver> receivers;
@@ -152,6 +170,9 @@ public:
     mutable std::mutex listMutex;
 
 protected:
+    /// The process ends: ptt false, told to nobody (the host is gone), the
+    /// device told through its ptt hook. The exiting thread.
+    void offAirAtExit();
     /// Appends r to the receivers, with the back-end threads kept off them
     /// and under listMutex; every partly filled block starts again. Radio's
     /// task group (also from addHWReceiver) or a constructor.
@@ -191,6 +212,12 @@ private:
     /// restarts. True when one was appended.
     bool addReceiver(long long f, std::unique_lock<std::mutex>& lock, int slot);
     void noteNonFinite(int hwRx);
+    /// Why a key cannot be carried out now, or null.
+    const char* refusal() const;
+    enum class told { host, system, nobody };
+    /// The one writer of ptt. host: the host's own value, not echoed;
+    /// system: a change the host is told of; nobody: the host is gone.
+    void setAir(bool on, told who);
 
     std::atomic<vtrxAddedCallback> vtrxAdded_{nullptr};
     std::atomic<int> readers_{0};
@@ -199,9 +226,17 @@ private:
     std::atomic<int> rateInForce_{0};
     bool restoringRate_ = false; // radio's task group
     std::atomic<bool> nonFiniteReported_{false};
-    bool letGo_ = false; // radio's task group: the host let go of it
-    // Held weakly: the host may release the transmitting transceiver first.
+    bool letGo_ = false;   // radio's task group: the host let go of it
+    bool stopped_ = false; // radio's task group: from a stop to the next start
+    // The moment of the host's set under way (canTransmit), for its hook.
+    transmission::serial hostMoment_ = 0;
+    // Radio's task group: keys made before this moment were ended.
+    transmission::serial offAirAt_ = 0;
+    // Under listMutex: the transmitting transceiver, held weakly (the host
+    // may release it first), and the serial of its transmission that keys
+    // the radio, 0 when none does.
     std::weak_ptr<vtrx> txVtrx_;
+    transmission::serial onAir_ = 0;
 };
 
 template <class F>

@@ -22,6 +22,13 @@ void modDemod::pttChanged(bool) {}
 
 void modDemod::dropTransmission() {}
 
+void modDemod::transceiverLetGo() {}
+
+bool modDemod::pttReleased() const {
+    auto v = lockOwner();
+    return v && v->tx.where() == transmission::phase::tail;
+}
+
 void modDemod::transmissionDone() {
     if (auto v = lockOwner()) v->tx.releaseBy(*this);
 }

@@ -43,7 +43,7 @@ public:
     virtual void vfoChanged(long long frequency);
     /// When attached, after setOwner.
     virtual void init();
-    /// PTT on (after pttReleased is cleared) or off (before it is set).
+    /// PTT on, or off (before pttReleased() turns true).
     virtual void pttChanged(bool on);
     /// The transmission ends, however it ends; called as ptt goes off,
     /// after pttChanged(false). What the mode still holds of it (the rest of
@@ -52,6 +52,9 @@ public:
     /// what a modulate under way is using: the mode's own end may come from
     /// inside its modulate.
     virtual void dropTransmission();
+    /// The host let go of the transceiver, which nothing keys again: what
+    /// waits to key it (a queued message) is dropped.
+    virtual void transceiverLetGo();
 
     /// Transmit level meter; modes call it on their transmit output. Every
     /// 0.2 s of samples it reports 1.0 when nothing exceeded full scale, else
@@ -65,9 +68,13 @@ public:
     std::shared_ptr<vtrx> lockOwner() const;
     /// The mode has sent all it had for the transmission (its text's end
     /// mark, its message's last symbol, its peer's SwitchRX): the
-    /// transmission is released, whoever keyed it, and its tail runs out.
-    /// Nothing once the mode is detached. The transceiver's task group only.
+    /// transmission, if the mode or the host keyed it, is released and its
+    /// tail runs out. Nothing once the mode is detached. The transceiver's
+    /// task group only.
     void transmissionDone();
+    /// Whether the transmission was released and its tail runs: the mode
+    /// finishes what it sends. The transceiver's task group only.
+    bool pttReleased() const;
 
     asyncProperty<int> rxFreq{0};               // receive audio offset, Hz
     asyncProperty<int> txFreq{0};               // transmit audio offset, Hz
@@ -78,7 +85,6 @@ public:
 
     // Read and written by the owning transceiver on its task group.
     int txTailLength = 512;  // transmit samples still taken after PTT is released
-    bool pttReleased = false;
     bool txFiltered = true;  // transmit output goes through the transceiver's filter
     bool txBlockMode = true; // transmit output made one filter block at a time
     bool rxMinPhase = false; // receive filter designed minimum-phase

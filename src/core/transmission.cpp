@@ -10,24 +10,89 @@
 
 #include <algorithm>
 
+namespace {
+constinit std::atomic<transmission::serial> moments{0};
+} // namespace
+
+transmission::serial transmission::now() { return moments.fetch_add(1) + 1; }
+
 // ---- the way in ----
 
-void transmission::keyFor(const modDemod& mode) {
+const char* transmission::refusal(serial at) const {
+    if (letGo_) return "the host let go of its transceiver";
+    if (v_.owner.expired()) return "its radio is gone";
+    if (at < endedBefore_) return endedWhy_; // an ending made after the key came first
+    return nullptr;
+}
+
+void transmission::hostKey(bool on, serial at) {
+    auto& ptt = v_.ptt;
+    // A transceiver no radio made has no hooks: the host's value is only
+    // stored.
+    if (!ptt.changeHook) {
+        ptt.hostSet(on);
+        return;
+    }
+    if (on) {
+        if (ptt.get()) return; // the first keyer keeps it
+        if (const char* why = refusal(at)) {
+            spdlog::error("vtrx.ptt.set refused: {}", why);
+            ptt.tellHost(); // the host hears that ptt stays off
+            return;
+        }
+        pendingSerial_ = at;
+        ptt.hostSet(true);
+        pendingSerial_ = 0;
+        tellHostIfTold();
+        return;
+    }
+    if (!ptt.get()) return;
+    if (phase_ != phase::off && serial_ > at) {
+        // Keyed after the host made its unkey: that key stands, and the host,
+        // which took its own value as stored, hears that ptt is on.
+        ptt.tellHost();
+        return;
+    }
+    ptt.hostSet(false);
+    tellHostIfTold();
+}
+
+void transmission::tellHostIfTold() {
+    // A change told before the host's set may reach the host after its call:
+    // its own value then comes after it, so that the last it hears is true.
+    if (std::exchange(toldSinceHostSet_, false)) v_.ptt.tellHost();
+}
+
+void transmission::setPtt(bool on) {
+    toldSinceHostSet_ = true;
+    v_.ptt.set(on, true);
+}
+
+bool transmission::keyFor(const modDemod& mode) {
     // A mode detached since it asked keys nothing: nothing would end it.
-    if (v_.mode.get() == &mode) keyBy(&mode);
+    if (v_.mode.get() != &mode) return false;
+    return keyBy(&mode, false);
 }
 
 void transmission::keyForVoice() {
-    if (!voiceWaits_) keyBy(&v_);
+    if (!voiceWaits_) keyBy(&v_, true);
 }
 
 bool transmission::keyedByVoice() const { return phase_ == phase::keyed && keyer_ == &v_; }
 
-void transmission::keyBy(const void* keyer) {
-    if (v_.ptt.get()) return; // the first keyer keeps it
-    pending_ = keyer;
-    v_.ptt.set(true, true);
-    pending_ = nullptr;
+bool transmission::keyBy(const void* keyer, bool quiet) {
+    if (v_.ptt.get()) return phase_ == phase::keyed; // the first keyer keeps it
+    const serial at = now();
+    if (const char* why = refusal(at)) {
+        if (!quiet) spdlog::info("vtrx key refused: {}", why);
+        return false;
+    }
+    pendingKeyer_ = keyer;
+    pendingSerial_ = at;
+    setPtt(true);
+    pendingKeyer_ = nullptr;
+    pendingSerial_ = 0;
+    return phase_ == phase::keyed;
 }
 
 void transmission::pttChanged() {
@@ -38,74 +103,107 @@ void transmission::pttChanged() {
 }
 
 void transmission::begin() {
-    keyer_ = pending_;
+    // A key during the tail is a new transmission: the old one is over for
+    // the radio as well, which hears the new serial.
+    serial_ = pendingSerial_ ? pendingSerial_ : now();
+    keyer_ = pendingKeyer_;
     phase_ = phase::keyed;
     asked(); // the radio has had no chance to ask yet
     v_.rampUpPending = true;
     v_.rampUpLeft = v_.txLeadSilence + v_.rampUpLength;
-    v_.pttReleasing = false;
     // Transmission starts from silence, with a fresh filter block.
     v_.txFir.clearState();
     v_.txFirPos = v_.txFir.blockLength();
     if (auto& mode = v_.mode) {
         if (!mode->txBlockMode) v_.rampUpLeft = v_.rampUpLength;
-        mode->pttReleased = false;
         mode->pttChanged(true);
     }
-    v_.transmitting = true;
-    if (v_.owner.expired()) {
-        // Refused, and told back once this change has been told: a set of
+    if (const char* why = refusal(serial_)) {
+        // A set of ptt that came another way than hostKey or keyBy meets the
+        // same refusals. Told back once this change has been told: a set of
         // ptt inside its own hook would reach the host before it.
-        postEnd("its radio is gone");
+        postEnd(serial_, why);
         return;
     }
-    tellRadio();
+    tellRadio(true);
     watch();
 }
 
 // ---- endings ----
 
 void transmission::release() {
-    if (v_.ptt.get()) v_.ptt.set(false, true);
+    if (v_.ptt.get()) setPtt(false);
 }
 
 void transmission::releaseBy(const modDemod& mode) {
-    if (v_.mode.get() == &mode) release();
+    if (v_.mode.get() == &mode && v_.ptt.get() && (keyer_ == nullptr || keyer_ == &mode)) release();
 }
 
-void transmission::releaseIfKeyedBy(const modDemod& keyer) {
-    if (phase_ == phase::keyed && keyer_ == &keyer) release();
+void transmission::releaseIfKeyedBy(const modDemod& keyer, serial before) {
+    if (phase_ == phase::keyed && keyer_ == &keyer && serial_ < before) release();
 }
 
 void transmission::releaseByVoice() {
+    if (!keyedByVoice()) return;
     voiceReleasing_ = true;
     release();
     voiceReleasing_ = false;
 }
 
-void transmission::end(const char* why) {
+void transmission::hostLetGo() {
+    letGo_ = true;
+    if (v_.mode) v_.mode->transceiverLetGo();
+    release();
+}
+
+void transmission::end(serial which, const char* why) {
+    if (phase_ != phase::off && serial_ == which) endNow(why);
+}
+
+void transmission::endBefore(serial moment, const char* why) {
+    if (moment > endedBefore_) {
+        endedBefore_ = moment;
+        endedWhy_ = why;
+    }
+    if (phase_ != phase::off && serial_ < moment) endNow(why);
+}
+
+void transmission::endWhateverIsOn(const char* why) { endNow(why); }
+
+void transmission::endNow(const char* why) {
     if (phase_ == phase::off) return;
     spdlog::info("vtrx transmission ends: {}", why);
     ending_ = true;
     if (v_.ptt.get())
-        v_.ptt.set(false, true); // released() takes the way out, without the tail
+        setPtt(false); // released() takes the way out, without the tail
     else
         finish(); // in its tail
     ending_ = false;
 }
 
-void transmission::postEnd(const char* why) {
+void transmission::postEnd(serial which, const char* why) {
     auto self = std::static_pointer_cast<vtrx>(v_.weak_from_this().lock());
     if (!self) return;
     seqTask t;
-    t.fn = [self, why] { self->tx.end(why); };
+    t.fn = [self, which, why] { self->tx.end(which, why); };
+    t.name = "vtrx.endTransmission";
+    self->asyncProcess(t);
+}
+
+void transmission::postEndBefore(serial moment, const char* why) {
+    auto self = std::static_pointer_cast<vtrx>(v_.weak_from_this().lock());
+    if (!self) return;
+    seqTask t;
+    t.fn = [self, moment, why] { self->tx.endBefore(moment, why); };
     t.name = "vtrx.endTransmission";
     self->asyncProcess(t);
 }
 
 void transmission::released() {
     if (phase_ == phase::off) return;
-    if (keyer_ == &v_ && !voiceReleasing_) voiceWaits_ = true;
+    // Speech that goes on after an end the switch did not make belongs to
+    // the transmission that ended: the switch waits for a pause.
+    if (!voiceReleasing_) voiceWaits_ = true;
     auto& mode = v_.mode;
     if (mode) {
         mode->pttChanged(false);
@@ -119,9 +217,7 @@ void transmission::released() {
     // The radio is told once the transmit chain has run out the tail, which
     // only the radio's requests run out.
     phase_ = phase::tail;
-    v_.pttReleasing = true;
     v_.tailLeft = mode->txTailLength;
-    mode->pttReleased = true;
     watch();
 }
 
@@ -129,43 +225,40 @@ void transmission::finish() {
     if (phase_ == phase::off) return;
     phase_ = phase::off;
     keyer_ = nullptr;
-    v_.pttReleasing = false;
     v_.rampUpPending = false;
-    v_.transmitting = false;
-    tellRadio();
+    tellRadio(false);
 }
 
-void transmission::tellRadio() {
-    // The radio takes the transceiver's requests in order: it ends as the
-    // last one left it.
-    v_.toRadio("radio.setPtt", [on = v_.ptt.get()](Radio& r, vtrx& v) { r.setPtt(on, &v); });
+void transmission::tellRadio(bool on) {
+    // The radio takes the transceiver's requests in order, each naming its
+    // transmission: a late one for a transmission it no longer holds changes
+    // nothing there.
+    v_.toRadio("radio.setPtt", [on, s = serial_](Radio& r, vtrx& v) { r.setPtt(on, &v, s); });
 }
 
 // ---- the radio's silence ----
 
-bool transmission::watched() const { return phase_ != phase::off; }
-
 void transmission::watch() {
-    if (!watched()) return;
-    const uint64_t serial = ++checkSerial_;
+    if (phase_ == phase::off) return;
+    const uint64_t check = ++checkSerial_;
     using namespace std::chrono;
     // One millisecond past the limit, so that the check never comes early.
     const auto due = duration_cast<milliseconds>(lastAsked() + stallLimit() - clock::now()) + milliseconds(1);
     seqTask t;
-    t.fn = [weak = v_.weak_from_this(), serial] {
-        if (auto v = std::static_pointer_cast<vtrx>(weak.lock())) v->tx.check(serial);
+    t.fn = [weak = v_.weak_from_this(), check, which = serial_] {
+        if (auto v = std::static_pointer_cast<vtrx>(weak.lock())) v->tx.check(check, which);
     };
     t.name = "vtrx.checkTransmission";
     postDelayed(v_.weak_from_this(), std::max(due, milliseconds(0)), t);
 }
 
-void transmission::check(uint64_t serial) {
-    if (serial != checkSerial_ || !watched()) return;
+void transmission::check(uint64_t check, serial which) {
+    if (check != checkSerial_ || phase_ == phase::off || serial_ != which) return;
     if (clock::now() - lastAsked() < stallLimit()) {
         watch(); // the radio still asks
         return;
     }
     spdlog::warn("vtrx: the radio asked for no transmit samples for {} ms; the transmission ends without its tail",
                  stallLimit().count());
-    end("its radio stopped asking for samples");
+    end(which, "its radio stopped asking for samples");
 }

@@ -1,12 +1,42 @@
 #pragma once
 // transmission: the one owner of a transceiver's transmission.
 //
-// A transmission has one keyer: the host (through the transceiver's ptt), a
-// mode (its text, message or network peer) or the transceiver's voice
-// switch. It is keyed, then in its tail (released: the mode's tail runs out
-// while the radio keeps asking), then off. The rules:
-//  - One way in: ptt going on (its change hook calls pttChanged). The first
-//    keyer keeps the transmission; keying while on changes nothing.
+// Who keys it:
+//  - A transmission has one keyer: the host (through the transceiver's
+//    ptt), a mode (its text, message or network peer) or the transceiver's
+//    voice switch. One way in: ptt going on (its change hook calls
+//    pttChanged). While one is on, a key changes nothing, not even who keyed
+//    it: the first keyer keeps the transmission. Across the transceivers of
+//    one radio it is the other way round: the transceiver keyed last takes
+//    the radio's transmitter (Radio::setPtt).
+//  - Its identity is its serial: the moment it was keyed, on one clock for
+//    the whole process (now()). A host key takes its moment when the host
+//    makes the call, so that keys and endings the host makes on different
+//    objects compare in the order the host made them, whichever object gets
+//    to its work first.
+//
+// Who may end it, and nothing else:
+//  - its keyer's own end: a text's end mark or a message's end, for what the
+//    mode or the host keyed (the host keys the text modes); the peer's
+//    SwitchRX (likewise) or its departure, and the voice switch's hold, each
+//    only for what it keyed itself;
+//  - the host: its unkey, letting go of the transceiver, and, through the
+//    radio, the radio's stop, unkey, canTransmit false and release;
+//  - what makes it impossible: its mode or its transceiver goes, the radio
+//    refuses it or gives the transmitter to a later key, the radio stops
+//    asking for samples.
+//  Every ending that is queued, deferred or comes from another object names
+//  what it ends: one transmission by its serial (end), or every transmission
+//  keyed before a moment (endBefore, which also refuses a key made before
+//  that moment that arrives after it). One that finds its transmission over
+//  does nothing: a key made after it stands.
+//
+// Where it is (where()) is the one state: keyed, tail (released: the mode's
+// tail runs out while the radio keeps asking) or off. Whatever else reads
+// it (the transceiver's transmitting(), a mode's pttReleased()) derives
+// from it.
+//
+// How it ends:
 //  - One way out (finish), which every ending reaches and which does the same
 //    things each time: ptt is false with the host told (a system change is
 //    told once, as only a change is told; a value the host set itself is
@@ -16,15 +46,8 @@
 //    still holds of the transmission (the rest of its text up to its end
 //    mark, the rest of its message, its peer's samples), so that nothing of
 //    it goes out later.
-//  - Two kinds of ending:
-//      release: its keyer's own end (a text's end mark, a message's end, the
-//        peer's SwitchRX, the voice switch's hold), the host's unkey, or the
-//        host letting go of the transceiver. The tail runs out while the
-//        radio asks, then the way out.
-//      end: what would end it can no longer come (the mode goes, the radio
-//        stops, is unkeyed, can no longer transmit, is let go of, another
-//        transceiver takes the transmitter, this one is removed, the radio
-//        stops asking). At once, without the tail.
+//  - release: ptt off, then the tail runs out while the radio asks, then the
+//    way out. end: at once, without the tail, logged with why.
 //  - A transmission whose radio has asked for nothing for a while, counted
 //    from its last request (or from the key), ends: its tail, its text's end
 //    mark, its message's end and the voice switch's hold come only through
@@ -33,16 +56,18 @@
 //    anyway, ends after tailStallLimit; a keyed transmission, which the host
 //    would lose in mid-air, after keyedStallLimit, long enough that a
 //    machine under load (a radio thread held up for a few hundred
-//    milliseconds) never cuts it. Counted from the last request, the end
-//    comes within the limit. A request counts when the radio asks, not when
-//    the transceiver gets to it: one waiting behind the transceiver's own
-//    work is no silence of the radio.
+//    milliseconds) never cuts it. A request counts when the radio asks, not
+//    when the transceiver gets to it.
+//  - A transceiver the host let go of is keyed by nothing again: every later
+//    key is refused, and what waits to key it (a mode's queued message) is
+//    dropped.
 //
 // Threads: everything here runs on the transceiver's task group, except
-// postEnd.
+// now(), asked() and the post functions.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 
 class vtrx;
 class modDemod;
@@ -51,43 +76,68 @@ class transmission {
 public:
     enum class phase { off, keyed, tail };
     using clock = std::chrono::steady_clock;
+    /// A transmission's identity, and the moment of a key or an ending.
+    using serial = uint64_t;
+    /// Later than every moment: "whatever is on".
+    static constexpr serial anyTime = std::numeric_limits<serial>::max();
+
+    /// The next moment of the process's one clock: later than every moment
+    /// taken before it, on any thread. Never 0.
+    static serial now();
 
     explicit transmission(vtrx& transceiver) : v_(transceiver) {}
     transmission(const transmission&) = delete;
     transmission& operator=(const transmission&) = delete;
 
     // ---- the way in ----
-    /// Keys for the mode, if it is still attached here: ptt on as a system
-    /// change (the host told). Own task group.
-    void keyFor(const modDemod& mode);
-    /// Keys for the transceiver's voice switch, unless a transmission it
-    /// keyed was ended by anything but its own hold and the speech has not
-    /// paused since: speech that goes on is of that transmission. Own task
+    /// The host's set of ptt, made at moment `at`. On: keys for the host, or
+    /// is refused and the host told that ptt stays off. Off: releases a
+    /// transmission keyed before `at`; one keyed after it stands, and the
+    /// host is told that ptt is on. Own task group.
+    void hostKey(bool on, serial at);
+    /// Keys for the mode, if it is still attached here. True when the
+    /// transceiver transmits afterwards (keyed by the mode now, or by
+    /// whoever keyed it first); false when the key was refused. Own task
     /// group.
+    bool keyFor(const modDemod& mode);
+    /// Keys for the transceiver's voice switch, unless a transmission was
+    /// ended by anything but the switch's hold and the speech has not
+    /// paused since: speech that goes on belongs to that transmission. Own
+    /// task group.
     void keyForVoice();
     /// The voice switch heard a pause in the speech: it may key again. Own
     /// task group.
     void voicePaused() { voiceWaits_ = false; }
 
     // ---- endings ----
-    /// Releases it, whoever keyed it: ptt off as a system change (the host
-    /// told), then the tail. Nothing when not keyed. Own task group.
-    void release();
-    /// The mode's own end of what it sends, if it is attached here: release.
-    /// Own task group.
+    /// The mode's own end of what it sends (its text's end mark, its
+    /// message's end, its peer's SwitchRX): releases what the mode or the
+    /// host keyed, if the mode is still attached here. Own task group.
     void releaseBy(const modDemod& mode);
-    /// Releases it only when `keyer` keyed it (a mode's peer left). Own task
-    /// group.
-    void releaseIfKeyedBy(const modDemod& keyer);
-    /// The voice switch's hold ran out: release, whoever keyed it. Own task
-    /// group.
-    void releaseByVoice();
-    /// What would end it can no longer come: ends at once, without its tail,
-    /// logged with why (a text that lives for ever). Nothing when off. Own
+    /// Releases what `keyer` keyed before `before` (a peer that left, a mode
+    /// told to stop). Own task group.
+    void releaseIfKeyedBy(const modDemod& keyer, serial before = anyTime);
+    /// The voice switch's hold ran out: releases what the switch keyed. Own
     /// task group.
-    void end(const char* why);
-    /// end(why) queued on the transceiver's task group. Any thread.
-    void postEnd(const char* why);
+    void releaseByVoice();
+    /// The host let go of the transceiver: what is on is released, and
+    /// nothing keys it again. Own task group.
+    void hostLetGo();
+    /// Ends the transmission `which` at once, without its tail, if it is
+    /// still on; logged with why (a text that lives for ever). Own task
+    /// group.
+    void end(serial which, const char* why);
+    /// Ends at once whatever was keyed before `moment`, and refuses a key
+    /// made before it that comes later. Own task group.
+    void endBefore(serial moment, const char* why);
+    /// Ends at once whatever is on: what would end it goes (the mode, the
+    /// transceiver), from a request of this transceiver's own. Own task
+    /// group.
+    void endWhateverIsOn(const char* why);
+    /// end and endBefore, queued on the transceiver's task group. Any
+    /// thread.
+    void postEnd(serial which, const char* why);
+    void postEndBefore(serial moment, const char* why);
 
     // ---- from the transceiver ----
     /// The ptt hook: the way in when ptt went on, the release when it went
@@ -101,8 +151,13 @@ public:
     void tailRanOut() { finish(); }
 
     phase where() const { return phase_; }
+    /// The serial of the transmission on (keyed or in its tail), 0 when
+    /// off. Own task group.
+    serial current() const { return phase_ == phase::off ? 0 : serial_; }
     /// Whether the voice switch keyed the transmission on now.
     bool keyedByVoice() const;
+    /// Whether the host let go of the transceiver.
+    bool letGo() const { return letGo_; }
 
     /// See the rules above; every radio that transmits asks many times
     /// within either.
@@ -110,14 +165,22 @@ public:
     std::chrono::milliseconds keyedStallLimit{1000};
 
 private:
-    void keyBy(const void* keyer);
+    /// Why a key made at `at` cannot be carried out here, or null.
+    const char* refusal(serial at) const;
+    /// quiet: a refusal is not logged (the voice switch asks every block).
+    bool keyBy(const void* keyer, bool quiet);
+    void release();
+    /// A change of ptt that the host is told of.
+    void setPtt(bool on);
+    /// After the host's own set: tells it the value when a change was told
+    /// since its last set.
+    void tellHostIfTold();
     void begin();
     void released();
+    void endNow(const char* why);
     /// The way out.
     void finish();
-    void tellRadio();
-    /// Whether a transmission is on for the radio's silence to end.
-    bool watched() const;
+    void tellRadio(bool on);
     /// The radio's silence that ends the transmission where it is now.
     std::chrono::milliseconds stallLimit() const {
         return phase_ == phase::tail ? tailStallLimit : keyedStallLimit;
@@ -125,16 +188,22 @@ private:
     /// Queues the check for when the limit would run out; an earlier one
     /// queued goes stale.
     void watch();
-    void check(uint64_t serial);
+    void check(uint64_t check, serial which);
 
     vtrx& v_;
     phase phase_ = phase::off;
+    serial serial_ = 0;             // of the transmission on, or of the last one
     const void* keyer_ = nullptr;   // null: the host
-    const void* pending_ = nullptr; // keyBy's keyer while its change runs
-    bool ending_ = false;           // end() under way: no tail
+    const void* pendingKeyer_ = nullptr; // keyBy's keyer while its change runs
+    serial pendingSerial_ = 0;      // the moment of the key whose change runs
+    serial endedBefore_ = 0;        // keys made before this were ended
+    const char* endedWhy_ = "";     // by what
+    bool ending_ = false;           // endNow() under way: no tail
     uint64_t checkSerial_ = 0;      // of the check queued last
     bool voiceReleasing_ = false;   // releaseByVoice() under way
     bool voiceWaits_ = false;       // see keyForVoice
+    bool letGo_ = false;            // see hostLetGo
+    bool toldSinceHostSet_ = false; // ptt told to the host since it last set it
     /// When the radio last asked, in clock ticks: written by the radio's
     /// thread, read by the check. Alone it orders nothing else.
     std::atomic<clock::rep> lastAsked_{0};

@@ -103,7 +103,7 @@ void vtrx::stop() {
 
 void vtrx::remove() {
     stop();
-    tx.end("its transceiver was removed");
+    tx.endWhateverIsOn("its transceiver was removed");
     toRadio("radio.removeVtrx", [](Radio& r, vtrx& v) { r.removeVtrx(&v); });
 }
 
@@ -144,7 +144,7 @@ void vtrx::setModulation(std::shared_ptr<modDemod> m) {
     // The outgoing mode takes the transmission with it, whoever keyed it:
     // what it was sending ends with it (a text's end mark, a message's end
     // would never come), and no other mode goes out in its name.
-    if (replaced) tx.end("its mode was detached or replaced");
+    if (replaced) tx.endWhateverIsOn("its mode was detached or replaced");
     // A replaced mode the host still holds must not reach this transceiver.
     if (replaced) mode->setOwner({});
     mode = std::move(m);
@@ -166,7 +166,7 @@ void vtrx::hostLetGo() {
     auto self = std::static_pointer_cast<vtrx>(weak_from_this().lock());
     if (!self) return;
     seqTask t;
-    t.fn = [self] { self->tx.release(); };
+    t.fn = [self] { self->tx.hostLetGo(); };
     t.name = "vtrx.release()";
     queueSetItem(t);
 }

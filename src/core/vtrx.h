@@ -125,7 +125,9 @@ public:
     /// The radio that made this transceiver; held weakly so that late tasks
     /// find it gone instead of dangling.
     std::weak_ptr<Radio> owner;
-    bool transmitting = false;
+    /// From the key until the radio has been told that the transmission is
+    /// over (its tail included). Own task group.
+    bool transmitting() const { return tx.where() != transmission::phase::off; }
     std::atomic<int> rxFilterLow{-3000};
     std::atomic<int> rxFilterHigh{3000};
     /// The transmit pass-band the host last set, handed to every mode
@@ -149,7 +151,6 @@ public:
     long long specCentre = 0;
     int specMillis = 0;
 
-    bool pttReleasing = false;
     int tailLeft = 0;
     int rampDownLength = 512;
     bool rampUpPending = true;
@@ -231,8 +232,8 @@ public:
     std::array<channelDenoiser, 2> nrStereo;
 
     /// The host let go of a handle: nobody is left to unkey the transceiver,
-    /// so what it transmits is released ("vtrx.release()"), and its tail
-    /// runs out. Host thread.
+    /// so what it transmits is released ("vtrx.release()"), its tail runs
+    /// out, and nothing keys it again. Host thread.
     void hostLetGo() override;
 
 private:

@@ -172,9 +172,10 @@ void vtrx::modulate(unsigned long n) {
         else
             modulateBlocks(*this, out);
     }
+    const bool inTail = tx.where() == transmission::phase::tail;
     if (rampUpPending)
         fadeIn(*this, out);
-    else if (pttReleasing)
+    else if (inTail)
         fadeOut(*this, out);
 
     // Only the transceiver holding the transmitter is sent: a request
@@ -182,5 +183,5 @@ void vtrx::modulate(unsigned long n) {
     toRadio("radio.transmit", [out](Radio& r, vtrx& v) {
         if (r.txVtrx().get() == &v) r.transmit(out);
     });
-    if (pttReleasing && tailLeft <= -txTrailingSilence) tx.tailRanOut(); // the radio is told after the block
+    if (inTail && tailLeft <= -txTrailingSilence) tx.tailRanOut(); // the radio is told after the block
 }

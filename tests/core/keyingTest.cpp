@@ -339,7 +339,12 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
 
     // Later: nothing keys by itself, and the host told each ptt once.
     host::pollFor(poll, 600ms);
-    EXPECT_EQ(count("A", 0, change), hostUnkeyedA ? 0u : 1u) << "the transceiver's ptt false, told";
+    // The host's own unkey comes back at most once: after a key it was told
+    // of, which may reach it after its call.
+    if (hostUnkeyedA)
+        EXPECT_LE(count("A", 0, change), 1u) << "the transceiver's ptt false, told";
+    else
+        EXPECT_EQ(count("A", 0, change), 1u) << "the transceiver's ptt false, told";
     EXPECT_EQ(count("A", 1, ended), 0u) << "keyed again by itself";
     if (!radioStaysKeyed) {
         EXPECT_EQ(count("radio", 0, change), hostUnkeyedRadio ? 0u : 1u) << "the radio's ptt false, told";

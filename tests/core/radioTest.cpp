@@ -419,20 +419,29 @@ TEST_F(RadioTest, PttBookkeepingAcrossTwoTransceivers) {
     auto b = add(radio, 7010000);
     radio->ptt.bind(onPtt, radio.get());
     EXPECT_EQ(radio->txVtrx(), a); // the first added transmits
-    onGroup(radio, [&] { radio->setPtt(true, b.get()); });
+    onGroup(radio, [&] { radio->setPtt(true, b.get(), 1); });
     EXPECT_FALSE(radio->ptt.get()); // cannot transmit: nothing happens
     onGroup(radio, [&] {
         radio->canTransmit.hostSet(true);
-        radio->setPtt(true, b.get());
+        radio->stop();
+        radio->setPtt(true, b.get(), 2);
+    });
+    EXPECT_FALSE(radio->ptt.get()); // stopped: nothing happens either
+    onGroup(radio, [&] {
+        radio->start();
+        radio->setPtt(true, b.get(), 3);
     });
     EXPECT_TRUE(radio->ptt.get());
     EXPECT_EQ(radio->txVtrx(), b);
-    onGroup(radio, [&] { radio->setPtt(false, a.get()); }); // only the one transmitting releases
+    onGroup(radio, [&] { radio->setPtt(false, a.get(), 3); }); // only the one transmitting releases
+    onGroup(radio, [&] { radio->setPtt(false, b.get(), 2); }); // and only its transmission
     EXPECT_TRUE(radio->ptt.get());
-    onGroup(radio, [&] { radio->setPtt(false, b.get()); });
+    onGroup(radio, [&] { radio->setPtt(false, b.get(), 3); });
     EXPECT_FALSE(radio->ptt.get());
     EXPECT_EQ(radio->txVtrx(), b);
-    onGroup(radio, [&] { radio->setPtt(true, b.get()); });
+    onGroup(radio, [&] { radio->setPtt(true, b.get(), 5); });
+    onGroup(radio, [&] { radio->setPtt(true, a.get(), 4); }); // keyed before b's: refused
+    EXPECT_EQ(radio->txVtrx(), b);
     onGroup(radio, [&] { radio->removeVtrx(b.get()); }); // removing the keyed one releases PTT
     EXPECT_FALSE(radio->ptt.get());
     EXPECT_EQ(radio->txVtrx(), a);

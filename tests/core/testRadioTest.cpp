@@ -211,7 +211,7 @@ TEST_F(TestRadioTest, PttReleaseReachesTheRadioOnlyAfterTheTailAndTheSilence) {
     for (size_t i = 1; i < 512; ++i) ASSERT_LT(tail[i].real(), tail[i - 1].real()) << i;
     EXPECT_GT(tail[511].real(), 0.0f);
     for (auto s : last) ASSERT_EQ(s, cplx(0.0f));
-    onGroup(v, [&] { EXPECT_FALSE(v->transmitting); });
+    onGroup(v, [&] { EXPECT_FALSE(v->transmitting()); });
 }
 
 TEST_F(TestRadioTest, TheRingKeepsTheFirst128TransmitBlocks) {

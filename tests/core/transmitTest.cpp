@@ -182,7 +182,7 @@ TEST_F(TransmitTest, ReleaseSendsTailThenSilenceAndUnkeysAfterAtLeast504Silent) 
     EXPECT_FALSE(radio->ptt.get());
     EXPECT_EQ(radio->unkeyedAt - releasedAt, 1100u); // after the 11th block, not before
     onGroup(v, [&] {
-        EXPECT_FALSE(v->transmitting);
+        EXPECT_FALSE(v->transmitting());
         EXPECT_EQ(v->tailLeft, -588);
     });
 }
@@ -223,7 +223,7 @@ TEST_F(TransmitTest, AReleaseWhoseRadioAsksForNothingMoreEndsTheLimitAfterItsLas
         EXPECT_LT(ended, std::max(c.silentBefore, 250ms) + milliseconds(long(150 * buildSlowdown)));
         settle();
         onGroup(v, [&] {
-            EXPECT_FALSE(v->transmitting);
+            EXPECT_FALSE(v->transmitting());
             EXPECT_EQ(v->tx.where(), transmission::phase::off);
         });
     }
@@ -378,6 +378,6 @@ TEST_F(TransmitTest, LateRequestsFindTheRadioGone) {
         v->modulate(512);
         v->ptt.hostSet(false);
         v->modulate(2048); // the unkeying has nowhere to go
-        EXPECT_FALSE(v->transmitting);
+        EXPECT_FALSE(v->transmitting());
     });
 }

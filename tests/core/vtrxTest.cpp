@@ -106,10 +106,10 @@ TEST_F(VtrxTest, PttWithoutAModeGoesToTheRadioAtOnce) {
     settleRadio();
     EXPECT_TRUE(radio->ptt.get());
     onGroup(v, [&] {
-        EXPECT_TRUE(v->transmitting);
+        EXPECT_TRUE(v->transmitting());
         EXPECT_EQ(v->rampUpLeft, 768 + 512);
         v->ptt.hostSet(false);
-        EXPECT_FALSE(v->transmitting);
+        EXPECT_FALSE(v->transmitting());
     });
     settleRadio();
     EXPECT_FALSE(radio->ptt.get());
@@ -127,12 +127,12 @@ TEST_F(VtrxTest, PttOffWithAModeWaitsForTheTail) {
     settleRadio();
     EXPECT_TRUE(radio->ptt.get());
     onGroup(v, [&] {
-        EXPECT_FALSE(mode->pttReleased);
+        EXPECT_FALSE(mode->pttReleased());
         v->ptt.hostSet(false);
-        EXPECT_TRUE(mode->pttReleased);
-        EXPECT_TRUE(v->pttReleasing);
+        EXPECT_TRUE(mode->pttReleased());
+        EXPECT_EQ(v->tx.where(), transmission::phase::tail);
         EXPECT_EQ(v->tailLeft, 4096);
-        EXPECT_TRUE(v->transmitting); // until the tail has run out
+        EXPECT_TRUE(v->transmitting()); // until the tail has run out
     });
     settleRadio();
     EXPECT_TRUE(radio->ptt.get()); // the radio is not told yet
@@ -184,7 +184,7 @@ TEST_F(VtrxTest, LateTasksFindTheirRadioGone) {
         EXPECT_EQ(v->vfo.get(), 7100000);
         EXPECT_EQ(v->specFreq.get(), 7100000); // the vfo hook ran to its end
         EXPECT_FALSE(v->ptt.get());
-        EXPECT_FALSE(v->transmitting);
+        EXPECT_FALSE(v->transmitting());
         EXPECT_EQ(v->tx.where(), transmission::phase::off);
         EXPECT_FALSE(v->running); // remove stopped it
         EXPECT_TRUE(v->owner.expired());

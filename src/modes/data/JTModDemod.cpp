@@ -94,8 +94,10 @@ void JTModDemod::onEnabled() {
     auto v = lockOwner();
     auto self = std::static_pointer_cast<JTModDemod>(weak_from_this().lock());
     if (!v || !self) return;
+    // modulate sends nothing more: what the mode keyed until now ends, and
+    // nothing it keys later (enabled again) by this request.
     seqTask t;
-    t.fn = [self] { self->transmissionDone(); }; // modulate sends nothing more
+    t.fn = [self, v, before = transmission::now()] { v->tx.releaseIfKeyedBy(*self, before); };
     t.name = "JTModDemod.transmissionDone";
     v->asyncProcess(t);
 }

@@ -67,6 +67,8 @@ public:
     buff<float> demodulate(buff<cplx> block) override;
     void modulate(buff<cplx> in, buff<cplx> out) override;
     void dropTransmission() override;
+    /// The queued message goes with the transceiver's key.
+    void transceiverLetGo() override;
 
     /// Host method: replaces the queued message. tones: one tone number per
     /// symbol (a buffer of its own, not written afterwards); mode: the decode

@@ -68,7 +68,9 @@ void JTModDemod::startTest() {
     active_ = std::move(m.tones);
     decodeMode_ = m.mode;
     emitted_ = 0;
-    v->tx.keyFor(*this);
+    // A transceiver that takes no key (the host let go of it) never sends
+    // the message: it belongs to this period.
+    if (!v->tx.keyFor(*this)) dropTransmission();
 }
 
 void JTModDemod::beginSymbol() {
@@ -143,6 +145,14 @@ void JTModDemod::modulate(buff<cplx>, buff<cplx> out) {
 void JTModDemod::endMessage() {
     dropTransmission();
     transmissionDone();
+}
+
+void JTModDemod::transceiverLetGo() {
+    {
+        std::lock_guard<std::mutex> l(queueLock_);
+        queued_ = Message{};
+    }
+    dropTransmission();
 }
 
 void JTModDemod::dropTransmission() {

@@ -46,7 +46,9 @@ TextQueue::Queued TextQueue::hostReplace(std::string_view t, long long start, co
 
 int TextQueue::take() {
     std::lock_guard<std::mutex> l(m_);
-    if (read_ == write_) return -1;
+    // Past the transmission's end mark, or its end, what waits belongs to
+    // the next transmission: a tail takes none of it.
+    if (endTaken_ || read_ == write_) return -1;
     const int c = ring_[read_];
     ring_[read_] = 0;
     read_ = (read_ + 1) % ringSize;

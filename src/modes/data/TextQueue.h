@@ -2,8 +2,9 @@
 // TextQueue: the unsent transmit text of a text mode (PSK, CW, RTTY,
 // Hellschreiber) and the count of characters sent so far. A transmission's
 // text runs to its end mark; a transmission that ends before its end mark
-// went out drops the rest of its text, through the mark, while what follows
-// the mark waits for a later transmission. The host replaces
+// went out drops the rest of its text, through the mark. What follows the
+// mark waits for a later transmission: nothing is taken between the mark
+// (or the end) and the next transmission's beginning, a tail included. The host replaces
 // the text on the mode's task group while the transmitter takes characters on
 // the transceiver's; one small lock covers the ring and the count together,
 // so a replacement always sees the count that matches what is left in the
@@ -46,7 +47,7 @@ public:
     Queued hostReplace(const char* text, long long start, const char* request);
 
     /// The next character (0-255) and counts it as sent, or -1 when nothing
-    /// waits. Any thread.
+    /// waits for this transmission. Any thread.
     int take();
 
     /// take(), and the character taken told on `sentChars` as a

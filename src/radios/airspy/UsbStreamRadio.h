@@ -51,6 +51,8 @@ public:
     /// Stops streaming and closes the device if it is open; clears the
     /// running flag. Radio's task group.
     void stopRadio() override;
+    /// Receive-only: every key is refused, whatever canTransmit says.
+    bool hasTransmitter() const override { return false; }
 
     /// One transfer of `count` interleaved I/Q pairs: scaled into receiver 0
     /// through the deferred fill, then the peak meter. Driver's thread.

@@ -69,6 +69,8 @@ public:
     void addHWReceiver(long long frequency) override;
     void startRadio() override;
     void stopRadio() override;
+    /// Receive-only: every key is refused, whatever canTransmit says.
+    bool hasTransmitter() const override { return false; }
 
     // ---- properties, in the order of the host interface ----
     asyncCollection<ValueLabelItem> SampleRates;

@@ -135,9 +135,9 @@ void HpsdrRadio::stopRadio() {
 
 void HpsdrRadio::offAirAtExit() {
     exiting_ = true;
-    // As a release the radio makes itself: the hook sends the frame, and
-    // nothing is told to a host that is gone.
-    ptt.set(false, false);
+    // Through the radio's one way off the air for a host that is gone: the
+    // ptt hook sends the release frame.
+    Radio::offAirAtExit();
     stopRadio();
 }
 

@@ -57,8 +57,11 @@ void HpsdrRadio::handleRxPacket(buff<char> packet) {
     if (pd > 0) {
         const unsigned long long u = static_cast<unsigned long long>(pd);
         if (spp * s / u != spp * (uint64_t(s) + 1) / u) {
-            if (ptt.get() && tx)
-                requestModulate(tx);
+            // A radio the host keyed alone sends silence: only a
+            // transceiver's transmission has samples for it.
+            auto keying = ptt.get() ? keyingVtrx() : nullptr;
+            if (keying)
+                requestModulate(keying);
             else
                 sendCommandControl(emptyBlock);
         }

@@ -59,6 +59,8 @@ public:
     void startRadio() override;
     /// Ends the reader and closes the device. Task group.
     void stopRadio() override;
+    /// Receive-only: every key is refused, whatever canTransmit says.
+    bool hasTransmitter() const override { return false; }
 
     /// Opens the device named by Serial briefly to build the gain rows.
     void setup();

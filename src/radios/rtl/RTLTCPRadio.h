@@ -36,6 +36,8 @@ public:
     void startRadio() override;
     /// Clears the running flag and joins the driver thread. Task group.
     void stopRadio() override;
+    /// Receive-only: every key is refused, whatever canTransmit says.
+    bool hasTransmitter() const override { return false; }
 
     std::atomic<bool> running{false};
 

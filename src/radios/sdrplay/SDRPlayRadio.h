@@ -84,6 +84,8 @@ public:
     void startRadio() override;
     /// Stops streaming and releases the device. Task group.
     void stopRadio() override;
+    /// Receive-only: every key is refused, whatever canTransmit says.
+    bool hasTransmitter() const override { return false; }
 
     // ---- controls: with update, also sent to the device. The caller holds
     // deviceMutex_ and the radio is live (device selected, tree present).

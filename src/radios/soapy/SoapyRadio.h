@@ -95,6 +95,8 @@ public:
     void startRadio() override;
     /// Clears the running flag and joins the stream thread.
     void stopRadio() override;
+    /// Receive-only: every key is refused, whatever canTransmit says.
+    bool hasTransmitter() const override { return false; }
     /// Replaces a setting's value; the stream loop writes the last one
     /// changed. An index outside the list is ignored.
     void ChangeSetting(int index, std::string value);

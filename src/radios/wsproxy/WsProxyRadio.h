@@ -58,6 +58,8 @@ public:
     /// Ends the connection (close code 1000 when it is up) and joins its
     /// thread. Radio's task group.
     void stopRadio() override;
+    /// Receive-only: every key is refused, whatever canTransmit says.
+    bool hasTransmitter() const override { return false; }
 
     // ---- from the communication thread, as data tasks ----
     /// Tunes receiver 0 to the frame's centre and writes its samples there.

@@ -140,6 +140,7 @@ TEST_F(CwMode, LineFeedEndsAndResendsSkipWhatWentOut) {
 
     request([](cwModDemod& m) { m.QueueText("abcd", 3); });
     EXPECT_TRUE(ptt());
+    onGroup(v, [&] { mode->pttChanged(true); }); // as the key's hook tells the mode
     while (mode->sentCount() < 5) key(600);
     request([](cwModDemod& m) { m.QueueText("abcd", 3); }); // from "c" on
     while (mode->sentCount() < 7) key(600);

@@ -112,14 +112,15 @@ TEST(HellFont, GlyphWidthsAndColumns) {
 }
 
 // Silence while idle, "I" as blank, 82, FE, 82, a character outside the
-// font drawn as a space, and "~" reported, drawn as a space, dropping ptt.
+// font drawn as a space, and "~" reported, drawn as a space, dropping ptt;
+// what follows it waits for the next transmission.
 TEST_F(HellMode, RasterFromTheSignal) {
     send(3 * 48 * 1601);
     for (auto x : sent) ASSERT_EQ(x, cplx{});
     onGroup(mode, [&] { mode->QueueText("I\x01~I", 0); });
     v->ptt.set(true, false);
     send(size_t(4 + 6 + 6 + 4 + 6) * 8 * 1601);
-    EXPECT_EQ(host::Log::get().joined("sent"), "I\x01~I");
+    EXPECT_EQ(host::Log::get().joined("sent"), "I\x01~");
     EXPECT_FALSE(v->ptt.get());
     EXPECT_EQ(host::Log::get().of("ptt").back().args[0], "false");
     // The first pixel of a column starts the grid.
@@ -128,10 +129,13 @@ TEST_F(HellMode, RasterFromTheSignal) {
                                        0, 0x82, 0xFE, 0x82,                                // I
                                        0, 0, 0, 0, 0, 0,                                   // \x01
                                        0, 0, 0, 0, 0, 0,                                   // ~
-                                       0, 0x82, 0xFE, 0x82};                               // I
+                                       0, 0, 0, 0};                                        // idle
     ASSERT_GE(columns.size(), want.size());
     EXPECT_EQ(std::vector<uint8_t>(columns.begin(), columns.begin() + long(want.size())), want);
     for (auto x : sent) ASSERT_LE(std::abs(x), 0.9f + 1e-5f);
+    onGroup(v, [&] { mode->pttChanged(true); });
+    send(6 * 8 * 1601);
+    EXPECT_EQ(host::Log::get().joined("sent"), "I\x01~I");
 }
 
 // Refused spacings keep the old one; a new one applies from the next call

@@ -273,6 +273,8 @@ TEST(TextQueue, ATransmissionCutShortDropsItsTextThroughItsEndMark) {
         for (int i = 0; i < c.taken; ++i) q.take();
         EXPECT_EQ(q.dropTransmission(), c.cut);
         EXPECT_FALSE(q.dropTransmission()) << "a second end drops nothing more";
+        EXPECT_EQ(q.take(), -1) << "taken before the next transmission (in the tail)";
+        q.transmissionBegins();
         std::string left;
         for (int ch; (ch = q.take()) >= 0;) left += char(ch);
         EXPECT_EQ(left, c.waits);

@@ -150,6 +150,16 @@ TEST_F(RttyMode, FramesAndShifts) {
     EXPECT_EQ(host::Log::get().joined("sent"), "1 23aA%\xA3\xC3" "E~");
     EXPECT_EQ(send(2), (std::vector<int>{31, 31}));
 
+    // What is queued after the end mark waits for the next transmission,
+    // which starts with its idle frames.
+    queue("XYZ", 11);
+    EXPECT_EQ(send(1), (std::vector<int>{31}));
+    onGroup(v, [&] {
+        v->rampUpPending = false;
+        mode->pttChanged(true);
+    });
+    EXPECT_EQ(send(4), (std::vector<int>(4, 31)));
+
     // The same text with its base: only what is not sent yet; a base that
     // skips part of it.
     queue("XYZ", 11);

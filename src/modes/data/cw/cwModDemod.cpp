@@ -143,7 +143,7 @@ void cwModDemod::dropTransmission() {
 
 buff<float> cwModDemod::demodulate(buff<std::complex<float>> block) {
     auto owner = lockOwner();
-    if (!(owner && owner->transmitting)) {
+    if (!(owner && owner->transmitting())) {
         for (char c : decoder_.process(block)) newChars.send(std::string(1, c));
         rxwpm.set(double(decoder_.wpm()), true);
     }

@@ -174,7 +174,12 @@ void MultiPskModDemod::handle(const buff<char>& body, const std::shared_ptr<vtrx
             std::lock_guard<std::mutex> l(txLock_);
             ring_.restart();
         }
-        v->tx.keyFor(*this);
+        // A refused key takes none of the samples that follow.
+        const transmission::serial in = v->tx.keyFor(*this) ? v->tx.current() : 0;
+        {
+            std::lock_guard<std::mutex> l(txLock_);
+            peerTransmission_ = in;
+        }
         setSpeed(MultiPskTxRing::fastRate);
     } else if (is("TXHWdata")) {
         takeSamples(body, v.get());
@@ -203,7 +208,10 @@ void MultiPskModDemod::takeSamples(const buff<char>& body, const vtrx* v) {
     {
         std::lock_guard<std::mutex> l(txLock_);
         rate = ring_.put(body.data + header, pairs); // paced and announced all the same
-        if (v && v->tx.where() != transmission::phase::keyed) ring_.restart();
+        // Samples of an over that was cut short, or that come before the
+        // peer's SwitchTX, wait for nothing: the peer keys again first.
+        const bool inItsOver = v && v->tx.where() == transmission::phase::keyed && v->tx.current() == peerTransmission_;
+        if (v && !inItsOver) ring_.restart();
     }
     reply(makeFrame("Received", 0));
     if (rate) setSpeed(rate);
@@ -283,4 +291,5 @@ void MultiPskModDemod::dropTransmission() {
     // transmission starts from its next SwitchTX.
     std::lock_guard<std::mutex> l(txLock_);
     ring_.restart();
+    peerTransmission_ = 0;
 }

@@ -23,6 +23,7 @@
 // another transceiver while a block of the old one is being made); the
 // server pointer by serverLock_; the flags read across groups are atomics.
 #include "core/modDemod.h"
+#include "core/transmission.h"
 #include "modes/data/multipsk/MultiPskTxRing.h"
 
 #include <atomic>
@@ -97,6 +98,9 @@ private:
 
     std::mutex txLock_;
     MultiPskTxRing ring_;
+    // The transceiver's transmission the peer's SwitchTX went out in: its
+    // samples are taken only while that one is keyed. Under txLock_.
+    transmission::serial peerTransmission_ = 0;
 
     std::atomic<int> version_{0};
     std::atomic<double> gain_{initialGain};

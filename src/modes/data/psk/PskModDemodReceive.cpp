@@ -13,7 +13,7 @@ buff<float> PskModDemod::demodulate(buff<std::complex<float>> block) {
     for (size_t i = 0; i < block.count; ++i) audio[i] = block[i].real();
 
     auto owner = lockOwner();
-    if (owner && owner->transmitting) return audio;
+    if (owner && owner->transmitting()) return audio;
 
     std::lock_guard<std::mutex> l(rxLock_);
     // The transceiver's receive filter has already band-limited the signal

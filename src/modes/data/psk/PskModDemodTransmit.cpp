@@ -13,7 +13,7 @@ void PskModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>> 
         modulator_.CalcPSK(reinterpret_cast<float*>(out.data), int(2 * out.count), 1);
     }
     startHold_.store(std::max(startHold_.load() - int(out.count), 0));
-    if (ending_ && !pttReleased) {
+    if (ending_ && !pttReleased()) {
         // "~" went out: the transceiver sends the tail and unkeys the radio.
         transmissionDone();
     }
@@ -32,7 +32,7 @@ int PskModDemod::getCharCallback(void* context) { return static_cast<PskModDemod
 
 int PskModDemod::getNextTxChar() {
     if (startHold_.load() > 0) return CPSKMod::sourceIdle;
-    if (pttReleased || ending_) return CPSKMod::sourceEnd;
+    if (ending_ || pttReleased()) return CPSKMod::sourceEnd;
     const int c = text_.take();
     if (c < 0) return CPSKMod::sourceIdle;
     sentChars.send(std::string(1, char(c)));
