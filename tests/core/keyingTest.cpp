@@ -6,7 +6,10 @@
 // time), the host is told once, the radio is told, and nothing of the
 // transmission goes out later: its keyer does not key again, and when the
 // host keys the transceiver again, none of its text, message or samples
-// follows.
+// follows. A second table applies every ending while keyed and in the tail
+// and keys again at once, without waiting to hear the off: the key made
+// last stands. Then the cases of two keyers on one transmission, the tail
+// of a text, and a key still pending when the host lets go.
 #include "vireocore.h"
 
 #include "core/TestRadio.h"
@@ -86,17 +89,17 @@ void sync(void* object) {
 
 // ---- who keys, and what ends it ----
 
-enum class keyer { host, cw, rtty, psk, hell, jt, multipsk, vox };
-constexpr const char* keyerName[] = {"Host", "Cw", "Rtty", "Psk", "Hell", "Jt", "MultiPsk", "Vox"};
+enum class keyer { host, cw, cwHand, rtty, psk, hell, jt, multipsk, vox };
+constexpr const char* keyerName[] = {"Host", "Cw", "CwHand", "Rtty", "Psk", "Hell", "Jt", "MultiPsk", "Vox"};
 enum class ending {
     natural, transceiverUnkeyed, radioUnkeyed, radioCannotTransmit, modeDetached, modeReplaced, radioStopped,
     radioSilent, transceiverReleased, transceiverReleasedGenerically, radioReleased, radioReleasedGenerically,
-    transceiverRemoved, transmitterTaken,
+    transceiverRemoved, transmitterTaken, modeStops, peerLeaves,
 };
 constexpr const char* endingName[] = {
     "NaturalEnd", "TransceiverUnkeyed", "RadioUnkeyed", "RadioCannotTransmit", "ModeDetached", "ModeReplaced",
     "RadioStopped", "RadioSilent", "TransceiverReleased", "TransceiverReleasedGenerically", "RadioReleased",
-    "RadioReleasedGenerically", "TransceiverRemoved", "TransmitterTaken"};
+    "RadioReleasedGenerically", "TransceiverRemoved", "TransmitterTaken", "ModeStops", "PeerLeaves"};
 
 struct Row {
     keyer k;
@@ -105,12 +108,20 @@ struct Row {
 std::string rowName(const ::testing::TestParamInfo<Row>& p) {
     return std::string(keyerName[size_t(p.param.k)]) + "_" + endingName[size_t(p.param.e)];
 }
+/// Whether the ending exists for the keyer: the host's end is its unkey;
+/// a mode told to stop (JT's Enabled false, the peer's SwitchRX) and a peer
+/// that leaves belong to the modes that have them.
+bool applies(keyer k, ending e) {
+    if (e == ending::natural) return k != keyer::host;
+    if (e == ending::modeStops) return k == keyer::jt || k == keyer::multipsk;
+    if (e == ending::peerLeaves) return k == keyer::multipsk;
+    return true;
+}
 std::vector<Row> everyRow() {
     std::vector<Row> rows;
     for (int k = 0; k <= int(keyer::vox); ++k)
-        for (int e = 0; e <= int(ending::transmitterTaken); ++e)
-            if (!(keyer(k) == keyer::host && ending(e) == ending::natural)) // the host's end is its unkey
-                rows.push_back({keyer(k), ending(e)});
+        for (int e = 0; e <= int(ending::peerLeaves); ++e)
+            if (applies(keyer(k), ending(e))) rows.push_back({keyer(k), ending(e)});
     return rows;
 }
 
@@ -119,7 +130,7 @@ const std::string files = ::testing::TempDir() + "vireo_keying_" + std::to_strin
 // The loop-back radio with transceivers A (the keyer's), B (a signal
 // generator at 0.10, -10 dB, keyed only to take the transmitter) and C (SSB,
 // which measures what goes out, as "dB"), all at 14000000.
-class Keying : public ::testing::TestWithParam<Row> {
+class KeyingRig : public ::testing::Test {
 public:
     void* radio = nullptr;
     void* A = nullptr;
@@ -208,6 +219,9 @@ public:
             cwModDemod_QueueText(cw, brief ? "e\n" : "cq cq cq de test test test test\n", 0);
             break;
         }
+        case keyer::cwHand: // held down; the natural end lets go and the hang time runs out
+            cwModDemod_KeyDown(attachA(cwModDemod_create, cwModDemod_release), 0);
+            break;
         case keyer::rtty:
             hostKeysText<RTTYModDemod_create, RTTYModDemod_release, RTTYModDemod_bindsentChars,
                          RTTYModDemod_QueueText>(text);
@@ -271,6 +285,7 @@ public:
         switch (e) {
         case ending::natural:
             if (k == keyer::vox) vtrx_setVoxThreshold(A, 0.4); // the speech stops
+            if (k == keyer::cwHand) cwModDemod_KeyUp(modeOfA, 0);
             break;
         case ending::transceiverUnkeyed: vtrx_setptt(A, false); break;
         case ending::radioUnkeyed: Radio_setptt(radio, false); break;
@@ -290,10 +305,25 @@ public:
         case ending::radioReleasedGenerically: asyncObject_release(std::exchange(radio, nullptr)); break;
         case ending::transceiverRemoved: vtrx_remove(A); break;
         case ending::transmitterTaken: vtrx_setptt(B, true); break;
+        case ending::modeStops:
+            if (k == keyer::jt) JTModDemod_setEnabled(modeOfA, false);
+            if (k == keyer::multipsk) peer.sendBody("SwitchRX");
+            break;
+        case ending::peerLeaves: peer.close(); break;
         }
         return t;
     }
+
+    /// What the host last heard of `who` after t, if anything.
+    std::optional<double> lastHeard(const std::string& who, steady::time_point t) {
+        auto all = heardAfter(who, t);
+        return all.empty() ? std::nullopt : std::optional(all.back().value);
+    }
+    /// The level C measures now, as the host last heard it.
+    double level() { return lastHeard("dB", {}).value_or(-1e300); }
 };
+
+class Keying : public KeyingRig, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
     const auto [k, e] = GetParam();
@@ -310,7 +340,8 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
     const bool radioStaysKeyed = e == ending::transmitterTaken;
     const bool hostUnkeyedRadio = e == ending::radioUnkeyed;
     const bool withTail = natural || e == ending::transceiverUnkeyed || e == ending::transceiverReleased ||
-                          e == ending::transceiverReleasedGenerically;
+                          e == ending::transceiverReleasedGenerically || e == ending::modeStops ||
+                          e == ending::peerLeaves;
     // A radio gone silent ends a keyed transmission after a second without
     // requests: a loaded machine may hold a radio up for a few hundred ms.
     const seconds boundA = natural ? 8s : e == ending::radioSilent ? 1250ms : 500ms;
@@ -355,7 +386,9 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
     // ended transmission follows (no character, no tone of the message, no
     // sample of the peer).
     const bool modeStays = e != ending::modeDetached && e != ending::modeReplaced;
-    if (k == keyer::host || k == keyer::vox || !A || !radio || !modeStays || e == ending::transceiverRemoved) return;
+    if (k == keyer::host || k == keyer::vox || k == keyer::cwHand || !A || !radio || !modeStays ||
+        e == ending::transceiverRemoved)
+        return;
     if (e == ending::radioCannotTransmit) Radio_setcanTransmit(radio, true);
     if (e == ending::radioStopped || e == ending::radioSilent) Radio_start(radio);
     if (radioStaysKeyed) {
@@ -379,25 +412,34 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
 INSTANTIATE_TEST_SUITE_P(EveryKeyerEveryEnding, Keying, ::testing::ValuesIn(everyRow()), rowName);
 
 // Keys that cannot be carried out are refused and told back at once, and the
-// radio never says it is keyed: on a radio that cannot transmit, and right
-// after the host let go of the radio, the key racing the release.
-TEST_F(Keying, ARefusedKeyIsToldBack) {
+// radio never says it is keyed: on a radio that cannot transmit or is
+// stopped, and right after the host let go of the radio, the key racing the
+// release.
+TEST_F(KeyingRig, ARefusedKeyIsToldBack) {
     struct Case {
         const char* name;
-        void (*refuse)(Keying&); // then A is keyed by the host, or the radio
+        void (*refuse)(KeyingRig&); // then A is keyed by the host, or the radio
         bool radioKeyedByHost;
         int runs;
     };
     const Case cases[] = {
-        {"a radio that cannot transmit", [](Keying& t) { Radio_setcanTransmit(t.radio, false); }, false, 1},
+        {"a radio that cannot transmit", [](KeyingRig& t) { Radio_setcanTransmit(t.radio, false); }, false, 1},
         {"the radio's own ptt on a radio that cannot transmit",
-         [](Keying& t) { Radio_setcanTransmit(t.radio, false); }, true, 1},
-        {"a radio the host let go of", [](Keying& t) { Radio_release(std::exchange(t.radio, nullptr)); }, false, 40},
+         [](KeyingRig& t) { Radio_setcanTransmit(t.radio, false); }, true, 1},
+        {"a stopped radio",
+         [](KeyingRig& t) {
+             Radio_stop(t.radio);
+             host::pollFor(poll, 300ms);
+         },
+         false, 1},
+        {"a radio the host let go of", [](KeyingRig& t) { Radio_release(std::exchange(t.radio, nullptr)); }, false,
+         40},
     };
+    bool fresh = true;
     for (const Case& c : cases) {
         for (int run = 0; run < c.runs; ++run) {
             SCOPED_TRACE(std::string(c.name) + ", run " + std::to_string(run));
-            if (!radio) { // a radio of its own
+            if (!std::exchange(fresh, false)) { // a rig of its own
                 TearDown();
                 SetUp();
             }
@@ -413,6 +455,211 @@ TEST_F(Keying, ARefusedKeyIsToldBack) {
             host::pollFor(poll, 100ms);
             EXPECT_EQ(count("radio", 1, t), 0u) << "the radio keyed";
         }
+    }
+}
+
+// Every ending, applied to a transmission the host keyed or to one in its
+// tail (PSK's text ran to its end mark: two seconds of tail), and followed at
+// once by the host's unkey and key of A, as a host does that does not wait
+// to hear the off. The key made last stands: A keyed and on the air, the
+// radio keyed, the host's last word on either never "off" while A
+// transmits; nothing of the text goes out again. Where the ending takes
+// the transmitter away for good (A removed, the radio let go of), the new
+// key is refused and told back, and the radio is never keyed again.
+struct RekeyRow {
+    ending e;
+    bool inTail;
+};
+class Rekeying : public KeyingRig, public ::testing::WithParamInterface<RekeyRow> {};
+
+std::vector<RekeyRow> rekeyRows() {
+    std::vector<RekeyRow> rows;
+    for (bool inTail : {false, true})
+        for (ending e : {ending::natural, ending::transceiverUnkeyed, ending::radioUnkeyed,
+                         ending::radioCannotTransmit, ending::modeDetached, ending::modeReplaced, ending::radioStopped,
+                         ending::transmitterTaken, ending::transceiverRemoved, ending::radioReleased,
+                         ending::radioReleasedGenerically})
+            if (inTail || e != ending::natural) rows.push_back({e, inTail});
+    return rows;
+}
+
+TEST_P(Rekeying, TheKeyMadeLastStands) {
+    const auto [e, inTail] = GetParam();
+    const bool refused =
+        e == ending::transceiverRemoved || e == ending::radioReleased || e == ending::radioReleasedGenerically;
+    const bool silent = e == ending::modeDetached || e == ending::modeReplaced; // nothing A sends can be heard
+    // The races the serials settle are narrow: each row runs a few times.
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        if (run > 0) {
+            TearDown();
+            SetUp();
+        }
+        const auto beforeKey = steady::now();
+        if (inTail) {
+            hostKeysText<PskModDemod_create, PskModDemod_release, PskModDemod_bindsentChars,
+                         PskModDemod_QueueText>("R~");
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 0, beforeKey) > 0; }, 8s)) << "no tail";
+        } else {
+            key(keyer::host, false);
+        }
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 1, beforeKey) > 0; }, 6s)) << "not keyed";
+        const size_t sent = count("sent", 1, beforeKey);
+        if (e != ending::natural) end(keyer::host, e);
+        if (e == ending::radioCannotTransmit) Radio_setcanTransmit(radio, true);
+        if (e == ending::radioStopped) Radio_start(radio);
+        vtrx_setptt(A, false);
+        const auto rekeyed = steady::now();
+        vtrx_setptt(A, true);
+        host::pollFor(poll, 1500ms);
+
+        const auto lastA = lastHeard("A", rekeyed), lastRadio = lastHeard("radio", beforeKey);
+        if (refused) {
+            EXPECT_EQ(lastA, std::optional(0.0)) << "a refused key not told back";
+            EXPECT_EQ(count("radio", 1, rekeyed), 0u) << "the radio keyed again";
+            continue;
+        }
+        EXPECT_NE(lastA, std::optional(0.0)) << "the host told A is off while it transmits";
+        EXPECT_EQ(lastRadio, std::optional(1.0)) << "the radio not keyed at the end";
+        if (e == ending::transmitterTaken) EXPECT_EQ(lastHeard("B", beforeKey), std::optional(0.0)) << "B kept it";
+        if (!silent) EXPECT_GT(level(), -6.0) << "A's signal not on the air (B's is -10 dB)";
+        EXPECT_EQ(count("sent", 1, beforeKey), sent) << "the ended text went out again";
+        // Still keyed a while on: nothing stale ends it later.
+        const auto settled = steady::now();
+        host::pollFor(poll, 300ms);
+        EXPECT_EQ(count("A", 0, settled) + count("radio", 0, settled), 0u) << "ended later";
+        std::printf("%s%s, run %d: A keyed again, the radio keyed, %.1f dB\n", endingName[size_t(e)],
+                    inTail ? " in the tail" : "", run, level());
+        vtrx_setptt(A, false);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryEndingThenAKeyAtOnce, Rekeying, ::testing::ValuesIn(rekeyRows()),
+                         [](const ::testing::TestParamInfo<RekeyRow>& p) {
+                             return std::string(endingName[size_t(p.param.e)]) + (p.param.inTail ? "_InTail" : "");
+                         });
+
+// Two keyers on one transmission: the host keys with the voice switch on
+// (the microphone silent, so the switch's hold runs out at once), or a CW
+// text keys while the switch is on. The switch's hold ends only what the
+// switch keyed: the host's key stands a second on, and the text goes out
+// whole.
+TEST_F(KeyingRig, TheVoiceSwitchEndsOnlyWhatItKeyed) {
+    for (bool cwText : {false, true}) {
+        SCOPED_TRACE(cwText ? "a CW text" : "the host");
+        if (cwText) {
+            TearDown();
+            SetUp();
+        }
+        sigGenModDemod_setampl1(attachA(sigGenModDemod_create, sigGenModDemod_release), 0.30);
+        vtrx_setVoxThreshold(A, 0.5);
+        vtrx_setVoxHold(A, 0.2);
+        vtrx_setforegroundDisplay(A, true);
+        vtrx_setuseVox(A, true);
+        sync(A);
+        const auto t = steady::now();
+        const std::string text = "cq cq de test test k"; // 20 and the end mark
+        if (cwText) {
+            void* cw = attachA(cwModDemod_create, cwModDemod_release);
+            cwModDemod_setwpm(cw, 40);
+            cwModDemod_bindsentChars(cw, hearText<"sent">);
+            cwModDemod_QueueText(cw, (text + "\n").c_str(), 0);
+        } else {
+            vtrx_setptt(A, true);
+        }
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 1, t) > 0; }));
+        if (cwText) {
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 0, t) > 0; }, 15s));
+            EXPECT_EQ(count("sent", 1, t), text.size() + 1) << "the switch cut the text";
+        } else {
+            host::pollFor(poll, 1s);
+            EXPECT_EQ(count("A", 0, t), 0u) << "the switch ended the host's key";
+            EXPECT_EQ(count("radio", 0, t), 0u);
+        }
+    }
+}
+
+// A text that ends with its mark, followed by a second one: the host unkeys
+// in the first. Its tail takes nothing of the second text, which waits for
+// the next key and then goes out whole.
+TEST_F(KeyingRig, ATailTakesNothingOfTheNextText) {
+    struct Mode {
+        const char* name;
+        void* (*create)();
+        void (*release)(void*);
+        void (*bindSent)(void*, void (*)(const char*));
+        void (*queue)(void*, const char*, int);
+    };
+    const Mode modes[] = {
+        {"RTTY", RTTYModDemod_create, RTTYModDemod_release, RTTYModDemod_bindsentChars, RTTYModDemod_QueueText},
+        {"PSK", PskModDemod_create, PskModDemod_release, PskModDemod_bindsentChars, PskModDemod_QueueText},
+        {"Hellschreiber", hellschreiberModDemod_create, hellschreiberModDemod_release,
+         hellschreiberModDemod_bindsentChars, hellschreiberModDemod_QueueText},
+    };
+    bool fresh = true;
+    for (const Mode& m : modes) {
+        SCOPED_TRACE(m.name);
+        if (!std::exchange(fresh, false)) {
+            TearDown();
+            SetUp();
+        }
+        void* mode = attach(A, m.create(), m.release);
+        {
+            std::lock_guard<std::mutex> l(heardLock);
+            heard.clear();
+        }
+        std::string sentText;
+        static std::string* into;
+        into = &sentText;
+        m.bindSent(mode, [](const char* c) {
+            *into += c;
+            hear<"sent">(1);
+        });
+        m.queue(mode, "RYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRYRY~ABCDEFGH~", 0);
+        const auto t = steady::now();
+        vtrx_setptt(A, true);
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("sent", 1, t) >= 2; }, 10s));
+        vtrx_setptt(A, false);
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("radio", 0, t) > 0; }, 5s)) << "the tail never ended";
+        host::pollFor(poll, 300ms);
+        EXPECT_EQ(sentText.find('A'), std::string::npos) << "the tail took the next text: " << sentText;
+        const size_t before = sentText.size();
+        const auto rekeyed = steady::now();
+        vtrx_setptt(A, true);
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 0, rekeyed) > 0; }, 20s)) << sentText;
+        EXPECT_EQ(sentText.substr(before), "ABCDEFGH~");
+        into = nullptr;
+    }
+}
+
+// A JT message waiting for its period when the host lets go of its
+// transceiver (its own release, or the generic one): the message is dropped
+// with the key, and the period comes and goes with the radio unkeyed.
+TEST_F(KeyingRig, APendingKeyGoesWithTheTransceiver) {
+    for (bool generic : {false, true}) {
+        SCOPED_TRACE(generic ? "asyncObject_release" : "vtrx_release");
+        if (generic) {
+            TearDown();
+            SetUp();
+        }
+        void* jt = attachA(JTModDemod_create, JTModDemod_release);
+        JTModDemod_setsaveDirectory(jt, files.c_str());
+        JTModDemod_setsamplesPerBlock(jt, 12000);
+        JTModDemod_setperiod(jt, 2000);
+        void* tones = floatArray_create(8);
+        for (int i = 0; i < 8; ++i) floatArray_data(tones)[i] = float(i % 4 * 16);
+        const long long ms = std::chrono::system_clock::now().time_since_epoch() / 1ms;
+        const long long start = (ms + 1000 + 1999) / 2000 * 2000; // a period at least a second ahead
+        JTModDemod_queueMsg(jt, tones, 8, int(start % 3600000));
+        floatArray_delete(tones);
+        sync(jt);
+        const auto t = steady::now();
+        if (generic)
+            asyncObject_release(std::exchange(A, nullptr));
+        else
+            vtrx_release(std::exchange(A, nullptr));
+        host::pollFor(poll, std::chrono::milliseconds(start - ms) + 1500ms);
+        EXPECT_EQ(count("radio", 1, t), 0u) << "the message keyed a transceiver the host let go of";
     }
 }
 

@@ -601,8 +601,21 @@ TEST_F(NpRadioHost, HostValuesThePacketsCannotHold) {
     onWorker(r, [&] { reversed = r->IsFrequencyReversed(70000000); });
     EXPECT_TRUE(reversed);
 
-    // The board is never keyed, whatever the host asks.
+    // The board is never keyed, whatever the host asks: a radio without a
+    // transmitter refuses the host's key and a transceiver's, canTransmit
+    // set or not, and tells both back; it never says it is keyed.
+    Radio_setcanTransmit(radio, true);
+    Radio_bindptt(radio, host::on<"radio ptt", bool>);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return !log.of("added").empty(); }));
+    void* v = log.of("added")[0].handle;
+    vtrx_bindptt(v, host::on<"vtrx ptt", bool>);
     Radio_setptt(radio, true);
+    vtrx_setptt(v, true);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return !log.of("radio ptt").empty() && !log.of("vtrx ptt").empty(); }));
+    host::pollFor(poll, std::chrono::milliseconds(200));
+    for (auto* who : {"radio ptt", "vtrx ptt"})
+        for (auto& c : log.of(who)) EXPECT_EQ(c.args.at(0), "false") << who;
+    EXPECT_EQ(logged("error|radio.setPtt refused: this radio has no transmitter"), 2u);
     refresh();
     EXPECT_EQ(last(1027)[4], 1);
 

@@ -8,6 +8,7 @@
 #include "radios/hpsdr/HpsdrRadio.h"
 
 #include "core/coreObjectFixture.h"
+#include "modes/data/multipsk/multiPskClient.h"
 #include "radios/hpsdr/frequencyFolding.h"
 #include "sim/hpsdrP1Sim.h"
 #include "support/logCapture.h"
@@ -560,5 +561,105 @@ TEST_P(HpsdrOffTheAir, TheHostHearsPttFalseAndTheBoardMoxClearAtOnce) {
 INSTANTIATE_TEST_SUITE_P(Endings, HpsdrOffTheAir,
                          ::testing::Values(ending::stop, ending::silence, ending::release, ending::genericRelease),
                          [](const auto& p) { return endingName[size_t(p.param)]; });
+
+// Each ending the host makes of a keyed transmission, followed at once by
+// the host's unkey and key of the transceiver, as a host does that does not
+// wait to hear the off: the key made last stands. The board gets MOX and the
+// tone again and keeps them, and the last the host heard of the radio and of
+// the transceiver is "on".
+enum class rekeyAfter { transceiverUnkeyed, radioUnkeyed, stopAndStart, cannotTransmitAndCan };
+constexpr const char* rekeyName[] = {"TransceiverUnkeyed", "RadioUnkeyed", "StopAndStart", "CannotTransmitAndCan"};
+class HpsdrRekey : public HpsdrStreaming, public ::testing::WithParamInterface<rekeyAfter> {};
+
+TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
+    void* tx = keyedOnTheAir();
+    ASSERT_TRUE(tx);
+    const auto change = steady::now();
+    switch (GetParam()) {
+    case rekeyAfter::transceiverUnkeyed: break;
+    case rekeyAfter::radioUnkeyed: Radio_setptt(h, false); break;
+    case rekeyAfter::stopAndStart:
+        Radio_stop(h);
+        Radio_start(h);
+        break;
+    case rekeyAfter::cannotTransmitAndCan:
+        Radio_setcanTransmit(h, false);
+        Radio_setcanTransmit(h, true);
+        break;
+    }
+    vtrx_setptt(tx, false);
+    vtrx_setptt(tx, true);
+    auto onAir = [&](steady::time_point t) {
+        auto packets = ep2After(sim, t);
+        return !packets.empty() && anyMox(packets.back().first) &&
+               std::abs(packets.back().first.frames[1].iq[62][1]) > 1000;
+    };
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return onAir(change); })) << "not on the air again";
+    const auto back = steady::now();
+    host::pollFor(poll, std::chrono::milliseconds(500));
+    size_t clear = 0;
+    for (auto& [p, at] : ep2After(sim, back)) clear += !anyMox(p);
+    EXPECT_EQ(clear, 0u) << "MOX cleared after the key stood";
+    EXPECT_TRUE(onAir(back));
+    auto last = [](const std::vector<heard>& h) { return h.empty() ? std::optional<bool>() : h.back().on; };
+    EXPECT_NE(last(heardAfter(vtrxPtt, change)), std::optional(false)) << "told off while it transmits";
+    EXPECT_NE(last(heardAfter(radioPtt, change)), std::optional(false)) << "the radio told off while it transmits";
+    std::printf("%s: on the air again after %.1f ms\n", rekeyName[size_t(GetParam())], 1e3 * secondsFrom(change, back));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, HpsdrRekey,
+                         ::testing::Values(rekeyAfter::transceiverUnkeyed, rekeyAfter::radioUnkeyed,
+                                           rekeyAfter::stopAndStart, rekeyAfter::cannotTransmitAndCan),
+                         [](const auto& p) { return rekeyName[size_t(p.param)]; });
+
+// A MultiPSK peer's over cut short by the host's unkey of the radio, the
+// peer sending on: what it sends waits for its next SwitchTX, and when the
+// host then keys the radio alone the board gets silence with MOX.
+TEST_F(HpsdrStreaming, ACutOverNeverGoesOut) {
+    Radio_bindptt(h, onPtt<&radioPtt>);
+    Radio_start(h);
+    ASSERT_TRUE(started(11) && host::pollUntil(poll, [&] { return vtrxAt(0) != nullptr; }));
+    sim.runClock(ep6Stream(1, {{simTone{}}}));
+    void* tx = vtrxAt(0);
+    void* m = MultiPskModDemod_create();
+    const int port = mpsktest::freePort();
+    MultiPskModDemod_setport(m, port);
+    vtrx_setModulation(tx, m);
+    vtrx_start(tx);
+    mpsktest::Client peer;
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return peer.connect(port); }, std::chrono::seconds(5)));
+    peer.sendBody("SwitchTX");
+    // The peer's over: a steady carrier at 0.5 of full scale, 40 ms at a time.
+    std::atomic<bool> stop{false};
+    std::thread over([&] {
+        const auto body = mpsktest::samplesBody(std::vector<std::pair<int16_t, int16_t>>(1920, {16500, 0}));
+        while (!stop && peer.sendBody(body)) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    });
+    auto iqPeak = [&](steady::time_point t) {
+        int peak = 0;
+        for (auto& [p, at] : ep2After(sim, t))
+            for (auto& f : p.frames)
+                for (auto& slot : f.iq) peak = std::max({peak, std::abs(int(slot[0])), std::abs(int(slot[1]))});
+        return peak;
+    };
+    const auto keyed = steady::now();
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return iqPeak(keyed) > 1000; })) << "the peer's over never went out";
+
+    Radio_setptt(h, false);
+    host::pollFor(poll, std::chrono::milliseconds(1000)); // the peer sends on
+    const auto hostKeyed = steady::now();
+    Radio_setptt(h, true);
+    ASSERT_TRUE(host::pollUntil(poll, [&] {
+        auto p = ep2After(sim, hostKeyed);
+        return p.size() > 100 && anyMox(p.back().first);
+    }));
+    EXPECT_EQ(iqPeak(hostKeyed), 0) << "the cut over went out";
+    stop = true;
+    over.join();
+    Radio_setptt(h, false);
+    peer.close();
+    host::pollFor(poll, std::chrono::milliseconds(50));
+    MultiPskModDemod_release(m);
+}
 
 } // namespace
