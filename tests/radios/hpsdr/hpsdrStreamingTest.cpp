@@ -613,28 +613,16 @@ INSTANTIATE_TEST_SUITE_P(Endings, HpsdrRekey,
                          [](const auto& p) { return rekeyName[size_t(p.param)]; });
 
 // A MultiPSK peer's over cut short by the host's unkey of the radio, the
-// peer sending on: what it sends waits for its next SwitchTX, and when the
-// host then keys the radio alone the board gets silence with MOX.
+// peer sending on at its pace, or having sent the whole over at once: what
+// it sends waits for its next SwitchTX. When the host then keys the radio
+// alone, or the transceiver, the board gets MOX and silence.
 TEST_F(HpsdrStreaming, ACutOverNeverGoesOut) {
     Radio_bindptt(h, onPtt<&radioPtt>);
     Radio_start(h);
     ASSERT_TRUE(started(11) && host::pollUntil(poll, [&] { return vtrxAt(0) != nullptr; }));
     sim.runClock(ep6Stream(1, {{simTone{}}}));
     void* tx = vtrxAt(0);
-    void* m = MultiPskModDemod_create();
-    const int port = mpsktest::freePort();
-    MultiPskModDemod_setport(m, port);
-    vtrx_setModulation(tx, m);
     vtrx_start(tx);
-    mpsktest::Client peer;
-    ASSERT_TRUE(host::pollUntil(poll, [&] { return peer.connect(port); }, std::chrono::seconds(5)));
-    peer.sendBody("SwitchTX");
-    // The peer's over: a steady carrier at 0.5 of full scale, 40 ms at a time.
-    std::atomic<bool> stop{false};
-    std::thread over([&] {
-        const auto body = mpsktest::samplesBody(std::vector<std::pair<int16_t, int16_t>>(1920, {16500, 0}));
-        while (!stop && peer.sendBody(body)) std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    });
     auto iqPeak = [&](steady::time_point t) {
         int peak = 0;
         for (auto& [p, at] : ep2After(sim, t))
@@ -642,24 +630,50 @@ TEST_F(HpsdrStreaming, ACutOverNeverGoesOut) {
                 for (auto& slot : f.iq) peak = std::max({peak, std::abs(int(slot[0])), std::abs(int(slot[1]))});
         return peak;
     };
-    const auto keyed = steady::now();
-    ASSERT_TRUE(host::pollUntil(poll, [&] { return iqPeak(keyed) > 1000; })) << "the peer's over never went out";
+    for (bool burst : {false, true}) {
+        for (bool keysTransceiver : {false, true}) {
+            SCOPED_TRACE(std::string(burst ? "the whole over at once" : "an over at its pace") + ", then the host keys " +
+                         (keysTransceiver ? "the transceiver" : "the radio"));
+            void* m = MultiPskModDemod_create();
+            const int port = mpsktest::freePort();
+            MultiPskModDemod_setport(m, port);
+            vtrx_setModulation(tx, m);
+            mpsktest::Client peer;
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return peer.connect(port); }, std::chrono::seconds(5)));
+            peer.sendBody("SwitchTX");
+            // A steady carrier at 0.5 of full scale: three seconds at once, or
+            // 40 ms at a time until the test ends.
+            std::atomic<bool> stop{false};
+            std::thread over([&] {
+                const auto body = mpsktest::samplesBody(std::vector<std::pair<int16_t, int16_t>>(1920, {16500, 0}));
+                for (int k = 0; !stop && (!burst || k < 75) && peer.sendBody(body); ++k)
+                    if (!burst) std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            });
+            const auto keyed = steady::now();
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return iqPeak(keyed) > 1000; })) << "the over never went out";
 
-    Radio_setptt(h, false);
-    host::pollFor(poll, std::chrono::milliseconds(1000)); // the peer sends on
-    const auto hostKeyed = steady::now();
-    Radio_setptt(h, true);
-    ASSERT_TRUE(host::pollUntil(poll, [&] {
-        auto p = ep2After(sim, hostKeyed);
-        return p.size() > 100 && anyMox(p.back().first);
-    }));
-    EXPECT_EQ(iqPeak(hostKeyed), 0) << "the cut over went out";
-    stop = true;
-    over.join();
-    Radio_setptt(h, false);
-    peer.close();
-    host::pollFor(poll, std::chrono::milliseconds(50));
-    MultiPskModDemod_release(m);
+            Radio_setptt(h, false);
+            host::pollFor(poll, std::chrono::milliseconds(1000)); // the peer sends on
+            const auto hostKeyed = steady::now();
+            if (keysTransceiver)
+                vtrx_setptt(tx, true);
+            else
+                Radio_setptt(h, true);
+            ASSERT_TRUE(host::pollUntil(poll, [&] {
+                auto p = ep2After(sim, hostKeyed);
+                return p.size() > 100 && anyMox(p.back().first);
+            }));
+            EXPECT_EQ(iqPeak(hostKeyed), 0) << "the cut over went out";
+            stop = true;
+            over.join();
+            vtrx_setptt(tx, false);
+            Radio_setptt(h, false);
+            peer.close();
+            host::pollFor(poll, std::chrono::milliseconds(50));
+            vtrx_setModulation(tx, nullptr);
+            MultiPskModDemod_release(m);
+        }
+    }
 }
 
 } // namespace

@@ -77,8 +77,11 @@ TEST(MultiPskHost, LinksUpStreamsAndGoesAwayWithItsTransceiver) {
     client.sendBody("SwitchTX");
 
     // MultiPSK's side: a tone to transmit, paced by the receive IQ (both run
-    // at 48000/s) after a start of 8192 samples. It ends when the
-    // connection does.
+    // at 48000/s) after a start of 8192 samples, and steered by the bridge's
+    // ADJUrate as MultiPSK is: twice what it hears while asked to speed up,
+    // so that a transmit chain that runs ahead of the receive IQ under load
+    // refills the ring rather than drains it. It ends when the connection
+    // does.
     std::atomic<long> iqSamples{0}, acknowledged{0};
     std::atomic<bool> closed{false}, done{false};
     std::thread peer([&] {
@@ -98,13 +101,16 @@ TEST(MultiPskHost, LinksUpStreamsAndGoesAwayWithItsTransceiver) {
         const int leadBlocks = 16;
 #endif
         for (int k = 0; k < leadBlocks && ok; ++k) ok = send(512);
+        bool faster = false;
         while (ok) {
             auto f = client.readFrame();
             if (!f) break;
             if (f->compare(4, 8, "Received") == 0) ++acknowledged;
+            if (f->compare(4, 8, "ADJUrate") == 0 && f->size() > 12) faster = uint8_t((*f)[12]) > 100;
             if (f->compare(4, 8, "TXHWdata") == 0) {
-                iqSamples += long(readLe32(*f, 12) / 4);
-                ok = send(readLe32(*f, 12) / 4);
+                const size_t n = readLe32(*f, 12) / 4;
+                iqSamples += long(n);
+                ok = send(faster ? 2 * n : n);
             }
         }
         closed = client.peerGone(); // not a time-out
