@@ -553,8 +553,9 @@ TEST_F(Receive, PttHoldAndTailKeepTheGainsStillAroundATransmission) {
 
 // The voice-operated switch keys on a microphone peak above the threshold,
 // only with the display in the foreground, and releases VoxHold seconds
-// after the last loud block. A muted transceiver reads a peak of 0, so a
-// threshold below 0 stands for a loud microphone.
+// after the last loud block. After the host's unkey it waits for a pause in
+// the speech before it keys again. A muted transceiver reads a peak of 0, so
+// a threshold below 0 stands for a loud microphone.
 TEST_F(Receive, VoiceSwitchKeysAndReleasesAfterTheHold) {
     make(48000, 7000000);
     onGroup(radio, [&] { radio->canTransmit.hostSet(true); });
@@ -592,8 +593,24 @@ TEST_F(Receive, VoiceSwitchKeysAndReleasesAfterTheHold) {
     }
     block();
     EXPECT_FALSE(keyed());
+
+    onGroup(v, [&] { v->VoxThreshold.hostSet(-1.0); }); // speech again
+    block();
+    EXPECT_TRUE(keyed());
+    onGroup(v, [&] { v->tx.hostKey(false, transmission::now()); });
+    for (int b = 0; b < 3; ++b) {
+        block();
+        ASSERT_FALSE(keyed()) << "keyed again during the speech, block " << b;
+    }
+    onGroup(v, [&] { v->VoxThreshold.hostSet(1.0); }); // a pause
+    block();
+    onGroup(v, [&] { v->VoxThreshold.hostSet(-1.0); });
+    block();
+    EXPECT_TRUE(keyed());
     poll();
-    EXPECT_EQ(ptts, (std::vector<bool>{true, false}));
+    // The host's unkey came after a change it was told of: its own value
+    // comes back.
+    EXPECT_EQ(ptts, (std::vector<bool>{true, false, true, false, true}));
 }
 
 TEST_F(Receive, StoppedOrIqOnlyTransceiversProduceNoAudio) {
