@@ -18,12 +18,20 @@
 // A stream that ends by itself (its endpoint returned 2) is closed by the
 // back-end, on the worker, soon after.
 //
-// A stream that stopped calling back without ending (its JACK server went
-// away, or was stopped) cannot be stopped: PortAudio's stop waits for a
-// callback for good. Such a stream is left open when it is closed, and
-// PortAudio is then not terminated at the shut-down, which would stop it;
-// both are logged. Should it wake and end (its endpoint ends it), it is
-// closed as any stream that ended by itself.
+// A sound server that is stopped answers nothing: PortAudio's calls on its
+// streams (a stop waits for a callback, an open registers ports) wait for as
+// long as it is stopped, and a server that dies meanwhile fails PortAudio's
+// own assertions in any clean-up that then goes through it. So:
+//  - A stream that has not called back for a few of its buffers (stalled),
+//    or that its server has let go of (it died), is not stopped when it is
+//    closed: it is left open, logged, and its next callback, should its
+//    server go on, ends it without reaching its endpoint; it is then closed
+//    as any stream that ended. A stream whose stop came back without its end
+//    (its server died during the stop) is left open the same way. A stream
+//    of a server that died is never stopped or cleaned up through it.
+//  - The shut-down waits, on the worker, for the streams left open that may
+//    still call back, closes them as they end, and terminates PortAudio only
+//    when none is left.
 #include "audio/AudioProvider.h"
 #include "audio/callbackWatch.h"
 
@@ -58,7 +66,8 @@ public:
     /// later call returns at once; jobs posted afterwards are dropped. A
     /// worker still inside PortAudio's start after startLimit is left
     /// behind; it runs the close should that start ever end. With a stream
-    /// left open, PortAudio is not terminated and "pa termed" not printed.
+    /// left open for good, PortAudio is not terminated and "pa termed" not
+    /// printed.
     void Close() override;
     void OpenOutput(int index, AudioProducer* producer) override;
     void OpenInput(int index, AudioConsumer* consumer) override;
@@ -90,8 +99,15 @@ private:
         void* handle = nullptr;
         callbackWatch heard; // its callbacks
         /// Set while the back-end stops it on its owner's request: the end
-        /// that the stop makes is not reported to the owner.
+        /// that the stop makes is the back-end's.
         std::atomic<bool> stopping{false};
+        /// Set when it was closed but left open (it could not be stopped):
+        /// its next callback, if any, ends it, and that end is the
+        /// back-end's.
+        std::atomic<bool> retired{false};
+        /// Set first by its finish: it has stopped, and its end is being
+        /// told.
+        std::atomic<bool> finishing{false};
         /// It finished: it calls back no more, and closing it waits for
         /// nothing. Set last by its finish; the worker may free it then.
         std::atomic<bool> ended{false};
@@ -100,6 +116,10 @@ private:
     using boundList = std::vector<std::unique_ptr<bound<Owner>>>;
 
     void post(job j);
+    /// Has the worker look at the streams left open at once, also while it
+    /// waits for them at the shut-down. Any thread.
+    void wake();
+    void enqueue(job j, bool afterClose);
     /// Whether PortAudio is initialised, waiting for at most startLimit.
     bool awaitStart() const;
     /// Detaches a worker that PortAudio's start still holds after
@@ -107,18 +127,36 @@ private:
     void leaveAStuckWorker();
     void enumerate();
     void paWorkerLoop();
+    /// The worker's last part: closes every stream, waits for those left
+    /// open that may still call back, and terminates PortAudio.
+    void shutDown();
+    /// Until no stream left open may still call back: each is closed as it
+    /// ends. False when the process began to exit meanwhile.
+    bool awaitLeftOpen();
     void paOpenOutput(AudioOutputChannel* record, AudioProducer* producer);
     void paOpenInput(AudioInputChannel* record, AudioConsumer* consumer);
     void paCloseOutputStream(int index);
     void paCloseInputStream(int index);
     /// Closes the open stream of that position, or leaves it open when it
-    /// calls back no more.
+    /// cannot be stopped without waiting on its server.
     template <class Owner>
     void closeBound(boundList<Owner>& open, boundList<Owner>& leftOpen, int index);
-    /// Closes every stream that has ended by itself, left open or not.
+    /// Leaves s open, logged; its next callback ends it.
+    template <class Owner>
+    static void leaveOpen(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>> s);
+    /// Whether s has not ended and PortAudio still runs it, or its end is
+    /// being told: it may call back, or end.
+    template <class Owner>
+    static bool mayCallBack(const bound<Owner>& s);
+    /// Whether s has ended, waiting a few moments for an end being told.
+    template <class Owner>
+    static bool awaitEnd(const bound<Owner>& s);
+    /// Closes every stream that has ended, left open or not.
     void closeEnded();
     template <class Owner>
     static void closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen);
+    /// Streams left open that may still call back.
+    size_t leftOpenThatMayCallBack() const;
     template <class Owner>
     static void streamFinished(void* stream);
 
@@ -143,10 +181,13 @@ private:
     std::atomic<bool> initialised_{false};
     /// Set by the first Close(); later calls and posts see it and return.
     std::atomic<bool> closing_{false};
-    // Orders post() against Close(): a job is queued either before the
-    // worker's last job, and runs, or not at all. One queued after it would
-    // never run and keep its exit hold for ever.
+    // Orders post() against Close(), and wake() against the worker's end: a
+    // job is queued either while the worker will still take it, and runs,
+    // or not at all. One queued after that would never run and keep its
+    // exit hold for ever.
     std::mutex postMutex_;
+    /// Cleared by the worker, under postMutex_, as it stops taking jobs.
+    bool takesJobs_ = true;
     moodycamel::BlockingConcurrentQueue<job> jobs_{192};
     /// Every job goes in through this one producer, under postMutex_: the
     /// queue keeps order per producer only.
