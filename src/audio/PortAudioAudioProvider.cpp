@@ -61,14 +61,13 @@ bool PortAudioAudioProvider::awaitStart() const {
     return true;
 }
 
-void PortAudioAudioProvider::leaveAStuckWorker() {
-    if (closing_.load(std::memory_order_acquire) || awaitStart()) return;
-    std::lock_guard<std::mutex> lock(postMutex_);
-    // Decided under the lock that Close sets closing_ under, so that only a
-    // worker no Close has begun to join is detached.
-    if (closing_.load(std::memory_order_acquire) || !worker_.joinable()) return;
-    spdlog::error("PortAudio still starting after {} s: its worker is left behind", startLimit.count());
-    worker_.detach();
+bool PortAudioAudioProvider::awaitWorker() const {
+    const int64_t held = std::chrono::nanoseconds(heldAfter).count();
+    while (!done_.load(std::memory_order_acquire)) {
+        if (busy_.heldFor(audioClock::now(), held)) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 PortAudioAudioProvider::~PortAudioAudioProvider() { Close(); }
@@ -155,6 +154,7 @@ void PortAudioAudioProvider::enqueue(job j, bool afterClose) {
 void PortAudioAudioProvider::paWorkerLoop() {
     snd_lib_error_set_handler(&quietAlsa);
     jackMessages::toLog();
+    busy_.begin(audioClock::now()); // the start asks the sound servers
     Pa_Initialize();
     initialised_.store(true, std::memory_order_release);
     job j;
@@ -169,7 +169,9 @@ void PortAudioAudioProvider::paWorkerLoop() {
         j = nullptr;
     };
     do {
+        busy_.idle();
         jobs_.wait_dequeue(j);
+        busy_.begin(audioClock::now());
         runJob();
         closeEnded();
     } while (running_);
@@ -181,11 +183,19 @@ void PortAudioAudioProvider::paWorkerLoop() {
 
 void PortAudioAudioProvider::shutDown() {
     trace("pa close op\r\n");
-    for (size_t i = 1; i < outputs.size(); ++i) paCloseOutputStream(int(i));
+    for (size_t i = 1; i < outputs.size(); ++i) {
+        busy_.begin(audioClock::now());
+        paCloseOutputStream(int(i));
+    }
     trace("pa close ip\r\n");
-    for (size_t i = 1; i < inputs.size(); ++i) paCloseInputStream(int(i));
+    for (size_t i = 1; i < inputs.size(); ++i) {
+        busy_.begin(audioClock::now());
+        paCloseInputStream(int(i));
+    }
     closeEnded();
     trace("pa term\r\n");
+    // Held by the streams left open from here: by the server they wait for.
+    busy_.begin(audioClock::now());
     if (!awaitLeftOpen()) return; // the process is exiting: nothing more
     {
         std::lock_guard<std::mutex> lock(postMutex_);
@@ -198,10 +208,13 @@ void PortAudioAudioProvider::shutDown() {
         // open, through a server that has gone or will never answer.
         spdlog::error("pa not terminated: {} stream(s) left open", leftOpen);
     } else {
+        busy_.begin(audioClock::now());
         Pa_Terminate();
         trace("pa termed\r\n");
         terminated_.store(1, std::memory_order_release);
     }
+    busy_.idle();
+    done_.store(true, std::memory_order_release);
 }
 
 bool PortAudioAudioProvider::awaitLeftOpen() {
@@ -224,7 +237,6 @@ bool PortAudioAudioProvider::awaitLeftOpen() {
 }
 
 void PortAudioAudioProvider::Close() {
-    leaveAStuckWorker();
     {
         std::lock_guard<std::mutex> lock(postMutex_);
         if (closing_.exchange(true, std::memory_order_acq_rel)) return;
@@ -234,7 +246,17 @@ void PortAudioAudioProvider::Close() {
         // already queued run first.
         jobs_.enqueue(posting_, [this] { running_ = false; });
     }
-    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) {
+        if (awaitWorker()) {
+            worker_.join();
+        } else {
+            // A stopped sound server holds it (or PortAudio's start still
+            // does): it shuts down on its own should the server go on.
+            spdlog::error("pa worker held by the sound server for over {} ms: the close does not wait for it",
+                          heldAfter.count());
+            worker_.detach();
+        }
+    }
     trace("ap closed\r\n");
 }
 

@@ -29,10 +29,15 @@
 //    as any stream that ended. A stream whose stop came back without its end
 //    (its server died during the stop) is left open the same way. A stream
 //    of a server that died is never stopped or cleaned up through it.
+//  - The close never waits on the worker for longer than heldAfter once the
+//    worker is inside one piece of work: the worker, held by a stopped
+//    server, is left to finish the shut-down on its own when the server goes
+//    on (or to stay where it is, if it never does), logged.
 //  - The shut-down waits, on the worker, for the streams left open that may
 //    still call back, closes them as they end, and terminates PortAudio only
 //    when none is left.
 #include "audio/AudioProvider.h"
+#include "audio/busyWatch.h"
 #include "audio/callbackWatch.h"
 
 #include <concurrentqueue/blockingconcurrentqueue.h>
@@ -52,22 +57,28 @@ class PortAudioAudioProvider : public AudioProvider {
 public:
     /// The longest the start waits for PortAudio to initialise.
     static constexpr std::chrono::seconds startLimit{5};
+    /// How long the close waits on a worker inside one piece of work (a
+    /// call that a stopped sound server holds) before it leaves the worker
+    /// to finish the shut-down on its own.
+    static constexpr std::chrono::milliseconds heldAfter{250};
 
     /// Starts the worker, waits until PortAudio is initialised and lists the
     /// devices. PortAudio's start asks the sound servers, and a JACK server
     /// that is stopped or starved never answers: after startLimit the lists
     /// hold "None" only, which is logged.
     PortAudioAudioProvider();
-    /// Shuts down as Close() does.
+    /// Shuts down as Close() does. The process-wide back-end is never
+    /// destroyed: a worker that Close left behind still uses it.
     ~PortAudioAudioProvider() override;
 
     /// Prints "ap close", lets the worker run what is queued, close every
     /// stream and terminate PortAudio, joins it and prints "ap closed". A
-    /// later call returns at once; jobs posted afterwards are dropped. A
-    /// worker still inside PortAudio's start after startLimit is left
-    /// behind; it runs the close should that start ever end. With a stream
-    /// left open for good, PortAudio is not terminated and "pa termed" not
-    /// printed.
+    /// worker held inside one piece of work for more than heldAfter (by a
+    /// stopped sound server, or still inside PortAudio's start) is left
+    /// behind, logged: it finishes the shut-down on its own should the
+    /// server go on. A later call returns at once; jobs posted afterwards are
+    /// dropped. With a stream left open for good, PortAudio is not terminated
+    /// and "pa termed" not printed.
     void Close() override;
     void OpenOutput(int index, AudioProducer* producer) override;
     void OpenInput(int index, AudioConsumer* consumer) override;
@@ -122,9 +133,9 @@ private:
     void enqueue(job j, bool afterClose);
     /// Whether PortAudio is initialised, waiting for at most startLimit.
     bool awaitStart() const;
-    /// Detaches a worker that PortAudio's start still holds after
-    /// startLimit, so that Close does not join it. Before the close job.
-    void leaveAStuckWorker();
+    /// Waits until the worker has shut down (true), or has been held inside
+    /// one piece of work for more than heldAfter (false).
+    bool awaitWorker() const;
     void enumerate();
     void paWorkerLoop();
     /// The worker's last part: closes every stream, waits for those left
@@ -179,6 +190,11 @@ private:
     std::atomic<uint8_t> terminated_{0};
     /// Set by the worker once Pa_Initialize has returned.
     std::atomic<bool> initialised_{false};
+    /// Since when the worker has been inside its current piece of work.
+    busyWatch busy_;
+    /// Set by the worker last, once it has shut down (release; Close
+    /// acquires it before it joins).
+    std::atomic<bool> done_{false};
     /// Set by the first Close(); later calls and posts see it and return.
     std::atomic<bool> closing_{false};
     // Orders post() against Close(), and wake() against the worker's end: a
