@@ -2,6 +2,7 @@
 
 #include "audio/audioClock.h"
 #include "audio/jackMessages.h"
+#include "audio/jackServer.h"
 #include "framework/exitGate.h"
 
 #include <alsa/asoundlib.h>
@@ -207,6 +208,10 @@ void PortAudioAudioProvider::shutDown() {
         // PortAudio's termination stops every stream it still counts as
         // open, through a server that has gone or will never answer.
         spdlog::error("pa not terminated: {} stream(s) left open", leftOpen);
+    } else if (Pa_HostApiTypeIdToHostApiIndex(paJACK) >= 0 && !jackServer::answers()) {
+        // Its termination closes PortAudio's JACK client through the server,
+        // and fails PortAudio's own assertion when that server has died.
+        spdlog::error("pa not terminated: its JACK server has gone");
     } else {
         busy_.begin(audioClock::now());
         Pa_Terminate();

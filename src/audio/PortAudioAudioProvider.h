@@ -35,7 +35,7 @@
 //    on (or to stay where it is, if it never does), logged.
 //  - The shut-down waits, on the worker, for the streams left open that may
 //    still call back, closes them as they end, and terminates PortAudio only
-//    when none is left.
+//    when none is left and its JACK server, if it uses one, still answers.
 #include "audio/AudioProvider.h"
 #include "audio/busyWatch.h"
 #include "audio/callbackWatch.h"
@@ -77,8 +77,8 @@ public:
     /// stopped sound server, or still inside PortAudio's start) is left
     /// behind, logged: it finishes the shut-down on its own should the
     /// server go on. A later call returns at once; jobs posted afterwards are
-    /// dropped. With a stream left open for good, PortAudio is not terminated
-    /// and "pa termed" not printed.
+    /// dropped. With a stream left open for good, or a JACK server that has
+    /// gone, PortAudio is not terminated and "pa termed" not printed.
     void Close() override;
     void OpenOutput(int index, AudioProducer* producer) override;
     void OpenInput(int index, AudioConsumer* consumer) override;

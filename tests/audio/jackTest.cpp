@@ -740,7 +740,8 @@ INSTANTIATE_TEST_SUITE_P(
                     stallClose{"StalledThenKilled", true, milliseconds(300), false, SIGKILL},
                     stallClose{"BehindTheReopenThenKilled", true, milliseconds(1200), false, SIGKILL},
                     stallClose{"BehindTheReopenThenLetGoOn", true, milliseconds(1200), false, SIGCONT},
-                    stallClose{"WholeReleaseThenLetGoOn", true, milliseconds(300), true, SIGCONT}),
+                    stallClose{"WholeReleaseThenLetGoOn", true, milliseconds(300), true, SIGCONT},
+                    stallClose{"NothingStreamingThenKilled", false, milliseconds(300), false, SIGKILL}),
     [](const testing::TestParamInfo<stallClose>& info) { return std::string(info.param.name); });
 
 } // namespace
