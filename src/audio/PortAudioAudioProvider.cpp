@@ -137,9 +137,7 @@ void PortAudioAudioProvider::enumerate() {
 
 void PortAudioAudioProvider::post(job j) { enqueue(std::move(j), false); }
 
-void PortAudioAudioProvider::wake() {
-    enqueue([] {}, true);
-}
+void PortAudioAudioProvider::wake() { enqueue([] {}, true); }
 
 void PortAudioAudioProvider::enqueue(job j, bool afterClose) {
     std::lock_guard<std::mutex> lock(postMutex_);

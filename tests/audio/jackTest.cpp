@@ -623,7 +623,7 @@ size_t entriesOf(const char* folder) {
 TEST_P(JackServerStalls, TheHostsCloseReturnsAtOnceAndTheServersFateHarmsNothing) {
     const stallClose c = GetParam();
     static bool ran = false;
-    if (std::exchange(ran, true)) VIREO_SKIP_OR_FAIL("one case per process, as ctest runs them: the sound closes for good");
+    if (std::exchange(ran, true)) VIREO_SKIP_OR_FAIL("one case per process, as ctest runs them: the sound ends");
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-stalls", VIREO_JACK_DIR "-stalls");
     ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
@@ -680,8 +680,9 @@ TEST_P(JackServerStalls, TheHostsCloseReturnsAtOnceAndTheServersFateHarmsNothing
         auto step = [&](const char* name, auto call) {
             const auto from = std::chrono::steady_clock::now();
             call();
+            const std::chrono::duration<double> took = std::chrono::steady_clock::now() - from;
             std::lock_guard<std::mutex> l(host->m);
-            host->steps.emplace_back(name, std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count());
+            host->steps.emplace_back(name, took.count());
         };
         if (whole) {
             step("Radio_stop", [&] { Radio_stop(radio); });
