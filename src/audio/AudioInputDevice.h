@@ -19,11 +19,14 @@
 //
 // One writer at a time. The back-end cannot stop a stream that calls back no
 // more, so one closed as failed may wake (a server that was only stopped)
-// and call back beside the stream opened after it. Each stream therefore
-// calls back through an endpoint of its own (a capture) that holds its
-// generation (streamLife), its ring and its write position: a capture whose
-// generation is over writes nothing, publishes nothing and asks its stream
-// to end. The device's state has one owner, streamLife, with one way in
+// beside the stream opened after it; the back-end ends it at its first
+// callback once it has taken the close, and one that wakes before calls
+// back. Each stream therefore calls back through an endpoint of its own (a
+// capture) that holds its generation (streamLife), its ring and its write
+// position: a capture whose generation is over writes nothing, publishes
+// nothing and asks its stream to end. A capture serves again once its
+// stream has ended (the back-end tells an endpoint that a later open
+// replaced). The device's state has one owner, streamLife, with one way in
 // (getBuffer and start open) and one way out (end) that every ending takes.
 //
 // Readers take the ring under a lock of their own; the callback never takes

@@ -73,18 +73,26 @@ public:
     /// nothing changes, once a back-end exists. p is never destroyed.
     static bool install(AudioProvider* p);
 
-    /// Closes every stream and the sound library; returns when done. Later
-    /// calls neither block nor fail, and later opens have no effect.
+    /// Closes every stream and the sound library; returns when done, or,
+    /// never waiting on a sound server that has stopped answering, once the
+    /// back-end finds itself held by one: it then finishes on its own, should
+    /// the server go on. Later calls neither block nor fail, and later opens
+    /// have no effect.
     virtual void Close() = 0;
     /// Records producer as the owner of output index, then opens and starts
     /// its stream asynchronously; that stream calls back producer, and no
     /// other endpoint, for as long as it lives. Opens and closes take effect
     /// in the order they were asked for, from whichever threads. Indices are
     /// not checked: callers pass positions inside the lists. Any thread.
+    /// A stream's end that a close made is reported (StreamFinished) only to
+    /// an endpoint that a later open of the position replaced: the owner of
+    /// the position's current stream never takes it for that stream's end.
     virtual void OpenOutput(int index, AudioProducer* producer) = 0;
     virtual void OpenInput(int index, AudioConsumer* consumer) = 0;
     /// Aborts and closes the stream of that position asynchronously; nothing
-    /// happens when none is open. Any thread.
+    /// happens when none is open. A stream that calls back no more is left
+    /// open rather than waited for; it calls its endpoint no more. Any
+    /// thread.
     virtual void CloseInput(int index) = 0;
     virtual void CloseOutput(int index) = 0;
     /// List positions of the system's default devices; 0 when there is none.

@@ -2,6 +2,7 @@
 
 #include "audio/audioClock.h"
 #include "audio/jackMessages.h"
+#include "audio/jackServer.h"
 #include "framework/exitGate.h"
 
 #include <alsa/asoundlib.h>
@@ -61,14 +62,13 @@ bool PortAudioAudioProvider::awaitStart() const {
     return true;
 }
 
-void PortAudioAudioProvider::leaveAStuckWorker() {
-    if (closing_.load(std::memory_order_acquire) || awaitStart()) return;
-    std::lock_guard<std::mutex> lock(postMutex_);
-    // Decided under the lock that Close sets closing_ under, so that only a
-    // worker no Close has begun to join is detached.
-    if (closing_.load(std::memory_order_acquire) || !worker_.joinable()) return;
-    spdlog::error("PortAudio still starting after {} s: its worker is left behind", startLimit.count());
-    worker_.detach();
+bool PortAudioAudioProvider::awaitWorker() const {
+    const int64_t held = std::chrono::nanoseconds(heldAfter).count();
+    while (!done_.load(std::memory_order_acquire)) {
+        if (busy_.heldFor(audioClock::now(), held)) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 PortAudioAudioProvider::~PortAudioAudioProvider() { Close(); }
@@ -135,9 +135,14 @@ void PortAudioAudioProvider::enumerate() {
     }
 }
 
-void PortAudioAudioProvider::post(job j) {
+void PortAudioAudioProvider::post(job j) { enqueue(std::move(j), false); }
+
+void PortAudioAudioProvider::wake() { enqueue([] {}, true); }
+
+void PortAudioAudioProvider::enqueue(job j, bool afterClose) {
     std::lock_guard<std::mutex> lock(postMutex_);
-    if (closing_.load(std::memory_order_acquire)) return; // the worker is gone or going
+    if (!takesJobs_) return;                                              // the worker is gone
+    if (!afterClose && closing_.load(std::memory_order_acquire)) return; // or going
     // The process's exit waits for a job posted before it began; once it
     // has, no job is taken.
     exitGate::hold h = exitGate::hold::take();
@@ -148,6 +153,7 @@ void PortAudioAudioProvider::post(job j) {
 void PortAudioAudioProvider::paWorkerLoop() {
     snd_lib_error_set_handler(&quietAlsa);
     jackMessages::toLog();
+    busy_.begin(audioClock::now()); // the start asks the sound servers
     Pa_Initialize();
     initialised_.store(true, std::memory_order_release);
     job j;
@@ -162,33 +168,78 @@ void PortAudioAudioProvider::paWorkerLoop() {
         j = nullptr;
     };
     do {
+        busy_.idle();
         jobs_.wait_dequeue(j);
+        busy_.begin(audioClock::now());
         runJob();
         closeEnded();
     } while (running_);
     // Nothing is posted from now on; anything still queued runs, so that its
     // exit hold is given back.
     while (jobs_.try_dequeue(j)) runJob();
+    shutDown();
+}
 
+void PortAudioAudioProvider::shutDown() {
     trace("pa close op\r\n");
-    for (size_t i = 1; i < outputs.size(); ++i) paCloseOutputStream(int(i));
+    for (size_t i = 1; i < outputs.size(); ++i) {
+        busy_.begin(audioClock::now());
+        paCloseOutputStream(int(i));
+    }
     trace("pa close ip\r\n");
-    for (size_t i = 1; i < inputs.size(); ++i) paCloseInputStream(int(i));
+    for (size_t i = 1; i < inputs.size(); ++i) {
+        busy_.begin(audioClock::now());
+        paCloseInputStream(int(i));
+    }
     closeEnded();
     trace("pa term\r\n");
+    // Held by the streams left open from here: by the server they wait for.
+    busy_.begin(audioClock::now());
+    if (!awaitLeftOpen()) return; // the process is exiting: nothing more
+    {
+        std::lock_guard<std::mutex> lock(postMutex_);
+        takesJobs_ = false;
+    }
+    job j;
+    while (jobs_.try_dequeue(j)) j = nullptr; // wakes only: their exit holds go back
     if (const size_t leftOpen = leftOpenOutputs_.size() + leftOpenInputs_.size(); leftOpen > 0) {
         // PortAudio's termination stops every stream it still counts as
-        // open, and would wait for the ones left open for good.
+        // open, through a server that has gone or will never answer.
         spdlog::error("pa not terminated: {} stream(s) left open", leftOpen);
-        return;
+    } else if (Pa_HostApiTypeIdToHostApiIndex(paJACK) >= 0 && !jackServer::answers()) {
+        // Its termination closes PortAudio's JACK client through the server,
+        // and fails PortAudio's own assertion when that server has died.
+        spdlog::error("pa not terminated: its JACK server has gone");
+    } else {
+        busy_.begin(audioClock::now());
+        Pa_Terminate();
+        trace("pa termed\r\n");
+        terminated_.store(1, std::memory_order_release);
     }
-    Pa_Terminate();
-    trace("pa termed\r\n");
-    terminated_.store(1, std::memory_order_release);
+    busy_.idle();
+    done_.store(true, std::memory_order_release);
+}
+
+bool PortAudioAudioProvider::awaitLeftOpen() {
+    // A stream that its server let go of (it died) keeps counting as one
+    // that may call back until PortAudio has marked it: twice in a row, a
+    // step apart, before the worker gives up on it.
+    int quiet = 0;
+    while (leftOpenOutputs_.size() + leftOpenInputs_.size() > 0) {
+        if (leftOpenThatMayCallBack() > 0)
+            quiet = 0;
+        else if (++quiet == 2)
+            break;
+        job j;
+        if (jobs_.wait_dequeue_timed(j, std::chrono::milliseconds(100))) j = nullptr; // a wake: its hold goes back
+        exitGate::pass pass;
+        if (!pass) return false;
+        closeEnded();
+    }
+    return true;
 }
 
 void PortAudioAudioProvider::Close() {
-    leaveAStuckWorker();
     {
         std::lock_guard<std::mutex> lock(postMutex_);
         if (closing_.exchange(true, std::memory_order_acq_rel)) return;
@@ -198,7 +249,17 @@ void PortAudioAudioProvider::Close() {
         // already queued run first.
         jobs_.enqueue(posting_, [this] { running_ = false; });
     }
-    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) worker_.join();
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) {
+        if (awaitWorker()) {
+            worker_.join();
+        } else {
+            // A stopped sound server holds it (or PortAudio's start still
+            // does): it shuts down on its own should the server go on.
+            spdlog::error("pa worker held by the sound server for over {} ms: the close does not wait for it",
+                          heldAfter.count());
+            worker_.detach();
+        }
+    }
     trace("ap closed\r\n");
 }
 
@@ -293,23 +354,76 @@ void PortAudioAudioProvider::closeBound(boundList<Owner>& open, boundList<Owner>
     if (index < 0 || size_t(index) >= open.size() || !open[size_t(index)]) return;
     std::unique_ptr<bound<Owner>> s = std::move(open[size_t(index)]);
     s->record->stream = nullptr;
-    if (s->heard.failed(audioClock::now()) && !s->ended.load(std::memory_order_acquire)) {
-        // One that PortAudio has not seen end but that has stopped calling
-        // back (its JACK server went away or was stopped) cannot be stopped:
-        // the stop waits for a callback that may never come, and would hold
-        // the worker, and every later open, close and shut-down, for good.
-        spdlog::error("pa stream {} {} calls back no more: left open", s->record->name, s->record->device);
-        leftOpen.push_back(std::move(s));
-        return;
+    if (!s->ended.load(std::memory_order_acquire)) {
+        if (s->finishing.load(std::memory_order_acquire) || Pa_IsStreamActive(s->handle) != 1) {
+            // It has stopped: by itself, and its end is told within
+            // moments, or its server let go of it (the server died), and
+            // no end ever comes. Such a stream must not be stopped or
+            // cleaned up: that goes through the dead server, and
+            // PortAudio's clean-up fails its own assertion.
+            if (!awaitEnd(*s)) {
+                leaveOpen(leftOpen, std::move(s));
+                return;
+            }
+        } else if (s->heard.stalled(audioClock::now())) {
+            // One that has stopped calling back (its JACK server was
+            // stopped, or is going away) cannot be stopped: the stop waits
+            // for a callback that may never come, and would hold the
+            // worker, and every later open, close and shut-down.
+            leaveOpen(leftOpen, std::move(s));
+            return;
+        } else {
+            // Its end, which the stop makes, was asked for here: the owner
+            // may already have opened the device again, and must not take
+            // that end for the new stream's.
+            s->stopping.store(true, std::memory_order_release);
+            const PaError err = Pa_AbortStream(s->handle);
+            if (err != paNoError) spdlog::error("pa_abortstream  failed {} ", Pa_GetErrorText(err));
+            // A stop that went through the server ends the stream before it
+            // returns. One that came back without that end was given up by
+            // a server that died meanwhile.
+            if (!awaitEnd(*s)) {
+                leaveOpen(leftOpen, std::move(s));
+                return;
+            }
+        }
     }
-    // Its end, if the stop makes one, was asked for here: the owner may
-    // already have opened the device again, and must not take that end for
-    // the new stream's.
-    s->stopping.store(true, std::memory_order_release);
-    PaError err = Pa_AbortStream(s->handle);
-    if (err != paNoError) spdlog::error("pa_abortstream  failed {} ", Pa_GetErrorText(err));
-    err = Pa_CloseStream(s->handle);
+    const PaError err = Pa_CloseStream(s->handle);
     if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
+}
+
+template <class Owner>
+void PortAudioAudioProvider::leaveOpen(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>> s) {
+    spdlog::error("pa stream {} {} calls back no more: left open", s->record->name, s->record->device);
+    // Its next callback, should its server go on, ends it; it is closed
+    // then, as any stream that ended.
+    s->retired.store(true, std::memory_order_release);
+    leftOpen.push_back(std::move(s));
+}
+
+template <class Owner>
+bool PortAudioAudioProvider::mayCallBack(const bound<Owner>& s) {
+    // A stream that its server let go of is no longer active, and has not
+    // ended: nothing calls it back any more. Asking reads a flag; it waits
+    // for nothing.
+    if (s.ended.load(std::memory_order_acquire)) return false;
+    return s.finishing.load(std::memory_order_acquire) || Pa_IsStreamActive(s.handle) == 1;
+}
+
+template <class Owner>
+bool PortAudioAudioProvider::awaitEnd(const bound<Owner>& s) {
+    // Its finish runs on PortAudio's thread as it stops, and tells the
+    // owner first: moments, even on a loaded machine.
+    for (int i = 0; i < 50 && !s.ended.load(std::memory_order_acquire); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return s.ended.load(std::memory_order_acquire);
+}
+
+size_t PortAudioAudioProvider::leftOpenThatMayCallBack() const {
+    size_t n = 0;
+    for (const auto& s : leftOpenOutputs_) n += mayCallBack(*s);
+    for (const auto& s : leftOpenInputs_) n += mayCallBack(*s);
+    return n;
 }
 
 void PortAudioAudioProvider::closeEnded() {
@@ -332,8 +446,8 @@ void PortAudioAudioProvider::closeEnded(boundList<Owner>& open, boundList<Owner>
             ++it;
             continue;
         }
-        // It woke and was ended by its owner: stopped already, so closing it
-        // waits for nothing.
+        // It woke and was ended at its first callback: stopped already, so
+        // closing it waits for nothing.
         spdlog::info("pa stream {} {} left open has ended: closed", s.record->name, s.record->device);
         const PaError err = Pa_CloseStream(s.handle);
         if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
@@ -356,7 +470,9 @@ int PortAudioAudioProvider::paOutputCallback(const void*, void* output, unsigned
         if (output) std::memset(output, 0, floats * sizeof(float));
         return paContinue;
     }
-    if (!owner) {
+    // A stream the back-end has closed but left open ends here, as it
+    // wakes, without reaching the owner, who may play on a newer one.
+    if (!owner || s->retired.load(std::memory_order_acquire)) {
         if (output) std::memset(output, 0, floats * sizeof(float));
         return paAbort;
     }
@@ -372,7 +488,7 @@ int PortAudioAudioProvider::paInputCallback(const void* input, void*, unsigned l
     AudioConsumer* owner = s->owner.load(std::memory_order_acquire);
     exitGate::pass pass;
     if (!pass) return paContinue; // the process is exiting
-    if (!owner) return paAbort;
+    if (!owner || s->retired.load(std::memory_order_acquire)) return paAbort;
     // Noted before the owner's own note: the stream counts as silent no
     // later than the owner counts it.
     s->heard.heard(audioClock::now(), frames, s->record->rate);
@@ -382,19 +498,28 @@ int PortAudioAudioProvider::paInputCallback(const void* input, void*, unsigned l
 template <class Owner>
 void PortAudioAudioProvider::streamFinished(void* user) {
     auto* s = static_cast<bound<Owner>*>(user);
+    s->finishing.store(true, std::memory_order_release);
     Owner* owner = s->owner.load(std::memory_order_acquire);
     s->heard.forget(); // ended, not stalled
-    // An end that the worker's own stop makes is neither reported to the
-    // owner nor closed again.
-    const bool byItself = !s->stopping.load(std::memory_order_acquire);
+    const bool retired = s->retired.load(std::memory_order_acquire);
+    const bool byItself = !retired && !s->stopping.load(std::memory_order_acquire);
+    // An end that the back-end made (its stop, or the end of a stream it
+    // left open) is not closed again, and reaches the owner only when a
+    // later open of the position gave it another owner: the owner of the
+    // device's current stream must not take it for that stream's end, and
+    // an owner of this stream alone learns that it calls back no more.
+    const bool replaced = s->record->owner.load(std::memory_order_acquire) != owner;
     PortAudioAudioProvider* provider = s->provider;
-    if (byItself) {
+    if (byItself || replaced) {
         exitGate::pass pass;
         if (pass && owner) owner->StreamFinished();
     }
     // Last: from now on the worker may close the stream and free this.
     s->ended.store(true, std::memory_order_release);
-    if (byItself) provider->post([provider] { provider->closeEnded(); });
+    if (byItself)
+        provider->post([provider] { provider->closeEnded(); });
+    else if (retired)
+        provider->wake(); // also while the shut-down waits for it
 }
 
 void PortAudioAudioProvider::PaStreamOutputFinishedCallback(void* user) { streamFinished<AudioProducer>(user); }

@@ -18,13 +18,26 @@
 // A stream that ends by itself (its endpoint returned 2) is closed by the
 // back-end, on the worker, soon after.
 //
-// A stream that stopped calling back without ending (its JACK server went
-// away, or was stopped) cannot be stopped: PortAudio's stop waits for a
-// callback for good. Such a stream is left open when it is closed, and
-// PortAudio is then not terminated at the shut-down, which would stop it;
-// both are logged. Should it wake and end (its endpoint ends it), it is
-// closed as any stream that ended by itself.
+// A sound server that is stopped answers nothing: PortAudio's calls on its
+// streams (a stop waits for a callback, an open registers ports) wait for as
+// long as it is stopped, and a server that dies meanwhile fails PortAudio's
+// own assertions in any clean-up that then goes through it. So:
+//  - A stream that has not called back for a few of its buffers (stalled),
+//    or that its server has let go of (it died), is not stopped when it is
+//    closed: it is left open, logged, and its next callback, should its
+//    server go on, ends it without reaching its endpoint; it is then closed
+//    as any stream that ended. A stream whose stop came back without its end
+//    (its server died during the stop) is left open the same way. A stream
+//    of a server that died is never stopped or cleaned up through it.
+//  - The close never waits on the worker for longer than heldAfter once the
+//    worker is inside one piece of work: the worker, held by a stopped
+//    server, is left to finish the shut-down on its own when the server goes
+//    on (or to stay where it is, if it never does), logged.
+//  - The shut-down waits, on the worker, for the streams left open that may
+//    still call back, closes them as they end, and terminates PortAudio only
+//    when none is left and its JACK server, if it uses one, still answers.
 #include "audio/AudioProvider.h"
+#include "audio/busyWatch.h"
 #include "audio/callbackWatch.h"
 
 #include <concurrentqueue/blockingconcurrentqueue.h>
@@ -44,21 +57,28 @@ class PortAudioAudioProvider : public AudioProvider {
 public:
     /// The longest the start waits for PortAudio to initialise.
     static constexpr std::chrono::seconds startLimit{5};
+    /// How long the close waits on a worker inside one piece of work (a
+    /// call that a stopped sound server holds) before it leaves the worker
+    /// to finish the shut-down on its own.
+    static constexpr std::chrono::milliseconds heldAfter{250};
 
     /// Starts the worker, waits until PortAudio is initialised and lists the
     /// devices. PortAudio's start asks the sound servers, and a JACK server
     /// that is stopped or starved never answers: after startLimit the lists
     /// hold "None" only, which is logged.
     PortAudioAudioProvider();
-    /// Shuts down as Close() does.
+    /// Shuts down as Close() does. The process-wide back-end is never
+    /// destroyed: a worker that Close left behind still uses it.
     ~PortAudioAudioProvider() override;
 
     /// Prints "ap close", lets the worker run what is queued, close every
     /// stream and terminate PortAudio, joins it and prints "ap closed". A
-    /// later call returns at once; jobs posted afterwards are dropped. A
-    /// worker still inside PortAudio's start after startLimit is left
-    /// behind; it runs the close should that start ever end. With a stream
-    /// left open, PortAudio is not terminated and "pa termed" not printed.
+    /// worker held inside one piece of work for more than heldAfter (by a
+    /// stopped sound server, or still inside PortAudio's start) is left
+    /// behind, logged: it finishes the shut-down on its own should the
+    /// server go on. A later call returns at once; jobs posted afterwards are
+    /// dropped. With a stream left open for good, or a JACK server that has
+    /// gone, PortAudio is not terminated and "pa termed" not printed.
     void Close() override;
     void OpenOutput(int index, AudioProducer* producer) override;
     void OpenInput(int index, AudioConsumer* consumer) override;
@@ -90,8 +110,15 @@ private:
         void* handle = nullptr;
         callbackWatch heard; // its callbacks
         /// Set while the back-end stops it on its owner's request: the end
-        /// that the stop makes is not reported to the owner.
+        /// that the stop makes is the back-end's.
         std::atomic<bool> stopping{false};
+        /// Set when it was closed but left open (it could not be stopped):
+        /// its next callback, if any, ends it, and that end is the
+        /// back-end's.
+        std::atomic<bool> retired{false};
+        /// Set first by its finish: it has stopped, and its end is being
+        /// told.
+        std::atomic<bool> finishing{false};
         /// It finished: it calls back no more, and closing it waits for
         /// nothing. Set last by its finish; the worker may free it then.
         std::atomic<bool> ended{false};
@@ -100,25 +127,47 @@ private:
     using boundList = std::vector<std::unique_ptr<bound<Owner>>>;
 
     void post(job j);
+    /// Has the worker look at the streams left open at once, also while it
+    /// waits for them at the shut-down. Any thread.
+    void wake();
+    void enqueue(job j, bool afterClose);
     /// Whether PortAudio is initialised, waiting for at most startLimit.
     bool awaitStart() const;
-    /// Detaches a worker that PortAudio's start still holds after
-    /// startLimit, so that Close does not join it. Before the close job.
-    void leaveAStuckWorker();
+    /// Waits until the worker has shut down (true), or has been held inside
+    /// one piece of work for more than heldAfter (false).
+    bool awaitWorker() const;
     void enumerate();
     void paWorkerLoop();
+    /// The worker's last part: closes every stream, waits for those left
+    /// open that may still call back, and terminates PortAudio.
+    void shutDown();
+    /// Until no stream left open may still call back: each is closed as it
+    /// ends. False when the process began to exit meanwhile.
+    bool awaitLeftOpen();
     void paOpenOutput(AudioOutputChannel* record, AudioProducer* producer);
     void paOpenInput(AudioInputChannel* record, AudioConsumer* consumer);
     void paCloseOutputStream(int index);
     void paCloseInputStream(int index);
     /// Closes the open stream of that position, or leaves it open when it
-    /// calls back no more.
+    /// cannot be stopped without waiting on its server.
     template <class Owner>
     void closeBound(boundList<Owner>& open, boundList<Owner>& leftOpen, int index);
-    /// Closes every stream that has ended by itself, left open or not.
+    /// Leaves s open, logged; its next callback ends it.
+    template <class Owner>
+    static void leaveOpen(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>> s);
+    /// Whether s has not ended and PortAudio still runs it, or its end is
+    /// being told: it may call back, or end.
+    template <class Owner>
+    static bool mayCallBack(const bound<Owner>& s);
+    /// Whether s has ended, waiting a few moments for an end being told.
+    template <class Owner>
+    static bool awaitEnd(const bound<Owner>& s);
+    /// Closes every stream that has ended, left open or not.
     void closeEnded();
     template <class Owner>
     static void closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen);
+    /// Streams left open that may still call back.
+    size_t leftOpenThatMayCallBack() const;
     template <class Owner>
     static void streamFinished(void* stream);
 
@@ -141,12 +190,20 @@ private:
     std::atomic<uint8_t> terminated_{0};
     /// Set by the worker once Pa_Initialize has returned.
     std::atomic<bool> initialised_{false};
+    /// Since when the worker has been inside its current piece of work.
+    busyWatch busy_;
+    /// Set by the worker last, once it has shut down (release; Close
+    /// acquires it before it joins).
+    std::atomic<bool> done_{false};
     /// Set by the first Close(); later calls and posts see it and return.
     std::atomic<bool> closing_{false};
-    // Orders post() against Close(): a job is queued either before the
-    // worker's last job, and runs, or not at all. One queued after it would
-    // never run and keep its exit hold for ever.
+    // Orders post() against Close(), and wake() against the worker's end: a
+    // job is queued either while the worker will still take it, and runs,
+    // or not at all. One queued after that would never run and keep its
+    // exit hold for ever.
     std::mutex postMutex_;
+    /// Cleared by the worker, under postMutex_, as it stops taking jobs.
+    bool takesJobs_ = true;
     moodycamel::BlockingConcurrentQueue<job> jobs_{192};
     /// Every job goes in through this one producer, under postMutex_: the
     /// queue keeps order per producer only.
