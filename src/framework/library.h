@@ -26,7 +26,8 @@ void init(const char* logPath, int verbose) noexcept;
 void getUpdates() noexcept;
 void getRenderUpdates() noexcept;
 
-/// Closes the sound side; blocks until the audio back-end has shut down.
+/// Closes the sound side; returns once the audio back-end has shut down, or
+/// soon when a stopped sound server holds it (it then finishes on its own).
 void closeAudio() noexcept;
 
 } // namespace vireo
