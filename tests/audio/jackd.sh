@@ -39,6 +39,17 @@ if ! command -v jackd >/dev/null; then
 fi
 mkdir -p "$dir"
 stop # a server left over by an interrupted run
+# JACK registers at most eight servers and takes a dead server's entry back
+# only when that same name starts again, so servers of other build
+# directories that were killed (the tests kill their own private servers)
+# fill it for good. With no JACK server running anywhere on the machine,
+# every entry is stale: clear them before they fill it.
+clear_stale_registry() {
+  if ! pgrep -x jackd >/dev/null; then
+    rm -f /dev/shm/jack-shm-registry /dev/shm/jack_* 2>/dev/null
+  fi
+}
+clear_stale_registry
 # A server of the same name that is only just going may still hold its
 # name: a few attempts.
 for attempt in 1 2 3; do
@@ -54,13 +65,9 @@ for attempt in 1 2 3; do
   echo "jackd $name did not start (attempt $attempt):" >&2
   cat "$dir/jackd.log" >&2
   stop
-  # JACK registers at most eight servers and takes a dead server's entry
-  # back only when that same name starts again, so servers of other build
-  # directories that were killed fill it for good. With no JACK server
-  # running anywhere on the machine, every entry is stale.
   if grep -q "Too many servers already active" "$dir/jackd.log" && ! pgrep -x jackd >/dev/null; then
     echo "no JACK server runs: clearing the stale server registry" >&2
-    rm -f /dev/shm/jack-shm-registry /dev/shm/jack_sem.* 2>/dev/null
+    clear_stale_registry
   fi
   sleep 1
 done
