@@ -248,10 +248,9 @@ public:
         }
         case keyer::multipsk: { // SwitchTX, then samples that run out: the peer stalls
             void* m = MultiPskModDemod_create();
-            const int port = mpsktest::freePort();
-            MultiPskModDemod_setport(m, port);
-            sync(m); // served from that port on
+            MultiPskModDemod_setport(m, mpsktest::freePort());
             attach(A, m, MultiPskModDemod_release);
+            const int port = mpsktest::servedPort(m, poll);
             ASSERT_TRUE(host::pollUntil(poll, [&] { return peer.connect(port); }, 5s));
             peer.sendBody("SwitchTX");
             for (int sent = 0; sent < (brief ? 2000 : 96000); sent += 2000)

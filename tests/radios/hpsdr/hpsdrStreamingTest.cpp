@@ -635,9 +635,9 @@ TEST_F(HpsdrStreaming, ACutOverNeverGoesOut) {
             SCOPED_TRACE(std::string(burst ? "the whole over at once" : "an over at its pace") + ", then the host keys " +
                          (keysTransceiver ? "the transceiver" : "the radio"));
             void* m = MultiPskModDemod_create();
-            const int port = mpsktest::freePort();
-            MultiPskModDemod_setport(m, port);
+            MultiPskModDemod_setport(m, mpsktest::freePort());
             vtrx_setModulation(tx, m);
+            const int port = mpsktest::servedPort(m, poll);
             mpsktest::Client peer;
             ASSERT_TRUE(host::pollUntil(poll, [&] { return peer.connect(port); }, std::chrono::seconds(5)));
             peer.sendBody("SwitchTX");

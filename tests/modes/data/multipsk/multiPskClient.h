@@ -9,11 +9,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "vireocore.h"
+
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace mpsktest {
@@ -60,6 +64,23 @@ inline int freePort() {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     ::close(fd);
     return ntohs(a.sin_port);
+}
+
+/// The port a MultiPSK mode serves once attached to a transceiver: the
+/// first free one from the port it was given, which another instance may
+/// still hold. Read back from its port property, which is published only
+/// once served (a bind then delivers it); 0 when none is served within 5 s.
+/// The host thread, poll being its update loop.
+inline int servedPort(void* mode, void (*poll)()) {
+    static std::atomic<int> heard;
+    heard = 0;
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (heard.load() == 0 && std::chrono::steady_clock::now() < until) {
+        MultiPskModDemod_bindport(mode, [](int port) { heard = port; });
+        poll();
+        std::this_thread::sleep_for(10ms);
+    }
+    return heard.load();
 }
 
 class Client {
