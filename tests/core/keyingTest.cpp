@@ -248,7 +248,6 @@ public:
         }
         case keyer::multipsk: { // SwitchTX, then samples that run out: the peer stalls
             void* m = MultiPskModDemod_create();
-            MultiPskModDemod_setport(m, mpsktest::freePort());
             attach(A, m, MultiPskModDemod_release);
             const int port = mpsktest::servedPort(m, poll);
             ASSERT_TRUE(host::pollUntil(poll, [&] { return peer.connect(port); }, 5s));

@@ -635,7 +635,6 @@ TEST_F(HpsdrStreaming, ACutOverNeverGoesOut) {
             SCOPED_TRACE(std::string(burst ? "the whole over at once" : "an over at its pace") + ", then the host keys " +
                          (keysTransceiver ? "the transceiver" : "the radio"));
             void* m = MultiPskModDemod_create();
-            MultiPskModDemod_setport(m, mpsktest::freePort());
             vtrx_setModulation(tx, m);
             const int port = mpsktest::servedPort(m, poll);
             mpsktest::Client peer;

@@ -67,10 +67,12 @@ inline int freePort() {
 }
 
 /// The port a MultiPSK mode serves once attached to a transceiver: the
-/// first free one from the port it was given, which another instance may
-/// still hold. Read back from its port property, which is published only
-/// once served (a bind then delivers it); 0 when none is served within 5 s.
-/// The host thread, poll being its update loop.
+/// first free one from its port on, which another instance or process may
+/// hold. Read back from its port property, which is published only once
+/// served (a bind then delivers it); 0 when none is served within 5 s. The
+/// host must not set the port meanwhile: that set, on the mode's own task
+/// group, may come after the serving and change the value read. The host
+/// thread, poll being its update loop.
 inline int servedPort(void* mode, void (*poll)()) {
     static std::atomic<int> heard;
     heard = 0;
