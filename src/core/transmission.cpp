@@ -182,19 +182,19 @@ void transmission::endNow(const char* why) {
 }
 
 void transmission::postEnd(serial which, const char* why) {
-    auto self = std::static_pointer_cast<vtrx>(v_.weak_from_this().lock());
-    if (!self) return;
-    seqTask t;
-    t.fn = [self, which, why] { self->tx.end(which, why); };
-    t.name = "vtrx.endTransmission";
-    self->asyncProcess(t);
+    postEnding([which, why](transmission& tx) { tx.end(which, why); });
 }
 
 void transmission::postEndBefore(serial moment, const char* why) {
+    postEnding([moment, why](transmission& tx) { tx.endBefore(moment, why); });
+}
+
+template <class F>
+void transmission::postEnding(F ending) {
     auto self = std::static_pointer_cast<vtrx>(v_.weak_from_this().lock());
     if (!self) return;
     seqTask t;
-    t.fn = [self, moment, why] { self->tx.endBefore(moment, why); };
+    t.fn = [self, ending] { ending(self->tx); };
     t.name = "vtrx.endTransmission";
     self->asyncProcess(t);
 }

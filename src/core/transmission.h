@@ -178,6 +178,9 @@ private:
     void begin();
     void released();
     void endNow(const char* why);
+    /// Queues ending(*this) on the transceiver's task group. Any thread.
+    template <class F>
+    void postEnding(F ending);
     /// The way out.
     void finish();
     void tellRadio(bool on);

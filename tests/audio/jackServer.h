@@ -5,6 +5,7 @@
 #include <jack/jack.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <memory>
@@ -49,6 +50,12 @@ public:
 
     /// The pid of jackd itself; 0 when it did not start.
     int pid() const { return pid_; }
+    /// Makes it the server this process's JACK clients meet; whether it
+    /// serves.
+    bool serveThisProcess() const {
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        return jackServes();
+    }
 
     const std::string name;
 

@@ -389,8 +389,7 @@ TEST(JackServerGoes, AMicrophoneHasOneWriterAfterAStallAndIsClosedAsFailedWhenIt
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-gone", VIREO_JACK_DIR "-gone");
     ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
-    setenv("JACK_DEFAULT_SERVER", server.name.c_str(), 1);
-    ASSERT_TRUE(jackServes());
+    ASSERT_TRUE(server.serveThisProcess());
     LogWindow logged;
     // Kept for the process, as a host keeps its root.
     static auto* lane = new sothreadPool(1);
@@ -627,8 +626,7 @@ TEST_P(JackServerStalls, TheHostsCloseReturnsAtOnceAndTheServersFateHarmsNothing
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-stalls", VIREO_JACK_DIR "-stalls");
     ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
-    setenv("JACK_DEFAULT_SERVER", server.name.c_str(), 1);
-    ASSERT_TRUE(jackServes());
+    ASSERT_TRUE(server.serveThisProcess());
     LogWindow logged;
     void* root = Wireless_create();
     void* radio = c.streaming ? TestRadio_create() : nullptr;

@@ -100,8 +100,7 @@ TEST_F(StoppedServer, TheRootStartsWithoutDevicesAndTheSoundLibraryCloses) {
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-stopped", VIREO_JACK_DIR "-stopped");
     const int jackd = server.pid();
     ASSERT_GT(jackd, 0);
-    setenv("JACK_DEFAULT_SERVER", server.name.c_str(), 1);
-    ASSERT_TRUE(jackServes());
+    ASSERT_TRUE(server.serveThisProcess());
     ASSERT_EQ(kill(jackd, SIGSTOP), 0);
     LogWindow logged;
     std::atomic<void*> h{nullptr};

@@ -312,6 +312,12 @@ public:
         return t;
     }
 
+    /// A rig of its own for the next case of a table.
+    void freshRig() {
+        TearDown();
+        SetUp();
+    }
+
     /// What the host last heard of `who` after t, if anything.
     std::optional<double> lastHeard(const std::string& who, steady::time_point t) {
         auto all = heardAfter(who, t);
@@ -437,10 +443,7 @@ TEST_F(KeyingRig, ARefusedKeyIsToldBack) {
     for (const Case& c : cases) {
         for (int run = 0; run < c.runs; ++run) {
             SCOPED_TRACE(std::string(c.name) + ", run " + std::to_string(run));
-            if (!std::exchange(fresh, false)) { // a rig of its own
-                TearDown();
-                SetUp();
-            }
+            if (!std::exchange(fresh, false)) freshRig();
             c.refuse(*this);
             const auto t = steady::now();
             if (c.radioKeyedByHost)
@@ -489,10 +492,7 @@ TEST_P(Rekeying, TheKeyMadeLastStands) {
     // The races the serials settle are narrow: each row runs a few times.
     for (int run = 0; run < 3; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
-        if (run > 0) {
-            TearDown();
-            SetUp();
-        }
+        if (run > 0) freshRig();
         const auto beforeKey = steady::now();
         if (inTail) {
             hostKeysText<PskModDemod_create, PskModDemod_release, PskModDemod_bindsentChars,
@@ -545,10 +545,7 @@ INSTANTIATE_TEST_SUITE_P(EveryEndingThenAKeyAtOnce, Rekeying, ::testing::ValuesI
 TEST_F(KeyingRig, TheVoiceSwitchEndsOnlyWhatItKeyed) {
     for (bool cwText : {false, true}) {
         SCOPED_TRACE(cwText ? "a CW text" : "the host");
-        if (cwText) {
-            TearDown();
-            SetUp();
-        }
+        if (cwText) freshRig();
         sigGenModDemod_setampl1(attachA(sigGenModDemod_create, sigGenModDemod_release), 0.30);
         vtrx_setVoxThreshold(A, 0.5);
         vtrx_setVoxHold(A, 0.2);
@@ -597,10 +594,7 @@ TEST_F(KeyingRig, ATailTakesNothingOfTheNextText) {
     bool fresh = true;
     for (const Mode& m : modes) {
         SCOPED_TRACE(m.name);
-        if (!std::exchange(fresh, false)) {
-            TearDown();
-            SetUp();
-        }
+        if (!std::exchange(fresh, false)) freshRig();
         void* mode = attach(A, m.create(), m.release);
         {
             std::lock_guard<std::mutex> l(heardLock);
@@ -636,10 +630,7 @@ TEST_F(KeyingRig, ATailTakesNothingOfTheNextText) {
 TEST_F(KeyingRig, APendingKeyGoesWithTheTransceiver) {
     for (bool generic : {false, true}) {
         SCOPED_TRACE(generic ? "asyncObject_release" : "vtrx_release");
-        if (generic) {
-            TearDown();
-            SetUp();
-        }
+        if (generic) freshRig();
         void* jt = attachA(JTModDemod_create, JTModDemod_release);
         JTModDemod_setsaveDirectory(jt, files.c_str());
         JTModDemod_setsamplesPerBlock(jt, 12000);
