@@ -50,15 +50,15 @@ VC_PROPERTY_BIND(Radio, ptt)
 // The host's keys and endings take their moment here, on the host thread, so
 // that they compare in the order the host made them (see transmission.h).
 VIREO_API void Radio_setptt(void* h, bool value) {
-    vireo::api::request<Radio>(h, "Radio.ptt.set",
-                               [value, at = transmission::now()](Radio& r) { r.hostSetPtt(value, at); });
+    vireo::api::setRequest<&Radio::ptt>(h, "Radio.ptt.set",
+                                        [value, at = transmission::now()](Radio& r) { r.hostSetPtt(value, at); });
 }
 VC_PROPERTY(Radio, maxHwReceivers)
 VC_PROPERTY(Radio, maxADCs)
 VC_PROPERTY_BIND(Radio, canTransmit)
 VIREO_API void Radio_setcanTransmit(void* h, bool value) {
-    vireo::api::request<Radio>(h, "Radio.canTransmit.set",
-                               [value, at = transmission::now()](Radio& r) { r.hostSetCanTransmit(value, at); });
+    vireo::api::setRequest<&Radio::canTransmit>(
+        h, "Radio.canTransmit.set", [value, at = transmission::now()](Radio& r) { r.hostSetCanTransmit(value, at); });
 }
 VC_PROPERTY(Radio, rxLevelCalibration)
 VC_PROPERTY(Radio, sentPackets)
@@ -96,7 +96,8 @@ VIREO_API void* vtrx_create(void) { return vireo::api::create<vtrx>("vtrx_create
 VIREO_API void vtrx_release(void* h) { vireo::api::release(h, "vtrx_release"); }
 VC_PROPERTY_BIND(vtrx, ptt)
 VIREO_API void vtrx_setptt(void* h, bool value) {
-    vireo::api::request<vtrx>(h, "vtrx.ptt.set", [value, at = transmission::now()](vtrx& v) { v.tx.hostKey(value, at); });
+    vireo::api::setRequest<&vtrx::ptt>(h, "vtrx.ptt.set",
+                                       [value, at = transmission::now()](vtrx& v) { v.tx.hostKey(value, at); });
 }
 VC_PROPERTY(vtrx, tune)
 VC_PROPERTY(vtrx, specFreq)
@@ -150,7 +151,11 @@ VIREO_API void vtrx_setModulation(void* h, void* modeHandle) {
     vireo::api::guarded("vtrx.setModulation()", [&] {
         std::shared_ptr<modDemod> m;
         if (modeHandle && !(m = vireo::api::target<modDemod>(modeHandle, "vtrx.setModulation()"))) return;
-        vireo::api::request<vtrx>(h, "vtrx.setModulation()", [m](vtrx& v) { v.setModulation(m); });
+        // The host's next calls on the mode (a text, a key) follow the
+        // attach, whichever task group gets to its work first.
+        if (m) m->attachComing();
+        if (!vireo::api::request<vtrx>(h, "vtrx.setModulation()", [m](vtrx& v) { v.setModulation(m); }) && m)
+            m->attachDropped();
     });
 }
 VC_METHOD(vtrx, setRxFilter, (int low, int high), (low, high))

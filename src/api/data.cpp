@@ -111,8 +111,8 @@ VC_PROPERTY_BIND(MultiPskModDemod, port)
 VIREO_API void MultiPskModDemod_setport(void* h, int value) {
     // A port outside 1-65535 is refused on the mode's group, where the kept
     // value is known.
-    vireo::api::request<MultiPskModDemod>(h, "MultiPskModDemod.port.set",
-                                          [value](MultiPskModDemod& m) { m.hostSetPort(value); });
+    vireo::api::setRequest<&MultiPskModDemod::port>(h, "MultiPskModDemod.port.set",
+                                                    [value](MultiPskModDemod& m) { m.hostSetPort(value); });
 }
 
 // ---- cwModDemod ----

@@ -275,6 +275,7 @@ void Radio::offAir(transmission::serial moment, const char* why) {
         list = vtrxList;
         onAir_ = 0;
     }
+    hostKeyed_ = false;
     offAirAt_ = std::max(offAirAt_, moment);
     // The radio first: its device hears the release before anything else
     // can go out; the transceivers' own late releases then change nothing.
@@ -354,10 +355,10 @@ void Radio::removeVtrx(const void* v) {
         // about who does.
         if (!txVtrx_.lock() && !vtrxList.empty()) txVtrx_ = vtrxList.front();
     }
-    // Only a transmission of the removed transceiver unkeys the radio: one
-    // the host keyed itself stays.
+    // Only a transmission of the removed transceiver unkeys the radio, and
+    // only when the host's own key of the radio does not hold it.
     if (!keying) return;
-    setAir(false, told::system);
+    if (!hostKeyed_) setAir(false, told::system);
     if (removed) removed->tx.postEnd(keying, "its transceiver was removed");
 }
 
@@ -618,6 +619,7 @@ void Radio::hostSetPtt(bool on, transmission::serial at) {
         ptt.tellHost(); // the host hears that ptt stays off
         return;
     }
+    hostKeyed_ = true;
     setAir(true, told::host);
 }
 
@@ -638,7 +640,9 @@ void Radio::setPtt(bool on, vtrx* v, transmission::serial s) {
             if (!(onAir_ != 0 && onAir_ == s && txVtrx_.lock().get() == v)) return;
             onAir_ = 0;
         }
-        setAir(false, told::system);
+        // The host's own key of the radio holds it on the air, with nothing
+        // to send.
+        if (!hostKeyed_) setAir(false, told::system);
         return;
     }
     if (const char* why = refusal()) {

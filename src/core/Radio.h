@@ -116,14 +116,17 @@ public:
     /// (by serial, see transmission.h) holds it, and the one it was taken
     /// from ends; a key older than the holder's is refused. Only the
     /// transmission that holds it releases it: a release naming another one
-    /// changes nothing. A key is refused, and its transmission ended, the
+    /// changes nothing, and a release while the host's own key of the radio
+    /// stands leaves the radio on the air. A key is refused, and its transmission ended, the
     /// host told, while the radio cannot transmit now (canTransmit false, no
     /// transmitter, stopped, let go of by the host) or when it was made
     /// before the radio last went off the air. Radio's task group.
     void setPtt(bool on, vtrx* v, transmission::serial s);
     /// The host's own set of ptt, made at moment `at`. On: refused as a
-    /// transceiver's key is, and the host told that it stays off. Off: the
-    /// radio goes off the air (offAir). Radio's task group.
+    /// transceiver's key is, and the host told that it stays off; otherwise
+    /// the radio is on the air until the host's unkey or an offAir, whatever
+    /// its transceivers' transmissions do (it sends silence when none keys
+    /// it). Off: the radio goes off the air (offAir). Radio's task group.
     void hostSetPtt(bool on, transmission::serial at);
     /// The host's set of canTransmit, made at moment `at`: false takes the
     /// radio off the air for what was keyed before it. Radio's task group.
@@ -131,10 +134,10 @@ public:
     /// The radio's one way off the air, for its stop, the host's unkey, a
     /// radio that can no longer transmit and every release of its handle:
     /// ptt false (the host told once, unless it set that itself; a back-end's
-    /// ptt hook passes it to its device at once), every transmission of its
-    /// transceivers keyed before `moment` ended without its tail, logged
-    /// with why, and every such key still on its way refused. Safe to call
-    /// when off. Radio's task group.
+    /// ptt hook passes it to its device at once), the host's own key ended,
+    /// every transmission of its transceivers keyed before `moment` ended
+    /// without its tail, logged with why, and every such key still on its
+    /// way refused. Safe to call when off. Radio's task group.
     void offAir(transmission::serial moment, const char* why);
     /// The host let go of a handle: nothing is left to stop or unkey the
     /// radio, which goes once the tasks holding it have run. It goes off the
@@ -228,6 +231,7 @@ private:
     std::atomic<bool> nonFiniteReported_{false};
     bool letGo_ = false;   // radio's task group: the host let go of it
     bool stopped_ = false; // radio's task group: from a stop to the next start
+    bool hostKeyed_ = false; // radio's task group: the host's own key stands
     // The moment of the host's set under way (canTransmit), for its hook.
     transmission::serial hostMoment_ = 0;
     // Radio's task group: keys made before this moment were ended.

@@ -49,8 +49,55 @@ void modDemod::CalcOpHist(buff<std::complex<float>> block) {
 }
 
 void modDemod::setOwner(std::weak_ptr<vtrx> transceiver) {
+    std::vector<waitingWork> waited;
+    std::shared_ptr<vtrx> v;
+    {
+        std::lock_guard<std::mutex> l(ownerLock_);
+        owner_ = std::move(transceiver);
+        v = owner_.lock();
+        if (v) {
+            if (attachesComing_ > 0) --attachesComing_;
+            waited.swap(waiting_);
+        }
+    }
+    // Queued now, from the attach: they run after it, before any work for
+    // the transceiver that comes later.
+    for (auto& w : waited) post(v, w.name, std::move(w.work));
+}
+
+void modDemod::attachComing() {
     std::lock_guard<std::mutex> l(ownerLock_);
-    owner_ = std::move(transceiver);
+    ++attachesComing_;
+}
+
+void modDemod::attachDropped() {
+    std::lock_guard<std::mutex> l(ownerLock_);
+    if (attachesComing_ > 0) --attachesComing_;
+    // Nothing else will attach the mode for the work that waited.
+    if (attachesComing_ == 0) waiting_.clear();
+}
+
+void modDemod::forTransceiver(const char* name, transceiverWork work) {
+    std::shared_ptr<vtrx> v;
+    {
+        std::lock_guard<std::mutex> l(ownerLock_);
+        v = owner_.lock();
+        if (!v && attachesComing_ > 0) {
+            waiting_.push_back({name, std::move(work)});
+            return;
+        }
+    }
+    if (v)
+        post(v, name, std::move(work));
+    else
+        work(nullptr);
+}
+
+void modDemod::post(const std::shared_ptr<vtrx>& v, const char* name, transceiverWork work) {
+    seqTask t;
+    t.fn = [v, work = std::move(work)] { work(v); };
+    t.name = name;
+    v->asyncProcess(t);
 }
 
 std::shared_ptr<vtrx> modDemod::lockOwner() const {

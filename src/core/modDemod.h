@@ -15,8 +15,10 @@
 
 #include <complex>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class vtrx;
 
@@ -61,8 +63,22 @@ public:
     /// 1 plus the fraction of samples that did, through OpLevel.
     void CalcOpHist(buff<std::complex<float>> block);
 
-    /// The transceiver the mode is attached to. Any thread.
+    /// The transceiver the mode is attached to. On an attach, the work that
+    /// waited for it (forTransceiver) is queued there, in the order it came.
+    /// The transceiver's task group (any thread in tests).
     void setOwner(std::weak_ptr<vtrx> transceiver);
+    /// The host asks for this mode to be attached: until the attach has
+    /// run, work for the transceiver waits for it. Host thread, as the host
+    /// makes the call; attachDropped() when its request could not be queued.
+    void attachComing();
+    void attachDropped();
+    using transceiverWork = std::function<void(const std::shared_ptr<vtrx>&)>;
+    /// Runs work(transceiver) on the task group of the transceiver the mode
+    /// is attached to, queued under `name`. While an attach the host asked
+    /// for has not run yet, it waits and runs on that transceiver's group
+    /// once it has: the host's calls on a mode follow its attach. With
+    /// neither, work(nullptr) runs at once, here. Any thread.
+    void forTransceiver(const char* name, transceiverWork work);
     /// The owner if it still exists, else null: a late task then does
     /// nothing. Any thread.
     std::shared_ptr<vtrx> lockOwner() const;
@@ -92,8 +108,18 @@ public:
     static constexpr uint64_t opReportSamples = 75 * 128; // 0.2 s at 48000
 
 private:
+    struct waitingWork {
+        const char* name;
+        transceiverWork work;
+    };
+    void post(const std::shared_ptr<vtrx>& v, const char* name, transceiverWork work);
+
     mutable std::mutex ownerLock_; // set on the transceiver's group, read by any task
     std::weak_ptr<vtrx> owner_;
+    // Under ownerLock_: attaches the host asked for that have not run, and
+    // the work waiting for them.
+    int attachesComing_ = 0;
+    std::vector<waitingWork> waiting_;
 
     uint64_t opSamples = 0;
     float opPeak = 0.0f;

@@ -34,7 +34,10 @@ void transmission::hostKey(bool on, serial at) {
         return;
     }
     if (on) {
-        if (ptt.get()) return; // the first keyer keeps it
+        if (ptt.get()) {
+            hostTakesOver(at);
+            return;
+        }
         if (const char* why = refusal(at)) {
             spdlog::error("vtrx.ptt.set refused: {}", why);
             ptt.tellHost(); // the host hears that ptt stays off
@@ -43,7 +46,6 @@ void transmission::hostKey(bool on, serial at) {
         pendingSerial_ = at;
         ptt.hostSet(true);
         pendingSerial_ = 0;
-        tellHostIfTold();
         return;
     }
     if (!ptt.get()) return;
@@ -54,19 +56,22 @@ void transmission::hostKey(bool on, serial at) {
         return;
     }
     ptt.hostSet(false);
-    tellHostIfTold();
 }
 
-void transmission::tellHostIfTold() {
-    // A change told before the host's set may reach the host after its call:
-    // its own value then comes after it, so that the last it hears is true.
-    if (std::exchange(toldSinceHostSet_, false)) v_.ptt.tellHost();
+void transmission::hostTakesOver(serial at) {
+    // An ending made after this key has run already: it ended the key
+    // before the key came, and the transmission on is a later one's.
+    if (at < endedBefore_) return;
+    keyer_ = nullptr;
+    if (at <= serial_) return; // keyed after the host's call: its moment stays
+    // The moment is the host's now: an ending made before it passes it by,
+    // and the radio holds the transmission under its new name.
+    serial_ = at;
+    tellRadio(true);
+    watch();
 }
 
-void transmission::setPtt(bool on) {
-    toldSinceHostSet_ = true;
-    v_.ptt.set(on, true);
-}
+void transmission::setPtt(bool on) { v_.ptt.set(on, true); }
 
 bool transmission::keyFor(const modDemod& mode) {
     // A mode detached since it asked keys nothing: nothing would end it.
@@ -106,6 +111,7 @@ void transmission::begin() {
     // A key during the tail is a new transmission: the old one is over for
     // the radio as well, which hears the new serial.
     serial_ = pendingSerial_ ? pendingSerial_ : now();
+    began_ = serial_;
     keyer_ = pendingKeyer_;
     phase_ = phase::keyed;
     asked(); // the radio has had no chance to ask yet
@@ -141,6 +147,10 @@ void transmission::releaseBy(const modDemod& mode) {
 
 void transmission::releaseIfKeyedBy(const modDemod& keyer, serial before) {
     if (phase_ == phase::keyed && keyer_ == &keyer && serial_ < before) release();
+}
+
+void transmission::releaseKey(const modDemod& keyer, serial which) {
+    if (phase_ == phase::keyed && keyer_ == &keyer && serial_ == which) release();
 }
 
 void transmission::releaseByVoice() {

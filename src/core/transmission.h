@@ -5,10 +5,14 @@
 //  - A transmission has one keyer: the host (through the transceiver's
 //    ptt), a mode (its text, message or network peer) or the transceiver's
 //    voice switch. One way in: ptt going on (its change hook calls
-//    pttChanged). While one is on, a key changes nothing, not even who keyed
-//    it: the first keyer keeps the transmission. Across the transceivers of
-//    one radio it is the other way round: the transceiver keyed last takes
-//    the radio's transmitter (Radio::setPtt).
+//    pttChanged). While one is on, a mode's or the switch's key changes
+//    nothing, not even who keyed it: the first keyer keeps the transmission.
+//    The host's key is the exception: the key the host made last stands, so
+//    a host key made while a transmission is on makes the host its keyer and
+//    its moment the transmission's serial from then on. What the
+//    transmission sends goes on (a text, a peer's over); only who may end it
+//    changes. Across the transceivers of one radio the transceiver keyed
+//    last takes the radio's transmitter (Radio::setPtt).
 //  - Its identity is its serial: the moment it was keyed, on one clock for
 //    the whole process (now()). A host key takes its moment when the host
 //    makes the call, so that keys and endings the host makes on different
@@ -17,9 +21,10 @@
 //
 // Who may end it, and nothing else:
 //  - its keyer's own end: a text's end mark or a message's end, for what the
-//    mode or the host keyed (the host keys the text modes); the peer's
-//    SwitchRX (likewise) or its departure, and the voice switch's hold, each
-//    only for what it keyed itself;
+//    mode or the host keyed (the host keys the text modes); a mode's own
+//    timeout (CW's hang time, the peer's silence), the peer's SwitchRX or
+//    its departure, and the voice switch's hold, each only for what it keyed
+//    itself;
 //  - the host: its unkey, letting go of the transceiver, and, through the
 //    radio, the radio's stop, unkey, canTransmit false and release;
 //  - what makes it impossible: its mode or its transceiver goes, the radio
@@ -40,8 +45,9 @@
 //  - One way out (finish), which every ending reaches and which does the same
 //    things each time: ptt is false with the host told (a system change is
 //    told once, as only a change is told; a value the host set itself is
-//    never echoed), the radio is told, and the transceiver transmits
-//    nothing more of it. Reaching it twice does nothing more.
+//    never echoed, and one told before the host's latest set never reaches
+//    it: framework/hostWord.h), the radio is told, and the transceiver
+//    transmits nothing more of it. Reaching it twice does nothing more.
 //  - As ptt goes off, however it goes, the mode is told and drops what it
 //    still holds of the transmission (the rest of its text up to its end
 //    mark, the rest of its message, its peer's samples), so that nothing of
@@ -91,7 +97,8 @@ public:
 
     // ---- the way in ----
     /// The host's set of ptt, made at moment `at`. On: keys for the host, or
-    /// is refused and the host told that ptt stays off. Off: releases a
+    /// is refused and the host told that ptt stays off; while a transmission
+    /// is on, makes the host its keyer at `at`. Off: releases a
     /// transmission keyed before `at`; one keyed after it stands, and the
     /// host is told that ptt is on. Own task group.
     void hostKey(bool on, serial at);
@@ -114,9 +121,13 @@ public:
     /// message's end, its peer's SwitchRX): releases what the mode or the
     /// host keyed, if the mode is still attached here. Own task group.
     void releaseBy(const modDemod& mode);
-    /// Releases what `keyer` keyed before `before` (a peer that left, a mode
-    /// told to stop). Own task group.
+    /// Releases what `keyer` keyed before `before` (a mode told to stop, a
+    /// mode's own timeout). Own task group.
     void releaseIfKeyedBy(const modDemod& keyer, serial before = anyTime);
+    /// Releases the transmission `which` if `keyer` still keys it (a peer's
+    /// SwitchRX, silence or departure, which end the over it keyed). Own
+    /// task group.
+    void releaseKey(const modDemod& keyer, serial which);
     /// The voice switch's hold ran out: releases what the switch keyed. Own
     /// task group.
     void releaseByVoice();
@@ -154,6 +165,12 @@ public:
     /// The serial of the transmission on (keyed or in its tail), 0 when
     /// off. Own task group.
     serial current() const { return phase_ == phase::off ? 0 : serial_; }
+    /// The moment the transmission on began, 0 when off: unlike current(),
+    /// the host's key over it leaves it as it was. What the transmission
+    /// sends belongs to it. Own task group.
+    serial began() const { return phase_ == phase::off ? 0 : began_; }
+    /// Whether `keyer` keys the transmission on now. Own task group.
+    bool keyedBy(const modDemod& keyer) const { return phase_ == phase::keyed && keyer_ == &keyer; }
     /// Whether the voice switch keyed the transmission on now.
     bool keyedByVoice() const;
     /// Whether the host let go of the transceiver.
@@ -172,9 +189,8 @@ private:
     void release();
     /// A change of ptt that the host is told of.
     void setPtt(bool on);
-    /// After the host's own set: tells it the value when a change was told
-    /// since its last set.
-    void tellHostIfTold();
+    /// The host keys while a transmission is on.
+    void hostTakesOver(serial at);
     void begin();
     void released();
     void endNow(const char* why);
@@ -196,6 +212,7 @@ private:
     vtrx& v_;
     phase phase_ = phase::off;
     serial serial_ = 0;             // of the transmission on, or of the last one
+    serial began_ = 0;              // the serial it began with
     const void* keyer_ = nullptr;   // null: the host
     const void* pendingKeyer_ = nullptr; // keyBy's keyer while its change runs
     serial pendingSerial_ = 0;      // the moment of the key whose change runs
@@ -206,7 +223,6 @@ private:
     bool voiceReleasing_ = false;   // releaseByVoice() under way
     bool voiceWaits_ = false;       // see keyForVoice
     bool letGo_ = false;            // see hostLetGo
-    bool toldSinceHostSet_ = false; // ptt told to the host since it last set it
     /// When the radio last asked, in clock ticks: written by the radio's
     /// thread, read by the check. Alone it orders nothing else.
     std::atomic<clock::rep> lastAsked_{0};

@@ -1,4 +1,6 @@
 #pragma once
+#include "framework/hostWord.h"
+
 #include <functional>
 #include <memory>
 
@@ -18,4 +20,7 @@ struct asTask {
     virtual ~asTask() = default;
     std::function<void()> fn;
     std::shared_ptr<asyncObject> keepAlive;
+    /// For a property's value: skipped when a later host set replaced it
+    /// (see hostWord.h). The keep-alive keeps the property alive.
+    toldAfter told;
 };

@@ -20,13 +20,13 @@ asyncObject::~asyncObject() {
     }
 }
 
-void asyncObject::queueSetItem(const seqTask& task) noexcept {
+bool asyncObject::queueSetItem(const seqTask& task) noexcept {
     try {
         if (!taskGroup_) {
             spdlog::error("queueSetItem null taskgroup {}", task.name);
-            return;
+            return false;
         }
-        taskGroup_->queueSetItem(task, shared_from_this());
+        return taskGroup_->queueSetItem(task, shared_from_this());
     } catch (const std::exception& e) {
         try {
             spdlog::error("queueSetItem {} {}", e.what(), task.name);
@@ -39,6 +39,7 @@ void asyncObject::queueSetItem(const seqTask& task) noexcept {
         } catch (...) {
         }
     }
+    return false;
 }
 
 void asyncObject::asyncProcess(const seqTask& task) {
@@ -48,13 +49,14 @@ void asyncObject::asyncProcess(const seqTask& task) {
     taskGroup_->asyncProcess(task, std::move(self));
 }
 
-void asyncObject::SendEvent(std::function<void()> fn) {
+void asyncObject::SendEvent(std::function<void()> fn, toldAfter told) {
     if (!taskGroup_) return;
     auto self = weak_from_this().lock();
     if (!self) return;
     asTask t;
     t.fn = std::move(fn);
     t.keepAlive = std::move(self);
+    t.told = told;
     taskGroup_->SendEvent(std::move(t));
 }
 

@@ -19,8 +19,9 @@ public:
     asyncObject(const asyncObject&) = delete;
     asyncObject& operator=(const asyncObject&) = delete;
 
-    /// Queues a host request on the task group. Host thread only; never throws.
-    void queueSetItem(const seqTask& task) noexcept;
+    /// Queues a host request on the task group; whether it was queued. Host
+    /// thread only; never throws.
+    bool queueSetItem(const seqTask& task) noexcept;
 
     /// Queues a data task. Any thread. Dropped quietly when the object has no
     /// task group or is already being destroyed.
@@ -28,15 +29,15 @@ public:
 
     /// Queues a host task on the update / render queue with this object as
     /// keep-alive. Dropped quietly as asyncProcess.
-    void SendEvent(std::function<void()> fn);
+    void SendEvent(std::function<void()> fn, toldAfter told = {});
     void SendRenderEvent(std::function<void()> fn);
 
     /// Scalar event through this object's task group, kept alive by it.
     /// Nothing happens without a task group or once the object is going.
     template <class T>
-    void SendTEvent(void (*callback)(T), T value) {
+    void SendTEvent(void (*callback)(T), T value, toldAfter told = {}) {
         if (!taskGroup_ || !callback) return;
-        if (auto self = weak_from_this().lock()) taskGroup_->SendTEvent<T>(callback, value, std::move(self));
+        if (auto self = weak_from_this().lock()) taskGroup_->SendTEvent<T>(callback, value, std::move(self), told);
     }
 
     /// Answers with Echo(n) at the host's next poll.

@@ -6,6 +6,8 @@
 // learns of owner changes through the callback it binds. Rules:
 //  - a value the host set itself is stored and acted on (change hook) but
 //    never echoed back, and does not by itself publish the property;
+//  - the host's last word is the object's value (hostWord.h): a value told
+//    before the host's latest set had run is never delivered;
 //  - once the owner has given the property a value it is published, and a
 //    later bind delivers the current value at the host's next poll.
 // bind() runs on the host thread while the task group may write: scalar
@@ -15,6 +17,7 @@
 // sequentially consistent, so a set racing a bind is delivered by at least
 // one of them (possibly by both: the host then sees the value twice).
 #include "framework/asyncObject.h"
+#include "framework/hostWord.h"
 
 #include <atomic>
 #include <functional>
@@ -32,6 +35,10 @@ public:
     using callback = Callback;
 
     bool published() const { return published_.load(); }
+
+    /// The host's sets of this property, counted as the host makes them
+    /// and as their requests run (see hostWord.h).
+    hostWord hostSets;
 
 protected:
     void store(Callback cb, asyncObject* owner) {
@@ -123,7 +130,7 @@ public:
 private:
     void post(T v) {
         auto cb = this->cb();
-        if (auto* o = this->owner(); cb && o) o->template SendTEvent<T>(cb, v);
+        if (auto* o = this->owner(); cb && o) o->template SendTEvent<T>(cb, v, this->hostSets.stamp());
     }
 
     std::atomic<T> value_;
@@ -182,12 +189,14 @@ private:
         auto* o = owner();
         if (!cb() || !o) return;
         // The owner's keep-alive in the host task keeps this property alive.
-        o->SendEvent([this] {
-            if (auto c = cb()) {
-                std::string text = get();
-                c(text.c_str());
-            }
-        });
+        o->SendEvent(
+            [this] {
+                if (auto c = cb()) {
+                    std::string text = get();
+                    c(text.c_str());
+                }
+            },
+            hostSets.stamp());
     }
 
     mutable std::mutex m_;
@@ -243,7 +252,8 @@ private:
         auto* o = owner();
         auto c = cb();
         if (!c || !o || !o->taskGroup()) return;
-        if (auto self = o->weak_from_this().lock()) o->taskGroup()->SendTOEvent(c, std::move(v), std::move(self));
+        if (auto self = o->weak_from_this().lock())
+            o->taskGroup()->SendTOEvent(c, std::move(v), std::move(self), hostSets.stamp());
     }
 
     mutable std::mutex m_;

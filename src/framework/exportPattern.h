@@ -95,18 +95,21 @@ inline void release(void* handle, const char* fn) noexcept {
     });
 }
 
-/// Queues body(X&) on the object's task group under the request name. The
-/// request holds its own reference, so the host may release at once.
+/// Queues body(X&) on the object's task group under the request name; whether
+/// it was queued. The request holds its own reference, so the host may
+/// release at once.
 template <class X, class Body>
-void request(void* handle, const char* name, Body body) noexcept {
+bool request(void* handle, const char* name, Body body) noexcept {
+    bool queued = false;
     guarded(name, [&] {
         auto x = target<X>(handle, name);
         if (!x) return;
         seqTask t;
         t.fn = [x, body = std::move(body)]() mutable { body(*x); };
         t.name = name;
-        x->queueSetItem(t);
+        queued = x->queueSetItem(t);
     });
+    return queued;
 }
 
 // ---- member types ----
@@ -154,6 +157,27 @@ void bind(void* handle, callbackOf<M> cb, const char* fn) noexcept {
     });
 }
 
+/// Queues body(X&) as the host's set of the property M: the set is counted
+/// as the host makes it and as it runs, so that a value told before it never
+/// reaches the host after it (hostWord.h).
+template <auto M, class Body>
+void setRequest(void* handle, const char* name, Body body) noexcept {
+    using X = ownerOf<M>;
+    guarded(name, [&] {
+        auto x = target<X>(handle, name);
+        if (!x) return;
+        hostWord& sets = ((*x).*M).hostSets;
+        const uint64_t set = sets.made();
+        seqTask t;
+        t.fn = [x, set, body = std::move(body)]() mutable {
+            ((*x).*M).hostSets.runs(set);
+            body(*x);
+        };
+        t.name = name;
+        if (!x->queueSetItem(t)) sets.dropped();
+    });
+}
+
 template <auto M>
 void setProperty(void* handle, argOf<M> value, const char* name) noexcept {
     using P = typeOf<M>;
@@ -164,13 +188,15 @@ void setProperty(void* handle, argOf<M> value, const char* name) noexcept {
             spdlog::error("{} null text refused", name);
             return;
         }
-        request<X>(handle, name, [text = std::string(value)](X& x) mutable { (x.*M).hostSet(std::move(text)); });
+        setRequest<M>(handle, name, [text = std::string(value)](X& x) mutable { (x.*M).hostSet(std::move(text)); });
     } else if constexpr (std::is_arithmetic_v<V>) {
-        request<X>(handle, name, [value, name](X& x) {
+        setRequest<M>(handle, name, [value, name](X& x) {
             // Values outside what the class allows (NaN, infinities, absurd
-            // frequencies) never reach the object.
+            // frequencies) never reach the object; the host hears the value
+            // kept.
             if (!(x.*M).acceptsHost(value)) {
                 spdlog::error("{} {} refused", name, value);
+                (x.*M).tellHost();
                 return;
             }
             (x.*M).hostSet(value);
@@ -181,7 +207,7 @@ void setProperty(void* handle, argOf<M> value, const char* name) noexcept {
         guarded(name, [&] {
             auto object = target<typename V::element_type>(value, name);
             if (!object) return;
-            request<X>(handle, name, [object](X& x) { (x.*M).hostSet(object); });
+            setRequest<M>(handle, name, [object](X& x) { (x.*M).hostSet(object); });
         });
     }
 }

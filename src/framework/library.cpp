@@ -62,7 +62,7 @@ void drain(Queue& queue, const char* where) noexcept {
     asTask task;
     while (queue.pop(task)) {
         try {
-            task.fn();
+            if (!task.told.stale()) task.fn();
         } catch (const std::exception& e) {
             try {
                 spdlog::error("{} {}", where, e.what());

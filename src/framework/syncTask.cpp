@@ -23,13 +23,14 @@ void syncTask::schedule(const std::shared_ptr<asyncObject>& obj) {
     }
 }
 
-void syncTask::queueSetItem(const seqTask& task, std::shared_ptr<asyncObject> obj) {
+bool syncTask::queueSetItem(const seqTask& task, std::shared_ptr<asyncObject> obj) {
     if (!propertySet_.push(task)) {
         spdlog::error("Can't queue property set");
-        return;
+        return false;
     }
     std::atomic_thread_fence(std::memory_order_seq_cst);
     schedule(obj);
+    return true;
 }
 
 void syncTask::asyncProcess(const seqTask& task, std::shared_ptr<asyncObject> obj) {

@@ -28,8 +28,8 @@ public:
     /// not call set, reset or method functions from inside the callbacks that
     /// run on workers (the host-driven mode's). A request may queue further
     /// requests of its own group. A full ring drops the request with
-    /// "Can't queue property set".
-    void queueSetItem(const seqTask& task, std::shared_ptr<asyncObject> obj);
+    /// "Can't queue property set" and returns false.
+    bool queueSetItem(const seqTask& task, std::shared_ptr<asyncObject> obj);
 
     /// Appends a data task. Any thread. A failed push drops the task with
     /// "Can't queue seq process".
@@ -48,13 +48,15 @@ public:
     /// Queues a host task for getRenderUpdates; dropped silently when full.
     void SendRenderEvent(asTask t);
 
-    /// Scalar property event: callback(value) at the host's next poll.
+    /// Scalar property event: callback(value) at the host's next poll,
+    /// unless the host set the property since (told).
     template <class T>
-    void SendTEvent(void (*callback)(T), T value, std::shared_ptr<asyncObject> keepAlive) {
+    void SendTEvent(void (*callback)(T), T value, std::shared_ptr<asyncObject> keepAlive, toldAfter told = {}) {
         if (!callback) return;
         asTask t;
         t.fn = [callback, value] { callback(value); };
         t.keepAlive = std::move(keepAlive);
+        t.told = told;
         SendEvent(std::move(t));
     }
 
@@ -72,11 +74,12 @@ public:
 
     /// Object property event: callback(new handle on object), made at delivery.
     template <class P>
-    void SendTOEvent(void (*callback)(void*), P object, std::shared_ptr<asyncObject> keepAlive) {
+    void SendTOEvent(void (*callback)(void*), P object, std::shared_ptr<asyncObject> keepAlive, toldAfter told = {}) {
         if (!callback) return;
         asTask t;
         t.fn = [callback, object = std::move(object)] { callback(newHandle(object)); };
         t.keepAlive = std::move(keepAlive);
+        t.told = told;
         SendEvent(std::move(t));
     }
 

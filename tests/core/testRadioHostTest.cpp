@@ -89,11 +89,16 @@ TEST_F(HostTestRadio, StartsAndStopsManyTimesAndMayBeReleasedRunning) {
     EXPECT_EQ(log.of("canTransmit").at(0).args[0], "true");
     ASSERT_TRUE(moreIqArrives());
 
-    // Rates other than its own are refused, and its own told back.
+    // Rates other than its own are refused, and its own told back: to a
+    // host whose last word was a refused rate, once; to one whose last word
+    // was its own rate, not at all (the host's last word is the radio's).
     Radio_bindSampleRate(radio, host::on<"SampleRate", int>);
-    for (int rate : {0, -1, 96000, INT_MAX, 48000}) Radio_setSampleRate(radio, rate);
-    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("SampleRate").size() == 4; }));
-    for (auto& told : log.of("SampleRate")) EXPECT_EQ(told.args[0], "48000");
+    for (int rate : {0, -1, 96000, INT_MAX}) Radio_setSampleRate(radio, rate);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("SampleRate").size() == 1; }));
+    EXPECT_EQ(log.of("SampleRate")[0].args[0], "48000");
+    for (int rate : {0, 48000}) Radio_setSampleRate(radio, rate);
+    host::pollFor(poll, std::chrono::milliseconds(200));
+    EXPECT_EQ(log.of("SampleRate").size(), 1u);
     const std::string logged = tool::readFile(logPath()); // errors are flushed at once
     for (int rate : {0, -1, 96000, INT_MAX})
         EXPECT_NE(logged.find("] TestRadio SampleRate " + std::to_string(rate) + " refused, keeping 48000\n"), logged.npos);

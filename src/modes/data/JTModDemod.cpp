@@ -91,15 +91,14 @@ void JTModDemod::onEnabled() {
     if (Enabled.get()) return;
     // demodulate sees the count change and abandons the period it records.
     disabled_.fetch_add(1);
-    auto v = lockOwner();
     auto self = std::static_pointer_cast<JTModDemod>(weak_from_this().lock());
-    if (!v || !self) return;
+    if (!self) return;
     // modulate sends nothing more: what the mode keyed until now ends, and
     // nothing it keys later (enabled again) by this request.
-    seqTask t;
-    t.fn = [self, v, before = transmission::now()] { v->tx.releaseIfKeyedBy(*self, before); };
-    t.name = "JTModDemod.transmissionDone";
-    v->asyncProcess(t);
+    forTransceiver("JTModDemod.transmissionDone",
+                   [self, before = transmission::now()](const std::shared_ptr<vtrx>& v) {
+                       if (v) v->tx.releaseIfKeyedBy(*self, before);
+                   });
 }
 
 void JTModDemod::queueMsg(buff<float> tones, int mode, int startTime) {

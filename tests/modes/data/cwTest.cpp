@@ -35,6 +35,7 @@ class CwMode : public TextModeRig<cwModDemod> {
 protected:
     void SetUp() override {
         TextModeRig::SetUp();
+        keyThroughTheTransmission(); // the hang time ends only what the keyer keyed
         mode->wpm.bind(host::on<"wpm", double>, mode.get());
         mode->freq.bind(host::on<"freq", double>, mode.get());
     }

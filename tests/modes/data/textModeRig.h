@@ -7,7 +7,9 @@
 #include "framework/objectFixture.h"
 #include "support/hostHarness.h"
 
+#include <chrono>
 #include <memory>
+#include <mutex>
 
 template <class Mode>
 class TextModeRig : public ObjectTest {
@@ -22,6 +24,19 @@ protected:
         mode->setOwner(v);
         mode->sentChars.bind(host::onText<"sent">, mode.get());
         v->ptt.bind(host::on<"ptt", bool>, v.get());
+    }
+    /// Keys and endings go through the transceiver's transmission, as
+    /// create() has them, on a radio that takes the key: who keyed decides
+    /// what ends it. The test calls modulate at its own pace, which is no
+    /// stall.
+    void keyThroughTheTransmission() {
+        radio->canTransmit.reinit(true);
+        {
+            std::lock_guard<std::mutex> l(radio->listMutex);
+            radio->vtrxList.push_back(v);
+        }
+        v->ptt.changeHook = [t = v.get()] { t->tx.pttChanged(); };
+        v->tx.tailStallLimit = v->tx.keyedStallLimit = std::chrono::hours(1);
     }
     void TearDown() override {
         poll();

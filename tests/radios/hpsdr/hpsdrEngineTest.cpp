@@ -344,7 +344,8 @@ TEST_F(HpsdrEngine, StatusBecomesTelemetryAndTheRfAgcSteps) {
         if (w != 1) run([&] { EXPECT_EQ(r->rxGain.get(), w == 0 ? 24 : 30) << "window " << w; });
     }
     EXPECT_NEAR(r->adcPeak.get(), 410.0 / 2048, 1e-12);
-    ASSERT_TRUE(host::pollUntil([] { getUpdates(); }, [&] { return log.of("rxGain").size() >= 3; }));
+    // The steps after the host's set of 25 reach it, up to the last.
+    ASSERT_TRUE(host::pollUntil([] { getUpdates(); }, [&] { return log.of("rxGain").size() >= 2; }));
     EXPECT_EQ(log.of("rxGain").back().args[0], "30");
 
     // Without a full scale: no ratio, no step up, and finite values.

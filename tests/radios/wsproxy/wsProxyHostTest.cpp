@@ -69,11 +69,12 @@ TEST(HostWsProxyRadio, StreamsFromTheServerAndMayBeReleasedConnected) {
     EXPECT_TRUE(log.of("uri").empty());
     EXPECT_TRUE(log.of("remoteId").empty());
 
-    // The frames come at 48000: no other rate is taken, and that one told back.
+    // The frames come at 48000: no other rate is taken, and that one told
+    // back to a host whose last word was another.
     Radio_bindSampleRate(radio, host::on<"SampleRate", int>);
-    for (int rate : {0, -1, 96000, INT_MAX, 48000}) Radio_setSampleRate(radio, rate);
-    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("SampleRate").size() == 4; }));
-    for (auto& told : log.of("SampleRate")) EXPECT_EQ(told.args[0], "48000");
+    for (int rate : {0, -1, 96000, INT_MAX}) Radio_setSampleRate(radio, rate);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("SampleRate").size() == 1; }));
+    EXPECT_EQ(log.of("SampleRate")[0].args[0], "48000");
     const std::string logged = tool::readFile(logPath); // errors are flushed at once
     for (int rate : {0, -1, 96000, INT_MAX})
         EXPECT_NE(logged.find("] WsProxyRadio SampleRate " + std::to_string(rate) + " refused, keeping 48000\n"), logged.npos);

@@ -34,7 +34,7 @@ void cwModDemod::QueueText(std::string_view text, int offset) {
 }
 
 void cwModDemod::KeyDown(long long) {
-    if (auto v = lockOwner()) v->outputStream.genTone(true);
+    sidetone(true);
     postKey();
     std::lock_guard<std::mutex> l(keyLock_);
     if (keyDown_) return; // a repeated press must not restart the rise
@@ -50,18 +50,21 @@ void cwModDemod::KeyUp(long long) {
             keyRamp_ = 0;
         }
     }
-    if (auto v = lockOwner()) v->outputStream.genTone(false);
+    sidetone(false);
+}
+
+void cwModDemod::sidetone(bool on) {
+    forTransceiver("cwModDemod.sidetone", [on](const std::shared_ptr<vtrx>& v) {
+        if (v) v->outputStream.genTone(on);
+    });
 }
 
 void cwModDemod::postKey() {
-    auto v = lockOwner();
-    if (!v) return;
     auto self = std::static_pointer_cast<cwModDemod>(weak_from_this().lock());
     if (!self) return;
-    seqTask t;
-    t.fn = [v, self] { v->tx.keyFor(*self); };
-    t.name = "cwModDemod.ptt";
-    v->asyncProcess(t);
+    forTransceiver("cwModDemod.ptt", [self](const std::shared_ptr<vtrx>& v) {
+        if (v) v->tx.keyFor(*self);
+    });
 }
 
 // ---- transmit ----
@@ -87,8 +90,9 @@ void cwModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>> o
     const cw::cwKeyer::settings s{wpmInUse_.get(), swHangTime.get(), keyedByRadio};
     const size_t end = keyer_.run(out, s, [this] { return getNextTxChar(); });
     if (end < out.count) {
-        // The hang time ran out: the transmission ends here.
-        if (!(radio && radio->RadioPtt.get())) transmissionDone();
+        // The hang time ran out: what the keyer keyed ends here. A key the
+        // host made stands until the host unkeys.
+        if (!(radio && radio->RadioPtt.get())) owner->tx.releaseIfKeyedBy(*this);
         std::fill(out.begin() + long(end), out.end(), std::complex<float>{});
         owner->outputStream.genTone(false);
         return;

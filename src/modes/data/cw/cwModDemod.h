@@ -7,10 +7,11 @@
 // transmitting; the block itself becomes audio as a beat note at freq.
 //
 // Transmit: a hand key (KeyDown/KeyUp) ramps a carrier up and down; with the
-// key up, the text keyer (cwKeyer) sends the queued text at wpm. After
-// swHangTime ms without an element, or at a line feed, carriage return or
-// backquote in the text, the mode releases the transceiver's ptt (unless
-// the radio's own PTT input holds it). The sidetone follows on the
+// key up, the text keyer (cwKeyer) sends the queued text at wpm. At a line
+// feed, carriage return or backquote in the text the mode releases the
+// transceiver's ptt; after swHangTime ms without an element it releases what
+// it keyed itself (unless the radio's own PTT input holds it): a key the host
+// made stands until the host unkeys. The sidetone follows on the
 // transceiver's audio output stream; with a radio that keys CW itself
 // (cwInternal) the output is 1.0 for mark and 0.0 for space.
 //
@@ -78,6 +79,8 @@ private:
     int getNextTxChar();
     /// Keys the transceiver for the mode, from the mode's task group.
     void postKey();
+    /// Sounds the sidetone or stops it, in the order of the host's calls.
+    void sidetone(bool on);
 
     checkedValue<double> freqInUse_;
     checkedValue<double> wpmInUse_;

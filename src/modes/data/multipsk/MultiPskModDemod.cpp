@@ -70,6 +70,7 @@ std::shared_ptr<asyncTcpIpPacketServer> MultiPskModDemod::server() const {
 void MultiPskModDemod::hostSetPort(int value) {
     if (value < 1 || value > 65535) {
         spdlog::error("MultiPskModDemod port {} refused, keeping {}", value, port.get());
+        port.tellHost();
         return;
     }
     port.hostSet(value);
@@ -108,15 +109,7 @@ template <class Body>
 void MultiPskModDemod::onTransceiver(const char* name, Body body) {
     auto self = std::static_pointer_cast<MultiPskModDemod>(weak_from_this().lock());
     if (!self) return;
-    auto v = lockOwner();
-    if (!v) {
-        body(*self, std::shared_ptr<vtrx>());
-        return;
-    }
-    seqTask t;
-    t.fn = [self, v, body]() { body(*self, v); };
-    t.name = name;
-    v->asyncProcess(t);
+    forTransceiver(name, [self, body](const std::shared_ptr<vtrx>& v) { body(*self, v); });
 }
 
 void MultiPskModDemod::multiPskMsg(buff<char> body) {
@@ -135,7 +128,16 @@ void MultiPskModDemod::onConnect(bool flag, const std::shared_ptr<vtrx>& v) {
     sending.set(false, true);
     // A client that vanished mid-transmission must not leave the
     // transmitter keyed: nobody is left to send "SwitchRX".
-    if (v) v->tx.releaseIfKeyedBy(*this);
+    if (v) endOver(*v);
+}
+
+void MultiPskModDemod::endOver(vtrx& v) {
+    transmission::serial key = 0;
+    {
+        std::lock_guard<std::mutex> l(txLock_);
+        key = peerKey_;
+    }
+    v.tx.releaseKey(*this, key);
 }
 
 // ---- packets from MultiPSK, on the transceiver's group ----
@@ -167,18 +169,21 @@ void MultiPskModDemod::handle(const buff<char>& body, const std::shared_ptr<vtrx
         v->vfo.set(multiReadLong(b + 8), true);
     } else if (is("SwitchRX")) {
         if (!v) return needsTransceiver("SwitchRX");
-        transmissionDone();
+        endOver(*v);
     } else if (is("SwitchTX")) {
         if (!v) return needsTransceiver("SwitchTX");
         {
             std::lock_guard<std::mutex> l(txLock_);
             ring_.restart();
         }
-        // A refused key takes none of the samples that follow.
-        const transmission::serial in = v->tx.keyFor(*this) ? v->tx.current() : 0;
+        // A refused key takes none of the samples that follow. The over goes
+        // out in the transmission on, whoever keyed it; its end ends only
+        // what the peer keyed.
+        const bool keyed = v->tx.keyFor(*this);
         {
             std::lock_guard<std::mutex> l(txLock_);
-            peerTransmission_ = in;
+            peerOver_ = keyed ? v->tx.began() : 0;
+            peerKey_ = keyed && v->tx.keyedBy(*this) ? v->tx.current() : 0;
         }
         setSpeed(MultiPskTxRing::fastRate);
     } else if (is("TXHWdata")) {
@@ -210,7 +215,7 @@ void MultiPskModDemod::takeSamples(const buff<char>& body, const vtrx* v) {
         rate = ring_.put(body.data + header, pairs); // paced and announced all the same
         // Samples of an over that was cut short, or that come before the
         // peer's SwitchTX, wait for nothing: the peer keys again first.
-        const bool inItsOver = v && v->tx.where() == transmission::phase::keyed && v->tx.current() == peerTransmission_;
+        const bool inItsOver = v && v->tx.where() == transmission::phase::keyed && v->tx.began() == peerOver_;
         if (v && !inItsOver) ring_.restart();
     }
     reply(makeFrame("Received", 0));
@@ -282,8 +287,9 @@ void MultiPskModDemod::modulate(buff<cplx>, buff<cplx> out) {
         std::lock_guard<std::mutex> l(txLock_);
         underrun = ring_.take(out);
     }
-    // MultiPSK stopped sending: end the transmission.
-    if (underrun) transmissionDone();
+    // MultiPSK stopped sending: its over ends.
+    if (underrun)
+        if (auto v = lockOwner()) endOver(*v);
 }
 
 void MultiPskModDemod::dropTransmission() {
@@ -291,5 +297,6 @@ void MultiPskModDemod::dropTransmission() {
     // transmission starts from its next SwitchTX.
     std::lock_guard<std::mutex> l(txLock_);
     ring_.restart();
-    peerTransmission_ = 0;
+    peerOver_ = 0;
+    peerKey_ = 0;
 }

@@ -17,7 +17,8 @@
 // task group; each is handed on to the transceiver's task group, where
 // demodulate, modulate and vfoChanged run, so every packet, every change of
 // the transceiver's `vfo` and `ptt`, and every reply happen there, in the
-// order the packets came. Without a transceiver a packet is handled on the
+// order the packets came. A packet that comes before an attach the host has
+// asked for waits for it; without a transceiver at all it is handled on the
 // mode's group, and those that would tune or key it are logged and ignored.
 // The ring is guarded by txLock_ all the same (a mode can be moved to
 // another transceiver while a block of the old one is being made); the
@@ -86,9 +87,12 @@ private:
     /// transceiver's transmission is keyed: they belong to one that was
     /// released or ended, and the next one starts from its SwitchTX.
     void takeSamples(const buff<char>& body, const vtrx* v);
-    /// Runs body(transceiver) on the transceiver's group, or here with none.
+    /// Runs body(transceiver) on the transceiver's group, or here with none
+    /// (forTransceiver).
     template <class Body>
     void onTransceiver(const char* name, Body body);
+    /// The peer's over ends: releases the key it made. Transceiver's group.
+    void endOver(vtrx& v);
     void reply(buff<char> frame) const;
     buff<char> capabilities() const;
 
@@ -98,9 +102,13 @@ private:
 
     std::mutex txLock_;
     MultiPskTxRing ring_;
-    // The transceiver's transmission the peer's SwitchTX went out in: its
-    // samples are taken only while that one is keyed. Under txLock_.
-    transmission::serial peerTransmission_ = 0;
+    // The transmission the peer's SwitchTX went out in (its beginning): its
+    // samples are taken only while that one is keyed, whoever keys it now.
+    // And the key the SwitchTX made itself, 0 when it found the transmission
+    // keyed: the peer's SwitchRX, its silence and its departure end only
+    // that. Under txLock_.
+    transmission::serial peerOver_ = 0;
+    transmission::serial peerKey_ = 0;
 
     std::atomic<int> version_{0};
     std::atomic<double> gain_{initialGain};
