@@ -13,6 +13,7 @@
 #include "vireocore.h"
 
 #include "core/TestRadio.h"
+#include "core/vtrx.h"
 #include "framework/objectHandle.h"
 #include "modes/data/multipsk/multiPskClient.h"
 #include "support/hostHarness.h"
@@ -323,6 +324,44 @@ public:
         auto all = heardAfter(who, t);
         return all.empty() ? std::nullopt : std::optional(all.back().value);
     }
+
+    // ---- the host's last word against the library's value ----
+
+    /// The host's own set of a ptt, which it counts as heard.
+    void setA(bool on) {
+        hear<"A.own", bool>(on);
+        vtrx_setptt(A, on);
+    }
+    void setRadio(bool on) {
+        hear<"radio.own", bool>(on);
+        Radio_setptt(radio, on);
+    }
+    /// The last value the host heard of `who` or set itself.
+    std::optional<double> lastWord(const std::string& who) {
+        auto told = heardAfter(who, {}), own = heardAfter(who + ".own", {});
+        const Heard* last = nullptr;
+        for (auto* list : {&told, &own})
+            if (!list->empty() && (!last || list->back().at >= last->at)) last = &list->back();
+        return last ? std::optional(last->value) : std::nullopt;
+    }
+    /// The ptt the library holds for a handle's object.
+    static bool holds(void* handle) {
+        auto& object = *static_cast<objectHandle*>(handle);
+        if (auto v = std::dynamic_pointer_cast<vtrx>(object)) return v->ptt.get();
+        return std::dynamic_pointer_cast<Radio>(object)->ptt.get();
+    }
+    /// Polls until the host's last word on A and on the radio is what the
+    /// library holds (both ways round a value told late), then for a while
+    /// more, checking that it stays so.
+    void expectTheHostsWordHolds() {
+        auto agree = [&] {
+            return lastWord("A").value_or(0) == double(holds(A)) &&
+                   lastWord("radio").value_or(0) == double(holds(radio));
+        };
+        EXPECT_TRUE(host::pollUntil(poll, agree, 3s))
+            << "A: the host's word " << lastWord("A").value_or(-1) << ", the library's " << holds(A)
+            << "; the radio: " << lastWord("radio").value_or(-1) << " against " << holds(radio);
+    }
     /// The level C measures now, as the host last heard it.
     double level() { return lastHeard("dB", {}).value_or(-1e300); }
 };
@@ -462,7 +501,9 @@ TEST_F(KeyingRig, ARefusedKeyIsToldBack) {
 // Every ending, applied to a transmission the host keyed or to one in its
 // tail (PSK's text ran to its end mark: two seconds of tail), and followed at
 // once by the host's unkey and key of A, as a host does that does not wait
-// to hear the off. The key made last stands: A keyed and on the air, the
+// to hear the off; after the radio's endings (its unkey, canTransmit false
+// and true again, its stop and start) also the key alone, as a host does
+// that holds its key down. The key made last stands: A keyed and on the air, the
 // radio keyed, the host's last word on either never "off" while A
 // transmits; nothing of the text goes out again. Where the ending takes
 // the transmitter away for good (A removed, the radio let go of), the new
@@ -470,6 +511,7 @@ TEST_F(KeyingRig, ARefusedKeyIsToldBack) {
 struct RekeyRow {
     ending e;
     bool inTail;
+    bool unkeyFirst = true;
 };
 class Rekeying : public KeyingRig, public ::testing::WithParamInterface<RekeyRow> {};
 
@@ -481,11 +523,14 @@ std::vector<RekeyRow> rekeyRows() {
                          ending::transmitterTaken, ending::transceiverRemoved, ending::radioReleased,
                          ending::radioReleasedGenerically})
             if (inTail || e != ending::natural) rows.push_back({e, inTail});
+    for (bool inTail : {false, true})
+        for (ending e : {ending::radioUnkeyed, ending::radioCannotTransmit, ending::radioStopped})
+            rows.push_back({e, inTail, false});
     return rows;
 }
 
 TEST_P(Rekeying, TheKeyMadeLastStands) {
-    const auto [e, inTail] = GetParam();
+    const auto [e, inTail, unkeyFirst] = GetParam();
     const bool refused =
         e == ending::transceiverRemoved || e == ending::radioReleased || e == ending::radioReleasedGenerically;
     const bool silent = e == ending::modeDetached || e == ending::modeReplaced; // nothing A sends can be heard
@@ -506,9 +551,9 @@ TEST_P(Rekeying, TheKeyMadeLastStands) {
         if (e != ending::natural) end(keyer::host, e);
         if (e == ending::radioCannotTransmit) Radio_setcanTransmit(radio, true);
         if (e == ending::radioStopped) Radio_start(radio);
-        vtrx_setptt(A, false);
+        if (unkeyFirst) setA(false);
         const auto rekeyed = steady::now();
-        vtrx_setptt(A, true);
+        setA(true);
         host::pollFor(poll, 1500ms);
 
         const auto lastA = lastHeard("A", rekeyed), lastRadio = lastHeard("radio", beforeKey);
@@ -526,6 +571,7 @@ TEST_P(Rekeying, TheKeyMadeLastStands) {
         const auto settled = steady::now();
         host::pollFor(poll, 300ms);
         EXPECT_EQ(count("A", 0, settled) + count("radio", 0, settled), 0u) << "ended later";
+        expectTheHostsWordHolds();
         std::printf("%s%s, run %d: A keyed again, the radio keyed, %.1f dB\n", endingName[size_t(e)],
                     inTail ? " in the tail" : "", run, level());
         vtrx_setptt(A, false);
@@ -534,7 +580,8 @@ TEST_P(Rekeying, TheKeyMadeLastStands) {
 
 INSTANTIATE_TEST_SUITE_P(EveryEndingThenAKeyAtOnce, Rekeying, ::testing::ValuesIn(rekeyRows()),
                          [](const ::testing::TestParamInfo<RekeyRow>& p) {
-                             return std::string(endingName[size_t(p.param.e)]) + (p.param.inTail ? "_InTail" : "");
+                             return std::string(endingName[size_t(p.param.e)]) + (p.param.inTail ? "_InTail" : "") +
+                                    (p.param.unkeyFirst ? "" : "_KeyAlone");
                          });
 
 // Two keyers on one transmission: the host keys with the voice switch on
@@ -650,6 +697,177 @@ TEST_F(KeyingRig, APendingKeyGoesWithTheTransceiver) {
         host::pollFor(poll, std::chrono::milliseconds(start - ms) + 1500ms);
         EXPECT_EQ(count("radio", 1, t), 0u) << "the message keyed a transceiver the host let go of";
     }
+}
+
+// The host keys over a transmission another keyer made (the voice switch, a
+// CW text, a MultiPSK peer's over, a JT message): before that keyer's own
+// end, at once after it, or once it has run out; either its key alone, or
+// its unkey and key back to back as a double click does. The key the host
+// made last stands: that keyer's own end (the switch's hold, CW's hang time,
+// the peer's SwitchRX or silence, JT's Enabled false) never ends it. Only
+// the end mark of a text the host keyed does: a host key over a CW text ends
+// with it. Either way the host's last word on A and on the radio is what the
+// library holds.
+enum class when { beforeItsEnd, atItsEnd, afterItsEnd };
+constexpr const char* whenName[] = {"BeforeItsEnd", "AtItsEnd", "AfterItsEnd"};
+struct OverRow {
+    keyer k;
+    bool unkeyFirst;
+    when w;
+};
+class HostKeysOver : public KeyingRig, public ::testing::WithParamInterface<OverRow> {
+public:
+    /// The keyer's own end, as keyer::natural or the mode's stop makes it.
+    void itsEnd(keyer k) {
+        switch (k) {
+        case keyer::vox: vtrx_setVoxThreshold(A, 0.4); break; // the speech stops
+        case keyer::multipsk: peer.sendBody("SwitchRX"); break;
+        case keyer::jt: JTModDemod_setEnabled(modeOfA, false); break;
+        default: break; // a text's end comes by itself
+        }
+    }
+};
+
+std::vector<OverRow> overRows() {
+    std::vector<OverRow> rows;
+    for (keyer k : {keyer::vox, keyer::cw, keyer::multipsk, keyer::jt})
+        for (when w : {when::beforeItsEnd, when::atItsEnd, when::afterItsEnd})
+            for (bool unkeyFirst : {false, true}) {
+                if (w == when::atItsEnd && k == keyer::cw) continue; // no end to make at will
+                if (w == when::afterItsEnd && unkeyFirst) continue;   // nothing left to unkey
+                rows.push_back({k, unkeyFirst, w});
+            }
+    return rows;
+}
+
+TEST_P(HostKeysOver, TheHostsKeyStandsAndItsWordIsTheLibrarys) {
+    const auto [k, unkeyFirst, w] = GetParam();
+    // A host key over a text ends with its end mark.
+    const bool endsWithIt = !unkeyFirst && w == when::beforeItsEnd && k == keyer::cw;
+    const auto beforeKey = steady::now();
+    key(k, false);
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 1, beforeKey) > 0 && count("radio", 1, beforeKey) > 0; },
+                                6s))
+        << "not keyed";
+    if (w == when::atItsEnd) itsEnd(k);
+    if (w == when::afterItsEnd) {
+        itsEnd(k);
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 0, beforeKey) > 0; }, 15s)) << "no end of its own";
+    }
+    if (unkeyFirst) setA(false);
+    const auto keyed = steady::now();
+    setA(true);
+    if (w == when::beforeItsEnd) itsEnd(k);
+
+    if (endsWithIt) {
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 0, keyed) > 0; }, 15s)) << "its end never came";
+        expectTheHostsWordHolds();
+        EXPECT_FALSE(holds(A));
+        return;
+    }
+    // Well past a switch's hold (0.2 s), CW's hang time and a peer's silence.
+    host::pollFor(poll, 1500ms);
+    EXPECT_TRUE(holds(A)) << "the host's key was ended";
+    EXPECT_TRUE(holds(radio)) << "the radio went off the air";
+    EXPECT_EQ(count("A", 0, keyed), 0u) << "the host was told A is off";
+    expectTheHostsWordHolds();
+
+    // The host unkeys all: nothing stays keyed.
+    setA(false);
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return !holds(A) && !holds(radio); }, 5s)) << "still keyed";
+    expectTheHostsWordHolds();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryOtherKeyer, HostKeysOver, ::testing::ValuesIn(overRows()),
+                         [](const ::testing::TestParamInfo<OverRow>& p) {
+                             return std::string(keyerName[size_t(p.param.k)]) + "_" + whenName[size_t(p.param.w)] +
+                                    (p.param.unkeyFirst ? "_UnkeyAndKey" : "_Key");
+                         });
+
+// The host's own key of the radio holds it on the air while a transceiver's
+// transmission comes and goes (the radio keyed before A or after it; A
+// unkeyed, removed, or B keying and unkeying after it), sending silence once
+// none keys it; the host's unkey then takes it off the air. And the host's
+// unkey of the radio, made 10 ms after its key of A with no poll between:
+// its last word, "off", is what the radio holds.
+TEST_F(KeyingRig, TheHostsKeyOfTheRadioHoldsIt) {
+    enum class goes { unkeyed, removed, takenAndGiven };
+    const char* goesName[] = {"A unkeyed", "A removed", "B takes the transmitter and gives it up"};
+    bool fresh = true;
+    for (bool radioFirst : {true, false})
+        for (goes g : {goes::unkeyed, goes::removed, goes::takenAndGiven}) {
+            SCOPED_TRACE(std::string(radioFirst ? "the radio keyed first, " : "A keyed first, ") +
+                         goesName[size_t(g)]);
+            if (!std::exchange(fresh, false)) freshRig();
+            sigGenModDemod_setampl1(attachA(sigGenModDemod_create, sigGenModDemod_release), 0.30);
+            const auto t = steady::now();
+            if (radioFirst) setRadio(true);
+            setA(true);
+            if (!radioFirst) setRadio(true);
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return level() > -6.0; }, 3s)) << "A not on the air";
+            const auto gone = steady::now();
+            switch (g) {
+            case goes::unkeyed: setA(false); break;
+            case goes::removed: vtrx_remove(A); break;
+            case goes::takenAndGiven:
+                vtrx_setptt(B, true);
+                ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 0, gone) > 0; }));
+                vtrx_setptt(B, false);
+                break;
+            }
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return level() < -40.0; }, 5s)) << "still sending " << level();
+            EXPECT_TRUE(holds(radio)) << "off the air while the host's key stands";
+            EXPECT_EQ(count("radio", 0, t), 0u) << "the host told the radio is off";
+            if (g != goes::removed) expectTheHostsWordHolds();
+            setRadio(false);
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return !holds(radio); }));
+            if (g != goes::removed) expectTheHostsWordHolds();
+        }
+
+    freshRig();
+    for (int run = 0; run < 5; ++run) {
+        SCOPED_TRACE("the radio unkeyed 10 ms after A's key, run " + std::to_string(run));
+        const auto t = steady::now();
+        setA(true);
+        std::this_thread::sleep_for(10ms);
+        setRadio(false);
+        host::pollFor(poll, 300ms);
+        EXPECT_FALSE(holds(radio));
+        expectTheHostsWordHolds();
+        setA(false);
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return !holds(A) && count("radio", 1, t) <= 1; }));
+        host::pollFor(poll, 300ms);
+    }
+}
+
+// A macro button: the mode made, attached and given its text back to back
+// (also after a detach, and moving from another mode), with no poll between.
+// The text keys once the attach has run and goes out whole, every time.
+TEST_F(KeyingRig, TextRightAfterTheAttachGoesOutWhole) {
+    const char* how[] = {"a new mode", "detached and attached again", "after another mode"};
+    for (int variant = 0; variant < 3; ++variant)
+        for (int run = 0; run < 4; ++run) {
+            SCOPED_TRACE(std::string(how[variant]) + ", run " + std::to_string(run));
+            static std::string sentText;
+            sentText.clear();
+            void* cw = cwModDemod_create();
+            modes.emplace_back(cw, cwModDemod_release);
+            cwModDemod_setwpm(cw, 60);
+            cwModDemod_bindsentChars(cw, [](const char* c) { sentText += c; });
+            if (variant == 1) {
+                attach(A, cw, cwModDemod_release);
+                modes.pop_back();
+                vtrx_setModulation(A, nullptr);
+            }
+            if (variant == 2) attachA(sigGenModDemod_create, sigGenModDemod_release);
+            vtrx_setModulation(A, cw);
+            cwModDemod_QueueText(cw, "tt\n", 0);
+            EXPECT_TRUE(host::pollUntil(poll, [&] { return sentText == "tt\n"; }, 8s)) << "sent " << sentText;
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return !holds(A); }, 5s));
+            vtrx_setModulation(A, nullptr);
+            sync(A);
+        }
 }
 
 } // namespace
