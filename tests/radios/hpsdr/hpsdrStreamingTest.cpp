@@ -564,18 +564,23 @@ INSTANTIATE_TEST_SUITE_P(Endings, HpsdrOffTheAir,
 
 // Each ending the host makes of a keyed transmission, followed at once by
 // the host's unkey and key of the transceiver, as a host does that does not
-// wait to hear the off: the key made last stands. The board gets MOX and the
-// tone again and keeps them, and the last the host heard of the radio and of
-// the transceiver is "on".
+// wait to hear the off, or by the key alone, as a host does that holds its
+// key down: the key made last stands. The board gets MOX and the tone again
+// and keeps them, and the last the host heard of the radio and of the
+// transceiver is "on".
 enum class rekeyAfter { transceiverUnkeyed, radioUnkeyed, stopAndStart, cannotTransmitAndCan };
 constexpr const char* rekeyName[] = {"TransceiverUnkeyed", "RadioUnkeyed", "StopAndStart", "CannotTransmitAndCan"};
-class HpsdrRekey : public HpsdrStreaming, public ::testing::WithParamInterface<rekeyAfter> {};
+struct rekeyRow {
+    rekeyAfter after;
+    bool unkeyFirst;
+};
+class HpsdrRekey : public HpsdrStreaming, public ::testing::WithParamInterface<rekeyRow> {};
 
 TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
     void* tx = keyedOnTheAir();
     ASSERT_TRUE(tx);
     const auto change = steady::now();
-    switch (GetParam()) {
+    switch (GetParam().after) {
     case rekeyAfter::transceiverUnkeyed: break;
     case rekeyAfter::radioUnkeyed: Radio_setptt(h, false); break;
     case rekeyAfter::stopAndStart:
@@ -587,7 +592,7 @@ TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
         Radio_setcanTransmit(h, true);
         break;
     }
-    vtrx_setptt(tx, false);
+    if (GetParam().unkeyFirst) vtrx_setptt(tx, false);
     vtrx_setptt(tx, true);
     auto onAir = [&](steady::time_point t) {
         auto packets = ep2After(sim, t);
@@ -604,13 +609,52 @@ TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
     auto last = [](const std::vector<heard>& h) { return h.empty() ? std::optional<bool>() : h.back().on; };
     EXPECT_NE(last(heardAfter(vtrxPtt, change)), std::optional(false)) << "told off while it transmits";
     EXPECT_NE(last(heardAfter(radioPtt, change)), std::optional(false)) << "the radio told off while it transmits";
-    std::printf("%s: on the air again after %.1f ms\n", rekeyName[size_t(GetParam())], 1e3 * secondsFrom(change, back));
+    std::printf("%s%s: on the air again after %.1f ms\n", rekeyName[size_t(GetParam().after)],
+                GetParam().unkeyFirst ? "" : ", the key alone", 1e3 * secondsFrom(change, back));
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, HpsdrRekey,
-                         ::testing::Values(rekeyAfter::transceiverUnkeyed, rekeyAfter::radioUnkeyed,
-                                           rekeyAfter::stopAndStart, rekeyAfter::cannotTransmitAndCan),
-                         [](const auto& p) { return rekeyName[size_t(p.param)]; });
+                         ::testing::Values(rekeyRow{rekeyAfter::transceiverUnkeyed, true},
+                                           rekeyRow{rekeyAfter::radioUnkeyed, true},
+                                           rekeyRow{rekeyAfter::stopAndStart, true},
+                                           rekeyRow{rekeyAfter::cannotTransmitAndCan, true},
+                                           rekeyRow{rekeyAfter::radioUnkeyed, false},
+                                           rekeyRow{rekeyAfter::stopAndStart, false},
+                                           rekeyRow{rekeyAfter::cannotTransmitAndCan, false}),
+                         [](const auto& p) {
+                             return std::string(rekeyName[size_t(p.param.after)]) +
+                                    (p.param.unkeyFirst ? "" : "_KeyAlone");
+                         });
+
+// The host's own key of the radio, made while the transceiver transmits,
+// holds the board on the air once the transceiver unkeys: MOX stays, and the
+// board gets silence; the host's unkey of the radio then clears MOX.
+TEST_F(HpsdrStreaming, TheHostsKeyOfTheRadioHoldsMoxWithSilence) {
+    void* tx = keyedOnTheAir();
+    ASSERT_TRUE(tx);
+    Radio_setptt(h, true);
+    vtrx_setptt(tx, false);
+    const auto unkeyed = steady::now();
+    auto silentWithMox = [&](steady::time_point t) {
+        auto p = ep2After(sim, t);
+        return p.size() > 20 && anyMox(p.back().first) && p.back().first.frames[1].iq[62][1] == 0 &&
+               p.back().first.frames[0].iq[0][1] == 0;
+    };
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return silentWithMox(unkeyed); })) << "MOX cleared, or the tone went on";
+    const auto silent = steady::now();
+    host::pollFor(poll, std::chrono::milliseconds(500));
+    size_t clear = 0;
+    for (auto& [p, at] : ep2After(sim, silent)) clear += !anyMox(p);
+    EXPECT_EQ(clear, 0u) << "MOX cleared while the host's key of the radio stands";
+    EXPECT_TRUE(silentWithMox(silent));
+    EXPECT_TRUE(heardAfter(radioPtt, unkeyed).empty()) << "the radio told off";
+    const auto released = steady::now();
+    Radio_setptt(h, false);
+    ASSERT_TRUE(host::pollUntil(poll, [&] {
+        auto p = ep2After(sim, released);
+        return !p.empty() && !anyMox(p.back().first);
+    })) << "MOX never cleared";
+}
 
 // A MultiPSK peer's over cut short by the host's unkey of the radio, the
 // peer sending on at its pace, or having sent the whole over at once: what
