@@ -772,6 +772,9 @@ TEST_P(HostKeysOver, TheHostsKeyStandsAndItsWordIsTheLibrarys) {
     EXPECT_TRUE(holds(radio)) << "the radio went off the air";
     EXPECT_EQ(count("A", 0, keyed), 0u) << "the host was told A is off";
     expectTheHostsWordHolds();
+    if (unkeyFirst && k != keyer::vox) { // the unkey ended the text, the over or the message
+        EXPECT_LT(loudest(keyed + 300ms), -40.0) << "what the unkey ended went out in the host's key";
+    }
 
     // The host unkeys all: nothing stays keyed.
     setA(false);
