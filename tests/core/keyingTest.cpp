@@ -13,9 +13,9 @@
 #include "vireocore.h"
 
 #include "core/TestRadio.h"
+#include "core/loopBackRig.h"
 #include "core/vtrx.h"
 #include "framework/objectHandle.h"
-#include "modes/data/multipsk/multiPskClient.h"
 #include "support/hostHarness.h"
 #include "support/waitFor.h"
 
@@ -25,7 +25,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
 
 namespace {
@@ -76,17 +75,8 @@ double loudest(steady::time_point t) {
     return m;
 }
 
-void poll() {
-    getUpdates();
-    getRenderUpdates();
-}
-void sync(void* object) {
-    static int marker = 0;
-    asyncObject_bindEcho(object, hear<"echo", int>);
-    const auto t = steady::now();
-    asyncObject_Ping(object, ++marker);
-    host::pollUntil(poll, [&] { return count("echo", marker, t) > 0; });
-}
+using looprig::poll;
+using looprig::sync;
 
 // ---- who keys, and what ends it ----
 
@@ -131,61 +121,30 @@ const std::string files = ::testing::TempDir() + "vireo_keying_" + std::to_strin
 // The loop-back radio with transceivers A (the keyer's), B (a signal
 // generator at 0.10, -10 dB, keyed only to take the transmitter) and C (SSB,
 // which measures what goes out, as "dB"), all at 14000000.
-class KeyingRig : public ::testing::Test {
+class KeyingRig : public ::testing::Test, public looprig::LoopBackRig {
 public:
-    void* radio = nullptr;
-    void* A = nullptr;
-    void* B = nullptr;
-    void* C = nullptr;
     void* modeOfA = nullptr;
     void (*releaseModeOfA)(void*) = nullptr;
-    std::vector<std::pair<void*, void (*)(void*)>> modes;
-    mpsktest::Client peer;
 
     void SetUp() override {
-        static bool started = [] {
-            std::filesystem::create_directories(files);
-            init((files + "keying.log").c_str(), 1);
-            return true;
-        }();
-        (void)started;
-        host::Transceivers::clear();
-        radio = TestRadio_create();
-        Radio_bindvtrxAdded(radio, host::Transceivers::onAdded);
+        looprig::startLibrary(files);
+        ASSERT_TRUE(build(3));
         Radio_bindptt(radio, hear<"radio", bool>);
-        Radio_start(radio); // adds A
-        Radio_addVtrx(radio, 14000000, 0, 0);
-        Radio_addVtrx(radio, 14000000, 0, 0);
-        const auto added = host::Transceivers::await(poll, 3);
-        ASSERT_EQ(added.size(), 3u);
-        A = added[0], B = added[1], C = added[2];
         vtrx_bindptt(A, hear<"A", bool>);
         vtrx_bindptt(B, hear<"B", bool>);
         vtrx_bindsignalStrength(C, hear<"dB", double>);
-        for (void* x : {A, B, C}) vtrx_start(x);
         sigGenModDemod_setampl1(attach(B, sigGenModDemod_create(), sigGenModDemod_release), 0.10);
         attach(C, ssbModDemod_create(), ssbModDemod_release);
     }
     void TearDown() override {
-        peer.close();
-        if (radio) Radio_stop(radio);
-        host::pollFor(poll, 100ms);
-        for (void* x : {A, B, C})
-            if (x) vtrx_release(x);
-        if (radio) Radio_release(radio);
-        A = B = C = radio = nullptr;
-        host::pollFor(poll, 50ms);
-        for (auto& [m, release] : modes) release(m);
-        modes.clear();
+        tearDown();
         host::Log::get().clear();
         std::lock_guard<std::mutex> l(heardLock);
         heard.clear();
     }
 
     void* attach(void* v, void* mode, void (*release)(void*)) {
-        modes.emplace_back(mode, release);
-        vtrx_setModulation(v, mode);
-        sync(v);
+        LoopBackRig::attach(v, mode, release);
         if (v == A) modeOfA = mode, releaseModeOfA = release;
         return mode;
     }
@@ -248,10 +207,9 @@ public:
             break;
         }
         case keyer::multipsk: { // SwitchTX, then samples that run out: the peer stalls
-            void* m = MultiPskModDemod_create();
-            attach(A, m, MultiPskModDemod_release);
-            const int port = mpsktest::servedPort(m, poll);
-            ASSERT_TRUE(host::pollUntil(poll, [&] { return peer.connect(port); }, 5s));
+            void* m = attachPeer(A);
+            ASSERT_TRUE(m) << "the peer did not connect";
+            modeOfA = m, releaseModeOfA = MultiPskModDemod_release;
             peer.sendBody("SwitchTX");
             for (int sent = 0; sent < (brief ? 2000 : 96000); sent += 2000)
                 peer.sendBody(mpsktest::samplesBody(std::vector<std::pair<int16_t, int16_t>>(2000, {8000, 0})));
@@ -259,10 +217,8 @@ public:
         }
         case keyer::vox: // a silent microphone peaks at 0: above this threshold, speech that never stops
             sigGenModDemod_setampl1(attachA(sigGenModDemod_create, sigGenModDemod_release), 0.30);
-            vtrx_setVoxHold(A, 0.2);
-            vtrx_setVoxThreshold(A, -1.0);
-            vtrx_setforegroundDisplay(A, true);
-            vtrx_setuseVox(A, true);
+            speech(A, true);
+            useVoiceSwitch(A, 0.2);
             break;
         }
     }
@@ -283,7 +239,7 @@ public:
         const auto t = steady::now();
         switch (e) {
         case ending::natural:
-            if (k == keyer::vox) vtrx_setVoxThreshold(A, 0.4); // the speech stops
+            if (k == keyer::vox) speech(A, false);
             if (k == keyer::cwHand) cwModDemod_KeyUp(modeOfA, 0);
             break;
         case ending::transceiverUnkeyed: vtrx_setptt(A, false); break;
@@ -291,9 +247,7 @@ public:
         case ending::radioCannotTransmit: Radio_setcanTransmit(radio, false); break;
         case ending::modeDetached: vtrx_setModulation(A, nullptr); break;
         case ending::modeReplaced: {
-            void* am = amModDemod_create();
-            modes.emplace_back(am, amModDemod_release);
-            vtrx_setModulation(A, am);
+            vtrx_setModulation(A, keep(amModDemod_create(), amModDemod_release));
             break;
         }
         case ending::radioStopped: Radio_stop(radio); break;
@@ -854,13 +808,12 @@ TEST_F(KeyingRig, TextRightAfterTheAttachGoesOutWhole) {
             SCOPED_TRACE(std::string(how[variant]) + ", run " + std::to_string(run));
             static std::string sentText;
             sentText.clear();
-            void* cw = cwModDemod_create();
-            modes.emplace_back(cw, cwModDemod_release);
+            void* cw = keep(cwModDemod_create(), cwModDemod_release);
             cwModDemod_setwpm(cw, 60);
             cwModDemod_bindsentChars(cw, [](const char* c) { sentText += c; });
             if (variant == 1) {
-                attach(A, cw, cwModDemod_release);
-                modes.pop_back();
+                vtrx_setModulation(A, cw);
+                sync(A);
                 vtrx_setModulation(A, nullptr);
             }
             if (variant == 2) attachA(sigGenModDemod_create, sigGenModDemod_release);

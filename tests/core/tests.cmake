@@ -20,3 +20,10 @@ vireo_host_test(core_end_to_end_host_tests core/endToEndHostTest.cpp)
 # The C interface compiled in: the test also makes the radio's device fall
 # silent behind the library's back.
 vireo_internal_test(core_keying_tests ${CMAKE_CURRENT_LIST_DIR}/keyingTest.cpp $<TARGET_OBJECTS:vireo_api>)
+# Seeded random histories of a host keying in a hurry, through the shared
+# library alone; bench/core replays a seed with the same sources.
+vireo_host_test(core_keying_history_tests
+  ${CMAKE_CURRENT_LIST_DIR}/keyingHistoryTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/keyingHistory.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/keyingModel.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hostView.cpp)

@@ -1,0 +1,30 @@
+// Seeded random histories of a host keying the loop-back radio in a hurry
+// (keyingHistory.h): each seed a case of its own. A failure names the
+// invariant, the burst that broke it and the command that replays it.
+#include "core/keyingHistory.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+namespace {
+
+class KeyingHistory : public ::testing::TestWithParam<uint64_t> {};
+
+TEST_P(KeyingHistory, TheHostsLastWordIsTheLibrarysAndItsLastKeyStands) {
+    const std::string logs = ::testing::TempDir() + "vireo_keying_history_" + std::to_string(getpid()) + "/";
+    const auto out = keyhist::runHistory(GetParam(), keyhist::burstsPerHistory(), logs);
+    std::printf("seed %llu: %d bursts checked\n", (unsigned long long)out.seed, out.bursts);
+    EXPECT_FALSE(out.failed) << "seed " << out.seed << " (replay: bench/keyingHistory " << out.seed << " 1)\n"
+                             << out.report;
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, KeyingHistory, ::testing::Values(4, 5, 8, 122, 123, 321),
+                         [](const ::testing::TestParamInfo<uint64_t>& p) {
+                             return "Seed" + std::to_string(p.param);
+                         });
+
+} // namespace
