@@ -82,6 +82,7 @@ void AudioInputStream::read(buff<float> out) {
         // its place.
         std::fill(out.begin(), out.end(), 0.0f);
         if (steady) lastRead_ = now;
+        gaps_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
     if (!inStep) {

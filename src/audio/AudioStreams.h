@@ -56,6 +56,10 @@ public:
     /// How often the reader has been placed anew behind the writer: each
     /// time, the microphone audio jumps. Any thread.
     uint64_t resyncs() const { return resyncs_.load(std::memory_order_relaxed); }
+    /// How many reads ran dry while the writer was late and gave silence
+    /// instead: each, a gap in the microphone audio (the reader keeps its
+    /// place, so no jump follows). Any thread.
+    uint64_t gaps() const { return gaps_.load(std::memory_order_relaxed); }
 
 private:
     std::shared_ptr<AudioInputDevice> device_;
@@ -64,6 +68,7 @@ private:
     int64_t lastRead_ = 0;
     int margin_ = initialMargin;
     std::atomic<uint64_t> resyncs_{0};
+    std::atomic<uint64_t> gaps_{0};
 };
 
 /// A transceiver's audio writer: owns the ring (audioIO) that its output

@@ -135,7 +135,34 @@ TEST_F(MicrophoneStream, ReadsBehindTheWriterAndResynchronises) {
     }
     EXPECT_EQ(margins, (std::vector<int>{-2048, -3072, -4608, -6912, -8192}));
     card.advance(std::chrono::milliseconds(150));
-    EXPECT_EQ(read(in)[0], float(written() - 8192)); // the margin never returns
+    auto block = read(in);
+    EXPECT_EQ(block[0], float(written() - 8192)); // the margin never returns
+
+    // A writer that is late (the card misses its buffers): reads go on until
+    // they run dry, then give silence, each a gap and no jump, keeping their
+    // place; once the card delivers again they go on where they stopped.
+    auto silent = [](const std::vector<float>& b) {
+        return std::all_of(b.begin(), b.end(), [](float v) { return v == 0.0f; });
+    };
+    const uint64_t resyncs = in.resyncs();
+    card.stall(false, FakeAudio::mic48000, true);
+    card.advance(std::chrono::milliseconds(20));
+    last = block[511];
+    int inStep = 0;
+    for (block = read(in); !silent(block) && inStep < 20; block = read(in), ++inStep) {
+        EXPECT_EQ(block[0], last + 1) << inStep;
+        last = block[511];
+    }
+    EXPECT_EQ(inStep, 14); // 7680 left: the 15th block lacks the sample after it
+    EXPECT_EQ(in.gaps(), 1u);
+    EXPECT_TRUE(silent(read(in)));
+    EXPECT_EQ(in.gaps(), 2u);
+    card.stall(false, FakeAudio::mic48000, false);
+    card.advance(std::chrono::milliseconds(1)); // its next buffer
+    EXPECT_EQ(read(in)[0], last + 1);
+    EXPECT_EQ(in.gaps(), 2u);
+    EXPECT_EQ(in.resyncs(), resyncs);
+    EXPECT_EQ(in.margin(), -8192);
 }
 
 TEST_F(MicrophoneStream, LeavingTheDeviceRestoresItsUsers) {

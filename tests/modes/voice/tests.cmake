@@ -4,8 +4,9 @@ vireo_internal_test(voice_chain_tests modes/voice/voiceTxChainTest.cpp)
 # On the loop-back test radio, through the exported functions; the exported
 # objects are compiled in so that the simulated card can stand in for the
 # sound back-end.
-# Their gatherings that saw the microphone stream jump are counted across
-# the suite's processes in one file, emptied before them.
+# Their gatherings that saw the microphone stream break (jump, or fall silent
+# while the card was late) are counted across the suite's processes in one
+# file, emptied before them.
 add_executable(voice_loop_tests
   ${CMAKE_CURRENT_LIST_DIR}/voiceLoopTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fmLoopTest.cpp

@@ -43,6 +43,7 @@ namespace voiceLoop {
 inline std::mutex m;
 inline std::vector<void*> added;
 inline std::vector<std::complex<float>> iq;
+inline size_t iqReceived = 0; // all the IQ samples that came, never cleared
 inline std::vector<float> audio;
 
 inline void onAdded(void* v, long long, int, int) {
@@ -53,6 +54,7 @@ inline void onIQ(void* a, double, int) {
     std::lock_guard<std::mutex> l(m);
     auto* d = reinterpret_cast<std::complex<float>*>(complexArray_data(a));
     iq.insert(iq.end(), d, d + complexArray_size(a));
+    iqReceived += size_t(complexArray_size(a));
     complexArray_delete(a);
 }
 inline void onAudio(void* a) {
@@ -180,22 +182,48 @@ protected:
     }
 
     /// Lets the chain settle, then gathers at least n samples of IQ and audio
-    /// (audio only when the receiver's mode makes any). A machine too busy to
-    /// keep the chain in real time makes the microphone stream fall behind
-    /// the paced sound card and jump to catch up: a click in the transmitted
-    /// tone that no receiver could hide. Such a gathering is taken again (up
-    /// to six times in all). A stream that jumps without such a cause fails
-    /// the suite at the fifth gathering it spoils: a loaded machine spoils a
-    /// gathering or two a suite, a jump in every other gathering a dozen.
+    /// (audio only when the receiver's mode makes any). Settled means 400 ms,
+    /// and 400 ms of samples on the air: a busy chain makes them slower than
+    /// the clock, and the start of a transmission (its lead silence, fade-in
+    /// and filters filling) must lie behind.
+    ///
+    /// A machine too busy to keep the chain in real time breaks the
+    /// microphone stream: it falls behind the paced sound card and jumps to
+    /// catch up, or it runs dry while the card is late with a buffer and
+    /// reads silence until it comes. Either is a click or a gap in the
+    /// transmitted tone that no receiver could hide, and it reaches the air
+    /// only after the chain's filters and queues, a few blocks later. So
+    /// each break the settling sees starts it over, and a gathering the
+    /// stream broke in is taken again (up to six times in all). A stream that
+    /// breaks without such a cause fails the suite at the fifth gathering it
+    /// spoils: a loaded machine spoils a gathering or two a suite, a break in
+    /// every other gathering a dozen.
     void gather(size_t n, bool wantAudio = true) {
         for (int attempt = 1;; ++attempt) {
-            host::pollFor(poll, std::chrono::milliseconds(400));
+            // Up to 15 s: a chain that never settles that long spoils the
+            // gathering below.
+            constexpr auto settling = std::chrono::milliseconds(400);
+            constexpr size_t settlingSamples = 48000 * 400 / 1000;
+            uint64_t breaks = microphoneBreaks();
+            auto settled = std::chrono::steady_clock::now() + settling;
+            size_t from = received();
+            const bool settledInTime = host::pollUntil(
+                poll,
+                [&] {
+                    const auto now = std::chrono::steady_clock::now();
+                    if (const uint64_t b = microphoneBreaks(); b != breaks) {
+                        breaks = b;
+                        settled = now + settling;
+                        from = received();
+                    }
+                    return now >= settled && received() - from >= settlingSamples;
+                },
+                std::chrono::seconds(15));
             {
                 std::lock_guard<std::mutex> l(m);
                 iq.clear();
                 audio.clear();
             }
-            const uint64_t jumps = microphoneJumps();
             // The longest this thread was held off between two looks.
             auto looked = std::chrono::steady_clock::now();
             std::chrono::steady_clock::duration heldOff{};
@@ -209,9 +237,9 @@ protected:
                     return iq.size() >= n && (!wantAudio || audio.size() >= n);
                 },
                 std::chrono::seconds(15)));
-            if (microphoneJumps() == jumps) return;
+            if (settledInTime && microphoneBreaks() == breaks) return;
             // A machine that held this thread off for half the time after
-            // which the stream starts over held the chain off too: that jump
+            // which the stream starts over held the chain off too: that break
             // is explained. So is any in a build slowed by a sanitizer, where
             // the chain falls behind the paced card by itself.
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
@@ -221,15 +249,15 @@ protected:
 #endif
             if (!instrumented && heldOff < std::chrono::nanoseconds(AudioInputStream::resyncAfterNs / 2)) {
                 const long seen = jumpedGatherings();
-                ASSERT_LE(seen, 4) << "the microphone stream jumped in " << seen << " gatherings of the suite";
+                ASSERT_LE(seen, 4) << "the microphone stream broke in " << seen << " gatherings of the suite";
             }
             if (attempt == 6) return;
-            std::printf("microphone stream jumped while gathering (this thread held off %.0f ms): again\n",
+            std::printf("microphone stream broke while gathering (this thread held off %.0f ms): again\n",
                         std::chrono::duration<double, std::milli>(heldOff).count());
         }
     }
 
-    /// Counts one more jumped gathering; returns how many the suite has seen.
+    /// Counts one more spoiled gathering; returns how many the suite has seen.
     /// The suite's tests run as processes of their own, so under ctest they
     /// count together in the file VIREO_MICROPHONE_JUMPS names (emptied by the
     /// fixture voice_loop.jumps.reset), a byte for each; otherwise in this
@@ -251,8 +279,15 @@ protected:
         return seen;
     }
 
-    uint64_t microphoneJumps() const {
-        return dynamic_cast<vtrx&>(**static_cast<objectHandle*>(tx)).inputStream.resyncs();
+    static size_t received() {
+        std::lock_guard<std::mutex> l(m);
+        return iqReceived;
+    }
+
+    /// The transmitter's microphone stream's jumps and gaps so far.
+    uint64_t microphoneBreaks() const {
+        const AudioInputStream& mic = dynamic_cast<vtrx&>(**static_cast<objectHandle*>(tx)).inputStream;
+        return mic.resyncs() + mic.gaps();
     }
 
     FakeAudio& card = FakeAudio::install();
