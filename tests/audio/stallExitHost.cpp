@@ -1,0 +1,169 @@
+// vireo_stall_exit_host: a host that plays, listens and keys its
+// transmitter on a JACK server, sees that server stop (SIGSTOP, as a hung
+// sound server) and ends as hosts do, returning from main with everything
+// open. Its steps, in milliseconds into the stall (-1: not taken):
+//
+//   vireo_stall_exit_host <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill
+//
+//   stall|control  the server is stopped, or (the control) left running
+//   switch         the microphone and the speaker switched to another program
+//                  on the server (vireo-desk, which the host adds)
+//   close          closeAudio
+//   return         main returns
+//   none|cont|kill what becomes of the server while the process ends, after
+//                  the library's exit handler: nothing, it goes on, or it dies
+//
+// Prints "returned <ns>" (the steady clock) as main returns, and "fate <ns>"
+// for the time its own ending took over the server's fate. Exit status 0
+// when the process ended cleanly; a sanitizer or an abort says otherwise.
+//
+// Built from the library's objects: through them the host waits until its
+// streams call back before the server is stopped, and finds the second
+// program's place in the device lists.
+#include "vireocore.h"
+
+#include "audio/AudioProvider.h"
+#include "audio/AudioStreams.h"
+#include "audio/Wireless.h"
+#include "core/vtrx.h"
+#include "framework/exportPattern.h"
+
+#include <jack/jack.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+std::atomic<void*> transceiver{nullptr};
+pid_t server = 0;
+int fate = 0; // the signal the server gets as the process ends; 0: none
+
+int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+/// Polls the library until done() holds; false after a minute.
+template <class Done>
+bool pollUntil(Done done) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > giveUp) return false;
+        getUpdates();
+        getRenderUpdates();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+/// Registered before init, so it runs after the library's exit handler: the
+/// server goes on or dies while the process ends, and the host lingers a
+/// moment, as one with more to tear down would, so that a sound worker that
+/// the server held finds the process ending.
+void serverFate() {
+    if (fate == 0) return;
+    const int64_t from = steadyNs();
+    kill(server, fate);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::printf("fate %lld\n", (long long)(steadyNs() - from));
+    std::fflush(stdout);
+}
+
+void onAudio(void* a) { floatArray_delete(a); }
+
+jack_port_t* deskOut = nullptr;
+
+int playSilence(jack_nframes_t frames, void*) {
+    std::memset(jack_port_get_buffer(deskOut, frames), 0, frames * sizeof(float));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 8) {
+        std::fprintf(stderr, "usage: %s <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill\n",
+                     argv[0]);
+        return 2;
+    }
+    server = pid_t(std::atoi(argv[2]));
+    const bool stall = std::strcmp(argv[3], "stall") == 0;
+    const long switchAt = std::atol(argv[4]), closeAt = std::atol(argv[5]), returnAt = std::atol(argv[6]);
+    fate = std::strcmp(argv[7], "cont") == 0 ? SIGCONT : std::strcmp(argv[7], "kill") == 0 ? SIGKILL : 0;
+    std::atexit(serverFate);
+
+    init(argv[1], 1);
+    // Another sound program on the server, with a port each way, playing
+    // silence: a second device to switch to.
+    jack_status_t status{};
+    jack_client_t* desk = jack_client_open("vireo-desk", JackNoStartServer, &status);
+    if (desk) {
+        deskOut = jack_port_register(desk, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        jack_port_register(desk, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_set_process_callback(desk, playSilence, nullptr);
+    }
+    if (!desk || !deskOut || jack_activate(desk) != 0) {
+        std::fprintf(stderr, "stall host: no second sound program on the server\n");
+        return 3;
+    }
+    void* root = Wireless_create();
+    void* radio = TestRadio_create();
+    Radio_bindvtrxAdded(radio, [](void* v, long long, int, int) { transceiver = v; });
+    Radio_start(radio); // a transceiver on the default devices
+    if (!pollUntil([] { return transceiver.load() != nullptr; })) return 3;
+    void* v = transceiver.load();
+    void* voice = ssbModDemod_create();
+    vtrx_setModulation(v, voice);
+    vtrx_bindnewAudio(v, onAudio);
+    vtrx_start(v);
+    vtrx_setptt(v, true); // its transmit chain reads the microphone
+    // The second program's place in the device lists.
+    auto* sound = AudioProvider::getInstance();
+    int deskInput = 0, deskOutput = 0;
+    for (const auto& d : sound->inputs)
+        if (d->name == "vireo-desk") deskInput = int(d->index);
+    for (const auto& d : sound->outputs)
+        if (d->name == "vireo-desk") deskOutput = int(d->index);
+    if (deskInput == 0 || deskOutput == 0) {
+        std::fprintf(stderr, "stall host: the second sound program is not listed\n");
+        return 3;
+    }
+    auto t = vireo::api::target<vtrx>(v, "stall host");
+    auto input = Wireless::getInstance()->inputDevice(1);
+    if (!t || !input) return 3;
+    if (!pollUntil([&] { return t->outputStream.io->readerStamp() != 0 && input->ringStamp() != 0; })) {
+        std::fprintf(stderr, "stall host: the streams never called back\n");
+        return 3;
+    }
+
+    if (stall && kill(server, SIGSTOP) != 0) return 4;
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    auto at = [&](long ms) {
+        return ms >= 0 && std::chrono::steady_clock::now() >= stoppedAt + std::chrono::milliseconds(ms);
+    };
+    bool switched = switchAt < 0, closed = closeAt < 0;
+    while (!at(returnAt)) {
+        if (!switched && at(switchAt)) {
+            switched = true;
+            vtrx_setaudioInput(v, deskInput);
+            vtrx_setaudioOutput(v, deskOutput);
+        }
+        if (!closed && at(closeAt)) {
+            closed = true;
+            closeAudio();
+        }
+        getUpdates();
+        getRenderUpdates();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    static_cast<void>(root);
+    std::printf("returned %lld\n", (long long)steadyNs());
+    std::fflush(stdout);
+    return 0; // everything still open
+}
