@@ -68,7 +68,8 @@ bool PortAudioAudioProvider::heldByServer() const {
 
 bool PortAudioAudioProvider::awaitWorker() const {
     while (!done_.load(std::memory_order_acquire)) {
-        if (heldByServer()) return false;
+        // The exit waits for the worker itself, as far as it waits for it.
+        if (heldByServer() || exitGate::closed()) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -176,10 +177,11 @@ void PortAudioAudioProvider::paWorkerLoop() {
         busy_.idle();
         jobs_.wait_dequeue(j);
         if (exitGate::closed()) {
-            // The process is exiting: PortAudio may be going with it.
+            // The process is exiting: PortAudio may be going with it. The
+            // worker stays until the process has gone (no close joins it
+            // from now on).
             stopTakingJobs();
-            finish();
-            return;
+            for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
         }
         busy_.begin(audioClock::now());
         run(j);
@@ -270,12 +272,15 @@ void PortAudioAudioProvider::Close() {
         // Straight onto the queue: post() refuses jobs from now on. The jobs
         // already queued run first. Its hold keeps the process's exit
         // waiting for the shut-down as for any job. A worker that the exit
-        // stopped takes nothing, and has finished.
+        // stopped takes nothing.
         if (takesJobs_) jobs_.enqueue(posting_, [this, h = work_.take()] { running_ = false; });
     }
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) {
         if (awaitWorker()) {
             worker_.join();
+        } else if (exitGate::closed()) {
+            spdlog::error("pa worker: the process is exiting: the close does not wait for it");
+            worker_.detach();
         } else {
             // A stopped sound server holds it (or PortAudio's start still
             // does): it shuts down on its own should the server go on.

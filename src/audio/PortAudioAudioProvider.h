@@ -41,9 +41,10 @@
 //    worker has been held inside one piece of work for more than heldAfter,
 //    the exit leaves it, logged. Once the exit has begun the worker makes no
 //    PortAudio call any more: it looks before each job and after each call
-//    that a server may hold, and stops, dropping what is queued. A server
-//    that goes on or dies while the process ends then finds it doing
-//    nothing with what is going.
+//    that a server may hold, and stops, dropping what is queued, to stay
+//    idle until the process has gone. A server that goes on or dies while
+//    the process ends then finds it doing nothing with what is going. A
+//    close does not wait for the worker once the exit has begun.
 #include "audio/AudioProvider.h"
 #include "audio/busyWatch.h"
 #include "audio/callbackWatch.h"
@@ -88,7 +89,8 @@ public:
     /// server go on, unless the process is exiting by then. A later call
     /// returns at once; jobs posted afterwards are dropped. With a stream
     /// left open for good, or a JACK server that has gone, PortAudio is not
-    /// terminated and "pa termed" not printed. Any thread; blocks for at most
+    /// terminated and "pa termed" not printed. Once the process's exit has
+    /// begun it does not wait for the worker. Any thread; blocks for at most
     /// about heldAfter while the worker is held.
     void Close() override;
     void OpenOutput(int index, AudioProducer* producer) override;
@@ -160,7 +162,7 @@ private:
     /// Takes no job from now on, and drops those queued (their exit holds
     /// go back). Worker only.
     void stopTakingJobs();
-    /// The worker does nothing more: Close may join it. Worker only.
+    /// The worker has shut down: Close may join it. Worker only.
     void finish();
     /// Until no stream left open may still call back: each is closed as it
     /// ends. False when the process began to exit meanwhile.
@@ -222,9 +224,8 @@ private:
     /// holds it, and the close holds it through the shut-down. The exit
     /// leaves it once heldByServer().
     exitGate::outsideWork work_{"the sound back-end's worker", [this] { return heldByServer(); }};
-    /// Set by the worker last, once it does nothing more: shut down, or
-    /// stopped by the process's exit (release; Close acquires it before it
-    /// joins).
+    /// Set by the worker last, once it has shut down (release; Close
+    /// acquires it before it joins).
     std::atomic<bool> done_{false};
     /// Set by the first Close(); later calls and posts see it and return.
     std::atomic<bool> closing_{false};

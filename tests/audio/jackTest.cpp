@@ -643,14 +643,14 @@ struct hostEnd {
     std::string err, log;
 };
 
-hostEnd endHost(const stallClose& c, int server) {
+hostEnd endHost(const stallClose& c, int server, const std::string& other) {
     const tool::ScratchDir scratch;
     auto ms = [](std::chrono::milliseconds m) { return std::to_string(m.count() < 0 ? -1 : m.count()); };
     const char* fate = c.then == SIGKILL ? "kill" : c.then == SIGCONT ? "cont" : "none";
     // A host that hangs is ended: its figures then say so.
     const tool::Result r = tool::run({"timeout", "-s", "KILL", "45", VIREO_STALL_EXIT_HOST, scratch.file("host.log"),
                                       std::to_string(server), c.stalls ? "stall" : "control", ms(c.switchAt), ms(c.at),
-                                      ms(c.exitAt), fate},
+                                      ms(c.exitAt), fate, other},
                                      scratch.path);
     const auto ended = std::chrono::steady_clock::now().time_since_epoch();
     hostEnd e{r.status, -1, r.err, tool::readFile(scratch.file("host.log"))};
@@ -664,7 +664,12 @@ hostEnd endHost(const stallClose& c, int server) {
 }
 
 void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
-    const hostEnd e = endHost(c, server.pid());
+    // Another sound program on the server, with a port each way, silent: the
+    // host's second device.
+    JackTone other(730, 0.0f);
+    ASSERT_NE(other.client, nullptr);
+    ASSERT_NE(jack_port_register(other.client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0), nullptr);
+    const hostEnd e = endHost(c, server.pid(), jack_get_client_name(other.client));
     kill(server.pid(), SIGCONT); // a server left stopped is then stopped for good by its pid
     const bool reported =
         e.err.find("Sanitizer") != std::string::npos || e.err.find("runtime error:") != std::string::npos;

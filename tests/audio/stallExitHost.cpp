@@ -3,11 +3,11 @@
 // sound server) and ends as hosts do, returning from main with everything
 // open. Its steps, in milliseconds into the stall (-1: not taken):
 //
-//   vireo_stall_exit_host <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill
+//   vireo_stall_exit_host <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill <other>
 //
 //   stall|control  the server is stopped, or (the control) left running
 //   switch         the microphone and the speaker switched to another program
-//                  on the server (vireo-desk, which the host adds)
+//                  on the server, named <other>, with a port each way
 //   close          closeAudio
 //   return         main returns
 //   none|cont|kill what becomes of the server while the process ends, after
@@ -18,7 +18,7 @@
 // when the process ended cleanly; a sanitizer or an abort says otherwise.
 //
 // Built from the library's objects: through them the host waits until its
-// streams call back before the server is stopped, and finds the second
+// streams call back before the server is stopped, and finds the other
 // program's place in the device lists.
 #include "vireocore.h"
 
@@ -28,7 +28,6 @@
 #include "core/vtrx.h"
 #include "framework/exportPattern.h"
 
-#include <jack/jack.h>
 #include <signal.h>
 
 #include <atomic>
@@ -36,6 +35,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -81,21 +81,17 @@ void serverFate() {
 
 void onAudio(void* a) { floatArray_delete(a); }
 
-jack_port_t* deskOut = nullptr;
-
-int playSilence(jack_nframes_t frames, void*) {
-    std::memset(jack_port_get_buffer(deskOut, frames), 0, frames * sizeof(float));
-    return 0;
-}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 8) {
-        std::fprintf(stderr, "usage: %s <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill\n",
+    if (argc != 9) {
+        std::fprintf(stderr,
+                     "usage: %s <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill <other>\n",
                      argv[0]);
         return 2;
     }
+    const std::string other = argv[8];
     server = pid_t(std::atoi(argv[2]));
     const bool stall = std::strcmp(argv[3], "stall") == 0;
     const long switchAt = std::atol(argv[4]), closeAt = std::atol(argv[5]), returnAt = std::atol(argv[6]);
@@ -103,19 +99,6 @@ int main(int argc, char** argv) {
     std::atexit(serverFate);
 
     init(argv[1], 1);
-    // Another sound program on the server, with a port each way, playing
-    // silence: a second device to switch to.
-    jack_status_t status{};
-    jack_client_t* desk = jack_client_open("vireo-desk", JackNoStartServer, &status);
-    if (desk) {
-        deskOut = jack_port_register(desk, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-        jack_port_register(desk, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        jack_set_process_callback(desk, playSilence, nullptr);
-    }
-    if (!desk || !deskOut || jack_activate(desk) != 0) {
-        std::fprintf(stderr, "stall host: no second sound program on the server\n");
-        return 3;
-    }
     handles.push_back(Wireless_create());
     void* radio = TestRadio_create();
     handles.push_back(radio);
@@ -129,15 +112,15 @@ int main(int argc, char** argv) {
     vtrx_bindnewAudio(v, onAudio);
     vtrx_start(v);
     vtrx_setptt(v, true); // its transmit chain reads the microphone
-    // The second program's place in the device lists.
+    // The other program's place in the device lists.
     auto* sound = AudioProvider::getInstance();
-    int deskInput = 0, deskOutput = 0;
+    int otherInput = 0, otherOutput = 0;
     for (const auto& d : sound->inputs)
-        if (d->name == "vireo-desk") deskInput = int(d->index);
+        if (d->name == other) otherInput = int(d->index);
     for (const auto& d : sound->outputs)
-        if (d->name == "vireo-desk") deskOutput = int(d->index);
-    if (deskInput == 0 || deskOutput == 0) {
-        std::fprintf(stderr, "stall host: the second sound program is not listed\n");
+        if (d->name == other) otherOutput = int(d->index);
+    if (switchAt >= 0 && (otherInput == 0 || otherOutput == 0)) {
+        std::fprintf(stderr, "stall host: %s is not listed as a sound device\n", other.c_str());
         return 3;
     }
     auto t = vireo::api::target<vtrx>(v, "stall host");
@@ -157,8 +140,8 @@ int main(int argc, char** argv) {
     while (!at(returnAt)) {
         if (!switched && at(switchAt)) {
             switched = true;
-            vtrx_setaudioInput(v, deskInput);
-            vtrx_setaudioOutput(v, deskOutput);
+            vtrx_setaudioInput(v, otherInput);
+            vtrx_setaudioOutput(v, otherOutput);
         }
         if (!closed && at(closeAt)) {
             closed = true;
