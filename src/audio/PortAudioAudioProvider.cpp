@@ -62,10 +62,14 @@ bool PortAudioAudioProvider::awaitStart() const {
     return true;
 }
 
+bool PortAudioAudioProvider::heldByServer() const {
+    return busy_.heldFor(audioClock::now(), std::chrono::nanoseconds(heldAfter).count());
+}
+
 bool PortAudioAudioProvider::awaitWorker() const {
-    const int64_t held = std::chrono::nanoseconds(heldAfter).count();
     while (!done_.load(std::memory_order_acquire)) {
-        if (busy_.heldFor(audioClock::now(), held)) return false;
+        // The exit waits for the worker itself, as far as it waits for it.
+        if (heldByServer() || exitGate::closed()) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -143,9 +147,9 @@ void PortAudioAudioProvider::enqueue(job j, bool afterClose) {
     std::lock_guard<std::mutex> lock(postMutex_);
     if (!takesJobs_) return;                                              // the worker is gone
     if (!afterClose && closing_.load(std::memory_order_acquire)) return; // or going
-    // The process's exit waits for a job posted before it began; once it
-    // has, no job is taken.
-    exitGate::hold h = exitGate::hold::take();
+    // The process's exit waits for a job posted before it began, unless a
+    // stopped server holds the worker; once it has begun, no job is taken.
+    exitGate::hold h = work_.take();
     if (!h) return;
     jobs_.enqueue(posting_, [h = std::move(h), j = std::move(j)] { j(); });
 }
@@ -156,8 +160,7 @@ void PortAudioAudioProvider::paWorkerLoop() {
     busy_.begin(audioClock::now()); // the start asks the sound servers
     Pa_Initialize();
     initialised_.store(true, std::memory_order_release);
-    job j;
-    auto runJob = [&j] {
+    auto run = [](const job& j) {
         try {
             j();
         } catch (const std::exception& e) {
@@ -165,29 +168,56 @@ void PortAudioAudioProvider::paWorkerLoop() {
         } catch (...) {
             spdlog::error("paworker");
         }
-        j = nullptr;
     };
+    // A job, and its exit hold, goes once what it leaves ended is closed;
+    // the close's only once the shut-down is over.
+    job j;
     do {
+        j = nullptr;
         busy_.idle();
         jobs_.wait_dequeue(j);
+        if (exitGate::closed()) {
+            // The process is exiting: PortAudio may be going with it. The
+            // worker stays until the process has gone (no close joins it
+            // from now on).
+            stopTakingJobs();
+            for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
         busy_.begin(audioClock::now());
-        runJob();
+        run(j);
         closeEnded();
     } while (running_);
-    // Nothing is posted from now on; anything still queued runs, so that its
-    // exit hold is given back.
-    while (jobs_.try_dequeue(j)) runJob();
+    // Nothing is posted from now on but wakes; they run, so that their exit
+    // holds are given back.
+    for (job wake; jobs_.try_dequeue(wake);) run(wake);
     shutDown();
+    finish();
+}
+
+void PortAudioAudioProvider::stopTakingJobs() {
+    {
+        std::lock_guard<std::mutex> lock(postMutex_);
+        takesJobs_ = false;
+    }
+    job j;
+    while (jobs_.try_dequeue(j)) j = nullptr;
+}
+
+void PortAudioAudioProvider::finish() {
+    busy_.idle();
+    done_.store(true, std::memory_order_release);
 }
 
 void PortAudioAudioProvider::shutDown() {
     trace("pa close op\r\n");
     for (size_t i = 1; i < outputs.size(); ++i) {
+        if (exitGate::closed()) return;
         busy_.begin(audioClock::now());
         paCloseOutputStream(int(i));
     }
     trace("pa close ip\r\n");
     for (size_t i = 1; i < inputs.size(); ++i) {
+        if (exitGate::closed()) return;
         busy_.begin(audioClock::now());
         paCloseInputStream(int(i));
     }
@@ -196,12 +226,8 @@ void PortAudioAudioProvider::shutDown() {
     // Held by the streams left open from here: by the server they wait for.
     busy_.begin(audioClock::now());
     if (!awaitLeftOpen()) return; // the process is exiting: nothing more
-    {
-        std::lock_guard<std::mutex> lock(postMutex_);
-        takesJobs_ = false;
-    }
-    job j;
-    while (jobs_.try_dequeue(j)) j = nullptr; // wakes only: their exit holds go back
+    stopTakingJobs(); // wakes only
+    if (exitGate::closed()) return;
     if (const size_t leftOpen = leftOpenOutputs_.size() + leftOpenInputs_.size(); leftOpen > 0) {
         // PortAudio's termination stops every stream it still counts as
         // open, through a server that has gone or will never answer.
@@ -210,14 +236,12 @@ void PortAudioAudioProvider::shutDown() {
         // Its termination closes PortAudio's JACK client through the server,
         // and fails PortAudio's own assertion when that server has died.
         spdlog::error("pa not terminated: its JACK server has gone");
-    } else {
+    } else if (!exitGate::closed()) { // the server's answer may have been held
         busy_.begin(audioClock::now());
         Pa_Terminate();
         trace("pa termed\r\n");
         terminated_.store(1, std::memory_order_release);
     }
-    busy_.idle();
-    done_.store(true, std::memory_order_release);
 }
 
 bool PortAudioAudioProvider::awaitLeftOpen() {
@@ -246,12 +270,17 @@ void PortAudioAudioProvider::Close() {
         // Told before the worker can take the close and print its own lines.
         trace("ap close\r\n");
         // Straight onto the queue: post() refuses jobs from now on. The jobs
-        // already queued run first.
-        jobs_.enqueue(posting_, [this] { running_ = false; });
+        // already queued run first. Its hold keeps the process's exit
+        // waiting for the shut-down as for any job. A worker that the exit
+        // stopped takes nothing.
+        if (takesJobs_) jobs_.enqueue(posting_, [this, h = work_.take()] { running_ = false; });
     }
     if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) {
         if (awaitWorker()) {
             worker_.join();
+        } else if (exitGate::closed()) {
+            spdlog::error("pa worker: the process is exiting: the close does not wait for it");
+            worker_.detach();
         } else {
             // A stopped sound server holds it (or PortAudio's start still
             // does): it shuts down on its own should the server go on.
@@ -306,17 +335,18 @@ void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record, AudioProdu
         spdlog::error("pa_openstream output failed {} {}", record->device, Pa_GetErrorText(err));
         return;
     }
+    bs->handle = stream;
+    if (keptAtExit(leftOpenOutputs_, bs)) return;
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamOutputFinishedCallback);
     if (err != paNoError) spdlog::error("Pa_SetStreamFinishedCallback output failed {}", Pa_GetErrorText(err));
     err = Pa_StartStream(stream);
     if (err != paNoError) {
         spdlog::error("pa_startstream output failed {} {}", record->device, Pa_GetErrorText(err));
         // Opened but not started: close it, or the handle leaks.
-        Pa_CloseStream(stream);
+        if (!keptAtExit(leftOpenOutputs_, bs)) Pa_CloseStream(stream);
         return;
     }
     spdlog::info("pa_startstream output worked {}", record->device);
-    bs->handle = stream;
     record->stream = stream;
     openOutputs_[record->index] = std::move(bs);
 }
@@ -333,6 +363,8 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record, AudioConsume
         spdlog::error("pa_openstream input failed {} {} {}", record->name, record->device, Pa_GetErrorText(err));
         return;
     }
+    bs->handle = stream;
+    if (keptAtExit(leftOpenInputs_, bs)) return;
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamInputFinishedCallback);
     if (err != paNoError)
         spdlog::error("Pa_SetStreamFinishedCallback input failed {} {} {}", record->name, record->device,
@@ -340,11 +372,10 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record, AudioConsume
     err = Pa_StartStream(stream);
     if (err != paNoError) {
         spdlog::error("pa_startstream input failed {} {} {}", record->name, record->device, Pa_GetErrorText(err));
-        Pa_CloseStream(stream);
+        if (!keptAtExit(leftOpenInputs_, bs)) Pa_CloseStream(stream);
         return;
     }
     spdlog::info("pa_startstream input started");
-    bs->handle = stream;
     record->stream = stream;
     openInputs_[record->index] = std::move(bs);
 }
@@ -388,6 +419,7 @@ void PortAudioAudioProvider::closeBound(boundList<Owner>& open, boundList<Owner>
             }
         }
     }
+    if (keptAtExit(leftOpen, s)) return; // the stop, if any, may have been held
     const PaError err = Pa_CloseStream(s->handle);
     if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
 }
@@ -399,6 +431,15 @@ void PortAudioAudioProvider::leaveOpen(boundList<Owner>& leftOpen, std::unique_p
     // then, as any stream that ended.
     s->retired.store(true, std::memory_order_release);
     leftOpen.push_back(std::move(s));
+}
+
+template <class Owner>
+bool PortAudioAudioProvider::keptAtExit(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s) {
+    if (!exitGate::closed()) return false;
+    // Its callbacks, refused at the gate, may still read it while the
+    // process ends.
+    leftOpen.push_back(std::move(s));
+    return true;
 }
 
 template <class Owner>
@@ -427,6 +468,8 @@ size_t PortAudioAudioProvider::leftOpenThatMayCallBack() const {
 }
 
 void PortAudioAudioProvider::closeEnded() {
+    // A close goes through the server too.
+    if (exitGate::closed()) return;
     closeEnded(openOutputs_, leftOpenOutputs_);
     closeEnded(openInputs_, leftOpenInputs_);
 }

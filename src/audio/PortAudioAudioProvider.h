@@ -36,9 +36,19 @@
 //  - The shut-down waits, on the worker, for the streams left open that may
 //    still call back, closes them as they end, and terminates PortAudio only
 //    when none is left and its JACK server, if it uses one, still answers.
+//  - The process's exit waits for the worker's jobs, and for a shut-down
+//    that a close left to it, under the same bound as the close: once the
+//    worker has been held inside one piece of work for more than heldAfter,
+//    the exit leaves it, logged. Once the exit has begun the worker makes no
+//    PortAudio call any more: it looks before each job and after each call
+//    that a server may hold, and stops, dropping what is queued, to stay
+//    idle until the process has gone. A server that goes on or dies while
+//    the process ends then finds it doing nothing with what is going. A
+//    close does not wait for the worker once the exit has begun.
 #include "audio/AudioProvider.h"
 #include "audio/busyWatch.h"
 #include "audio/callbackWatch.h"
+#include "framework/exitGate.h"
 
 #include <concurrentqueue/blockingconcurrentqueue.h>
 
@@ -68,7 +78,7 @@ public:
     /// hold "None" only, which is logged.
     PortAudioAudioProvider();
     /// Shuts down as Close() does. The process-wide back-end is never
-    /// destroyed: a worker that Close left behind still uses it.
+    /// destroyed: a worker that Close or the exit left behind still uses it.
     ~PortAudioAudioProvider() override;
 
     /// Prints "ap close", lets the worker run what is queued, close every
@@ -76,9 +86,12 @@ public:
     /// worker held inside one piece of work for more than heldAfter (by a
     /// stopped sound server, or still inside PortAudio's start) is left
     /// behind, logged: it finishes the shut-down on its own should the
-    /// server go on. A later call returns at once; jobs posted afterwards are
-    /// dropped. With a stream left open for good, or a JACK server that has
-    /// gone, PortAudio is not terminated and "pa termed" not printed.
+    /// server go on, unless the process is exiting by then. A later call
+    /// returns at once; jobs posted afterwards are dropped. With a stream
+    /// left open for good, or a JACK server that has gone, PortAudio is not
+    /// terminated and "pa termed" not printed. Once the process's exit has
+    /// begun it does not wait for the worker. Any thread; blocks for at most
+    /// about heldAfter while the worker is held.
     void Close() override;
     void OpenOutput(int index, AudioProducer* producer) override;
     void OpenInput(int index, AudioConsumer* consumer) override;
@@ -133,14 +146,24 @@ private:
     void enqueue(job j, bool afterClose);
     /// Whether PortAudio is initialised, waiting for at most startLimit.
     bool awaitStart() const;
+    /// Whether the worker has been held inside one piece of work for more
+    /// than heldAfter: by a stopped sound server, as a rule. Any thread;
+    /// never blocks.
+    bool heldByServer() const;
     /// Waits until the worker has shut down (true), or has been held inside
     /// one piece of work for more than heldAfter (false).
     bool awaitWorker() const;
     void enumerate();
     void paWorkerLoop();
     /// The worker's last part: closes every stream, waits for those left
-    /// open that may still call back, and terminates PortAudio.
+    /// open that may still call back, and terminates PortAudio. Returns
+    /// early once the process's exit has begun.
     void shutDown();
+    /// Takes no job from now on, and drops those queued (their exit holds
+    /// go back). Worker only.
+    void stopTakingJobs();
+    /// The worker has shut down: Close may join it. Worker only.
+    void finish();
     /// Until no stream left open may still call back: each is closed as it
     /// ends. False when the process began to exit meanwhile.
     bool awaitLeftOpen();
@@ -155,6 +178,11 @@ private:
     /// Leaves s open, logged; its next callback ends it.
     template <class Owner>
     static void leaveOpen(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>> s);
+    /// Once the process's exit has begun: keeps s, as it stands, among the
+    /// streams left open, and answers true; the worker then makes no more
+    /// PortAudio calls. False before. Worker only.
+    template <class Owner>
+    static bool keptAtExit(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s);
     /// Whether s has not ended and PortAudio still runs it, or its end is
     /// being told: it may call back, or end.
     template <class Owner>
@@ -192,6 +220,10 @@ private:
     std::atomic<bool> initialised_{false};
     /// Since when the worker has been inside its current piece of work.
     busyWatch busy_;
+    /// The worker's work, as the process's exit waits for it: every job
+    /// holds it, and the close holds it through the shut-down. The exit
+    /// leaves it once heldByServer().
+    exitGate::outsideWork work_{"the sound back-end's worker", [this] { return heldByServer(); }};
     /// Set by the worker last, once it has shut down (release; Close
     /// acquires it before it joins).
     std::atomic<bool> done_{false};

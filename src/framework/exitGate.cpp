@@ -20,20 +20,21 @@ std::atomic<bool> shut{false};
 // Passes the calling thread holds.
 thread_local long depth = 0;
 
-/// Counts one more unit of work unless the gate is shut and the calling
-/// thread is outside. The increment comes first and both are sequentially
-/// consistent, so that either this sees the gate shut or the exit sees the
-/// increment (and waits for it).
-bool enter() noexcept {
-    inside.fetch_add(1, std::memory_order_seq_cst);
+/// Counts one more unit of work on `count` (the gate's own, or an
+/// outsideWork's) unless the gate is shut and the calling thread is outside.
+/// The increment comes first and both are sequentially consistent, so that
+/// either this sees the gate shut or the exit sees the increment (and waits
+/// for it).
+bool enter(std::atomic<long>& count = inside) noexcept {
+    count.fetch_add(1, std::memory_order_seq_cst);
     if (depth > 0 || !shut.load(std::memory_order_seq_cst)) return true;
-    inside.fetch_sub(1, std::memory_order_release);
+    count.fetch_sub(1, std::memory_order_release);
     return false;
 }
 
 /// Pairs with the exit's load: what the work did happens before the statics
 /// go.
-void leave() noexcept { inside.fetch_sub(1, std::memory_order_release); }
+void leave(std::atomic<long>& count = inside) noexcept { count.fetch_sub(1, std::memory_order_release); }
 
 /// The driver streams that run now. Never destroyed: stops are cleared by
 /// objects that may outlive every static.
@@ -47,20 +48,66 @@ stopRegistry& stops() {
     return r;
 }
 
+} // namespace
+
+struct outsideWork::state {
+    explicit state(std::string what) : what(std::move(what)) {}
+    const std::string what;
+    std::atomic<long> count{0}; // its holds out; pairs as the gate's own
+    std::function<bool()> held; // under the registry's mutex; empty once its owner went
+};
+
+namespace {
+
+/// Every outsideWork there was. Never destroyed, nor are its records: holds
+/// may be returned while the statics go.
+struct outsideRegistry {
+    std::mutex m;
+    std::vector<outsideWork::state*> all;
+};
+outsideRegistry& outsides() {
+    static auto& r = immortal<outsideRegistry>();
+    return r;
+}
+
+/// Holds of outside work that the exit waits for: those of a thread that
+/// no server holds. Those of a held one go to `left`.
+long outsideWaitedFor(std::vector<std::pair<const outsideWork::state*, long>>& left) {
+    left.clear();
+    outsideRegistry& r = outsides();
+    std::lock_guard<std::mutex> lock(r.m);
+    long waited = 0;
+    for (const outsideWork::state* s : r.all) {
+        const long n = s->count.load(std::memory_order_seq_cst);
+        if (n <= 0) continue;
+        if (s->held && s->held())
+            left.emplace_back(s, n);
+        else
+            waited += n;
+    }
+    return waited;
+}
+
 void drain() {
     // Exit called from inside library work (a host callback on a pool
     // worker): this thread's own passes never come back.
     const long own = depth;
     const auto limit = std::chrono::steady_clock::now() + drainLimit;
-    long left;
-    while ((left = inside.load(std::memory_order_seq_cst)) > own) {
+    std::vector<std::pair<const outsideWork::state*, long>> left;
+    for (;;) {
+        const long running = inside.load(std::memory_order_seq_cst) - own + outsideWaitedFor(left);
+        if (running <= 0) break;
         if (std::chrono::steady_clock::now() > limit) {
-            spdlog::error("exit: {} stretches of library work still running after {} s", left - own,
+            spdlog::error("exit: {} stretches of library work still running after {} s", running,
                           drainLimit.count());
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    // Its thread, should its server answer, finds the gate closed and stops.
+    for (auto [s, n] : left)
+        spdlog::error("exit: {} is held by a server outside the process: left, with {} piece(s) of its work",
+                      s->what, n);
 }
 
 void stopDriverStreams();
@@ -152,19 +199,38 @@ pass::~pass() {
 
 hold hold::take() noexcept {
     hold h;
-    h.held_ = enter();
+    if (enter()) h.count_ = &inside;
     return h;
 }
 
-hold::hold(const hold& other) noexcept : held_(other.held_) {
+hold::hold(const hold& other) noexcept : count_(other.count_) {
     // The original keeps the exit waiting, so this cannot be refused.
-    if (held_) inside.fetch_add(1, std::memory_order_seq_cst);
+    if (count_) count_->fetch_add(1, std::memory_order_seq_cst);
 }
 
 void hold::release() noexcept {
-    if (!held_) return;
-    held_ = false;
-    leave();
+    if (!count_) return;
+    leave(*std::exchange(count_, nullptr));
+}
+
+outsideWork::outsideWork(std::string what, std::function<bool()> held)
+    : state_(new state(std::move(what))) {
+    state_->held = std::move(held);
+    outsideRegistry& r = outsides();
+    std::lock_guard<std::mutex> lock(r.m);
+    r.all.push_back(state_);
+}
+
+outsideWork::~outsideWork() {
+    outsideRegistry& r = outsides();
+    std::lock_guard<std::mutex> lock(r.m);
+    state_->held = nullptr;
+}
+
+hold outsideWork::take() noexcept {
+    hold h;
+    if (enter(state_->count)) h.count_ = &state_->count;
+    return h;
 }
 
 void arm() noexcept {

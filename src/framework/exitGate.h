@@ -70,6 +70,16 @@
 //    callback returns at once; a pool worker parks; a loop of the library's
 //    own idles until its owner stops it (idleUntilStopped), because an owner
 //    that stops it joins it, and may do so inside a pass.
+//  - Work handed to a thread that a server outside the process may hold
+//    inside one call for as long as it likes (the sound back-end's worker:
+//    a stopped sound server answers nothing) carries a hold of that thread's
+//    own (`outsideWork`). The exit waits for such holds as for any other,
+//    but only while the thread is not held so for longer than its owner
+//    would wait for it; then it leaves that work, logged, and goes on. That
+//    thread looks at the gate (closed()) before each further piece of work
+//    and after each call that the server held, and does nothing more once
+//    it has closed: should the server answer while the process ends, what
+//    it would use may be going.
 //
 // What is not: a drain that reaches its limit leaves a thread inside the
 // library while the statics go, so what the library's threads use is built
@@ -87,6 +97,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 
 namespace exitGate {
 
@@ -120,19 +131,53 @@ public:
     /// thread holds no pass.
     static hold take() noexcept;
     hold(const hold& other) noexcept;
-    hold(hold&& other) noexcept : held_(other.held_) { other.held_ = false; }
+    hold(hold&& other) noexcept : count_(std::exchange(other.count_, nullptr)) {}
     hold& operator=(hold other) noexcept {
-        std::swap(held_, other.held_);
+        std::swap(count_, other.count_);
         return *this;
     }
     ~hold() { release(); }
 
-    explicit operator bool() const noexcept { return held_; }
+    explicit operator bool() const noexcept { return count_ != nullptr; }
     /// Done: the exit need not wait for this any longer.
     void release() noexcept;
 
 private:
-    bool held_ = false;
+    friend class outsideWork;
+    /// The count it was taken on (the gate's own, or an outsideWork's),
+    /// which never goes; null when empty.
+    std::atomic<long>* count_ = nullptr;
+};
+
+/// Work handed to one thread of the library that a server outside the
+/// process may hold inside one call for as long as the server likes (the
+/// sound back-end's worker, inside a stream open that a stopped JACK server
+/// never answers). Its holds keep the exit waiting as any hold does while
+/// `held` answers false; once it answers true, the exit leaves the work,
+/// logged ("exit: <what> ... left"), and goes on. The thread must then do
+/// nothing more: it looks at closed() before each piece of work and after
+/// each call that the server may hold.
+class outsideWork {
+public:
+    /// `what` names the thread in the log. `held`: whether the thread is
+    /// held now by the server, for longer than its owner waits for it
+    /// elsewhere; the exit asks it on the exiting thread, and it must
+    /// neither block nor wait. Any thread.
+    outsideWork(std::string what, std::function<bool()> held);
+    /// From now on `held` is not asked, and the exit waits for holds still
+    /// out as for any other. Any thread.
+    ~outsideWork();
+    outsideWork(const outsideWork&) = delete;
+    outsideWork& operator=(const outsideWork&) = delete;
+
+    /// A hold on this work, or an empty one when the process is exiting and
+    /// the calling thread holds no pass. Any thread; never blocks.
+    hold take() noexcept;
+
+    struct state; // the exit's record of it
+
+private:
+    state* state_; // never freed: holds taken on it may outlive this
 };
 
 /// One stream the library runs in a device driver, as the exit sees it: set

@@ -590,23 +590,38 @@ TEST(JackServerGoes, AMicrophoneHasOneWriterAfterAStallAndIsClosedAsFailedWhenIt
     EXPECT_EQ(logged.count("info|pa stream system 0 left open has ended: closed"), 2u);
 }
 
-// The host's close while its JACK server is stopped (SIGSTOP), as a hung
-// sound server. The close never waits on the server, wherever in the stall
-// it comes: in the stop of streams that have only just gone quiet, on
-// streams that have stalled, behind the microphone's re-open after it was
-// closed as failed (a second into the stall), or, with nothing streaming, in
-// the sound library's own end. A server killed afterwards takes nothing with
-// it: a clean-up or a termination through a dead server fails PortAudio's
-// own assertions. One let go on finds nothing left behind: PortAudio ended,
-// its ports, threads and descriptors gone. One case per process (ctest runs
-// each so): the sound back-end is made once per process, and closed for
-// good.
+// The host's close, and its exit, while its JACK server is stopped
+// (SIGSTOP), as a hung sound server.
+//
+// The close never waits on the server, wherever in the stall it comes: in
+// the stop of streams that have only just gone quiet, on streams that have
+// stalled, behind the microphone's re-open after it was closed as failed (a
+// second into the stall), or, with nothing streaming, in the sound library's
+// own end. A server killed afterwards takes nothing with it: a clean-up or a
+// termination through a dead server fails PortAudio's own assertions. One
+// let go on finds nothing left behind: PortAudio ended, its ports, threads
+// and descriptors gone. One case per process (ctest runs each so): the sound
+// back-end is made once per process, and closed for good.
+//
+// The exit (a host returning from main with its microphone and speaker open
+// and its transmitter keyed, in a process of its own) never waits on the
+// server either: behind the microphone's re-open, behind a close that left
+// the sound worker to it, or behind a switch of devices whose open the
+// server holds, it leaves the worker, logged; before the re-open nothing
+// holds it. Each case beside its control, on a server that runs on. The
+// server that goes on or dies while the process ends finds the worker doing
+// nothing with what is going: the process ends with status 0.
 struct stallClose {
     const char* name;
     bool streaming;               // the microphone and the speaker, else nothing
-    std::chrono::milliseconds at; // into the stall
+    std::chrono::milliseconds at; // closeAudio, into the stall; negative: none
     bool wholeRelease;            // the host's whole release sequence, else closeAudio alone
-    int then;                     // what becomes of the server: SIGKILL, or SIGCONT
+    int then;                     // what becomes of the server: SIGKILL, SIGCONT, or 0 (stopped still)
+    // For the host's exit, in a process of its own:
+    std::chrono::milliseconds exitAt{-1};   // main returns, into the stall; negative: no exit
+    std::chrono::milliseconds switchAt{-1}; // microphone and speaker switched; negative: none
+    bool stalls = true;                     // false: the control, the server runs on
+    bool leavesWorker = false;              // the exit leaves the sound worker, logged
 };
 
 void PrintTo(const stallClose& c, std::ostream* os) { *os << c.name; }
@@ -619,7 +634,57 @@ size_t entriesOf(const char* folder) {
     return n;
 }
 
-TEST_P(JackServerStalls, TheHostsCloseReturnsAtOnceAndTheServersFateHarmsNothing) {
+/// The host's exit in vireo_stall_exit_host on the server of pid `server`:
+/// its status, and how long its process took to end after main returned,
+/// less what the host itself spent on the server's fate.
+struct hostEnd {
+    int status = -1;
+    double seconds = -1;
+    std::string err, log;
+};
+
+hostEnd endHost(const stallClose& c, int server, const std::string& other) {
+    const tool::ScratchDir scratch;
+    auto ms = [](std::chrono::milliseconds m) { return std::to_string(m.count() < 0 ? -1 : m.count()); };
+    const char* fate = c.then == SIGKILL ? "kill" : c.then == SIGCONT ? "cont" : "none";
+    // A host that hangs is ended: its figures then say so.
+    const tool::Result r = tool::run({"timeout", "-s", "KILL", "45", VIREO_STALL_EXIT_HOST, scratch.file("host.log"),
+                                      std::to_string(server), c.stalls ? "stall" : "control", ms(c.switchAt), ms(c.at),
+                                      ms(c.exitAt), fate, other},
+                                     scratch.path);
+    const auto ended = std::chrono::steady_clock::now().time_since_epoch();
+    hostEnd e{r.status, -1, r.err, tool::readFile(scratch.file("host.log"))};
+    long long returned = 0, lingered = 0;
+    if (const auto at = r.out.find("returned "); at != std::string::npos) returned = std::atoll(&r.out[at + 9]);
+    if (const auto at = r.out.find("fate "); at != std::string::npos) lingered = std::atoll(&r.out[at + 5]);
+    if (returned > 0)
+        e.seconds = double(std::chrono::duration_cast<std::chrono::nanoseconds>(ended).count() - returned - lingered) /
+                    1e9;
+    return e;
+}
+
+void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
+    // Another sound program on the server, with a port each way, silent: the
+    // host's second device.
+    JackTone other(730, 0.0f);
+    ASSERT_NE(other.client, nullptr);
+    ASSERT_NE(jack_port_register(other.client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0), nullptr);
+    const hostEnd e = endHost(c, server.pid(), jack_get_client_name(other.client));
+    kill(server.pid(), SIGCONT); // a server left stopped is then stopped for good by its pid
+    const bool reported =
+        e.err.find("Sanitizer") != std::string::npos || e.err.find("runtime error:") != std::string::npos;
+    const bool left = e.log.find("exit: the sound back-end's worker is held") != std::string::npos;
+    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s\n", c.name, e.seconds,
+                e.status, left ? "; the held sound worker left" : "");
+    EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000);
+    EXPECT_FALSE(reported) << e.err.substr(0, 6000);
+    EXPECT_GE(e.seconds, 0.0) << "main never returned: " << e.err.substr(0, 2000);
+    EXPECT_LE(e.seconds, 1.0 * buildSlowdown);
+    EXPECT_EQ(e.log.find("still running"), std::string::npos) << e.log.substr(0, 6000);
+    EXPECT_EQ(left, c.leavesWorker) << e.log.substr(0, 6000);
+}
+
+TEST_P(JackServerStalls, TheHostsCloseAndExitAreNotHeldAndTheServersFateHarmsNothing) {
     const stallClose c = GetParam();
     static bool ran = false;
     if (std::exchange(ran, true)) VIREO_SKIP_OR_FAIL("one case per process, as ctest runs them: the sound ends");
@@ -627,6 +692,7 @@ TEST_P(JackServerStalls, TheHostsCloseReturnsAtOnceAndTheServersFateHarmsNothing
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-stalls", VIREO_JACK_DIR "-stalls");
     ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
     ASSERT_TRUE(server.serveThisProcess());
+    if (c.exitAt.count() >= 0) return expectHostEndsSoon(c, server);
     LogWindow logged;
     void* root = Wireless_create();
     void* radio = c.streaming ? TestRadio_create() : nullptr;
@@ -741,6 +807,28 @@ INSTANTIATE_TEST_SUITE_P(
                     stallClose{"BehindTheReopenThenLetGoOn", true, milliseconds(1200), false, SIGCONT},
                     stallClose{"WholeReleaseThenLetGoOn", true, milliseconds(300), true, SIGCONT},
                     stallClose{"NothingStreamingThenKilled", false, milliseconds(300), false, SIGKILL}),
+    [](const testing::TestParamInfo<stallClose>& info) { return std::string(info.param.name); });
+
+// name, streaming, closeAudio, whole release, the server's fate as the process ends, main's return, the switch,
+// stalls, leaves the worker
+const auto noStep = milliseconds(-1);
+INSTANTIATE_TEST_SUITE_P(
+    Exit, JackServerStalls,
+    testing::Values(
+        stallClose{"BeforeTheReopen", true, noStep, false, 0, milliseconds(600), noStep, true, false},
+        stallClose{"BeforeTheReopenControl", true, noStep, false, 0, milliseconds(600), noStep, false, false},
+        stallClose{"BehindTheReopenThenKilled", true, noStep, false, SIGKILL, milliseconds(1500), noStep, true, true},
+        stallClose{"BehindTheReopenControl", true, noStep, false, 0, milliseconds(1500), noStep, false, false},
+        stallClose{"AfterACloseThenLetGoOn", true, milliseconds(1500), false, SIGCONT, milliseconds(1800), noStep, true,
+                   true},
+        stallClose{"AfterACloseControl", true, milliseconds(1500), false, 0, milliseconds(1800), noStep, false, false},
+        stallClose{"AfterASwitchThenLetGoOn", true, noStep, false, SIGCONT, milliseconds(900), milliseconds(300), true,
+                   true},
+        stallClose{"AfterASwitchControl", true, noStep, false, 0, milliseconds(900), milliseconds(300), false, false},
+        stallClose{"AfterASwitchAndACloseThenKilled", true, milliseconds(600), false, SIGKILL, milliseconds(900),
+                   milliseconds(300), true, true},
+        stallClose{"AfterASwitchAndACloseControl", true, milliseconds(600), false, 0, milliseconds(900),
+                   milliseconds(300), false, false}),
     [](const testing::TestParamInfo<stallClose>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -35,8 +35,16 @@ set_tests_properties(audio.jackd.stop PROPERTIES FIXTURES_CLEANUP jackd TIMEOUT 
 add_executable(audio_jack_tests audio/jackTest.cpp $<TARGET_OBJECTS:vireo_api>)
 target_link_libraries(audio_jack_tests PRIVATE vireo_internal GTest::gtest GTest::gtest_main)
 target_include_directories(audio_jack_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+# The host whose process ends while its JACK server is stopped, started by
+# the stalled-server cases that end the process. Built from the library's
+# objects, so that it can wait for its streams to call back.
+add_executable(vireo_stall_exit_host audio/stallExitHost.cpp $<TARGET_OBJECTS:vireo_api>)
+target_link_libraries(vireo_stall_exit_host PRIVATE vireo_internal Threads::Threads)
+target_include_directories(vireo_stall_exit_host PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+add_dependencies(audio_jack_tests vireo_stall_exit_host)
 target_compile_definitions(audio_jack_tests PRIVATE VIREO_JACK_SERVER="${VIREO_JACK_SERVER}"
-  VIREO_JACK_DIR="${VIREO_JACK_DIR}" VIREO_JACKD_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/audio/jackd.sh")
+  VIREO_JACK_DIR="${VIREO_JACK_DIR}" VIREO_JACKD_SCRIPT="${CMAKE_CURRENT_SOURCE_DIR}/audio/jackd.sh"
+  VIREO_STALL_EXIT_HOST="$<TARGET_FILE:vireo_stall_exit_host>")
 gtest_discover_tests(audio_jack_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 60 RUN_SERIAL ON FIXTURES_REQUIRED jackd ENVIRONMENT JACK_DEFAULT_SERVER=${VIREO_JACK_SERVER})
 

@@ -1,0 +1,157 @@
+// vireo_stall_exit_host: a host that plays, listens and keys its
+// transmitter on a JACK server, sees that server stop (SIGSTOP, as a hung
+// sound server) and ends as hosts do, returning from main with everything
+// open. Its steps, in milliseconds into the stall (-1: not taken):
+//
+//   vireo_stall_exit_host <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill <other>
+//
+//   stall|control  the server is stopped, or (the control) left running
+//   switch         the microphone and the speaker switched to another program
+//                  on the server, named <other>, with a port each way
+//   close          closeAudio
+//   return         main returns
+//   none|cont|kill what becomes of the server while the process ends, after
+//                  the library's exit handler: nothing, it goes on, or it dies
+//
+// Prints "returned <ns>" (the steady clock) as main returns, and "fate <ns>"
+// for the time its own ending took over the server's fate. Exit status 0
+// when the process ended cleanly; a sanitizer or an abort says otherwise.
+//
+// Built from the library's objects: through them the host waits until its
+// streams call back before the server is stopped, and finds the other
+// program's place in the device lists.
+#include "vireocore.h"
+
+#include "audio/AudioProvider.h"
+#include "audio/AudioStreams.h"
+#include "audio/Wireless.h"
+#include "core/vtrx.h"
+#include "framework/exportPattern.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The host holds its handles to the very end: in storage that is never
+// destroyed, so that the leak checker sees them held, not lost.
+std::vector<void*>& handles = *new std::vector<void*>;
+std::atomic<void*> transceiver{nullptr};
+pid_t server = 0;
+int fate = 0; // the signal the server gets as the process ends; 0: none
+
+int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+/// Polls the library until done() holds; false after a minute.
+template <class Done>
+bool pollUntil(Done done) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > giveUp) return false;
+        getUpdates();
+        getRenderUpdates();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+/// Registered before init, so it runs after the library's exit handler: the
+/// server goes on or dies while the process ends, and the host lingers a
+/// moment, as one with more to tear down would, so that a sound worker that
+/// the server held finds the process ending.
+void serverFate() {
+    if (fate == 0) return;
+    const int64_t from = steadyNs();
+    kill(server, fate);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    std::printf("fate %lld\n", (long long)(steadyNs() - from));
+    std::fflush(stdout);
+}
+
+void onAudio(void* a) { floatArray_delete(a); }
+
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 9) {
+        std::fprintf(stderr,
+                     "usage: %s <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill <other>\n",
+                     argv[0]);
+        return 2;
+    }
+    const std::string other = argv[8];
+    server = pid_t(std::atoi(argv[2]));
+    const bool stall = std::strcmp(argv[3], "stall") == 0;
+    const long switchAt = std::atol(argv[4]), closeAt = std::atol(argv[5]), returnAt = std::atol(argv[6]);
+    fate = std::strcmp(argv[7], "cont") == 0 ? SIGCONT : std::strcmp(argv[7], "kill") == 0 ? SIGKILL : 0;
+    std::atexit(serverFate);
+
+    init(argv[1], 1);
+    handles.push_back(Wireless_create());
+    void* radio = TestRadio_create();
+    handles.push_back(radio);
+    Radio_bindvtrxAdded(radio, [](void* v, long long, int, int) { transceiver = v; });
+    Radio_start(radio); // a transceiver on the default devices
+    if (!pollUntil([] { return transceiver.load() != nullptr; })) return 3;
+    void* v = transceiver.load();
+    void* voice = ssbModDemod_create();
+    handles.push_back(voice);
+    vtrx_setModulation(v, voice);
+    vtrx_bindnewAudio(v, onAudio);
+    vtrx_start(v);
+    vtrx_setptt(v, true); // its transmit chain reads the microphone
+    // The other program's place in the device lists.
+    auto* sound = AudioProvider::getInstance();
+    int otherInput = 0, otherOutput = 0;
+    for (const auto& d : sound->inputs)
+        if (d->name == other) otherInput = int(d->index);
+    for (const auto& d : sound->outputs)
+        if (d->name == other) otherOutput = int(d->index);
+    if (switchAt >= 0 && (otherInput == 0 || otherOutput == 0)) {
+        std::fprintf(stderr, "stall host: %s is not listed as a sound device\n", other.c_str());
+        return 3;
+    }
+    auto t = vireo::api::target<vtrx>(v, "stall host");
+    auto input = Wireless::getInstance()->inputDevice(1);
+    if (!t || !input) return 3;
+    if (!pollUntil([&] { return t->outputStream.io->readerStamp() != 0 && input->ringStamp() != 0; })) {
+        std::fprintf(stderr, "stall host: the streams never called back\n");
+        return 3;
+    }
+
+    if (stall && kill(server, SIGSTOP) != 0) return 4;
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    auto at = [&](long ms) {
+        return ms >= 0 && std::chrono::steady_clock::now() >= stoppedAt + std::chrono::milliseconds(ms);
+    };
+    bool switched = switchAt < 0, closed = closeAt < 0;
+    while (!at(returnAt)) {
+        if (!switched && at(switchAt)) {
+            switched = true;
+            vtrx_setaudioInput(v, otherInput);
+            vtrx_setaudioOutput(v, otherOutput);
+        }
+        if (!closed && at(closeAt)) {
+            closed = true;
+            closeAudio();
+        }
+        getUpdates();
+        getRenderUpdates();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::printf("returned %lld\n", (long long)steadyNs());
+    std::fflush(stdout);
+    return 0; // everything still open
+}
