@@ -98,13 +98,17 @@ void KeyingModel::attach(const void* instance, modeKind k) {
 }
 
 void KeyingModel::queueText(modeKind k) {
-    if (k == modeKind::cw) othersMayKeyA_ = true; // CW keys for its text
+    if (k == modeKind::cw) {
+        othersMayKeyA_ = true; // CW keys for its text
+        cwText_ = true;
+    }
     if (k == modeKind::psk) pskText_ = true;
     if (k == modeKind::rtty) rttyText_ = true;
 }
 
 void KeyingModel::textEnded(modeKind k) {
     if (!pending(k)) return;
+    if (k == modeKind::cw) cwText_ = false;
     if (k == modeKind::psk) pskText_ = false;
     if (k == modeKind::rtty) rttyText_ = false;
     // The mark ended the transmission it went out in: the host's key, unless
@@ -113,7 +117,7 @@ void KeyingModel::textEnded(modeKind k) {
 }
 
 bool KeyingModel::pending(modeKind k) const {
-    return (k == modeKind::psk && pskText_) || (k == modeKind::rtty && rttyText_);
+    return (k == modeKind::cw && cwText_) || (k == modeKind::psk && pskText_) || (k == modeKind::rtty && rttyText_);
 }
 
 void KeyingModel::speech(bool on) {
@@ -129,9 +133,9 @@ void KeyingModel::peerKeys() { othersMayKeyA_ = true; }
 hostKey KeyingModel::effective(int x) const {
     const hostKey k = key_[x];
     if (k != hostKey::stands) return k;
-    // A's text may end the host's key with its mark; CW's keyer also ends
-    // after its hang time.
-    if (x == 0 && (kindOfA_ == modeKind::cw || pending(kindOfA_))) return hostKey::maybe;
+    // A's text may end the host's key with its mark (CW's hang time never
+    // does).
+    if (x == 0 && pending(kindOfA_)) return hostKey::maybe;
     // Another keyer of A may have keyed after B's key.
     if (x == 1 && (othersMayKeyA_ || speechInBurst_)) return hostKey::maybe;
     return k;

@@ -12,7 +12,7 @@
 // Where timing decides, the model does not guess, it allows both: a key of
 // A that may come from another keyer (the voice switch, a CW text, the
 // MultiPSK peer) and may take the transmitter from B; a text that may end
-// the host's key with its mark (CW's keyer ends after its hang time too);
+// the host's key with its mark;
 // a key made while the radio could not transmit, with the radio able again
 // before the key reached it. Each such doubt is settled by what the burst
 // left behind, once it has settled.
@@ -101,7 +101,7 @@ private:
     bool speechInBurst_ = false;
     const void* modeOfA_ = nullptr;
     modeKind kindOfA_ = modeKind::none;
-    bool pskText_ = false, rttyText_ = false; // a text whose mark was not heard
+    bool cwText_ = false, pskText_ = false, rttyText_ = false; // a text whose mark was not heard
 };
 
 } // namespace keyhist
