@@ -681,6 +681,13 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     EXPECT_GE(e.seconds, 0.0) << "main never returned: " << e.err.substr(0, 2000);
     EXPECT_LE(e.seconds, 1.0 * buildSlowdown);
     EXPECT_EQ(e.log.find("still running"), std::string::npos) << e.log.substr(0, 6000);
+    // "Held" is a quarter second inside one piece of work: on a running
+    // server a sanitizer's slowdown under the suite's load may reach it in a
+    // close or a termination, and the exit then rightly leaves the worker
+    // too. Elsewhere only a held server makes the exit leave it.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    if (!c.leavesWorker) return;
+#endif
     EXPECT_EQ(left, c.leavesWorker) << e.log.substr(0, 6000);
 }
 
