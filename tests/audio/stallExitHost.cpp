@@ -27,6 +27,7 @@
 #include "audio/Wireless.h"
 #include "core/vtrx.h"
 #include "framework/exportPattern.h"
+#include "support/hostHarness.h"
 
 #include <signal.h>
 
@@ -35,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,18 +55,12 @@ int64_t steadyNs() {
         .count();
 }
 
-/// Polls the library until done() holds; false after a minute.
-template <class Done>
-bool pollUntil(Done done) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > giveUp) return false;
-        getUpdates();
-        getRenderUpdates();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+void pollBoth() {
+    getUpdates();
+    getRenderUpdates();
 }
+/// Polls the library until done() holds; false after a minute.
+bool pollUntil(const std::function<bool()>& done) { return host::pollUntil(pollBoth, done, std::chrono::minutes(1)); }
 
 /// Registered before init, so it runs after the library's exit handler: the
 /// server goes on or dies while the process ends, and the host lingers a

@@ -100,6 +100,12 @@ size_t moxFramesAfter(const hpsdrP1Sim& board, steady::time_point t) {
     for (auto& [p, at] : ep2After(board, t)) n += size_t(p.frames[0].mox()) + size_t(p.frames[1].mox());
     return n;
 }
+/// How many packets after t had MOX clear in both frames.
+size_t moxClearsAfter(const hpsdrP1Sim& board, steady::time_point t) {
+    size_t n = 0;
+    for (auto& [p, at] : ep2After(board, t)) n += !anyMox(p);
+    return n;
+}
 /// When the board, after t, got the packet that cleared MOX for good (the
 /// first after the last with MOX set); none while that is still to come.
 std::optional<steady::time_point> moxClearedAt(const hpsdrP1Sim& board, steady::time_point t) {
@@ -602,9 +608,7 @@ TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
     ASSERT_TRUE(host::pollUntil(poll, [&] { return onAir(change); })) << "not on the air again";
     const auto back = steady::now();
     host::pollFor(poll, std::chrono::milliseconds(500));
-    size_t clear = 0;
-    for (auto& [p, at] : ep2After(sim, back)) clear += !anyMox(p);
-    EXPECT_EQ(clear, 0u) << "MOX cleared after the key stood";
+    EXPECT_EQ(moxClearsAfter(sim, back), 0u) << "MOX cleared after the key stood";
     EXPECT_TRUE(onAir(back));
     auto last = [](const std::vector<heard>& h) { return h.empty() ? std::optional<bool>() : h.back().on; };
     EXPECT_NE(last(heardAfter(vtrxPtt, change)), std::optional(false)) << "told off while it transmits";
@@ -643,9 +647,7 @@ TEST_F(HpsdrStreaming, TheHostsKeyOfTheRadioHoldsMoxWithSilence) {
     ASSERT_TRUE(host::pollUntil(poll, [&] { return silentWithMox(unkeyed); })) << "MOX cleared, or the tone went on";
     const auto silent = steady::now();
     host::pollFor(poll, std::chrono::milliseconds(500));
-    size_t clear = 0;
-    for (auto& [p, at] : ep2After(sim, silent)) clear += !anyMox(p);
-    EXPECT_EQ(clear, 0u) << "MOX cleared while the host's key of the radio stands";
+    EXPECT_EQ(moxClearsAfter(sim, silent), 0u) << "MOX cleared while the host's key of the radio stands";
     EXPECT_TRUE(silentWithMox(silent));
     EXPECT_TRUE(heardAfter(radioPtt, unkeyed).empty()) << "the radio told off";
     const auto released = steady::now();
