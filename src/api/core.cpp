@@ -10,6 +10,29 @@
 #include "core/proxyModDemod.h"
 #include "core/vtrx.h"
 #include "framework/exportPattern.h"
+#include "framework/objectHandle.h"
+
+namespace {
+
+/// The object behind a handle, or null; the request made with the handle
+/// logs a bad one.
+template <class X>
+std::shared_ptr<X> quietTarget(void* h) {
+    return h ? std::dynamic_pointer_cast<X>(*static_cast<objectHandle*>(h)) : nullptr;
+}
+
+hostEndings& endingsOf(vtrx& v) { return v.tx.hostEnded; }
+hostEndings& endingsOf(Radio& r) { return r.hostEnded; }
+
+/// An ending the host makes of what the object transmits, marked at its
+/// moment before its request is queued: what it will end takes nothing new
+/// to send meanwhile (see transmission.h).
+template <class X>
+void endingMade(void* h, transmission::serial at) noexcept {
+    if (auto x = quietTarget<X>(h)) endingsOf(*x).made(at);
+}
+
+} // namespace
 
 extern "C" {
 
@@ -50,15 +73,18 @@ VC_PROPERTY_BIND(Radio, ptt)
 // The host's keys and endings take their moment here, on the host thread, so
 // that they compare in the order the host made them (see transmission.h).
 VIREO_API void Radio_setptt(void* h, bool value) {
-    vireo::api::setRequest<&Radio::ptt>(h, "Radio.ptt.set",
-                                        [value, at = transmission::now()](Radio& r) { r.hostSetPtt(value, at); });
+    const auto at = transmission::now();
+    if (!value) endingMade<Radio>(h, at);
+    vireo::api::setRequest<&Radio::ptt>(h, "Radio.ptt.set", [value, at](Radio& r) { r.hostSetPtt(value, at); });
 }
 VC_PROPERTY(Radio, maxHwReceivers)
 VC_PROPERTY(Radio, maxADCs)
 VC_PROPERTY_BIND(Radio, canTransmit)
 VIREO_API void Radio_setcanTransmit(void* h, bool value) {
-    vireo::api::setRequest<&Radio::canTransmit>(
-        h, "Radio.canTransmit.set", [value, at = transmission::now()](Radio& r) { r.hostSetCanTransmit(value, at); });
+    const auto at = transmission::now();
+    if (!value) endingMade<Radio>(h, at);
+    vireo::api::setRequest<&Radio::canTransmit>(h, "Radio.canTransmit.set",
+                                                [value, at](Radio& r) { r.hostSetCanTransmit(value, at); });
 }
 VC_PROPERTY(Radio, rxLevelCalibration)
 VC_PROPERTY(Radio, sentPackets)
@@ -75,7 +101,9 @@ VC_PROPERTY(Radio, ValidBandwidthRatio)
 VC_PROPERTY(Radio, frequencyCalibration)
 VC_METHOD(Radio, start, (), ())
 VIREO_API void Radio_stop(void* h) {
-    vireo::api::request<Radio>(h, "Radio.stop()", [at = transmission::now()](Radio& r) { r.stop(at); });
+    const auto at = transmission::now();
+    endingMade<Radio>(h, at);
+    vireo::api::request<Radio>(h, "Radio.stop()", [at](Radio& r) { r.stop(at); });
 }
 VC_METHOD(Radio, addVtrx, (long long frequency, int hwRx, int ownerId), (frequency, hwRx, ownerId))
 VIREO_API void Radio_removeVtrx(void* h, void* v) {
@@ -96,8 +124,9 @@ VIREO_API void* vtrx_create(void) { return vireo::api::create<vtrx>("vtrx_create
 VIREO_API void vtrx_release(void* h) { vireo::api::release(h, "vtrx_release"); }
 VC_PROPERTY_BIND(vtrx, ptt)
 VIREO_API void vtrx_setptt(void* h, bool value) {
-    vireo::api::setRequest<&vtrx::ptt>(h, "vtrx.ptt.set",
-                                       [value, at = transmission::now()](vtrx& v) { v.tx.hostKey(value, at); });
+    const auto at = transmission::now();
+    if (!value) endingMade<vtrx>(h, at);
+    vireo::api::setRequest<&vtrx::ptt>(h, "vtrx.ptt.set", [value, at](vtrx& v) { v.tx.hostKey(value, at); });
 }
 VC_PROPERTY(vtrx, tune)
 VC_PROPERTY(vtrx, specFreq)
@@ -154,13 +183,25 @@ VIREO_API void vtrx_setModulation(void* h, void* modeHandle) {
         // The host's next calls on the mode (a text, a key) follow the
         // attach, whichever task group gets to its work first.
         if (m) m->attachComing();
-        if (!vireo::api::request<vtrx>(h, "vtrx.setModulation()", [m](vtrx& v) { v.setModulation(m); }) && m)
+        const auto at = transmission::now();
+        // Taking away the mode the host gave the transceiver last ends its
+        // transmission; giving a mode to one without is no ending.
+        if (auto v = quietTarget<vtrx>(h)) {
+            const void* before = v->hostsMode.exchange(m.get());
+            if (before && before != m.get()) v->tx.hostEnded.made(at);
+        }
+        if (!vireo::api::request<vtrx>(h, "vtrx.setModulation()", [m, at](vtrx& v) { v.setModulation(m, at); }) &&
+            m)
             m->attachDropped();
     });
 }
 VC_METHOD(vtrx, setRxFilter, (int low, int high), (low, high))
 VC_METHOD(vtrx, setTxFilter, (int low, int high), (low, high))
-VC_METHOD(vtrx, remove, (), ())
+VIREO_API void vtrx_remove(void* h) {
+    const auto at = transmission::now();
+    endingMade<vtrx>(h, at);
+    vireo::api::request<vtrx>(h, "vtrx.remove()", [at](vtrx& v) { v.remove(at); });
+}
 VC_METHOD(vtrx, start, (), ())
 
 } // extern "C"

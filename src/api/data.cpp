@@ -15,6 +15,26 @@
 #include "modes/data/hell/hellschreiberModDemod.h"
 #include "modes/data/rtty/RTTYModDemod.h"
 
+namespace {
+
+/// A text mode's QueueText: the host's text lives only during the call, so
+/// the request keeps a copy, and the call's moment, which decides what a
+/// transmission's ending takes of it (core/transmission.h).
+template <class Mode>
+void queueText(void* h, const char* text, int start, const char* name) noexcept {
+    vireo::api::guarded(name, [&] {
+        if (!text) {
+            spdlog::error("{} null text refused", name);
+            return;
+        }
+        vireo::api::request<Mode>(h, name, [copy = std::string(text), start, at = transmission::now()](Mode& m) {
+            m.QueueText(copy, start, at);
+        });
+    });
+}
+
+} // namespace
+
 extern "C" {
 
 // ---- PskDetector ----
@@ -36,16 +56,7 @@ VC_COLLECTION(PskModDemod, dets)
 VC_EVENT(PskModDemod, newChars)
 VC_EVENT(PskModDemod, sentChars)
 VIREO_API void PskModDemod_QueueText(void* h, const char* text, int start) {
-    // The host's text lives only during the call: the request keeps a copy.
-    if (!text) {
-        vireo::api::guarded("PskModDemod.QueueText()",
-                            [] { spdlog::error("PskModDemod.QueueText() null text refused"); });
-        return;
-    }
-    vireo::api::guarded("PskModDemod.QueueText()", [&] {
-        vireo::api::request<PskModDemod>(h, "PskModDemod.QueueText()",
-                                         [copy = std::string(text), start](PskModDemod& m) { m.QueueText(copy, start); });
-    });
+    queueText<PskModDemod>(h, text, start, "PskModDemod.QueueText()");
 }
 
 // ---- JTModDemod ----
@@ -127,7 +138,9 @@ VC_PROPERTY(cwModDemod, dbg2)
 VC_EVENT(cwModDemod, sentChars)
 VC_EVENT(cwModDemod, newChars)
 VC_EVENT(cwModDemod, newDebug)
-VC_METHOD(cwModDemod, QueueText, (const char* text, int offset), (text, offset))
+VIREO_API void cwModDemod_QueueText(void* h, const char* text, int offset) {
+    queueText<cwModDemod>(h, text, offset, "cwModDemod.QueueText()");
+}
 VC_METHOD(cwModDemod, KeyDown, (long long time), (time))
 VC_METHOD(cwModDemod, KeyUp, (long long time), (time))
 
@@ -144,13 +157,17 @@ VC_EVENT(RTTYModDemod, newChars)
 VC_PROPERTY(RTTYModDemod, dbg1)
 VC_PROPERTY(RTTYModDemod, dbg2)
 VC_EVENT(RTTYModDemod, newDebug)
-VC_METHOD(RTTYModDemod, QueueText, (const char* text, int base), (text, base))
+VIREO_API void RTTYModDemod_QueueText(void* h, const char* text, int base) {
+    queueText<RTTYModDemod>(h, text, base, "RTTYModDemod.QueueText()");
+}
 
 // ---- hellschreiberModDemod ----
 VC_CLASS(hellschreiberModDemod)
 VC_PROPERTY(hellschreiberModDemod, frequencyStep)
 VC_EVENT(hellschreiberModDemod, sentChars)
-VC_METHOD(hellschreiberModDemod, QueueText, (const char* text, int base), (text, base))
+VIREO_API void hellschreiberModDemod_QueueText(void* h, const char* text, int base) {
+    queueText<hellschreiberModDemod>(h, text, base, "hellschreiberModDemod.QueueText()");
+}
 
 // ---- chirpyModDemod ----
 VC_CLASS(chirpyModDemod)

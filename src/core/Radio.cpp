@@ -259,8 +259,10 @@ void Radio::hostLetGo() {
     if (!taskGroup()) return;
     auto self = std::static_pointer_cast<Radio>(weak_from_this().lock());
     if (!self) return;
+    const auto at = transmission::now();
+    hostEnded.made(at);
     seqTask t;
-    t.fn = [self, at = transmission::now()] {
+    t.fn = [self, at] {
         self->letGo_ = true;
         self->offAir(at, "the host let go of its radio");
     };

@@ -157,6 +157,11 @@ public:
     /// when the radio is off, or keyed by the host alone. Any thread.
     std::shared_ptr<vtrx> keyingVtrx() const;
 
+    /// The host's endings of every transmission through this radio (its
+    /// unkey, stop, canTransmit false, release), marked as it makes them
+    /// (see transmission.h). Any thread.
+    hostEndings hostEnded;
+
     std::vector<std::shared_ptr<vtrx>> vtrxList;
     std::vector<hwReceiver> receivers;
     buff<float> wideBand, wideBandFill;

@@ -20,13 +20,18 @@ void modDemod::init() {}
 
 void modDemod::pttChanged(bool) {}
 
-void modDemod::dropTransmission() {}
+void modDemod::dropTransmission(uint64_t) {}
 
 void modDemod::transceiverLetGo() {}
 
 bool modDemod::pttReleased() const {
     auto v = lockOwner();
     return v && v->tx.where() == transmission::phase::tail;
+}
+
+bool modDemod::endingComing() const {
+    auto v = lockOwner();
+    return v && v->tx.endingComing();
 }
 
 void modDemod::transmissionDone() {

@@ -48,12 +48,14 @@ public:
     /// PTT on, or off (before pttReleased() turns true).
     virtual void pttChanged(bool on);
     /// The transmission ends, however it ends; called as ptt goes off,
-    /// after pttChanged(false). What the mode still holds of it (the rest of
-    /// its text up to its end mark, the rest of its message, its peer's
-    /// samples) is dropped: nothing of it may go out later. Must not reset
-    /// what a modulate under way is using: the mode's own end may come from
-    /// inside its modulate.
-    virtual void dropTransmission();
+    /// after pttChanged(false). What the mode still holds of it that came
+    /// before `before`, the moment of the ending (the rest of its text up to
+    /// its end mark, the rest of its message, its peer's samples), is
+    /// dropped: nothing of it may go out later. What came after it (a text
+    /// the host queued since) waits for the next transmission. Must not
+    /// reset what a modulate under way is using: the mode's own end may come
+    /// from inside its modulate.
+    virtual void dropTransmission(uint64_t before);
     /// The host let go of the transceiver, which nothing keys again: what
     /// waits to key it (a queued message) is dropped.
     virtual void transceiverLetGo();
@@ -91,6 +93,10 @@ public:
     /// Whether the transmission was released and its tail runs: the mode
     /// finishes what it sends. The transceiver's task group only.
     bool pttReleased() const;
+    /// Whether the host has made an ending of the transmission on that has
+    /// not reached it yet: the mode takes nothing more to send for it. The
+    /// transceiver's task group only.
+    bool endingComing() const;
 
     asyncProperty<int> rxFreq{0};               // receive audio offset, Hz
     asyncProperty<int> txFreq{0};               // transmit audio offset, Hz

@@ -51,42 +51,81 @@ void transmission::hostKey(bool on, serial at) {
     if (!ptt.get()) return;
     if (phase_ != phase::off && serial_ > at) {
         // Keyed after the host made its unkey: that key stands, and the host,
-        // which took its own value as stored, hears that ptt is on.
+        // which took its own value as stored, hears that ptt is on. What the
+        // transmission sent from before the unkey ends all the same.
+        if (phase_ == phase::keyed && began_ < at) laterKeyGoesOn(at, "the host unkeyed it");
         ptt.tellHost();
         return;
     }
+    endingAt_ = at;
     ptt.hostSet(false);
+    endingAt_ = 0;
 }
 
-void transmission::hostTakesOver(serial at) {
+void transmission::hostTakesOver(serial at) { keyOver(nullptr, at); }
+
+void transmission::keyOver(const void* keyer, serial at) {
     // An ending made after this key has run already: it ended the key
     // before the key came, and the transmission on is a later one's.
     if (at < endedBefore_) return;
-    keyer_ = nullptr;
+    // A mode's key never takes a transmission from a later key.
+    if (keyer && at <= serial_) return;
+    keyer_ = keyer;
     if (at <= serial_) return; // keyed after the host's call: its moment stays
-    // The moment is the host's now: an ending made before it passes it by,
-    // and the radio holds the transmission under its new name.
+    // The key is the keyer's from its moment on: an ending made before it
+    // leaves the key, and the radio holds the transmission under the key's
+    // name. When it began stays as it was: such an ending still ends what
+    // the transmission sent (laterKeyGoesOn).
     serial_ = at;
     tellRadio(true);
     watch();
 }
 
+bool transmission::endingMadeBetween(serial from, serial to) const {
+    serial latest = hostEnded.latest();
+    if (auto radio = v_.owner.lock()) latest = std::max(latest, radio->hostEnded.latest());
+    return latest > from && latest < to;
+}
+
+void transmission::laterKeyGoesOn(serial moment, const char* why) {
+    spdlog::info("vtrx transmission ends: {}; a key made after it goes on", why);
+    if (auto& mode = v_.mode) {
+        mode->pttChanged(false);
+        mode->dropTransmission(moment);
+    }
+    // A transmission of the later key's own, from a fresh start, as any key
+    // makes one: the mode begins anew (what waits for a later transmission
+    // goes out in it), and the radio hears the key again, having gone off
+    // the air at the ending if it got there first.
+    pendingKeyer_ = keyer_;
+    pendingSerial_ = serial_;
+    begin();
+    pendingKeyer_ = nullptr;
+    pendingSerial_ = 0;
+}
+
 void transmission::setPtt(bool on) { v_.ptt.set(on, true); }
 
-bool transmission::keyFor(const modDemod& mode) {
+bool transmission::keyFor(const modDemod& mode, serial asked) {
     // A mode detached since it asked keys nothing: nothing would end it.
     if (v_.mode.get() != &mode) return false;
-    return keyBy(&mode, false);
+    return keyBy(&mode, false, asked);
 }
 
 void transmission::keyForVoice() {
-    if (!voiceWaits_) keyBy(&v_, true);
+    if (!voiceWaits_) keyBy(&v_, true, 0);
 }
 
 bool transmission::keyedByVoice() const { return phase_ == phase::keyed && keyer_ == &v_; }
 
-bool transmission::keyBy(const void* keyer, bool quiet) {
-    if (v_.ptt.get()) return phase_ == phase::keyed; // the first keyer keeps it
+bool transmission::keyBy(const void* keyer, bool quiet, serial asked) {
+    if (v_.ptt.get()) {
+        // The first keyer keeps it, unless the host ended its key after it
+        // was made and before the host asked for this one, and the ending is
+        // still on its way: what the host asked for after it goes on past it.
+        if (asked && phase_ == phase::keyed && endingMadeBetween(serial_, asked)) keyOver(keyer, now());
+        return phase_ == phase::keyed;
+    }
     const serial at = now();
     if (const char* why = refusal(at)) {
         if (!quiet) spdlog::info("vtrx key refused: {}", why);
@@ -160,14 +199,16 @@ void transmission::releaseByVoice() {
     voiceReleasing_ = false;
 }
 
-void transmission::hostLetGo() {
+void transmission::hostLetGo(serial at) {
     letGo_ = true;
     if (v_.mode) v_.mode->transceiverLetGo();
+    endingAt_ = at;
     release();
+    endingAt_ = 0;
 }
 
-void transmission::end(serial which, const char* why) {
-    if (phase_ != phase::off && serial_ == which) endNow(why);
+void transmission::end(serial which, const char* why, serial at) {
+    if (phase_ != phase::off && serial_ == which) endNow(why, at);
 }
 
 void transmission::endBefore(serial moment, const char* why) {
@@ -175,24 +216,30 @@ void transmission::endBefore(serial moment, const char* why) {
         endedBefore_ = moment;
         endedWhy_ = why;
     }
-    if (phase_ != phase::off && serial_ < moment) endNow(why);
+    if (phase_ == phase::off || began_ > moment) return;
+    if (phase_ == phase::keyed && serial_ > moment)
+        laterKeyGoesOn(moment, why); // keyed over after the ending
+    else
+        endNow(why, moment);
 }
 
-void transmission::endWhateverIsOn(const char* why) { endNow(why); }
+void transmission::endWhateverIsOn(const char* why, serial at) { endNow(why, at); }
 
-void transmission::endNow(const char* why) {
+void transmission::endNow(const char* why, serial at) {
     if (phase_ == phase::off) return;
     spdlog::info("vtrx transmission ends: {}", why);
     ending_ = true;
+    endingAt_ = at;
     if (v_.ptt.get())
         setPtt(false); // released() takes the way out, without the tail
     else
         finish(); // in its tail
+    endingAt_ = 0;
     ending_ = false;
 }
 
 void transmission::postEnd(serial which, const char* why) {
-    postEnding([which, why](transmission& tx) { tx.end(which, why); });
+    postEnding([which, why, at = now()](transmission& tx) { tx.end(which, why, at); });
 }
 
 void transmission::postEndBefore(serial moment, const char* why) {
@@ -217,7 +264,7 @@ void transmission::released() {
     auto& mode = v_.mode;
     if (mode) {
         mode->pttChanged(false);
-        mode->dropTransmission();
+        mode->dropTransmission(endingAt_ ? endingAt_ : now());
     }
     v_.rampUpPending = false;
     if (ending_ || !mode) {
@@ -229,6 +276,12 @@ void transmission::released() {
     phase_ = phase::tail;
     v_.tailLeft = mode->txTailLength;
     watch();
+}
+
+bool transmission::endingComing() const {
+    // Carried out, it would have ended this transmission, or made a later
+    // key over it one of its own that began later.
+    return phase_ != phase::off && endingMadeBetween(began_, anyTime);
 }
 
 void transmission::finish() {

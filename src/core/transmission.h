@@ -35,6 +35,25 @@
 //  keyed before a moment (endBefore, which also refuses a key made before
 //  that moment that arrives after it). One that finds its transmission over
 //  does nothing: a key made after it stands.
+//  A host key over a transmission does not move the moment it began: an
+//  ending made between the two ends what the transmission sent (its text,
+//  its mode's keying), and the host's key goes on as a transmission of its
+//  own. So does a mode's key for what the host asked after such an ending
+//  (a text queued after it), which would otherwise have been lost in the
+//  transmission the ending ends.
+//
+// What an ending takes:
+//  - Every ending has a moment: the host's call, or, for one the library
+//    makes itself, when it makes it. It drops what the transmission still
+//    holds that came before that moment (the rest of its text up to its
+//    end mark); a text the host queued after it belongs to the next
+//    transmission and waits for it whole.
+//  - An ending the host makes reaches the transceiver later than the host's
+//    next calls on a mode may reach the mode. So the host's endings are
+//    marked as the host makes them (hostEndings, on the transceiver and on
+//    its radio), and a transmission that such an ending will end takes
+//    nothing more to send (endingComing): what the host queued after the
+//    ending never goes out in it.
 //
 // Where it is (where()) is the one state: keyed, tail (released: the mode's
 // tail runs out while the radio keeps asking) or off. Whatever else reads
@@ -78,6 +97,25 @@
 class vtrx;
 class modDemod;
 
+/// The endings the host has made of what one object transmits (a
+/// transceiver's, or every one of a radio's transceivers'): the moment of
+/// the latest, marked on the host thread as the host makes the call, before
+/// its request is queued.
+class hostEndings {
+public:
+    /// Any thread.
+    void made(uint64_t at) {
+        uint64_t seen = latest_.load();
+        while (seen < at && !latest_.compare_exchange_weak(seen, at)) {
+        }
+    }
+    /// The moment of the latest ending made, 0 when none. Any thread.
+    uint64_t latest() const { return latest_.load(); }
+
+private:
+    std::atomic<uint64_t> latest_{0};
+};
+
 class transmission {
 public:
     enum class phase { off, keyed, tail };
@@ -98,15 +136,19 @@ public:
     // ---- the way in ----
     /// The host's set of ptt, made at moment `at`. On: keys for the host, or
     /// is refused and the host told that ptt stays off; while a transmission
-    /// is on, makes the host its keyer at `at`. Off: releases a
-    /// transmission keyed before `at`; one keyed after it stands, and the
-    /// host is told that ptt is on. Own task group.
+    /// is on, makes the host its keyer at `at` (see hostTakesOver). Off:
+    /// releases a transmission keyed before `at`; a key made after it
+    /// stands (as a transmission of its own, when it keyed over one that
+    /// began before), and the host is told that ptt is on. Own task group.
     void hostKey(bool on, serial at);
     /// Keys for the mode, if it is still attached here. True when the
     /// transceiver transmits afterwards (keyed by the mode now, or by
-    /// whoever keyed it first); false when the key was refused. Own task
-    /// group.
-    bool keyFor(const modDemod& mode);
+    /// whoever keyed it first); false when the key was refused. `asked`:
+    /// the moment of the host's call the key is for (a text it queued), 0
+    /// when it is the mode's own: when the host ended the key on after it
+    /// was made and before that call, the key goes on past that ending as a
+    /// transmission of its own. Own task group.
+    bool keyFor(const modDemod& mode, serial asked = 0);
     /// Keys for the transceiver's voice switch, unless a transmission was
     /// ended by anything but the switch's hold and the speech has not
     /// paused since: speech that goes on belongs to that transmission. Own
@@ -131,22 +173,24 @@ public:
     /// The voice switch's hold ran out: releases what the switch keyed. Own
     /// task group.
     void releaseByVoice();
-    /// The host let go of the transceiver: what is on is released, and
-    /// nothing keys it again. Own task group.
-    void hostLetGo();
+    /// The host let go of the transceiver at moment `at`: what is on is
+    /// released, and nothing keys it again. Own task group.
+    void hostLetGo(serial at);
     /// Ends the transmission `which` at once, without its tail, if it is
-    /// still on; logged with why (a text that lives for ever). Own task
-    /// group.
-    void end(serial which, const char* why);
-    /// Ends at once whatever was keyed before `moment`, and refuses a key
-    /// made before it that comes later. Own task group.
+    /// still on; logged with why (a text that lives for ever). `at`: the
+    /// moment the ending was made. Own task group.
+    void end(serial which, const char* why, serial at = now());
+    /// Ends at once what began before `moment`, and refuses a key made
+    /// before it that comes later. A host key made after `moment` over a
+    /// transmission that began before it stands, as a transmission of its
+    /// own. Own task group.
     void endBefore(serial moment, const char* why);
     /// Ends at once whatever is on: what would end it goes (the mode, the
-    /// transceiver), from a request of this transceiver's own. Own task
-    /// group.
-    void endWhateverIsOn(const char* why);
-    /// end and endBefore, queued on the transceiver's task group. Any
-    /// thread.
+    /// transceiver), from a request of this transceiver's own made at `at`.
+    /// Own task group.
+    void endWhateverIsOn(const char* why, serial at = now());
+    /// end (made now) and endBefore, queued on the transceiver's task group.
+    /// Any thread.
     void postEnd(serial which, const char* why);
     void postEndBefore(serial moment, const char* why);
 
@@ -175,6 +219,14 @@ public:
     bool keyedByVoice() const;
     /// Whether the host let go of the transceiver.
     bool letGo() const { return letGo_; }
+    /// Whether the host has made an ending, not yet carried out here, of the
+    /// transmission on: it takes nothing more to send. Own task group.
+    bool endingComing() const;
+
+    /// The host's endings of this transceiver's transmissions (its unkey,
+    /// the mode's detach, the transceiver's release or removal), marked as
+    /// it makes them. Any thread.
+    hostEndings hostEnded;
 
     /// See the rules above; every radio that transmits asks many times
     /// within either.
@@ -185,15 +237,25 @@ private:
     /// Why a key made at `at` cannot be carried out here, or null.
     const char* refusal(serial at) const;
     /// quiet: a refusal is not logged (the voice switch asks every block).
-    bool keyBy(const void* keyer, bool quiet);
+    /// asked: see keyFor.
+    bool keyBy(const void* keyer, bool quiet, serial asked);
     void release();
     /// A change of ptt that the host is told of.
     void setPtt(bool on);
     /// The host keys while a transmission is on.
     void hostTakesOver(serial at);
+    /// `keyer` (null: the host) keys, at moment `at`, over the transmission
+    /// on: it becomes its keyer, and the key's moment its serial.
+    void keyOver(const void* keyer, serial at);
+    /// Whether the host made an ending of this transceiver's transmissions
+    /// after `from` and before `to`, as far as the latest one tells.
+    bool endingMadeBetween(serial from, serial to) const;
+    /// An ending at `moment` of a transmission keyed over after it: what
+    /// the transmission sent ends; the later key goes on.
+    void laterKeyGoesOn(serial moment, const char* why);
     void begin();
     void released();
-    void endNow(const char* why);
+    void endNow(const char* why, serial at);
     /// Queues ending(*this) on the transceiver's task group. Any thread.
     template <class F>
     void postEnding(F ending);
@@ -218,6 +280,7 @@ private:
     serial pendingSerial_ = 0;      // the moment of the key whose change runs
     serial endedBefore_ = 0;        // keys made before this were ended
     const char* endedWhy_ = "";     // by what
+    serial endingAt_ = 0;           // the moment of the ending under way, 0: now
     bool ending_ = false;           // endNow() under way: no tail
     uint64_t checkSerial_ = 0;      // of the check queued last
     bool voiceReleasing_ = false;   // releaseByVoice() under way

@@ -101,9 +101,9 @@ void vtrx::stop() {
     inputStream.setStreamId(0);
 }
 
-void vtrx::remove() {
+void vtrx::remove(transmission::serial at) {
     stop();
-    tx.endWhateverIsOn("its transceiver was removed");
+    tx.endWhateverIsOn("its transceiver was removed", at);
     toRadio("radio.removeVtrx", [](Radio& r, vtrx& v) { r.removeVtrx(&v); });
 }
 
@@ -139,12 +139,12 @@ void vtrx::setTxFilter(int low, int high) {
     if (mode) mode->setTxFilter(low, high);
 }
 
-void vtrx::setModulation(std::shared_ptr<modDemod> m) {
+void vtrx::setModulation(std::shared_ptr<modDemod> m, transmission::serial at) {
     const bool replaced = mode && mode != m;
     // The outgoing mode takes the transmission with it, whoever keyed it:
     // what it was sending ends with it (a text's end mark, a message's end
     // would never come), and no other mode goes out in its name.
-    if (replaced) tx.endWhateverIsOn("its mode was detached or replaced");
+    if (replaced) tx.endWhateverIsOn("its mode was detached or replaced", at);
     // A replaced mode the host still holds must not reach this transceiver.
     if (replaced) mode->setOwner({});
     mode = std::move(m);
@@ -165,8 +165,10 @@ void vtrx::hostLetGo() {
     if (owner.expired()) return;
     auto self = std::static_pointer_cast<vtrx>(weak_from_this().lock());
     if (!self) return;
+    const auto at = transmission::now();
+    tx.hostEnded.made(at);
     seqTask t;
-    t.fn = [self] { self->tx.hostLetGo(); };
+    t.fn = [self, at] { self->tx.hostLetGo(at); };
     t.name = "vtrx.release()";
     queueSetItem(t);
 }

@@ -80,14 +80,16 @@ public:
     void create();
     void start();
     void stop();
-    void remove();
+    /// The host's removal, made at `at`.
+    void remove(transmission::serial at = transmission::now());
     void setRxFrequency(long long f);
     void setRxFilter(int low, int high);
     /// Designs rxFir for the stored pass-band at rate, the rate the filter
     /// is to run at.
     void designRxFilter(int rate);
     void setTxFilter(int low, int high);
-    void setModulation(std::shared_ptr<modDemod> mode);
+    /// Attaches mode (null detaches), as the host asked at `at`.
+    void setModulation(std::shared_ptr<modDemod> mode, transmission::serial at = transmission::now());
     /// Sets signalStrength from one filter output block.
     void measureSignalStrength(buff<cplx> block);
 
@@ -130,6 +132,9 @@ public:
     bool transmitting() const { return tx.where() != transmission::phase::off; }
     std::atomic<int> rxFilterLow{-3000};
     std::atomic<int> rxFilterHigh{3000};
+    /// The mode the host last gave this transceiver (vtrx_setModulation),
+    /// as its calls go: compared, never read through. Host thread.
+    std::atomic<const void*> hostsMode{nullptr};
     /// The transmit pass-band the host last set, handed to every mode
     /// attached later; none until the host sets one (each mode then keeps
     /// its own default).

@@ -116,6 +116,22 @@ std::vector<Row> everyRow() {
     return rows;
 }
 
+/// A text mode as the host drives it.
+struct textModeApi {
+    const char* name;
+    void* (*create)();
+    void (*release)(void*);
+    void (*bindSent)(void*, void (*)(const char*));
+    void (*queue)(void*, const char*, int);
+};
+const textModeApi textModes[] = {
+    {"CW", cwModDemod_create, cwModDemod_release, cwModDemod_bindsentChars, cwModDemod_QueueText},
+    {"RTTY", RTTYModDemod_create, RTTYModDemod_release, RTTYModDemod_bindsentChars, RTTYModDemod_QueueText},
+    {"PSK", PskModDemod_create, PskModDemod_release, PskModDemod_bindsentChars, PskModDemod_QueueText},
+    {"Hellschreiber", hellschreiberModDemod_create, hellschreiberModDemod_release,
+     hellschreiberModDemod_bindsentChars, hellschreiberModDemod_QueueText},
+};
+
 const std::string files = ::testing::TempDir() + "vireo_keying_" + std::to_string(getpid()) + "/";
 
 // The loop-back radio with transceivers A (the keyer's), B (a signal
@@ -388,6 +404,7 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
         return;
     if (e == ending::radioCannotTransmit) Radio_setcanTransmit(radio, true);
     if (e == ending::radioStopped || e == ending::radioSilent) Radio_start(radio);
+    if (e == ending::modeStops && k == keyer::jt) JTModDemod_setEnabled(modeOfA, true);
     if (radioStaysKeyed) {
         const auto t = steady::now();
         vtrx_setptt(B, false);
@@ -579,21 +596,8 @@ TEST_F(KeyingRig, TheVoiceSwitchEndsOnlyWhatItKeyed) {
 // in the first. Its tail takes nothing of the second text, which waits for
 // the next key and then goes out whole.
 TEST_F(KeyingRig, ATailTakesNothingOfTheNextText) {
-    struct Mode {
-        const char* name;
-        void* (*create)();
-        void (*release)(void*);
-        void (*bindSent)(void*, void (*)(const char*));
-        void (*queue)(void*, const char*, int);
-    };
-    const Mode modes[] = {
-        {"RTTY", RTTYModDemod_create, RTTYModDemod_release, RTTYModDemod_bindsentChars, RTTYModDemod_QueueText},
-        {"PSK", PskModDemod_create, PskModDemod_release, PskModDemod_bindsentChars, PskModDemod_QueueText},
-        {"Hellschreiber", hellschreiberModDemod_create, hellschreiberModDemod_release,
-         hellschreiberModDemod_bindsentChars, hellschreiberModDemod_QueueText},
-    };
     bool fresh = true;
-    for (const Mode& m : modes) {
+    for (const textModeApi& m : {textModes[1], textModes[2], textModes[3]}) {
         SCOPED_TRACE(m.name);
         if (!std::exchange(fresh, false)) freshRig();
         void* mode = attach(A, m.create(), m.release);
@@ -661,7 +665,8 @@ TEST_F(KeyingRig, APendingKeyGoesWithTheTransceiver) {
 // the peer's SwitchRX or silence, JT's Enabled false) never ends it. Only
 // the end mark of a text the host keyed does: a host key over a CW text ends
 // with it. Either way the host's last word on A and on the radio is what the
-// library holds.
+// library holds. A JT message that Enabled false stopped stays silent once
+// the mode is enabled again, under the host's key too.
 enum class when { beforeItsEnd, atItsEnd, afterItsEnd };
 constexpr const char* whenName[] = {"BeforeItsEnd", "AtItsEnd", "AfterItsEnd"};
 struct OverRow {
@@ -713,6 +718,15 @@ TEST_P(HostKeysOver, TheHostsKeyStandsAndItsWordIsTheLibrarys) {
     const auto keyed = steady::now();
     setA(true);
     if (w == when::beforeItsEnd) itsEnd(k);
+    // A JT message stopped by Enabled false never resumes, not even under
+    // the host's key once the mode is enabled again: it belongs to its
+    // period.
+    std::optional<steady::time_point> enabledAgain;
+    if (k == keyer::jt && w != when::afterItsEnd) {
+        host::pollFor(poll, 300ms);
+        JTModDemod_setEnabled(modeOfA, true);
+        enabledAgain = steady::now();
+    }
 
     if (endsWithIt) {
         ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 0, keyed) > 0; }, 15s)) << "its end never came";
@@ -728,6 +742,9 @@ TEST_P(HostKeysOver, TheHostsKeyStandsAndItsWordIsTheLibrarys) {
     expectTheHostsWordHolds();
     if (unkeyFirst && k != keyer::vox) { // the unkey ended the text, the over or the message
         EXPECT_LT(loudest(keyed + 300ms), -40.0) << "what the unkey ended went out in the host's key";
+    }
+    if (enabledAgain) {
+        EXPECT_LT(loudest(*enabledAgain + 100ms), -40.0) << "the stopped message went on the air";
     }
 
     // The host unkeys all: nothing stays keyed.
@@ -798,32 +815,118 @@ TEST_F(KeyingRig, TheHostsKeyOfTheRadioHoldsIt) {
     }
 }
 
-// A macro button: the mode made, attached and given its text back to back
-// (also after a detach, and moving from another mode), with no poll between.
-// The text keys once the attach has run and goes out whole, every time.
-TEST_F(KeyingRig, TextRightAfterTheAttachGoesOutWhole) {
-    const char* how[] = {"a new mode", "detached and attached again", "after another mode"};
-    for (int variant = 0; variant < 3; ++variant)
-        for (int run = 0; run < 4; ++run) {
-            SCOPED_TRACE(std::string(how[variant]) + ", run " + std::to_string(run));
-            static std::string sentText;
-            sentText.clear();
-            void* cw = keep(cwModDemod_create(), cwModDemod_release);
-            cwModDemod_setwpm(cw, 60);
-            cwModDemod_bindsentChars(cw, [](const char* c) { sentText += c; });
-            if (variant == 1) {
-                vtrx_setModulation(A, cw);
-                sync(A);
-                vtrx_setModulation(A, nullptr);
-            }
-            if (variant == 2) attachA(sigGenModDemod_create, sigGenModDemod_release);
-            vtrx_setModulation(A, cw);
-            cwModDemod_QueueText(cw, "tt\n", 0);
-            EXPECT_TRUE(host::pollUntil(poll, [&] { return sentText == "tt\n"; }, 8s)) << "sent " << sentText;
-            ASSERT_TRUE(host::pollUntil(poll, [&] { return !holds(A); }, 5s));
-            vtrx_setModulation(A, nullptr);
-            sync(A);
-        }
+// A macro button: a text given right after an ending of what went before,
+// back to back with no poll between. The mode made and attached, detached
+// while idle and attached again, or moving from another mode; or, while the
+// last text still goes out, the mode detached and attached again, the radio
+// stopped and started, or unable to transmit and able again (CW keys for
+// its text; the other modes wait for the host's key, made last). The ending
+// takes the old text and nothing of the new one, which goes out whole,
+// every time. Each row sits beside its control: the ending seen through
+// (an echo from A and the radio, and 300 ms) before the last call.
+enum class macroAfter { newMode, idleReattach, otherMode, reattach, stopAndStart, cannotAndCan };
+constexpr const char* macroAfterName[] = {"NewMode",      "DetachedIdle", "AfterAnotherMode",
+                                          "DetachedAndAttachedInAText", "StoppedAndStartedInAText",
+                                          "CannotAndCanTransmitInAText"};
+struct MacroRow {
+    textModeApi mode;
+    macroAfter after;
+    bool control;
+};
+void PrintTo(const MacroRow& r, std::ostream* os) {
+    *os << r.mode.name << ", " << macroAfterName[size_t(r.after)] << (r.control ? ", control" : "");
 }
+class TextAfterAnEnding : public KeyingRig, public ::testing::WithParamInterface<MacroRow> {};
+
+/// Whether what the host heard after queuing goes out as the text whole: a
+/// character taken but not yet heard as the host queued it goes out first,
+/// and the host's resend (from the count it heard) then starts one in.
+bool sentWhole(const std::string& heard, const std::string& text) {
+    return heard.size() == text.size() && (heard == text || heard.substr(1) == text.substr(1));
+}
+
+TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
+    const auto& [api, after, control] = GetParam();
+    const bool cw = std::string(api.name) == "CW";
+    const bool inAText = after >= macroAfter::reattach;
+    // RTTY's text as a panel sends it; the slower modes' shorter.
+    const std::string name = api.name;
+    const std::string oldText = cw ? "test k\n" : name == "RTTY" ? "RYRYRYRY~" : name == "PSK" ? "RYRY~" : "RY~";
+    const std::string newText = cw ? "abcdef\n" : name == "RTTY" ? "ABCD~" : "AB~";
+    const size_t cutAt = oldText.size() - 1; // as its last character before the mark is heard
+    for (int run = 0; run < (inAText ? (control ? 1 : 2) : 4); ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        if (run > 0) freshRig();
+        static std::string sentText;
+        sentText.clear();
+        void* mode = keep(api.create(), api.release);
+        api.bindSent(mode, [](const char* c) { sentText += c; });
+        if (cw) cwModDemod_setwpm(mode, inAText ? 40 : 60);
+        auto settle = [&] {
+            if (!control) return;
+            sync(A);
+            sync(radio);
+            host::pollFor(poll, 300ms);
+        };
+        switch (after) {
+        case macroAfter::newMode: break;
+        case macroAfter::idleReattach:
+            vtrx_setModulation(A, mode);
+            sync(A);
+            vtrx_setModulation(A, nullptr);
+            break;
+        case macroAfter::otherMode: attachA(sigGenModDemod_create, sigGenModDemod_release); break;
+        default:
+            vtrx_setModulation(A, mode);
+            api.queue(mode, oldText.c_str(), 0);
+            if (!cw) vtrx_setptt(A, true);
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return sentText.size() >= cutAt; }, 10s)) << sentText;
+            break;
+        }
+        const size_t heard = sentText.size();
+        switch (after) {
+        case macroAfter::stopAndStart:
+            Radio_stop(radio);
+            Radio_start(radio);
+            break;
+        case macroAfter::cannotAndCan:
+            Radio_setcanTransmit(radio, false);
+            Radio_setcanTransmit(radio, true);
+            break;
+        case macroAfter::reattach: vtrx_setModulation(A, nullptr); [[fallthrough]];
+        default: vtrx_setModulation(A, mode); break;
+        }
+        if (cw) settle();
+        api.queue(mode, newText.c_str(), int(heard));
+        if (!cw) {
+            settle();
+            vtrx_setptt(A, true);
+        }
+        EXPECT_TRUE(host::pollUntil(poll, [&] { return sentWhole(sentText.substr(heard), newText); }, 12s))
+            << "sent " << sentText << " (" << heard << " heard before the ending)";
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return !holds(A); }, 5s)) << "its end mark never ended it";
+        vtrx_setModulation(A, nullptr);
+        sync(A);
+    }
+}
+
+std::vector<MacroRow> macroRows() {
+    const textModeApi cw = textModes[0], rtty = textModes[1], psk = textModes[2], hell = textModes[3];
+    std::vector<MacroRow> rows = {{cw, macroAfter::newMode, false},
+                                  {cw, macroAfter::idleReattach, false},
+                                  {cw, macroAfter::otherMode, false}};
+    for (bool control : {false, true}) {
+        for (macroAfter a : {macroAfter::reattach, macroAfter::stopAndStart, macroAfter::cannotAndCan})
+            rows.push_back({cw, a, control});
+        for (const textModeApi& m : {rtty, psk, hell}) rows.push_back({m, macroAfter::reattach, control});
+    }
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(AMacro, TextAfterAnEnding, ::testing::ValuesIn(macroRows()),
+                         [](const ::testing::TestParamInfo<MacroRow>& p) {
+                             return std::string(p.param.mode.name) + "_" + macroAfterName[size_t(p.param.after)] +
+                                    (p.param.control ? "_Control" : "");
+                         });
 
 } // namespace

@@ -94,10 +94,15 @@ void JTModDemod::onEnabled() {
     auto self = std::static_pointer_cast<JTModDemod>(weak_from_this().lock());
     if (!self) return;
     // modulate sends nothing more: what the mode keyed until now ends, and
-    // nothing it keys later (enabled again) by this request.
+    // nothing it keys later (enabled again) by this request. The message on
+    // the air goes whoever holds the key: a host key over it stands, on
+    // silence, and the message never resumes.
     forTransceiver("JTModDemod.transmissionDone",
                    [self, before = transmission::now()](const std::shared_ptr<vtrx>& v) {
-                       if (v) v->tx.releaseIfKeyedBy(*self, before);
+                       if (!v) return;
+                       v->tx.releaseIfKeyedBy(*self, before);
+                       // Its message is this transceiver's to touch only while attached here.
+                       if (self->lockOwner() == v) self->dropTransmission(before);
                    });
 }
 

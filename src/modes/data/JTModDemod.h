@@ -66,7 +66,8 @@ public:
 
     buff<float> demodulate(buff<cplx> block) override;
     void modulate(buff<cplx> in, buff<cplx> out) override;
-    void dropTransmission() override;
+    /// Drops the message on the air if it began before `before`.
+    void dropTransmission(uint64_t before) override;
     /// The queued message goes with the transceiver's key.
     void transceiverLetGo() override;
 
@@ -208,7 +209,11 @@ private:
     std::mutex queueLock_;
     Message queued_;
 
+    /// A message cut short never resumes: it belongs to its period.
+    void dropMessage();
+
     buff<float> active_;
+    uint64_t activeSince_ = 0; // the moment it went on the air
     int symbolIndex_ = 0;
     int samplesLeft_ = 0;
     int symbolLength_ = 7680; // samplesPerSymbol taken at the transmission's start

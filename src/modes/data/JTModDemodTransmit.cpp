@@ -66,11 +66,12 @@ void JTModDemod::startTest() {
     symbolLength_ = int(sps);
     samplesLeft_ = 0;
     active_ = std::move(m.tones);
+    activeSince_ = transmission::now();
     decodeMode_ = m.mode;
     emitted_ = 0;
     // A transceiver that takes no key (the host let go of it) never sends
     // the message: it belongs to this period.
-    if (!v->tx.keyFor(*this)) dropTransmission();
+    if (!v->tx.keyFor(*this)) dropMessage();
 }
 
 void JTModDemod::beginSymbol() {
@@ -143,7 +144,7 @@ void JTModDemod::modulate(buff<cplx>, buff<cplx> out) {
 }
 
 void JTModDemod::endMessage() {
-    dropTransmission();
+    dropMessage();
     transmissionDone();
 }
 
@@ -152,11 +153,14 @@ void JTModDemod::transceiverLetGo() {
         std::lock_guard<std::mutex> l(queueLock_);
         queued_ = Message{};
     }
-    dropTransmission();
+    dropMessage();
 }
 
-void JTModDemod::dropTransmission() {
-    // A message cut short never resumes: it belongs to its period.
+void JTModDemod::dropTransmission(uint64_t before) {
+    if (activeSince_ < before) dropMessage();
+}
+
+void JTModDemod::dropMessage() {
     active_ = buff<float>();
     samplesLeft_ = 0;
 }

@@ -1,8 +1,10 @@
 #include "modes/data/TextQueue.h"
 
+#include "core/modDemod.h"
+
 #include <spdlog/spdlog.h>
 
-TextQueue::Queued TextQueue::replace(std::string_view text, long long start) {
+TextQueue::Queued TextQueue::replace(std::string_view text, long long start, uint64_t at) {
     std::lock_guard<std::mutex> l(m_);
     Queued q;
     // 64-bit arithmetic: a start near INT_MIN must not wrap the position.
@@ -14,6 +16,7 @@ TextQueue::Queued TextQueue::replace(std::string_view text, long long start) {
         return q;
     }
     write_ = read_;
+    queuedAt_ = at;
     size_t n = text.size() - size_t(position);
     if (n > maxUnsent) {
         q.dropped = n - maxUnsent;
@@ -27,16 +30,16 @@ TextQueue::Queued TextQueue::replace(std::string_view text, long long start) {
     return q;
 }
 
-TextQueue::Queued TextQueue::hostReplace(const char* text, long long start, const char* request) {
+TextQueue::Queued TextQueue::hostReplace(const char* text, long long start, uint64_t at, const char* request) {
     if (!text) {
         spdlog::error("{} null text refused", request);
         return Queued{0, 0, true};
     }
-    return hostReplace(std::string_view(text), start, request);
+    return hostReplace(std::string_view(text), start, at, request);
 }
 
-TextQueue::Queued TextQueue::hostReplace(std::string_view t, long long start, const char* request) {
-    const Queued q = replace(t, start);
+TextQueue::Queued TextQueue::hostReplace(std::string_view t, long long start, uint64_t at, const char* request) {
+    const Queued q = replace(t, start, at);
     if (q.refused)
         spdlog::error("{} nothing queued: start {} with {} characters sent and a text of {}", request, start, sent(),
                       t.size());
@@ -45,10 +48,22 @@ TextQueue::Queued TextQueue::hostReplace(std::string_view t, long long start, co
 }
 
 int TextQueue::take() {
-    std::lock_guard<std::mutex> l(m_);
     // Past the transmission's end mark, or its end, what waits belongs to
     // the next transmission: a tail takes none of it.
-    if (endTaken_ || read_ == write_) return -1;
+    auto nothingFor = [this] { return endTaken_ || read_ == write_; };
+    uint64_t looked = 0;
+    {
+        std::lock_guard<std::mutex> l(m_);
+        if (nothingFor()) return -1;
+        looked = queuedAt_;
+    }
+    // Asked only while text waits (an idle keyer asks often), and outside
+    // the lock: the mode's owner has a lock of its own. An ending the host
+    // made before it queued the text seen here was marked before that, so
+    // the answer counts it; a text queued since is looked at next time.
+    if (mode_.endingComing()) return -1;
+    std::lock_guard<std::mutex> l(m_);
+    if (nothingFor() || queuedAt_ != looked) return -1;
     const int c = ring_[read_];
     ring_[read_] = 0;
     read_ = (read_ + 1) % ringSize;
@@ -68,16 +83,19 @@ void TextQueue::transmissionBegins() {
     endTaken_ = false;
 }
 
-bool TextQueue::dropTransmission() {
+bool TextQueue::dropTransmission(uint64_t before) {
     std::lock_guard<std::mutex> l(m_);
     if (endTaken_) return false; // what waits belongs to later transmissions
-    while (read_ != write_) {
+    // Queued after the ending was made: the next transmission's, whole.
+    while (read_ != write_ && queuedAt_ < before) {
         const char c = char(ring_[read_]);
         ring_[read_] = 0;
         read_ = (read_ + 1) % ringSize;
         if (endMarks_.find(c) != std::string::npos) break;
     }
-    endTaken_ = true; // dropped through its mark: a second call drops nothing
+    // Dropped through its mark, or kept for the next transmission: a second
+    // call drops nothing, and nothing is taken before the next one begins.
+    endTaken_ = true;
     return true;
 }
 

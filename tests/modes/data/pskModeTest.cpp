@@ -219,26 +219,32 @@ TEST_F(PskMode, HostEditsOfTheChannelListChangeOnlyTheList) {
     EXPECT_NE(mode->channel(0), standAlone);
 }
 
+/// A mode attached nowhere: its queue has no transmission to ask about.
+const modDemod& detachedMode() {
+    static const modDemod mode{nullptr};
+    return mode;
+}
+
 TEST(TextQueue, ReplacesSkipsWhatWentOutAndKeepsTheRingWhole) {
-    TextQueue q{"~"};
-    EXPECT_EQ(q.replace("hello", 0).queued, 5u);
+    TextQueue q{"~", detachedMode()};
+    EXPECT_EQ(q.replace("hello", 0, 1).queued, 5u);
     EXPECT_EQ(q.take(), 'h');
     EXPECT_EQ(q.take(), 'e');
     // The host resends its whole text with the count it started from.
-    EXPECT_EQ(q.replace("hello world", 0).queued, 9u);
+    EXPECT_EQ(q.replace("hello world", 0, 2).queued, 9u);
     EXPECT_EQ(q.take(), 'l');
     EXPECT_EQ(q.sent(), 3);
     // A start above the count, or a position past the end: nothing, and
     // the unsent text waits on, its end (which may release the transmitter) too.
-    EXPECT_TRUE(q.replace("abc", 4).refused);
-    EXPECT_TRUE(q.replace("ab", -5).refused); // position 8 of 2
-    EXPECT_TRUE(q.replace("ab", INT_MIN).refused);
+    EXPECT_TRUE(q.replace("abc", 4, 3).refused);
+    EXPECT_TRUE(q.replace("ab", -5, 3).refused); // position 8 of 2
+    EXPECT_TRUE(q.replace("ab", INT_MIN, 3).refused);
     EXPECT_EQ(q.unsent(), 8u);
 
     std::string longText(2000, 'x');
     longText[0] = char(0xFD);
     longText[1022] = 'y';
-    const auto r = q.replace(longText, 3);
+    const auto r = q.replace(longText, 3, 4);
     EXPECT_EQ(r.queued, 1023u);
     EXPECT_EQ(r.dropped, 977u);
     EXPECT_EQ(q.take(), 0xFD); // high codes come out as 0-255
@@ -250,29 +256,35 @@ TEST(TextQueue, ReplacesSkipsWhatWentOutAndKeepsTheRingWhole) {
 
 // A transmission that ends before its end mark drops the rest of its text,
 // through the mark; one whose mark went out drops nothing of what follows.
+// A text queued after the ending was made is no part of what it ends: it
+// waits whole for the next transmission.
 TEST(TextQueue, ATransmissionCutShortDropsItsTextThroughItsEndMark) {
     struct Case {
         const char* text;
         int taken;          // characters sent before the end
+        bool queuedAfter;   // the text queued after the ending was made
         bool cut;           // dropTransmission's answer
         const char* waits;  // what is left for a later transmission
         long long resentAt; // the count a host resending its text starts from
     };
     const Case cases[] = {
-        {"AB~CD~", 1, true, "CD~", 1}, // cut in its first text
-        {"AB~CD~", 3, false, "CD~", 3}, // its mark went out: the next waits whole
-        {"ABCD", 2, true, "", 2},       // no mark: all of it
-        {"AB~", 0, true, "", 0},        // nothing sent yet
-        {"", 0, true, "", 0},
+        {"AB~CD~", 1, false, true, "CD~", 1},  // cut in its first text
+        {"AB~CD~", 3, false, false, "CD~", 3}, // its mark went out: the next waits whole
+        {"ABCD", 2, false, true, "", 2},       // no mark: all of it
+        {"AB~", 0, false, true, "", 0},        // nothing sent yet
+        {"", 0, false, true, "", 0},
+        {"AB~", 0, true, true, "AB~", 0},      // queued after the ending: whole
+        {"AB~CD~", 1, true, true, "B~", 1},    // (had it been taken from, it would go on)
     };
+    constexpr uint64_t ending = 100;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        TextQueue q{"~\n"};
-        q.replace(c.text, 0);
+        SCOPED_TRACE(std::string(c.text) + (c.queuedAfter ? ", queued after the ending" : ""));
+        TextQueue q{"~\n", detachedMode()};
+        q.replace(c.text, 0, c.queuedAfter ? ending + 1 : ending - 1);
         q.transmissionBegins();
         for (int i = 0; i < c.taken; ++i) q.take();
-        EXPECT_EQ(q.dropTransmission(), c.cut);
-        EXPECT_FALSE(q.dropTransmission()) << "a second end drops nothing more";
+        EXPECT_EQ(q.dropTransmission(ending), c.cut);
+        EXPECT_FALSE(q.dropTransmission(ending)) << "a second end drops nothing more";
         EXPECT_EQ(q.take(), -1) << "taken before the next transmission (in the tail)";
         q.transmissionBegins();
         std::string left;

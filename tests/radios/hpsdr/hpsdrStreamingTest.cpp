@@ -75,6 +75,16 @@ void onPtt(bool on) {
     std::lock_guard<std::mutex> l(m);
     list->push_back({on, steady::now()});
 }
+// The characters a text mode was heard to send.
+std::string sentText; // under m
+void onSent(const char* c) {
+    std::lock_guard<std::mutex> l(m);
+    sentText += c;
+}
+std::string sentSoFar() {
+    std::lock_guard<std::mutex> l(m);
+    return sentText;
+}
 /// What the host heard after t.
 std::vector<heard> heardAfter(const std::vector<heard>& h, steady::time_point t) {
     std::lock_guard<std::mutex> l(m);
@@ -144,7 +154,9 @@ protected:
         }
         host::pollFor(poll, std::chrono::milliseconds(20));
         if (mode) proxyModDemod_release(mode);
+        if (textMode) modDemod_release(textMode);
         std::lock_guard<std::mutex> l(m);
+        sentText.clear();
         for (void* v : added) vtrx_release(v);
         added.clear();
         radioPtt.clear();
@@ -195,11 +207,39 @@ protected:
         });
         return onAir ? tx : nullptr;
     }
+    /// The same with a text going out instead of the tone: a CW text that
+    /// keys itself, or a PSK text the host keys, each of two lines, until
+    /// the host has heard the first characters of the first line.
+    void* textOnTheAir(bool cw, const std::string& text) {
+        Radio_bindptt(h, onPtt<&radioPtt>);
+        Radio_start(h);
+        if (!started(11) || !host::pollUntil(poll, [&] { return vtrxAt(0) != nullptr; })) return nullptr;
+        sim.runClock(ep6Stream(1, {{simTone{}}}));
+        void* tx = vtrxAt(0);
+        textMode = cw ? cwModDemod_create() : PskModDemod_create();
+        vtrx_setModulation(tx, textMode);
+        vtrx_bindptt(tx, onPtt<&vtrxPtt>);
+        vtrx_start(tx);
+        if (cw) {
+            cwModDemod_bindsentChars(textMode, onSent);
+            cwModDemod_setwpm(textMode, 40);
+            cwModDemod_QueueText(textMode, text.c_str(), 0);
+        } else {
+            PskModDemod_bindsentChars(textMode, onSent);
+            PskModDemod_QueueText(textMode, text.c_str(), 0);
+            vtrx_setptt(tx, true);
+        }
+        const bool onAir = host::pollUntil(
+            poll, [&] { return sentSoFar().size() >= 3 && !sim.ep2().empty() && anyMox(sim.ep2().back()); },
+            std::chrono::seconds(10));
+        return onAir ? tx : nullptr;
+    }
 
     hpsdrP1Sim sim;
     void* h = nullptr;
     std::shared_ptr<HpsdrRadio> r;
     void* mode = nullptr;
+    void* textMode = nullptr;
     uint32_t sequence = 0;
 };
 
@@ -573,20 +613,36 @@ INSTANTIATE_TEST_SUITE_P(Endings, HpsdrOffTheAir,
 // wait to hear the off, or by the key alone, as a host does that holds its
 // key down: the key made last stands. The board gets MOX and the tone again
 // and keeps them, and the last the host heard of the radio and of the
-// transceiver is "on".
+// transceiver is "on". Where a text goes out (CW keying for it, or PSK keyed
+// by the host), the key alone after the radio's ending is a transmission of
+// its own: the ending cuts the text's first line where it was, and the
+// key sends the second line, whole; beside each, its control, the key made
+// 50 ms after the ending.
 enum class rekeyAfter { transceiverUnkeyed, radioUnkeyed, stopAndStart, cannotTransmitAndCan };
 constexpr const char* rekeyName[] = {"TransceiverUnkeyed", "RadioUnkeyed", "StopAndStart", "CannotTransmitAndCan"};
+enum class onTheAir { tone, cwText, pskText };
+constexpr const char* onTheAirName[] = {"", "_CwText", "_PskText"};
 struct rekeyRow {
     rekeyAfter after;
     bool unkeyFirst;
+    onTheAir what = onTheAir::tone;
+    bool control = false;
 };
+void PrintTo(const rekeyRow& r, std::ostream* os) {
+    *os << rekeyName[size_t(r.after)] << (r.unkeyFirst ? "" : ", the key alone") << onTheAirName[size_t(r.what)]
+        << (r.control ? ", control" : "");
+}
 class HpsdrRekey : public HpsdrStreaming, public ::testing::WithParamInterface<rekeyRow> {};
 
 TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
-    void* tx = keyedOnTheAir();
+    const auto [after, unkeyFirst, what, control] = GetParam();
+    const bool cw = what == onTheAir::cwText;
+    const std::string line = "CQ CQ CQ DE TEST TEST TEST", mark = cw ? "\n" : "~", next = "K" + mark;
+    void* tx = what == onTheAir::tone ? keyedOnTheAir() : textOnTheAir(cw, line + mark + next);
     ASSERT_TRUE(tx);
+    const size_t heardBefore = sentSoFar().size();
     const auto change = steady::now();
-    switch (GetParam().after) {
+    switch (after) {
     case rekeyAfter::transceiverUnkeyed: break;
     case rekeyAfter::radioUnkeyed: Radio_setptt(h, false); break;
     case rekeyAfter::stopAndStart:
@@ -598,8 +654,23 @@ TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
         Radio_setcanTransmit(h, true);
         break;
     }
-    if (GetParam().unkeyFirst) vtrx_setptt(tx, false);
+    if (unkeyFirst) vtrx_setptt(tx, false);
+    if (control) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     vtrx_setptt(tx, true);
+    if (what != onTheAir::tone) {
+        // The first line, cut, then the second whole; of the first, at most
+        // the character taken as the host ended it, heard late.
+        ASSERT_TRUE(host::pollUntil(
+            poll, [&] { return sentSoFar().size() > next.size() && sentSoFar().ends_with(next); },
+            std::chrono::seconds(15)))
+            << "the key's own text never went out: sent \"" << sentSoFar() << "\"";
+        const std::string sent = sentSoFar(), first = sent.substr(0, sent.size() - next.size());
+        EXPECT_EQ(first, line.substr(0, first.size())) << sent;
+        EXPECT_LE(first.size(), heardBefore + 1) << "the ended line went on after the key: " << sent;
+        std::printf("%s%s%s: %zu characters heard at the ending, the line cut after %zu\n", rekeyName[size_t(after)],
+                    onTheAirName[size_t(what)], control ? ", the key 50 ms later" : "", heardBefore, first.size());
+        return;
+    }
     auto onAir = [&](steady::time_point t) {
         auto packets = ep2After(sim, t);
         return !packets.empty() && anyMox(packets.back().first) &&
@@ -613,22 +684,28 @@ TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
     auto last = [](const std::vector<heard>& h) { return h.empty() ? std::optional<bool>() : h.back().on; };
     EXPECT_NE(last(heardAfter(vtrxPtt, change)), std::optional(false)) << "told off while it transmits";
     EXPECT_NE(last(heardAfter(radioPtt, change)), std::optional(false)) << "the radio told off while it transmits";
-    std::printf("%s%s: on the air again after %.1f ms\n", rekeyName[size_t(GetParam().after)],
-                GetParam().unkeyFirst ? "" : ", the key alone", 1e3 * secondsFrom(change, back));
+    std::printf("%s%s: on the air again after %.1f ms\n", rekeyName[size_t(after)],
+                unkeyFirst ? "" : ", the key alone", 1e3 * secondsFrom(change, back));
 }
 
-INSTANTIATE_TEST_SUITE_P(Endings, HpsdrRekey,
-                         ::testing::Values(rekeyRow{rekeyAfter::transceiverUnkeyed, true},
-                                           rekeyRow{rekeyAfter::radioUnkeyed, true},
-                                           rekeyRow{rekeyAfter::stopAndStart, true},
-                                           rekeyRow{rekeyAfter::cannotTransmitAndCan, true},
-                                           rekeyRow{rekeyAfter::radioUnkeyed, false},
-                                           rekeyRow{rekeyAfter::stopAndStart, false},
-                                           rekeyRow{rekeyAfter::cannotTransmitAndCan, false}),
-                         [](const auto& p) {
-                             return std::string(rekeyName[size_t(p.param.after)]) +
-                                    (p.param.unkeyFirst ? "" : "_KeyAlone");
-                         });
+std::vector<rekeyRow> rekeyRows() {
+    std::vector<rekeyRow> rows;
+    for (rekeyAfter a : {rekeyAfter::transceiverUnkeyed, rekeyAfter::radioUnkeyed, rekeyAfter::stopAndStart,
+                         rekeyAfter::cannotTransmitAndCan})
+        rows.push_back({a, true});
+    for (onTheAir what : {onTheAir::tone, onTheAir::cwText, onTheAir::pskText})
+        for (bool control : {false, true}) {
+            if (what == onTheAir::tone && control) continue;
+            for (rekeyAfter a : {rekeyAfter::radioUnkeyed, rekeyAfter::stopAndStart, rekeyAfter::cannotTransmitAndCan})
+                rows.push_back({a, false, what, control});
+        }
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, HpsdrRekey, ::testing::ValuesIn(rekeyRows()), [](const auto& p) {
+    return std::string(rekeyName[size_t(p.param.after)]) + (p.param.unkeyFirst ? "" : "_KeyAlone") +
+           onTheAirName[size_t(p.param.what)] + (p.param.control ? "_Control" : "");
+});
 
 // The host's own key of the radio, made while the transceiver transmits,
 // holds the board on the air once the transceiver unkeys: MOX stays, and the

@@ -25,17 +25,17 @@ cwModDemod::cwModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move
 
 // ---- host requests ----
 
-void cwModDemod::QueueText(const char* text, int offset) {
-    if (text_.hostReplace(text, offset, "cwModDemod.QueueText()").queued > 0) postKey();
+void cwModDemod::QueueText(const char* text, int offset, uint64_t at) {
+    if (text_.hostReplace(text, offset, at, "cwModDemod.QueueText()").queued > 0) postKey(at);
 }
 
-void cwModDemod::QueueText(std::string_view text, int offset) {
-    if (text_.hostReplace(text, offset, "cwModDemod.QueueText()").queued > 0) postKey();
+void cwModDemod::QueueText(std::string_view text, int offset, uint64_t at) {
+    if (text_.hostReplace(text, offset, at, "cwModDemod.QueueText()").queued > 0) postKey(at);
 }
 
 void cwModDemod::KeyDown(long long) {
     sidetone(true);
-    postKey();
+    postKey(transmission::now());
     std::lock_guard<std::mutex> l(keyLock_);
     if (keyDown_) return; // a repeated press must not restart the rise
     keyDown_ = true;
@@ -59,11 +59,11 @@ void cwModDemod::sidetone(bool on) {
     });
 }
 
-void cwModDemod::postKey() {
+void cwModDemod::postKey(uint64_t asked) {
     auto self = std::static_pointer_cast<cwModDemod>(weak_from_this().lock());
     if (!self) return;
-    forTransceiver("cwModDemod.ptt", [self](const std::shared_ptr<vtrx>& v) {
-        if (v) v->tx.keyFor(*self);
+    forTransceiver("cwModDemod.ptt", [self, asked](const std::shared_ptr<vtrx>& v) {
+        if (v) v->tx.keyFor(*self, asked);
     });
 }
 
@@ -137,10 +137,10 @@ void cwModDemod::pttChanged(bool on) {
     if (on) text_.transmissionBegins();
 }
 
-void cwModDemod::dropTransmission() {
+void cwModDemod::dropTransmission(uint64_t before) {
     // Cut short, never from inside the keyer's run (the mode's own ends come
     // from there only with the end mark taken, or after it returned).
-    if (text_.dropTransmission()) keyer_.dropCharacter();
+    if (text_.dropTransmission(before)) keyer_.dropCharacter();
 }
 
 // ---- receive ----

@@ -22,6 +22,7 @@
 // of the transceiver's ptt runs on the transceiver's task group: the host's
 // requests post theirs there.
 #include "core/modDemod.h"
+#include "core/transmission.h"
 #include "framework/asyncEvent.h"
 #include "modes/data/TextQueue.h"
 #include "modes/data/checkedValue.h"
@@ -46,15 +47,15 @@ public:
     buff<float> demodulate(buff<std::complex<float>> block) override;
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
     void pttChanged(bool on) override;
-    void dropTransmission() override;
+    void dropTransmission(uint64_t before) override;
 
     // ---- host methods, on the mode's task group ----
     /// Drops the unsent text and queues text from position (sent - offset)
     /// on; keys the transmitter when something was queued. A null text, or
     /// an offset above the count sent, is refused (logged): the unsent text
-    /// stays as it was.
-    void QueueText(const char* text, int offset);
-    void QueueText(std::string_view text, int offset);
+    /// stays as it was. `at`: the moment the host made the call.
+    void QueueText(const char* text, int offset, uint64_t at = transmission::now());
+    void QueueText(std::string_view text, int offset, uint64_t at = transmission::now());
     /// Hand key: down keys the transmitter and sounds the sidetone. A press
     /// while down and a release while up change nothing.
     void KeyDown(long long);
@@ -77,8 +78,9 @@ private:
     /// The hand key's part of modulate; true when it made the block.
     bool processKeyer(bool keyedByRadio, buff<std::complex<float>> out);
     int getNextTxChar();
-    /// Keys the transceiver for the mode, from the mode's task group.
-    void postKey();
+    /// Keys the transceiver for the mode, from the mode's task group, for
+    /// the host's call made at `asked` (see transmission::keyFor).
+    void postKey(uint64_t asked);
     /// Sounds the sidetone or stops it, in the order of the host's calls.
     void sidetone(bool on);
 
@@ -86,7 +88,7 @@ private:
     checkedValue<double> wpmInUse_;
     checkedValue<double> volumeInUse_;
 
-    TextQueue text_{"\n\r`"};
+    TextQueue text_{"\n\r`", *this};
 
     std::mutex keyLock_;
     bool keyDown_ = false;

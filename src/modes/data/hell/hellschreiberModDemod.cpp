@@ -12,12 +12,12 @@ hellschreiberModDemod::hellschreiberModDemod(std::shared_ptr<syncTask> taskGroup
                      [](double v) { return std::isfinite(v) && v >= minStep && v <= maxStep; });
 }
 
-void hellschreiberModDemod::QueueText(const char* text, int base) {
-    text_.hostReplace(text, base, "hellschreiberModDemod.QueueText()");
+void hellschreiberModDemod::QueueText(const char* text, int base, uint64_t at) {
+    text_.hostReplace(text, base, at, "hellschreiberModDemod.QueueText()");
 }
 
-void hellschreiberModDemod::QueueText(std::string_view text, int base) {
-    text_.hostReplace(text, base, "hellschreiberModDemod.QueueText()");
+void hellschreiberModDemod::QueueText(std::string_view text, int base, uint64_t at) {
+    text_.hostReplace(text, base, at, "hellschreiberModDemod.QueueText()");
 }
 
 void hellschreiberModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>> out) {
@@ -38,10 +38,10 @@ void hellschreiberModDemod::pttChanged(bool on) {
     if (on) text_.transmissionBegins();
 }
 
-void hellschreiberModDemod::dropTransmission() {
+void hellschreiberModDemod::dropTransmission(uint64_t before) {
     // Cut short outside modulate (its own end mark comes from inside): the
     // glyph under way goes no further either.
-    if (text_.dropTransmission()) raster_ = hell::hellRaster{};
+    if (text_.dropTransmission(before)) raster_ = hell::hellRaster{};
 }
 
 buff<float> hellschreiberModDemod::demodulate(buff<std::complex<float>> block) {

@@ -10,6 +10,7 @@
 // and frequencyStep is read through its checked copy at the start of every
 // modulate call.
 #include "core/modDemod.h"
+#include "core/transmission.h"
 #include "framework/asyncEvent.h"
 #include "modes/data/TextQueue.h"
 #include "modes/data/checkedValue.h"
@@ -30,13 +31,13 @@ public:
     buff<float> demodulate(buff<std::complex<float>> block) override;
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
     void pttChanged(bool on) override;
-    void dropTransmission() override;
+    void dropTransmission(uint64_t before) override;
 
     /// Host method: drops the unsent text and queues text from position
     /// (sent - base) on. A null text, or a base above the count sent, is
     /// refused (logged): the unsent text stays as it was.
-    void QueueText(const char* text, int base);
-    void QueueText(std::string_view text, int base);
+    void QueueText(const char* text, int base, uint64_t at = transmission::now());
+    void QueueText(std::string_view text, int base, uint64_t at = transmission::now());
 
     asyncProperty<double> frequencyStep{30.0};
     asyncEvent<std::string> sentChars;
@@ -47,6 +48,6 @@ private:
     int getNextTxChar();
 
     checkedValue<double> stepInUse_;
-    TextQueue text_{"~"};
+    TextQueue text_{"~", *this};
     hell::hellRaster raster_; // transceiver's task group
 };

@@ -292,9 +292,9 @@ void MultiPskModDemod::modulate(buff<cplx>, buff<cplx> out) {
         if (auto v = lockOwner()) endOver(*v);
 }
 
-void MultiPskModDemod::dropTransmission() {
-    // Samples of the peer that did not go out never will: a later
-    // transmission starts from its next SwitchTX.
+void MultiPskModDemod::dropTransmission(uint64_t) {
+    // Samples of the peer that did not go out never will, whenever they
+    // came: a later transmission starts from its next SwitchTX.
     std::lock_guard<std::mutex> l(txLock_);
     ring_.restart();
     peerOver_ = 0;

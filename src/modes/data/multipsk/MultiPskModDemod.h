@@ -51,7 +51,7 @@ public:
     buff<float> demodulate(buff<cplx> chunk) override;
     /// Transmit IQ from the ring (the microphone is not used).
     void modulate(buff<cplx> in, buff<cplx> out) override;
-    void dropTransmission() override;
+    void dropTransmission(uint64_t before) override;
     /// Reports the new frequency while `sending`.
     void vfoChanged(long long hz) override;
     /// Picks the port and starts serving it; a second call keeps the server.

@@ -160,6 +160,6 @@ void PskModDemod::onPrimaryDetector() {
     modeKept_ = m;
 }
 
-void PskModDemod::QueueText(const std::string& text, int start) {
-    text_.hostReplace(std::string_view(text), start, "PskModDemod.QueueText()");
+void PskModDemod::QueueText(const std::string& text, int start, uint64_t at) {
+    text_.hostReplace(std::string_view(text), start, at, "PskModDemod.QueueText()");
 }

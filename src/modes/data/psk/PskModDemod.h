@@ -16,6 +16,7 @@
 // scanner state are guarded by rxLock_, the modulator by txLock_, the text by
 // the queue's own lock; no lock is held while another is taken.
 #include "core/modDemod.h"
+#include "core/transmission.h"
 #include "framework/ValueLabelItem.h"
 #include "framework/asyncCollection.h"
 #include "framework/asyncEvent.h"
@@ -47,10 +48,11 @@ public:
     buff<float> demodulate(buff<std::complex<float>> block) override;
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
     void pttChanged(bool on) override;
-    void dropTransmission() override;
+    void dropTransmission(uint64_t before) override;
 
     /// Host method: replaces the unsent text (see TextQueue::replace).
-    void QueueText(const std::string& text, int start);
+    /// `at`: the moment the host made the call.
+    void QueueText(const std::string& text, int start, uint64_t at = transmission::now());
 
     asyncProperty<int> sigLevel{0};
     asyncProperty<int> primaryDetector{60};
@@ -102,7 +104,7 @@ private:
     // ---- transmit ----
     mutable std::mutex txLock_; // the modulator
     CPSKMod modulator_;
-    TextQueue text_{"~"};
+    TextQueue text_{"~", *this};
     std::atomic<int> startHold_{0};
     bool ending_ = false; // "~" taken: only a steady carrier until PTT goes on again
     std::atomic<int> rxFreqInUse_{1500};

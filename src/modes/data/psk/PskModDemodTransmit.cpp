@@ -26,7 +26,7 @@ void PskModDemod::pttChanged(bool on) {
     text_.transmissionBegins();
 }
 
-void PskModDemod::dropTransmission() { text_.dropTransmission(); }
+void PskModDemod::dropTransmission(uint64_t before) { text_.dropTransmission(before); }
 
 int PskModDemod::getCharCallback(void* context) { return static_cast<PskModDemod*>(context)->getNextTxChar(); }
 

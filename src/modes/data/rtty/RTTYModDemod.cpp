@@ -11,10 +11,12 @@ RTTYModDemod::RTTYModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::
     rtty::ITA2Table(); // built here if no mode has built it yet
 }
 
-void RTTYModDemod::QueueText(const char* text, int base) { text_.hostReplace(text, base, "RTTYModDemod.QueueText()"); }
+void RTTYModDemod::QueueText(const char* text, int base, uint64_t at) {
+    text_.hostReplace(text, base, at, "RTTYModDemod.QueueText()");
+}
 
-void RTTYModDemod::QueueText(std::string_view text, int base) {
-    text_.hostReplace(text, base, "RTTYModDemod.QueueText()");
+void RTTYModDemod::QueueText(std::string_view text, int base, uint64_t at) {
+    text_.hostReplace(text, base, at, "RTTYModDemod.QueueText()");
 }
 
 void RTTYModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>> out) {
@@ -28,7 +30,7 @@ void RTTYModDemod::pttChanged(bool on) {
     text_.transmissionBegins();
 }
 
-void RTTYModDemod::dropTransmission() { text_.dropTransmission(); }
+void RTTYModDemod::dropTransmission(uint64_t before) { text_.dropTransmission(before); }
 
 int RTTYModDemod::getNextTxChar() {
     const int c = text_.take(sentChars);

@@ -19,6 +19,7 @@
 // task group, QueueText and the setters on the mode's; the text queue is the
 // only state both reach, and it has its own lock.
 #include "core/modDemod.h"
+#include "core/transmission.h"
 #include "framework/asyncEvent.h"
 #include "modes/data/TextQueue.h"
 #include "modes/data/debugCallback.h"
@@ -35,13 +36,13 @@ public:
     buff<float> demodulate(buff<std::complex<float>> block) override;
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
     void pttChanged(bool on) override;
-    void dropTransmission() override;
+    void dropTransmission(uint64_t before) override;
 
     /// Host method: drops the unsent text and queues text from position
     /// (sent - base) on. A null text, or a base above the count sent, is
     /// refused (logged): the unsent text stays as it was.
-    void QueueText(const char* text, int base);
-    void QueueText(std::string_view text, int base);
+    void QueueText(const char* text, int base, uint64_t at = transmission::now());
+    void QueueText(std::string_view text, int base, uint64_t at = transmission::now());
 
     asyncEvent<std::string> sentChars;
     asyncEvent<std::string> newChars; // the characters each receive block completed
@@ -54,7 +55,7 @@ public:
 private:
     int getNextTxChar();
 
-    TextQueue text_{"~"};
+    TextQueue text_{"~", *this};
     rtty::rttyTransmitter transmitter_; // transceiver's task group
     rtty::rttyReceiver receiver_;       // transceiver's task group
     std::string printed_;               // receiver_'s output of one block
