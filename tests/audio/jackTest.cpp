@@ -611,7 +611,12 @@ TEST(JackServerGoes, AMicrophoneHasOneWriterAfterAStallAndIsClosedAsFailedWhenIt
 // server holds, it leaves the worker, logged; before the re-open nothing
 // holds it. Each case beside its control, on a server that runs on. The
 // server that goes on or dies while the process ends finds the worker doing
-// nothing with what is going: the process ends with status 0.
+// nothing with what is going: the process ends with status 0. Nor does the
+// exit wait for jobs that the worker will never run: a switch of devices
+// just before main returns leaves some queued, and one in the worker's hand
+// as it sees the exit, on a server that runs on or on one stopped that goes
+// on while the process ends; each beside its control, the return 600 ms
+// after the switch.
 struct stallClose {
     const char* name;
     bool streaming = true;             // the microphone and the speaker, else nothing
@@ -824,6 +829,22 @@ INSTANTIATE_TEST_SUITE_P(
                     stallClose{"NothingStreamingThenKilled", false, milliseconds(300), false, SIGKILL}),
     [](const testing::TestParamInfo<stallClose>& info) { return std::string(info.param.name); });
 
+/// A host that switches devices as the stall begins (or, on a server that
+/// runs on, as it would) and returns from main `after` ms later. A stopped
+/// server goes on 100 ms into the exit, and the worker it held runs on while
+/// the process ends: held until then, the worker comes near the quarter
+/// second after which the exit leaves it.
+stallClose switchThenReturn(const char* name, const char* devices, int after, bool stalls,
+                            std::optional<bool> leavesWorker) {
+    return stallClose{.name = name,
+                      .exitAt = milliseconds(after),
+                      .switchAt = milliseconds(0),
+                      .stalls = stalls,
+                      .leavesWorker = leavesWorker,
+                      .switched = devices,
+                      .goesOnAt = milliseconds(stalls ? 100 : -1)};
+}
+
 // name, streaming, closeAudio, whole release, the server's fate as the process ends, main's return, the switch,
 // stalls, leaves the worker
 const auto noStep = milliseconds(-1);
@@ -843,7 +864,25 @@ INSTANTIATE_TEST_SUITE_P(
         stallClose{"AfterASwitchAndACloseThenKilled", true, milliseconds(600), false, SIGKILL, milliseconds(900),
                    milliseconds(300), true, true},
         stallClose{"AfterASwitchAndACloseControl", true, milliseconds(600), false, 0, milliseconds(900),
-                   milliseconds(300), false, false}),
+                   milliseconds(300), false, false},
+        // name, devices switched as the stall begins, main's return after that, stalls (the server then goes
+        // on 100 ms into the exit), leaves the worker (none: either)
+        switchThenReturn("InputSwitchThenReturnAtOnce", "in", 0, false, false),
+        switchThenReturn("InputSwitchThenReturnIn50ms", "in", 50, false, false),
+        switchThenReturn("InputSwitchThenReturnIn100ms", "in", 100, false, false),
+        switchThenReturn("InputSwitchThenReturnControl", "in", 600, false, false),
+        switchThenReturn("OutputInputSwitchThenReturnAtOnce", "out,in", 0, false, false),
+        switchThenReturn("OutputInputSwitchThenReturnIn50ms", "out,in", 50, false, false),
+        switchThenReturn("OutputInputSwitchThenReturnIn100ms", "out,in", 100, false, false),
+        switchThenReturn("OutputInputSwitchThenReturnControl", "out,in", 600, false, false),
+        switchThenReturn("InputSwitchInAStallThenReturnAtOnce", "in", 0, true, std::nullopt),
+        switchThenReturn("InputSwitchInAStallThenReturnIn50ms", "in", 50, true, std::nullopt),
+        switchThenReturn("InputSwitchInAStallThenReturnIn100ms", "in", 100, true, std::nullopt),
+        switchThenReturn("InputSwitchInAStallThenReturnControl", "in", 600, true, true),
+        switchThenReturn("OutputInputSwitchInAStallThenReturnAtOnce", "out,in", 0, true, std::nullopt),
+        switchThenReturn("OutputInputSwitchInAStallThenReturnIn50ms", "out,in", 50, true, std::nullopt),
+        switchThenReturn("OutputInputSwitchInAStallThenReturnIn100ms", "out,in", 100, true, std::nullopt),
+        switchThenReturn("OutputInputSwitchInAStallThenReturnControl", "out,in", 600, true, true)),
     [](const testing::TestParamInfo<stallClose>& info) { return std::string(info.param.name); });
 
 } // namespace
