@@ -688,7 +688,7 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     const bool left = e.log.find("exit: the sound back-end's worker is held") != std::string::npos;
     std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s\n", c.name, e.seconds,
                 e.status, left ? "; the held sound worker left" : "");
-    EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000);
+    EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000) << e.log.substr(0, 6000);
     EXPECT_FALSE(reported) << e.err.substr(0, 6000);
     EXPECT_GE(e.seconds, 0.0) << "main never returned: " << e.err.substr(0, 2000);
     EXPECT_LE(e.seconds, 1.0 * buildSlowdown);
@@ -832,8 +832,10 @@ INSTANTIATE_TEST_SUITE_P(
 /// A host that switches devices as the stall begins (or, on a server that
 /// runs on, as it would) and returns from main `after` ms later. A stopped
 /// server goes on 100 ms into the exit, and the worker it held runs on while
-/// the process ends: held until then, the worker comes near the quarter
-/// second after which the exit leaves it.
+/// the process ends. Whether the exit leaves the worker is checked only where
+/// a stopped server surely holds it past the quarter second: held until the
+/// server goes on, it comes near that; on a running server, the suite's load
+/// can hold an open or a close that long.
 stallClose switchThenReturn(const char* name, const char* devices, int after, bool stalls,
                             std::optional<bool> leavesWorker) {
     return stallClose{.name = name,
@@ -867,14 +869,14 @@ INSTANTIATE_TEST_SUITE_P(
                    milliseconds(300), false, false},
         // name, devices switched as the stall begins, main's return after that, stalls (the server then goes
         // on 100 ms into the exit), leaves the worker (none: either)
-        switchThenReturn("InputSwitchThenReturnAtOnce", "in", 0, false, false),
-        switchThenReturn("InputSwitchThenReturnIn50ms", "in", 50, false, false),
-        switchThenReturn("InputSwitchThenReturnIn100ms", "in", 100, false, false),
-        switchThenReturn("InputSwitchThenReturnControl", "in", 600, false, false),
-        switchThenReturn("OutputInputSwitchThenReturnAtOnce", "out,in", 0, false, false),
-        switchThenReturn("OutputInputSwitchThenReturnIn50ms", "out,in", 50, false, false),
-        switchThenReturn("OutputInputSwitchThenReturnIn100ms", "out,in", 100, false, false),
-        switchThenReturn("OutputInputSwitchThenReturnControl", "out,in", 600, false, false),
+        switchThenReturn("InputSwitchThenReturnAtOnce", "in", 0, false, std::nullopt),
+        switchThenReturn("InputSwitchThenReturnIn50ms", "in", 50, false, std::nullopt),
+        switchThenReturn("InputSwitchThenReturnIn100ms", "in", 100, false, std::nullopt),
+        switchThenReturn("InputSwitchThenReturnControl", "in", 600, false, std::nullopt),
+        switchThenReturn("OutputInputSwitchThenReturnAtOnce", "out,in", 0, false, std::nullopt),
+        switchThenReturn("OutputInputSwitchThenReturnIn50ms", "out,in", 50, false, std::nullopt),
+        switchThenReturn("OutputInputSwitchThenReturnIn100ms", "out,in", 100, false, std::nullopt),
+        switchThenReturn("OutputInputSwitchThenReturnControl", "out,in", 600, false, std::nullopt),
         switchThenReturn("InputSwitchInAStallThenReturnAtOnce", "in", 0, true, std::nullopt),
         switchThenReturn("InputSwitchInAStallThenReturnIn50ms", "in", 50, true, std::nullopt),
         switchThenReturn("InputSwitchInAStallThenReturnIn100ms", "in", 100, true, std::nullopt),

@@ -6,7 +6,8 @@
 //   vireo_stall_exit_host <log> <jackd pid> stall|control <switch> <devices> <close> <return>
 //                         none|cont|kill <goes on> <other>
 //
-//   stall|control  the server is stopped, or (the control) left running
+//   stall|control  the server is stopped (the steps count from when all its
+//                  threads have), or (the control) left running
 //   switch         devices switched to another program on the server, named
 //                  <other>, with a port each way
 //   devices        which, in that order: "in,out", "out,in" or "in" (the
@@ -41,6 +42,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -82,6 +85,21 @@ void serverFate() {
 
 void onAudio(void* a) { floatArray_delete(a); }
 
+/// Whether every thread of the server has stopped. The stop is signalled at
+/// once, but each thread takes it only as it next runs, which on a loaded
+/// machine takes milliseconds: the stall begins once all have.
+bool serverStopped() {
+    std::error_code failed;
+    int threads = 0;
+    for (const auto& t : std::filesystem::directory_iterator("/proc/" + std::to_string(server) + "/task", failed)) {
+        std::string stat;
+        std::getline(std::ifstream(t.path() / "stat"), stat);
+        const size_t name = stat.rfind(')'); // the state follows the name
+        if (name == std::string::npos || stat.compare(name + 2, 1, "T") != 0) return false;
+        ++threads;
+    }
+    return !failed && threads > 0;
+}
 
 } // namespace
 
@@ -142,7 +160,7 @@ int main(int argc, char** argv) {
         return 3;
     }
 
-    if (stall && kill(server, SIGSTOP) != 0) return 4;
+    if (stall && (kill(server, SIGSTOP) != 0 || !pollUntil(serverStopped))) return 4;
     const auto stoppedAt = std::chrono::steady_clock::now();
     auto at = [&](long ms) {
         return ms >= 0 && std::chrono::steady_clock::now() >= stoppedAt + std::chrono::milliseconds(ms);
