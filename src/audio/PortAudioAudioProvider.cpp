@@ -180,7 +180,7 @@ void PortAudioAudioProvider::paWorkerLoop() {
             // The process is exiting: PortAudio may be going with it. The
             // worker stays until the process has gone (no close joins it
             // from now on).
-            stopTakingJobs();
+            stopTakingJobs(j);
             for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
         }
         busy_.begin(audioClock::now());
@@ -191,16 +191,22 @@ void PortAudioAudioProvider::paWorkerLoop() {
     // holds are given back.
     for (job wake; jobs_.try_dequeue(wake);) run(wake);
     shutDown();
+    // The close's job, which held the exit through the shut-down, and the
+    // wakes that came meanwhile: the shut-down ends early once the exit has
+    // begun, and none of them runs.
+    stopTakingJobs(j);
     finish();
 }
 
-void PortAudioAudioProvider::stopTakingJobs() {
+void PortAudioAudioProvider::stopTakingJobs(job& inHand) {
     {
         std::lock_guard<std::mutex> lock(postMutex_);
         takesJobs_ = false;
     }
-    job j;
-    while (jobs_.try_dequeue(j)) j = nullptr;
+    // Dropped unrun, and their exit holds with them: the exit would wait
+    // for them, to its limit, on a worker that runs nothing more.
+    inHand = nullptr;
+    for (job j; jobs_.try_dequeue(j);) j = nullptr;
 }
 
 void PortAudioAudioProvider::finish() {
@@ -226,7 +232,6 @@ void PortAudioAudioProvider::shutDown() {
     // Held by the streams left open from here: by the server they wait for.
     busy_.begin(audioClock::now());
     if (!awaitLeftOpen()) return; // the process is exiting: nothing more
-    stopTakingJobs(); // wakes only
     if (exitGate::closed()) return;
     if (const size_t leftOpen = leftOpenOutputs_.size() + leftOpenInputs_.size(); leftOpen > 0) {
         // PortAudio's termination stops every stream it still counts as

@@ -41,10 +41,11 @@
 //    worker has been held inside one piece of work for more than heldAfter,
 //    the exit leaves it, logged. Once the exit has begun the worker makes no
 //    PortAudio call any more: it looks before each job and after each call
-//    that a server may hold, and stops, dropping what is queued, to stay
-//    idle until the process has gone. A server that goes on or dies while
-//    the process ends then finds it doing nothing with what is going. A
-//    close does not wait for the worker once the exit has begun.
+//    that a server may hold, and stops, dropping the job it took and what
+//    is queued (the exit waits for none of them), to stay idle until the
+//    process has gone. A server that goes on or dies while the process ends
+//    then finds it doing nothing with what is going. A close does not wait
+//    for the worker once the exit has begun.
 #include "audio/AudioProvider.h"
 #include "audio/busyWatch.h"
 #include "audio/callbackWatch.h"
@@ -155,13 +156,15 @@ private:
     bool awaitWorker() const;
     void enumerate();
     void paWorkerLoop();
-    /// The worker's last part: closes every stream, waits for those left
-    /// open that may still call back, and terminates PortAudio. Returns
-    /// early once the process's exit has begun.
+    /// The worker's last part but for dropping what is left: closes every
+    /// stream, waits for those left open that may still call back, and
+    /// terminates PortAudio. Returns early once the process's exit has
+    /// begun.
     void shutDown();
-    /// Takes no job from now on, and drops those queued (their exit holds
-    /// go back). Worker only.
-    void stopTakingJobs();
+    /// Takes no job from now on, and drops, unrun, the one in hand and
+    /// those queued: their exit holds go back. Every way the worker stops
+    /// goes through it. Worker only.
+    void stopTakingJobs(job& inHand);
     /// The worker has shut down: Close may join it. Worker only.
     void finish();
     /// Until no stream left open may still call back: each is closed as it

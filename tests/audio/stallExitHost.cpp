@@ -3,15 +3,21 @@
 // sound server) and ends as hosts do, returning from main with everything
 // open. Its steps, in milliseconds into the stall (-1: not taken):
 //
-//   vireo_stall_exit_host <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill <other>
+//   vireo_stall_exit_host <log> <jackd pid> stall|control <switch> <devices> <close> <return>
+//                         none|cont|kill <goes on> <other>
 //
-//   stall|control  the server is stopped, or (the control) left running
-//   switch         the microphone and the speaker switched to another program
-//                  on the server, named <other>, with a port each way
+//   stall|control  the server is stopped (the steps count from when all its
+//                  threads have), or (the control) left running
+//   switch         devices switched to another program on the server, named
+//                  <other>, with a port each way
+//   devices        which, in that order: "in,out", "out,in" or "in" (the
+//                  microphone, the speaker)
 //   close          closeAudio
-//   return         main returns
+//   return         main returns; taken after a switch or close due by then
 //   none|cont|kill what becomes of the server while the process ends, after
 //                  the library's exit handler: nothing, it goes on, or it dies
+//   goes on        milliseconds after main returned, while the library's exit
+//                  handler may still run: the server goes on (-1: not then)
 //
 // Prints "returned <ns>" (the steady clock) as main returns, and "fate <ns>"
 // for the time its own ending took over the server's fate. Exit status 0
@@ -36,6 +42,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -77,21 +85,46 @@ void serverFate() {
 
 void onAudio(void* a) { floatArray_delete(a); }
 
+/// Whether every thread of the server has stopped. The stop is signalled at
+/// once, but each thread takes it only as it next runs, which on a loaded
+/// machine takes milliseconds: the stall begins once all have.
+bool serverStopped() {
+    std::error_code failed;
+    int threads = 0;
+    for (const auto& t : std::filesystem::directory_iterator("/proc/" + std::to_string(server) + "/task", failed)) {
+        std::string stat;
+        std::getline(std::ifstream(t.path() / "stat"), stat);
+        const size_t name = stat.rfind(')'); // the state follows the name
+        if (name == std::string::npos || stat.compare(name + 2, 1, "T") != 0) return false;
+        ++threads;
+    }
+    return !failed && threads > 0;
+}
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 9) {
+    if (argc != 11) {
         std::fprintf(stderr,
-                     "usage: %s <log> <jackd pid> stall|control <switch> <close> <return> none|cont|kill <other>\n",
+                     "usage: %s <log> <jackd pid> stall|control <switch> <devices> <close> <return> "
+                     "none|cont|kill <goes on> <other>\n",
                      argv[0]);
         return 2;
     }
-    const std::string other = argv[8];
+    const std::string other = argv[10];
+    std::vector<std::string> devices;
+    for (std::string rest = argv[5];;) {
+        const size_t comma = rest.find(',');
+        devices.push_back(rest.substr(0, comma));
+        if (devices.back() != "in" && devices.back() != "out") return 2;
+        if (comma == std::string::npos) break;
+        rest.erase(0, comma + 1);
+    }
     server = pid_t(std::atoi(argv[2]));
     const bool stall = std::strcmp(argv[3], "stall") == 0;
-    const long switchAt = std::atol(argv[4]), closeAt = std::atol(argv[5]), returnAt = std::atol(argv[6]);
-    fate = std::strcmp(argv[7], "cont") == 0 ? SIGCONT : std::strcmp(argv[7], "kill") == 0 ? SIGKILL : 0;
+    const long switchAt = std::atol(argv[4]), closeAt = std::atol(argv[6]), returnAt = std::atol(argv[7]);
+    fate = std::strcmp(argv[8], "cont") == 0 ? SIGCONT : std::strcmp(argv[8], "kill") == 0 ? SIGKILL : 0;
+    const long goesOnAt = std::atol(argv[9]);
     std::atexit(serverFate);
 
     init(argv[1], 1);
@@ -127,27 +160,38 @@ int main(int argc, char** argv) {
         return 3;
     }
 
-    if (stall && kill(server, SIGSTOP) != 0) return 4;
+    if (stall && (kill(server, SIGSTOP) != 0 || !pollUntil(serverStopped))) return 4;
     const auto stoppedAt = std::chrono::steady_clock::now();
     auto at = [&](long ms) {
         return ms >= 0 && std::chrono::steady_clock::now() >= stoppedAt + std::chrono::milliseconds(ms);
     };
     bool switched = switchAt < 0, closed = closeAt < 0;
-    while (!at(returnAt)) {
+    for (;;) {
         if (!switched && at(switchAt)) {
             switched = true;
-            vtrx_setaudioInput(v, otherInput);
-            vtrx_setaudioOutput(v, otherOutput);
+            for (const std::string& d : devices) {
+                if (d == "in")
+                    vtrx_setaudioInput(v, otherInput);
+                else
+                    vtrx_setaudioOutput(v, otherOutput);
+            }
         }
         if (!closed && at(closeAt)) {
             closed = true;
             closeAudio();
         }
+        if (at(returnAt)) break;
         getUpdates();
         getRenderUpdates();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     std::printf("returned %lld\n", (long long)steadyNs());
     std::fflush(stdout);
+    // A thread of the host's own, which the exit neither knows nor waits for.
+    if (goesOnAt >= 0)
+        std::thread([goesOnAt] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(goesOnAt));
+            kill(server, SIGCONT);
+        }).detach();
     return 0; // everything still open
 }
