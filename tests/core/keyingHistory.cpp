@@ -51,7 +51,7 @@ struct TextMode {
 
 class History {
 public:
-    explicit History(uint64_t seed) : dice_(seed) { current_ = this; }
+    History(uint64_t seed, std::string logs) : dice_(seed), logs_(std::move(logs)) { current_ = this; }
     ~History() {
         rig_.tearDown();
         current_ = nullptr;
@@ -82,12 +82,31 @@ private:
     void start();
     void canTransmit(bool on);
     void attach(void* mode, modeKind k, const char* name);
-    void queueText(TextMode& t);
+    /// A text with one end mark; a long one runs for seconds. Returns it.
+    std::string queueText(TextMode& t, bool longText = false);
     void speech(bool on);
     void peerSamples(int blocks);
     void peerSends(const char* keyword);
     void setWpm(double v);
     void setFreq(double v);
+    void enableJt(bool on);
+
+    // ---- what an ending takes ----
+    /// A long text going out on A, then at once an ending and a new text,
+    /// or the host's key alone: the ending cuts the long text, and the new
+    /// text goes out whole.
+    bool endingInAText();
+    /// A JT message on the air, the host's key over it or not, then Enabled
+    /// false and true: nothing more of the message goes on the air.
+    bool jtStoppedAndEnabled();
+    /// Polls for `t` and returns the loudest A's transmission was heard at
+    /// on C meanwhile.
+    double loudestFor(ms t);
+    std::optional<KeyingModel::verdict> textVerdict() const;
+
+    /// Every call of the host's but a poll or a value that ends no
+    /// transmission: a text owed is owed no more, as the call may end it.
+    void mayEnd() { owed_.reset(); }
 
     void burst();
     void unkeyAll();
@@ -98,6 +117,10 @@ private:
     observed heardState() const;
     void noteTextEnds();
 
+    static void onStrength(double dB) {
+        if (current_) current_->loudest_ = std::max(current_->loudest_, dB);
+    }
+
     template <int i>
     static void onSent(const char* c) {
         if (!current_) return;
@@ -107,13 +130,35 @@ private:
     }
 
     Dice dice_;
+    std::string logs_; // where JT keeps its files
     looprig::LoopBackRig rig_;
     HostView view_;
     KeyingModel model_;
     void* sigGenOfA_ = nullptr;
     void* multiPsk_ = nullptr;
     TextMode texts_[3]; // CW, PSK, RTTY
+    void* jt_ = nullptr;
     int textsQueued_ = 0;
+    double loudest_ = -1e300; // on C since it was last reset
+    /// A text queued right after an ending, heard from `from` on: it goes
+    /// out whole unless a later call of the host ended it.
+    struct Owed {
+        const TextMode* mode;
+        std::string text;
+        size_t from;
+    };
+    std::optional<Owed> owed_;
+    /// A text an ending cut short, heard from `from` on: its last
+    /// characters never go out. Checked once `deadline` has passed, by when
+    /// they would have.
+    struct Cut {
+        const TextMode* mode;
+        std::string text;
+        size_t from;
+        steady::time_point deadline;
+    };
+    std::vector<Cut> cut_;
+    std::optional<KeyingModel::verdict> found_; // broken within an action
     std::vector<std::string> transcript_;
     steady::time_point burstStart_;
     steady::time_point lastPttHeard_;
@@ -125,7 +170,7 @@ History* History::current_ = nullptr;
 // ---- set-up ----
 
 bool History::setUp(std::string& why) {
-    if (!rig_.build(2)) {
+    if (!rig_.build(3)) {
         why = "the radio did not announce its transceivers";
         return false;
     }
@@ -139,6 +184,13 @@ bool History::setUp(std::string& why) {
     sigGenModDemod_setampl1(sigGenOfA_, 0.30);
     sigGenModDemod_setampl1(rig_.attach(rig_.B, sigGenModDemod_create(), sigGenModDemod_release), 0.10);
     model_.attach(sigGenOfA_, modeKind::sigGen);
+    // C hears what goes out, A's transmission at full level.
+    rig_.attach(rig_.C, ssbModDemod_create(), ssbModDemod_release);
+    vtrx_bindsignalStrength(rig_.C, onStrength);
+    jt_ = rig_.keep(JTModDemod_create(), JTModDemod_release);
+    JTModDemod_setsaveDirectory(jt_, logs_.c_str());
+    JTModDemod_setsamplesPerBlock(jt_, 12000);
+    JTModDemod_setperiod(jt_, 2000);
 
     auto textMode = [&](void* handle, void (*release)(void*), modeKind k, void (*queue)(void*, const char*, int)) {
         TextMode t;
@@ -182,6 +234,7 @@ void History::log(const std::string& line) {
 }
 
 void History::keyTransceiver(int x, bool on) {
+    mayEnd();
     vtrx_setptt(x == 0 ? rig_.A : rig_.B, on);
     view_.set(x == 0 ? watched::pttA : watched::pttB, on);
     model_.keyTransceiver(x, on);
@@ -189,6 +242,7 @@ void History::keyTransceiver(int x, bool on) {
 }
 
 void History::keyRadio(bool on) {
+    mayEnd();
     Radio_setptt(rig_.radio, on);
     view_.set(watched::pttRadio, on);
     model_.keyRadio(on);
@@ -196,54 +250,64 @@ void History::keyRadio(bool on) {
 }
 
 void History::stop() {
+    mayEnd();
     Radio_stop(rig_.radio);
     model_.stopRadio();
     log("Radio_stop");
 }
 
 void History::start() {
+    mayEnd();
     Radio_start(rig_.radio);
     model_.startRadio();
     log("Radio_start");
 }
 
 void History::canTransmit(bool on) {
+    mayEnd();
     Radio_setcanTransmit(rig_.radio, on);
     model_.setCanTransmit(on);
     log(on ? "Radio_setcanTransmit(true)" : "Radio_setcanTransmit(false)");
 }
 
 void History::attach(void* mode, modeKind k, const char* name) {
+    mayEnd();
     vtrx_setModulation(rig_.A, mode);
     model_.attach(mode, k);
     log(std::string("vtrx_setModulation(A, ") + name + ")");
 }
 
-void History::queueText(TextMode& t) {
+std::string History::queueText(TextMode& t, bool longText) {
+    mayEnd();
     // Unique within the history, so that the host knows which text's end
     // mark it heard; RTTY sends capitals only.
     const int n = textsQueued_++;
     const std::string tag{char('A' + n / 26 % 26), char('A' + n % 26)};
-    const std::string text = t.kind == modeKind::cw ? "e" + tag + "\n" : "RY" + tag + "~";
+    const bool cw = t.kind == modeKind::cw;
+    const std::string text = cw ? "e" + tag + (longText ? " eeee eeee eeee\n" : "\n")
+                                : "RY" + tag + (longText ? " RYRYRYRYRYRY~" : "~");
     t.mark = text.substr(text.size() - 3);
     t.sinceText.clear();
     // The host resends from the count of characters it heard go out.
     t.queue(t.handle, text.c_str(), int(t.sent.size()));
     model_.queueText(t.kind);
     const char* names[] = {"", "", "cwModDemod", "PskModDemod", "RTTYModDemod"};
-    log(std::string(names[int(t.kind)]) + "_QueueText(\"" + (t.kind == modeKind::cw ? text.substr(0, 3) + "\\n" : text) +
+    log(std::string(names[int(t.kind)]) + "_QueueText(\"" + (cw ? text.substr(0, text.size() - 1) + "\\n" : text) +
         "\", " + std::to_string(t.sent.size()) + ")");
+    return text;
 }
 
 void History::speech(bool on) {
+    mayEnd();
     looprig::LoopBackRig::speech(rig_.A, on);
     model_.speech(on);
     log(on ? "speech on (vtrx_setVoxThreshold(A, -1))" : "speech off (vtrx_setVoxThreshold(A, 0.4))");
 }
 
 void History::peerSends(const char* keyword) {
+    mayEnd();
     rig_.peer.sendBody(keyword);
-    if (std::string(keyword) == "SwitchTX") model_.peerKeys();
+    if (std::string(keyword) == "SwitchTX") model_.modeMayKey();
     log(std::string("peer: ") + keyword);
 }
 
@@ -259,12 +323,134 @@ void History::setWpm(double v) {
     log("cwModDemod_setwpm(" + std::to_string(int(v)) + ")");
 }
 
+void History::enableJt(bool on) {
+    mayEnd();
+    JTModDemod_setEnabled(jt_, on);
+    log(on ? "JTModDemod_setEnabled(true)" : "JTModDemod_setEnabled(false)");
+}
+
 void History::setFreq(double v) {
     cwModDemod_setfreq(texts_[0].handle, v);
     view_.set(watched::cwFreq, v);
     char line[64];
     std::snprintf(line, sizeof line, "cwModDemod_setfreq(%g)", v);
     log(line);
+}
+
+// ---- what an ending takes ----
+
+double History::loudestFor(ms t) {
+    loudest_ = -1e300;
+    host::pollFor(looprig::poll, t);
+    return loudest_;
+}
+
+bool History::endingInAText() {
+    // A running radio free for A: the long text goes out at once.
+    if (model_.stopped() || !model_.canTransmit() || model_.speechOn() || model_.keyOf(1) != hostKey::none)
+        return false;
+    TextMode& t = texts_[dice_.chance(50) ? 0 : 2]; // CW keys itself, RTTY waits for the host's key
+    const bool cw = t.kind == modeKind::cw;
+    if (model_.modeInstanceOfA() != t.handle) attach(t.handle, t.kind, cw ? "CW" : "RTTY");
+    const size_t from = t.sent.size();
+    const std::string longText = queueText(t, true);
+    if (!cw) keyTransceiver(0, true);
+    if (!host::pollUntil(looprig::poll, [&] { return t.sent.size() > from; }, scaled(3000ms))) {
+        log("the long text did not begin");
+        return true;
+    }
+    log("poll: the long text began");
+    switch (dice_.below(5)) {
+    case 0:
+        attach(nullptr, modeKind::none, "null");
+        attach(t.handle, t.kind, cw ? "CW" : "RTTY");
+        break;
+    case 1:
+        stop();
+        start();
+        break;
+    case 2:
+        canTransmit(false);
+        canTransmit(true);
+        break;
+    case 3: keyRadio(false); break;
+    default: keyTransceiver(0, false); break;
+    }
+    // The long text's last characters come seconds later had it gone on.
+    cut_.push_back({&t, longText, from, steady::now() + scaled(4000ms)});
+    if (dice_.chance(50)) {
+        keyTransceiver(0, true);
+        return true;
+    }
+    const size_t heard = t.sent.size();
+    const std::string text = queueText(t);
+    if (!cw) keyTransceiver(0, true);
+    owed_ = Owed{&t, text, heard};
+    return true;
+}
+
+bool History::jtStoppedAndEnabled() {
+    if (model_.stopped() || !model_.canTransmit() || model_.speechOn() || model_.keyOf(1) != hostKey::none)
+        return false;
+    // A message waits for a transceiver the host has not keyed.
+    if (model_.modeInstanceOfA() == jt_ && model_.keyOf(0) != hostKey::none) return false;
+    if (model_.modeInstanceOfA() != jt_) attach(jt_, modeKind::jt, "JT");
+    // 8 tones of 160 ms from the start of a 2 s period at least 300 ms ahead.
+    void* tones = floatArray_create(8);
+    for (int i = 0; i < 8; ++i) floatArray_data(tones)[i] = float(i % 4 * 16);
+    using wall = std::chrono::system_clock;
+    const long long start = (wall::now().time_since_epoch() / 1ms + 300 + 1999) / 2000 * 2000;
+    JTModDemod_queueMsg(jt_, tones, 8, int(start % 3600000));
+    floatArray_delete(tones);
+    model_.modeMayKey();
+    log("JTModDemod_queueMsg(8 tones, the next period)");
+    // Only the message is loud once its period has begun: what went out
+    // before the mode came may still be told until then.
+    host::pollUntil(looprig::poll, [&] { return wall::now().time_since_epoch() / 1ms > start + 150; }, 3000ms);
+    loudest_ = -1e300;
+    if (!host::pollUntil(looprig::poll, [&] { return loudest_ > -30.0; }, scaled(1000ms))) {
+        log("the message did not go on the air");
+        return true;
+    }
+    log("poll: the message is on the air");
+    if (dice_.chance(50)) keyTransceiver(0, true);
+    host::pollFor(looprig::poll, ms(100 * (1 + dice_.below(3))));
+    enableJt(false);
+    host::pollFor(looprig::poll, 300ms);
+    enableJt(true);
+    // What was on its way as the mode stopped has gone out by now.
+    host::pollFor(looprig::poll, scaled(100ms));
+    if (const double dB = loudestFor(scaled(600ms)); dB > -40.0 && !found_) {
+        char detail[96];
+        std::snprintf(detail, sizeof detail, "the message went on at %.1f dB once enabled again", dB);
+        found_ = KeyingModel::verdict{"nothing of a JT message that Enabled false cut goes on the air", detail};
+    }
+    return true;
+}
+
+std::optional<KeyingModel::verdict> History::textVerdict() const {
+    for (const auto& c : cut_) {
+        const std::string heard = c.mode->sent.substr(c.from);
+        size_t same = 0;
+        while (same < heard.size() && same < c.text.size() && heard[same] == c.text[same]) ++same;
+        if (same + 6 > c.text.size())
+            return KeyingModel::verdict{"nothing of a text goes out after an ending made after it began",
+                                        "heard \"" + heard + "\" of \"" + c.text + "\""};
+    }
+    if (owed_) {
+        // A character taken but not yet heard as the host queued goes out
+        // first, and the host's resend from the count it heard skips as
+        // many of the text's.
+        const std::string heard = owed_->mode->sent.substr(owed_->from);
+        const std::string& text = owed_->text;
+        bool whole = false;
+        for (size_t k = 0; k <= 2 && !whole; ++k)
+            whole = heard.size() >= text.size() && heard.compare(k, text.size() - k, text, k) == 0;
+        if (!whole)
+            return KeyingModel::verdict{"a text queued after an ending goes out whole",
+                                        "heard \"" + heard + "\" of \"" + text + "\""};
+    }
+    return std::nullopt;
 }
 
 // ---- what a panel does in a hurry; compound actions make their calls
@@ -342,6 +528,9 @@ const std::vector<History::Action> History::actions = {
          h.keyTransceiver(0, true);
          return true;
      }},
+    {"an ending in a long text, then at once a new text or the host's key", 3,
+     [](History& h) { return h.endingInAText(); }},
+    {"a JT message on the air, Enabled false and true", 2, [](History& h) { return h.jtStoppedAndEnabled(); }},
     {"speech on", 3, [](History& h) { return h.speech(true), true; }},
     {"speech off", 3, [](History& h) { return h.speech(false), true; }},
     {"the peer's over", 3,
@@ -428,13 +617,14 @@ std::optional<KeyingModel::verdict> History::settledCheck(bool unkeyedAll) {
     // peer's samples and a short text end: bounded, never assumed. What the
     // host heard says when to read the library; a reading taken as a tail
     // begins or ends is taken again.
-    const auto until = steady::now() + scaled(4000ms);
+    // A text owed goes out whole first, the slower modes' preambles included.
+    const auto until = steady::now() + scaled(owed_ ? 8000ms : 4000ms);
     for (;;) {
         host::pollUntil(
             looprig::poll,
             [&] {
                 noteTextEnds();
-                return !model_.check(heardState(), unkeyedAll);
+                return !model_.check(heardState(), unkeyedAll) && !textVerdict();
             },
             std::max(ms(0), std::chrono::duration_cast<ms>(until - steady::now())));
         const auto library = view_.probe();
@@ -445,12 +635,18 @@ std::optional<KeyingModel::verdict> History::settledCheck(bool unkeyedAll) {
         }
         auto on = [&](watched w) { return library.now(w) != 0; };
         auto v = model_.check({on(watched::pttA), on(watched::pttB), on(watched::pttRadio)}, unkeyedAll);
+        if (!v) v = textVerdict();
         if (!v || steady::now() > until) return v;
     }
 }
 
 std::optional<KeyingModel::verdict> History::settle(bool unkeyedAll) {
     log("settling");
+    if (found_) return found_;
+    // A cut text's last characters would have gone out by its deadline.
+    for (const auto& c : cut_)
+        if (const auto left = c.deadline - steady::now(); left > 0ms)
+            host::pollFor(looprig::poll, std::chrono::duration_cast<ms>(left));
     for (void* o : {rig_.radio, rig_.A, rig_.B, texts_[0].handle}) looprig::sync(o);
     lastPttHeard_ = steady::now();
     // Quiet: nothing told of any ptt for a while.
@@ -461,6 +657,8 @@ std::optional<KeyingModel::verdict> History::settle(bool unkeyedAll) {
     log("holding");
     host::pollFor(looprig::poll, scaled(400ms));
     if (auto v = settledCheck(unkeyedAll)) return v;
+    owed_.reset();
+    cut_.clear();
     model_.settled(heardState());
     return std::nullopt;
 }
@@ -499,7 +697,7 @@ Outcome runHistory(uint64_t seed, int bursts, const std::string& logDirectory) {
     looprig::startLibrary(logDirectory);
     Outcome out;
     out.seed = seed;
-    History h(seed);
+    History h(seed, logDirectory);
     std::string why;
     if (!h.setUp(why)) {
         out.failed = true;

@@ -11,7 +11,7 @@ const char* nameOf(hostKey k) {
     return names[int(k)];
 }
 const char* nameOf(modeKind k) {
-    constexpr const char* names[] = {"none", "sigGen", "CW", "PSK", "RTTY", "MultiPSK"};
+    constexpr const char* names[] = {"none", "sigGen", "CW", "PSK", "RTTY", "MultiPSK", "JT"};
     return names[int(k)];
 }
 
@@ -128,7 +128,7 @@ void KeyingModel::speech(bool on) {
     if (on) speechMayKeyA_ = speechInBurst_ = true;
 }
 
-void KeyingModel::peerKeys() { othersMayKeyA_ = true; }
+void KeyingModel::modeMayKey() { othersMayKeyA_ = true; }
 
 hostKey KeyingModel::effective(int x) const {
     const hostKey k = key_[x];

@@ -32,7 +32,7 @@ namespace keyhist {
 /// The host's key of a transceiver or the radio.
 enum class hostKey { none, stands, maybe };
 
-enum class modeKind { none, sigGen, cw, psk, rtty, multipsk };
+enum class modeKind { none, sigGen, cw, psk, rtty, multipsk, jt };
 
 /// The library's ptt values once the burst has settled.
 struct observed {
@@ -55,13 +55,17 @@ public:
     /// The host heard the end mark of the text queued last on kind k.
     void textEnded(modeKind k);
     void speech(bool on);
-    /// The peer sent SwitchTX.
-    void peerKeys();
+    /// The peer sent SwitchTX, or a JT message was queued: A's mode keys
+    /// by itself.
+    void modeMayKey();
 
     bool stopped() const { return stopped_; }
     bool canTransmit() const { return canTransmit_; }
     modeKind modeOfA() const { return kindOfA_; }
+    const void* modeInstanceOfA() const { return modeOfA_; }
     bool textPending(modeKind k) const { return pending(k); }
+    bool speechOn() const { return speech_; }
+    hostKey keyOf(int x) const { return key_[x]; }
 
     // ---- checks ----
     struct verdict {
