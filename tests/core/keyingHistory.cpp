@@ -188,9 +188,7 @@ bool History::setUp(std::string& why) {
     rig_.attach(rig_.C, ssbModDemod_create(), ssbModDemod_release);
     vtrx_bindsignalStrength(rig_.C, onStrength);
     jt_ = rig_.keep(JTModDemod_create(), JTModDemod_release);
-    JTModDemod_setsaveDirectory(jt_, logs_.c_str());
-    JTModDemod_setsamplesPerBlock(jt_, 12000);
-    JTModDemod_setperiod(jt_, 2000);
+    looprig::shortJtPeriods(jt_, logs_);
 
     auto textMode = [&](void* handle, void (*release)(void*), modeKind k, void (*queue)(void*, const char*, int)) {
         TextMode t;
@@ -395,17 +393,12 @@ bool History::jtStoppedAndEnabled() {
     // A message waits for a transceiver the host has not keyed.
     if (model_.modeInstanceOfA() == jt_ && model_.keyOf(0) != hostKey::none) return false;
     if (model_.modeInstanceOfA() != jt_) attach(jt_, modeKind::jt, "JT");
-    // 8 tones of 160 ms from the start of a 2 s period at least 300 ms ahead.
-    void* tones = floatArray_create(8);
-    for (int i = 0; i < 8; ++i) floatArray_data(tones)[i] = float(i % 4 * 16);
-    using wall = std::chrono::system_clock;
-    const long long start = (wall::now().time_since_epoch() / 1ms + 300 + 1999) / 2000 * 2000;
-    JTModDemod_queueMsg(jt_, tones, 8, int(start % 3600000));
-    floatArray_delete(tones);
+    const long long start = looprig::queueJtMessage(jt_, 300ms);
     model_.modeMayKey();
     log("JTModDemod_queueMsg(8 tones, the next period)");
     // Only the message is loud once its period has begun: what went out
     // before the mode came may still be told until then.
+    using wall = std::chrono::system_clock;
     host::pollUntil(looprig::poll, [&] { return wall::now().time_since_epoch() / 1ms > start + 150; }, 3000ms);
     loudest_ = -1e300;
     if (!host::pollUntil(looprig::poll, [&] { return loudest_ > -30.0; }, scaled(1000ms))) {

@@ -210,16 +210,10 @@ public:
             hostKeysText<hellschreiberModDemod_create, hellschreiberModDemod_release,
                          hellschreiberModDemod_bindsentChars, hellschreiberModDemod_QueueText>(text);
             break;
-        case keyer::jt: { // 8 symbols of 160 ms from the start of a 2 s period at least 300 ms ahead
+        case keyer::jt: { // from the start of a period at least 300 ms ahead
             void* jt = attachA(JTModDemod_create, JTModDemod_release);
-            JTModDemod_setsaveDirectory(jt, files.c_str());
-            JTModDemod_setsamplesPerBlock(jt, 12000);
-            JTModDemod_setperiod(jt, 2000);
-            void* tones = floatArray_create(8);
-            for (int i = 0; i < 8; ++i) floatArray_data(tones)[i] = float(i % 4 * 16); // 0..300 Hz above txFreq
-            const long long ms = std::chrono::system_clock::now().time_since_epoch() / 1ms;
-            JTModDemod_queueMsg(jt, tones, 8, int((ms + 300 + 1999) / 2000 * 2000 % 3600000));
-            floatArray_delete(tones);
+            looprig::shortJtPeriods(jt, files);
+            looprig::queueJtMessage(jt, 300ms);
             break;
         }
         case keyer::multipsk: { // SwitchTX, then samples that run out: the peer stalls
@@ -637,15 +631,9 @@ TEST_F(KeyingRig, APendingKeyGoesWithTheTransceiver) {
         SCOPED_TRACE(generic ? "asyncObject_release" : "vtrx_release");
         if (generic) freshRig();
         void* jt = attachA(JTModDemod_create, JTModDemod_release);
-        JTModDemod_setsaveDirectory(jt, files.c_str());
-        JTModDemod_setsamplesPerBlock(jt, 12000);
-        JTModDemod_setperiod(jt, 2000);
-        void* tones = floatArray_create(8);
-        for (int i = 0; i < 8; ++i) floatArray_data(tones)[i] = float(i % 4 * 16);
+        looprig::shortJtPeriods(jt, files);
         const long long ms = std::chrono::system_clock::now().time_since_epoch() / 1ms;
-        const long long start = (ms + 1000 + 1999) / 2000 * 2000; // a period at least a second ahead
-        JTModDemod_queueMsg(jt, tones, 8, int(start % 3600000));
-        floatArray_delete(tones);
+        const long long start = looprig::queueJtMessage(jt, 1000ms);
         sync(jt);
         const auto t = steady::now();
         if (generic)

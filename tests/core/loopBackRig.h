@@ -47,6 +47,26 @@ inline bool sync(void* object, std::chrono::milliseconds timeout = 10s) {
     return host::pollUntil(poll, [m] { return echoed.load() >= m; }, timeout);
 }
 
+/// A JT mode whose messages are 8 symbols of 160 ms in 2 s periods, its
+/// files in `directory`.
+inline void shortJtPeriods(void* jt, const std::string& directory) {
+    JTModDemod_setsaveDirectory(jt, directory.c_str());
+    JTModDemod_setsamplesPerBlock(jt, 12000);
+    JTModDemod_setperiod(jt, 2000);
+}
+/// Queues a message of 8 tones 0..48 Hz above the transmit frequency for the
+/// first period at least `ahead` away; returns when, in ms since the epoch
+/// (the wall clock, as JT's periods).
+inline long long queueJtMessage(void* jt, std::chrono::milliseconds ahead) {
+    void* tones = floatArray_create(8);
+    for (int i = 0; i < 8; ++i) floatArray_data(tones)[i] = float(i % 4 * 16);
+    const long long now = std::chrono::system_clock::now().time_since_epoch() / 1ms;
+    const long long start = (now + ahead.count() + 1999) / 2000 * 2000;
+    JTModDemod_queueMsg(jt, tones, 8, int(start % 3600000));
+    floatArray_delete(tones);
+    return start;
+}
+
 class LoopBackRig {
 public:
     void* radio = nullptr;
