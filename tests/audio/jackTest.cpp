@@ -650,7 +650,7 @@ size_t entriesOf(const char* folder) {
 /// its status, and how long its process took to end after main returned,
 /// less what the host itself spent on the server's fate.
 struct hostEnd {
-    int status = -1;
+    int status = -1, signal = 0;
     double seconds = -1;
     std::string err, log;
 };
@@ -665,7 +665,7 @@ hostEnd endHost(const stallClose& c, int server, const std::string& other) {
                                       c.switched, ms(c.at), ms(c.exitAt), fate, ms(c.goesOnAt), other},
                                      scratch.path);
     const auto ended = std::chrono::steady_clock::now().time_since_epoch();
-    hostEnd e{r.status, -1, r.err, tool::readFile(scratch.file("host.log"))};
+    hostEnd e{r.status, r.signal, -1, r.err, tool::readFile(scratch.file("host.log"))};
     long long returned = 0, lingered = 0;
     if (const auto at = r.out.find("returned "); at != std::string::npos) returned = std::atoll(&r.out[at + 9]);
     if (const auto at = r.out.find("fate "); at != std::string::npos) lingered = std::atoll(&r.out[at + 5]);
@@ -686,8 +686,9 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     const bool reported =
         e.err.find("Sanitizer") != std::string::npos || e.err.find("runtime error:") != std::string::npos;
     const bool left = e.log.find("exit: the sound back-end's worker is held") != std::string::npos;
-    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s\n", c.name, e.seconds,
-                e.status, left ? "; the held sound worker left" : "");
+    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s\n", c.name, e.seconds,
+                e.status, e.signal ? (" (signal " + std::to_string(e.signal) + ")").c_str() : "",
+                left ? "; the held sound worker left" : "");
     EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000) << e.log.substr(0, 6000);
     EXPECT_FALSE(reported) << e.err.substr(0, 6000);
     EXPECT_GE(e.seconds, 0.0) << "main never returned: " << e.err.substr(0, 2000);

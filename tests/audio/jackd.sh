@@ -14,17 +14,53 @@ case "$cmd" in
   *) echo "usage: $0 start <name> <dir> | stop <dir>" >&2; exit 2 ;;
 esac
 pidfile="$dir/jackd.pid"
+namefile="$dir/jackd.name"
 
-stop() {
-  [ -f "$pidfile" ] || return 0
-  pid=$(cat "$pidfile")
-  rm -f "$pidfile"
-  kill -TERM "$pid" 2>/dev/null || return 0
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || return 0
+# The jackd processes serving that name: a server that is still going, or
+# one whose `timeout` was killed before it ended, keeps its name, and a new
+# server of the same name then fails to start while clients still reach the
+# old one, which soon ends under them.
+serving() { pgrep -f "^jackd -n $1 " 2>/dev/null; }
+
+# Whether a process has ended (a zombie has let go of everything).
+ended() {
+  local state
+  state=$(grep '^State:' "/proc/$1/status" 2>/dev/null)
+  [ -z "$state" ] || [[ "$state" == *Z* ]]
+}
+
+# Ends the processes given, politely first; waits until each has ended.
+end_all() {
+  [ $# -gt 0 ] || return 0
+  # A stopped server takes the request only once it runs again.
+  kill -TERM "$@" 2>/dev/null
+  kill -CONT "$@" 2>/dev/null
+  for _ in $(seq 100); do
+    local left=0
+    for p in "$@"; do ended "$p" || left=1; done
+    [ "$left" = 0 ] && return 0
     sleep 0.1
   done
-  kill -KILL "$pid" 2>/dev/null
+  kill -KILL "$@" 2>/dev/null
+  for _ in $(seq 50); do
+    local left=0
+    for p in "$@"; do ended "$p" || left=1; done
+    [ "$left" = 0 ] && return 0
+    sleep 0.1
+  done
+}
+
+stop() {
+  local pids=()
+  if [ -f "$pidfile" ]; then
+    pids+=("$(cat "$pidfile")")
+    rm -f "$pidfile"
+  fi
+  if [ -f "$namefile" ]; then
+    mapfile -t -O "${#pids[@]}" pids < <(serving "$(cat "$namefile")")
+    rm -f "$namefile"
+  fi
+  end_all "${pids[@]}"
   return 0
 }
 
@@ -52,13 +88,23 @@ clear_stale_registry() {
 clear_stale_registry
 # A server of the same name that is only just going may still hold its
 # name: a few attempts.
+echo "$name" >"$namefile"
 for attempt in 1 2 3; do
+  # One of that name from elsewhere (a test killed before its stop) would
+  # answer in place of the new one.
+  mapfile -t old < <(serving "$name")
+  if [ "${#old[@]}" -gt 0 ]; then
+    echo "jackd $name still runs (pid ${old[*]}): ended first" >&2
+    end_all "${old[@]}"
+  fi
   # Detached from the test's session and output, so that neither waits for
   # it; `timeout` ends it should every stop be missed.
   setsid timeout 1800 jackd -n "$name" --no-realtime -d dummy -r 48000 -p 512 \
     </dev/null >"$dir/jackd.log" 2>&1 &
   echo $! >"$pidfile"
-  if JACK_DEFAULT_SERVER="$name" JACK_NO_START_SERVER=1 jack_wait -w -t 10 >/dev/null 2>&1; then
+  # jack_wait may hang past its own limit on a server that is going.
+  if JACK_DEFAULT_SERVER="$name" JACK_NO_START_SERVER=1 timeout -s KILL 15 jack_wait -w -t 10 >/dev/null 2>&1 &&
+    ! ended "$(cat "$pidfile")"; then
     echo "jackd $name serves (pid $(cat "$pidfile"))"
     exit 0
   fi

@@ -35,7 +35,9 @@
 #include "framework/exportPattern.h"
 #include "support/hostHarness.h"
 
+#include <execinfo.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -85,6 +87,30 @@ void serverFate() {
 
 void onAudio(void* a) { floatArray_delete(a); }
 
+/// A signal that ends the process says so, and where it came, on standard
+/// error: a crash of a plain build is otherwise silent, and its log, flushed
+/// every two seconds, empty.
+void reportFatal(int sig) {
+    char line[64];
+    const int n = std::snprintf(line, sizeof line, "stall host: signal %d\n", sig);
+    if (n > 0 && write(STDERR_FILENO, line, size_t(n)) < 0) {
+    }
+    void* frames[64];
+    backtrace_symbols_fd(frames, backtrace(frames, 64), STDERR_FILENO);
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void reportFatalSignals() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return; // the sanitizer reports them, and better
+#endif
+    // backtrace loads its unwinder on first use: not inside the handler.
+    void* first[1];
+    backtrace(first, 1);
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGPIPE, SIGTERM}) signal(sig, reportFatal);
+}
+
 /// Whether every thread of the server has stopped. The stop is signalled at
 /// once, but each thread takes it only as it next runs, which on a loaded
 /// machine takes milliseconds: the stall begins once all have.
@@ -126,6 +152,7 @@ int main(int argc, char** argv) {
     fate = std::strcmp(argv[8], "cont") == 0 ? SIGCONT : std::strcmp(argv[8], "kill") == 0 ? SIGKILL : 0;
     const long goesOnAt = std::atol(argv[9]);
     std::atexit(serverFate);
+    reportFatalSignals();
 
     init(argv[1], 1);
     handles.push_back(Wireless_create());

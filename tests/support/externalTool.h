@@ -69,7 +69,8 @@ inline std::string readFile(const std::string& name) {
 }
 
 struct Result {
-    int status = -1;
+    int status = -1;     // the exit status; -1 when a signal ended it
+    int signal = 0;      // the signal that ended it, if one did
     std::string out, err;
 };
 
@@ -106,6 +107,7 @@ inline Result run(const std::vector<std::string>& args, const std::string& folde
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     r.out = readFile(out);
     r.err = readFile(err);
     return r;
