@@ -37,6 +37,7 @@
 
 #include <execinfo.h>
 #include <signal.h>
+#include <spdlog/spdlog.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -155,6 +156,8 @@ int main(int argc, char** argv) {
     reportFatalSignals();
 
     init(argv[1], 1);
+    // Each line as it comes: a host that dies shows how far it got.
+    spdlog::default_logger()->flush_on(spdlog::level::info);
     handles.push_back(Wireless_create());
     void* radio = TestRadio_create();
     handles.push_back(radio);
