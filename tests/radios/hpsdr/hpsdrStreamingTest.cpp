@@ -155,15 +155,21 @@ protected:
         host::pollFor(poll, std::chrono::milliseconds(20));
         if (mode) proxyModDemod_release(mode);
         if (textMode) modDemod_release(textMode);
+        std::vector<void*> transceivers;
+        {
+            std::lock_guard<std::mutex> l(m);
+            transceivers.swap(added);
+        }
+        // Not under m: the last poll delivers what is still on its way to
+        // the host, ptt included, whose callbacks take m.
+        for (void* v : transceivers) vtrx_release(v);
+        CoreObjects::TearDown();
         std::lock_guard<std::mutex> l(m);
         sentText.clear();
-        for (void* v : added) vtrx_release(v);
-        added.clear();
         radioPtt.clear();
         vtrxPtt.clear();
         for (auto& c : chunks) c.clear();
         chunkCount = {};
-        CoreObjects::TearDown();
     }
     static void poll() { getUpdates(); }
     /// The sequence number the radio expects next, read on its task group.
@@ -205,6 +211,7 @@ protected:
             return !p.empty() && anyMox(p.back()) && std::abs(p.back().frames[1].iq[62][1]) > 1000 &&
                    !heardAfter(radioPtt, {}).empty();
         });
+        if (!onAir) notOnTheAir();
         return onAir ? tx : nullptr;
     }
     /// The same with a text going out instead of the tone: a CW text that
@@ -232,9 +239,27 @@ protected:
         const bool onAir = host::pollUntil(
             poll, [&] { return sentSoFar().size() >= 3 && !sim.ep2().empty() && anyMox(sim.ep2().back()); },
             std::chrono::seconds(10));
+        if (!onAir) notOnTheAir();
         return onAir ? tx : nullptr;
     }
+    /// What the board and the host had when a transmission never got on
+    /// the air.
+    void notOnTheAir() {
+        const auto packets = sim.ep2();
+        size_t mox = 0;
+        for (auto& p : packets) mox += anyMox(p);
+        const auto told = heardAfter(radioPtt, {}), toldTx = heardAfter(vtrxPtt, {});
+        std::printf("never on the air: %zu Ep2 packets, %zu with MOX, the last %s; sent \"%s\"; the radio told %zu "
+                    "ptt (last %d), the transceiver %zu (last %d)\n",
+                    packets.size(), mox, packets.empty() ? "none" : anyMox(packets.back()) ? "MOX" : "clear",
+                    sentSoFar().c_str(), told.size(), told.empty() ? -1 : int(told.back().on), toldTx.size(),
+                    toldTx.empty() ? -1 : int(toldTx.back().on));
+        for (const std::string& line : logged_.lines())
+            if (line.find("vtrx") != std::string::npos || line.find("ptt") != std::string::npos)
+                std::printf("  %s\n", line.c_str());
+    }
 
+    LogWindow logged_;
     hpsdrP1Sim sim;
     void* h = nullptr;
     std::shared_ptr<HpsdrRadio> r;
