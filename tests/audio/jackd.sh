@@ -29,25 +29,28 @@ ended() {
   [ -z "$state" ] || [[ "$state" == *Z* ]]
 }
 
+# Waits up to $1 tenths of a second until each process after it has ended.
+await_ended() {
+  local tenths=$1
+  shift
+  for _ in $(seq "$tenths"); do
+    local left=0
+    for p in "$@"; do ended "$p" || left=1; done
+    [ "$left" = 0 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
 # Ends the processes given, politely first; waits until each has ended.
 end_all() {
   [ $# -gt 0 ] || return 0
   # A stopped server takes the request only once it runs again.
   kill -TERM "$@" 2>/dev/null
   kill -CONT "$@" 2>/dev/null
-  for _ in $(seq 100); do
-    local left=0
-    for p in "$@"; do ended "$p" || left=1; done
-    [ "$left" = 0 ] && return 0
-    sleep 0.1
-  done
+  await_ended 100 "$@" && return 0
   kill -KILL "$@" 2>/dev/null
-  for _ in $(seq 50); do
-    local left=0
-    for p in "$@"; do ended "$p" || left=1; done
-    [ "$left" = 0 ] && return 0
-    sleep 0.1
-  done
+  await_ended 50 "$@"
 }
 
 stop() {
