@@ -32,6 +32,22 @@ void endingMade(void* h, transmission::serial at) noexcept {
     if (auto x = quietTarget<X>(h)) endingsOf(*x).made(at);
 }
 
+/// A mode is on one transceiver at a time: attached to another at `at`, it
+/// leaves the one the host gave it before, as the host's detach there at
+/// the same moment would, queued in the order of the host's calls on it.
+void moveAway(const std::shared_ptr<vtrx>& from, const std::shared_ptr<vtrx>& to, const std::shared_ptr<modDemod>& m,
+              transmission::serial at) {
+    if (!from || from == to) return;
+    // Unless the host has given that transceiver another mode since.
+    const void* expected = m.get();
+    if (!from->hostsMode.compare_exchange_strong(expected, nullptr)) return;
+    from->tx.hostEnded.made(at);
+    seqTask t;
+    t.fn = [from, m, at] { from->modeMovedAway(m, at); };
+    t.name = "vtrx.setModulation()";
+    from->queueSetItem(t);
+}
+
 } // namespace
 
 extern "C" {
@@ -108,7 +124,12 @@ VIREO_API void Radio_stop(void* h) {
 VC_METHOD(Radio, addVtrx, (long long frequency, int hwRx, int ownerId), (frequency, hwRx, ownerId))
 VIREO_API void Radio_removeVtrx(void* h, void* v) {
     // The host names the transceiver by address; it is compared, never read.
-    vireo::api::request<Radio>(h, "Radio.removeVtrx()", [v](Radio& r) { r.removeVtrx(v); });
+    const auto at = transmission::now();
+    vireo::api::guarded("Radio.removeVtrx()", [&] {
+        if (auto r = quietTarget<Radio>(h))
+            if (auto x = r->listed(v)) x->tx.hostEnded.made(at);
+    });
+    vireo::api::request<Radio>(h, "Radio.removeVtrx()", [v, at](Radio& r) { r.removeVtrx(v, at); });
 }
 VIREO_API void Radio_bindvtrxAdded(void* h, Radio::vtrxAddedCallback cb) {
     vireo::api::guarded("Radio_bindvtrxAdded", [&] {
@@ -126,7 +147,13 @@ VC_PROPERTY_BIND(vtrx, ptt)
 VIREO_API void vtrx_setptt(void* h, bool value) {
     const auto at = transmission::now();
     if (!value) endingMade<vtrx>(h, at);
-    vireo::api::setRequest<&vtrx::ptt>(h, "vtrx.ptt.set", [value, at](vtrx& v) { v.tx.hostKey(value, at); });
+    // A key takes the transmitter from the radio's other transceivers:
+    // until the radio has it, what they send takes nothing new.
+    auto keyed = value ? quietTarget<vtrx>(h) : nullptr;
+    if (keyed) keyed->tx.hostKeyed.made(at);
+    if (!vireo::api::setRequest<&vtrx::ptt>(h, "vtrx.ptt.set", [value, at](vtrx& v) { v.tx.hostKey(value, at); }) &&
+        keyed)
+        keyed->tx.hostKeyed.taken(at); // goes nowhere
 }
 VC_PROPERTY(vtrx, tune)
 VC_PROPERTY(vtrx, specFreq)
@@ -186,10 +213,12 @@ VIREO_API void vtrx_setModulation(void* h, void* modeHandle) {
         const auto at = transmission::now();
         // Taking away the mode the host gave the transceiver last ends its
         // transmission; giving a mode to one without is no ending.
-        if (auto v = quietTarget<vtrx>(h)) {
+        auto v = quietTarget<vtrx>(h);
+        if (v) {
             const void* before = v->hostsMode.exchange(m.get());
             if (before && before != m.get()) v->tx.hostEnded.made(at);
         }
+        if (m && v) moveAway(m->hostAttachesTo(v), v, m, at);
         if (!vireo::api::request<vtrx>(h, "vtrx.setModulation()", [m, at](vtrx& v) { v.setModulation(m, at); }) &&
             m)
             m->attachDropped();

@@ -337,7 +337,14 @@ void Radio::addVtrx(long long frequency, int hwRx, int ownerId) {
     if (!txVtrx_.lock()) txVtrx_ = v;
 }
 
-void Radio::removeVtrx(const void* v) {
+std::shared_ptr<vtrx> Radio::listed(const void* v) const {
+    std::lock_guard<std::mutex> lock(listMutex);
+    for (auto& x : vtrxList)
+        if (x.get() == v) return x;
+    return nullptr;
+}
+
+void Radio::removeVtrx(const void* v, transmission::serial at) {
     std::shared_ptr<vtrx> removed; // released after the lock
     transmission::serial keying = 0;
     {
@@ -357,11 +364,15 @@ void Radio::removeVtrx(const void* v) {
         // about who does.
         if (!txVtrx_.lock() && !vtrxList.empty()) txVtrx_ = vtrxList.front();
     }
+    // A removed transceiver transmits nothing here from the host's call on:
+    // whatever it keyed before then ends, on the air or on its way.
+    if (removed) {
+        removed->tx.hostEnded.made(at);
+        removed->tx.postEndBefore(at, "its transceiver was removed");
+    }
     // Only a transmission of the removed transceiver unkeys the radio, and
     // only when the host's own key of the radio does not hold it.
-    if (!keying) return;
-    if (!hostKeyed_) setAir(false, told::system);
-    if (removed) removed->tx.postEnd(keying, "its transceiver was removed");
+    if (keying && !hostKeyed_) setAir(false, told::system);
 }
 
 void Radio::appendReceiver(const hwReceiver& r) {
@@ -647,19 +658,26 @@ void Radio::setPtt(bool on, vtrx* v, transmission::serial s) {
         if (!hostKeyed_) setAir(false, told::system);
         return;
     }
+    keyArrives(v, s);
+    // Whatever became of it, the key has been taken, its endings marked.
+    v->tx.hostKeyed.taken(s);
+}
+
+void Radio::keyArrives(vtrx* v, transmission::serial s) {
+    // A key that never gets the transmitter ends at its own moment: a text
+    // the host queued after it waits for the next transmission.
     if (const char* why = refusal()) {
         spdlog::error("radio.setPtt refused: {}", why);
-        v->tx.postEnd(s, "its radio refused the key"); // ptt goes back off, the host told
+        v->tx.postEnd(s, "its radio refused the key", s); // ptt goes back off, the host told
         return;
     }
     if (s < offAirAt_) {
         // Made before the radio went off the air: that ending is on its way
         // to the transceiver, or has refused the key there already.
-        v->tx.postEnd(s, "its radio went off the air after the key");
+        v->tx.postEnd(s, "its radio went off the air after the key", offAirAt_);
         return;
     }
-    // The transmission keyed last takes the transmitter; the one it was
-    // taken from is told that it is off the air.
+    // The transmission keyed last takes the transmitter.
     std::shared_ptr<vtrx> previous;
     transmission::serial previousSerial = 0;
     bool listed = false, later = false;
@@ -679,14 +697,39 @@ void Radio::setPtt(bool on, vtrx* v, transmission::serial s) {
     }
     if (!listed) {
         // Removed before its request came: it transmits nothing here.
-        v->tx.postEnd(s, "its transceiver was removed");
+        v->tx.postEnd(s, "its transceiver was removed", s);
         return;
     }
+    // Taken at its moment, as the host made its calls, whichever came here
+    // first: from every other transmission begun before it, and, when a
+    // later key already holds the transmitter, from this one by that key.
+    transmitterTaken(v, s);
     if (later) {
-        v->tx.postEnd(s, "a later key holds the transmitter");
+        v->tx.hostEnded.made(previousSerial);
+        v->tx.postEndBefore(previousSerial, "a later key holds the transmitter");
         return;
     }
-    if (previous && previous.get() != v && previousSerial != 0)
-        previous->tx.postEnd(previousSerial, "another transceiver took the transmitter");
     setAir(true, told::system);
+}
+
+void Radio::transmitterTaken(const vtrx* by, transmission::serial at) {
+    std::vector<std::shared_ptr<vtrx>> others;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        others = vtrxList;
+    }
+    for (auto& x : others) {
+        if (x.get() == by) continue;
+        // Marked before the key counts as taken: a transmission it ends
+        // takes nothing new to send until the ending has reached it.
+        x->tx.hostEnded.made(at);
+        x->tx.postEndBefore(at, "another transceiver took the transmitter");
+    }
+}
+
+bool Radio::keyComingBesides(const vtrx* v, transmission::serial since, transmission::serial until) const {
+    std::lock_guard<std::mutex> lock(listMutex);
+    for (auto& x : vtrxList)
+        if (x.get() != v && x->tx.hostKeyed.comingBetween(since, until)) return true;
+    return false;
 }

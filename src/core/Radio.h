@@ -106,22 +106,34 @@ public:
 
     // ---- transceivers on receivers, radio's task group ----
     void addVtrx(long long frequency, int hwRx, int ownerId);
-    /// Forgets the transceiver at this address; the address is only compared.
-    void removeVtrx(const void* v);
+    /// Forgets the transceiver at this address, as the host asked at `at`:
+    /// what it keyed before then ends. The address is only compared.
+    void removeVtrx(const void* v, transmission::serial at);
+    void removeVtrx(const void* v) { removeVtrx(v, transmission::now()); }
+    /// The transceiver at this address if it is in the list; the address is
+    /// only compared. Any thread.
+    std::shared_ptr<vtrx> listed(const void* v) const;
     void setRxFrequency(long long frequency, vtrx* v, int mask);
     void FitAllReceivers(bool apply);
     /// Whether a pass band lies inside receiver r's usable band. Any thread.
     bool getVfoValid(int r, long long vfo, int low, int high);
     /// One transmitter, many transceivers: the transmission keyed last
-    /// (by serial, see transmission.h) holds it, and the one it was taken
-    /// from ends; a key older than the holder's is refused. Only the
-    /// transmission that holds it releases it: a release naming another one
-    /// changes nothing, and a release while the host's own key of the radio
-    /// stands leaves the radio on the air. A key is refused, and its transmission ended, the
-    /// host told, while the radio cannot transmit now (canTransmit false, no
-    /// transmitter, stopped, let go of by the host) or when it was made
-    /// before the radio last went off the air. Radio's task group.
+    /// (by serial, see transmission.h) holds it, and every other
+    /// transceiver's transmission begun before that key ends at the key's
+    /// moment, whichever key came here first; a key older than the holder's
+    /// is refused. Only the transmission that holds it releases it: a
+    /// release naming another one changes nothing, and a release while the
+    /// host's own key of the radio stands leaves the radio on the air. A key
+    /// is refused, and its transmission ended, the host told, while the
+    /// radio cannot transmit now (canTransmit false, no transmitter,
+    /// stopped, let go of by the host) or when it was made before the radio
+    /// last went off the air. Every key that arrives counts as taken
+    /// (hostKeys). Radio's task group.
     void setPtt(bool on, vtrx* v, transmission::serial s);
+    /// Whether a key the host made of a transceiver other than v after
+    /// `since` and before `until` has yet to reach the radio: it will take
+    /// the transmitter from v's transmission begun before it. Any thread.
+    bool keyComingBesides(const vtrx* v, transmission::serial since, transmission::serial until) const;
     /// The host's own set of ptt, made at moment `at`. On: refused as a
     /// transceiver's key is, and the host told that it stays off; otherwise
     /// the radio is on the air until the host's unkey or an offAir, whatever
@@ -222,6 +234,13 @@ private:
     void noteNonFinite(int hwRx);
     /// Why a key cannot be carried out now, or null.
     const char* refusal() const;
+    /// setPtt's key: refused, or holding the transmitter.
+    void keyArrives(vtrx* v, transmission::serial s);
+    /// The key `by` made at `at` takes the transmitter: every other
+    /// transceiver's transmission begun before it ends (a key of theirs made
+    /// after it goes on), and a key of theirs made before it that comes
+    /// later is refused.
+    void transmitterTaken(const vtrx* by, transmission::serial at);
     enum class told { host, system, nobody };
     /// The one writer of ptt. host: the host's own value, not echoed;
     /// system: a change the host is told of; nobody: the host is gone.

@@ -65,9 +65,84 @@ void modDemod::setOwner(std::weak_ptr<vtrx> transceiver) {
             waited.swap(waiting_);
         }
     }
-    // Queued now, from the attach: they run after it, before any work for
-    // the transceiver that comes later.
-    for (auto& w : waited) post(v, w.name, std::move(w.work));
+    // Queued now: they run before any work for the transceiver that comes
+    // later.
+    postAll(v, waited);
+}
+
+modDemod::claimed modDemod::claim(const std::shared_ptr<vtrx>& k, uint64_t at) {
+    std::vector<waitingWork> settled;
+    std::shared_ptr<vtrx> owner;
+    claimed result = claimed::refused;
+    {
+        std::lock_guard<std::mutex> l(ownerLock_);
+        if (at < claimedAt_) {
+            attachSettled(settled); // a later attach has it, or will
+        } else {
+            claimedAt_ = at;
+            if (claimantAt_ != 0) { // the one waiting was attached before
+                claimant_.reset();
+                claimantAt_ = 0;
+                attachSettled(settled);
+            }
+            auto running = owner_.lock();
+            if (!running || running == k) {
+                owner_ = k;
+                attachSettled(settled);
+                result = claimed::taken;
+            } else {
+                claimant_ = k;
+                claimantAt_ = at;
+                result = claimed::waits;
+            }
+        }
+        owner = owner_.lock();
+    }
+    postAll(owner, settled);
+    return result;
+}
+
+void modDemod::letGo(const vtrx* k) {
+    std::shared_ptr<vtrx> next;
+    uint64_t at = 0;
+    std::vector<waitingWork> settled;
+    {
+        std::lock_guard<std::mutex> l(ownerLock_);
+        // A transceiver that took it later keeps it; one that is gone (this
+        // one, from its destructor) runs it no more.
+        if (auto running = owner_.lock(); running && running.get() != k) return;
+        owner_.reset();
+        if (claimantAt_ == 0) return;
+        next = claimant_.lock();
+        at = claimantAt_;
+        if (!next) { // it went while it waited
+            claimant_.reset();
+            claimantAt_ = 0;
+            attachSettled(settled);
+        }
+    }
+    if (!next) return; // nobody runs it: what waited is dropped
+    auto self = std::static_pointer_cast<modDemod>(shared_from_this());
+    seqTask t;
+    t.fn = [next, self, at] { next->takeMode(self, at); };
+    t.name = "vtrx.takeMode";
+    next->asyncProcess(t);
+}
+
+bool modDemod::take(const std::shared_ptr<vtrx>& k, uint64_t at, bool wanted) {
+    std::vector<waitingWork> settled;
+    std::shared_ptr<vtrx> owner;
+    {
+        std::lock_guard<std::mutex> l(ownerLock_);
+        if (claimantAt_ != at || claimant_.lock() != k || owner_.lock()) return false; // claimed since
+        claimant_.reset();
+        claimantAt_ = 0;
+        if (wanted) owner_ = k;
+        attachSettled(settled);
+        owner = owner_.lock();
+    }
+    postAll(owner, settled);
+    return wanted;
 }
 
 void modDemod::attachComing() {
@@ -82,20 +157,42 @@ void modDemod::attachDropped() {
     if (attachesComing_ == 0) waiting_.clear();
 }
 
+void modDemod::attachSettled(std::vector<waitingWork>& out) {
+    if (attachesComing_ > 0) --attachesComing_;
+    if (attachesComing_ > 0) return;
+    for (auto& w : waiting_) out.push_back(std::move(w));
+    waiting_.clear();
+}
+
+std::shared_ptr<vtrx> modDemod::hostAttachesTo(const std::shared_ptr<vtrx>& v) {
+    std::lock_guard<std::mutex> l(hostLock_);
+    auto before = hostsTransceiver_.lock();
+    hostsTransceiver_ = v;
+    return before;
+}
+
 void modDemod::forTransceiver(const char* name, transceiverWork work) {
     std::shared_ptr<vtrx> v;
     {
         std::lock_guard<std::mutex> l(ownerLock_);
-        v = owner_.lock();
-        if (!v && attachesComing_ > 0) {
+        // The host's calls on a mode follow its attaches: while one is not
+        // settled, the mode may be about to leave the transceiver it is on.
+        if (attachesComing_ > 0) {
             waiting_.push_back({name, std::move(work)});
             return;
         }
+        v = owner_.lock();
     }
     if (v)
         post(v, name, std::move(work));
     else
         work(nullptr);
+}
+
+void modDemod::postAll(const std::shared_ptr<vtrx>& v, std::vector<waitingWork>& work) {
+    // Without a transceiver nothing waits any longer for one: dropped.
+    if (!v) return;
+    for (auto& w : work) post(v, w.name, std::move(w.work));
 }
 
 void modDemod::post(const std::shared_ptr<vtrx>& v, const char* name, transceiverWork work) {

@@ -10,6 +10,15 @@
 // The mode knows its transceiver only weakly: the host may release the
 // transceiver before the mode, and work the mode queued earlier must then
 // find its owner gone rather than a dangling pointer.
+//
+// One transceiver runs a mode at a time, the one the host attached it to
+// last: every attach claims it with the moment the host made the call, and
+// a claim older than one made already is refused. A transceiver that still
+// runs the mode when another claims it keeps it until it lets go on its
+// own task group (the host's move of the mode detaches it there, in the
+// order of the host's calls); only then does the claimant take it, on its
+// own task group. So no two task groups ever run the mode, and a detach
+// never takes the mode from a transceiver that took it later.
 #include "dsp/buff.h"
 #include "framework/asyncProperty.h"
 
@@ -65,15 +74,38 @@ public:
     /// 1 plus the fraction of samples that did, through OpLevel.
     void CalcOpHist(buff<std::complex<float>> block);
 
-    /// The transceiver the mode is attached to. On an attach, the work that
-    /// waited for it (forTransceiver) is queued there, in the order it came.
-    /// The transceiver's task group (any thread in tests).
+    /// Makes the transceiver the mode's owner at once, outside the host's
+    /// attaches: tests that drive a mode without a radio. The work that
+    /// waited for an attach is queued there. Any thread.
     void setOwner(std::weak_ptr<vtrx> transceiver);
-    /// The host asks for this mode to be attached: until the attach has
-    /// run, work for the transceiver waits for it. Host thread, as the host
-    /// makes the call; attachDropped() when its request could not be queued.
+
+    // ---- attaching: see the top of the file ----
+    enum class claimed { taken, waits, refused };
+    /// k claims the mode, as the host attached it there at `at`: taken (k
+    /// runs it now), waits (another transceiver still runs it: k is given
+    /// it once that one lets go), or refused (a later attach claimed it).
+    /// k's task group.
+    claimed claim(const std::shared_ptr<vtrx>& k, uint64_t at);
+    /// k runs the mode no more (detached, replaced, gone). The transceiver
+    /// waiting for it, if any, is given it: its take is queued on its task
+    /// group ("vtrx.takeMode"). Only k's own letting go counts: a detach
+    /// never takes the mode from a transceiver that took it later. k's task
+    /// group, or k's destructor.
+    void letGo(const vtrx* k);
+    /// k, given the mode it claimed at `at`, takes it: true when k runs it
+    /// from now on. False when a later claim came meanwhile, or when k no
+    /// longer wants it (`wanted` false: the host has changed k's mode since).
+    /// k's task group.
+    bool take(const std::shared_ptr<vtrx>& k, uint64_t at, bool wanted);
+    /// The host asks for this mode to be attached: until that attach has
+    /// run and been settled, work for the transceiver waits for it. Host
+    /// thread, as the host makes the call; attachDropped() when its request
+    /// could not be queued.
     void attachComing();
     void attachDropped();
+    /// The transceiver the host attached the mode to last, which it
+    /// replaces with `v`. Host thread.
+    std::shared_ptr<vtrx> hostAttachesTo(const std::shared_ptr<vtrx>& v);
     using transceiverWork = std::function<void(const std::shared_ptr<vtrx>&)>;
     /// Runs work(transceiver) on the task group of the transceiver the mode
     /// is attached to, queued under `name`. While an attach the host asked
@@ -119,13 +151,26 @@ private:
         transceiverWork work;
     };
     void post(const std::shared_ptr<vtrx>& v, const char* name, transceiverWork work);
+    /// An attach of the host's is settled (taken, refused, or given up):
+    /// once none is left, the work that waited goes to the owner, or is
+    /// dropped when there is none. Under ownerLock_; what to queue is
+    /// moved into `out`.
+    void attachSettled(std::vector<waitingWork>& out);
+    void postAll(const std::shared_ptr<vtrx>& v, std::vector<waitingWork>& work);
 
     mutable std::mutex ownerLock_; // set on the transceiver's group, read by any task
     std::weak_ptr<vtrx> owner_;
-    // Under ownerLock_: attaches the host asked for that have not run, and
-    // the work waiting for them.
+    // Under ownerLock_: the latest claim's moment; the transceiver waiting
+    // for the owner to let go, with its claim's moment; attaches the host
+    // asked for that are not settled yet, and the work waiting for them.
+    uint64_t claimedAt_ = 0;
+    std::weak_ptr<vtrx> claimant_;
+    uint64_t claimantAt_ = 0;
     int attachesComing_ = 0;
     std::vector<waitingWork> waiting_;
+    // Host thread.
+    std::mutex hostLock_;
+    std::weak_ptr<vtrx> hostsTransceiver_;
 
     uint64_t opSamples = 0;
     float opPeak = 0.0f;

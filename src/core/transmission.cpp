@@ -31,21 +31,14 @@ void transmission::hostKey(bool on, serial at) {
     // stored.
     if (!ptt.changeHook) {
         ptt.hostSet(on);
+        if (on) hostKeyed.taken(at);
         return;
     }
     if (on) {
-        if (ptt.get()) {
-            hostTakesOver(at);
-            return;
-        }
-        if (const char* why = refusal(at)) {
-            spdlog::error("vtrx.ptt.set refused: {}", why);
-            ptt.tellHost(); // the host hears that ptt stays off
-            return;
-        }
-        pendingSerial_ = at;
-        ptt.hostSet(true);
-        pendingSerial_ = 0;
+        hostKeyOn(at);
+        // A key the radio was not told of under its moment never reaches it,
+        // and takes the transmitter from nobody.
+        if (toldOn_ != at) hostKeyed.taken(at);
         return;
     }
     if (!ptt.get()) return;
@@ -60,6 +53,22 @@ void transmission::hostKey(bool on, serial at) {
     endingAt_ = at;
     ptt.hostSet(false);
     endingAt_ = 0;
+}
+
+void transmission::hostKeyOn(serial at) {
+    auto& ptt = v_.ptt;
+    if (ptt.get()) {
+        hostTakesOver(at);
+        return;
+    }
+    if (const char* why = refusal(at)) {
+        spdlog::error("vtrx.ptt.set refused: {}", why);
+        ptt.tellHost(); // the host hears that ptt stays off
+        return;
+    }
+    pendingSerial_ = at;
+    ptt.hostSet(true);
+    pendingSerial_ = 0;
 }
 
 void transmission::hostTakesOver(serial at) { keyOver(nullptr, at); }
@@ -82,8 +91,13 @@ void transmission::keyOver(const void* keyer, serial at) {
 }
 
 bool transmission::endingMadeBetween(serial from, serial to) const {
+    auto radio = v_.owner.lock();
+    // The keys first: the radio marks the endings a key makes before it
+    // counts the key taken, so a key seen taken here has its endings seen
+    // below.
+    if (radio && radio->keyComingBesides(&v_, from, to)) return true;
     serial latest = hostEnded.latest();
-    if (auto radio = v_.owner.lock()) latest = std::max(latest, radio->hostEnded.latest());
+    if (radio) latest = std::max(latest, radio->hostEnded.latest());
     return latest > from && latest < to;
 }
 
@@ -110,6 +124,10 @@ bool transmission::keyFor(const modDemod& mode, serial asked) {
     // A mode detached since it asked keys nothing: nothing would end it.
     if (v_.mode.get() != &mode) return false;
     return keyBy(&mode, false, asked);
+}
+
+void transmission::modeJoins(serial attachedAt) {
+    if (phase_ == phase::keyed && began_ > attachedAt && v_.mode) v_.mode->pttChanged(true);
 }
 
 void transmission::keyForVoice() {
@@ -238,8 +256,8 @@ void transmission::endNow(const char* why, serial at) {
     ending_ = false;
 }
 
-void transmission::postEnd(serial which, const char* why) {
-    postEnding([which, why, at = now()](transmission& tx) { tx.end(which, why, at); });
+void transmission::postEnd(serial which, const char* why, serial at) {
+    postEnding([which, why, at](transmission& tx) { tx.end(which, why, at); });
 }
 
 void transmission::postEndBefore(serial moment, const char* why) {
@@ -296,6 +314,7 @@ void transmission::tellRadio(bool on) {
     // The radio takes the transceiver's requests in order, each naming its
     // transmission: a late one for a transmission it no longer holds changes
     // nothing there.
+    if (on) toldOn_ = serial_;
     v_.toRadio("radio.setPtt", [on, s = serial_](Radio& r, vtrx& v) { r.setPtt(on, &v, s); });
 }
 

@@ -44,16 +44,21 @@
 //
 // What an ending takes:
 //  - Every ending has a moment: the host's call, or, for one the library
-//    makes itself, when it makes it. It drops what the transmission still
-//    holds that came before that moment (the rest of its text up to its
-//    end mark); a text the host queued after it belongs to the next
-//    transmission and waits for it whole.
+//    makes itself, when it makes it. An ending the radio carries out for a
+//    host's call has that call's moment: another transceiver's key takes
+//    the transmitter at the key's moment, from every transmission begun
+//    before it; a removal ends at the host's removal. It drops what the
+//    transmission still holds that came before that moment (the rest of its
+//    text up to its end mark); a text the host queued after it belongs to
+//    the next transmission and waits for it whole.
 //  - An ending the host makes reaches the transceiver later than the host's
 //    next calls on a mode may reach the mode. So the host's endings are
 //    marked as the host makes them (hostEndings, on the transceiver and on
-//    its radio), and a transmission that such an ending will end takes
-//    nothing more to send (endingComing): what the host queued after the
-//    ending never goes out in it.
+//    its radio), and so are its keys of the radio's other transceivers
+//    (hostKeys), until the radio has taken them and marked the endings
+//    they make; a transmission that such an ending will end takes nothing
+//    more to send (endingComing): what the host queued after the ending
+//    never goes out in it.
 //
 // Where it is (where()) is the one state: keyed, tail (released: the mode's
 // tail runs out while the radio keeps asking) or off. Whatever else reads
@@ -97,23 +102,57 @@
 class vtrx;
 class modDemod;
 
-/// The endings the host has made of what one object transmits (a
-/// transceiver's, or every one of a radio's transceivers'): the moment of
-/// the latest, marked on the host thread as the host makes the call, before
-/// its request is queued.
-class hostEndings {
+/// The latest of moments noted from any thread.
+class latestMoment {
 public:
     /// Any thread.
-    void made(uint64_t at) {
+    void note(uint64_t at) {
         uint64_t seen = latest_.load();
         while (seen < at && !latest_.compare_exchange_weak(seen, at)) {
         }
     }
-    /// The moment of the latest ending made, 0 when none. Any thread.
-    uint64_t latest() const { return latest_.load(); }
+    /// 0 when none was noted. Any thread.
+    uint64_t get() const { return latest_.load(); }
 
 private:
     std::atomic<uint64_t> latest_{0};
+};
+
+/// The endings made of what one object transmits (a transceiver's, or every
+/// one of a radio's transceivers') that may not have reached it yet: the
+/// host's, marked on the host thread as the host makes the call, before its
+/// request is queued, and those the radio carries out for a host's call,
+/// marked before the radio queues them.
+class hostEndings {
+public:
+    /// Any thread.
+    void made(uint64_t at) { latest_.note(at); }
+    /// The moment of the latest ending made, 0 when none. Any thread.
+    uint64_t latest() const { return latest_.get(); }
+
+private:
+    latestMoment latest_;
+};
+
+/// The host's keys of one transceiver on their way to its radio: marked on
+/// the host thread as the host makes the call, and taken once the radio has
+/// taken the key (or the key went no further than the transceiver). A key
+/// the radio has yet to take will take the transmitter from every other
+/// transceiver's transmission begun before it.
+class hostKeys {
+public:
+    /// Any thread.
+    void made(uint64_t at) { made_.note(at); }
+    void taken(uint64_t at) { taken_.note(at); }
+    /// Whether a key made after `since` and before `until` has not been
+    /// taken yet, as far as the latest one tells. Any thread.
+    bool comingBetween(uint64_t since, uint64_t until) const {
+        const uint64_t made = made_.get();
+        return made > since && made < until && made > taken_.get();
+    }
+
+private:
+    latestMoment made_, taken_;
 };
 
 class transmission {
@@ -154,6 +193,11 @@ public:
     /// paused since: speech that goes on belongs to that transmission. Own
     /// task group.
     void keyForVoice();
+    /// A mode the host attached at `attachedAt` reaches the transceiver
+    /// only now (another transceiver ran it until then): a transmission
+    /// keyed since the attach begins for it too, as it would have had it
+    /// come at once. Own task group.
+    void modeJoins(serial attachedAt);
     /// The voice switch heard a pause in the speech: it may key again. Own
     /// task group.
     void voicePaused() { voiceWaits_ = false; }
@@ -189,9 +233,9 @@ public:
     /// transceiver), from a request of this transceiver's own made at `at`.
     /// Own task group.
     void endWhateverIsOn(const char* why, serial at = now());
-    /// end (made now) and endBefore, queued on the transceiver's task group.
-    /// Any thread.
-    void postEnd(serial which, const char* why);
+    /// end (made at `at`, by default now) and endBefore, queued on the
+    /// transceiver's task group. Any thread.
+    void postEnd(serial which, const char* why, serial at = now());
     void postEndBefore(serial moment, const char* why);
 
     // ---- from the transceiver ----
@@ -223,10 +267,14 @@ public:
     /// transmission on: it takes nothing more to send. Own task group.
     bool endingComing() const;
 
-    /// The host's endings of this transceiver's transmissions (its unkey,
-    /// the mode's detach, the transceiver's release or removal), marked as
-    /// it makes them. Any thread.
+    /// The endings of this transceiver's transmissions made elsewhere: the
+    /// host's (its unkey, the mode's detach or move, the transceiver's
+    /// release or removal), marked as it makes them, and the radio's for
+    /// another transceiver's key. Any thread.
     hostEndings hostEnded;
+    /// The host's keys of this transceiver on their way to the radio. Any
+    /// thread.
+    hostKeys hostKeyed;
 
     /// See the rules above; every radio that transmits asks many times
     /// within either.
@@ -242,13 +290,16 @@ private:
     void release();
     /// A change of ptt that the host is told of.
     void setPtt(bool on);
+    /// hostKey's key.
+    void hostKeyOn(serial at);
     /// The host keys while a transmission is on.
     void hostTakesOver(serial at);
     /// `keyer` (null: the host) keys, at moment `at`, over the transmission
     /// on: it becomes its keyer, and the key's moment its serial.
     void keyOver(const void* keyer, serial at);
-    /// Whether the host made an ending of this transceiver's transmissions
-    /// after `from` and before `to`, as far as the latest one tells.
+    /// Whether an ending of this transceiver's transmissions was made after
+    /// `from` and before `to`, as far as the latest one tells: the host's,
+    /// or another transceiver's key the radio has yet to take.
     bool endingMadeBetween(serial from, serial to) const;
     /// An ending at `moment` of a transmission keyed over after it: what
     /// the transmission sent ends; the later key goes on.
@@ -281,6 +332,7 @@ private:
     serial endedBefore_ = 0;        // keys made before this were ended
     const char* endedWhy_ = "";     // by what
     serial endingAt_ = 0;           // the moment of the ending under way, 0: now
+    serial toldOn_ = 0;             // the serial the radio was last told is keyed
     bool ending_ = false;           // endNow() under way: no tail
     uint64_t checkSerial_ = 0;      // of the check queued last
     bool voiceReleasing_ = false;   // releaseByVoice() under way

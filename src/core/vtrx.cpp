@@ -35,6 +35,8 @@ vtrx::vtrx(std::shared_ptr<syncTask> taskGroup) : asyncObject(std::move(taskGrou
 
 vtrx::~vtrx() {
     if (denoiser) rnnoise_destroy(denoiser);
+    // A transceiver that claimed the mode meanwhile takes it.
+    if (mode) mode->letGo(this);
 }
 
 void vtrx::create() {
@@ -104,7 +106,7 @@ void vtrx::stop() {
 void vtrx::remove(transmission::serial at) {
     stop();
     tx.endWhateverIsOn("its transceiver was removed", at);
-    toRadio("radio.removeVtrx", [](Radio& r, vtrx& v) { r.removeVtrx(&v); });
+    toRadio("radio.removeVtrx", [at](Radio& r, vtrx& v) { r.removeVtrx(&v, at); });
 }
 
 void vtrx::setRxFrequency(long long f) {
@@ -140,19 +142,45 @@ void vtrx::setTxFilter(int low, int high) {
 }
 
 void vtrx::setModulation(std::shared_ptr<modDemod> m, transmission::serial at) {
+    modeAskedAt_ = at;
     const bool replaced = mode && mode != m;
     // The outgoing mode takes the transmission with it, whoever keyed it:
     // what it was sending ends with it (a text's end mark, a message's end
     // would never come), and no other mode goes out in its name.
     if (replaced) tx.endWhateverIsOn("its mode was detached or replaced", at);
-    // A replaced mode the host still holds must not reach this transceiver.
-    if (replaced) mode->setOwner({});
-    mode = std::move(m);
-    if (mode) {
-        mode->setOwner(std::static_pointer_cast<vtrx>(shared_from_this()));
-        mode->init();
-    }
+    // A replaced mode the host still holds must not reach this transceiver;
+    // a transceiver that claimed it meanwhile may now take it.
+    if (replaced) std::exchange(mode, nullptr)->letGo(this);
+    // While another transceiver still runs it, the mode comes later
+    // (takeMode), once that one has let go.
+    if (m && m->claim(std::static_pointer_cast<vtrx>(shared_from_this()), at) == modDemod::claimed::taken)
+        runMode(std::move(m));
     ModClosing.set(false, true);
+    modeSettled();
+}
+
+void vtrx::takeMode(std::shared_ptr<modDemod> m, transmission::serial at) {
+    // Unwanted once the host has changed this transceiver's mode since.
+    const bool wanted = modeAskedAt_ == at && !mode;
+    if (!m->take(std::static_pointer_cast<vtrx>(shared_from_this()), at, wanted)) return;
+    runMode(std::move(m));
+    modeSettled();
+    tx.modeJoins(at);
+}
+
+void vtrx::modeMovedAway(const std::shared_ptr<modDemod>& m, transmission::serial at) {
+    if (mode == m)
+        setModulation(nullptr, at);
+    else
+        modeAskedAt_ = at; // the mode may still be on its way here: not wanted any more
+}
+
+void vtrx::runMode(std::shared_ptr<modDemod> m) {
+    mode = std::move(m);
+    mode->init();
+}
+
+void vtrx::modeSettled() {
     setRxFilter(rxFilterLow.load(), rxFilterHigh.load());
     // A mode attached after the host chose a transmit pass-band sends in
     // that band (the right sideband), not in its own default.

@@ -88,8 +88,19 @@ public:
     /// is to run at.
     void designRxFilter(int rate);
     void setTxFilter(int low, int high);
-    /// Attaches mode (null detaches), as the host asked at `at`.
+    /// Attaches mode (null detaches), as the host asked at `at`. A mode
+    /// another transceiver still runs comes once that one has let go of it
+    /// (takeMode).
     void setModulation(std::shared_ptr<modDemod> mode, transmission::serial at = transmission::now());
+    /// The mode claimed at `at` arrives from the transceiver that ran it
+    /// ("vtrx.takeMode"): it runs here unless the host has changed this
+    /// transceiver's mode since. A transmission keyed since the attach
+    /// takes it in as if it had been there when it began.
+    void takeMode(std::shared_ptr<modDemod> m, transmission::serial at);
+    /// The host attached m to another transceiver at `at`: if it runs here,
+    /// it is detached as the host's own detach would; if it is on its way
+    /// here, it is not wanted any more.
+    void modeMovedAway(const std::shared_ptr<modDemod>& m, transmission::serial at);
     /// Sets signalStrength from one filter output block.
     void measureSignalStrength(buff<cplx> block);
 
@@ -133,7 +144,8 @@ public:
     std::atomic<int> rxFilterLow{-3000};
     std::atomic<int> rxFilterHigh{3000};
     /// The mode the host last gave this transceiver (vtrx_setModulation),
-    /// as its calls go: compared, never read through. Host thread.
+    /// as its calls go: compared, never read through. Host thread, and
+    /// taken back there when the host attaches that mode elsewhere.
     std::atomic<const void*> hostsMode{nullptr};
     /// The transmit pass-band the host last set, handed to every mode
     /// attached later; none until the host sets one (each mode then keeps
@@ -242,6 +254,13 @@ public:
     void hostLetGo() override;
 
 private:
+    void runMode(std::shared_ptr<modDemod> m);
+    /// The receive filter and the host's transmit pass-band for the mode
+    /// now attached (or none).
+    void modeSettled();
+    /// The moment of the host's latest change of this transceiver's mode.
+    transmission::serial modeAskedAt_ = 0;
+
     std::atomic<spectrumCallback> newSpectrum_{nullptr};
     std::atomic<audioCallback> newAudio_{nullptr};
     std::atomic<iqCallback> newIQ_{nullptr};

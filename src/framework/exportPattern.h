@@ -159,10 +159,11 @@ void bind(void* handle, callbackOf<M> cb, const char* fn) noexcept {
 
 /// Queues body(X&) as the host's set of the property M: the set is counted
 /// as the host makes it and as it runs, so that a value told before it never
-/// reaches the host after it (hostWord.h).
+/// reaches the host after it (hostWord.h). Whether it was queued.
 template <auto M, class Body>
-void setRequest(void* handle, const char* name, Body body) noexcept {
+bool setRequest(void* handle, const char* name, Body body) noexcept {
     using X = ownerOf<M>;
+    bool queued = false;
     guarded(name, [&] {
         auto x = target<X>(handle, name);
         if (!x) return;
@@ -174,8 +175,10 @@ void setRequest(void* handle, const char* name, Body body) noexcept {
             body(*x);
         };
         t.name = name;
-        if (!x->queueSetItem(t)) sets.dropped();
+        queued = x->queueSetItem(t);
+        if (!queued) sets.dropped();
     });
+    return queued;
 }
 
 template <auto M>

@@ -358,7 +358,12 @@ bool History::endingInAText() {
         return true;
     }
     log("poll: the long text began");
-    switch (dice_.below(5)) {
+    // The host's unkey of A, or every other time B's key, which takes the
+    // transmitter from A and gives it up round the new text (drawn so, the
+    // older seeds replay the same calls up to there).
+    const int drawn = dice_.below(5);
+    const int ending = drawn == 4 && textsQueued_ % 2 == 0 ? 5 : drawn;
+    switch (ending) {
     case 0:
         attach(nullptr, modeKind::none, "null");
         attach(t.handle, t.kind, cw ? "CW" : "RTTY");
@@ -372,16 +377,19 @@ bool History::endingInAText() {
         canTransmit(true);
         break;
     case 3: keyRadio(false); break;
+    case 5: keyTransceiver(1, true); break;
     default: keyTransceiver(0, false); break;
     }
     // The long text's last characters come seconds later had it gone on.
     cut_.push_back({&t, longText, from, steady::now() + scaled(4000ms)});
     if (dice_.chance(50)) {
+        if (ending == 5) keyTransceiver(1, false);
         keyTransceiver(0, true);
         return true;
     }
     const size_t heard = t.sent.size();
     const std::string text = queueText(t);
+    if (ending == 5) keyTransceiver(1, false);
     if (!cw) keyTransceiver(0, true);
     owed_ = Owed{&t, text, heard};
     return true;

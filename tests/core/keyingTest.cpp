@@ -805,17 +805,27 @@ TEST_F(KeyingRig, TheHostsKeyOfTheRadioHoldsIt) {
 
 // A macro button: a text given right after an ending of what went before,
 // back to back with no poll between. The mode made and attached, detached
-// while idle and attached again, or moving from another mode; or, while the
-// last text still goes out, the mode detached and attached again, the radio
-// stopped and started, or unable to transmit and able again (CW keys for
-// its text; the other modes wait for the host's key, made last). The ending
+// while idle and attached again, or moving from another mode; moved from A
+// to B (A's panel sets its filter twice, detaches, and B attaches), or
+// attached to B while still on A, A then given another mode; or, while the
+// last text still goes out, the mode detached and attached again, the
+// radio stopped and started, unable to transmit and able again, B keyed
+// and unkeyed round the text (taking the transmitter), or A removed and a
+// new transceiver added, which the mode then moves to (CW keys for its
+// text; the other modes wait for the host's key, made last). The ending
 // takes the old text and nothing of the new one, which goes out whole,
-// every time. Each row sits beside its control: the ending seen through
-// (an echo from A and the radio, and 300 ms) before the last call.
-enum class macroAfter { newMode, idleReattach, otherMode, reattach, stopAndStart, cannotAndCan };
-constexpr const char* macroAfterName[] = {"NewMode",      "DetachedIdle", "AfterAnotherMode",
-                                          "DetachedAndAttachedInAText", "StoppedAndStartedInAText",
-                                          "CannotAndCanTransmitInAText"};
+// every time, on the transceiver that has the mode last, and its end mark
+// ends that transceiver's key. Each row sits beside its control: the
+// ending seen through (an echo from the transceivers and the radio, and
+// 300 ms) before the last call.
+enum class macroAfter {
+    newMode, idleReattach, otherMode, movedToB, takenOverByB,
+    reattach, stopAndStart, cannotAndCan, transmitterTaken, removedAndAdded,
+};
+constexpr const char* macroAfterName[] = {
+    "NewMode", "DetachedIdle", "AfterAnotherMode", "MovedToB", "TakenOverByB",
+    "DetachedAndAttachedInAText", "StoppedAndStartedInAText", "CannotAndCanTransmitInAText",
+    "TransmitterTakenInAText", "RemovedAndAddedInAText"};
 struct MacroRow {
     textModeApi mode;
     macroAfter after;
@@ -833,6 +843,10 @@ bool sentWhole(const std::string& heard, const std::string& text) {
     return heard.size() == text.size() && (heard == text || heard.substr(1) == text.substr(1));
 }
 
+/// The address of the object a handle holds, as a host names a transceiver
+/// to its radio.
+void* objectAddress(void* handle) { return static_cast<objectHandle*>(handle)->get(); }
+
 TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
     const auto& [api, after, control] = GetParam();
     const bool cw = std::string(api.name) == "CW";
@@ -842,7 +856,8 @@ TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
     const std::string oldText = cw ? "test k\n" : name == "RTTY" ? "RYRYRYRY~" : name == "PSK" ? "RYRY~" : "RY~";
     const std::string newText = cw ? "abcdef\n" : name == "RTTY" ? "ABCD~" : "AB~";
     const size_t cutAt = oldText.size() - 1; // as its last character before the mark is heard
-    for (int run = 0; run < (inAText ? (control ? 1 : 2) : 4); ++run) {
+    const int runs = after < macroAfter::movedToB ? 4 : control ? 1 : 2;
+    for (int run = 0; run < runs; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         if (run > 0) freshRig();
         static std::string sentText;
@@ -852,10 +867,12 @@ TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
         if (cw) cwModDemod_setwpm(mode, inAText ? 40 : 60);
         auto settle = [&] {
             if (!control) return;
-            sync(A);
-            sync(radio);
+            for (void* o : {A, B, radio}) sync(o);
             host::pollFor(poll, 300ms);
         };
+        void* sender = A; // the transceiver the mode has last
+        void* added = nullptr;
+        steady::time_point taken;
         switch (after) {
         case macroAfter::newMode: break;
         case macroAfter::idleReattach:
@@ -864,6 +881,18 @@ TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
             vtrx_setModulation(A, nullptr);
             break;
         case macroAfter::otherMode: attachA(sigGenModDemod_create, sigGenModDemod_release); break;
+        case macroAfter::movedToB:
+            vtrx_setModulation(A, mode);
+            sync(A);
+            break;
+        case macroAfter::takenOverByB:
+            vtrx_setModulation(A, mode);
+            sync(A);
+            if (control) vtrx_setModulation(A, nullptr);
+            vtrx_setModulation(B, mode);
+            sync(A);
+            sync(B);
+            break;
         default:
             vtrx_setModulation(A, mode);
             api.queue(mode, oldText.c_str(), 0);
@@ -881,20 +910,60 @@ TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
             Radio_setcanTransmit(radio, false);
             Radio_setcanTransmit(radio, true);
             break;
+        case macroAfter::transmitterTaken:
+            taken = steady::now();
+            vtrx_setptt(B, true);
+            break;
+        case macroAfter::removedAndAdded:
+            Radio_removeVtrx(radio, objectAddress(A));
+            Radio_addVtrx(radio, 14000000, 0, 0);
+            break;
+        case macroAfter::movedToB:
+            vtrx_setRxFilter(A, -2800, 2800);
+            vtrx_setRxFilter(A, -3000, 3000);
+            vtrx_setModulation(A, nullptr);
+            settle();
+            vtrx_setModulation(B, mode);
+            sender = B;
+            break;
+        case macroAfter::takenOverByB:
+            vtrx_setModulation(A, keep(amModDemod_create(), amModDemod_release));
+            sender = B;
+            break;
         case macroAfter::reattach: vtrx_setModulation(A, nullptr); [[fallthrough]];
         default: vtrx_setModulation(A, mode); break;
         }
-        if (cw) settle();
+        // The last call is the text for CW, the key for the others; the
+        // radio's carrying out of another's key or a removal comes before
+        // the text as well.
+        if (cw || after >= macroAfter::transmitterTaken) settle();
         api.queue(mode, newText.c_str(), int(heard));
+        if (after == macroAfter::transmitterTaken) {
+            // The host that waits to hear A told off before it hands the
+            // transmitter back: the radio has carried out B's key by then.
+            if (!cw)
+                ASSERT_TRUE(host::pollUntil(poll, [&] { return firstHeard("A", 0, taken).has_value(); }, 5s))
+                    << "A not told off";
+            vtrx_setptt(B, false);
+        }
+        if (after == macroAfter::removedAndAdded) {
+            settle();
+            const auto all = host::Transceivers::await(poll, 4);
+            ASSERT_EQ(all.size(), 4u) << "the new transceiver was not announced";
+            added = sender = all[3];
+            vtrx_start(added);
+            vtrx_setModulation(added, mode);
+        }
         if (!cw) {
             settle();
-            vtrx_setptt(A, true);
+            vtrx_setptt(sender, true);
         }
         EXPECT_TRUE(host::pollUntil(poll, [&] { return sentWhole(sentText.substr(heard), newText); }, 12s))
             << "sent " << sentText << " (" << heard << " heard before the ending)";
-        ASSERT_TRUE(host::pollUntil(poll, [&] { return !holds(A); }, 5s)) << "its end mark never ended it";
-        vtrx_setModulation(A, nullptr);
-        sync(A);
+        ASSERT_TRUE(host::pollUntil(poll, [&] { return !holds(sender); }, 5s)) << "its end mark never ended it";
+        vtrx_setModulation(sender, nullptr);
+        sync(sender);
+        if (added) vtrx_release(added);
     }
 }
 
@@ -907,6 +976,14 @@ std::vector<MacroRow> macroRows() {
         for (macroAfter a : {macroAfter::reattach, macroAfter::stopAndStart, macroAfter::cannotAndCan})
             rows.push_back({cw, a, control});
         for (const textModeApi& m : {rtty, psk, hell}) rows.push_back({m, macroAfter::reattach, control});
+        for (const textModeApi& m : {cw, psk}) {
+            rows.push_back({m, macroAfter::transmitterTaken, control});
+            rows.push_back({m, macroAfter::movedToB, control});
+            rows.push_back({m, macroAfter::takenOverByB, control});
+        }
+        // CW's own key for its text on a removed transceiver is refused: the
+        // text goes with it. The host's key waits for the move.
+        for (const textModeApi& m : {rtty, psk}) rows.push_back({m, macroAfter::removedAndAdded, control});
     }
     return rows;
 }
