@@ -23,9 +23,10 @@ TEST_P(KeyingHistory, TheHostsLastWordIsTheLibrarysAndItsLastKeyStands) {
 }
 
 // Each seed meets an ending in a text or a JT message early: a lost new
-// text (15, 34), an ended text going on under a key made after the ending
-// (8, 33, 40), a stopped JT message going on once enabled again (3).
-INSTANTIATE_TEST_SUITE_P(Seeds, KeyingHistory, ::testing::Values(3, 8, 15, 33, 34, 40),
+// text (15, 34; 61, after B's key), an ended text going on under a key made
+// after the ending (8, 33, 40; 183, after B's key), a stopped JT message
+// going on once enabled again (3).
+INSTANTIATE_TEST_SUITE_P(Seeds, KeyingHistory, ::testing::Values(3, 8, 15, 33, 34, 40, 61, 183),
                          [](const ::testing::TestParamInfo<uint64_t>& p) {
                              return "Seed" + std::to_string(p.param);
                          });
