@@ -133,9 +133,7 @@ TEST_F(Jack, ListsAreNoneAndSystem) {
 }
 
 TEST_F(Jack, ATestRadioTransceiverPlaysAToneThatTheMicrophoneHears) {
-    // Kept for the process: the sound worker may log at any moment, also
-    // after the test.
-    static LogCapture& log = *new LogCapture();
+    LogCapture log;
     radio = std::make_shared<TestRadio>(group);
     auto mode = std::make_shared<ToneMode>(group);
     onGroup(radio, [&] { radio->start(); }); // makes a transceiver on the default devices
@@ -391,7 +389,7 @@ TEST(JackServerGoes, AMicrophoneHasOneWriterAfterAStallAndIsClosedAsFailedWhenIt
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-gone", VIREO_JACK_DIR "-gone");
     ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
     ASSERT_TRUE(server.serveThisProcess());
-    LogWindow logged;
+    LogCapture logged;
     // Kept for the process, as a host keeps its root.
     static auto* lane = new sothreadPool(1);
     static auto* root = new std::shared_ptr<Wireless>(std::make_shared<Wireless>(std::make_shared<syncTask>(*lane)));
@@ -714,7 +712,7 @@ TEST_P(JackServerStalls, TheHostsCloseAndExitAreNotHeldAndTheServersFateHarmsNot
     ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
     ASSERT_TRUE(server.serveThisProcess());
     if (c.exitAt.count() >= 0) return expectHostEndsSoon(c, server);
-    LogWindow logged;
+    LogCapture logged;
     void* root = Wireless_create();
     void* radio = c.streaming ? TestRadio_create() : nullptr;
     std::atomic<bool> reading{c.streaming};

@@ -259,7 +259,7 @@ protected:
                 std::printf("  %s\n", line.c_str());
     }
 
-    LogWindow logged_;
+    LogCapture logged_;
     hpsdrP1Sim sim;
     void* h = nullptr;
     std::shared_ptr<HpsdrRadio> r;
@@ -448,7 +448,7 @@ void onIQ(void* array, double, int rate) {
 } // namespace
 
 TEST_F(HpsdrStreaming, IqFlowsOnAfterARefusedRateAndWithinOneBlockAfterAnAcceptedOne) {
-    LogWindow logged;
+    LogCapture logged;
     {
         std::lock_guard<std::mutex> l(m);
         iqBlocks.clear();
