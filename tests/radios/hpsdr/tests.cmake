@@ -36,7 +36,8 @@ target_link_libraries(hpsdr_exit_host PRIVATE vireocore Threads::Threads)
 add_executable(hpsdr_exit_tests ${CMAKE_CURRENT_LIST_DIR}/hpsdrExitTest.cpp ${VIREO_HPSDR_SIM}
   ${CMAKE_CURRENT_LIST_DIR}/../../sim/hpsdrP2Sim.cpp)
 target_link_libraries(hpsdr_exit_tests PRIVATE GTest::gtest GTest::gtest_main Boost::headers Threads::Threads)
-target_include_directories(hpsdr_exit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+# The library's own headers only for the build's slowdown (support/waitFor.h).
+target_include_directories(hpsdr_exit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(hpsdr_exit_tests PRIVATE VIREO_HPSDR_EXIT_HOST="$<TARGET_FILE:hpsdr_exit_host>")
 add_dependencies(hpsdr_exit_tests hpsdr_exit_host vireocore)
 gtest_discover_tests(hpsdr_exit_tests DISCOVERY_TIMEOUT 60
