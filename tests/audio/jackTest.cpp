@@ -650,6 +650,7 @@ size_t entriesOf(const char* folder) {
 struct hostEnd {
     int status = -1, signal = 0;
     double seconds = -1;
+    double ran = 0; // from its start to its end
     std::string err, log;
 };
 
@@ -658,12 +659,14 @@ hostEnd endHost(const stallClose& c, int server, const std::string& other) {
     auto ms = [](std::chrono::milliseconds m) { return std::to_string(m.count() < 0 ? -1 : m.count()); };
     const char* fate = c.then == SIGKILL ? "kill" : c.then == SIGCONT ? "cont" : "none";
     // A host that hangs is ended: its figures then say so.
+    const auto begun = std::chrono::steady_clock::now();
     const tool::Result r = tool::run({"timeout", "-s", "KILL", "45", VIREO_STALL_EXIT_HOST, scratch.file("host.log"),
                                       std::to_string(server), c.stalls ? "stall" : "control", ms(c.switchAt),
                                       c.switched, ms(c.at), ms(c.exitAt), fate, ms(c.goesOnAt), other},
                                      scratch.path);
     const auto ended = std::chrono::steady_clock::now().time_since_epoch();
-    hostEnd e{r.status, r.signal, -1, r.err, tool::readFile(scratch.file("host.log"))};
+    hostEnd e{r.status, r.signal, -1, std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
+              r.err, tool::readFile(scratch.file("host.log"))};
     long long returned = 0, lingered = 0;
     if (const auto at = r.out.find("returned "); at != std::string::npos) returned = std::atoll(&r.out[at + 9]);
     if (const auto at = r.out.find("fate "); at != std::string::npos) lingered = std::atoll(&r.out[at + 5]);
@@ -684,10 +687,13 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     const bool reported =
         e.err.find("Sanitizer") != std::string::npos || e.err.find("runtime error:") != std::string::npos;
     const bool left = e.log.find("exit: the sound back-end's worker is held") != std::string::npos;
-    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s\n", c.name, e.seconds,
-                e.status, e.signal ? (" (signal " + std::to_string(e.signal) + ")").c_str() : "",
-                left ? "; the held sound worker left" : "");
-    EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000) << e.log.substr(0, 6000);
+    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s; it ran %.3f s\n",
+                c.name, e.seconds, e.status,
+                e.signal ? (" (signal " + std::to_string(e.signal) + ", " + strsignal(e.signal) + ")").c_str() : "",
+                left ? "; the held sound worker left" : "", e.ran);
+    // A host that died: its last lines say how far it got.
+    EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000) << "the host's log, its end:\n"
+                           << e.log.substr(e.log.size() > 6000 ? e.log.size() - 6000 : 0);
     EXPECT_FALSE(reported) << e.err.substr(0, 6000);
     EXPECT_GE(e.seconds, 0.0) << "main never returned: " << e.err.substr(0, 2000);
     EXPECT_LE(e.seconds, 1.0 * buildSlowdown);
