@@ -387,7 +387,7 @@ struct JackTone {
 TEST(JackServerGoes, AMicrophoneHasOneWriterAfterAStallAndIsClosedAsFailedWhenItsServerGoes) {
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-gone", VIREO_JACK_DIR "-gone");
-    ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
+    ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start:\n" << server.why();
     ASSERT_TRUE(server.serveThisProcess());
     LogCapture logged;
     // Kept for the process, as a host keeps its root.
@@ -715,7 +715,7 @@ TEST_P(JackServerStalls, TheHostsCloseAndExitAreNotHeldAndTheServersFateHarmsNot
     if (std::exchange(ran, true)) VIREO_SKIP_OR_FAIL("one case per process, as ctest runs them: the sound ends");
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-stalls", VIREO_JACK_DIR "-stalls");
-    ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
+    ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start:\n" << server.why();
     ASSERT_TRUE(server.serveThisProcess());
     if (c.exitAt.count() >= 0) return expectHostEndsSoon(c, server);
     LogCapture logged;

@@ -99,7 +99,7 @@ TEST_F(StoppedServer, TheRootStartsWithoutDevicesAndTheSoundLibraryCloses) {
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-stopped", VIREO_JACK_DIR "-stopped");
     const int jackd = server.pid();
-    ASSERT_GT(jackd, 0);
+    ASSERT_GT(jackd, 0) << "the test's own JACK server did not start:\n" << server.why();
     ASSERT_TRUE(server.serveThisProcess());
     ASSERT_EQ(kill(jackd, SIGSTOP), 0);
     LogCapture logged;
