@@ -172,7 +172,7 @@ void Radio::receive(const fillFunction& fill, size_t n, int hwRx, path how) {
             seqTask t;
             auto self = std::static_pointer_cast<Radio>(weak_from_this().lock());
             if (!self) return;
-            t.fn = [self, full, hwRx] { self->HandleFullBuffer(full, hwRx); };
+            t.fn = [self, full, hwRx, rate] { self->HandleFullBuffer(full, hwRx, rate); };
             t.name = "handleFullBuffer";
             asyncProcess(t);
             break;
@@ -201,7 +201,14 @@ void Radio::correct(buff<cplx>& block) {
     if (iqCorrector) iq_balancer_process_buff(iqCorrector, block);
 }
 
-void Radio::HandleFullBuffer(buff<cplx> block, int hwRx) {
+void Radio::HandleFullBuffer(buff<cplx> block, int hwRx, int rate) {
+    {
+        // The host's requests run before this task: a rate changed while the
+        // block waited would hand its samples on as the new rate's. They are
+        // dropped, as those of a block the change cut short are.
+        std::lock_guard<std::mutex> lock(listMutex);
+        if (hwRx < 0 || size_t(hwRx) >= receivers.size() || receivers[size_t(hwRx)].sampleRate != rate) return;
+    }
     if (iqCorrection.load()) correct(block);
     std::lock_guard<std::mutex> lock(listMutex);
     if (vtrxList.empty() || hwRx < 0 || size_t(hwRx) >= receivers.size()) return;

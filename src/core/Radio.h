@@ -96,7 +96,9 @@ public:
     /// Direct path with the IQ corrector applied to each full block.
     void lockedWrite(const fillFunction& fill, size_t n, int hwRx);
 
-    void HandleFullBuffer(buff<cplx> block, int hwRx);
+    /// A full block of the deferred path, filled at `rate`. Radio's task
+    /// group.
+    void HandleFullBuffer(buff<cplx> block, int hwRx, int rate);
     void start();
     /// Stops the device and goes off the air (offAir) for what was keyed
     /// before `at`, the moment the host asked. Radio's task group.

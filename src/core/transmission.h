@@ -87,13 +87,17 @@
 //    would lose in mid-air, after keyedStallLimit, long enough that a
 //    machine under load (a radio thread held up for a few hundred
 //    milliseconds) never cuts it. A request counts when the radio asks, not
-//    when the transceiver gets to it.
+//    when the transceiver gets to it. Both limits are stretched in a
+//    sanitizer build (framework/buildSlowdown.h), whose threads are held up
+//    that much longer; a plain build's are as written.
 //  - A transceiver the host let go of is keyed by nothing again: every later
 //    key is refused, and what waits to key it (a mode's queued message) is
 //    dropped.
 //
 // Threads: everything here runs on the transceiver's task group, except
 // now(), asked() and the post functions.
+#include "framework/buildSlowdown.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -278,8 +282,8 @@ public:
 
     /// See the rules above; every radio that transmits asks many times
     /// within either.
-    std::chrono::milliseconds tailStallLimit{250};
-    std::chrono::milliseconds keyedStallLimit{1000};
+    std::chrono::milliseconds tailStallLimit{250 * vireo::buildSlowdown};
+    std::chrono::milliseconds keyedStallLimit{1000 * vireo::buildSlowdown};
 
 private:
     /// Why a key made at `at` cannot be carried out here, or null.

@@ -36,7 +36,9 @@ class PrivateJackServer {
 public:
     PrivateJackServer(std::string script, std::string name, std::string dir)
         : name(std::move(name)), script_(std::move(script)), dir_(std::move(dir)) {
-        if (run({"start", this->name, dir_}) != 0) return;
+        const tool::Result started = run({"start", this->name, dir_});
+        why_ = started.out + started.err;
+        if (started.status != 0) return;
         // The server runs under `timeout`, whose pid the script notes.
         int launcher = 0;
         std::ifstream(dir_ + "/jackd.pid") >> launcher;
@@ -50,6 +52,9 @@ public:
 
     /// The pid of jackd itself; 0 when it did not start.
     int pid() const { return pid_; }
+    /// What the start said: why it failed, when it did (another program's
+    /// servers filling JACK's registry, a server of that name going on).
+    const std::string& why() const { return why_; }
     /// Makes it the server this process's JACK clients meet; whether it
     /// serves.
     bool serveThisProcess() const {
@@ -60,11 +65,12 @@ public:
     const std::string name;
 
 private:
-    int run(std::vector<std::string> args) {
+    tool::Result run(std::vector<std::string> args) {
         args.insert(args.begin(), {"bash", script_});
-        return tool::run(args, ::testing::TempDir()).status;
+        return tool::run(args, ::testing::TempDir());
     }
 
     std::string script_, dir_;
     int pid_ = 0;
+    std::string why_;
 };

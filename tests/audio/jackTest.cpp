@@ -133,9 +133,7 @@ TEST_F(Jack, ListsAreNoneAndSystem) {
 }
 
 TEST_F(Jack, ATestRadioTransceiverPlaysAToneThatTheMicrophoneHears) {
-    // Kept for the process: the sound worker may log at any moment, also
-    // after the test.
-    static LogCapture& log = *new LogCapture();
+    LogCapture log;
     radio = std::make_shared<TestRadio>(group);
     auto mode = std::make_shared<ToneMode>(group);
     onGroup(radio, [&] { radio->start(); }); // makes a transceiver on the default devices
@@ -389,9 +387,9 @@ struct JackTone {
 TEST(JackServerGoes, AMicrophoneHasOneWriterAfterAStallAndIsClosedAsFailedWhenItsServerGoes) {
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-gone", VIREO_JACK_DIR "-gone");
-    ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
+    ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start:\n" << server.why();
     ASSERT_TRUE(server.serveThisProcess());
-    LogWindow logged;
+    LogCapture logged;
     // Kept for the process, as a host keeps its root.
     static auto* lane = new sothreadPool(1);
     static auto* root = new std::shared_ptr<Wireless>(std::make_shared<Wireless>(std::make_shared<syncTask>(*lane)));
@@ -652,6 +650,7 @@ size_t entriesOf(const char* folder) {
 struct hostEnd {
     int status = -1, signal = 0;
     double seconds = -1;
+    double ran = 0; // from its start to its end
     std::string err, log;
 };
 
@@ -660,12 +659,14 @@ hostEnd endHost(const stallClose& c, int server, const std::string& other) {
     auto ms = [](std::chrono::milliseconds m) { return std::to_string(m.count() < 0 ? -1 : m.count()); };
     const char* fate = c.then == SIGKILL ? "kill" : c.then == SIGCONT ? "cont" : "none";
     // A host that hangs is ended: its figures then say so.
+    const auto begun = std::chrono::steady_clock::now();
     const tool::Result r = tool::run({"timeout", "-s", "KILL", "45", VIREO_STALL_EXIT_HOST, scratch.file("host.log"),
                                       std::to_string(server), c.stalls ? "stall" : "control", ms(c.switchAt),
                                       c.switched, ms(c.at), ms(c.exitAt), fate, ms(c.goesOnAt), other},
                                      scratch.path);
     const auto ended = std::chrono::steady_clock::now().time_since_epoch();
-    hostEnd e{r.status, r.signal, -1, r.err, tool::readFile(scratch.file("host.log"))};
+    hostEnd e{r.status, r.signal, -1, std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
+              r.err, tool::readFile(scratch.file("host.log"))};
     long long returned = 0, lingered = 0;
     if (const auto at = r.out.find("returned "); at != std::string::npos) returned = std::atoll(&r.out[at + 9]);
     if (const auto at = r.out.find("fate "); at != std::string::npos) lingered = std::atoll(&r.out[at + 5]);
@@ -686,10 +687,13 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     const bool reported =
         e.err.find("Sanitizer") != std::string::npos || e.err.find("runtime error:") != std::string::npos;
     const bool left = e.log.find("exit: the sound back-end's worker is held") != std::string::npos;
-    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s\n", c.name, e.seconds,
-                e.status, e.signal ? (" (signal " + std::to_string(e.signal) + ")").c_str() : "",
-                left ? "; the held sound worker left" : "");
-    EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000) << e.log.substr(0, 6000);
+    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s; it ran %.3f s\n",
+                c.name, e.seconds, e.status,
+                e.signal ? (" (signal " + std::to_string(e.signal) + ", " + strsignal(e.signal) + ")").c_str() : "",
+                left ? "; the held sound worker left" : "", e.ran);
+    // A host that died: its last lines say how far it got.
+    EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000) << "the host's log, its end:\n"
+                           << e.log.substr(e.log.size() > 6000 ? e.log.size() - 6000 : 0);
     EXPECT_FALSE(reported) << e.err.substr(0, 6000);
     EXPECT_GE(e.seconds, 0.0) << "main never returned: " << e.err.substr(0, 2000);
     EXPECT_LE(e.seconds, 1.0 * buildSlowdown);
@@ -711,10 +715,10 @@ TEST_P(JackServerStalls, TheHostsCloseAndExitAreNotHeldAndTheServersFateHarmsNot
     if (std::exchange(ran, true)) VIREO_SKIP_OR_FAIL("one case per process, as ctest runs them: the sound ends");
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-stalls", VIREO_JACK_DIR "-stalls");
-    ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start";
+    ASSERT_GT(server.pid(), 0) << "the test's own JACK server did not start:\n" << server.why();
     ASSERT_TRUE(server.serveThisProcess());
     if (c.exitAt.count() >= 0) return expectHostEndsSoon(c, server);
-    LogWindow logged;
+    LogCapture logged;
     void* root = Wireless_create();
     void* radio = c.streaming ? TestRadio_create() : nullptr;
     std::atomic<bool> reading{c.streaming};

@@ -114,9 +114,16 @@ for attempt in 1 2 3; do
   echo "jackd $name did not start (attempt $attempt):" >&2
   cat "$dir/jackd.log" >&2
   stop
-  if grep -q "Too many servers already active" "$dir/jackd.log" && ! pgrep -x jackd >/dev/null; then
-    echo "no JACK server runs: clearing the stale server registry" >&2
-    clear_stale_registry
+  if grep -q "Too many servers already active" "$dir/jackd.log"; then
+    if ! pgrep -x jackd >/dev/null; then
+      echo "no JACK server runs: clearing the stale server registry" >&2
+      clear_stale_registry
+    else
+      # Other programs' servers hold every entry, the ones killed among them
+      # until a server of the same name starts again: name them.
+      echo "JACK's registry of servers is full; its entries: $(strings /dev/shm/jack-shm-registry 2>/dev/null |
+        grep -o '^jack-[0-9]*:.*' | tr '\n' ' '); running: $(pgrep -a jackd | tr '\n' ';')" >&2
+    fi
   fi
   sleep 1
 done

@@ -109,7 +109,11 @@ void reportFatalSignals() {
     // backtrace loads its unwinder on first use: not inside the handler.
     void* first[1];
     backtrace(first, 1);
-    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGPIPE, SIGTERM}) signal(sig, reportFatal);
+    // Every signal whose default ends the process, but the one no handler
+    // sees (SIGKILL: the table then shows how long the host ran).
+    for (int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGPIPE, SIGTERM, SIGHUP, SIGINT, SIGQUIT, SIGALRM,
+                    SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGSYS, SIGVTALRM, SIGPROF})
+        signal(sig, reportFatal);
 }
 
 /// Whether every thread of the server has stopped. The stop is signalled at

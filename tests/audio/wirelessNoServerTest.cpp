@@ -42,7 +42,7 @@ TEST_F(LoneRoot, StartsQuietlyListsNoneAndSwitchesMidiOnWithNoPorts) {
         printedAtStart->stop();
         VIREO_SKIP_OR_FAIL("a JACK server answers here");
     }
-    LogWindow logged;
+    LogCapture logged;
     spdlog::default_logger()->set_level(spdlog::level::debug);
     void* h = Wireless_create();
     auto root = object<Wireless>(h);
@@ -99,10 +99,10 @@ TEST_F(StoppedServer, TheRootStartsWithoutDevicesAndTheSoundLibraryCloses) {
     if (!tool::available("jackd")) VIREO_SKIP_OR_FAIL("jackd is not installed");
     PrivateJackServer server(VIREO_JACKD_SCRIPT, VIREO_JACK_SERVER "-stopped", VIREO_JACK_DIR "-stopped");
     const int jackd = server.pid();
-    ASSERT_GT(jackd, 0);
+    ASSERT_GT(jackd, 0) << "the test's own JACK server did not start:\n" << server.why();
     ASSERT_TRUE(server.serveThisProcess());
     ASSERT_EQ(kill(jackd, SIGSTOP), 0);
-    LogWindow logged;
+    LogCapture logged;
     std::atomic<void*> h{nullptr};
     std::thread start([&] { h = Wireless_create(); });
     const bool started = waitFor([&] { return h.load() != nullptr; }, std::chrono::seconds(30));

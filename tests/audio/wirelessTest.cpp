@@ -110,7 +110,7 @@ protected:
 
 TEST_F(Root, ListsTheSoundDevicesAndStaysTheOnlyRoot) {
     if (!jackServes()) VIREO_SKIP_OR_FAIL("jackd is not running: tests/audio/jackd.sh starts it (ctest does)");
-    LogWindow logged;
+    LogCapture logged;
     void* h = root();
     Wireless_bindoutputDevices(h, host::onCollection<"out", ValueLabelItem_release>);
     Wireless_bindinputDevices(h, host::onCollection<"in", ValueLabelItem_release>);
@@ -145,7 +145,7 @@ TEST_F(Root, ListsTheSoundDevicesAndStaysTheOnlyRoot) {
 
 TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
     if (!jackServes()) VIREO_SKIP_OR_FAIL("jackd is not running: tests/audio/jackd.sh starts it (ctest does)");
-    LogWindow logged;
+    LogCapture logged;
     void* h = root();
     const std::string tag = std::to_string(getpid());
     // The test's ports: feed plays into the system's input, sink hears its
@@ -312,7 +312,7 @@ void expectCurve(const Wireless& root, const std::vector<std::pair<double, doubl
 }
 
 TEST_F(Root, EqualiserCurveSamplesItsPointsAndCountsTheirChanges) {
-    LogWindow logged;
+    LogCapture logged;
     void* h = root();
     Wireless_resetDefaultMicEQ(h);
     onRoot([] {});

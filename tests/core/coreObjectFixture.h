@@ -27,7 +27,7 @@ protected:
         if (!started) {
             std::string path = ::testing::TempDir() + "vireo_core_" + std::to_string(getpid()) + ".log";
             init(path.c_str(), 1);
-            LogWindow::install();
+            LogCapture::tapLibrary();
         }
         started = true;
     }

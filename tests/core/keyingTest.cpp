@@ -351,6 +351,8 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
                           e == ending::peerLeaves;
     // A radio gone silent ends a keyed transmission after a second without
     // requests: a loaded machine may hold a radio up for a few hundred ms.
+    // Like every bound here, and like that limit, stretched in a sanitizer
+    // build.
     const seconds boundA = natural ? 8s : e == ending::radioSilent ? 1250ms : 500ms;
     const seconds boundRadio = boundA + (withTail && k == keyer::psk ? 2.5s : 100ms);
 

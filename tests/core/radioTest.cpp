@@ -9,6 +9,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <latch>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -147,6 +148,46 @@ TEST_F(RadioTest, ABlockSizedFromARateStartsAgainWhenTheRateChanges) {
     ASSERT_EQ(got.size(), 2u) << "the block of the old rate would need another 130072 samples";
     EXPECT_EQ(got[1].size, 512u);
     EXPECT_EQ(got[1].first, 1512.0f); // the old rate's samples are dropped
+    EXPECT_EQ(got[1].rate, 48000);
+}
+
+// On the deferred path a full block waits on the radio's task group, where
+// the host's requests go first: a rate change made while it waits must not
+// hand its samples, of the old rate, to the transceivers as the new rate's.
+TEST_F(RadioTest, ABlockWaitingOnTheDeferredPathWhenTheRateChangesIsDropped) {
+    auto radio = make(2000000);
+    auto v = listener(radio);
+    radio->feed(512, 0, 512, true);
+    ASSERT_EQ(received(1).size(), 1u);
+    std::latch held(1), release(1), changed(1);
+    seqTask hold;
+    hold.fn = [&] {
+        held.count_down();
+        release.wait();
+    };
+    hold.name = "test.hold";
+    radio->asyncProcess(hold);
+    held.wait();
+    radio->feed(32768, 0, 32768, true); // a block of the old rate, waiting behind the hold
+    seqTask change;
+    change.fn = [&] {
+        // As a back-end's SampleRate hook does.
+        std::lock_guard<std::mutex> l(radio->listMutex);
+        radio->receivers[0].sampleRate = 48000;
+        changed.count_down();
+    };
+    change.name = "test.rate";
+    radio->queueSetItem(change); // runs before the block
+    release.count_down();
+    changed.wait();
+    radio->feed(512, 0, 512, true);
+    drainDataTasks(radio);
+    drainDataTasks(v);
+    auto got = received(2);
+    std::string seen;
+    for (auto& b : got) seen += " " + std::to_string(b.size) + " at " + std::to_string(b.rate);
+    ASSERT_EQ(got.size(), 2u) << "the blocks:" << seen;
+    EXPECT_EQ(got[1].size, 512u);
     EXPECT_EQ(got[1].rate, 48000);
 }
 

@@ -6,6 +6,7 @@
 #include "vireocore.h"
 
 #include "support/hostHarness.h"
+#include "support/logCapture.h"
 
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
@@ -76,7 +77,10 @@ class ExportPattern : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         static bool started = false;
-        if (!started) vireo::init(logPath().c_str(), 1);
+        if (!started) {
+            vireo::init(logPath().c_str(), 1);
+            LogCapture::tapLibrary(); // for the binary's other tests that read the log
+        }
         started = true;
     }
     void TearDown() override {

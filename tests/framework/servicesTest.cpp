@@ -8,8 +8,11 @@
 #include <boost/asio/post.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <string>
 #include <thread>
+#include <vector>
 
 TEST(ASIORunnerTest, ThrowingHandlerDoesNotEndTheIoThread) {
     LogCapture log;
@@ -51,4 +54,42 @@ TEST(SmallServices, FnThreadPoolRunsJobsAndSurvivesThrowingOnes) {
         ASSERT_TRUE(waitFor([&] { return n.load() == 100; }));
     }
     EXPECT_TRUE(log.contains("error|worker job failed"));
+}
+
+// Tests read the log while other threads write it: a capture opens and
+// closes while they log, and the logger they log through is never replaced
+// under them (the sanitizer build reports any access without order). Each
+// capture holds what was logged while it was open, and nothing from before.
+TEST(SmallServices, LogCapturesOpenAndCloseWhileOtherThreadsLog) {
+    spdlog::logger* const logger = spdlog::default_logger_raw();
+    std::atomic<bool> stop{false};
+    std::atomic<long> written{0};
+    std::vector<std::thread> writers;
+    for (int k = 0; k < 4; ++k)
+        writers.emplace_back([&, k] {
+            while (!stop.load()) {
+                spdlog::info("writer {}", k);
+                written.fetch_add(1);
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+    for (int i = 0; i < 200; ++i) {
+        LogCapture log;
+        spdlog::error("opened {}", i);
+        const long from = written.load();
+        ASSERT_TRUE(waitFor([&] { return written.load() > from + 4; }));
+        auto lines = log.lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "error|opened " + std::to_string(i)), 1) << i;
+        if (i > 0) {
+            EXPECT_FALSE(log.contains("error|opened " + std::to_string(i - 1))) << i;
+        }
+        EXPECT_GT(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& l) { return l.rfind("info|writer ", 0) == 0; }),
+                  0)
+            << i;
+    }
+    stop = true;
+    for (auto& t : writers) t.join();
+    EXPECT_EQ(spdlog::default_logger_raw(), logger) << "the logger was replaced";
 }

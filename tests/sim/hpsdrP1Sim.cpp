@@ -1,5 +1,7 @@
 #include "sim/hpsdrP1Sim.h"
 
+#include "framework/buildSlowdown.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -118,7 +120,9 @@ bool hpsdrP1Sim::openBoard(const std::string& address, std::string* why) {
         if (n == 64 && data[0] == 0xEF && data[1] == 0xFE && data[2] == 0x04) {
             streaming_ = (data[3] & 0x03) != 0;
             starts_ += streaming_;
+            if (streaming_) ep2SinceStart_ = 0;
         }
+        if (n == 1032 && data[0] == 0xEF && data[1] == 0xFE && data[2] == 0x01 && data[3] == 0x02) ++ep2SinceStart_;
         cv_.notify_all();
     });
     return peer.open(address, boardPort, why);
@@ -183,17 +187,35 @@ void hpsdrP1Sim::runClock(ep6Stream stream, int rate) {
         using namespace std::chrono;
         const auto period = duration_cast<steady_clock::duration>(
             duration<double>(2.0 * double(stream.samplesPerFrame()) / double(rate)));
+        // The host's Ep2 packets per Ep6 packet of the stream.
+        const double ep2PerEp6 = 2.0 * double(stream.samplesPerFrame()) * 48000.0 / (double(rate) * 126.0);
         auto next = steady_clock::now();
         uint32_t sequence = 0;
         unsigned startsSeen = 0;
+        size_t hostSent = 0;
+        auto hostSentAt = steady_clock::now();
         while (!clockStop_) {
             bool on;
             {
-                std::lock_guard<std::mutex> lock(m_);
+                std::unique_lock<std::mutex> lock(m_);
                 on = streaming_;
                 // A board numbers its stream from 0 again after every start.
                 if (starts_ != startsSeen) sequence = 0;
                 startsSeen = starts_;
+                if constexpr (vireo::buildSlowdown > 1) {
+                    constexpr double window = 64;
+                    const auto patience = milliseconds(250 * vireo::buildSlowdown);
+                    while (on && !clockStop_ && double(sequence) * ep2PerEp6 > double(ep2SinceStart_) + window) {
+                        if (ep2SinceStart_ != hostSent) {
+                            hostSent = ep2SinceStart_;
+                            hostSentAt = steady_clock::now();
+                        } else if (steady_clock::now() - hostSentAt > patience) {
+                            break; // a host that sends nothing: the board streams on
+                        }
+                        cv_.wait_for(lock, milliseconds(1));
+                        on = streaming_ && starts_ == startsSeen;
+                    }
+                }
             }
             if (on && sendToHost(stream.next(sequence))) {
                 ++sequence;

@@ -157,6 +157,12 @@ public:
     /// Board mode: sends the Ep6 packets of stream at the pace of a board at
     /// rate (one per 2 × samplesPerFrame samples) from a thread of its own,
     /// while the host has it streaming, numbered from 0 after every start.
+    /// In a sanitizer build, which may run the host slower than any board,
+    /// the clock also waits while the host is more than a window of packets
+    /// behind (by the Ep2 packets it sent since the start, one per 126
+    /// samples of the stream at 48000), so that the host's queues never
+    /// overflow with the board's packets and drop its own work; a host that
+    /// sends nothing for a while (released, or gone) is not waited for.
     void runClock(ep6Stream stream, int rate = 48000);
     /// Ends the clock: the board sends nothing more.
     void stopClock();
@@ -171,6 +177,7 @@ private:
     std::vector<udpPeer::datagram> host_;
     bool streaming_ = false;
     unsigned starts_ = 0; // start packets received
+    size_t ep2SinceStart_ = 0; // the host's Ep2 packets since the latest start
     std::thread clock_;
     std::atomic<bool> clockStop_{false};
     std::atomic<size_t> clockSent_{0};

@@ -1,4 +1,6 @@
 #pragma once
+#include "framework/buildSlowdown.h"
+
 #include <chrono>
 #include <thread>
 
@@ -17,9 +19,6 @@ bool waitFor(Cond cond, std::chrono::milliseconds timeout = std::chrono::seconds
 /// build takes hundreds of milliseconds for what takes a few here. A bound
 /// that a requirement sets ("within half a second") is checked as it is in
 /// the plain build and stretched by this in a sanitizer build, which checks
-/// what happens, not how fast.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-inline constexpr double buildSlowdown = 4.0;
-#else
-inline constexpr double buildSlowdown = 1.0;
-#endif
+/// what happens, not how fast. The library stretches its own time limits by
+/// the same factor.
+inline constexpr double buildSlowdown = vireo::buildSlowdown;

@@ -19,7 +19,7 @@ protected:
 };
 
 TEST_F(FreeDVAbsent, EveryConstructionTriesAgainAndTheModeIsSilentBothWays) {
-    LogWindow log;
+    LogCapture log;
     StdoutCapture out;
     auto a = std::make_shared<FreeDVModDemod>(group);
     auto b = std::make_shared<FreeDVModDemod>(group);

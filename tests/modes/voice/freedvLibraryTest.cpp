@@ -45,7 +45,7 @@ TEST(FreeDVLibraryLoad, TwoModesLoadOnceListTheModesAndTraceMode7Once) {
     sothreadPool pool{1};
     auto group = std::make_shared<syncTask>(pool);
     const bool before = FreeDVLib::getInstance()->loaded();
-    LogWindow log;
+    LogCapture log;
     StdoutCapture out;
     auto a = std::make_shared<FreeDVModDemod>(group);
     if (!FreeDVLib::getInstance()->loaded()) VIREO_SKIP_OR_FAIL("codec2 (libcodec2-1.0) is not installed");
@@ -78,7 +78,7 @@ TEST(FreeDVLibraryLoad, TwoModesLoadOnceListTheModesAndTraceMode7Once) {
 }
 
 TEST_F(FreeDVLibrary, OverlongBlocksAndBadSamplesAreRefusedWithOneLine) {
-    LogWindow log;
+    LogCapture log;
     auto mode = std::make_shared<FreeDVModDemod>(group);
     buff<cplx> big(600, cplx{0.1f, 0.1f}), out(600, cplx{1.0f, 0.0f});
     for (int i = 0; i < 2; ++i) {

@@ -39,7 +39,7 @@ TEST_P(FreeDVModes, SyncAndSpeechOfTheLibrarysOwnSignal) {
     // freedv_tx) writes past a buffer of its freedv_800xa_open.
     if (r.mode == 5) GTEST_SKIP() << "codec2 1.0.5 overruns its own 800XA buffer, which AddressSanitizer stops";
 #endif
-    LogWindow log;
+    LogCapture log;
     StdoutCapture trace;
     freedvtest::Chain chain(group, r.mode);
     trace.stop();

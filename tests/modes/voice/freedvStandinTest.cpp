@@ -30,7 +30,7 @@ class FreeDVStandin : public ObjectTest {};
 #ifdef STANDIN_LACKS_CLIP
 
 TEST_F(FreeDVStandin, ALibraryWithoutTheClipSetterLogsItAndTheModeWorks) {
-    LogWindow log;
+    LogCapture log;
     StdoutCapture out;
     auto mode = std::make_shared<FreeDVModDemod>(group);
     auto lines = log.lines();
@@ -75,7 +75,7 @@ TEST_F(FreeDVStandin, ALibraryWithoutTheClipSetterLogsItAndTheModeWorks) {
 TEST_F(FreeDVStandin, InstancesTheModeCannotServeAreRefusedWithALine) {
     auto mode = std::make_shared<FreeDVModDemod>(group);
     StdoutCapture quiet;
-    LogWindow log;
+    LogCapture log;
     for (int bent : {90, 91, 92, 93}) {
         mode->setMode(bent);
         EXPECT_EQ(mode->fdv, nullptr) << bent;
@@ -130,7 +130,7 @@ TEST_F(FreeDVStandin, ACodecYieldingTooLittleSpeechGetsSilenceUntilTheRingIsHalf
 #else
 
 TEST_F(FreeDVStandin, ALibraryWithoutTheReceiveEntryOpensNothingAndTheModeIsSilent) {
-    LogWindow log;
+    LogCapture log;
     StdoutCapture out;
     auto mode = std::make_shared<FreeDVModDemod>(group);
     onGroup(mode, [&] { mode->Mode.hostSet(0); }); // the hook tries again: still refused, not logged again

@@ -119,7 +119,7 @@ protected:
         started = true;
         FakeAudio::install();
         init((::testing::TempDir() + "vireo_voice_" + std::to_string(getpid()) + ".log").c_str(), 1);
-        LogWindow::install();
+        LogCapture::tapLibrary();
         // The root object lives as long as the process, as a host keeps it.
         static auto root = std::make_shared<Wireless>(globalTaskGroup);
     }

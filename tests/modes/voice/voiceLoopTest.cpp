@@ -195,7 +195,7 @@ TEST_F(VoiceLoop, ValuesTheChainCannotCarryAreRefusedAndEverySampleOnTheAirStays
         bad<"sigGenModDemod.freq2">(sigGenModDemod_create, sigGenModDemod_release, sigGenModDemod_bindfreq2,
                                     sigGenModDemod_setfreq2, 1e308, "1e+308 refused, keeping 200", "200.000000"),
     };
-    LogWindow log;
+    LogCapture log;
     auto transmittedFinite = [&] {
         return !log.contains("error|receiver 0 delivered samples that are not finite; they are replaced by 0");
     };

@@ -280,7 +280,7 @@ TEST_F(HpsdrRadioObject, GainsFollowTheirPropertiesAndPtt) {
     EXPECT_EQ(r->skipCount, 0);
 
     // A rate the protocol cannot name is refused and changes nothing.
-    LogWindow logged;
+    LogCapture logged;
     r->skipCount = 55;
     for (int rate : {1536000, 100000, INT_MAX}) Radio_setSampleRate(h, rate);
     settle(r);

@@ -259,7 +259,7 @@ protected:
                 std::printf("  %s\n", line.c_str());
     }
 
-    LogWindow logged_;
+    LogCapture logged_;
     hpsdrP1Sim sim;
     void* h = nullptr;
     std::shared_ptr<HpsdrRadio> r;
@@ -448,7 +448,7 @@ void onIQ(void* array, double, int rate) {
 } // namespace
 
 TEST_F(HpsdrStreaming, IqFlowsOnAfterARefusedRateAndWithinOneBlockAfterAnAcceptedOne) {
-    LogWindow logged;
+    LogCapture logged;
     {
         std::lock_guard<std::mutex> l(m);
         iqBlocks.clear();
@@ -558,8 +558,9 @@ TEST_F(HpsdrStreaming, ReleasedWhileTheBoardStreams) {
 
 // A keyed radio whose end can no longer come from the board's stream: it
 // is stopped, its board falls silent, or the host lets go of it (through the
-// radio's own release or the release of any handle). Within half
-// a second the host hears ptt false and the board gets MOX clear; no MOX
+// radio's own release or the release of any handle). Within half a second
+// (stretched in a sanitizer build, as the library's limit for a silent
+// radio is) the host hears ptt false and the board gets MOX clear; no MOX
 // frame follows, whether the board streams again (a start; a new board and
 // a restart) or goes on streaming to a released radio that sends no more.
 enum class ending { stop, silence, release, genericRelease };
@@ -590,7 +591,7 @@ TEST_P(HpsdrOffTheAir, TheHostHearsPttFalseAndTheBoardMoxClearAtOnce) {
         return !heardAfter(radioPtt, change).empty() && heardAfter(vtrxPtt, change).size() == vtrxTells &&
                moxClearedAt(sim, change);
     }));
-    EXPECT_LT(secondsFrom(change, *moxClearedAt(sim, change)), 0.5);
+    EXPECT_LT(secondsFrom(change, *moxClearedAt(sim, change)), 0.5 * buildSlowdown);
     std::printf("%s: ptt off heard after %.1f ms, MOX clear after %.1f ms, %zu MOX frames after the change\n",
                 endingName[size_t(how)], 1e3 * secondsFrom(change, heardAfter(radioPtt, change).front().at),
                 1e3 * secondsFrom(change, *moxClearedAt(sim, change)), moxFramesAfter(sim, change));
@@ -624,7 +625,7 @@ TEST_P(HpsdrOffTheAir, TheHostHearsPttFalseAndTheBoardMoxClearAtOnce) {
     for (auto* told : {&radioPtt, &vtrxPtt}) {
         for (auto& heard : heardAfter(*told, change)) {
             EXPECT_FALSE(heard.on) << "keyed again";
-            EXPECT_LT(secondsFrom(change, heard.at), 0.5);
+            EXPECT_LT(secondsFrom(change, heard.at), 0.5 * buildSlowdown);
         }
     }
 }
@@ -751,30 +752,70 @@ TEST_F(HpsdrStreaming, TheHostsKeyOfTheRadioHoldsMoxWithSilence) {
         return p.size() > 20 && anyMox(p.back().first) && p.back().first.frames[1].iq[62][1] == 0 &&
                p.back().first.frames[0].iq[0][1] == 0;
     };
-    ASSERT_TRUE(host::pollUntil(poll, [&] { return silentWithMox(unkeyed); })) << "MOX cleared, or the tone went on";
-    const auto silent = steady::now();
-    host::pollFor(poll, std::chrono::milliseconds(500));
-    // A loaded machine may hold the board's clock or the radio up for most
-    // of that: the packets the check reads must have come.
-    EXPECT_TRUE(host::pollUntil(poll, [&] { return ep2After(sim, silent).size() > 20; })) << "the board got no packets";
-    EXPECT_EQ(moxClearsAfter(sim, silent), 0u) << "MOX cleared while the host's key of the radio stands";
-    EXPECT_TRUE(silentWithMox(silent)) << "the board's packets from the unkey on, ms and peak: " << [&] {
-        std::string seen;
+    // What a failure needs to be told apart: each packet the board got from
+    // the unkey on (ms after it, MOX or clear, peak), what the host heard,
+    // and the lines the radio and the transceiver logged.
+    auto story = [&] {
+        std::string seen = "\nthe board's packets from the unkey on: ms, MOX (M) or clear (c), peak; silent ones "
+                           "in runs, first-last ms and how many:";
+        struct {
+            int first = 0, last = 0;
+            size_t count = 0;
+            bool mox = false;
+        } silence;
+        auto endRun = [&] {
+            if (silence.count > 0)
+                seen += " " + std::to_string(silence.first) + "-" + std::to_string(silence.last) +
+                        (silence.mox ? "M0 x" : "c0 x") + std::to_string(silence.count);
+            silence.count = 0;
+        };
         for (auto& [p, at] : ep2After(sim, unkeyed)) {
             int peak = 0;
             for (auto& f : p.frames)
                 for (auto& w : f.iq) peak = std::max({peak, std::abs(int(w[0])), std::abs(int(w[1]))});
-            seen += std::to_string(int(1e3 * secondsFrom(unkeyed, at))) + ":" + std::to_string(peak) + " ";
+            const int ms = int(1e3 * secondsFrom(unkeyed, at));
+            if (peak == 0 && silence.count > 0 && silence.mox == anyMox(p)) {
+                silence.last = ms;
+                ++silence.count;
+                continue;
+            }
+            endRun();
+            if (peak == 0)
+                silence = {ms, ms, 1, anyMox(p)};
+            else
+                seen += " " + std::to_string(ms) + (anyMox(p) ? "M" : "c") + std::to_string(peak);
         }
+        endRun();
+        for (auto* who : {&radioPtt, &vtrxPtt}) {
+            seen += who == &radioPtt ? "\nthe radio's ptt heard:" : "\nthe transceiver's ptt heard:";
+            for (auto& x : heardAfter(*who, {}))
+                seen += " " + std::to_string(int(1e3 * secondsFrom(unkeyed, x.at))) + "ms " + (x.on ? "on" : "off");
+        }
+        seen += "\nthe log:";
+        for (const std::string& line : logged_.lines())
+            if (line.find("info|") != 0 || line.find("vtrx") != std::string::npos ||
+                line.find("ptt") != std::string::npos)
+                seen += "\n  " + line;
         return seen;
-    }();
-    EXPECT_TRUE(heardAfter(radioPtt, unkeyed).empty()) << "the radio told off";
+    };
+    ASSERT_TRUE(host::pollUntil(poll, [&] { return silentWithMox(unkeyed); }))
+        << "MOX cleared, or the tone went on" << story();
+    const auto silent = steady::now();
+    host::pollFor(poll, std::chrono::milliseconds(500));
+    // A loaded machine may hold the board's clock or the radio up for most
+    // of that: the packets the check reads must have come.
+    EXPECT_TRUE(host::pollUntil(poll, [&] { return ep2After(sim, silent).size() > 20; }))
+        << "the board got no packets" << story();
+    EXPECT_EQ(moxClearsAfter(sim, silent), 0u) << "MOX cleared while the host's key of the radio stands" << story();
+    EXPECT_TRUE(silentWithMox(silent)) << story();
+    EXPECT_TRUE(heardAfter(radioPtt, unkeyed).empty()) << "the radio told off" << story();
     const auto released = steady::now();
     Radio_setptt(h, false);
     ASSERT_TRUE(host::pollUntil(poll, [&] {
         auto p = ep2After(sim, released);
         return !p.empty() && !anyMox(p.back().first);
-    })) << "MOX never cleared";
+    })) << "MOX never cleared"
+        << story();
 }
 
 // A MultiPSK peer's over cut short by the host's unkey of the radio, the

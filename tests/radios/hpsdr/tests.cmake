@@ -36,7 +36,9 @@ target_link_libraries(hpsdr_exit_host PRIVATE vireocore Threads::Threads)
 add_executable(hpsdr_exit_tests ${CMAKE_CURRENT_LIST_DIR}/hpsdrExitTest.cpp ${VIREO_HPSDR_SIM}
   ${CMAKE_CURRENT_LIST_DIR}/../../sim/hpsdrP2Sim.cpp)
 target_link_libraries(hpsdr_exit_tests PRIVATE GTest::gtest GTest::gtest_main Boost::headers Threads::Threads)
-target_include_directories(hpsdr_exit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+# The library's own headers only for the build's slowdown (support/waitFor.h,
+# sim/hpsdrP1Sim.cpp).
+target_include_directories(hpsdr_exit_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)
 target_compile_definitions(hpsdr_exit_tests PRIVATE VIREO_HPSDR_EXIT_HOST="$<TARGET_FILE:hpsdr_exit_host>")
 add_dependencies(hpsdr_exit_tests hpsdr_exit_host vireocore)
 gtest_discover_tests(hpsdr_exit_tests DISCOVERY_TIMEOUT 60
@@ -46,7 +48,8 @@ gtest_discover_tests(hpsdr_exit_tests DISCOVERY_TIMEOUT 60
 # hand: hpsdr_p1_fuzz_seeds tests/fuzz/hpsdrP1Packets/corpus, and
 # hpsdr_p1_fuzz_seeds tests/fuzz/hpsdrP1Receive/corpus receive).
 add_executable(hpsdr_p1_fuzz_seeds ${CMAKE_CURRENT_LIST_DIR}/writeFuzzSeeds.cpp ${VIREO_HPSDR_SIM})
-target_include_directories(hpsdr_p1_fuzz_seeds PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+# The library's own headers only for the build's slowdown (sim/hpsdrP1Sim.cpp).
+target_include_directories(hpsdr_p1_fuzz_seeds PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(hpsdr_p1_fuzz_seeds PRIVATE Boost::headers Threads::Threads)
 
 # Protocol 2: its packets without a network, and the radio through the C

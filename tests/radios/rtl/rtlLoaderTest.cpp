@@ -39,7 +39,7 @@ void* self(const char*, int flags) {
 using RTLSDRLoader = CoreObjects;
 
 TEST_F(RTLSDRLoader, AMissingLibraryIsLookedForUnderEveryNameAtEveryCall) {
-    LogWindow capture;
+    LogCapture capture;
     RTLSDRLib lib(nowhere);
     lib.loadApi();
     lib.loadApi();
@@ -53,7 +53,7 @@ TEST_F(RTLSDRLoader, AMissingLibraryIsLookedForUnderEveryNameAtEveryCall) {
 }
 
 TEST_F(RTLSDRLoader, LoadsRacingEachOtherOpenOnceAndAllSeeTheWholeTable) {
-    LogWindow capture;
+    LogCapture capture;
     RTLSDRLib lib(self);
     constexpr int racers = 8;
     std::latch go(racers);
@@ -90,7 +90,7 @@ TEST_F(RTLSDRSystemLibrary, FindsEveryFunctionAndNoDeviceHere) {
         GTEST_SKIP() << "librtlsdr is not installed (package librtlsdr0)";
     }
 
-    LogWindow capture;
+    LogCapture capture;
     void* c = RTLController_create();
     RTLController_bindnewRadio(c, host::onText<"newRadio">);
     RTLController_Discover(c);

@@ -70,7 +70,7 @@ class RTLHost : public CoreObjects {
 protected:
     void SetUp() override {
         rtlsdr::reset();
-        capture = std::make_unique<LogWindow>();
+        capture = std::make_unique<LogCapture>();
     }
     void TearDown() override {
         // Nothing the library did may have touched a closed handle.
@@ -92,5 +92,5 @@ protected:
         return host::pollUntil(getUpdates, [&] { return capture->count(line) >= times; });
     }
 
-    std::unique_ptr<LogWindow> capture;
+    std::unique_ptr<LogCapture> capture;
 };

@@ -12,7 +12,7 @@
 using Placeholder = CoreObjects;
 
 TEST_F(Placeholder, StartsAndStopsItsDriverThreadKeepingSettingsAndOneTransceiver) {
-    LogWindow capture;
+    LogCapture capture;
     auto logged = [&](const char* line, size_t times) {
         return host::pollUntil(getUpdates, [&] { return capture.count(std::string("info|") + line) >= times; });
     };

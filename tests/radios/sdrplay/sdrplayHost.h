@@ -81,7 +81,7 @@ protected:
         install(SDRPLAY_STANDIN, "3.15");
         root().setInitPath(folder + "/root");
         SDRPlayLib::restartProcessState(folder + "/lib");
-        capture = std::make_unique<LogWindow>();
+        capture = std::make_unique<LogCapture>();
     }
     void TearDown() override {
         EXPECT_TRUE(sdrplay::calls("fault").empty()) << sdrplay::calls("fault").front();
@@ -156,5 +156,5 @@ protected:
     }
 
     std::string folder;
-    std::unique_ptr<LogWindow> capture;
+    std::unique_ptr<LogCapture> capture;
 };

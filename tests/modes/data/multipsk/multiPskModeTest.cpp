@@ -129,7 +129,7 @@ protected:
 };
 
 TEST_F(MultiPskMode, RepliesByteExactlyAndTunesOnlyWhileSending) {
-    LogWindow log;
+    LogCapture log;
     // Version: 11 bytes keep the flag, byte 11 "1" sets it.
     ASSERT_TRUE(client.sendBody("Pversion1.1"));
     EXPECT_EQ(client.readFrame(), reply("Pversion", std::string(1, '\0')));
@@ -330,7 +330,7 @@ TEST_F(MultiPskMode, AClientThatVanishesMidTransmissionUnkeys) {
 // garbage, while the radio runs. The bridge must come through serving.
 TEST_F(MultiPskMode, RandomStreamsLeaveItServing) {
     testing::internal::CaptureStdout();
-    LogWindow quiet;
+    LogCapture quiet;
     std::mt19937 rng(2027);
     const char* keywords[] = {"Pversion", "HWMPcapa", "InitHWMP", "Received", "Set_HWLO",
                               "SwitchRX", "SwitchTX", "TXHWdata", "Bug_on_P", "Zzzzzzzz"};
@@ -374,7 +374,7 @@ TEST_F(MultiPskMode, RandomStreamsLeaveItServing) {
 }
 
 TEST_F(MultiPskMode, InstancesTakeTheirOwnPortsAndFreeThem) {
-    LogWindow log;
+    LogCapture log;
     const int first = mode->servedPort();
     EXPECT_TRUE(multipsk::portHeld(first));
     auto second = std::make_shared<MultiPskModDemod>(group);

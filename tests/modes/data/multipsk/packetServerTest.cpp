@@ -90,7 +90,7 @@ protected:
 
 TEST_F(PacketServer, CutsEveryKindOfFrameAsTheClientSendsIt) {
     EXPECT_EQ(server->localEndpoint().address().to_string(), "127.0.0.1");
-    LogWindow log;
+    LogCapture log;
     Client c(port);
     ASSERT_TRUE(c.open());
     ASSERT_TRUE(waitFor([&] { return connectEvents() == std::vector<bool>{true}; }));
@@ -146,7 +146,7 @@ TEST_F(PacketServer, CutsEveryKindOfFrameAsTheClientSendsIt) {
 }
 
 TEST_F(PacketServer, ServesOneClientAtATimeAndTheNextAfterADisconnect) {
-    LogWindow log;
+    LogCapture log;
     Client first(port);
     ASSERT_TRUE(waitFor([&] { return connectEvents().size() == 1; }));
     Client second(port); // completes in the backlog, but is not served
