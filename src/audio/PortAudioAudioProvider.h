@@ -36,22 +36,20 @@
 //  - The shut-down waits, on the worker, for the streams left open that may
 //    still call back, closes them as they end, and terminates PortAudio only
 //    when none is left and its JACK server, if it uses one, still answers.
-//  - The process's exit waits for the worker's jobs, and for a shut-down
-//    that a close left to it, under the same bound as the close: once the
-//    worker has been held inside one piece of work for more than heldAfter,
-//    the exit leaves it, logged. Once the exit has begun the worker makes no
-//    PortAudio call any more: it looks before each job and after each call
-//    that a server may hold, and stops, dropping the job it took and what
-//    is queued (the exit waits for none of them), to stay idle until the
-//    process has gone. A server that goes on or dies while the process ends
-//    then finds it doing nothing with what is going. A close does not wait
-//    for the worker once the exit has begun.
+//  - The process's exit waits for the worker's jobs (serverWorker), and for
+//    a shut-down that a close left to it, under the same bound as the close:
+//    once the worker has been held inside one piece of work for more than
+//    heldAfter, the exit leaves it, logged. Once the exit has begun the
+//    worker makes no PortAudio call any more: it looks before each job and
+//    after each call that a server may hold, and stops, dropping the job it
+//    took and what is queued (the exit waits for none of them), to stay
+//    idle until the process has gone. A server that goes on or dies while
+//    the process ends then finds it doing nothing with what is going. A
+//    close does not wait for the worker once the exit has begun.
 #include "audio/AudioProvider.h"
-#include "audio/busyWatch.h"
 #include "audio/callbackWatch.h"
+#include "audio/serverWorker.h"
 #include "framework/exitGate.h"
-
-#include <concurrentqueue/blockingconcurrentqueue.h>
 
 #include <atomic>
 #include <chrono>
@@ -71,7 +69,7 @@ public:
     /// How long the close waits on a worker inside one piece of work (a
     /// call that a stopped sound server holds) before it leaves the worker
     /// to finish the shut-down on its own.
-    static constexpr std::chrono::milliseconds heldAfter{250};
+    static constexpr std::chrono::milliseconds heldAfter = serverWorker::heldAfter;
 
     /// Starts the worker, waits until PortAudio is initialised and lists the
     /// devices. PortAudio's start asks the sound servers, and a JACK server
@@ -144,16 +142,8 @@ private:
     /// Has the worker look at the streams left open at once, also while it
     /// waits for them at the shut-down. Any thread.
     void wake();
-    void enqueue(job j, bool afterClose);
     /// Whether PortAudio is initialised, waiting for at most startLimit.
     bool awaitStart() const;
-    /// Whether the worker has been held inside one piece of work for more
-    /// than heldAfter: by a stopped sound server, as a rule. Any thread;
-    /// never blocks.
-    bool heldByServer() const;
-    /// Waits until the worker has shut down (true), or has been held inside
-    /// one piece of work for more than heldAfter (false).
-    bool awaitWorker() const;
     void enumerate();
     void paWorkerLoop();
     /// The worker's last part but for dropping what is left: closes every
@@ -161,12 +151,6 @@ private:
     /// terminates PortAudio. Returns early once the process's exit has
     /// begun.
     void shutDown();
-    /// Takes no job from now on, and drops, unrun, the one in hand and
-    /// those queued: their exit holds go back. Every way the worker stops
-    /// goes through it. Worker only.
-    void stopTakingJobs(job& inHand);
-    /// The worker has shut down: Close may join it. Worker only.
-    void finish();
     /// Until no stream left open may still call back: each is closed as it
     /// ends. False when the process began to exit meanwhile.
     bool awaitLeftOpen();
@@ -209,7 +193,6 @@ private:
     static void PaStreamOutputFinishedCallback(void* record);
     static void PaStreamInputFinishedCallback(void* record);
 
-    std::thread worker_;
     /// Cleared by the close job; the worker's own (every job runs on it).
     bool running_ = true;
     /// By list position: the open stream, or none. The worker's.
@@ -221,26 +204,9 @@ private:
     std::atomic<uint8_t> terminated_{0};
     /// Set by the worker once Pa_Initialize has returned.
     std::atomic<bool> initialised_{false};
-    /// Since when the worker has been inside its current piece of work.
-    busyWatch busy_;
-    /// The worker's work, as the process's exit waits for it: every job
-    /// holds it, and the close holds it through the shut-down. The exit
-    /// leaves it once heldByServer().
-    exitGate::outsideWork work_{"the sound back-end's worker", [this] { return heldByServer(); }};
-    /// Set by the worker last, once it has shut down (release; Close
-    /// acquires it before it joins).
-    std::atomic<bool> done_{false};
-    /// Set by the first Close(); later calls and posts see it and return.
-    std::atomic<bool> closing_{false};
-    // Orders post() against Close(), and wake() against the worker's end: a
-    // job is queued either while the worker will still take it, and runs,
-    // or not at all. One queued after that would never run and keep its
-    // exit hold for ever.
-    std::mutex postMutex_;
-    /// Cleared by the worker, under postMutex_, as it stops taking jobs.
-    bool takesJobs_ = true;
-    moodycamel::BlockingConcurrentQueue<job> jobs_{192};
-    /// Every job goes in through this one producer, under postMutex_: the
-    /// queue keeps order per producer only.
-    moodycamel::ProducerToken posting_{jobs_};
+    /// Every PortAudio call that opens, starts, stops, closes or terminates
+    /// goes through it. Its jobs hold the process's exit, and the close's
+    /// holds it through the shut-down; the exit leaves it once it has been
+    /// held for more than heldAfter.
+    serverWorker worker_{"the sound back-end's worker", heldAfter};
 };
