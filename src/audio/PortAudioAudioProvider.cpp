@@ -135,6 +135,9 @@ void PortAudioAudioProvider::paWorkerLoop() {
     jackMessages::toLog();
     worker_.begin(); // the start asks the sound servers
     Pa_Initialize();
+    jackApi_ = Pa_HostApiTypeIdToHostApiIndex(paJACK);
+    // Beside PortAudio's own JACK client, on the server it has just met.
+    if (jackApi_ >= 0) jackServer::watch();
     initialised_.store(true, std::memory_order_release);
     auto run = [](const job& j) {
         try {
@@ -189,15 +192,14 @@ void PortAudioAudioProvider::shutDown() {
         // PortAudio's termination stops every stream it still counts as
         // open, through a server that has gone or will never answer.
         spdlog::error("pa not terminated: {} stream(s) left open", leftOpen);
-    } else if (Pa_HostApiTypeIdToHostApiIndex(paJACK) >= 0 && !jackServer::answers()) {
-        // Its termination closes PortAudio's JACK client through the server,
-        // and fails PortAudio's own assertion when that server has died.
-        spdlog::error("pa not terminated: its JACK server has gone");
-    } else if (!exitGate::closed()) { // the server's answer may have been held
+    } else if (serverCall(anyDevice)) {
         worker_.begin();
         Pa_Terminate();
         trace("pa termed\r\n");
         terminated_.store(1, std::memory_order_release);
+        jackServer::close();
+    } else if (!exitGate::closed()) {
+        spdlog::error("pa not terminated: its JACK server has gone");
     }
 }
 
@@ -272,6 +274,10 @@ void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record, AudioProdu
     paCloseOutputStream(int(record->index));
     if (record->device < 0) return;
     PaStreamParameters out = parameters(record->device, record->channels, false);
+    if (!serverCall(record->device)) {
+        notMade("open", record->name, record->device);
+        return;
+    }
     auto bs = std::make_unique<bound<AudioProducer>>(record, producer, this);
     PaStream* stream = nullptr;
     PaError err = Pa_OpenStream(&stream, nullptr, &out, 48000, 0, 0, &paOutputCallback, bs.get());
@@ -280,14 +286,14 @@ void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record, AudioProdu
         return;
     }
     bs->handle = stream;
-    if (keptAtExit(leftOpenOutputs_, bs)) return;
+    if (kept(leftOpenOutputs_, bs, "start")) return;
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamOutputFinishedCallback);
     if (err != paNoError) spdlog::error("Pa_SetStreamFinishedCallback output failed {}", Pa_GetErrorText(err));
     err = Pa_StartStream(stream);
     if (err != paNoError) {
         spdlog::error("pa_startstream output failed {} {}", record->device, Pa_GetErrorText(err));
         // Opened but not started: close it, or the handle leaks.
-        if (!keptAtExit(leftOpenOutputs_, bs)) Pa_CloseStream(stream);
+        if (!kept(leftOpenOutputs_, bs, "close")) Pa_CloseStream(stream);
         return;
     }
     spdlog::info("pa_startstream output worked {}", record->device);
@@ -300,6 +306,10 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record, AudioConsume
     paCloseInputStream(int(record->index));
     if (record->device < 0) return;
     PaStreamParameters in = parameters(record->device, 1, true);
+    if (!serverCall(record->device)) {
+        notMade("open", record->name, record->device);
+        return;
+    }
     auto bs = std::make_unique<bound<AudioConsumer>>(record, consumer, this);
     PaStream* stream = nullptr;
     PaError err = Pa_OpenStream(&stream, &in, nullptr, record->rate, 0, 0, &paInputCallback, bs.get());
@@ -308,7 +318,7 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record, AudioConsume
         return;
     }
     bs->handle = stream;
-    if (keptAtExit(leftOpenInputs_, bs)) return;
+    if (kept(leftOpenInputs_, bs, "start")) return;
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamInputFinishedCallback);
     if (err != paNoError)
         spdlog::error("Pa_SetStreamFinishedCallback input failed {} {} {}", record->name, record->device,
@@ -316,7 +326,7 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record, AudioConsume
     err = Pa_StartStream(stream);
     if (err != paNoError) {
         spdlog::error("pa_startstream input failed {} {} {}", record->name, record->device, Pa_GetErrorText(err));
-        if (!keptAtExit(leftOpenInputs_, bs)) Pa_CloseStream(stream);
+        if (!kept(leftOpenInputs_, bs, "close")) Pa_CloseStream(stream);
         return;
     }
     spdlog::info("pa_startstream input started");
@@ -348,6 +358,7 @@ void PortAudioAudioProvider::closeBound(boundList<Owner>& open, boundList<Owner>
             leaveOpen(leftOpen, std::move(s));
             return;
         } else {
+            if (kept(leftOpen, s, "stop")) return;
             // Its end, which the stop makes, was asked for here: the owner
             // may already have opened the device again, and must not take
             // that end for the new stream's.
@@ -363,7 +374,7 @@ void PortAudioAudioProvider::closeBound(boundList<Owner>& open, boundList<Owner>
             }
         }
     }
-    if (keptAtExit(leftOpen, s)) return; // the stop, if any, may have been held
+    if (kept(leftOpen, s, "close")) return; // the stop, if any, may have been held
     const PaError err = Pa_CloseStream(s->handle);
     if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
 }
@@ -377,11 +388,36 @@ void PortAudioAudioProvider::leaveOpen(boundList<Owner>& leftOpen, std::unique_p
     leftOpen.push_back(std::move(s));
 }
 
+bool PortAudioAudioProvider::serverCall(int device) const {
+    if (exitGate::closed()) return false;
+    if (jackApi_ < 0) return true;
+    if (device != anyDevice) {
+        const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+        if (!info || info->hostApi != jackApi_) return true;
+    }
+    // The ask waits while the server is stopped: the exit may have begun
+    // meanwhile.
+    return jackServer::answers() && !exitGate::closed();
+}
+
 template <class Owner>
-bool PortAudioAudioProvider::keptAtExit(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s) {
-    if (!exitGate::closed()) return false;
-    // Its callbacks, refused at the gate, may still read it while the
-    // process ends.
+bool PortAudioAudioProvider::mayCall(bound<Owner>& s, const char* call) const {
+    if (serverCall(s.record->device)) return true;
+    notMade(call, s.record->name, s.record->device);
+    s.abandoned = true;
+    return false;
+}
+
+void PortAudioAudioProvider::notMade(const char* call, const std::string& name, int device) {
+    if (exitGate::closed()) return; // the log may be going
+    spdlog::error("pa {} of {} {} not made: its JACK server has gone", call, name, device);
+}
+
+template <class Owner>
+bool PortAudioAudioProvider::kept(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s, const char* call) {
+    if (mayCall(*s, call)) return false;
+    // For good: nothing may stop or close it. Its callbacks, refused at the
+    // gate while the process ends, may still read it.
     leftOpen.push_back(std::move(s));
     return true;
 }
@@ -422,14 +458,15 @@ template <class Owner>
 void PortAudioAudioProvider::closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen) {
     for (auto& s : open) {
         if (!s || !s->ended.load(std::memory_order_acquire)) continue;
+        s->record->stream = nullptr;
+        if (kept(leftOpen, s, "close")) continue;
         const PaError err = Pa_CloseStream(s->handle);
         if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
-        s->record->stream = nullptr;
         s.reset();
     }
     for (auto it = leftOpen.begin(); it != leftOpen.end();) {
         bound<Owner>& s = **it;
-        if (!s.ended.load(std::memory_order_acquire)) {
+        if (!s.ended.load(std::memory_order_acquire) || s.abandoned || !mayCall(s, "close")) {
             ++it;
             continue;
         }

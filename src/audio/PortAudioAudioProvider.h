@@ -20,8 +20,21 @@
 //
 // A sound server that is stopped answers nothing: PortAudio's calls on its
 // streams (a stop waits for a callback, an open registers ports) wait for as
-// long as it is stopped, and a server that dies meanwhile fails PortAudio's
-// own assertions in any clean-up that then goes through it. So:
+// long as it is stopped, and a server that dies fails PortAudio's own
+// assertions (the process aborts) in any call that then goes through it: an
+// open, a close, the termination. So:
+//  - Every PortAudio call of the worker that goes through a server (an
+//    open, a start, a stop, a close, the termination) follows one rule
+//    (serverCall): it is made only while the process is not exiting and, on
+//    a JACK device, while the JACK server answered a request of the
+//    library's own right before (audio/jackServer.h), whatever job the
+//    worker is in. An open refused is logged, and its device stays silent;
+//    a stream on which a call was refused is logged and kept for good among
+//    those left open, never stopped or closed. The server may still die
+//    while a call is on its way (PortAudio's opens and closes each wait a
+//    cycle or two of the server): the clean-up that then ends the call finds
+//    the stream's ports gone with the server, and the library's own
+//    unregistration, which PortAudio's passes through, counts that as done.
 //  - A stream that has not called back for a few of its buffers (stalled),
 //    or that its server has let go of (it died), is not stopped when it is
 //    closed: it is left open, logged, and its next callback, should its
@@ -35,7 +48,7 @@
 //    on (or to stay where it is, if it never does), logged.
 //  - The shut-down waits, on the worker, for the streams left open that may
 //    still call back, closes them as they end, and terminates PortAudio only
-//    when none is left and its JACK server, if it uses one, still answers.
+//    when none is left and the rule allows it.
 //  - The process's exit waits for the worker's jobs (serverWorker), and for
 //    a shut-down that a close left to it, under the same bound as the close:
 //    once the worker has been held inside one piece of work for more than
@@ -134,6 +147,9 @@ private:
         /// It finished: it calls back no more, and closing it waits for
         /// nothing. Set last by its finish; the worker may free it then.
         std::atomic<bool> ended{false};
+        /// Its server has gone (or the process is exiting): it is never
+        /// closed. The worker's.
+        bool abandoned = false;
     };
     template <class Owner>
     using boundList = std::vector<std::unique_ptr<bound<Owner>>>;
@@ -165,11 +181,25 @@ private:
     /// Leaves s open, logged; its next callback ends it.
     template <class Owner>
     static void leaveOpen(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>> s);
-    /// Once the process's exit has begun: keeps s, as it stands, among the
-    /// streams left open, and answers true; the worker then makes no more
-    /// PortAudio calls. False before. Worker only.
+    /// The one rule for the worker's PortAudio calls that go through a
+    /// sound server: whether one may be made now on a stream of `device`
+    /// (anyDevice: on them all, as PortAudio's termination goes). Not once
+    /// the process's exit has begun; not on a JACK device once its server
+    /// no longer answers a request of the library's own, asked right before
+    /// (it waits while the server is stopped). Worker only.
+    bool serverCall(int device) const;
+    static constexpr int anyDevice = -2;
+    /// Logs a call the rule refused, unless the process is exiting.
+    static void notMade(const char* call, const std::string& name, int device);
+    /// Whether `call` may be made on s (serverCall); if not, s is
+    /// abandoned, logged: nothing is called on it any more. Worker only.
     template <class Owner>
-    static bool keptAtExit(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s);
+    bool mayCall(bound<Owner>& s, const char* call) const;
+    /// When `call` may not be made on s (mayCall): keeps s, as it stands,
+    /// for good among the streams left open (its callbacks' user data), and
+    /// answers true. Worker only.
+    template <class Owner>
+    bool kept(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s, const char* call);
     /// Whether s has not ended and PortAudio still runs it, or its end is
     /// being told: it may call back, or end.
     template <class Owner>
@@ -180,7 +210,7 @@ private:
     /// Closes every stream that has ended, left open or not.
     void closeEnded();
     template <class Owner>
-    static void closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen);
+    void closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen);
     /// Streams left open that may still call back.
     size_t leftOpenThatMayCallBack() const;
     template <class Owner>
@@ -202,6 +232,8 @@ private:
     boundList<AudioProducer> leftOpenOutputs_;
     boundList<AudioConsumer> leftOpenInputs_;
     std::atomic<uint8_t> terminated_{0};
+    /// PortAudio's JACK back-end, or -1; set before the first job.
+    int jackApi_ = -1;
     /// Set by the worker once Pa_Initialize has returned.
     std::atomic<bool> initialised_{false};
     /// Every PortAudio call that opens, starts, stops, closes or terminates

@@ -2,6 +2,9 @@
 
 #include "audio/audioClock.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 serverWorker::serverWorker(std::string what, std::chrono::milliseconds heldAfter)
     : what_(std::move(what)), heldAfter_(heldAfter), work_(what_, [this] { return held(); }) {}
 
@@ -10,7 +13,18 @@ serverWorker::~serverWorker() {
     else if (thread_.joinable()) thread_.detach();
 }
 
-void serverWorker::start(std::function<void()> body) { thread_ = std::thread(std::move(body)); }
+void serverWorker::start(std::function<void()> body) {
+    thread_ = std::thread([body = std::move(body)] {
+        // A request to a server that has died writes to a socket whose far
+        // end has gone, and the signal that raises would end the process:
+        // the call fails instead, as it should.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        body();
+    });
+}
 
 bool serverWorker::post(job j, bool afterClose) {
     std::lock_guard<std::mutex> lock(postMutex_);
