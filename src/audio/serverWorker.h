@@ -14,6 +14,8 @@
 // stays idle until the process has gone. A job that a server held and that
 // finds the exit begun as it returns must do nothing more of the library's:
 // it looks at exitGate::closed() after each call that the server may hold.
+//
+// The sound back-end's worker and the MIDI worker are both one.
 #include "audio/busyWatch.h"
 #include "framework/exitGate.h"
 

@@ -616,7 +616,10 @@ TEST(JackServerGoes, AMicrophoneHasOneWriterAfterAStallAndIsClosedAsFailedWhenIt
 // just before main returns leaves some queued, and one in the worker's hand
 // as it sees the exit, on a server that runs on or on one stopped that goes
 // on while the process ends; each beside its control, the return 600 ms
-// after the switch.
+// after the switch. Nor does it wait on MIDI: switched on right before main
+// returns, on a stopped server, its client's open is held as a device's
+// would be, and the exit leaves it; beside its control, a switch of the
+// speaker instead.
 //
 // A host lives on through its server's death (SIGKILL, as a server that
 // crashes), whatever its sound worker is doing then: the host switches its
@@ -705,6 +708,7 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     kill(server.pid(), SIGCONT); // a server left stopped is then stopped for good by its pid
     const bool reported =
         e.err.find("Sanitizer") != std::string::npos || e.err.find("runtime error:") != std::string::npos;
+    // The sound back-end's worker, or the MIDI worker.
     const bool left = e.log.find("is held by a server outside the process: left") != std::string::npos;
     const bool skipped = e.log.find("not made: its JACK server has gone") != std::string::npos;
     std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s%s\n", c.name, e.seconds,
@@ -887,6 +891,19 @@ stallClose diesAfterSwitches(const char* name, int after, bool switching, bool l
                       .diesAt = milliseconds(after < 0 ? -1 : dies)};
 }
 
+/// A host on a stopped server switches MIDI on, or (`midi` false, the
+/// control) switches its speaker, and returns from main `after` ms later;
+/// the server goes on 15 s after that, when the process has long gone.
+stallClose midiThenReturn(const char* name, int after, bool midi, std::optional<bool> leavesWorker) {
+    return stallClose{.name = name,
+                      .exitAt = milliseconds(300 + after),
+                      .switchAt = milliseconds(midi ? -1 : 300),
+                      .leavesWorker = leavesWorker,
+                      .switched = "out",
+                      .goesOnAt = milliseconds(15000),
+                      .midiAt = milliseconds(midi ? 300 : -1)};
+}
+
 // name, streaming, closeAudio, whole release, the server's fate as the process ends, main's return, the switch,
 // stalls, leaves the worker
 const auto noStep = milliseconds(-1);
@@ -925,6 +942,11 @@ INSTANTIATE_TEST_SUITE_P(
         switchThenReturn("OutputInputSwitchInAStallThenReturnIn50ms", "out,in", 50, true, std::nullopt),
         switchThenReturn("OutputInputSwitchInAStallThenReturnIn100ms", "out,in", 100, true, std::nullopt),
         switchThenReturn("OutputInputSwitchInAStallThenReturnControl", "out,in", 600, true, true),
+        // name, MIDI on (else a switch of the speaker) this long before main returns on a stopped server, leaves
+        // a worker (none: either)
+        midiThenReturn("MidiOnInAStallThenReturnIn50ms", 50, true, std::nullopt),
+        midiThenReturn("MidiOnInAStallThenReturnIn300ms", 300, true, true),
+        midiThenReturn("MidiOnInAStallThenReturnControl", 300, false, true),
         // name, the server dies this long after the last switch (negative: never), switches, goes on switching
         diesAfterSwitches("DiesAtTheLastSwitch", 0, true, false),
         diesAfterSwitches("Dies50msAfterTheLastSwitch", 50, true, false),
