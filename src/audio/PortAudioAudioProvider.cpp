@@ -6,6 +6,7 @@
 #include "framework/exitGate.h"
 
 #include <alsa/asoundlib.h>
+#include <pa_jack.h>
 #include <portaudio.h>
 #include <spdlog/spdlog.h>
 
@@ -136,8 +137,10 @@ void PortAudioAudioProvider::paWorkerLoop() {
     worker_.begin(); // the start asks the sound servers
     Pa_Initialize();
     jackApi_ = Pa_HostApiTypeIdToHostApiIndex(paJACK);
-    // Beside PortAudio's own JACK client, on the server it has just met.
-    if (jackApi_ >= 0) jackServer::watch();
+    // Beside PortAudio's own JACK client, on the server it has just met,
+    // following it.
+    const char* paClient = nullptr;
+    if (jackApi_ >= 0 && PaJack_GetClientName(&paClient) == paNoError) jackServer::watch(paClient);
     initialised_.store(true, std::memory_order_release);
     auto run = [](const job& j) {
         try {

@@ -3,6 +3,7 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <cstdio>
 
 namespace jackServer {
 namespace {
@@ -10,12 +11,14 @@ namespace {
 // Plain and trivially destructible: read by the worker also while the
 // process ends.
 std::atomic<jack_client_t*> client{nullptr};
-std::atomic<bool> died{false};
+std::atomic<bool> lost{false};
+char followedName[256] = {}; // written once, before any ask
 
-/// A request to the server and back that changes nothing: the client's own
-/// id, looked up by its name.
+/// A request to the server and back that changes nothing: the followed
+/// client's id, looked up by its name. No id: the server has gone, or no
+/// longer serves that client.
 bool asks(jack_client_t* c) noexcept {
-    char* id = jack_get_uuid_for_client_name(c, jack_get_client_name(c));
+    char* id = jack_get_uuid_for_client_name(c, followedName[0] ? followedName : jack_get_client_name(c));
     if (!id) return false;
     jack_free(id);
     return true;
@@ -23,29 +26,28 @@ bool asks(jack_client_t* c) noexcept {
 
 } // namespace
 
-void watch() noexcept {
+void watch(const char* followed) noexcept {
     if (client.load(std::memory_order_acquire)) return;
+    if (followed) std::snprintf(followedName, sizeof followedName, "%s", followed);
     jack_status_t status{};
     client.store(jack_client_open("vireocore-watch", JackNoStartServer, &status), std::memory_order_release);
 }
 
 bool answers() noexcept {
-    if (died.load(std::memory_order_acquire)) return false;
+    if (lost.load(std::memory_order_acquire)) return false;
     bool answered = false;
     if (jack_client_t* c = client.load(std::memory_order_acquire)) {
         answered = asks(c);
     } else {
         jack_status_t status{};
         if (jack_client_t* once = jack_client_open("vireocore-check", JackNoStartServer, &status)) {
-            answered = true;
+            answered = asks(once);
             jack_client_close(once);
         }
     }
-    if (!answered) died.store(true, std::memory_order_release);
+    if (!answered) lost.store(true, std::memory_order_release);
     return answered;
 }
-
-bool gone() noexcept { return died.load(std::memory_order_acquire); }
 
 void close() noexcept {
     jack_client_t* c = client.exchange(nullptr, std::memory_order_acq_rel);
@@ -62,11 +64,13 @@ void close() noexcept {
 // that ends such a call (the close's, or that of an open that failed)
 // unregisters the stream's ports, and PortAudio asserts that each
 // unregistration succeeded: the host would die with its server. A port of a
-// server that no longer answers has gone with it, so its unregistration is
-// done; any other failure is PortAudio's to see.
+// client that its server no longer serves (the server died, or dropped the
+// client) has gone with it, so its unregistration is done; any other
+// failure is PortAudio's to see.
 extern "C" int __real_jack_port_unregister(jack_client_t* client, jack_port_t* port);
-// Visible to the link, which lets librtmidi's own calls of it (resolved at run time to
-// libjack's) see it too; the shared library's version script keeps it local.
+// Visible to the link, which lets librtmidi's own calls of it (resolved at
+// run time to libjack's) see it too; the shared library's version script
+// keeps it local.
 extern "C" __attribute__((visibility("default"))) int __wrap_jack_port_unregister(jack_client_t* client,
                                                                                  jack_port_t* port) {
     const int result = __real_jack_port_unregister(client, port);
