@@ -80,6 +80,9 @@ Midi::Midi() {
     }
     try {
         inClient_ = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "RtMidi Input Client", 100);
+        // Its open waits while the server is stopped: once the process has
+        // begun to exit meanwhile, no more clients.
+        if (exitGate::closed()) return;
         outClient_ = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "RtMidi Output Client");
         api_ = RtMidi::UNIX_JACK;
         spdlog::info("midi: {}; using JACK", defaultFailed);
