@@ -15,7 +15,7 @@
 // finds the exit begun as it returns must do nothing more of the library's:
 // it looks at exitGate::closed() after each call that the server may hold.
 //
-// The sound back-end's worker and the MIDI worker are both one.
+// The sound back-end's worker is one; the MIDI worker is another.
 #include "audio/busyWatch.h"
 #include "framework/exitGate.h"
 
