@@ -1,20 +1,30 @@
 #include "audio/Midi.h"
 
+#include "framework/immortal.h"
+
 #include <spdlog/spdlog.h>
 
 #include <algorithm>
+#include <exception>
 
 namespace {
 
 /// Marks every device unseen, walks the client's ports (a name and "\r\n"
 /// each into the text; the first device of that name seen, or a new one
 /// appended), then drops the devices left unseen.
+///
+/// Each step may wait on a stopped server (the count connects the client,
+/// each new device opens a client of its own, each device dropped closes
+/// one): once the process's exit has begun meanwhile, it stops there and
+/// leaves the lists as they are.
 template <class Device, class Client>
 std::string refresh(Client& client, std::vector<std::unique_ptr<Device>>& devices, RtMidi::Api api) {
+    std::string text;
+    if (exitGate::closed()) return text;
     const unsigned n = client.getPortCount();
     for (auto& d : devices) d->seen = false;
-    std::string text;
     for (unsigned i = 0; i < n; ++i) {
+        if (exitGate::closed()) return text;
         try {
             const std::string name = client.getPortName(i);
             // A port gone between the count and the name has no name: RtMidi
@@ -30,11 +40,31 @@ std::string refresh(Client& client, std::vector<std::unique_ptr<Device>>& device
             spdlog::error("midi enumerate {}", e.getMessage());
         }
     }
-    std::erase_if(devices, [](const auto& d) { return !d->seen; });
+    if (!exitGate::closed()) std::erase_if(devices, [](const auto& d) { return !d->seen; });
     return text;
 }
 
 } // namespace
+
+serverWorker& Midi::worker() {
+    static serverWorker& w = []() -> serverWorker& {
+        auto& made = immortal<serverWorker>("the MIDI worker", serverWorker::heldAfter);
+        made.start([&made] {
+            for (serverWorker::job j;;) {
+                made.next(j);
+                try {
+                    j();
+                } catch (const std::exception& e) {
+                    spdlog::error("midi worker {}", e.what());
+                } catch (...) {
+                    spdlog::error("midi worker");
+                }
+            }
+        });
+        return made;
+    }();
+    return w;
+}
 
 Midi::Midi() {
     std::string defaultFailed;
@@ -50,6 +80,9 @@ Midi::Midi() {
     }
     try {
         inClient_ = std::make_unique<RtMidiIn>(RtMidi::UNIX_JACK, "RtMidi Input Client", 100);
+        // Its open waits while the server is stopped: once the process has
+        // begun to exit meanwhile, no more clients.
+        if (exitGate::closed()) return;
         outClient_ = std::make_unique<RtMidiOut>(RtMidi::UNIX_JACK, "RtMidi Output Client");
         api_ = RtMidi::UNIX_JACK;
         spdlog::info("midi: {}; using JACK", defaultFailed);

@@ -9,10 +9,17 @@
 // the same to all of them. With neither, one line is logged and both lists
 // stay empty.
 //
-// Root object's task group only; the devices' input callbacks run on
-// RtMidi's input thread (see MidiDevice).
+// Every MIDI client opens and closes on the MIDI worker (worker()), and the
+// manager and its devices are used there only; the devices' input callbacks
+// run on RtMidi's input thread (see MidiDevice). A client's open or close
+// (under JACK, a request to the server) waits for as long as its server is
+// stopped: the MIDI worker is held then, never the root object's task group,
+// and the process's exit leaves it as it leaves the sound back-end's worker
+// (serverWorker). Once the exit has begun, a manager whose server held it
+// opens no more devices.
 #include "audio/MidiDevice.h"
 #include "audio/MidiOutDevice.h"
+#include "audio/serverWorker.h"
 
 #include <RtMidi.h>
 
@@ -22,6 +29,11 @@
 
 class Midi {
 public:
+    /// The process's MIDI worker, started on first use and never ended:
+    /// every job that makes, uses or destroys a manager or a device runs
+    /// there, in the order posted. Any thread.
+    static serverWorker& worker();
+
     Midi();
     ~Midi();
     Midi(const Midi&) = delete;

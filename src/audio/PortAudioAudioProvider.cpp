@@ -6,6 +6,7 @@
 #include "framework/exitGate.h"
 
 #include <alsa/asoundlib.h>
+#include <pa_jack.h>
 #include <portaudio.h>
 #include <spdlog/spdlog.h>
 
@@ -39,7 +40,7 @@ void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 } // namespace
 
 PortAudioAudioProvider::PortAudioAudioProvider() {
-    worker_ = std::thread([this] { paWorkerLoop(); });
+    worker_.start([this] { paWorkerLoop(); });
     addNoneEntries();
     // Enumeration may start only after Pa_Initialize, which the worker runs.
     // Its host goes on without sound devices rather than hang on a sound
@@ -58,19 +59,6 @@ bool PortAudioAudioProvider::awaitStart() const {
     while (!initialised_.load(std::memory_order_acquire)) {
         if (std::chrono::steady_clock::now() >= end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-bool PortAudioAudioProvider::heldByServer() const {
-    return busy_.heldFor(audioClock::now(), std::chrono::nanoseconds(heldAfter).count());
-}
-
-bool PortAudioAudioProvider::awaitWorker() const {
-    while (!done_.load(std::memory_order_acquire)) {
-        // The exit waits for the worker itself, as far as it waits for it.
-        if (heldByServer() || exitGate::closed()) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
@@ -139,26 +127,20 @@ void PortAudioAudioProvider::enumerate() {
     }
 }
 
-void PortAudioAudioProvider::post(job j) { enqueue(std::move(j), false); }
+void PortAudioAudioProvider::post(job j) { worker_.post(std::move(j)); }
 
-void PortAudioAudioProvider::wake() { enqueue([] {}, true); }
-
-void PortAudioAudioProvider::enqueue(job j, bool afterClose) {
-    std::lock_guard<std::mutex> lock(postMutex_);
-    if (!takesJobs_) return;                                              // the worker is gone
-    if (!afterClose && closing_.load(std::memory_order_acquire)) return; // or going
-    // The process's exit waits for a job posted before it began, unless a
-    // stopped server holds the worker; once it has begun, no job is taken.
-    exitGate::hold h = work_.take();
-    if (!h) return;
-    jobs_.enqueue(posting_, [h = std::move(h), j = std::move(j)] { j(); });
-}
+void PortAudioAudioProvider::wake() { worker_.post([] {}, true); }
 
 void PortAudioAudioProvider::paWorkerLoop() {
     snd_lib_error_set_handler(&quietAlsa);
     jackMessages::toLog();
-    busy_.begin(audioClock::now()); // the start asks the sound servers
+    worker_.begin(); // the start asks the sound servers
     Pa_Initialize();
+    jackApi_ = Pa_HostApiTypeIdToHostApiIndex(paJACK);
+    // Beside PortAudio's own JACK client, on the server it has just met,
+    // following it.
+    const char* paClient = nullptr;
+    if (jackApi_ >= 0 && PaJack_GetClientName(&paClient) == paNoError) jackServer::watch(paClient);
     initialised_.store(true, std::memory_order_release);
     auto run = [](const job& j) {
         try {
@@ -173,79 +155,54 @@ void PortAudioAudioProvider::paWorkerLoop() {
     // the close's only once the shut-down is over.
     job j;
     do {
-        j = nullptr;
-        busy_.idle();
-        jobs_.wait_dequeue(j);
-        if (exitGate::closed()) {
-            // The process is exiting: PortAudio may be going with it. The
-            // worker stays until the process has gone (no close joins it
-            // from now on).
-            stopTakingJobs(j);
-            for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
-        }
-        busy_.begin(audioClock::now());
+        // Once the process is exiting (PortAudio may be going with it), the
+        // worker takes none, and stays until the process has gone.
+        worker_.next(j);
         run(j);
         closeEnded();
     } while (running_);
     // Nothing is posted from now on but wakes; they run, so that their exit
     // holds are given back.
-    for (job wake; jobs_.try_dequeue(wake);) run(wake);
+    for (job wake; worker_.tryNext(wake);) run(wake);
     shutDown();
     // The close's job, which held the exit through the shut-down, and the
     // wakes that came meanwhile: the shut-down ends early once the exit has
     // begun, and none of them runs.
-    stopTakingJobs(j);
-    finish();
-}
-
-void PortAudioAudioProvider::stopTakingJobs(job& inHand) {
-    {
-        std::lock_guard<std::mutex> lock(postMutex_);
-        takesJobs_ = false;
-    }
-    // Dropped unrun, and their exit holds with them: the exit would wait
-    // for them, to its limit, on a worker that runs nothing more.
-    inHand = nullptr;
-    for (job j; jobs_.try_dequeue(j);) j = nullptr;
-}
-
-void PortAudioAudioProvider::finish() {
-    busy_.idle();
-    done_.store(true, std::memory_order_release);
+    worker_.stopTakingJobs(j);
+    worker_.finish();
 }
 
 void PortAudioAudioProvider::shutDown() {
     trace("pa close op\r\n");
     for (size_t i = 1; i < outputs.size(); ++i) {
         if (exitGate::closed()) return;
-        busy_.begin(audioClock::now());
+        worker_.begin();
         paCloseOutputStream(int(i));
     }
     trace("pa close ip\r\n");
     for (size_t i = 1; i < inputs.size(); ++i) {
         if (exitGate::closed()) return;
-        busy_.begin(audioClock::now());
+        worker_.begin();
         paCloseInputStream(int(i));
     }
     closeEnded();
     trace("pa term\r\n");
     // Held by the streams left open from here: by the server they wait for.
-    busy_.begin(audioClock::now());
+    worker_.begin();
     if (!awaitLeftOpen()) return; // the process is exiting: nothing more
     if (exitGate::closed()) return;
     if (const size_t leftOpen = leftOpenOutputs_.size() + leftOpenInputs_.size(); leftOpen > 0) {
         // PortAudio's termination stops every stream it still counts as
         // open, through a server that has gone or will never answer.
         spdlog::error("pa not terminated: {} stream(s) left open", leftOpen);
-    } else if (Pa_HostApiTypeIdToHostApiIndex(paJACK) >= 0 && !jackServer::answers()) {
-        // Its termination closes PortAudio's JACK client through the server,
-        // and fails PortAudio's own assertion when that server has died.
-        spdlog::error("pa not terminated: its JACK server has gone");
-    } else if (!exitGate::closed()) { // the server's answer may have been held
-        busy_.begin(audioClock::now());
+    } else if (serverCall(anyDevice)) {
+        worker_.begin();
         Pa_Terminate();
         trace("pa termed\r\n");
         terminated_.store(1, std::memory_order_release);
+        jackServer::close();
+    } else if (!exitGate::closed()) {
+        spdlog::error("pa not terminated: its JACK server has gone");
     }
 }
 
@@ -260,7 +217,7 @@ bool PortAudioAudioProvider::awaitLeftOpen() {
         else if (++quiet == 2)
             break;
         job j;
-        if (jobs_.wait_dequeue_timed(j, std::chrono::milliseconds(100))) j = nullptr; // a wake: its hold goes back
+        if (worker_.next(j, std::chrono::milliseconds(100))) j = nullptr; // a wake: its hold goes back
         exitGate::pass pass;
         if (!pass) return false;
         closeEnded();
@@ -269,31 +226,18 @@ bool PortAudioAudioProvider::awaitLeftOpen() {
 }
 
 void PortAudioAudioProvider::Close() {
-    {
-        std::lock_guard<std::mutex> lock(postMutex_);
-        if (closing_.exchange(true, std::memory_order_acq_rel)) return;
-        // Told before the worker can take the close and print its own lines.
-        trace("ap close\r\n");
-        // Straight onto the queue: post() refuses jobs from now on. The jobs
-        // already queued run first. Its hold keeps the process's exit
-        // waiting for the shut-down as for any job. A worker that the exit
-        // stopped takes nothing.
-        if (takesJobs_) jobs_.enqueue(posting_, [this, h = work_.take()] { running_ = false; });
-    }
-    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id()) {
-        if (awaitWorker()) {
-            worker_.join();
-        } else if (exitGate::closed()) {
-            spdlog::error("pa worker: the process is exiting: the close does not wait for it");
-            worker_.detach();
-        } else {
-            // A stopped sound server holds it (or PortAudio's start still
-            // does): it shuts down on its own should the server go on.
-            spdlog::error("pa worker held by the sound server for over {} ms: the close does not wait for it",
-                          heldAfter.count());
-            worker_.detach();
-        }
-    }
+    // Told before the worker can take the close and print its own lines.
+    // The jobs already queued run first; the close's holds the process's
+    // exit through the shut-down as any job's does.
+    const auto closing = worker_.close([this] { running_ = false; }, [] { trace("ap close\r\n"); });
+    if (closing == serverWorker::closing::again) return;
+    if (closing == serverWorker::closing::exiting)
+        spdlog::error("pa worker: the process is exiting: the close does not wait for it");
+    else if (closing == serverWorker::closing::held)
+        // A stopped sound server holds it (or PortAudio's start still
+        // does): it shuts down on its own should the server go on.
+        spdlog::error("pa worker held by the sound server for over {} ms: the close does not wait for it",
+                      heldAfter.count());
     trace("ap closed\r\n");
 }
 
@@ -333,6 +277,10 @@ void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record, AudioProdu
     paCloseOutputStream(int(record->index));
     if (record->device < 0) return;
     PaStreamParameters out = parameters(record->device, record->channels, false);
+    if (!serverCall(record->device)) {
+        notMade("open", record->name, record->device);
+        return;
+    }
     auto bs = std::make_unique<bound<AudioProducer>>(record, producer, this);
     PaStream* stream = nullptr;
     PaError err = Pa_OpenStream(&stream, nullptr, &out, 48000, 0, 0, &paOutputCallback, bs.get());
@@ -341,14 +289,14 @@ void PortAudioAudioProvider::paOpenOutput(AudioOutputChannel* record, AudioProdu
         return;
     }
     bs->handle = stream;
-    if (keptAtExit(leftOpenOutputs_, bs)) return;
+    if (kept(leftOpenOutputs_, bs, "start")) return;
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamOutputFinishedCallback);
     if (err != paNoError) spdlog::error("Pa_SetStreamFinishedCallback output failed {}", Pa_GetErrorText(err));
     err = Pa_StartStream(stream);
     if (err != paNoError) {
         spdlog::error("pa_startstream output failed {} {}", record->device, Pa_GetErrorText(err));
         // Opened but not started: close it, or the handle leaks.
-        if (!keptAtExit(leftOpenOutputs_, bs)) Pa_CloseStream(stream);
+        if (!kept(leftOpenOutputs_, bs, "close")) Pa_CloseStream(stream);
         return;
     }
     spdlog::info("pa_startstream output worked {}", record->device);
@@ -361,6 +309,10 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record, AudioConsume
     paCloseInputStream(int(record->index));
     if (record->device < 0) return;
     PaStreamParameters in = parameters(record->device, 1, true);
+    if (!serverCall(record->device)) {
+        notMade("open", record->name, record->device);
+        return;
+    }
     auto bs = std::make_unique<bound<AudioConsumer>>(record, consumer, this);
     PaStream* stream = nullptr;
     PaError err = Pa_OpenStream(&stream, &in, nullptr, record->rate, 0, 0, &paInputCallback, bs.get());
@@ -369,7 +321,7 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record, AudioConsume
         return;
     }
     bs->handle = stream;
-    if (keptAtExit(leftOpenInputs_, bs)) return;
+    if (kept(leftOpenInputs_, bs, "start")) return;
     err = Pa_SetStreamFinishedCallback(stream, &PaStreamInputFinishedCallback);
     if (err != paNoError)
         spdlog::error("Pa_SetStreamFinishedCallback input failed {} {} {}", record->name, record->device,
@@ -377,7 +329,7 @@ void PortAudioAudioProvider::paOpenInput(AudioInputChannel* record, AudioConsume
     err = Pa_StartStream(stream);
     if (err != paNoError) {
         spdlog::error("pa_startstream input failed {} {} {}", record->name, record->device, Pa_GetErrorText(err));
-        if (!keptAtExit(leftOpenInputs_, bs)) Pa_CloseStream(stream);
+        if (!kept(leftOpenInputs_, bs, "close")) Pa_CloseStream(stream);
         return;
     }
     spdlog::info("pa_startstream input started");
@@ -409,6 +361,7 @@ void PortAudioAudioProvider::closeBound(boundList<Owner>& open, boundList<Owner>
             leaveOpen(leftOpen, std::move(s));
             return;
         } else {
+            if (kept(leftOpen, s, "stop")) return;
             // Its end, which the stop makes, was asked for here: the owner
             // may already have opened the device again, and must not take
             // that end for the new stream's.
@@ -424,7 +377,7 @@ void PortAudioAudioProvider::closeBound(boundList<Owner>& open, boundList<Owner>
             }
         }
     }
-    if (keptAtExit(leftOpen, s)) return; // the stop, if any, may have been held
+    if (kept(leftOpen, s, "close")) return; // the stop, if any, may have been held
     const PaError err = Pa_CloseStream(s->handle);
     if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
 }
@@ -438,11 +391,36 @@ void PortAudioAudioProvider::leaveOpen(boundList<Owner>& leftOpen, std::unique_p
     leftOpen.push_back(std::move(s));
 }
 
+bool PortAudioAudioProvider::serverCall(int device) const {
+    if (exitGate::closed()) return false;
+    if (jackApi_ < 0) return true;
+    if (device != anyDevice) {
+        const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+        if (!info || info->hostApi != jackApi_) return true;
+    }
+    // The ask waits while the server is stopped: the exit may have begun
+    // meanwhile.
+    return jackServer::answers() && !exitGate::closed();
+}
+
 template <class Owner>
-bool PortAudioAudioProvider::keptAtExit(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s) {
-    if (!exitGate::closed()) return false;
-    // Its callbacks, refused at the gate, may still read it while the
-    // process ends.
+bool PortAudioAudioProvider::mayCall(bound<Owner>& s, const char* call) const {
+    if (serverCall(s.record->device)) return true;
+    notMade(call, s.record->name, s.record->device);
+    s.abandoned = true;
+    return false;
+}
+
+void PortAudioAudioProvider::notMade(const char* call, const std::string& name, int device) {
+    if (exitGate::closed()) return; // the log may be going
+    spdlog::error("pa {} of {} {} not made: its JACK server has gone", call, name, device);
+}
+
+template <class Owner>
+bool PortAudioAudioProvider::kept(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s, const char* call) {
+    if (mayCall(*s, call)) return false;
+    // For good: nothing may stop or close it. Its callbacks, refused at the
+    // gate while the process ends, may still read it.
     leftOpen.push_back(std::move(s));
     return true;
 }
@@ -483,14 +461,15 @@ template <class Owner>
 void PortAudioAudioProvider::closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen) {
     for (auto& s : open) {
         if (!s || !s->ended.load(std::memory_order_acquire)) continue;
+        s->record->stream = nullptr;
+        if (kept(leftOpen, s, "close")) continue;
         const PaError err = Pa_CloseStream(s->handle);
         if (err != paNoError) spdlog::error("pa_CloseStream  failed {} ", Pa_GetErrorText(err));
-        s->record->stream = nullptr;
         s.reset();
     }
     for (auto it = leftOpen.begin(); it != leftOpen.end();) {
         bound<Owner>& s = **it;
-        if (!s.ended.load(std::memory_order_acquire)) {
+        if (!s.ended.load(std::memory_order_acquire) || s.abandoned || !mayCall(s, "close")) {
             ++it;
             continue;
         }

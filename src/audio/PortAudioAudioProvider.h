@@ -20,8 +20,21 @@
 //
 // A sound server that is stopped answers nothing: PortAudio's calls on its
 // streams (a stop waits for a callback, an open registers ports) wait for as
-// long as it is stopped, and a server that dies meanwhile fails PortAudio's
-// own assertions in any clean-up that then goes through it. So:
+// long as it is stopped, and a server that dies fails PortAudio's own
+// assertions (the process aborts) in any call that then goes through it: an
+// open, a close, the termination. So:
+//  - Every PortAudio call of the worker that goes through a server (an
+//    open, a start, a stop, a close, the termination) follows one rule
+//    (serverCall): it is made only while the process is not exiting and, on
+//    a JACK device, while the JACK server answered a request of the
+//    library's own right before (audio/jackServer.h), whatever job the
+//    worker is in. An open refused is logged, and its device stays silent;
+//    a stream on which a call was refused is logged and kept for good among
+//    those left open, never stopped or closed. The server may still die
+//    while a call is on its way (PortAudio's opens and closes each wait a
+//    cycle or two of the server): the clean-up that then ends the call finds
+//    the stream's ports gone with the server, and the library's own
+//    unregistration, which PortAudio's passes through, counts that as done.
 //  - A stream that has not called back for a few of its buffers (stalled),
 //    or that its server has let go of (it died), is not stopped when it is
 //    closed: it is left open, logged, and its next callback, should its
@@ -35,23 +48,21 @@
 //    on (or to stay where it is, if it never does), logged.
 //  - The shut-down waits, on the worker, for the streams left open that may
 //    still call back, closes them as they end, and terminates PortAudio only
-//    when none is left and its JACK server, if it uses one, still answers.
-//  - The process's exit waits for the worker's jobs, and for a shut-down
-//    that a close left to it, under the same bound as the close: once the
-//    worker has been held inside one piece of work for more than heldAfter,
-//    the exit leaves it, logged. Once the exit has begun the worker makes no
-//    PortAudio call any more: it looks before each job and after each call
-//    that a server may hold, and stops, dropping the job it took and what
-//    is queued (the exit waits for none of them), to stay idle until the
-//    process has gone. A server that goes on or dies while the process ends
-//    then finds it doing nothing with what is going. A close does not wait
-//    for the worker once the exit has begun.
+//    when none is left and the rule allows it.
+//  - The process's exit waits for the worker's jobs (serverWorker), and for
+//    a shut-down that a close left to it, under the same bound as the close:
+//    once the worker has been held inside one piece of work for more than
+//    heldAfter, the exit leaves it, logged. Once the exit has begun the
+//    worker makes no PortAudio call any more: it looks before each job and
+//    after each call that a server may hold, and stops, dropping the job it
+//    took and what is queued (the exit waits for none of them), to stay
+//    idle until the process has gone. A server that goes on or dies while
+//    the process ends then finds it doing nothing with what is going. A
+//    close does not wait for the worker once the exit has begun.
 #include "audio/AudioProvider.h"
-#include "audio/busyWatch.h"
 #include "audio/callbackWatch.h"
+#include "audio/serverWorker.h"
 #include "framework/exitGate.h"
-
-#include <concurrentqueue/blockingconcurrentqueue.h>
 
 #include <atomic>
 #include <chrono>
@@ -71,7 +82,7 @@ public:
     /// How long the close waits on a worker inside one piece of work (a
     /// call that a stopped sound server holds) before it leaves the worker
     /// to finish the shut-down on its own.
-    static constexpr std::chrono::milliseconds heldAfter{250};
+    static constexpr std::chrono::milliseconds heldAfter = serverWorker::heldAfter;
 
     /// Starts the worker, waits until PortAudio is initialised and lists the
     /// devices. PortAudio's start asks the sound servers, and a JACK server
@@ -136,6 +147,9 @@ private:
         /// It finished: it calls back no more, and closing it waits for
         /// nothing. Set last by its finish; the worker may free it then.
         std::atomic<bool> ended{false};
+        /// Its server has gone (or the process is exiting): it is never
+        /// closed. The worker's.
+        bool abandoned = false;
     };
     template <class Owner>
     using boundList = std::vector<std::unique_ptr<bound<Owner>>>;
@@ -144,16 +158,8 @@ private:
     /// Has the worker look at the streams left open at once, also while it
     /// waits for them at the shut-down. Any thread.
     void wake();
-    void enqueue(job j, bool afterClose);
     /// Whether PortAudio is initialised, waiting for at most startLimit.
     bool awaitStart() const;
-    /// Whether the worker has been held inside one piece of work for more
-    /// than heldAfter: by a stopped sound server, as a rule. Any thread;
-    /// never blocks.
-    bool heldByServer() const;
-    /// Waits until the worker has shut down (true), or has been held inside
-    /// one piece of work for more than heldAfter (false).
-    bool awaitWorker() const;
     void enumerate();
     void paWorkerLoop();
     /// The worker's last part but for dropping what is left: closes every
@@ -161,12 +167,6 @@ private:
     /// terminates PortAudio. Returns early once the process's exit has
     /// begun.
     void shutDown();
-    /// Takes no job from now on, and drops, unrun, the one in hand and
-    /// those queued: their exit holds go back. Every way the worker stops
-    /// goes through it. Worker only.
-    void stopTakingJobs(job& inHand);
-    /// The worker has shut down: Close may join it. Worker only.
-    void finish();
     /// Until no stream left open may still call back: each is closed as it
     /// ends. False when the process began to exit meanwhile.
     bool awaitLeftOpen();
@@ -181,11 +181,25 @@ private:
     /// Leaves s open, logged; its next callback ends it.
     template <class Owner>
     static void leaveOpen(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>> s);
-    /// Once the process's exit has begun: keeps s, as it stands, among the
-    /// streams left open, and answers true; the worker then makes no more
-    /// PortAudio calls. False before. Worker only.
+    /// The one rule for the worker's PortAudio calls that go through a
+    /// sound server: whether one may be made now on a stream of `device`
+    /// (anyDevice: on them all, as PortAudio's termination goes). Not once
+    /// the process's exit has begun; not on a JACK device once its server
+    /// no longer answers a request of the library's own, asked right before
+    /// (it waits while the server is stopped). Worker only.
+    bool serverCall(int device) const;
+    static constexpr int anyDevice = -2;
+    /// Logs a call the rule refused, unless the process is exiting.
+    static void notMade(const char* call, const std::string& name, int device);
+    /// Whether `call` may be made on s (serverCall); if not, s is
+    /// abandoned, logged: nothing is called on it any more. Worker only.
     template <class Owner>
-    static bool keptAtExit(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s);
+    bool mayCall(bound<Owner>& s, const char* call) const;
+    /// When `call` may not be made on s (mayCall): keeps s, as it stands,
+    /// for good among the streams left open (its callbacks' user data), and
+    /// answers true. Worker only.
+    template <class Owner>
+    bool kept(boundList<Owner>& leftOpen, std::unique_ptr<bound<Owner>>& s, const char* call);
     /// Whether s has not ended and PortAudio still runs it, or its end is
     /// being told: it may call back, or end.
     template <class Owner>
@@ -196,7 +210,7 @@ private:
     /// Closes every stream that has ended, left open or not.
     void closeEnded();
     template <class Owner>
-    static void closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen);
+    void closeEnded(boundList<Owner>& open, boundList<Owner>& leftOpen);
     /// Streams left open that may still call back.
     size_t leftOpenThatMayCallBack() const;
     template <class Owner>
@@ -209,7 +223,6 @@ private:
     static void PaStreamOutputFinishedCallback(void* record);
     static void PaStreamInputFinishedCallback(void* record);
 
-    std::thread worker_;
     /// Cleared by the close job; the worker's own (every job runs on it).
     bool running_ = true;
     /// By list position: the open stream, or none. The worker's.
@@ -219,28 +232,13 @@ private:
     boundList<AudioProducer> leftOpenOutputs_;
     boundList<AudioConsumer> leftOpenInputs_;
     std::atomic<uint8_t> terminated_{0};
+    /// PortAudio's JACK back-end, or -1; set before the first job.
+    int jackApi_ = -1;
     /// Set by the worker once Pa_Initialize has returned.
     std::atomic<bool> initialised_{false};
-    /// Since when the worker has been inside its current piece of work.
-    busyWatch busy_;
-    /// The worker's work, as the process's exit waits for it: every job
-    /// holds it, and the close holds it through the shut-down. The exit
-    /// leaves it once heldByServer().
-    exitGate::outsideWork work_{"the sound back-end's worker", [this] { return heldByServer(); }};
-    /// Set by the worker last, once it has shut down (release; Close
-    /// acquires it before it joins).
-    std::atomic<bool> done_{false};
-    /// Set by the first Close(); later calls and posts see it and return.
-    std::atomic<bool> closing_{false};
-    // Orders post() against Close(), and wake() against the worker's end: a
-    // job is queued either while the worker will still take it, and runs,
-    // or not at all. One queued after that would never run and keep its
-    // exit hold for ever.
-    std::mutex postMutex_;
-    /// Cleared by the worker, under postMutex_, as it stops taking jobs.
-    bool takesJobs_ = true;
-    moodycamel::BlockingConcurrentQueue<job> jobs_{192};
-    /// Every job goes in through this one producer, under postMutex_: the
-    /// queue keeps order per producer only.
-    moodycamel::ProducerToken posting_{jobs_};
+    /// Every PortAudio call that opens, starts, stops, closes or terminates
+    /// goes through it. Its jobs hold the process's exit, and the close's
+    /// holds it through the shut-down; the exit leaves it once it has been
+    /// held for more than heldAfter.
+    serverWorker worker_{"the sound back-end's worker", heldAfter};
 };

@@ -3,6 +3,7 @@
 #include "audio/AudioProvider.h"
 #include "audio/Midi.h"
 #include "audio/eqCurve.h"
+#include "framework/exitGate.h"
 
 #include <spdlog/spdlog.h>
 
@@ -39,6 +40,9 @@ Wireless::Wireless(std::shared_ptr<syncTask> group) : asyncObject(ownTaskGroup(g
 Wireless::~Wireless() {
     Wireless* self = this;
     theInstance.compare_exchange_strong(self, nullptr, std::memory_order_acq_rel);
+    // Its clients close where they opened. Refused once the process exits:
+    // then here.
+    if (midi) Midi::worker().post([gone = std::shared_ptr<Midi>(std::move(midi))] {});
 }
 
 std::shared_ptr<Wireless> Wireless::create(std::shared_ptr<syncTask> group) {
@@ -158,23 +162,46 @@ buff<float> Wireless::Calc(int n) const {
 }
 
 void Wireless::midiSwitch() {
-    try {
-        if (!MidiEnabled.get()) {
-            if (midi) midi->closeInputs();
-            return;
+    // The clients open and close on the MIDI worker, which a stopped sound
+    // server may hold: never here, where the process's exit would wait.
+    const bool on = MidiEnabled.get();
+    midiJob([this, on] {
+        try {
+            if (!on) {
+                if (midi) midi->closeInputs();
+                return;
+            }
+            if (!midi) midi = std::make_unique<Midi>();
+            std::string text = midi->Enumerate();
+            // Held by a server until the process began to exit: nothing
+            // more of the library's.
+            if (exitGate::closed()) return;
+            // The property is the root's, set on its task group.
+            seqTask t;
+            t.fn = [root = std::static_pointer_cast<Wireless>(shared_from_this()), text = std::move(text)] {
+                root->MidiDevices.set(text, true);
+            };
+            t.name = "Wireless.MidiDevices";
+            asyncProcess(t);
+        } catch (const std::exception& e) {
+            spdlog::error("midi enable {}", e.what());
+        } catch (...) {
+            spdlog::error("midi enable ");
         }
-        if (!midi) midi = std::make_unique<Midi>();
-        MidiDevices.set(midi->Enumerate(), true);
-    } catch (const std::exception& e) {
-        spdlog::error("midi enable {}", e.what());
-    } catch (...) {
-        spdlog::error("midi enable ");
-    }
+    });
 }
 
 void Wireless::SendMidi(int dev, int size, int b0, int b1, int b2) {
-    if (dev < 0 || !midi) return;
-    midi->send(dev, size, b0, b1, b2);
+    if (dev < 0) return;
+    midiJob([this, dev, size, b0, b1, b2] {
+        if (midi) midi->send(dev, size, b0, b1, b2);
+    });
+}
+
+void Wireless::midiJob(std::function<void()> job) {
+    // The root stays until its job has run.
+    Midi::worker().post(
+        [root = std::static_pointer_cast<Wireless>(shared_from_this()), job = std::move(job)] { job(); });
 }
 
 void Wireless::Close() { AudioProvider::getInstance()->Close(); }

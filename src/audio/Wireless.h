@@ -23,8 +23,9 @@
 //    Init. Any thread.
 //  - outputDevice(id) / inputDevice(id): the device objects. Any thread.
 //  - MidiDataCallback: atomic; read on the MIDI input thread.
-// Everything else (MidiEnabled's switch, midi, SendMidi) runs on the root
-// object's own task group.
+//  - midi: the MIDI worker's (Midi::worker()), where MidiEnabled's switch
+//    and SendMidi do their work, in the order the host made them.
+// Everything else runs on the root object's own task group.
 #include "audio/AudioInputDevice.h"
 #include "audio/AudioOutputDevice.h"
 #include "dsp/buff.h"
@@ -35,6 +36,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -87,10 +89,15 @@ public:
     buff<float> Calc(int n) const;
 
     /// Request "Wireless.SendMidi()": sends the first `size` (1 to 3) of
-    /// b0, b1, b2 on MIDI output device dev. Nothing for a negative or too
-    /// large dev or before MIDI was first switched on; a size outside 1 to 3
-    /// is refused with an error line.
+    /// b0, b1, b2 on MIDI output device dev, on the MIDI worker. Nothing for
+    /// a negative or too large dev or before MIDI was first switched on; a
+    /// size outside 1 to 3 is refused with an error line.
     void SendMidi(int dev, int size, int b0, int b1, int b2);
+
+    /// Runs job on the MIDI worker, after the MIDI work asked for before,
+    /// with the root kept until it has run; dropped once the process exits.
+    /// Any thread.
+    void midiJob(std::function<void()> job);
 
     /// Request "Wireless.Close()": shuts the audio back-end down for good.
     void Close();
@@ -117,7 +124,7 @@ public:
     std::string getInitPath() const;
     void setInitPath(const std::string& path);
 
-    /// Made at the first switch-on; own task group only. Declared after
+    /// Made at the first switch-on; the MIDI worker's only. Declared after
     /// MidiDataCallback, so that its input devices, whose threads call it,
     /// go first.
     std::unique_ptr<Midi> midi;

@@ -614,7 +614,19 @@ TEST(JackServerGoes, AMicrophoneHasOneWriterAfterAStallAndIsClosedAsFailedWhenIt
 // just before main returns leaves some queued, and one in the worker's hand
 // as it sees the exit, on a server that runs on or on one stopped that goes
 // on while the process ends; each beside its control, the return 600 ms
-// after the switch.
+// after the switch. Nor does it wait on MIDI: switched on right before main
+// returns, on a stopped server, its client's open is held as a device's
+// would be, and the exit leaves it; beside its control, a switch of the
+// speaker instead.
+//
+// A host lives on through its server's death (SIGKILL, as a server that
+// crashes), whatever its sound worker is doing then: the host switches its
+// speaker and microphone to the other program and back, four times 100 ms
+// apart, so that the worker opens and closes streams, and the server dies
+// 0 to 150 ms after the last switch; the host makes no more calls, or goes
+// on switching for a second after the death. It lives on, and ends with
+// status 0. Beside them, the same death without switching, and the
+// switching without a death.
 struct stallClose {
     const char* name;
     bool streaming = true;             // the microphone and the speaker, else nothing
@@ -632,6 +644,14 @@ struct stallClose {
     /// The server goes on this long after main returned, while the process
     /// ends; negative: not then.
     std::chrono::milliseconds goesOnAt{-1};
+    /// Switches in all, this far apart, to the other program and back in
+    /// turn, from switchAt on.
+    int switches = 1;
+    std::chrono::milliseconds switchEvery{0};
+    /// The host kills the server (SIGKILL) then; negative: never.
+    std::chrono::milliseconds diesAt{-1};
+    /// The host switches MIDI on then; negative: never.
+    std::chrono::milliseconds midiAt{-1};
 };
 
 void PrintTo(const stallClose& c, std::ostream* os) { *os << c.name; }
@@ -660,9 +680,12 @@ hostEnd endHost(const stallClose& c, int server, const std::string& other) {
     const char* fate = c.then == SIGKILL ? "kill" : c.then == SIGCONT ? "cont" : "none";
     // A host that hangs is ended: its figures then say so.
     const auto begun = std::chrono::steady_clock::now();
+    std::string switches = ms(c.switchAt);
+    if (c.switches > 1) switches += "+" + ms(c.switchEvery) + "x" + std::to_string(c.switches);
     const tool::Result r = tool::run({"timeout", "-s", "KILL", "45", VIREO_STALL_EXIT_HOST, scratch.file("host.log"),
-                                      std::to_string(server), c.stalls ? "stall" : "control", ms(c.switchAt),
-                                      c.switched, ms(c.at), ms(c.exitAt), fate, ms(c.goesOnAt), other},
+                                      std::to_string(server), c.stalls ? "stall" : "control", switches, c.switched,
+                                      ms(c.at), ms(c.exitAt), fate, ms(c.goesOnAt), other, ms(c.diesAt),
+                                      ms(c.midiAt)},
                                      scratch.path);
     const auto ended = std::chrono::steady_clock::now().time_since_epoch();
     hostEnd e{r.status, r.signal, -1, std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
@@ -686,11 +709,13 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     kill(server.pid(), SIGCONT); // a server left stopped is then stopped for good by its pid
     const bool reported =
         e.err.find("Sanitizer") != std::string::npos || e.err.find("runtime error:") != std::string::npos;
-    const bool left = e.log.find("exit: the sound back-end's worker is held") != std::string::npos;
-    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s; it ran %.3f s\n",
+    // The sound back-end's worker, or the MIDI worker.
+    const bool left = e.log.find("is held by a server outside the process: left") != std::string::npos;
+    const bool skipped = e.log.find("not made: its JACK server has gone") != std::string::npos;
+    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s%s; it ran %.3f s\n",
                 c.name, e.seconds, e.status,
                 e.signal ? (" (signal " + std::to_string(e.signal) + ", " + strsignal(e.signal) + ")").c_str() : "",
-                left ? "; the held sound worker left" : "", e.ran);
+                left ? "; the held worker left" : "", skipped ? "; calls on the dead server not made" : "", e.ran);
     // A host that died: its last lines say how far it got.
     EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000) << "the host's log, its end:\n"
                            << e.log.substr(e.log.size() > 6000 ? e.log.size() - 6000 : 0);
@@ -852,6 +877,37 @@ stallClose switchThenReturn(const char* name, const char* devices, int after, bo
                       .goesOnAt = milliseconds(stalls ? 100 : -1)};
 }
 
+/// A host on a server that runs (the control's timeline) switches its
+/// speaker and microphone four times, 100 ms apart, from the start; the
+/// server dies `after` ms after the last switch (negative: it lives on); the
+/// host then returns from main 400 ms later, or goes on switching every
+/// 100 ms until it returns a second later. `switching` false: no switch.
+stallClose diesAfterSwitches(const char* name, int after, bool switching, bool later) {
+    const int dies = 300 + std::max(after, 0), returns = dies + (later ? 1000 : 400);
+    return stallClose{.name = name,
+                      .exitAt = milliseconds(returns),
+                      .switchAt = milliseconds(switching ? 0 : -1),
+                      .stalls = false,
+                      .leavesWorker = std::nullopt,
+                      .switched = "out,in",
+                      .switches = later ? returns / 100 + 1 : 4,
+                      .switchEvery = milliseconds(100),
+                      .diesAt = milliseconds(after < 0 ? -1 : dies)};
+}
+
+/// A host on a stopped server switches MIDI on, or (`midi` false, the
+/// control) switches its speaker, and returns from main `after` ms later;
+/// the server goes on 15 s after that, when the process has long gone.
+stallClose midiThenReturn(const char* name, int after, bool midi, std::optional<bool> leavesWorker) {
+    return stallClose{.name = name,
+                      .exitAt = milliseconds(300 + after),
+                      .switchAt = milliseconds(midi ? -1 : 300),
+                      .leavesWorker = leavesWorker,
+                      .switched = "out",
+                      .goesOnAt = milliseconds(15000),
+                      .midiAt = milliseconds(midi ? 300 : -1)};
+}
+
 // name, streaming, closeAudio, whole release, the server's fate as the process ends, main's return, the switch,
 // stalls, leaves the worker
 const auto noStep = milliseconds(-1);
@@ -889,7 +945,24 @@ INSTANTIATE_TEST_SUITE_P(
         switchThenReturn("OutputInputSwitchInAStallThenReturnAtOnce", "out,in", 0, true, std::nullopt),
         switchThenReturn("OutputInputSwitchInAStallThenReturnIn50ms", "out,in", 50, true, std::nullopt),
         switchThenReturn("OutputInputSwitchInAStallThenReturnIn100ms", "out,in", 100, true, std::nullopt),
-        switchThenReturn("OutputInputSwitchInAStallThenReturnControl", "out,in", 600, true, true)),
+        switchThenReturn("OutputInputSwitchInAStallThenReturnControl", "out,in", 600, true, true),
+        // name, MIDI on (else a switch of the speaker) this long before main returns on a stopped server, leaves
+        // a worker (none: either)
+        midiThenReturn("MidiOnInAStallThenReturnIn50ms", 50, true, std::nullopt),
+        midiThenReturn("MidiOnInAStallThenReturnIn300ms", 300, true, true),
+        midiThenReturn("MidiOnInAStallThenReturnControl", 300, false, true),
+        // name, the server dies this long after the last switch (negative: never), switches, goes on switching
+        diesAfterSwitches("DiesAtTheLastSwitch", 0, true, false),
+        diesAfterSwitches("Dies50msAfterTheLastSwitch", 50, true, false),
+        diesAfterSwitches("Dies100msAfterTheLastSwitch", 100, true, false),
+        diesAfterSwitches("Dies150msAfterTheLastSwitch", 150, true, false),
+        diesAfterSwitches("DiesWithoutSwitchesControl", 0, false, false),
+        diesAfterSwitches("Dies150msWithoutSwitchesControl", 150, false, false),
+        diesAfterSwitches("DiesAtTheLastSwitchWhileSwitching", 0, true, true),
+        diesAfterSwitches("Dies50msAfterTheLastSwitchWhileSwitching", 50, true, true),
+        diesAfterSwitches("Dies100msAfterTheLastSwitchWhileSwitching", 100, true, true),
+        diesAfterSwitches("Dies150msAfterTheLastSwitchWhileSwitching", 150, true, true),
+        diesAfterSwitches("SwitchingWithoutADeathControl", -1, true, true)),
     [](const testing::TestParamInfo<stallClose>& info) { return std::string(info.param.name); });
 
 } // namespace

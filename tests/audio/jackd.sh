@@ -82,10 +82,14 @@ stop # a server left over by an interrupted run
 # only when that same name starts again, so servers of other build
 # directories that were killed (the tests kill their own private servers)
 # fill it for good. With no JACK server running anywhere on the machine,
-# every entry is stale: clear them before they fill it.
+# every entry is stale: clear them before they fill it. The same holds for
+# the metadata database every server and client opens (jack_db-<uid>): each
+# process killed leaves its mutexes in it, and once they fill it no client
+# opens ("unable to allocate memory for mutex").
 clear_stale_registry() {
   if ! pgrep -x jackd >/dev/null; then
     rm -f /dev/shm/jack-shm-registry /dev/shm/jack_* 2>/dev/null
+    rm -rf /dev/shm/jack_db-* 2>/dev/null
   fi
 }
 clear_stale_registry

@@ -4,12 +4,14 @@
 // open. Its steps, in milliseconds into the stall (-1: not taken):
 //
 //   vireo_stall_exit_host <log> <jackd pid> stall|control <switch> <devices> <close> <return>
-//                         none|cont|kill <goes on> <other>
+//                         none|cont|kill <goes on> <other> <dies> <midi>
 //
 //   stall|control  the server is stopped (the steps count from when all its
 //                  threads have), or (the control) left running
 //   switch         devices switched to another program on the server, named
-//                  <other>, with a port each way
+//                  <other>, with a port each way; "<at>+<every>x<count>":
+//                  <count> switches, <every> ms apart, to the other program
+//                  and back to the first device in turn
 //   devices        which, in that order: "in,out", "out,in" or "in" (the
 //                  microphone, the speaker)
 //   close          closeAudio
@@ -18,6 +20,9 @@
 //                  the library's exit handler: nothing, it goes on, or it dies
 //   goes on        milliseconds after main returned, while the library's exit
 //                  handler may still run: the server goes on (-1: not then)
+//   dies           the host kills the server (SIGKILL), as a sound server
+//                  that crashes
+//   midi           the host switches MIDI on
 //
 // Prints "returned <ns>" (the steady clock) as main returns, and "fate <ns>"
 // for the time its own ending took over the server's fate. Exit status 0
@@ -135,10 +140,10 @@ bool serverStopped() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 11) {
+    if (argc != 13) {
         std::fprintf(stderr,
                      "usage: %s <log> <jackd pid> stall|control <switch> <devices> <close> <return> "
-                     "none|cont|kill <goes on> <other>\n",
+                     "none|cont|kill <goes on> <other> <dies> <midi>\n",
                      argv[0]);
         return 2;
     }
@@ -154,6 +159,14 @@ int main(int argc, char** argv) {
     server = pid_t(std::atoi(argv[2]));
     const bool stall = std::strcmp(argv[3], "stall") == 0;
     const long switchAt = std::atol(argv[4]), closeAt = std::atol(argv[6]), returnAt = std::atol(argv[7]);
+    long switchEvery = 0, switches = 1;
+    if (const char* more = std::strchr(argv[4], '+')) {
+        char* x = nullptr;
+        switchEvery = std::strtol(more + 1, &x, 10);
+        if (!x || *x != 'x' || switchEvery <= 0) return 2;
+        switches = std::atol(x + 1);
+    }
+    const long diesAt = std::atol(argv[11]), midiAt = std::atol(argv[12]);
     fate = std::strcmp(argv[8], "cont") == 0 ? SIGCONT : std::strcmp(argv[8], "kill") == 0 ? SIGKILL : 0;
     const long goesOnAt = std::atol(argv[9]);
     std::atexit(serverFate);
@@ -163,6 +176,8 @@ int main(int argc, char** argv) {
     // Each line as it comes: a host that dies shows how far it got.
     spdlog::default_logger()->flush_on(spdlog::level::info);
     handles.push_back(Wireless_create());
+    // As hosts start: it also hooks the MIDI switch.
+    Wireless_Init(handles.front(), std::filesystem::path(argv[1]).parent_path().c_str());
     void* radio = TestRadio_create();
     handles.push_back(radio);
     Radio_bindvtrxAdded(radio, [](void* v, long long, int, int) { transceiver = v; });
@@ -199,16 +214,26 @@ int main(int argc, char** argv) {
     auto at = [&](long ms) {
         return ms >= 0 && std::chrono::steady_clock::now() >= stoppedAt + std::chrono::milliseconds(ms);
     };
-    bool switched = switchAt < 0, closed = closeAt < 0;
+    long switched = switchAt < 0 ? switches : 0;
+    bool closed = closeAt < 0, died = diesAt < 0, midi = midiAt < 0;
     for (;;) {
-        if (!switched && at(switchAt)) {
-            switched = true;
+        // Each step due by now, in the order they are listed.
+        while (switched < switches && at(switchAt + switched * switchEvery)) {
+            const bool toOther = switched++ % 2 == 0;
             for (const std::string& d : devices) {
                 if (d == "in")
-                    vtrx_setaudioInput(v, otherInput);
+                    vtrx_setaudioInput(v, toOther ? otherInput : 1);
                 else
-                    vtrx_setaudioOutput(v, otherOutput);
+                    vtrx_setaudioOutput(v, toOther ? otherOutput : 1);
             }
+        }
+        if (!died && at(diesAt)) {
+            died = true;
+            kill(server, SIGKILL);
+        }
+        if (!midi && at(midiAt)) {
+            midi = true;
+            Wireless_setMidiEnabled(handles.front(), true);
         }
         if (!closed && at(closeAt)) {
             closed = true;

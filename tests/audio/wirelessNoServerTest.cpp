@@ -16,6 +16,7 @@
 #include "support/waitFor.h"
 
 #include <csignal>
+#include <latch>
 
 namespace {
 
@@ -56,6 +57,19 @@ TEST_F(LoneRoot, StartsQuietlyListsNoneAndSwitchesMidiOnWithNoPorts) {
 
     Wireless_setMidiEnabled(h, true);
     Wireless_SendMidi(h, 0, 3, 0x90, 60, 100);
+    // The switch, then its work on the MIDI worker, then the list it sets
+    // on the root's lane.
+    onWorker(root, [] {});
+    bool jack = false;
+    std::latch switched(1);
+    root->midiJob([&] {
+        ASSERT_NE(root->midi, nullptr);
+        jack = root->midi->api() == RtMidi::UNIX_JACK;
+        EXPECT_TRUE(root->midi->inputs().empty());
+        EXPECT_TRUE(root->midi->outputs().empty());
+    });
+    root->midiJob([&] { switched.count_down(); });
+    switched.wait();
     onWorker(root, [] {});
     // An empty list, the same text as before: published, so a bind hears it.
     Wireless_bindMidiDevices(h, host::onText<"midiDevices">);
@@ -65,13 +79,6 @@ TEST_F(LoneRoot, StartsQuietlyListsNoneAndSwitchesMidiOnWithNoPorts) {
         ASSERT_EQ(log.of(list).size(), 1u) << list;
         EXPECT_EQ(object<ValueLabelItem>(log.of(list)[0].handle)->Label.get(), "None");
     }
-    bool jack = false;
-    onWorker(root, [&] {
-        ASSERT_NE(root->midi, nullptr);
-        jack = root->midi->api() == RtMidi::UNIX_JACK;
-        EXPECT_TRUE(root->midi->inputs().empty());
-        EXPECT_TRUE(root->midi->outputs().empty());
-    });
     if (!jack) VIREO_SKIP_OR_FAIL("this machine's default MIDI interface works: the JACK fallback is not used");
     size_t fallback = 0;
     for (auto& line : logged.lines()) {

@@ -25,6 +25,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <latch>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -96,6 +97,18 @@ protected:
     template <class F>
     static void onRoot(F f) {
         onWorker(object<Wireless>(root()), std::move(f));
+    }
+    /// Runs f on the MIDI worker, after the MIDI work of every request
+    /// queued so far, and waits for it.
+    template <class F>
+    static void onMidi(F f) {
+        onRoot([] {});
+        std::latch done(1);
+        wireless().midiJob([&] {
+            f();
+            done.count_down();
+        });
+        done.wait();
     }
     static void init(const char* path) {
         initSent = true;
@@ -178,7 +191,7 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
     Wireless_SendMidi(h, 0, 3, 0x90, 1, 1); // no MIDI yet: nothing goes out
     Wireless_setMidiEnabled(h, true);
     if (!initSent) { // before Init the switch is only stored
-        onRoot([] { EXPECT_EQ(wireless().midi, nullptr); });
+        onMidi([] { EXPECT_EQ(wireless().midi, nullptr); });
         getUpdates();
         EXPECT_TRUE(log.of("midiDevices").empty());
         init("/tmp");
@@ -189,7 +202,7 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
     const std::string listed = log.of("midiDevices")[0].args[0];
     EXPECT_NE(listed.find(feedName + "\r\n"), std::string::npos) << listed;
     size_t sinkAt = 0;
-    onRoot([&] {
+    onMidi([&] {
         ASSERT_NE(wireless().midi, nullptr);
         auto& outs = wireless().midi->outputs();
         sinkAt = std::find_if(outs.begin(), outs.end(),
@@ -199,7 +212,7 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
         EXPECT_EQ(wireless().midi->api(), RtMidi::UNIX_JACK); // the default (ALSA) cannot start here
     });
     const int sinkDev = int(sinkAt);
-    onRoot([&] {
+    onMidi([&] {
         auto& outs = wireless().midi->outputs();
         EXPECT_TRUE(std::any_of(outs.begin(), outs.begin() + sinkDev,
                                 [&](auto& d) { return d->name == "vireo-decoy-" + tag + ":decoy"; }));
@@ -254,7 +267,7 @@ TEST_F(Root, MidiInputIsDecodedAndOutputSentThroughJack) {
 
     // Off: the input ports close, the list stays, output still works.
     Wireless_setMidiEnabled(h, false);
-    onRoot([] {
+    onMidi([] {
         EXPECT_TRUE(wireless().midi->inputs().empty());
         EXPECT_FALSE(wireless().midi->outputs().empty());
     });

@@ -531,8 +531,12 @@ TEST_P(Rekeying, TheKeyMadeLastStands) {
         }
         EXPECT_NE(lastA, std::optional(0.0)) << "the host told A is off while it transmits";
         EXPECT_EQ(lastRadio, std::optional(1.0)) << "the radio not keyed at the end";
-        if (e == ending::transmitterTaken) EXPECT_EQ(lastHeard("B", beforeKey), std::optional(0.0)) << "B kept it";
-        if (!silent) EXPECT_GT(level(), -6.0) << "A's signal not on the air (B's is -10 dB)";
+        if (e == ending::transmitterTaken) {
+            EXPECT_EQ(lastHeard("B", beforeKey), std::optional(0.0)) << "B kept it";
+        }
+        if (!silent) {
+            EXPECT_GT(level(), -6.0) << "A's signal not on the air (B's is -10 dB)";
+        }
         EXPECT_EQ(count("sent", 1, beforeKey), sent) << "the ended text went out again";
         // Still keyed a while on: nothing stale ends it later.
         const auto settled = steady::now();
@@ -943,9 +947,10 @@ TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
         if (after == macroAfter::transmitterTaken) {
             // The host that waits to hear A told off before it hands the
             // transmitter back: the radio has carried out B's key by then.
-            if (!cw)
+            if (!cw) {
                 ASSERT_TRUE(host::pollUntil(poll, [&] { return firstHeard("A", 0, taken).has_value(); }, 5s))
                     << "A not told off";
+            }
             vtrx_setptt(B, false);
         }
         if (after == macroAfter::removedAndAdded) {

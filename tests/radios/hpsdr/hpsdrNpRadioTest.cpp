@@ -651,7 +651,7 @@ TEST_F(NpRadioHost, ReceiversAddedHundredsOfTimesWhileTheBoardStreams) {
     ASSERT_TRUE(host::pollUntil(poll, [&] { return log.of("added").size() == 1; }));
     attach(0);
     std::atomic<bool> streaming{true};
-    const size_t heardBefore = chunks().size(0);
+    [[maybe_unused]] const size_t heardBefore = chunks().size(0);
     std::thread board([&] {
         // Bursts of eight packets a millisecond, some forty times the rate:
         // a radio whose lane falls behind them while it adds receivers
