@@ -56,10 +56,19 @@ public:
     /// servers filling JACK's registry, a server of that name going on).
     const std::string& why() const { return why_; }
     /// Makes it the server this process's JACK clients meet; whether it
-    /// serves.
+    /// serves, within a few seconds.
     bool serveThisProcess() const {
         setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-        return jackServes();
+        // JACK keeps one registry of servers and their shared memory for the
+        // whole machine: while another program's server dies or starts (the
+        // rows of another build's suite kill theirs), a client's open of a
+        // server that runs may fail at once, for a moment.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!jackServes()) {
+            if (std::chrono::steady_clock::now() > until) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return true;
     }
 
     const std::string name;
