@@ -52,13 +52,7 @@ serverWorker& Midi::worker() {
         made.start([&made] {
             for (serverWorker::job j;;) {
                 made.next(j);
-                try {
-                    j();
-                } catch (const std::exception& e) {
-                    spdlog::error("midi worker {}", e.what());
-                } catch (...) {
-                    spdlog::error("midi worker");
-                }
+                serverWorker::run(j, "midi worker");
             }
         });
         return made;

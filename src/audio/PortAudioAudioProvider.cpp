@@ -142,15 +142,7 @@ void PortAudioAudioProvider::paWorkerLoop() {
     const char* paClient = nullptr;
     if (jackApi_ >= 0 && PaJack_GetClientName(&paClient) == paNoError) jackServer::watch(paClient);
     initialised_.store(true, std::memory_order_release);
-    auto run = [](const job& j) {
-        try {
-            j();
-        } catch (const std::exception& e) {
-            spdlog::error("pa worker {}", e.what());
-        } catch (...) {
-            spdlog::error("paworker");
-        }
-    };
+    auto run = [](const job& j) { serverWorker::run(j, "pa worker"); };
     // A job, and its exit hold, goes once what it leaves ended is closed;
     // the close's only once the shut-down is over.
     job j;

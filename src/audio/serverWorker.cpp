@@ -4,6 +4,9 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <spdlog/spdlog.h>
+
+#include <exception>
 
 serverWorker::serverWorker(std::string what, std::chrono::milliseconds heldAfter)
     : what_(std::move(what)), heldAfter_(heldAfter), work_(what_, [this] { return held(); }) {}
@@ -36,6 +39,16 @@ bool serverWorker::post(job j, bool afterClose) {
     if (!h) return false;
     jobs_.enqueue(posting_, [h = std::move(h), j = std::move(j)] { j(); });
     return true;
+}
+
+void serverWorker::run(const job& j, const char* who) noexcept {
+    try {
+        j();
+    } catch (const std::exception& e) {
+        spdlog::error("{} {}", who, e.what());
+    } catch (...) {
+        spdlog::error("{}", who);
+    }
 }
 
 bool serverWorker::held() const {

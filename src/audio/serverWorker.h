@@ -88,6 +88,9 @@ public:
     bool next(job& j, std::chrono::milliseconds limit);
     /// A job queued, if any, without waiting.
     bool tryNext(job& j);
+    /// Runs j; what it throws is logged with `who` (the job's kind), never
+    /// let out to end the thread.
+    static void run(const job& j, const char* who) noexcept;
     /// A piece of work that is no job begins now (a shut-down's step).
     void begin();
     /// Takes no job from now on, and drops, unrun, the one in hand and
