@@ -15,11 +15,26 @@
 #include "modes/data/hell/hellschreiberModDemod.h"
 #include "modes/data/rtty/RTTYModDemod.h"
 
+#include <type_traits>
+
 namespace {
+
+/// CW keys its transceiver for a text or a press of its hand key, as the
+/// host's key made at `at`: only when the host has the mode on a
+/// transceiver then, where the key is marked as on its way. The mode is
+/// looked up for that alone; the request made with the handle logs a bad
+/// one.
+std::shared_ptr<askedKey> cwKey(void* h, transmission::serial at) {
+    if (!h) return nullptr;
+    auto m = std::dynamic_pointer_cast<cwModDemod>(*static_cast<objectHandle*>(h));
+    auto v = m ? m->hostsTransceiver() : nullptr;
+    return v ? std::make_shared<askedKey>(v, at) : nullptr;
+}
 
 /// A text mode's QueueText: the host's text lives only during the call, so
 /// the request keeps a copy, and the call's moment, which decides what a
-/// transmission's ending takes of it (core/transmission.h).
+/// transmission's ending takes of it (core/transmission.h); CW's key for it
+/// too.
 template <class Mode>
 void queueText(void* h, const char* text, int start, const char* name) noexcept {
     vireo::api::guarded(name, [&] {
@@ -27,9 +42,15 @@ void queueText(void* h, const char* text, int start, const char* name) noexcept 
             spdlog::error("{} null text refused", name);
             return;
         }
-        vireo::api::request<Mode>(h, name, [copy = std::string(text), start, at = transmission::now()](Mode& m) {
-            m.QueueText(copy, start, at);
-        });
+        const auto at = transmission::now();
+        if constexpr (std::is_same_v<Mode, cwModDemod>) {
+            vireo::api::request<Mode>(h, name, [copy = std::string(text), start, at, key = cwKey(h, at)](Mode& m) {
+                m.QueueText(copy, start, at, key != nullptr, key);
+            });
+        } else {
+            vireo::api::request<Mode>(h, name,
+                                      [copy = std::string(text), start, at](Mode& m) { m.QueueText(copy, start, at); });
+        }
     });
 }
 
@@ -85,8 +106,11 @@ VIREO_API void JTModDemod_queueMsg(void* h, void* tones, int mode, int start) {
         // array as soon as the call returns.
         buff<float> copy(source->count);
         copy.copy(*source);
-        vireo::api::request<JTModDemod>(h, "JTModDemod.queueMsg()",
-                                        [copy, mode, start](JTModDemod& m) { m.queueMsg(copy, mode, start); });
+        // The call's moment decides whether a let-go of its transceiver
+        // takes the message (core/transmission.h).
+        vireo::api::request<JTModDemod>(
+            h, "JTModDemod.queueMsg()",
+            [copy, mode, start, at = transmission::now()](JTModDemod& m) { m.queueMsg(copy, mode, start, at); });
     });
 }
 
@@ -141,7 +165,14 @@ VC_EVENT(cwModDemod, newDebug)
 VIREO_API void cwModDemod_QueueText(void* h, const char* text, int offset) {
     queueText<cwModDemod>(h, text, offset, "cwModDemod.QueueText()");
 }
-VC_METHOD(cwModDemod, KeyDown, (long long time), (time))
+VIREO_API void cwModDemod_KeyDown(void* h, long long time) {
+    vireo::api::guarded("cwModDemod.KeyDown()", [&] {
+        const auto at = transmission::now();
+        vireo::api::request<cwModDemod>(h, "cwModDemod.KeyDown()", [time, at, key = cwKey(h, at)](cwModDemod& m) {
+            m.KeyDown(time, at, key != nullptr, key);
+        });
+    });
+}
 VC_METHOD(cwModDemod, KeyUp, (long long time), (time))
 
 // ---- fskModDemod ----

@@ -22,7 +22,9 @@ void modDemod::pttChanged(bool) {}
 
 void modDemod::dropTransmission(uint64_t) {}
 
-void modDemod::transceiverLetGo() {}
+void modDemod::transceiverLetGo(uint64_t) {}
+
+void modDemod::keyRefused(uint64_t) {}
 
 bool modDemod::pttReleased() const {
     auto v = lockOwner();
@@ -169,6 +171,14 @@ std::shared_ptr<vtrx> modDemod::hostAttachesTo(const std::shared_ptr<vtrx>& v) {
     auto before = hostsTransceiver_.lock();
     hostsTransceiver_ = v;
     return before;
+}
+
+std::shared_ptr<vtrx> modDemod::hostsTransceiver() {
+    std::lock_guard<std::mutex> l(hostLock_);
+    // Given to another mode, or detached, since: that transceiver no longer
+    // has it.
+    auto v = hostsTransceiver_.lock();
+    return v && v->hostsMode.load() == this ? v : nullptr;
 }
 
 void modDemod::forTransceiver(const char* name, transceiverWork work) {

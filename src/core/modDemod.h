@@ -65,9 +65,17 @@ public:
     /// reset what a modulate under way is using: the mode's own end may come
     /// from inside its modulate.
     virtual void dropTransmission(uint64_t before);
-    /// The host let go of the transceiver, which nothing keys again: what
-    /// waits to key it (a queued message) is dropped.
-    virtual void transceiverLetGo();
+    /// The host let go of the transceiver at moment `at`, which nothing keys
+    /// again: what waits to key it that the host queued before `at` (a
+    /// queued message) is dropped; what it queued after goes to the mode's
+    /// next transceiver.
+    virtual void transceiverLetGo(uint64_t at);
+    /// The key the mode made for the host's call at `asked` was refused: an
+    /// ending made after the call came first, or the mode was elsewhere
+    /// then. What the call queued (its text) is dropped, as the ending would
+    /// have dropped it had the key come first, unless the host has queued
+    /// something since. The transceiver's task group.
+    virtual void keyRefused(uint64_t asked);
 
     /// Transmit level meter; modes call it on their transmit output. Every
     /// 0.2 s of samples it reports 1.0 when nothing exceeded full scale, else
@@ -106,6 +114,9 @@ public:
     /// The transceiver the host attached the mode to last, which it
     /// replaces with `v`. Host thread.
     std::shared_ptr<vtrx> hostAttachesTo(const std::shared_ptr<vtrx>& v);
+    /// The transceiver the host's calls so far leave the mode on, or null:
+    /// a key for a call made while it is on none goes nowhere. Host thread.
+    std::shared_ptr<vtrx> hostsTransceiver();
     using transceiverWork = std::function<void(const std::shared_ptr<vtrx>&)>;
     /// Runs work(transceiver) on the task group of the transceiver the mode
     /// is attached to, queued under `name`. While an attach the host asked

@@ -16,6 +16,19 @@ constinit std::atomic<transmission::serial> moments{0};
 
 transmission::serial transmission::now() { return moments.fetch_add(1) + 1; }
 
+askedKey::askedKey(const std::shared_ptr<vtrx>& v, uint64_t at) : v_(v), marked_(v.get()), at_(at) {
+    v->tx.hostKeyed.made(at);
+}
+
+askedKey::~askedKey() {
+    if (reached_.load()) return;
+    if (auto v = v_.lock()) v->tx.hostKeyed.taken(at_);
+}
+
+void askedKey::reached(const vtrx& v) {
+    if (&v == marked_) reached_.store(true);
+}
+
 // ---- the way in ----
 
 const char* transmission::refusal(serial at) const {
@@ -41,6 +54,9 @@ void transmission::hostKey(bool on, serial at) {
         if (toldOn_ != at) hostKeyed.taken(at);
         return;
     }
+    // A mode's key for a call made before the unkey (a CW text) that comes
+    // after it would have been ended by it.
+    endedAt(at, "the host unkeyed it");
     if (!ptt.get()) return;
     if (phase_ != phase::off && serial_ > at) {
         // Keyed after the host made its unkey: that key stands, and the host,
@@ -120,10 +136,40 @@ void transmission::laterKeyGoesOn(serial moment, const char* why) {
 
 void transmission::setPtt(bool on) { v_.ptt.set(on, true); }
 
-bool transmission::keyFor(const modDemod& mode, serial asked) {
-    // A mode detached since it asked keys nothing: nothing would end it.
-    if (v_.mode.get() != &mode) return false;
-    return keyBy(&mode, false, asked);
+void transmission::endedAt(serial at, const char* why) {
+    if (at > endedBefore_) {
+        endedBefore_ = at;
+        endedWhy_ = why;
+    }
+}
+
+const char* transmission::refusalFor(const modDemod& mode, serial asked) const {
+    // The call was made for the transceiver the mode was on then: the mode
+    // left it since (moved, detached, replaced), or came here only after.
+    if (v_.mode.get() != &mode) return "its mode left its transceiver after the host's call";
+    if (asked < v_.modeSince()) return "its mode came to this transceiver after the host's call";
+    return refusal(asked);
+}
+
+bool transmission::keyFor(modDemod& mode, serial asked) {
+    if (!asked) {
+        // A mode detached since it asked keys nothing: nothing would end it.
+        if (v_.mode.get() != &mode) return false;
+        return keyBy(&mode, false, 0);
+    }
+    // Had the key come in the host's order, the ending that refuses it
+    // would have ended it, and dropped what it was for.
+    bool keyed = false;
+    if (const char* why = refusalFor(mode, asked)) {
+        spdlog::info("vtrx key refused: {}", why);
+        mode.keyRefused(asked);
+    } else {
+        keyed = keyBy(&mode, false, asked);
+    }
+    // A key the radio was not told of under its moment never reaches it,
+    // and takes the transmitter from nobody.
+    if (toldOn_ != asked) hostKeyed.taken(asked);
+    return keyed;
 }
 
 void transmission::modeJoins(serial attachedAt) {
@@ -141,10 +187,11 @@ bool transmission::keyBy(const void* keyer, bool quiet, serial asked) {
         // The first keyer keeps it, unless the host ended its key after it
         // was made and before the host asked for this one, and the ending is
         // still on its way: what the host asked for after it goes on past it.
-        if (asked && phase_ == phase::keyed && endingMadeBetween(serial_, asked)) keyOver(keyer, now());
+        if (asked && phase_ == phase::keyed && endingMadeBetween(serial_, asked)) keyOver(keyer, asked);
         return phase_ == phase::keyed;
     }
-    const serial at = now();
+    // As old as the host's call it is for; the mode's own key, as it comes.
+    const serial at = asked ? asked : now();
     if (const char* why = refusal(at)) {
         if (!quiet) spdlog::info("vtrx key refused: {}", why);
         return false;
@@ -219,7 +266,7 @@ void transmission::releaseByVoice() {
 
 void transmission::hostLetGo(serial at) {
     letGo_ = true;
-    if (v_.mode) v_.mode->transceiverLetGo();
+    if (v_.mode) v_.mode->transceiverLetGo(at);
     endingAt_ = at;
     release();
     endingAt_ = 0;
@@ -241,7 +288,10 @@ void transmission::endBefore(serial moment, const char* why) {
         endNow(why, moment);
 }
 
-void transmission::endWhateverIsOn(const char* why, serial at) { endNow(why, at); }
+void transmission::endWhateverIsOn(const char* why, serial at) {
+    endedAt(at, why);
+    endNow(why, at);
+}
 
 void transmission::endNow(const char* why, serial at) {
     if (phase_ == phase::off) return;

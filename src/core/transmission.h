@@ -17,7 +17,10 @@
 //    the whole process (now()). A host key takes its moment when the host
 //    makes the call, so that keys and endings the host makes on different
 //    objects compare in the order the host made them, whichever object gets
-//    to its work first.
+//    to its work first. So does a mode's key for a host's call (a CW text,
+//    the hand key): it is as old as the call, keyed or not when it comes.
+//    Only a key no host call asked for (the voice switch, a JT period
+//    starting, a MultiPSK peer's over) takes the moment it is made.
 //
 // Who may end it, and nothing else:
 //  - its keyer's own end: a text's end mark or a message's end, for what the
@@ -32,9 +35,12 @@
 //    asking for samples.
 //  Every ending that is queued, deferred or comes from another object names
 //  what it ends: one transmission by its serial (end), or every transmission
-//  keyed before a moment (endBefore, which also refuses a key made before
-//  that moment that arrives after it). One that finds its transmission over
-//  does nothing: a key made after it stands.
+//  keyed before a moment (endBefore). One that finds its transmission over
+//  does nothing: a key made after it stands. Every ending the host's call
+//  makes (its unkey, the mode's detach, move or replacement, the removal,
+//  the let-go, the radio's endings) also refuses a key made before its
+//  moment that arrives after it: had the key come first, the ending would
+//  have ended it. What such a key was for (its text) is dropped with it.
 //  A host key over a transmission does not move the moment it began: an
 //  ending made between the two ends what the transmission sent (its text,
 //  its mode's keying), and the host's key goes on as a transmission of its
@@ -102,6 +108,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <memory>
 
 class vtrx;
 class modDemod;
@@ -159,6 +166,32 @@ private:
     latestMoment made_, taken_;
 };
 
+/// A key a host's call asks of a mode (a CW text, its hand key), on its way
+/// through the mode's task group to the transceiver the host had the mode
+/// on: marked there as the host makes the call, as the host's own keys are
+/// (hostKeys), and taken once it has gone as far as it goes: by the radio,
+/// or by the transceiver when it goes no further (transmission::keyFor). A
+/// key dropped on the way (its request not queued, nothing queued for it,
+/// the work that carried it dropped, or gone to another transceiver) counts
+/// as taken as the last holder lets go of it. Any thread.
+class askedKey {
+public:
+    /// Host thread, as the host makes the call at `at`.
+    askedKey(const std::shared_ptr<vtrx>& v, uint64_t at);
+    ~askedKey();
+    askedKey(const askedKey&) = delete;
+    askedKey& operator=(const askedKey&) = delete;
+    /// v has run the mode's key for it (keyFor): it is v's to count as
+    /// taken from there. v's task group.
+    void reached(const vtrx& v);
+
+private:
+    std::weak_ptr<vtrx> v_;
+    const vtrx* marked_;
+    uint64_t at_;
+    std::atomic<bool> reached_{false};
+};
+
 class transmission {
 public:
     enum class phase { off, keyed, tail };
@@ -187,11 +220,15 @@ public:
     /// Keys for the mode, if it is still attached here. True when the
     /// transceiver transmits afterwards (keyed by the mode now, or by
     /// whoever keyed it first); false when the key was refused. `asked`:
-    /// the moment of the host's call the key is for (a text it queued), 0
-    /// when it is the mode's own: when the host ended the key on after it
+    /// the moment of the host's call the key is for (a text it queued, the
+    /// hand key), which becomes the key's moment; 0 when it is the mode's
+    /// own, which takes the moment it comes. A key for a host's call is
+    /// refused, and the mode told to drop what the call queued
+    /// (keyRefused), when the mode was not here at that moment or an ending
+    /// made after it has come first. When the host ended the key on after it
     /// was made and before that call, the key goes on past that ending as a
     /// transmission of its own. Own task group.
-    bool keyFor(const modDemod& mode, serial asked = 0);
+    bool keyFor(modDemod& mode, serial asked = 0);
     /// Keys for the transceiver's voice switch, unless a transmission was
     /// ended by anything but the switch's hold and the speech has not
     /// paused since: speech that goes on belongs to that transmission. Own
@@ -222,7 +259,8 @@ public:
     /// task group.
     void releaseByVoice();
     /// The host let go of the transceiver at moment `at`: what is on is
-    /// released, and nothing keys it again. Own task group.
+    /// released, nothing keys it again, and the mode drops what waited to
+    /// key it that the host queued before `at`. Own task group.
     void hostLetGo(serial at);
     /// Ends the transmission `which` at once, without its tail, if it is
     /// still on; logged with why (a text that lives for ever). `at`: the
@@ -234,9 +272,12 @@ public:
     /// own. Own task group.
     void endBefore(serial moment, const char* why);
     /// Ends at once whatever is on: what would end it goes (the mode, the
-    /// transceiver), from a request of this transceiver's own made at `at`.
-    /// Own task group.
+    /// transceiver), from a request of this transceiver's own made at `at`;
+    /// a key made before `at` that comes later is refused. Own task group.
     void endWhateverIsOn(const char* why, serial at = now());
+    /// An ending made at `at` came: a key made before it that comes later
+    /// is refused, as `why`. Own task group.
+    void endedAt(serial at, const char* why);
     /// end (made at `at`, by default now) and endBefore, queued on the
     /// transceiver's task group. Any thread.
     void postEnd(serial which, const char* why, serial at = now());
@@ -288,6 +329,9 @@ public:
 private:
     /// Why a key made at `at` cannot be carried out here, or null.
     const char* refusal(serial at) const;
+    /// Why the mode's key for the host's call at `asked` cannot be carried
+    /// out here, or null.
+    const char* refusalFor(const modDemod& mode, serial asked) const;
     /// quiet: a refusal is not logged (the voice switch asks every block).
     /// asked: see keyFor.
     bool keyBy(const void* keyer, bool quiet, serial asked);

@@ -154,7 +154,7 @@ void vtrx::setModulation(std::shared_ptr<modDemod> m, transmission::serial at) {
     // While another transceiver still runs it, the mode comes later
     // (takeMode), once that one has let go.
     if (m && m->claim(std::static_pointer_cast<vtrx>(shared_from_this()), at) == modDemod::claimed::taken)
-        runMode(std::move(m));
+        runMode(std::move(m), at);
     ModClosing.set(false, true);
     modeSettled();
 }
@@ -163,19 +163,24 @@ void vtrx::takeMode(std::shared_ptr<modDemod> m, transmission::serial at) {
     // Unwanted once the host has changed this transceiver's mode since.
     const bool wanted = modeAskedAt_ == at && !mode;
     if (!m->take(std::static_pointer_cast<vtrx>(shared_from_this()), at, wanted)) return;
-    runMode(std::move(m));
+    runMode(std::move(m), at);
     modeSettled();
     tx.modeJoins(at);
 }
 
 void vtrx::modeMovedAway(const std::shared_ptr<modDemod>& m, transmission::serial at) {
-    if (mode == m)
+    if (mode == m) {
         setModulation(nullptr, at);
-    else
-        modeAskedAt_ = at; // the mode may still be on its way here: not wanted any more
+        return;
+    }
+    modeAskedAt_ = at; // the mode may still be on its way here: not wanted any more
+    // Its key for a call made before the move, should it come, is ended.
+    tx.endedAt(at, "its mode was moved to another transceiver");
 }
 
-void vtrx::runMode(std::shared_ptr<modDemod> m) {
+void vtrx::runMode(std::shared_ptr<modDemod> m, transmission::serial at) {
+    // Attached again while it runs here, it has been here all along.
+    if (mode != m) modeSince_ = at;
     mode = std::move(m);
     mode->init();
 }

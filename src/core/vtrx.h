@@ -101,6 +101,9 @@ public:
     /// it is detached as the host's own detach would; if it is on its way
     /// here, it is not wanted any more.
     void modeMovedAway(const std::shared_ptr<modDemod>& m, transmission::serial at);
+    /// The moment of the host's attach that brought the mode running here,
+    /// 0 when none runs. Own task group.
+    transmission::serial modeSince() const { return mode ? modeSince_ : 0; }
     /// Sets signalStrength from one filter output block.
     void measureSignalStrength(buff<cplx> block);
 
@@ -254,12 +257,14 @@ public:
     void hostLetGo() override;
 
 private:
-    void runMode(std::shared_ptr<modDemod> m);
+    /// m runs here from now on, as the host attached it at `at`.
+    void runMode(std::shared_ptr<modDemod> m, transmission::serial at);
     /// The receive filter and the host's transmit pass-band for the mode
     /// now attached (or none).
     void modeSettled();
     /// The moment of the host's latest change of this transceiver's mode.
     transmission::serial modeAskedAt_ = 0;
+    transmission::serial modeSince_ = 0;
 
     std::atomic<spectrumCallback> newSpectrum_{nullptr};
     std::atomic<audioCallback> newAudio_{nullptr};

@@ -3,6 +3,7 @@
 #include "core/hostView.h"
 #include "core/keyingModel.h"
 #include "core/loopBackRig.h"
+#include "framework/objectHandle.h"
 #include "support/waitFor.h"
 
 #include <algorithm>
@@ -43,6 +44,7 @@ ms scaled(ms t) { return ms(int64_t(double(t.count()) * buildSlowdown)); }
 struct TextMode {
     void* handle = nullptr;
     modeKind kind = modeKind::none;
+    const char* name = "";
     void (*queue)(void*, const char*, int) = nullptr;
     std::string sent;      // every character heard
     std::string sinceText; // heard since the text queued last
@@ -81,7 +83,9 @@ private:
     void stop();
     void start();
     void canTransmit(bool on);
-    void attach(void* mode, modeKind k, const char* name);
+    /// x's mode: 0 for A, 1 for B.
+    void attach(int x, void* mode, modeKind k, const char* name);
+    void* transceiver(int x) const { return x == 0 ? rig_.A : rig_.B; }
     /// A text with one end mark; a long one runs for seconds. Returns it.
     std::string queueText(TextMode& t, bool longText = false);
     void speech(bool on);
@@ -99,6 +103,13 @@ private:
     /// A JT message on the air, the host's key over it or not, then Enabled
     /// false and true: nothing more of the message goes on the air.
     bool jtStoppedAndEnabled();
+    /// A CW text on A, then at once B's key or B's own CW text (A busy or
+    /// not): the key made last holds the transmitter.
+    bool textThenAnotherKey();
+    /// JT on a transceiver X of its own; X let go of and the mode moved to
+    /// B, a message queued after both (or before the let-go): the message
+    /// goes out whole on B (or never).
+    bool jtAcrossAReleaseAndAMove();
     /// Polls for `t` and returns the loudest A's transmission was heard at
     /// on C meanwhile.
     double loudestFor(ms t);
@@ -135,9 +146,11 @@ private:
     HostView view_;
     KeyingModel model_;
     void* sigGenOfA_ = nullptr;
+    void* sigGenOfB_ = nullptr;
     void* multiPsk_ = nullptr;
-    TextMode texts_[3]; // CW, PSK, RTTY
+    TextMode texts_[4]; // A's CW, PSK and RTTY; B's CW
     void* jt_ = nullptr;
+    void* jtRelay_ = nullptr; // moved from a transceiver let go of to B
     int textsQueued_ = 0;
     double loudest_ = -1e300; // on C since it was last reset
     /// A text queued right after an ending, heard from `from` on: it goes
@@ -162,6 +175,7 @@ private:
     std::vector<std::string> transcript_;
     steady::time_point burstStart_;
     steady::time_point lastPttHeard_;
+    std::vector<std::pair<steady::time_point, bool>> pttOfB_; // as heard
     static History* current_;
 };
 
@@ -182,29 +196,40 @@ bool History::setUp(std::string& why) {
     }
     sigGenOfA_ = rig_.attach(A, sigGenModDemod_create(), sigGenModDemod_release);
     sigGenModDemod_setampl1(sigGenOfA_, 0.30);
-    sigGenModDemod_setampl1(rig_.attach(rig_.B, sigGenModDemod_create(), sigGenModDemod_release), 0.10);
-    model_.attach(sigGenOfA_, modeKind::sigGen);
+    sigGenOfB_ = rig_.attach(rig_.B, sigGenModDemod_create(), sigGenModDemod_release);
+    sigGenModDemod_setampl1(sigGenOfB_, 0.10);
+    model_.attach(0, sigGenOfA_, modeKind::sigGen);
+    model_.attach(1, sigGenOfB_, modeKind::sigGen);
     // C hears what goes out, A's transmission at full level.
     rig_.attach(rig_.C, ssbModDemod_create(), ssbModDemod_release);
     vtrx_bindsignalStrength(rig_.C, onStrength);
     jt_ = rig_.keep(JTModDemod_create(), JTModDemod_release);
     looprig::shortJtPeriods(jt_, logs_);
+    jtRelay_ = rig_.keep(JTModDemod_create(), JTModDemod_release);
+    looprig::shortJtPeriods(jtRelay_, logs_);
 
-    auto textMode = [&](void* handle, void (*release)(void*), modeKind k, void (*queue)(void*, const char*, int)) {
+    auto textMode = [&](void* handle, void (*release)(void*), modeKind k, const char* name,
+                        void (*queue)(void*, const char*, int)) {
         TextMode t;
         t.handle = rig_.keep(handle, release);
         t.kind = k;
+        t.name = name;
         t.queue = queue;
         return t;
     };
-    texts_[0] = textMode(cwModDemod_create(), cwModDemod_release, modeKind::cw, cwModDemod_QueueText);
-    texts_[1] = textMode(PskModDemod_create(), PskModDemod_release, modeKind::psk, PskModDemod_QueueText);
-    texts_[2] = textMode(RTTYModDemod_create(), RTTYModDemod_release, modeKind::rtty, RTTYModDemod_QueueText);
+    texts_[0] = textMode(cwModDemod_create(), cwModDemod_release, modeKind::cw, "cwModDemod", cwModDemod_QueueText);
+    texts_[1] =
+        textMode(PskModDemod_create(), PskModDemod_release, modeKind::psk, "PskModDemod", PskModDemod_QueueText);
+    texts_[2] =
+        textMode(RTTYModDemod_create(), RTTYModDemod_release, modeKind::rtty, "RTTYModDemod", RTTYModDemod_QueueText);
+    texts_[3] = textMode(cwModDemod_create(), cwModDemod_release, modeKind::cw, "cwModDemod(B's)", cwModDemod_QueueText);
     cwModDemod_bindsentChars(texts_[0].handle, onSent<0>);
     PskModDemod_bindsentChars(texts_[1].handle, onSent<1>);
     RTTYModDemod_bindsentChars(texts_[2].handle, onSent<2>);
+    cwModDemod_bindsentChars(texts_[3].handle, onSent<3>);
     void* cw = texts_[0].handle;
     cwModDemod_setwpm(cw, 40);
+    cwModDemod_setwpm(texts_[3].handle, 40);
 
     looprig::LoopBackRig::useVoiceSwitch(A, 0.2);
     view_.onTold([this](watched w, double v) {
@@ -212,13 +237,14 @@ bool History::setUp(std::string& why) {
         std::snprintf(line, sizeof line, "    heard %s = %g", nameOf(w), v);
         log(line);
         if (w == watched::pttA || w == watched::pttB || w == watched::pttRadio) lastPttHeard_ = steady::now();
+        if (w == watched::pttB) pttOfB_.emplace_back(steady::now(), v != 0);
     });
     view_.watch<watched::pttA>(A, 0, vtrx_bindptt);
     view_.watch<watched::pttB>(rig_.B, 0, vtrx_bindptt);
     view_.watch<watched::pttRadio>(rig_.radio, 0, Radio_bindptt);
     view_.watch<watched::cwWpm>(cw, 40, cwModDemod_bindwpm);
     view_.watch<watched::cwFreq>(cw, 650, cwModDemod_bindfreq);
-    for (void* o : {rig_.radio, A, rig_.B, cw}) looprig::sync(o);
+    for (void* o : {rig_.radio, A, rig_.B, cw, texts_[3].handle}) looprig::sync(o);
     return true;
 }
 
@@ -268,11 +294,11 @@ void History::canTransmit(bool on) {
     log(on ? "Radio_setcanTransmit(true)" : "Radio_setcanTransmit(false)");
 }
 
-void History::attach(void* mode, modeKind k, const char* name) {
+void History::attach(int x, void* mode, modeKind k, const char* name) {
     mayEnd();
-    vtrx_setModulation(rig_.A, mode);
-    model_.attach(mode, k);
-    log(std::string("vtrx_setModulation(A, ") + name + ")");
+    vtrx_setModulation(transceiver(x), mode);
+    model_.attach(x, mode, k);
+    log(std::string("vtrx_setModulation(") + (x == 0 ? "A" : "B") + ", " + name + ")");
 }
 
 std::string History::queueText(TextMode& t, bool longText) {
@@ -287,11 +313,15 @@ std::string History::queueText(TextMode& t, bool longText) {
     t.mark = text.substr(text.size() - 3);
     t.sinceText.clear();
     // The host resends from the count of characters it heard go out.
-    t.queue(t.handle, text.c_str(), int(t.sent.size()));
-    model_.queueText(t.kind);
-    const char* names[] = {"", "", "cwModDemod", "PskModDemod", "RTTYModDemod"};
-    log(std::string(names[int(t.kind)]) + "_QueueText(\"" + (cw ? text.substr(0, text.size() - 1) + "\\n" : text) +
-        "\", " + std::to_string(t.sent.size()) + ")");
+    const size_t heard = t.sent.size();
+    t.queue(t.handle, text.c_str(), int(heard));
+    model_.queueText(t.handle, t.kind);
+    log(std::string(t.name) + "_QueueText(\"" + (cw ? text.substr(0, text.size() - 1) + "\\n" : text) + "\", " +
+        std::to_string(heard) + ")");
+    // A CW text keys its transceiver as the host's key made last: unless a
+    // later call ends it, it goes out whole.
+    for (int x : {0, 1})
+        if (cw && model_.modeInstanceOf(x) == t.handle && model_.textStands(x)) owed_ = Owed{&t, text, heard};
     return text;
 }
 
@@ -305,7 +335,7 @@ void History::speech(bool on) {
 void History::peerSends(const char* keyword) {
     mayEnd();
     rig_.peer.sendBody(keyword);
-    if (std::string(keyword) == "SwitchTX") model_.modeMayKey();
+    if (std::string(keyword) == "SwitchTX") model_.modeMayKey(0);
     log(std::string("peer: ") + keyword);
 }
 
@@ -345,11 +375,12 @@ double History::loudestFor(ms t) {
 
 bool History::endingInAText() {
     // A running radio free for A: the long text goes out at once.
-    if (model_.stopped() || !model_.canTransmit() || model_.speechOn() || model_.keyOf(1) != hostKey::none)
+    if (model_.stopped() || !model_.canTransmit() || model_.speechOn() || model_.keyOf(1) != hostKey::none ||
+        model_.textKeyOf(1) != hostKey::none)
         return false;
     TextMode& t = texts_[dice_.chance(50) ? 0 : 2]; // CW keys itself, RTTY waits for the host's key
     const bool cw = t.kind == modeKind::cw;
-    if (model_.modeInstanceOfA() != t.handle) attach(t.handle, t.kind, cw ? "CW" : "RTTY");
+    if (model_.modeInstanceOf(0) != t.handle) attach(0, t.handle, t.kind, cw ? "CW" : "RTTY");
     const size_t from = t.sent.size();
     const std::string longText = queueText(t, true);
     if (!cw) keyTransceiver(0, true);
@@ -365,8 +396,8 @@ bool History::endingInAText() {
     const int ending = drawn == 4 && textsQueued_ % 2 == 0 ? 5 : drawn;
     switch (ending) {
     case 0:
-        attach(nullptr, modeKind::none, "null");
-        attach(t.handle, t.kind, cw ? "CW" : "RTTY");
+        attach(0, nullptr, modeKind::none, "null");
+        attach(0, t.handle, t.kind, cw ? "CW" : "RTTY");
         break;
     case 1:
         stop();
@@ -396,13 +427,14 @@ bool History::endingInAText() {
 }
 
 bool History::jtStoppedAndEnabled() {
-    if (model_.stopped() || !model_.canTransmit() || model_.speechOn() || model_.keyOf(1) != hostKey::none)
+    if (model_.stopped() || !model_.canTransmit() || model_.speechOn() || model_.keyOf(1) != hostKey::none ||
+        model_.textKeyOf(1) != hostKey::none)
         return false;
     // A message waits for a transceiver the host has not keyed.
-    if (model_.modeInstanceOfA() == jt_ && model_.keyOf(0) != hostKey::none) return false;
-    if (model_.modeInstanceOfA() != jt_) attach(jt_, modeKind::jt, "JT");
+    if (model_.modeInstanceOf(0) == jt_ && model_.keyOf(0) != hostKey::none) return false;
+    if (model_.modeInstanceOf(0) != jt_) attach(0, jt_, modeKind::jt, "JT");
     const long long start = looprig::queueJtMessage(jt_, 300ms);
-    model_.modeMayKey();
+    model_.modeMayKey(0);
     log("JTModDemod_queueMsg(8 tones, the next period)");
     // Only the message is loud once its period has begun: what went out
     // before the mode came may still be told until then.
@@ -426,6 +458,103 @@ bool History::jtStoppedAndEnabled() {
         std::snprintf(detail, sizeof detail, "the message went on at %.1f dB once enabled again", dB);
         found_ = KeyingModel::verdict{"nothing of a JT message that Enabled false cut goes on the air", detail};
     }
+    return true;
+}
+
+bool History::textThenAnotherKey() {
+    TextMode& a = texts_[0];
+    TextMode& b = texts_[3];
+    const bool textOnB = dice_.chance(50);
+    if (model_.modeInstanceOf(0) != a.handle) attach(0, a.handle, modeKind::cw, "CW");
+    if (textOnB && model_.modeInstanceOf(1) != b.handle) attach(1, b.handle, modeKind::cw, "B's CW");
+    // A panel busy with A first: its text's key reaches A after B's call
+    // has reached B.
+    if (dice_.chance(50)) {
+        vtrx_setRxFilter(rig_.A, -2800, 2800);
+        vtrx_setRxFilter(rig_.A, -3000, 3000);
+        log("vtrx_setRxFilter(A) twice");
+    }
+    queueText(a);
+    if (textOnB)
+        queueText(b);
+    else
+        keyTransceiver(1, true);
+    return true;
+}
+
+bool History::jtAcrossAReleaseAndAMove() {
+    // B free for the message, and nothing else to key either transceiver
+    // meanwhile.
+    if (model_.stopped() || !model_.canTransmit() || !model_.quiet()) return false;
+    mayEnd();
+    const size_t n = host::Transceivers::all().size() + 1;
+    Radio_addVtrx(rig_.radio, 14000000, 0, 0);
+    const auto all = host::Transceivers::await(looprig::poll, n);
+    if (all.size() != n) {
+        found_ = KeyingModel::verdict{"the rig", "a new transceiver was not announced"};
+        return true;
+    }
+    void* x = all.back();
+    void* address = static_cast<objectHandle*>(x)->get(); // the host names it to its radio so
+    vtrx_start(x);
+    vtrx_setModulation(x, jtRelay_);
+    looprig::sync(x);
+    log("Radio_addVtrx: X, started, with JT");
+    const bool before = dice_.chance(25), generic = dice_.chance(30);
+    long long start = 0;
+    if (before) {
+        start = looprig::queueJtMessage(jtRelay_, 1500ms);
+        log("JTModDemod_queueMsg(8 tones, a period 1.5 s ahead) on X's JT");
+    }
+    if (dice_.chance(50)) {
+        vtrx_setRxFilter(x, -2800, 2800);
+        vtrx_setRxFilter(x, -3000, 3000);
+        log("vtrx_setRxFilter(X) twice");
+    }
+    if (generic)
+        asyncObject_release(x);
+    else
+        vtrx_release(x);
+    log(generic ? "asyncObject_release(X)" : "vtrx_release(X)");
+    const void* previous = model_.modeInstanceOf(1);
+    const modeKind previousKind = model_.modeOf(1);
+    attach(1, jtRelay_, modeKind::jt, "X's JT");
+    if (!before) {
+        start = looprig::queueJtMessage(jtRelay_, 1500ms);
+        model_.modeMayKey(1);
+        log("JTModDemod_queueMsg(8 tones, a period 1.5 s ahead)");
+    }
+    // Eight symbols of 160 ms from the period's start, and the tail.
+    const auto from = steady::now();
+    using wall = std::chrono::system_clock;
+    const long long ends = start + 8 * 160;
+    host::pollUntil(looprig::poll, [&] { return wall::now().time_since_epoch() / 1ms > ends + 300; }, 6000ms);
+    auto heardSince = [&](bool on) -> std::optional<steady::time_point> {
+        for (auto& [at, v] : pttOfB_)
+            if (at >= from && v == on) return at;
+        return std::nullopt;
+    };
+    if (!before) {
+        host::pollUntil(looprig::poll, [&] { return heardSince(true) && heardSince(false); }, scaled(2000ms));
+        const auto on = heardSince(true), off = heardSince(false);
+        std::string detail;
+        if (!on)
+            detail = "B was never keyed for the message";
+        else if (!off || *off - *on < 1000ms)
+            detail = "B's key for the message lasted " +
+                     (off ? std::to_string(std::chrono::duration_cast<ms>(*off - *on).count()) + " ms" : "on");
+        if (!detail.empty() && !found_)
+            found_ = KeyingModel::verdict{"a JT message queued after a let-go goes out whole on the mode's next "
+                                          "transceiver",
+                                          detail};
+        log("poll: the message went out on B");
+    } else if (heardSince(true) && !found_) {
+        found_ = KeyingModel::verdict{"a let-go drops the JT message queued before it",
+                                      "the message queued before X was let go of keyed B"};
+    }
+    attach(1, const_cast<void*>(previous), previousKind, "its mode before");
+    Radio_removeVtrx(rig_.radio, address);
+    log("Radio_removeVtrx(X)");
     return true;
 }
 
@@ -496,14 +625,27 @@ const std::vector<History::Action> History::actions = {
                               {h.texts_[2].handle, modeKind::rtty, "RTTY"},
                               {h.multiPsk_, modeKind::multipsk, "MultiPSK"}};
          const auto& c = choices[h.dice_.below(5)];
-         h.attach(c.mode, c.kind, c.name);
+         h.attach(0, c.mode, c.kind, c.name);
          return true;
      }},
     {"detach A's mode", 2,
-     [](History& h) { return h.model_.modeOfA() != modeKind::none && (h.attach(nullptr, modeKind::none, "null"), true); }},
+     [](History& h) {
+         return h.model_.modeOf(0) != modeKind::none && (h.attach(0, nullptr, modeKind::none, "null"), true);
+     }},
+    {"attach a mode to B", 3,
+     [](History& h) {
+         if (h.dice_.chance(50))
+             h.attach(1, h.texts_[3].handle, modeKind::cw, "B's CW");
+         else
+             h.attach(1, h.sigGenOfB_, modeKind::sigGen, "B's sigGen");
+         return true;
+     }},
+    {"a CW text on B", 3, [](History& h) { return h.queueText(h.texts_[3]), true; }},
+    {"a CW text on A, then at once B's key or B's CW text", 4, [](History& h) { return h.textThenAnotherKey(); }},
+    {"a JT message across a release and a move", 1, [](History& h) { return h.jtAcrossAReleaseAndAMove(); }},
     {"text", 6,
      [](History& h) {
-         const modeKind k = h.model_.modeOfA();
+         const modeKind k = h.model_.modeOf(0);
          int i = h.dice_.below(3);
          for (int j = 0; j < 3; ++j)
              if (h.texts_[j].kind == k && h.dice_.chance(80)) i = j;
@@ -514,17 +656,17 @@ const std::vector<History::Action> History::actions = {
      [](History& h) {
          void* cw = h.rig_.keep(cwModDemod_create(), cwModDemod_release);
          cwModDemod_setwpm(cw, 40);
-         h.attach(cw, modeKind::cw, "a new CW");
+         h.attach(0, cw, modeKind::cw, "a new CW");
          const std::string text = "cq\n";
          cwModDemod_QueueText(cw, text.c_str(), 0);
-         h.model_.queueText(modeKind::cw);
+         h.model_.queueText(cw, modeKind::cw, false);
          h.log("cwModDemod_QueueText(\"cq\\n\", 0) on the new CW");
          return true;
      }},
     {"a macro: a text mode attached, its text, and A keyed", 2,
      [](History& h) {
          TextMode& t = h.texts_[1 + h.dice_.below(2)];
-         h.attach(t.handle, t.kind, t.kind == modeKind::psk ? "PSK" : "RTTY");
+         h.attach(0, t.handle, t.kind, t.kind == modeKind::psk ? "PSK" : "RTTY");
          h.queueText(t);
          h.keyTransceiver(0, true);
          return true;
@@ -608,7 +750,7 @@ observed History::heardState() const {
 void History::noteTextEnds() {
     for (auto& t : texts_)
         if (!t.mark.empty() && t.sinceText.find(t.mark) != std::string::npos) {
-            model_.textEnded(t.kind);
+            model_.textEnded(t.handle);
             t.mark.clear();
         }
 }
@@ -648,7 +790,7 @@ std::optional<KeyingModel::verdict> History::settle(bool unkeyedAll) {
     for (const auto& c : cut_)
         if (const auto left = c.deadline - steady::now(); left > 0ms)
             host::pollFor(looprig::poll, std::chrono::duration_cast<ms>(left));
-    for (void* o : {rig_.radio, rig_.A, rig_.B, texts_[0].handle}) looprig::sync(o);
+    for (void* o : {rig_.radio, rig_.A, rig_.B, texts_[0].handle, texts_[3].handle}) looprig::sync(o);
     lastPttHeard_ = steady::now();
     // Quiet: nothing told of any ptt for a while.
     host::pollUntil(looprig::poll, [&] { return steady::now() - lastPttHeard_ > 150ms; }, scaled(2000ms));
@@ -668,8 +810,9 @@ void History::run(int bursts, Outcome& out) {
     // The host unkeys everything every fourth burst and after the last one:
     // a shorter history is the start of a longer one.
     const int total = bursts % 4 == 0 ? bursts : bursts + 1;
+    std::vector<std::string> previous; // what a burst that breaks one may inherit
     for (int b = 0; b < total; ++b) {
-        transcript_.clear();
+        previous = std::exchange(transcript_, {});
         burstStart_ = steady::now();
         lastPttHeard_ = burstStart_;
         const std::string before = model_.describe();
@@ -683,7 +826,9 @@ void History::run(int bursts, Outcome& out) {
             out.failed = true;
             out.invariant = v->invariant;
             out.report = "burst " + std::to_string(b) + " breaks \"" + v->invariant + "\": " + v->detail +
-                         "\nbefore it: " + before + "\nthe burst:\n";
+                         "\nbefore it: " + before + "\nthe burst before, as it settled:\n";
+            for (auto& line : previous) out.report += line + "\n";
+            out.report += "the burst:\n";
             for (auto& line : transcript_) out.report += line + "\n";
             return;
         }

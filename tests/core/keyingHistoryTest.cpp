@@ -22,11 +22,13 @@ TEST_P(KeyingHistory, TheHostsLastWordIsTheLibrarysAndItsLastKeyStands) {
                              << out.report;
 }
 
-// Each seed meets an ending in a text or a JT message early: a lost new
-// text (15, 34; 61, after B's key), an ended text going on under a key made
-// after the ending (8, 33, 40; 183, after B's key), a stopped JT message
-// going on once enabled again (3).
-INSTANTIATE_TEST_SUITE_P(Seeds, KeyingHistory, ::testing::Values(3, 8, 15, 33, 34, 40, 61, 183),
+// Each seed met a case the history found before it held: the key the host
+// made last lost to a CW text queued before it (B's key to A's text: 3, 17,
+// 21; B's CW text to A's: 30; A's key to B's text: 37), a JT message queued
+// after the let-go of its transceiver lost on the mode's way to B (9, 16),
+// and a CW text's key lost between two others' on their way to the radio
+// (41).
+INSTANTIATE_TEST_SUITE_P(Seeds, KeyingHistory, ::testing::Values(3, 9, 16, 17, 21, 30, 37, 41),
                          [](const ::testing::TestParamInfo<uint64_t>& p) {
                              return "Seed" + std::to_string(p.param);
                          });

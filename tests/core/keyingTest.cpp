@@ -631,23 +631,75 @@ TEST_F(KeyingRig, ATailTakesNothingOfTheNextText) {
 
 // A JT message waiting for its period when the host lets go of its
 // transceiver (its own release, or the generic one): the message is dropped
-// with the key, and the period comes and goes with the radio unkeyed.
+// with the key, and the period comes and goes with the radio unkeyed. The
+// let-go drops only what the host queued before it: with the mode moved to
+// B right after the release (A busy with two filter sets, as a panel
+// closing it), a message queued after both goes out on B, and one queued
+// before the release still goes with A. Each moved row sits beside its
+// controls: the calls seen through (an echo and 300 ms) one by one, and the
+// move made before the release.
 TEST_F(KeyingRig, APendingKeyGoesWithTheTransceiver) {
-    for (bool generic : {false, true}) {
-        SCOPED_TRACE(generic ? "asyncObject_release" : "vtrx_release");
-        if (generic) freshRig();
-        void* jt = attachA(JTModDemod_create, JTModDemod_release);
-        looprig::shortJtPeriods(jt, files);
-        const long long ms = std::chrono::system_clock::now().time_since_epoch() / 1ms;
-        const long long start = looprig::queueJtMessage(jt, 1000ms);
-        sync(jt);
-        const auto t = steady::now();
-        if (generic)
-            asyncObject_release(std::exchange(A, nullptr));
-        else
-            vtrx_release(std::exchange(A, nullptr));
-        host::pollFor(poll, std::chrono::milliseconds(start - ms) + 1500ms);
-        EXPECT_EQ(count("radio", 1, t), 0u) << "the message keyed a transceiver the host let go of";
+    enum class then { nothing, movedToB, movedFirst };
+    struct Case {
+        const char* name;
+        bool generic;
+        then after;
+        bool queuedLast; // the message queued after the release and the move
+        bool control;
+    };
+    const Case cases[] = {
+        {"vtrx_release", false, then::nothing, false, false},
+        {"asyncObject_release", true, then::nothing, false, false},
+        {"vtrx_release, moved to B, then the message", false, then::movedToB, true, false},
+        {"vtrx_release, moved to B, then the message, control", false, then::movedToB, true, true},
+        {"moved to B, then vtrx_release and the message", false, then::movedFirst, true, false},
+        {"asyncObject_release, moved to B, then the message", true, then::movedToB, true, false},
+        {"the message, vtrx_release, moved to B", false, then::movedToB, false, false},
+    };
+    bool first = true;
+    for (const Case& c : cases) {
+        for (int run = 0; run < (c.after == then::nothing || c.control ? 1 : 2); ++run) {
+            SCOPED_TRACE(std::string(c.name) + ", run " + std::to_string(run));
+            if (!std::exchange(first, false)) freshRig();
+            void* jt = attachA(JTModDemod_create, JTModDemod_release);
+            looprig::shortJtPeriods(jt, files);
+            sync(jt);
+            auto settle = [&](void* o) {
+                if (!c.control) return;
+                sync(o);
+                host::pollFor(poll, 300ms);
+            };
+            const long long ms = std::chrono::system_clock::now().time_since_epoch() / 1ms;
+            long long start = 0;
+            if (!c.queuedLast) {
+                start = looprig::queueJtMessage(jt, 1500ms);
+                sync(jt);
+            }
+            const auto t = steady::now();
+            void* a = std::exchange(A, nullptr);
+            if (c.after != then::nothing) {
+                vtrx_setRxFilter(a, -2800, 2800);
+                vtrx_setRxFilter(a, -3000, 3000);
+            }
+            if (c.after == then::movedFirst) vtrx_setModulation(B, jt);
+            settle(a);
+            c.generic ? asyncObject_release(a) : vtrx_release(a);
+            settle(B);
+            if (c.after == then::movedToB) vtrx_setModulation(B, jt);
+            settle(B);
+            if (c.queuedLast) start = looprig::queueJtMessage(jt, 1500ms);
+            host::pollFor(poll, std::chrono::milliseconds(start - ms) + 1500ms);
+            if (c.queuedLast) {
+                EXPECT_GT(count("B", 1, t), 0u) << "the message queued after the let-go never keyed B";
+                EXPECT_GT(count("radio", 1, t), 0u) << "the message never went on the air";
+            } else {
+                EXPECT_EQ(count("radio", 1, t), 0u) << "the message keyed a transceiver the host let go of";
+            }
+            if (c.after != then::nothing) {
+                vtrx_setModulation(B, nullptr);
+                sync(B);
+            }
+        }
     }
 }
 
@@ -999,6 +1051,91 @@ INSTANTIATE_TEST_SUITE_P(AMacro, TextAfterAnEnding, ::testing::ValuesIn(macroRow
                          [](const ::testing::TestParamInfo<MacroRow>& p) {
                              return std::string(p.param.mode.name) + "_" + macroAfterName[size_t(p.param.after)] +
                                     (p.param.control ? "_Control" : "");
+                         });
+
+// The key the host made last holds the transmitter, whoever carries it
+// out first: a CW text's key is as old as the text. A has CW at 40 wpm; its
+// text, then at once B's key (B's signal generator), or B's own CW text (A
+// busy with two filter sets, so that B's text reaches its transceiver
+// first). B holds the transmitter; A's text ends and never goes out whole,
+// not even once B lets the transmitter go; B's text goes out whole and its
+// end mark ends B's key. Each row beside its control: the text seen through
+// (an echo and 300 ms) before B's call.
+struct LastKeyRow {
+    bool textOnB; // B's CW text rather than its key
+    bool busyA;
+    bool control;
+};
+void PrintTo(const LastKeyRow& r, std::ostream* os) {
+    *os << (r.textOnB ? "B's text" : "B's key") << (r.busyA ? ", A busy" : "") << (r.control ? ", control" : "");
+}
+class TheKeyMadeLast : public KeyingRig, public ::testing::WithParamInterface<LastKeyRow> {};
+
+TEST_P(TheKeyMadeLast, HoldsTheTransmitter) {
+    const auto [textOnB, busyA, control] = GetParam();
+    static std::string sentA, sentB;
+    for (int run = 0; run < (control ? 1 : 3); ++run) {
+        SCOPED_TRACE("run " + std::to_string(run));
+        if (run > 0) freshRig();
+        sentA.clear();
+        sentB.clear();
+        void* cwA = attachA(cwModDemod_create, cwModDemod_release);
+        cwModDemod_setwpm(cwA, 40);
+        cwModDemod_bindsentChars(cwA, [](const char* c) { sentA += c; });
+        void* cwB = nullptr;
+        if (textOnB) {
+            cwB = attach(B, cwModDemod_create(), cwModDemod_release);
+            cwModDemod_setwpm(cwB, 40);
+            cwModDemod_bindsentChars(cwB, [](const char* c) { sentB += c; });
+            sync(cwB);
+        }
+        sync(cwA);
+        if (busyA) {
+            vtrx_setRxFilter(A, -2800, 2800);
+            vtrx_setRxFilter(A, -3000, 3000);
+        }
+        cwModDemod_QueueText(cwA, "aaaa\n", 0);
+        if (control) {
+            for (void* o : {cwA, A, B, radio}) sync(o);
+            host::pollFor(poll, 300ms);
+        }
+        const auto t = steady::now();
+        if (textOnB)
+            cwModDemod_QueueText(cwB, "bbbb\n", 0);
+        else
+            vtrx_setptt(B, true);
+        if (textOnB) {
+            EXPECT_TRUE(host::pollUntil(poll, [&] { return sentB == "bbbb\n"; }, 10s)) << "B sent " << sentB;
+            EXPECT_TRUE(host::pollUntil(poll, [&] { return !holds(B); }, 5s)) << "its end mark never ended B's key";
+        } else {
+            // B's key stands while A's text would have gone out whole.
+            auto alone = [&] { return holds(B) && holds(radio) && !holds(A); };
+            ASSERT_TRUE(host::pollUntil(poll, alone, 5s)) << "B never held the transmitter";
+            const auto until = steady::now() + 1500ms;
+            bool held = true;
+            host::pollUntil(poll, [&] { return !(held = held && alone()) || steady::now() > until; }, 3s);
+            EXPECT_TRUE(held) << "B, keyed last, lost the transmitter to A's text (A sent " << sentA << ")";
+            EXPECT_EQ(count("B", 0, t), 0u) << "B was told off";
+            vtrx_setptt(B, false);
+        }
+        // What is left of A's text never goes out, whoever transmits next.
+        host::pollFor(poll, 1500ms);
+        EXPECT_NE(sentA, "aaaa\n") << "A's text went out whole after the later key";
+        EXPECT_FALSE(holds(A)) << "A keyed at the end";
+        if (cwB) {
+            vtrx_setModulation(B, nullptr);
+            sync(B);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ATextThenAnotherKey, TheKeyMadeLast,
+                         ::testing::Values(LastKeyRow{false, false, false}, LastKeyRow{false, false, true},
+                                           LastKeyRow{false, true, false}, LastKeyRow{false, true, true},
+                                           LastKeyRow{true, true, false}, LastKeyRow{true, true, true}),
+                         [](const ::testing::TestParamInfo<LastKeyRow>& p) {
+                             return std::string(p.param.textOnB ? "BsText" : "BsKey") +
+                                    (p.param.busyA ? "_ABusy" : "") + (p.param.control ? "_Control" : "");
                          });
 
 } // namespace

@@ -106,7 +106,7 @@ void JTModDemod::onEnabled() {
                    });
 }
 
-void JTModDemod::queueMsg(buff<float> tones, int mode, int startTime) {
+void JTModDemod::queueMsg(buff<float> tones, int mode, int startTime, uint64_t at) {
     if (tones.empty()) {
         spdlog::error("JTModDemod.queueMsg() empty tone buffer refused");
         return;
@@ -120,5 +120,10 @@ void JTModDemod::queueMsg(buff<float> tones, int mode, int startTime) {
     if (!messageFits(tones.count, samplesPerSymbol_.get(), startDelay_.get(), period_.get(), "JTModDemod.queueMsg()"))
         return;
     std::lock_guard<std::mutex> l(queueLock_);
-    queued_ = Message{std::move(tones), mode, startTime};
+    // Queued before a let-go that came first: it went with that transceiver.
+    if (at < letGoAt_) {
+        spdlog::info("JTModDemod.queueMsg() dropped: the host let go of its transceiver after queuing it");
+        return;
+    }
+    queued_ = Message{std::move(tones), mode, startTime, at};
 }

@@ -31,6 +31,7 @@
 // recording must end within its period, so that the next one is recorded
 // and its messages start.
 #include "core/modDemod.h"
+#include "core/transmission.h"
 #include "framework/asyncEvent.h"
 #include "modes/data/checkedValue.h"
 
@@ -68,15 +69,19 @@ public:
     void modulate(buff<cplx> in, buff<cplx> out) override;
     /// Drops the message on the air if it began before `before`.
     void dropTransmission(uint64_t before) override;
-    /// The queued message goes with the transceiver's key.
-    void transceiverLetGo() override;
+    /// The queued message goes with the transceiver's key when the host
+    /// queued it before the let-go at `at`, and so does one queued before it
+    /// that has yet to arrive; one queued after it waits for the mode's next
+    /// transceiver.
+    void transceiverLetGo(uint64_t at) override;
 
     /// Host method: replaces the queued message. tones: one tone number per
     /// symbol (a buffer of its own, not written afterwards); mode: the decode
     /// mode number (8 FT8, 10 JS8, other FT4); startTime: milliseconds since
-    /// the start of the UTC hour inside the period to send in. An empty
-    /// buffer, or one holding a value that is not finite, is refused.
-    void queueMsg(buff<float> tones, int mode, int startTime);
+    /// the start of the UTC hour inside the period to send in; at: the
+    /// moment the host made the call. An empty buffer, or one holding a
+    /// value that is not finite, is refused.
+    void queueMsg(buff<float> tones, int mode, int startTime, uint64_t at = transmission::now());
 
     asyncProperty<std::string> saveDirectory;   // prefix of every recording's path, verbatim
     asyncProperty<int> samplesPerSymbol{7680};  // transmit symbol at 48000/s, > 0; with the start delay in a period;
@@ -205,9 +210,11 @@ private:
         buff<float> tones;
         int mode = 8;
         int startTime = 0;
+        uint64_t queuedAt = 0; // the moment of the host's call
     };
     std::mutex queueLock_;
     Message queued_;
+    uint64_t letGoAt_ = 0; // under queueLock_: the latest let-go of the mode's transceiver
 
     /// A message cut short never resumes: it belongs to its period.
     void dropMessage();

@@ -38,7 +38,9 @@ double shape(const ft8::gaussTable& g, int x, int N) {
 
 void JTModDemod::startTest() {
     auto v = lockOwner();
-    if (!v || v->ptt.get()) return;
+    // A transceiver the host let go of takes no key: a message waiting now
+    // was queued after the let-go, for the mode's next transceiver.
+    if (!v || v->ptt.get() || v->tx.letGo()) return;
     Message m;
     {
         std::lock_guard<std::mutex> l(queueLock_);
@@ -148,10 +150,11 @@ void JTModDemod::endMessage() {
     transmissionDone();
 }
 
-void JTModDemod::transceiverLetGo() {
+void JTModDemod::transceiverLetGo(uint64_t at) {
     {
         std::lock_guard<std::mutex> l(queueLock_);
-        queued_ = Message{};
+        letGoAt_ = std::max(letGoAt_, at);
+        if (queued_.queuedAt < at) queued_ = Message{};
     }
     dropMessage();
 }

@@ -83,16 +83,25 @@ void TextQueue::transmissionBegins() {
     endTaken_ = false;
 }
 
-bool TextQueue::dropTransmission(uint64_t before) {
-    std::lock_guard<std::mutex> l(m_);
-    if (endTaken_) return false; // what waits belongs to later transmissions
-    // Queued after the ending was made: the next transmission's, whole.
-    while (read_ != write_ && queuedAt_ < before) {
+void TextQueue::dropThroughMark() {
+    while (read_ != write_) {
         const char c = char(ring_[read_]);
         ring_[read_] = 0;
         read_ = (read_ + 1) % ringSize;
         if (endMarks_.find(c) != std::string::npos) break;
     }
+}
+
+void TextQueue::dropUnkeyed(uint64_t asked) {
+    std::lock_guard<std::mutex> l(m_);
+    if (queuedAt_ <= asked) dropThroughMark();
+}
+
+bool TextQueue::dropTransmission(uint64_t before) {
+    std::lock_guard<std::mutex> l(m_);
+    if (endTaken_) return false; // what waits belongs to later transmissions
+    // Queued after the ending was made: the next transmission's, whole.
+    if (queuedAt_ < before) dropThroughMark();
     // Dropped through its mark, or kept for the next transmission: a second
     // call drops nothing, and nothing is taken before the next one begins.
     endTaken_ = true;

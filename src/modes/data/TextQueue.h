@@ -74,11 +74,19 @@ public:
     /// transmission was cut short (its end mark had not gone out). Any
     /// thread.
     bool dropTransmission(uint64_t before);
+    /// The key for the replacement made at `asked` was refused: unless a
+    /// later replacement has come since, the unsent text up to and including
+    /// its next end mark is dropped (all of it when none waits), without
+    /// counting it as sent. Any thread.
+    void dropUnkeyed(uint64_t asked);
 
     long long sent() const;
     size_t unsent() const;
 
 private:
+    /// Drops the unsent text up to and including its next end mark. Under m_.
+    void dropThroughMark();
+
     mutable std::mutex m_;
     std::array<uint8_t, ringSize> ring_{};
     size_t read_ = 0;

@@ -25,17 +25,20 @@ cwModDemod::cwModDemod(std::shared_ptr<syncTask> taskGroup) : modDemod(std::move
 
 // ---- host requests ----
 
-void cwModDemod::QueueText(const char* text, int offset, uint64_t at) {
-    if (text_.hostReplace(text, offset, at, "cwModDemod.QueueText()").queued > 0) postKey(at);
+void cwModDemod::QueueText(const char* text, int offset, uint64_t at, bool keys, std::shared_ptr<askedKey> order) {
+    if (text_.hostReplace(text, offset, at, "cwModDemod.QueueText()").queued > 0 && keys)
+        postKey(at, std::move(order));
 }
 
-void cwModDemod::QueueText(std::string_view text, int offset, uint64_t at) {
-    if (text_.hostReplace(text, offset, at, "cwModDemod.QueueText()").queued > 0) postKey(at);
+void cwModDemod::QueueText(std::string_view text, int offset, uint64_t at, bool keys,
+                           std::shared_ptr<askedKey> order) {
+    if (text_.hostReplace(text, offset, at, "cwModDemod.QueueText()").queued > 0 && keys)
+        postKey(at, std::move(order));
 }
 
-void cwModDemod::KeyDown(long long) {
+void cwModDemod::KeyDown(long long, uint64_t at, bool keys, std::shared_ptr<askedKey> order) {
     sidetone(true);
-    postKey(transmission::now());
+    if (keys) postKey(at, std::move(order));
     std::lock_guard<std::mutex> l(keyLock_);
     if (keyDown_) return; // a repeated press must not restart the rise
     keyDown_ = true;
@@ -59,11 +62,13 @@ void cwModDemod::sidetone(bool on) {
     });
 }
 
-void cwModDemod::postKey(uint64_t asked) {
+void cwModDemod::postKey(uint64_t asked, std::shared_ptr<askedKey> order) {
     auto self = std::static_pointer_cast<cwModDemod>(weak_from_this().lock());
     if (!self) return;
-    forTransceiver("cwModDemod.ptt", [self, asked](const std::shared_ptr<vtrx>& v) {
-        if (v) v->tx.keyFor(*self, asked);
+    forTransceiver("cwModDemod.ptt", [self, asked, order](const std::shared_ptr<vtrx>& v) {
+        if (!v) return;
+        v->tx.keyFor(*self, asked);
+        if (order) order->reached(*v);
     });
 }
 
@@ -142,6 +147,8 @@ void cwModDemod::dropTransmission(uint64_t before) {
     // from there only with the end mark taken, or after it returned).
     if (text_.dropTransmission(before)) keyer_.dropCharacter();
 }
+
+void cwModDemod::keyRefused(uint64_t asked) { text_.dropUnkeyed(asked); }
 
 // ---- receive ----
 

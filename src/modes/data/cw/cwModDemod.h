@@ -48,17 +48,25 @@ public:
     void modulate(buff<std::complex<float>> in, buff<std::complex<float>> out) override;
     void pttChanged(bool on) override;
     void dropTransmission(uint64_t before) override;
+    void keyRefused(uint64_t asked) override;
 
     // ---- host methods, on the mode's task group ----
     /// Drops the unsent text and queues text from position (sent - offset)
     /// on; keys the transmitter when something was queued. A null text, or
     /// an offset above the count sent, is refused (logged): the unsent text
-    /// stays as it was. `at`: the moment the host made the call.
-    void QueueText(const char* text, int offset, uint64_t at = transmission::now());
-    void QueueText(std::string_view text, int offset, uint64_t at = transmission::now());
-    /// Hand key: down keys the transmitter and sounds the sidetone. A press
-    /// while down and a release while up change nothing.
-    void KeyDown(long long);
+    /// stays as it was. `at`: the moment the host made the call, which the
+    /// key takes. `order`: the host's key, marked where the host had the
+    /// mode then, as the call made it; a host's call that had the mode on no
+    /// transceiver (`keys` false) keys none, and the text waits for a key.
+    void QueueText(const char* text, int offset, uint64_t at = transmission::now(), bool keys = true,
+                   std::shared_ptr<askedKey> order = nullptr);
+    void QueueText(std::string_view text, int offset, uint64_t at = transmission::now(), bool keys = true,
+                   std::shared_ptr<askedKey> order = nullptr);
+    /// Hand key: down keys the transmitter (as QueueText's key) and sounds
+    /// the sidetone. A press while down and a release while up change
+    /// nothing.
+    void KeyDown(long long, uint64_t at = transmission::now(), bool keys = true,
+                 std::shared_ptr<askedKey> order = nullptr);
     void KeyUp(long long);
 
     asyncProperty<double> freq{650.0};
@@ -80,7 +88,7 @@ private:
     int getNextTxChar();
     /// Keys the transceiver for the mode, from the mode's task group, for
     /// the host's call made at `asked` (see transmission::keyFor).
-    void postKey(uint64_t asked);
+    void postKey(uint64_t asked, std::shared_ptr<askedKey> order);
     /// Sounds the sidetone or stops it, in the order of the host's calls.
     void sidetone(bool on);
 
