@@ -652,6 +652,15 @@ struct stallClose {
     std::chrono::milliseconds diesAt{-1};
     /// The host switches MIDI on then; negative: never.
     std::chrono::milliseconds midiAt{-1};
+    /// The host stops the server (SIGSTOP) then, and lets it go on (SIGCONT)
+    /// stoppedFor later; negative: never.
+    std::chrono::milliseconds stopsAt{-1};
+    std::chrono::milliseconds stoppedFor{-1};
+    /// The host's close is the root's Wireless_Close rather than closeAudio.
+    bool closesRoot = false;
+    /// diesAt and stopsAt count from the start of PortAudio's termination
+    /// (the sound worker's trace "pa term"), not from the stall's.
+    bool fromTermination = false;
 };
 
 void PrintTo(const stallClose& c, std::ostream* os) { *os << c.name; }
@@ -672,6 +681,10 @@ struct hostEnd {
     double seconds = -1;
     double ran = 0; // from its start to its end
     std::string err, log;
+    /// Its threads once its streams called back, and as main returned.
+    long threadsWithSound = -1, threadsAtReturn = -1;
+    /// PortAudio was terminated before main returned.
+    bool terminated = false;
 };
 
 hostEnd endHost(const stallClose& c, int server, const std::string& other) {
@@ -682,10 +695,14 @@ hostEnd endHost(const stallClose& c, int server, const std::string& other) {
     const auto begun = std::chrono::steady_clock::now();
     std::string switches = ms(c.switchAt);
     if (c.switches > 1) switches += "+" + ms(c.switchEvery) + "x" + std::to_string(c.switches);
+    const std::string from = c.fromTermination ? "term+" : "";
+    std::string stops = c.stopsAt.count() >= 0 ? from + ms(c.stopsAt) : ms(c.stopsAt);
+    if (c.stopsAt.count() >= 0 && c.stoppedFor.count() >= 0) stops += "+" + ms(c.stoppedFor);
+    const std::string dies = c.diesAt.count() >= 0 ? from + ms(c.diesAt) : ms(c.diesAt);
     const tool::Result r = tool::run({"timeout", "-s", "KILL", "45", VIREO_STALL_EXIT_HOST, scratch.file("host.log"),
                                       std::to_string(server), c.stalls ? "stall" : "control", switches, c.switched,
-                                      ms(c.at), ms(c.exitAt), fate, ms(c.goesOnAt), other, ms(c.diesAt),
-                                      ms(c.midiAt)},
+                                      ms(c.at) + (c.closesRoot ? ":root" : ""), ms(c.exitAt), fate, ms(c.goesOnAt),
+                                      other, dies, ms(c.midiAt), stops},
                                      scratch.path);
     const auto ended = std::chrono::steady_clock::now().time_since_epoch();
     hostEnd e{r.status, r.signal, -1, std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
@@ -693,6 +710,9 @@ hostEnd endHost(const stallClose& c, int server, const std::string& other) {
     long long returned = 0, lingered = 0;
     if (const auto at = r.out.find("returned "); at != std::string::npos) returned = std::atoll(&r.out[at + 9]);
     if (const auto at = r.out.find("fate "); at != std::string::npos) lingered = std::atoll(&r.out[at + 5]);
+    if (const auto at = r.out.find("threads "); at != std::string::npos)
+        std::sscanf(&r.out[at], "threads %ld %ld", &e.threadsWithSound, &e.threadsAtReturn);
+    e.terminated = r.out.find("pa termed\r\n") < r.out.find("returned ");
     if (returned > 0)
         e.seconds = double(std::chrono::duration_cast<std::chrono::nanoseconds>(ended).count() - returned - lingered) /
                     1e9;
@@ -723,6 +743,14 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     EXPECT_GE(e.seconds, 0.0) << "main never returned: " << e.err.substr(0, 2000);
     EXPECT_LE(e.seconds, 1.0 * buildSlowdown);
     EXPECT_EQ(e.log.find("still running"), std::string::npos) << e.log.substr(0, 6000);
+    // A termination before main returned leaves nothing of the sound's
+    // running: the worker, PortAudio's client's process and notification
+    // threads, the library's own client's notification thread, and libjack's
+    // message thread, which goes with the process's last client.
+    if (e.terminated) {
+        EXPECT_LE(e.threadsAtReturn + 5, e.threadsWithSound)
+            << e.threadsAtReturn << " threads as main returned, " << e.threadsWithSound << " with the sound";
+    }
     if (!c.leavesWorker.has_value()) return;
     // "Held" is a quarter second inside one piece of work: on a running
     // server a sanitizer's slowdown under the suite's load may reach it in a
