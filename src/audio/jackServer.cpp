@@ -22,6 +22,7 @@ static_assert(std::is_trivially_destructible_v<std::mutex>);
 std::mutex asking; // the asks, one at a time; and the followed name
 std::atomic<jack_client_t*> client{nullptr};
 std::atomic<bool> lost{false};
+std::atomic<bool> closedForGood{false};
 char followedName[256] = {};
 
 /// A request to the server and back that changes nothing: the followed
@@ -65,7 +66,10 @@ bool answers() noexcept {
 
 bool gone() noexcept { return lost.load(std::memory_order_acquire); }
 
+bool closed() noexcept { return closedForGood.load(std::memory_order_acquire); }
+
 void close() noexcept {
+    closedForGood.store(true, std::memory_order_release);
     jack_client_t* c = client.exchange(nullptr, std::memory_order_acq_rel);
     if (c) __real_jack_client_close(c);
 }
@@ -84,9 +88,16 @@ void close() noexcept {
 // local. librtmidi's own calls, resolved at run time, go to libjack's.
 namespace {
 
+/// Whether the server no longer answers, while PortAudio runs. Once it has
+/// ended nothing of PortAudio's goes through a server any more, and only
+/// others' calls come here: they see libjack's own result. An ask then
+/// would open a short-lived client, and libjack, finding its server dead,
+/// would close every other client of the process under its owner first.
+bool serverGone() noexcept { return !jackServer::closed() && !jackServer::answers(); }
+
 /// A failed call as PortAudio is to see it: done, when the server no longer
 /// answers.
-int passed(int result) noexcept { return result != 0 && !jackServer::answers() ? 0 : result; }
+int passed(int result) noexcept { return result != 0 && serverGone() ? 0 : result; }
 
 } // namespace
 
@@ -99,7 +110,7 @@ extern "C" __attribute__((visibility("default"))) int __wrap_jack_port_unregiste
     // sent as it died (a free list node read, and the process crashes). A
     // port of a server that has gone stays on the list, which goes with the
     // client.
-    if (!jackServer::answers()) return 0;
+    if (serverGone()) return 0;
     return passed(__real_jack_port_unregister(client, port));
 }
 

@@ -20,10 +20,10 @@
 // an initialisation that failed). Such a call that failed counts as done
 // when the server no longer answers or no longer serves PortAudio's client:
 // what it would have undone on the server has gone with the server, and the
-// call has freed what it held in the process all the same. Any other failure
-// is returned as it came. An unregistration is asked for first too, and not
-// made on a server that has gone (see jackServer.cpp). libjack itself is
-// called, never rewritten.
+// call has freed what it held in the process all the same. Any other
+// failure, and any once PortAudio has ended, is returned as it came. An
+// unregistration is asked for first too, and not made on a server that has
+// gone (see jackServer.cpp). libjack itself is called, never rewritten.
 //
 // The asks, the worker's and those of a failed call on any thread, take
 // turns: they share one client, whose requests share one socket. They wait
@@ -49,7 +49,12 @@ bool answers() noexcept;
 /// Whether an ask, of any thread, has found the server gone. Asks nothing.
 bool gone() noexcept;
 
-/// Closes the library's own client, once PortAudio has ended. Sound worker.
+/// Closes the library's own client, once PortAudio has ended, for good:
+/// libjack's calls that pass through here keep their own results from then
+/// on. Sound worker.
 void close() noexcept;
+
+/// Whether close() has been called. Any thread.
+bool closed() noexcept;
 
 } // namespace jackServer
