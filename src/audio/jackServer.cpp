@@ -12,6 +12,7 @@
 extern "C" int __real_jack_client_close(jack_client_t* client);
 extern "C" int __real_jack_deactivate(jack_client_t* client);
 extern "C" int __real_jack_port_unregister(jack_client_t* client, jack_port_t* port);
+extern "C" void __real_jack_on_shutdown(jack_client_t* client, JackShutdownCallback callback, void* arg);
 
 namespace jackServer {
 namespace {
@@ -99,6 +100,31 @@ bool serverGone() noexcept { return !jackServer::closed() && !jackServer::answer
 /// answers.
 int passed(int result) noexcept { return result != 0 && serverGone() ? 0 : result; }
 
+/// PortAudio's shutdown callback, which libjack calls on its client's
+/// notification thread when the server dies, passes through here: the
+/// callback locks a mutex of PortAudio's that PortAudio's termination
+/// destroys right after it deactivates the client, and then frees. Plain and
+/// trivially destructible, as the asks' state.
+struct shutdownHook {
+    std::mutex calling; // held while the callback runs
+    jack_client_t* client = nullptr;
+    JackShutdownCallback callback = nullptr;
+    void* arg = nullptr;
+};
+shutdownHook hook;
+
+void throughHook(void*) {
+    std::lock_guard<std::mutex> l(hook.calling);
+    if (hook.callback) hook.callback(hook.arg);
+}
+
+/// PortAudio is ending its client: from here on it is told of no shutdown,
+/// and one being told is over when this returns.
+void unhook(jack_client_t* client) noexcept {
+    std::lock_guard<std::mutex> l(hook.calling);
+    if (hook.client == client) hook.callback = nullptr;
+}
+
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) int __wrap_jack_port_unregister(jack_client_t* client,
@@ -115,12 +141,36 @@ extern "C" __attribute__((visibility("default"))) int __wrap_jack_port_unregiste
 }
 
 extern "C" __attribute__((visibility("default"))) int __wrap_jack_deactivate(jack_client_t* client) {
-    // libjack stops the client's process thread whatever the server said.
+    // libjack stops the client's process thread whatever the server said;
+    // its notification thread goes only with the close.
+    unhook(client);
     return passed(__real_jack_deactivate(client));
 }
 
 extern "C" __attribute__((visibility("default"))) int __wrap_jack_client_close(jack_client_t* client) {
     // libjack stops the client's threads and frees it whatever the server
     // said; the client must not be touched afterwards.
+    unhook(client);
     return passed(__real_jack_client_close(client));
+}
+
+extern "C" __attribute__((visibility("default"))) void __wrap_jack_on_shutdown(jack_client_t* client,
+                                                                              JackShutdownCallback callback,
+                                                                              void* arg) {
+    // The first client's (PortAudio's, which the sound worker opens first);
+    // any other's goes straight to libjack.
+    bool hooked = false;
+    {
+        std::lock_guard<std::mutex> l(hook.calling);
+        if (!hook.client) {
+            hook.client = client;
+            hook.callback = callback;
+            hook.arg = arg;
+        }
+        hooked = hook.client == client;
+    }
+    if (hooked)
+        __real_jack_on_shutdown(client, &throughHook, nullptr);
+    else
+        __real_jack_on_shutdown(client, callback, arg);
 }

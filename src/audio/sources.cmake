@@ -39,10 +39,11 @@ target_include_directories(vireo_internal SYSTEM PUBLIC ${VIREO_PORTAUDIO_INCLUD
 target_link_libraries(vireo_internal INTERFACE ${VIREO_PORTAUDIO_OBJECTS} ${VIREO_ASOUND} ${VIREO_JACK})
 # The libjack calls whose results PortAudio's JACK back-end asserts pass
 # through the library first (audio/jackServer.h): such a call on a server
-# that has died counts as done. The wrappers are asked for from the start, so
-# that the archive gives them to every link, whatever else of the library
-# that link takes.
-foreach(call jack_port_unregister jack_deactivate jack_client_close)
+# that has died counts as done. So does its shutdown callback, which must
+# not run while the termination destroys what it touches. The wrappers are
+# asked for from the start, so that the archive gives them to every link,
+# whatever else of the library that link takes.
+foreach(call jack_port_unregister jack_deactivate jack_client_close jack_on_shutdown)
   target_link_options(vireo_internal INTERFACE "LINKER:--wrap=${call}" "LINKER:--undefined=__wrap_${call}")
 endforeach()
 

@@ -153,13 +153,13 @@ ssize_t passOn(void*, const char* text, size_t size) {
     return ssize_t(size);
 }
 
-/// Standard output through passOn, line by line, as the library's traces
-/// come.
+/// Standard output through passOn, as the library's traces come: without a
+/// buffer, which the threads that print would share.
 void watchTermination() {
     cookie_io_functions_t io{};
     io.write = passOn;
     if (FILE* through = fopencookie(nullptr, "w", io)) {
-        setvbuf(through, nullptr, _IOLBF, 0);
+        setvbuf(through, nullptr, _IONBF, 0);
         stdout = through;
     }
 }
