@@ -192,6 +192,12 @@ void PortAudioAudioProvider::shutDown() {
         Pa_Terminate();
         trace("pa termed\r\n");
         terminated_.store(1, std::memory_order_release);
+        // The server answered right before; one that died while PortAudio
+        // ended on it failed PortAudio's last calls, which count as done
+        // (audio/jackServer.h): its client and threads are freed all the
+        // same, and the library's own go now.
+        if (jackServer::gone() && !exitGate::closed())
+            spdlog::error("pa terminated: its JACK server went during the close");
         jackServer::close();
     } else if (!exitGate::closed()) {
         spdlog::error("pa not terminated: its JACK server has gone");

@@ -32,9 +32,11 @@
 //    a stream on which a call was refused is logged and kept for good among
 //    those left open, never stopped or closed. The server may still die
 //    while a call is on its way (PortAudio's opens and closes each wait a
-//    cycle or two of the server): the clean-up that then ends the call finds
-//    the stream's ports gone with the server, and the library's own
-//    unregistration, which PortAudio's passes through, counts that as done.
+//    cycle or two of the server, and its termination too): the clean-up
+//    that then ends the call finds the stream's ports gone with the server,
+//    and the termination its client, and the library, which PortAudio's
+//    calls that it asserts pass through, counts them as done. A termination
+//    that met the server's death says so in one line.
 //  - A stream that has not called back for a few of its buffers (stalled),
 //    or that its server has let go of (it died), is not stopped when it is
 //    closed: it is left open, logged, and its next callback, should its

@@ -37,12 +37,15 @@ target_include_directories(vireo_internal SYSTEM PUBLIC ${VIREO_PORTAUDIO_INCLUD
 # On the link line of every user of the core (the shared library, the tests,
 # the benchmarks), as objects.
 target_link_libraries(vireo_internal INTERFACE ${VIREO_PORTAUDIO_OBJECTS} ${VIREO_ASOUND} ${VIREO_JACK})
-# PortAudio's unregistration of a JACK port passes through the library first
-# (audio/jackServer.cpp): a port of a server that has died has gone with it.
-# The wrapper is asked for from the start, so that the archive gives it to
-# every link, whatever else of the library that link takes.
-target_link_options(vireo_internal INTERFACE "LINKER:--wrap=jack_port_unregister"
-  "LINKER:--undefined=__wrap_jack_port_unregister")
+# The libjack calls whose results PortAudio's JACK back-end asserts pass
+# through the library first (audio/jackServer.h): such a call on a server
+# that has died counts as done. So does its shutdown callback, which must
+# not run while the termination destroys what it touches. The wrappers are
+# asked for from the start, so that the archive gives them to every link,
+# whatever else of the library that link takes.
+foreach(call jack_port_unregister jack_deactivate jack_client_close jack_on_shutdown)
+  target_link_options(vireo_internal INTERFACE "LINKER:--wrap=${call}" "LINKER:--undefined=__wrap_${call}")
+endforeach()
 
 list(APPEND VIREO_EXPORT_EXTRA "Pa_*")
 list(APPEND VIREO_EXPORT_EXTRA_PREFIXES "Pa_")

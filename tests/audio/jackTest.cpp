@@ -627,6 +627,14 @@ TEST(JackServerGoes, AMicrophoneHasOneWriterAfterAStallAndIsClosedAsFailedWhenIt
 // on switching for a second after the death. It lives on, and ends with
 // status 0. Beside them, the same death without switching, and the
 // switching without a death.
+//
+// Nor does a host die with a server that dies while PortAudio's termination
+// runs, after a close (closeAudio, or the root's Wireless_Close) on a server
+// that answered: killed as the termination begins or 5 or 10 ms into it, or
+// stopped 3 ms into it and killed a second later. PortAudio's calls that the
+// dead server failed count as done; one line tells it, and nothing of the
+// sound's is left running. Beside each, the same close without a death, or
+// with the stopped server let go on.
 struct stallClose {
     const char* name;
     bool streaming = true;             // the microphone and the speaker, else nothing
@@ -652,6 +660,15 @@ struct stallClose {
     std::chrono::milliseconds diesAt{-1};
     /// The host switches MIDI on then; negative: never.
     std::chrono::milliseconds midiAt{-1};
+    /// The host stops the server (SIGSTOP) then, and lets it go on (SIGCONT)
+    /// stoppedFor later; negative: never.
+    std::chrono::milliseconds stopsAt{-1};
+    std::chrono::milliseconds stoppedFor{-1};
+    /// The host's close is the root's Wireless_Close rather than closeAudio.
+    bool closesRoot = false;
+    /// diesAt and stopsAt count from the start of PortAudio's termination
+    /// (the sound worker's trace "pa term"), not from the stall's.
+    bool fromTermination = false;
 };
 
 void PrintTo(const stallClose& c, std::ostream* os) { *os << c.name; }
@@ -672,6 +689,10 @@ struct hostEnd {
     double seconds = -1;
     double ran = 0; // from its start to its end
     std::string err, log;
+    /// Its threads once its streams called back, and as main returned.
+    long threadsWithSound = -1, threadsAtReturn = -1;
+    /// PortAudio was terminated before main returned.
+    bool terminated = false;
 };
 
 hostEnd endHost(const stallClose& c, int server, const std::string& other) {
@@ -682,10 +703,14 @@ hostEnd endHost(const stallClose& c, int server, const std::string& other) {
     const auto begun = std::chrono::steady_clock::now();
     std::string switches = ms(c.switchAt);
     if (c.switches > 1) switches += "+" + ms(c.switchEvery) + "x" + std::to_string(c.switches);
+    const std::string from = c.fromTermination ? "term+" : "";
+    std::string stops = c.stopsAt.count() >= 0 ? from + ms(c.stopsAt) : ms(c.stopsAt);
+    if (c.stopsAt.count() >= 0 && c.stoppedFor.count() >= 0) stops += "+" + ms(c.stoppedFor);
+    const std::string dies = c.diesAt.count() >= 0 ? from + ms(c.diesAt) : ms(c.diesAt);
     const tool::Result r = tool::run({"timeout", "-s", "KILL", "45", VIREO_STALL_EXIT_HOST, scratch.file("host.log"),
                                       std::to_string(server), c.stalls ? "stall" : "control", switches, c.switched,
-                                      ms(c.at), ms(c.exitAt), fate, ms(c.goesOnAt), other, ms(c.diesAt),
-                                      ms(c.midiAt)},
+                                      ms(c.at) + (c.closesRoot ? ":root" : ""), ms(c.exitAt), fate, ms(c.goesOnAt),
+                                      other, dies, ms(c.midiAt), stops},
                                      scratch.path);
     const auto ended = std::chrono::steady_clock::now().time_since_epoch();
     hostEnd e{r.status, r.signal, -1, std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
@@ -693,6 +718,9 @@ hostEnd endHost(const stallClose& c, int server, const std::string& other) {
     long long returned = 0, lingered = 0;
     if (const auto at = r.out.find("returned "); at != std::string::npos) returned = std::atoll(&r.out[at + 9]);
     if (const auto at = r.out.find("fate "); at != std::string::npos) lingered = std::atoll(&r.out[at + 5]);
+    if (const auto at = r.out.find("threads "); at != std::string::npos)
+        std::sscanf(&r.out[at], "threads %ld %ld", &e.threadsWithSound, &e.threadsAtReturn);
+    e.terminated = r.out.find("pa termed\r\n") < r.out.find("returned ");
     if (returned > 0)
         e.seconds = double(std::chrono::duration_cast<std::chrono::nanoseconds>(ended).count() - returned - lingered) /
                     1e9;
@@ -712,10 +740,16 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     // The sound back-end's worker, or the MIDI worker.
     const bool left = e.log.find("is held by a server outside the process: left") != std::string::npos;
     const bool skipped = e.log.find("not made: its JACK server has gone") != std::string::npos;
-    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s%s; it ran %.3f s\n",
+    size_t went = 0; // a termination that met the server's death, told
+    for (size_t at = 0; (at = e.log.find("pa terminated: its JACK server went during the close", at)) !=
+                        std::string::npos;
+         ++at)
+        ++went;
+    std::printf("stall exit: %s: the process ended %.3f s after main returned, status %d%s%s%s%s; it ran %.3f s\n",
                 c.name, e.seconds, e.status,
                 e.signal ? (" (signal " + std::to_string(e.signal) + ", " + strsignal(e.signal) + ")").c_str() : "",
-                left ? "; the held worker left" : "", skipped ? "; calls on the dead server not made" : "", e.ran);
+                left ? "; the held worker left" : "", skipped ? "; calls on the dead server not made" : "",
+                went ? "; terminated on a server that died meanwhile" : "", e.ran);
     // A host that died: its last lines say how far it got.
     EXPECT_EQ(e.status, 0) << e.err.substr(0, 6000) << "the host's log, its end:\n"
                            << e.log.substr(e.log.size() > 6000 ? e.log.size() - 6000 : 0);
@@ -723,6 +757,17 @@ void expectHostEndsSoon(const stallClose& c, const PrivateJackServer& server) {
     EXPECT_GE(e.seconds, 0.0) << "main never returned: " << e.err.substr(0, 2000);
     EXPECT_LE(e.seconds, 1.0 * buildSlowdown);
     EXPECT_EQ(e.log.find("still running"), std::string::npos) << e.log.substr(0, 6000);
+    // One line tells a termination that met the server's death.
+    EXPECT_LE(went, c.diesAt.count() < 0 ? 0u : 1u) << e.log.substr(0, 6000);
+    // A termination before main returned, also one that met the server's
+    // death, leaves nothing of the sound's running: the worker, PortAudio's
+    // client's process and notification threads, the library's own client's
+    // notification thread, and libjack's message thread, which goes with the
+    // process's last client.
+    if (e.terminated) {
+        EXPECT_LE(e.threadsAtReturn + 5, e.threadsWithSound)
+            << e.threadsAtReturn << " threads as main returned, " << e.threadsWithSound << " with the sound";
+    }
     if (!c.leavesWorker.has_value()) return;
     // "Held" is a quarter second inside one piece of work: on a running
     // server a sanitizer's slowdown under the suite's load may reach it in a
@@ -778,6 +823,13 @@ TEST_P(JackServerStalls, TheHostsCloseAndExitAreNotHeldAndTheServersFateHarmsNot
     const std::string paClient = pa;
     JackTone watcher(730, 0.0f); // a client of the test's own, to see PortAudio's ports
     EXPECT_EQ(watcher.portsOf(paClient).empty(), !c.streaming);
+    // The libjack calls that PortAudio asserts pass through the library, the
+    // test's own too. On a server that answers, a failure that is not the
+    // server's comes back as it came: a port the client does not own, no
+    // client at all.
+    EXPECT_NE(jack_port_unregister(watcher.client, jack_port_by_name(watcher.client, "system:playback_1")), 0);
+    EXPECT_NE(jack_deactivate(nullptr), 0);
+    EXPECT_NE(jack_client_close(nullptr), 0);
     const size_t threads = entriesOf("/proc/self/task"), fds = entriesOf("/proc/self/fd");
 
     // The host's calls, each timed, on a thread of their own: one that hangs
@@ -833,6 +885,17 @@ TEST_P(JackServerStalls, TheHostsCloseAndExitAreNotHeldAndTheServersFateHarmsNot
             return false;
         }));
         EXPECT_FALSE(provider->terminated());
+        // The server was killed since the test's own client last called it:
+        // the calls count as done. A request written to a dead server's
+        // socket raises SIGPIPE, which libjack holds back only on the thread
+        // that opened the process's first client.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        EXPECT_EQ(jack_port_unregister(watcher.client, watcher.port), 0);
+        EXPECT_EQ(jack_deactivate(watcher.client), 0);
+        EXPECT_EQ(jack_client_close(std::exchange(watcher.client, nullptr)), 0);
     } else {
         EXPECT_TRUE(waitFor([&] { return provider->terminated(); }));
         EXPECT_TRUE(waitFor([&] { return watcher.portsOf(paClient).empty(); })) << "PortAudio's ports are left";
@@ -908,6 +971,35 @@ stallClose midiThenReturn(const char* name, int after, bool midi, std::optional<
                       .midiAt = milliseconds(midi ? 300 : -1)};
 }
 
+/// A host on a server that runs (the control's timeline) closes its sound
+/// 300 ms in, by closeAudio or (`root`) by the root's Wireless_Close, and
+/// returns from main a second later. The server dies `after` ms after
+/// PortAudio's termination began (negative: it lives on).
+stallClose killedInTheClose(const char* name, bool root, int after) {
+    return stallClose{.name = name,
+                      .at = milliseconds(300),
+                      .exitAt = milliseconds(1300),
+                      .stalls = false,
+                      .diesAt = milliseconds(after),
+                      .closesRoot = root,
+                      .fromTermination = true};
+}
+
+/// The same, with the server stopped `after` ms after PortAudio's
+/// termination began and killed a second later (`killed` false: let go on
+/// then); main returns 2.5 s in.
+stallClose stoppedInTheClose(const char* name, bool root, int after, bool killed) {
+    return stallClose{.name = name,
+                      .at = milliseconds(300),
+                      .exitAt = milliseconds(2500),
+                      .stalls = false,
+                      .diesAt = milliseconds(killed ? after + 1000 : -1),
+                      .stopsAt = milliseconds(after),
+                      .stoppedFor = milliseconds(killed ? -1 : 1000),
+                      .closesRoot = root,
+                      .fromTermination = true};
+}
+
 // name, streaming, closeAudio, whole release, the server's fate as the process ends, main's return, the switch,
 // stalls, leaves the worker
 const auto noStep = milliseconds(-1);
@@ -962,7 +1054,21 @@ INSTANTIATE_TEST_SUITE_P(
         diesAfterSwitches("Dies50msAfterTheLastSwitchWhileSwitching", 50, true, true),
         diesAfterSwitches("Dies100msAfterTheLastSwitchWhileSwitching", 100, true, true),
         diesAfterSwitches("Dies150msAfterTheLastSwitchWhileSwitching", 150, true, true),
-        diesAfterSwitches("SwitchingWithoutADeathControl", -1, true, true)),
+        diesAfterSwitches("SwitchingWithoutADeathControl", -1, true, true),
+        // name, the root's Wireless_Close (else closeAudio), the server dies (or is stopped) this long after
+        // PortAudio's termination began (negative: never), killed a second after the stop (else let go on)
+        killedInTheClose("CloseAudioDiesAsItsTerminationBegins", false, 0),
+        killedInTheClose("CloseAudioDies5msIntoItsTermination", false, 5),
+        killedInTheClose("CloseAudioDies10msIntoItsTermination", false, 10),
+        killedInTheClose("CloseAudioWithoutADeathControl", false, -1),
+        killedInTheClose("WirelessCloseDiesAsItsTerminationBegins", true, 0),
+        killedInTheClose("WirelessCloseDies5msIntoItsTermination", true, 5),
+        killedInTheClose("WirelessCloseDies10msIntoItsTermination", true, 10),
+        killedInTheClose("WirelessCloseWithoutADeathControl", true, -1),
+        stoppedInTheClose("CloseAudioStoppedInItsTerminationThenKilled", false, 3, true),
+        stoppedInTheClose("CloseAudioStoppedInItsTerminationThenLetGoOnControl", false, 3, false),
+        stoppedInTheClose("WirelessCloseStoppedInItsTerminationThenKilled", true, 3, true),
+        stoppedInTheClose("WirelessCloseStoppedInItsTerminationThenLetGoOnControl", true, 3, false)),
     [](const testing::TestParamInfo<stallClose>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -4,7 +4,7 @@
 // open. Its steps, in milliseconds into the stall (-1: not taken):
 //
 //   vireo_stall_exit_host <log> <jackd pid> stall|control <switch> <devices> <close> <return>
-//                         none|cont|kill <goes on> <other> <dies> <midi>
+//                         none|cont|kill <goes on> <other> <dies> <midi> <stops>
 //
 //   stall|control  the server is stopped (the steps count from when all its
 //                  threads have), or (the control) left running
@@ -14,7 +14,7 @@
 //                  and back to the first device in turn
 //   devices        which, in that order: "in,out", "out,in" or "in" (the
 //                  microphone, the speaker)
-//   close          closeAudio
+//   close          closeAudio; "<at>:root": the root's Wireless_Close instead
 //   return         main returns; taken after a switch or close due by then
 //   none|cont|kill what becomes of the server while the process ends, after
 //                  the library's exit handler: nothing, it goes on, or it dies
@@ -23,10 +23,19 @@
 //   dies           the host kills the server (SIGKILL), as a sound server
 //                  that crashes
 //   midi           the host switches MIDI on
+//   stops          the host stops the server (SIGSTOP), as a sound server
+//                  that hangs; "<at>+<for>": and lets it go on <for> ms later
 //
-// Prints "returned <ns>" (the steady clock) as main returns, and "fate <ns>"
-// for the time its own ending took over the server's fate. Exit status 0
-// when the process ended cleanly; a sanitizer or an abort says otherwise.
+// The host acts on the server (dies, stops) from a thread of its own, at its
+// moment whatever the host's thread is doing then: a close holds that. Their
+// moments may also be counted from the start of PortAudio's termination,
+// which the sound worker's trace "pa term" marks: "term+<at>".
+//
+// Prints "returned <ns>" (the steady clock) as main returns, "threads <n>
+// <m>" for its threads once its streams called back and as main returns, and
+// "fate <ns>" for the time its own ending took over the server's fate. Exit
+// status 0 when the process ended cleanly; a sanitizer or an abort says
+// otherwise.
 //
 // Built from the library's objects: through them the host waits until its
 // streams call back before the server is stopped, and finds the other
@@ -45,16 +54,22 @@
 #include <spdlog/spdlog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <stop_token>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -121,6 +136,89 @@ void reportFatalSignals() {
         signal(sig, reportFatal);
 }
 
+/// The moment the sound worker traced "pa term", the start of PortAudio's
+/// termination (the ask of the server right before it included), on the
+/// steady clock; 0 until then. The host's standard output passes through
+/// watchTermination's stream on its way out.
+std::atomic<int64_t> terminationBegan{0};
+
+ssize_t passOn(void*, const char* text, size_t size) {
+    if (terminationBegan.load() == 0 && std::string_view(text, size).find("pa term\r\n") != std::string_view::npos)
+        terminationBegan.store(steadyNs());
+    for (size_t done = 0; done < size;) {
+        const ssize_t n = write(STDOUT_FILENO, text + done, size - done);
+        if (n <= 0) return ssize_t(done);
+        done += size_t(n);
+    }
+    return ssize_t(size);
+}
+
+/// Standard output through passOn, as the library's traces come: without a
+/// buffer, which the threads that print would share.
+void watchTermination() {
+    cookie_io_functions_t io{};
+    io.write = passOn;
+    if (FILE* through = fopencookie(nullptr, "w", io)) {
+        setvbuf(through, nullptr, _IONBF, 0);
+        stdout = through;
+    }
+}
+
+/// What the host does to the server, and when: "<ms>" into its timeline, or
+/// "term+<ms>" after the termination began. The signals go in the order of
+/// their moments, those after the termination last, from a thread of their
+/// own, and none is sent once main is returning.
+class serverActs {
+public:
+    /// The moment of `at`, from its start; negative: none.
+    static long ms(const char* at) { return std::atol(std::strncmp(at, "term+", 5) == 0 ? at + 5 : at); }
+    void add(const char* at, long ms, int signal) {
+        if (ms >= 0) acts_.push_back({std::strncmp(at, "term+", 5) == 0, ms, signal});
+    }
+    void start(std::chrono::steady_clock::time_point from) {
+        std::sort(acts_.begin(), acts_.end(), [](const act& a, const act& b) {
+            return std::tie(a.afterTermination, a.ms) < std::tie(b.afterTermination, b.ms);
+        });
+        thread_ = std::jthread([this, from](std::stop_token stop) {
+            for (const act& a : acts_) {
+                while (a.afterTermination && terminationBegan.load() == 0 && !stop.stop_requested())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                const std::chrono::nanoseconds began(terminationBegan.load());
+                const auto base = a.afterTermination ? std::chrono::steady_clock::time_point(began) : from;
+                std::mutex m;
+                std::condition_variable_any wake;
+                std::unique_lock<std::mutex> l(m);
+                wake.wait_until(l, stop, base + std::chrono::milliseconds(a.ms), [] { return false; });
+                if (stop.stop_requested()) return;
+                kill(server, a.signal);
+            }
+        });
+    }
+    /// Main is returning: nothing more is sent.
+    void stop() {
+        thread_.request_stop();
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    struct act {
+        bool afterTermination;
+        long ms;
+        int signal;
+    };
+    std::vector<act> acts_;
+    std::jthread thread_;
+};
+
+size_t threads() {
+    size_t n = 0;
+    std::error_code failed;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/task", failed);
+         !failed && it != std::filesystem::directory_iterator(); it.increment(failed))
+        ++n;
+    return n;
+}
+
 /// Whether every thread of the server has stopped. The stop is signalled at
 /// once, but each thread takes it only as it next runs, which on a loaded
 /// machine takes milliseconds: the stall begins once all have.
@@ -140,10 +238,10 @@ bool serverStopped() {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 13) {
+    if (argc != 14) {
         std::fprintf(stderr,
                      "usage: %s <log> <jackd pid> stall|control <switch> <devices> <close> <return> "
-                     "none|cont|kill <goes on> <other> <dies> <midi>\n",
+                     "none|cont|kill <goes on> <other> <dies> <midi> <stops>\n",
                      argv[0]);
         return 2;
     }
@@ -166,11 +264,19 @@ int main(int argc, char** argv) {
         if (!x || *x != 'x' || switchEvery <= 0) return 2;
         switches = std::atol(x + 1);
     }
-    const long diesAt = std::atol(argv[11]), midiAt = std::atol(argv[12]);
+    const bool closesRoot = std::strstr(argv[6], ":root") != nullptr;
+    const long midiAt = std::atol(argv[12]), stopsAt = serverActs::ms(argv[13]);
+    serverActs acts;
+    acts.add(argv[11], serverActs::ms(argv[11]), SIGKILL);
+    acts.add(argv[13], stopsAt, SIGSTOP);
+    if (const char* goesOn = std::strchr(argv[13] + (std::strncmp(argv[13], "term+", 5) == 0 ? 5 : 0), '+');
+        goesOn && stopsAt >= 0)
+        acts.add(argv[13], stopsAt + std::atol(goesOn + 1), SIGCONT);
     fate = std::strcmp(argv[8], "cont") == 0 ? SIGCONT : std::strcmp(argv[8], "kill") == 0 ? SIGKILL : 0;
     const long goesOnAt = std::atol(argv[9]);
     std::atexit(serverFate);
     reportFatalSignals();
+    watchTermination();
 
     init(argv[1], 1);
     // Each line as it comes: a host that dies shows how far it got.
@@ -208,14 +314,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "stall host: the streams never called back\n");
         return 3;
     }
+    const size_t threadsWithSound = threads();
 
     if (stall && (kill(server, SIGSTOP) != 0 || !pollUntil(serverStopped))) return 4;
     const auto stoppedAt = std::chrono::steady_clock::now();
+    acts.start(stoppedAt);
     auto at = [&](long ms) {
         return ms >= 0 && std::chrono::steady_clock::now() >= stoppedAt + std::chrono::milliseconds(ms);
     };
     long switched = switchAt < 0 ? switches : 0;
-    bool closed = closeAt < 0, died = diesAt < 0, midi = midiAt < 0;
+    bool closed = closeAt < 0, midi = midiAt < 0;
     for (;;) {
         // Each step due by now, in the order they are listed.
         while (switched < switches && at(switchAt + switched * switchEvery)) {
@@ -227,23 +335,24 @@ int main(int argc, char** argv) {
                     vtrx_setaudioOutput(v, toOther ? otherOutput : 1);
             }
         }
-        if (!died && at(diesAt)) {
-            died = true;
-            kill(server, SIGKILL);
-        }
         if (!midi && at(midiAt)) {
             midi = true;
             Wireless_setMidiEnabled(handles.front(), true);
         }
         if (!closed && at(closeAt)) {
             closed = true;
-            closeAudio();
+            if (closesRoot)
+                Wireless_Close(handles.front());
+            else
+                closeAudio();
         }
         if (at(returnAt)) break;
         getUpdates();
         getRenderUpdates();
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    acts.stop();
+    std::printf("threads %zu %zu\n", threadsWithSound, threads());
     std::printf("returned %lld\n", (long long)steadyNs());
     std::fflush(stdout);
     // A thread of the host's own, which the exit neither knows nor waits for.
