@@ -1,6 +1,7 @@
 // Samples from the device to the transceivers, and the life of the reader
 // thread: known bytes and tones through the whole receive road, the peak
 // meter, and starting, stopping, unplugging and releasing while streaming.
+#include "framework/buildSlowdown.h"
 #include "radios/rtl/RTLRadio.h"
 
 #include "radios/rtl/rtlStandin.h"
@@ -209,8 +210,22 @@ TEST_P(RTLTone, ATransceiverHearsTheToneWhereItIsWithTheTunerErrorCorrected) {
     settle(r);
     onWorker(radio, [&] { EXPECT_EQ(radio->receivers[0].tuningError, c.newError); });
     takeOutput(); // from before the change
-    rtlsdr::budget(long(0.6 * c.newRate / 16384));
-    ASSERT_TRUE(host::pollUntil(poll, [] { std::lock_guard<std::mutex> l(m); return output.size() >= 24000; }));
+    // What the device gave before the change may still be on its way
+    // through the chain, and comes first: the tone is measured at the end
+    // of the new rate's samples, once all of them have gone through, however
+    // slowly a busy machine runs the chain.
+    const long newBuffers = long(0.6 * c.newRate / 16384);
+    const long delivered = rtlsdr::delivered();
+    rtlsdr::budget(newBuffers);
+    ASSERT_TRUE(waitFor([&] { return rtlsdr::delivered() >= delivered + newBuffers; }));
+    size_t seen = 0;
+    using steady = std::chrono::steady_clock;
+    auto still = steady::now();
+    ASSERT_TRUE(host::pollUntil(poll, [&] {
+        std::lock_guard<std::mutex> l(m);
+        if (output.size() != seen) seen = output.size(), still = steady::now();
+        return seen >= 24000 && steady::now() - still > std::chrono::milliseconds(200) * vireo::buildSlowdown;
+    }));
     const std::vector<cplx> after = takeOutput();
     EXPECT_NEAR(phaseSlopeHz(after, after.size() - 12000, 48000.0), 1000.0, 1.0)
         << "after a change to " << c.newRate << (c.direct ? ", direct sampling" : "");
