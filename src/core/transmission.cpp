@@ -148,7 +148,14 @@ const char* transmission::refusalFor(const modDemod& mode, serial asked) const {
     // left it since (moved, detached, replaced), or came here only after.
     if (v_.mode.get() != &mode) return "its mode left its transceiver after the host's call";
     if (asked < v_.modeSince()) return "its mode came to this transceiver after the host's call";
-    return refusal(asked);
+    if (const char* why = refusal(asked)) return why;
+    // An ending made after the call that has yet to come here would end the
+    // key as it came: keyed meanwhile, the transceiver would go on the air
+    // and off again for nothing.
+    serial ending = hostEnded.latest();
+    if (auto radio = v_.owner.lock()) ending = std::max(ending, radio->hostEnded.latest());
+    if (ending > asked) return "an ending made after the host's call is on its way";
+    return nullptr;
 }
 
 bool transmission::keyFor(modDemod& mode, serial asked) {

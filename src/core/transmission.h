@@ -225,9 +225,9 @@ public:
     /// own, which takes the moment it comes. A key for a host's call is
     /// refused, and the mode told to drop what the call queued
     /// (keyRefused), when the mode was not here at that moment or an ending
-    /// made after it has come first. When the host ended the key on after it
-    /// was made and before that call, the key goes on past that ending as a
-    /// transmission of its own. Own task group.
+    /// made after it has come first or is on its way. When the host ended
+    /// the key on after it was made and before that call, the key goes on
+    /// past that ending as a transmission of its own. Own task group.
     bool keyFor(modDemod& mode, serial asked = 0);
     /// Keys for the transceiver's voice switch, unless a transmission was
     /// ended by anything but the switch's hold and the speech has not
