@@ -213,7 +213,20 @@ public:
         case keyer::jt: { // from the start of a period at least 300 ms ahead
             void* jt = attachA(JTModDemod_create, JTModDemod_release);
             looprig::shortJtPeriods(jt, files);
-            looprig::queueJtMessage(jt, 300ms);
+            // A message is for one period. A loaded machine may attach the
+            // mode, or give it its first turn, only after that period's
+            // first half second, when the message waits for the same period
+            // of the next hour: it is queued again for a later period, until
+            // just before that one begins (a start made has been told by
+            // then).
+            const auto since = steady::now();
+            for (int tries = 0; tries < 3; ++tries) {
+                const long long start = looprig::queueJtMessage(jt, 300ms);
+                using wall = std::chrono::system_clock;
+                const auto until = wall::time_point(std::chrono::milliseconds(start + 1800));
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - wall::now());
+                if (host::pollUntil(poll, [&] { return count("A", 1, since) > 0; }, left)) break;
+            }
             break;
         }
         case keyer::multipsk: { // SwitchTX, then samples that run out: the peer stalls
