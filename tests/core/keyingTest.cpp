@@ -387,7 +387,10 @@ TEST_P(Keying, EndsAtOnceTellsOnceAndLeavesNothingForLater) {
             auto all = heardAfter("dB", beforeKey);
             return all.empty() ? 0.0 : all.back().value;
         };
-        EXPECT_TRUE(host::pollUntil(poll, [&] { return std::abs(level() + 10.0) < 1.0; }, 1s)) << level() << " dB";
+        // C measures what it receives: on a loaded machine under a sanitizer
+        // its reports may not have begun a second after the change.
+        EXPECT_TRUE(host::pollUntil(poll, [&] { return std::abs(level() + 10.0) < 1.0; }, 10s))
+            << level() << " dB (0: nothing heard)";
     }
 
     // Later: nothing keys by itself, and the host told each ptt once.
