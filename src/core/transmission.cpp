@@ -284,10 +284,7 @@ void transmission::end(serial which, const char* why, serial at) {
 }
 
 void transmission::endBefore(serial moment, const char* why) {
-    if (moment > endedBefore_) {
-        endedBefore_ = moment;
-        endedWhy_ = why;
-    }
+    endedAt(moment, why);
     if (phase_ == phase::off || began_ > moment) return;
     if (phase_ == phase::keyed && serial_ > moment)
         laterKeyGoesOn(moment, why); // keyed over after the ending
