@@ -115,7 +115,10 @@ VC_PROPERTY(Radio, cwHangTime)
 VC_PROPERTY(Radio, cwInternal)
 VC_PROPERTY(Radio, ValidBandwidthRatio)
 VC_PROPERTY(Radio, frequencyCalibration)
-VC_METHOD(Radio, start, (), ())
+VIREO_API void Radio_start(void* h) {
+    const auto at = transmission::now();
+    vireo::api::request<Radio>(h, "Radio.start()", [at](Radio& r) { r.start(at); });
+}
 VIREO_API void Radio_stop(void* h) {
     const auto at = transmission::now();
     endingMade<Radio>(h, at);

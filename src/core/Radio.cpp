@@ -30,8 +30,11 @@ Radio::Radio(std::shared_ptr<syncTask> group)
     acceptSampleRates("Radio", [](int rate) { return rate >= 0; }, [] {});
     // A transmitter it no longer has ends every transmission through it.
     canTransmit.changeHook = [this] {
+        const auto at = hostMoment_ ? hostMoment_ : transmission::now();
         if (!canTransmit.get())
-            offAir(hostMoment_ ? hostMoment_ : transmission::now(), "its radio can no longer transmit");
+            offAir(at, "its radio can no longer transmit");
+        else
+            ableAgain(at);
     };
     ValidBandwidthRatio.changeHook = [this] {
         FitAllReceivers(true);
@@ -231,8 +234,9 @@ void Radio::handOut(const buff<cplx>& block, const hwReceiver& rx, int hwRx, lon
     }
 }
 
-void Radio::start() {
+void Radio::start(transmission::serial at) {
     startRadio();
+    if (stopped_) ableAgain(at);
     stopped_ = false;
     if (!firstStart) {
         std::lock_guard<std::mutex> lock(listMutex);
@@ -374,6 +378,7 @@ void Radio::removeVtrx(const void* v, transmission::serial at) {
     // A removed transceiver transmits nothing here from the host's call on:
     // whatever it keyed before then ends, on the air or on its way.
     if (removed) {
+        removed->removedAt = at;
         removed->tx.hostEnded.made(at);
         removed->tx.postEndBefore(at, "its transceiver was removed");
     }
@@ -684,6 +689,13 @@ void Radio::keyArrives(vtrx* v, transmission::serial s) {
         v->tx.postEnd(s, "its radio went off the air after the key", offAirAt_);
         return;
     }
+    if (s < ableSince_) {
+        // Made while the radio could not transmit, which it can again only
+        // since: impossible at its moment, as a refusal then would have said.
+        spdlog::error("radio.setPtt refused: the radio could not transmit when the key was made");
+        v->tx.postEnd(s, "its radio refused the key", s);
+        return;
+    }
     // The transmission keyed last takes the transmitter.
     std::shared_ptr<vtrx> previous;
     transmission::serial previousSerial = 0;
@@ -703,7 +715,9 @@ void Radio::keyArrives(vtrx* v, transmission::serial s) {
         }
     }
     if (!listed) {
-        // Removed before its request came: it transmits nothing here.
+        // Removed before its request came: it transmits nothing here, but a
+        // key made before the removal took the transmitter at its moment.
+        takenOnItsWay(v, s);
         v->tx.postEnd(s, "its transceiver was removed", s);
         return;
     }
@@ -717,6 +731,32 @@ void Radio::keyArrives(vtrx* v, transmission::serial s) {
         return;
     }
     setAir(true, told::system);
+}
+
+void Radio::keyEnded(vtrx* v, transmission::serial s) {
+    takenOnItsWay(v, s);
+    v->tx.hostKeyed.taken(s);
+}
+
+void Radio::takenOnItsWay(vtrx* v, transmission::serial s) {
+    // The radio could not transmit at the key's moment, or went off the air
+    // after it, which ended every transmission begun before it.
+    if (refusal() || s < offAirAt_ || s < ableSince_) return;
+    bool off = false;
+    {
+        std::lock_guard<std::mutex> lock(listMutex);
+        // Removed before the key was made: it was never this radio's.
+        if (indexOf(v) < 0 && v->removedAt <= s) return;
+        // The transmission on the air, keyed before s, lost the transmitter
+        // to the key, which then ended: the radio goes off the air now.
+        auto holder = txVtrx_.lock();
+        if (onAir_ != 0 && onAir_ < s && holder.get() != v) {
+            onAir_ = 0;
+            off = true;
+        }
+    }
+    transmitterTaken(v, s);
+    if (off && !hostKeyed_) setAir(false, told::system);
 }
 
 void Radio::transmitterTaken(const vtrx* by, transmission::serial at) {

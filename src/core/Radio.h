@@ -34,6 +34,7 @@
 #include "core/transmission.h"
 #include "framework/asyncProperty.h"
 
+#include <algorithm>
 #include <atomic>
 #include <complex>
 #include <functional>
@@ -99,7 +100,10 @@ public:
     /// A full block of the deferred path, filled at `rate`. Radio's task
     /// group.
     void HandleFullBuffer(buff<cplx> block, int hwRx, int rate);
-    void start();
+    /// Starts the device, as the host asked at `at`: a key made while it
+    /// was stopped stays refused when it comes later. Radio's task group.
+    void start(transmission::serial at);
+    void start() { start(transmission::now()); }
     /// Stops the device and goes off the air (offAir) for what was keyed
     /// before `at`, the moment the host asked. Radio's task group.
     void stop(transmission::serial at);
@@ -128,10 +132,20 @@ public:
     /// host's own key of the radio stands leaves the radio on the air. A key
     /// is refused, and its transmission ended, the host told, while the
     /// radio cannot transmit now (canTransmit false, no transmitter,
-    /// stopped, let go of by the host) or when it was made before the radio
-    /// last went off the air. Every key that arrives counts as taken
+    /// stopped, let go of by the host), when it was made before the radio
+    /// last went off the air, or while the radio could not transmit (before
+    /// it last became able to again). Every key that arrives counts as taken
     /// (hostKeys). Radio's task group.
     void setPtt(bool on, vtrx* v, transmission::serial s);
+    /// A key of v's made at s for a host's call that a later call of the
+    /// host's ended before it got here (the host unkeyed v, took its mode
+    /// away or let go of it, or another ending came first): it takes the
+    /// transmitter from every other transceiver's transmission begun before
+    /// s, as had it come and then been ended, and holds it no more. It takes
+    /// nothing when the radio could not transmit at s, or has gone off the
+    /// air since (which ended all that). Then the key counts as taken.
+    /// Radio's task group.
+    void keyEnded(vtrx* v, transmission::serial s);
     /// Whether a key the host made of a transceiver other than v after
     /// `since` and before `until` has yet to reach the radio: it will take
     /// the transmitter from v's transmission begun before it. Any thread.
@@ -238,6 +252,9 @@ private:
     const char* refusal() const;
     /// setPtt's key: refused, or holding the transmitter.
     void keyArrives(vtrx* v, transmission::serial s);
+    /// The key v made at s, which its own ending has ended already, has
+    /// taken the transmitter on its way (keyEnded).
+    void takenOnItsWay(vtrx* v, transmission::serial s);
     /// The key `by` made at `at` takes the transmitter: every other
     /// transceiver's transmission begun before it ends (a key of theirs made
     /// after it goes on), and a key of theirs made before it that comes
@@ -262,6 +279,13 @@ private:
     transmission::serial hostMoment_ = 0;
     // Radio's task group: keys made before this moment were ended.
     transmission::serial offAirAt_ = 0;
+    // Radio's task group: the moment it last became able to transmit again
+    // (started after a stop, canTransmit true after false); a key made
+    // after it went off the air and before this was made while it could
+    // not transmit.
+    transmission::serial ableSince_ = 0;
+    /// The radio can transmit again from moment `at` on.
+    void ableAgain(transmission::serial at) { ableSince_ = std::max(ableSince_, at); }
     // Under listMutex: the transmitting transceiver, held weakly (the host
     // may release it first), and the serial of its transmission that keys
     // the radio, 0 when none does.

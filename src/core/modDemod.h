@@ -74,7 +74,8 @@ public:
     /// ending made after the call came first, or the mode was elsewhere
     /// then. What the call queued (its text) is dropped, as the ending would
     /// have dropped it had the key come first, unless the host has queued
-    /// something since. The transceiver's task group.
+    /// something since. The transceiver's task group, or the mode's when
+    /// the key found the mode on no transceiver.
     virtual void keyRefused(uint64_t asked);
 
     /// Transmit level meter; modes call it on their transmit output. Every

@@ -16,17 +16,27 @@ constinit std::atomic<transmission::serial> moments{0};
 
 transmission::serial transmission::now() { return moments.fetch_add(1) + 1; }
 
-askedKey::askedKey(const std::shared_ptr<vtrx>& v, uint64_t at) : v_(v), marked_(v.get()), at_(at) {
+askedKey::askedKey(const std::shared_ptr<vtrx>& v, uint64_t at)
+    : v_(v), marked_(v.get()), at_(at), void_(v->tx.letGoMade()) {
     v->tx.hostKeyed.made(at);
 }
 
 askedKey::~askedKey() {
     if (reached_.load()) return;
-    if (auto v = v_.lock()) v->tx.hostKeyed.taken(at_);
+    auto v = v_.lock();
+    if (!v) return;
+    // Asked for and never there: the host moved, detached or replaced the
+    // mode after the call, which ended the key had it come first.
+    if (sent_.load() && !void_)
+        v->tx.postKeyEnded(at_);
+    else
+        v->tx.hostKeyed.taken(at_);
 }
 
-void askedKey::reached(const vtrx& v) {
-    if (&v == marked_) reached_.store(true);
+bool askedKey::reached(const vtrx& v) {
+    if (&v != marked_) return false;
+    reached_.store(true);
+    return true;
 }
 
 // ---- the way in ----
@@ -143,40 +153,62 @@ void transmission::endedAt(serial at, const char* why) {
     }
 }
 
-const char* transmission::refusalFor(const modDemod& mode, serial asked) const {
-    // The call was made for the transceiver the mode was on then: the mode
-    // left it since (moved, detached, replaced), or came here only after.
-    if (v_.mode.get() != &mode) return "its mode left its transceiver after the host's call";
-    if (asked < v_.modeSince()) return "its mode came to this transceiver after the host's call";
-    if (const char* why = refusal(asked)) return why;
+transmission::refused transmission::refusalFor(const modDemod& mode, serial asked) const {
+    // A let-go made before the call made the key impossible at its moment.
+    if (letGo_) return {"the host let go of its transceiver", letGoAt_ > asked};
+    // The call was made for this transceiver, which the mode was on then:
+    // it left since (moved, detached, replaced), or left and came back.
+    if (v_.mode.get() != &mode) return {"its mode left its transceiver after the host's call", true};
+    if (asked < v_.modeSince()) return {"its mode came to this transceiver after the host's call", true};
+    if (const char* why = refusal(asked)) return {why, asked < endedBefore_};
     // An ending made after the call that has yet to come here would end the
     // key as it came: keyed meanwhile, the transceiver would go on the air
     // and off again for nothing.
     serial ending = hostEnded.latest();
     if (auto radio = v_.owner.lock()) ending = std::max(ending, radio->hostEnded.latest());
-    if (ending > asked) return "an ending made after the host's call is on its way";
-    return nullptr;
+    if (ending > asked) return {"an ending made after the host's call is on its way", true};
+    return {};
 }
 
-bool transmission::keyFor(modDemod& mode, serial asked) {
-    if (!asked) {
-        // A mode detached since it asked keys nothing: nothing would end it.
-        if (v_.mode.get() != &mode) return false;
-        return keyBy(&mode, false, 0);
-    }
-    // Had the key come in the host's order, the ending that refuses it
-    // would have ended it, and dropped what it was for.
-    bool keyed = false;
-    if (const char* why = refusalFor(mode, asked)) {
-        spdlog::info("vtrx key refused: {}", why);
+bool transmission::keyFor(modDemod& mode) {
+    // A mode detached since it asked keys nothing: nothing would end it.
+    if (v_.mode.get() != &mode) return false;
+    return keyBy(&mode, false, 0);
+}
+
+bool transmission::keyFor(modDemod& mode, askedKey& order) {
+    const serial asked = order.at();
+    // Only the transceiver the host had the mode on at the call is the
+    // key's; one the mode reached since takes nothing of it, and the key's
+    // own transceiver hears of it as the key lets go (askedKey).
+    const bool ours = order.reached(v_);
+    refused r = ours ? refusalFor(mode, asked) : refused{"its mode came to this transceiver after the host's call"};
+    if (r.why) {
+        // Had the key come in the host's order, the ending that refuses it
+        // would have ended it, and dropped what it was for; and it would
+        // have taken the transmitter at its moment before that.
+        spdlog::info("vtrx key refused: {}", r.why);
         mode.keyRefused(asked);
-    } else {
-        keyed = keyBy(&mode, false, asked);
+        if (!ours) return false;
+        if (r.late && !order.afterLetGo())
+            postKeyEnded(asked);
+        else
+            hostKeyed.taken(asked);
+        return false;
     }
+    const bool keyed = keyBy(&mode, false, asked);
     // A key the radio was not told of under its moment never reaches it,
     // and takes the transmitter from nobody.
     if (toldOn_ != asked) hostKeyed.taken(asked);
     return keyed;
+}
+
+void transmission::postKeyEnded(serial at) {
+    if (v_.owner.expired()) {
+        hostKeyed.taken(at);
+        return;
+    }
+    v_.toRadio("radio.keyEnded", [at](Radio& r, vtrx& v) { r.keyEnded(&v, at); });
 }
 
 void transmission::modeJoins(serial attachedAt) {
@@ -273,6 +305,7 @@ void transmission::releaseByVoice() {
 
 void transmission::hostLetGo(serial at) {
     letGo_ = true;
+    letGoAt_ = at;
     if (v_.mode) v_.mode->transceiverLetGo(at);
     endingAt_ = at;
     release();

@@ -40,7 +40,10 @@
 //  makes (its unkey, the mode's detach, move or replacement, the removal,
 //  the let-go, the radio's endings) also refuses a key made before its
 //  moment that arrives after it: had the key come first, the ending would
-//  have ended it. What such a key was for (its text) is dropped with it.
+//  have ended it. What such a key was for (its text) is dropped with it,
+//  and the radio still hears of the key: it takes the transmitter at its
+//  moment from every transmission keyed before it, as it would have had it
+//  come first and then been ended (Radio::keyEnded).
 //  A host key over a transmission does not move the moment it began: an
 //  ending made between the two ends what the transmission sent (its text,
 //  its mode's keying), and the host's key goes on as a transmission of its
@@ -170,10 +173,13 @@ private:
 /// through the mode's task group to the transceiver the host had the mode
 /// on: marked there as the host makes the call, as the host's own keys are
 /// (hostKeys), and taken once it has gone as far as it goes: by the radio,
-/// or by the transceiver when it goes no further (transmission::keyFor). A
-/// key dropped on the way (its request not queued, nothing queued for it,
-/// the work that carried it dropped, or gone to another transceiver) counts
-/// as taken as the last holder lets go of it. Any thread.
+/// or by the transceiver when it goes no further (transmission::keyFor).
+/// A key that never reaches that transceiver once the mode has asked for
+/// it (sent) was taken away by a later call of the host's (the mode moved,
+/// detached or replaced): as the last holder lets go of it, its radio hears
+/// of it as a key that came and was ended (transmission::postKeyEnded). One
+/// dropped before the mode asked (its request not queued, nothing queued
+/// for it) is only counted as taken. Any thread.
 class askedKey {
 public:
     /// Host thread, as the host makes the call at `at`.
@@ -181,14 +187,25 @@ public:
     ~askedKey();
     askedKey(const askedKey&) = delete;
     askedKey& operator=(const askedKey&) = delete;
-    /// v has run the mode's key for it (keyFor): it is v's to count as
-    /// taken from there. v's task group.
-    void reached(const vtrx& v);
+    /// The moment of the host's call.
+    uint64_t at() const { return at_; }
+    /// Whether the host had let go of the transceiver before the call: the
+    /// key takes nothing there.
+    bool afterLetGo() const { return void_; }
+    /// The mode asks for the key: what the call queued waits for it. The
+    /// mode's task group.
+    void sent() { sent_.store(true); }
+    /// Whether the key is v's, the transceiver the host had the mode on;
+    /// if so, v has run the mode's key for it (keyFor) and counts it taken
+    /// from there. v's task group.
+    bool reached(const vtrx& v);
 
 private:
     std::weak_ptr<vtrx> v_;
     const vtrx* marked_;
     uint64_t at_;
+    bool void_;                 // the host had let go of v before the call
+    std::atomic<bool> sent_{false};
     std::atomic<bool> reached_{false};
 };
 
@@ -217,18 +234,28 @@ public:
     /// stands (as a transmission of its own, when it keyed over one that
     /// began before), and the host is told that ptt is on. Own task group.
     void hostKey(bool on, serial at);
-    /// Keys for the mode, if it is still attached here. True when the
-    /// transceiver transmits afterwards (keyed by the mode now, or by
-    /// whoever keyed it first); false when the key was refused. `asked`:
-    /// the moment of the host's call the key is for (a text it queued, the
-    /// hand key), which becomes the key's moment; 0 when it is the mode's
-    /// own, which takes the moment it comes. A key for a host's call is
-    /// refused, and the mode told to drop what the call queued
-    /// (keyRefused), when the mode was not here at that moment or an ending
-    /// made after it has come first or is on its way. When the host ended
-    /// the key on after it was made and before that call, the key goes on
-    /// past that ending as a transmission of its own. Own task group.
-    bool keyFor(modDemod& mode, serial asked = 0);
+    /// The mode's own key (a JT period starting, a MultiPSK peer's over),
+    /// at the moment it comes, if the mode is still attached here. True when
+    /// the transceiver transmits afterwards (keyed by the mode now, or by
+    /// whoever keyed it first); false when the key was refused. Own task
+    /// group.
+    bool keyFor(modDemod& mode);
+    /// The mode's key for the host's call `order` (a text it queued, the
+    /// hand key), as old as the call. Refused, and the mode told to drop
+    /// what the call queued (keyRefused), when the mode was not here at that
+    /// moment or an ending made after it has come first or is on its way;
+    /// refused for something the host did after the call, it still takes
+    /// the transmitter at the call's moment from every transmission keyed
+    /// before it (postKeyEnded), as had it come and then been ended. When
+    /// the host ended the key on after it was made and before that call,
+    /// the key goes on past that ending as a transmission of its own. Own
+    /// task group.
+    bool keyFor(modDemod& mode, askedKey& order);
+    /// A key of this transceiver's made at `at` for a host's call that a
+    /// later call of the host's ended on its way: the radio takes the
+    /// transmitter at `at` from every other transmission keyed before it,
+    /// and then counts the key taken. Any thread.
+    void postKeyEnded(serial at);
     /// Keys for the transceiver's voice switch, unless a transmission was
     /// ended by anything but the switch's hold and the speech has not
     /// paused since: speech that goes on belongs to that transmission. Own
@@ -308,6 +335,10 @@ public:
     bool keyedByVoice() const;
     /// Whether the host let go of the transceiver.
     bool letGo() const { return letGo_; }
+    /// The host lets go of the transceiver: from here on its calls key
+    /// nothing there. Host thread, as it makes the call; read on any.
+    void hostLetsGo() { letGoMade_.store(true); }
+    bool letGoMade() const { return letGoMade_.load(); }
     /// Whether the host has made an ending, not yet carried out here, of the
     /// transmission on: it takes nothing more to send. Own task group.
     bool endingComing() const;
@@ -329,9 +360,13 @@ public:
 private:
     /// Why a key made at `at` cannot be carried out here, or null.
     const char* refusal(serial at) const;
+    struct refused {
+        const char* why = nullptr; // null: not refused
+        bool late = false;         // for something the host did after the call
+    };
     /// Why the mode's key for the host's call at `asked` cannot be carried
-    /// out here, or null.
-    const char* refusalFor(const modDemod& mode, serial asked) const;
+    /// out here.
+    refused refusalFor(const modDemod& mode, serial asked) const;
     /// quiet: a refusal is not logged (the voice switch asks every block).
     /// asked: see keyFor.
     bool keyBy(const void* keyer, bool quiet, serial asked);
@@ -386,9 +421,11 @@ private:
     bool voiceReleasing_ = false;   // releaseByVoice() under way
     bool voiceWaits_ = false;       // see keyForVoice
     bool letGo_ = false;            // see hostLetGo
+    serial letGoAt_ = 0;            // the let-go's moment
     /// When the radio last asked, in clock ticks: written by the radio's
     /// thread, read by the check. Alone it orders nothing else.
     std::atomic<clock::rep> lastAsked_{0};
+    std::atomic<bool> letGoMade_{false};
     clock::time_point lastAsked() const {
         return clock::time_point(clock::duration(lastAsked_.load(std::memory_order_relaxed)));
     }

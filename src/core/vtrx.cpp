@@ -199,6 +199,7 @@ void vtrx::hostLetGo() {
     auto self = std::static_pointer_cast<vtrx>(weak_from_this().lock());
     if (!self) return;
     const auto at = transmission::now();
+    tx.hostLetsGo();
     tx.hostEnded.made(at);
     seqTask t;
     t.fn = [self, at] { self->tx.hostLetGo(at); };

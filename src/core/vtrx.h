@@ -141,6 +141,9 @@ public:
     /// The radio that made this transceiver; held weakly so that late tasks
     /// find it gone instead of dangling.
     std::weak_ptr<Radio> owner;
+    /// The moment the host removed it from that radio, 0 while it is
+    /// listed there. The radio's task group.
+    transmission::serial removedAt = 0;
     /// From the key until the radio has been told that the transmission is
     /// over (its tail included). Own task group.
     bool transmitting() const { return tx.where() != transmission::phase::off; }

@@ -106,6 +106,10 @@ private:
     /// A CW text on A, then at once B's key or B's own CW text (A busy or
     /// not): the key made last holds the transmitter.
     bool textThenAnotherKey();
+    /// B keyed, then a CW text on A and at once an ending of A (its unkey,
+    /// its mode detached, replaced or moved to C), A busy or not: the
+    /// text's key took the transmitter from B before the ending ended it.
+    bool textThenItsEnding();
     /// JT on a transceiver X of its own; X let go of and the mode moved to
     /// B, a message queued after both (or before the let-go): the message
     /// goes out whole on B (or never).
@@ -148,6 +152,7 @@ private:
     void* sigGenOfA_ = nullptr;
     void* sigGenOfB_ = nullptr;
     void* multiPsk_ = nullptr;
+    void* ssbOfC_ = nullptr; // C's listener, which a move of A's CW replaces for a moment
     TextMode texts_[4]; // A's CW, PSK and RTTY; B's CW
     void* jt_ = nullptr;
     void* jtRelay_ = nullptr; // moved from a transceiver let go of to B
@@ -201,7 +206,7 @@ bool History::setUp(std::string& why) {
     model_.attach(0, sigGenOfA_, modeKind::sigGen);
     model_.attach(1, sigGenOfB_, modeKind::sigGen);
     // C hears what goes out, A's transmission at full level.
-    rig_.attach(rig_.C, ssbModDemod_create(), ssbModDemod_release);
+    ssbOfC_ = rig_.attach(rig_.C, ssbModDemod_create(), ssbModDemod_release);
     vtrx_bindsignalStrength(rig_.C, onStrength);
     jt_ = rig_.keep(JTModDemod_create(), JTModDemod_release);
     looprig::shortJtPeriods(jt_, logs_);
@@ -482,6 +487,36 @@ bool History::textThenAnotherKey() {
     return true;
 }
 
+bool History::textThenItsEnding() {
+    if (model_.stopped() || !model_.canTransmit() || model_.speechOn()) return false;
+    TextMode& a = texts_[0];
+    if (model_.modeInstanceOf(0) != a.handle) attach(0, a.handle, modeKind::cw, "CW");
+    if (model_.keyOf(1) != hostKey::stands) keyTransceiver(1, true);
+    gap();
+    if (dice_.chance(50)) {
+        vtrx_setRxFilter(rig_.A, -2800, 2800);
+        vtrx_setRxFilter(rig_.A, -3000, 3000);
+        log("vtrx_setRxFilter(A) twice");
+    }
+    queueText(a);
+    switch (dice_.below(4)) {
+    case 0: keyTransceiver(0, false); break;
+    case 1: attach(0, nullptr, modeKind::none, "null"); break;
+    case 2: attach(0, texts_[2].handle, modeKind::rtty, "RTTY"); break;
+    default:
+        // To C, which has it for a moment: the mode leaves A as a detach
+        // there would.
+        mayEnd();
+        vtrx_setModulation(rig_.C, a.handle);
+        model_.attach(0, nullptr, modeKind::none);
+        log("vtrx_setModulation(C, CW)");
+        vtrx_setModulation(rig_.C, ssbOfC_);
+        log("vtrx_setModulation(C, its SSB)");
+        break;
+    }
+    return true;
+}
+
 bool History::jtAcrossAReleaseAndAMove() {
     // B free for the message, and nothing else to key either transceiver
     // meanwhile.
@@ -643,6 +678,7 @@ const std::vector<History::Action> History::actions = {
     {"a CW text on B", 3, [](History& h) { return h.queueText(h.texts_[3]), true; }},
     {"a CW text on A, then at once B's key or B's CW text", 4, [](History& h) { return h.textThenAnotherKey(); }},
     {"a JT message across a release and a move", 1, [](History& h) { return h.jtAcrossAReleaseAndAMove(); }},
+    {"B keyed, a CW text on A, then at once A's ending", 3, [](History& h) { return h.textThenItsEnding(); }},
     {"text", 6,
      [](History& h) {
          const modeKind k = h.model_.modeOf(0);

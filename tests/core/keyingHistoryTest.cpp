@@ -22,13 +22,17 @@ TEST_P(KeyingHistory, TheHostsLastWordIsTheLibrarysAndItsLastKeyStands) {
                              << out.report;
 }
 
-// Each seed met a case the history found before it held: the key the host
+// Each seed met a case the history found before it held (those below 2000
+// in the history as it was before B's key, A's CW text and A's ending at
+// once joined its actions, which gave every seed new calls): the key the host
 // made last lost to a CW text queued before it (B's key to A's text: 3, 17,
 // 21; B's CW text to A's: 30; A's key to B's text: 37), a JT message queued
 // after the let-go of its transceiver lost on the mode's way to B (9, 16),
-// and a CW text's key lost between two others' on their way to the radio
-// (41).
-INSTANTIATE_TEST_SUITE_P(Seeds, KeyingHistory, ::testing::Values(3, 9, 16, 17, 21, 30, 37, 41),
+// a CW text's key lost between two others' on their way to the radio
+// (41), B left on the air by A's CW text whose key A's replacement refused
+// before the radio heard of it (2015), and a key made while the radio could
+// not transmit that came through once it could again (2001).
+INSTANTIATE_TEST_SUITE_P(Seeds, KeyingHistory, ::testing::Values(3, 9, 16, 17, 21, 30, 37, 41, 2001, 2015),
                          [](const ::testing::TestParamInfo<uint64_t>& p) {
                              return "Seed" + std::to_string(p.param);
                          });

@@ -439,14 +439,16 @@ INSTANTIATE_TEST_SUITE_P(EveryKeyerEveryEnding, Keying, ::testing::ValuesIn(ever
 
 // Keys that cannot be carried out are refused and told back at once, and the
 // radio never says it is keyed: on a radio that cannot transmit or is
-// stopped, and right after the host let go of the radio, the key racing the
-// release.
+// stopped, also when it can again right after the key (which reaches the
+// radio only after that), and right after the host let go of the radio, the
+// key racing the release.
 TEST_F(KeyingRig, ARefusedKeyIsToldBack) {
     struct Case {
         const char* name;
         void (*refuse)(KeyingRig&); // then A is keyed by the host, or the radio
         bool radioKeyedByHost;
         int runs;
+        void (*then)(KeyingRig&) = nullptr; // right after the key
     };
     const Case cases[] = {
         {"a radio that cannot transmit", [](KeyingRig& t) { Radio_setcanTransmit(t.radio, false); }, false, 1},
@@ -460,6 +462,14 @@ TEST_F(KeyingRig, ARefusedKeyIsToldBack) {
          false, 1},
         {"a radio the host let go of", [](KeyingRig& t) { Radio_release(std::exchange(t.radio, nullptr)); }, false,
          40},
+        {"a radio that cannot transmit, able again at once", [](KeyingRig& t) { Radio_setcanTransmit(t.radio, false); },
+         false, 3, [](KeyingRig& t) { Radio_setcanTransmit(t.radio, true); }},
+        {"a stopped radio, started at once",
+         [](KeyingRig& t) {
+             Radio_stop(t.radio);
+             host::pollFor(poll, 300ms);
+         },
+         false, 3, [](KeyingRig& t) { Radio_start(t.radio); }},
     };
     bool fresh = true;
     for (const Case& c : cases) {
@@ -472,6 +482,7 @@ TEST_F(KeyingRig, ARefusedKeyIsToldBack) {
                 Radio_setptt(radio, true);
             else
                 vtrx_setptt(A, true);
+            if (c.then) c.then(*this);
             const std::string who = c.radioKeyedByHost ? "radio" : "A";
             ASSERT_TRUE(host::pollUntil(poll, [&] { return count(who, 0, t) > 0; }, 2s)) << "not told back";
             EXPECT_LT(seconds(*firstHeard(who, 0, t) - t).count(), 0.5 * buildSlowdown);
@@ -1075,20 +1086,28 @@ INSTANTIATE_TEST_SUITE_P(AMacro, TextAfterAnEnding, ::testing::ValuesIn(macroRow
 // busy with two filter sets, so that B's text reaches its transceiver
 // first). B holds the transmitter; A's text ends and never goes out whole,
 // not even once B lets the transmitter go; B's text goes out whole and its
-// end mark ends B's key. Each row beside its control: the text seen through
-// (an echo and 300 ms) before B's call.
+// end mark ends B's key. Or B keyed first and on the air, then A's text and
+// at once A's ending (the host's unkey of A, its mode detached, replaced or
+// moved to C): the text's key took the transmitter from B before the
+// ending ended it, whichever reached its transceiver first, so B is told
+// off and nothing is left on the air. Each row beside its control: the text
+// seen through (an echo and 300 ms) before the next call.
+enum class after { bsKey, bsText, aUnkeyed, aDetached, aReplaced, aMoved };
+constexpr const char* afterName[] = {"BsKey", "BsText", "AUnkeyed", "ADetached", "AReplaced", "AMoved"};
 struct LastKeyRow {
-    bool textOnB; // B's CW text rather than its key
+    after then;
     bool busyA;
     bool control;
 };
 void PrintTo(const LastKeyRow& r, std::ostream* os) {
-    *os << (r.textOnB ? "B's text" : "B's key") << (r.busyA ? ", A busy" : "") << (r.control ? ", control" : "");
+    *os << afterName[size_t(r.then)] << (r.busyA ? ", A busy" : "") << (r.control ? ", control" : "");
 }
 class TheKeyMadeLast : public KeyingRig, public ::testing::WithParamInterface<LastKeyRow> {};
 
 TEST_P(TheKeyMadeLast, HoldsTheTransmitter) {
-    const auto [textOnB, busyA, control] = GetParam();
+    const auto [then, busyA, control] = GetParam();
+    const bool textOnB = then == after::bsText;
+    const bool endsA = then != after::bsKey && !textOnB;
     static std::string sentA, sentB;
     for (int run = 0; run < (control ? 1 : 3); ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
@@ -1106,23 +1125,44 @@ TEST_P(TheKeyMadeLast, HoldsTheTransmitter) {
             sync(cwB);
         }
         sync(cwA);
+        if (endsA) {
+            vtrx_setptt(B, true);
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return holds(B) && holds(radio); }, 5s))
+                << "B never went on the air";
+        }
         if (busyA) {
             vtrx_setRxFilter(A, -2800, 2800);
             vtrx_setRxFilter(A, -3000, 3000);
         }
+        const auto beforeText = steady::now();
         cwModDemod_QueueText(cwA, "aaaa\n", 0);
         if (control) {
             for (void* o : {cwA, A, B, radio}) sync(o);
             host::pollFor(poll, 300ms);
         }
         const auto t = steady::now();
-        if (textOnB)
-            cwModDemod_QueueText(cwB, "bbbb\n", 0);
-        else
-            vtrx_setptt(B, true);
+        switch (then) {
+        case after::bsKey: vtrx_setptt(B, true); break;
+        case after::bsText: cwModDemod_QueueText(cwB, "bbbb\n", 0); break;
+        case after::aUnkeyed: vtrx_setptt(A, false); break;
+        case after::aDetached: vtrx_setModulation(A, nullptr); break;
+        case after::aReplaced: vtrx_setModulation(A, keep(RTTYModDemod_create(), RTTYModDemod_release)); break;
+        case after::aMoved: vtrx_setModulation(C, cwA); break;
+        }
         if (textOnB) {
             EXPECT_TRUE(host::pollUntil(poll, [&] { return sentB == "bbbb\n"; }, 10s)) << "B sent " << sentB;
             EXPECT_TRUE(host::pollUntil(poll, [&] { return !holds(B); }, 5s)) << "its end mark never ended B's key";
+        } else if (endsA) {
+            // The text's key ended B's transmission, and its own ending it.
+            auto silent = [&] { return !holds(A) && !holds(B) && !holds(radio); };
+            EXPECT_TRUE(host::pollUntil(poll, [&] { return silent() && count("B", 0, beforeText) > 0; }, 5s))
+                << "B " << (holds(B) ? "stays keyed" : "is off") << ", told off " << count("B", 0, beforeText)
+                << " times; A " << holds(A) << ", the radio " << holds(radio);
+            const auto until = steady::now() + 1000ms;
+            bool quiet = true;
+            host::pollUntil(poll, [&] { return !(quiet = quiet && silent()) || steady::now() > until; }, 3s);
+            EXPECT_TRUE(quiet) << "something went on the air again: A " << holds(A) << ", B " << holds(B)
+                               << ", the radio " << holds(radio);
         } else {
             // B's key stands while A's text would have gone out whole.
             auto alone = [&] { return holds(B) && holds(radio) && !holds(A); };
@@ -1136,7 +1176,7 @@ TEST_P(TheKeyMadeLast, HoldsTheTransmitter) {
         }
         // What is left of A's text never goes out, whoever transmits next.
         host::pollFor(poll, 1500ms);
-        EXPECT_NE(sentA, "aaaa\n") << "A's text went out whole after the later key";
+        EXPECT_NE(sentA, "aaaa\n") << "A's text went out whole after the later call";
         EXPECT_FALSE(holds(A)) << "A keyed at the end";
         if (cwB) {
             vtrx_setModulation(B, nullptr);
@@ -1145,13 +1185,26 @@ TEST_P(TheKeyMadeLast, HoldsTheTransmitter) {
     }
 }
 
+std::string lastKeyRowName(const ::testing::TestParamInfo<LastKeyRow>& p) {
+    return std::string(afterName[size_t(p.param.then)]) + (p.param.busyA ? "_ABusy" : "") +
+           (p.param.control ? "_Control" : "");
+}
+
 INSTANTIATE_TEST_SUITE_P(ATextThenAnotherKey, TheKeyMadeLast,
-                         ::testing::Values(LastKeyRow{false, false, false}, LastKeyRow{false, false, true},
-                                           LastKeyRow{false, true, false}, LastKeyRow{false, true, true},
-                                           LastKeyRow{true, true, false}, LastKeyRow{true, true, true}),
-                         [](const ::testing::TestParamInfo<LastKeyRow>& p) {
-                             return std::string(p.param.textOnB ? "BsText" : "BsKey") +
-                                    (p.param.busyA ? "_ABusy" : "") + (p.param.control ? "_Control" : "");
-                         });
+                         ::testing::Values(LastKeyRow{after::bsKey, false, false},
+                                           LastKeyRow{after::bsKey, false, true},
+                                           LastKeyRow{after::bsKey, true, false}, LastKeyRow{after::bsKey, true, true},
+                                           LastKeyRow{after::bsText, true, false},
+                                           LastKeyRow{after::bsText, true, true}),
+                         lastKeyRowName);
+
+std::vector<LastKeyRow> endingRows() {
+    std::vector<LastKeyRow> rows;
+    for (after e : {after::aUnkeyed, after::aDetached, after::aReplaced, after::aMoved})
+        for (auto [busy, control] : {std::pair{false, false}, std::pair{false, true}, std::pair{true, false}})
+            rows.push_back({e, busy, control});
+    return rows;
+}
+INSTANTIATE_TEST_SUITE_P(ATextThenItsEnding, TheKeyMadeLast, ::testing::ValuesIn(endingRows()), lastKeyRowName);
 
 } // namespace
