@@ -103,8 +103,9 @@ void transmission::keyOver(const void* keyer, serial at) {
     // An ending made after this key has run already: it ended the key
     // before the key came, and the transmission on is a later one's.
     if (at < endedBefore_) return;
-    // A mode's key never takes a transmission from a later key.
-    if (keyer && at <= serial_) return;
+    // A mode's key never takes a transmission from a later key, but for
+    // the voice switch's, which no call of the host's asked for.
+    if (keyer && at <= serial_ && keyer_ != &v_) return;
     keyer_ = keyer;
     if (at <= serial_) return; // keyed after the host's call: its moment stays
     // The key is the keyer's from its moment on: an ending made before it
@@ -211,8 +212,8 @@ void transmission::postKeyEnded(serial at) {
     v_.toRadio("radio.keyEnded", [at](Radio& r, vtrx& v) { r.keyEnded(&v, at); });
 }
 
-void transmission::modeJoins(serial attachedAt) {
-    if (phase_ == phase::keyed && began_ > attachedAt && v_.mode) v_.mode->pttChanged(true);
+void transmission::modeJoins() {
+    if (phase_ == phase::keyed && v_.mode) v_.mode->pttChanged(true);
 }
 
 void transmission::keyForVoice() {
@@ -226,7 +227,10 @@ bool transmission::keyBy(const void* keyer, bool quiet, serial asked) {
         // The first keyer keeps it, unless the host ended its key after it
         // was made and before the host asked for this one, and the ending is
         // still on its way: what the host asked for after it goes on past it.
-        if (asked && phase_ == phase::keyed && endingMadeBetween(serial_, asked)) keyOver(keyer, asked);
+        // The voice switch keeps nothing against a key for the host's call:
+        // its hold would end the text the host queued.
+        if (asked && phase_ == phase::keyed && (keyer_ == &v_ || endingMadeBetween(serial_, asked)))
+            keyOver(keyer, asked);
         return phase_ == phase::keyed;
     }
     // As old as the host's call it is for; the mode's own key, as it comes.

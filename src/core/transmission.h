@@ -9,9 +9,10 @@
 //    nothing, not even who keyed it: the first keyer keeps the transmission.
 //    The host's key is the exception: the key the host made last stands, so
 //    a host key made while a transmission is on makes the host its keyer and
-//    its moment the transmission's serial from then on. What the
-//    transmission sends goes on (a text, a peer's over); only who may end it
-//    changes. Across the transceivers of one radio the transceiver keyed
+//    its moment the transmission's serial from then on. So does a mode's
+//    key for a host's call (a CW text) over what the voice switch keyed,
+//    whose hold would otherwise end the text. What the transmission sends
+//    goes on (a text, a peer's over); only who may end it changes. Across the transceivers of one radio the transceiver keyed
 //    last takes the radio's transmitter (Radio::setPtt).
 //  - Its identity is its serial: the moment it was keyed, on one clock for
 //    the whole process (now()). A host key takes its moment when the host
@@ -261,11 +262,12 @@ public:
     /// paused since: speech that goes on belongs to that transmission. Own
     /// task group.
     void keyForVoice();
-    /// A mode the host attached at `attachedAt` reaches the transceiver
-    /// only now (another transceiver ran it until then): a transmission
-    /// keyed since the attach begins for it too, as it would have had it
-    /// come at once. Own task group.
-    void modeJoins(serial attachedAt);
+    /// A mode has come to the transceiver (attached, or arrived from the
+    /// transceiver that ran it until then): a keyed transmission, which no
+    /// mode sent until now (a replaced one ends with its mode), begins for
+    /// it too, as it would have had the mode been there when it was keyed:
+    /// what the host queues on it goes out in it. Own task group.
+    void modeJoins();
     /// The voice switch heard a pause in the speech: it may key again. Own
     /// task group.
     void voicePaused() { voiceWaits_ = false; }

@@ -153,19 +153,21 @@ void vtrx::setModulation(std::shared_ptr<modDemod> m, transmission::serial at) {
     if (replaced) std::exchange(mode, nullptr)->letGo(this);
     // While another transceiver still runs it, the mode comes later
     // (takeMode), once that one has let go.
+    bool joins = false;
     if (m && m->claim(std::static_pointer_cast<vtrx>(shared_from_this()), at) == modDemod::claimed::taken)
-        runMode(std::move(m), at);
+        joins = runMode(std::move(m), at);
     ModClosing.set(false, true);
     modeSettled();
+    if (joins) tx.modeJoins();
 }
 
 void vtrx::takeMode(std::shared_ptr<modDemod> m, transmission::serial at) {
     // Unwanted once the host has changed this transceiver's mode since.
     const bool wanted = modeAskedAt_ == at && !mode;
     if (!m->take(std::static_pointer_cast<vtrx>(shared_from_this()), at, wanted)) return;
-    runMode(std::move(m), at);
+    const bool joins = runMode(std::move(m), at);
     modeSettled();
-    tx.modeJoins(at);
+    if (joins) tx.modeJoins();
 }
 
 void vtrx::modeMovedAway(const std::shared_ptr<modDemod>& m, transmission::serial at) {
@@ -178,11 +180,13 @@ void vtrx::modeMovedAway(const std::shared_ptr<modDemod>& m, transmission::seria
     tx.endedAt(at, "its mode was moved to another transceiver");
 }
 
-void vtrx::runMode(std::shared_ptr<modDemod> m, transmission::serial at) {
+bool vtrx::runMode(std::shared_ptr<modDemod> m, transmission::serial at) {
     // Attached again while it runs here, it has been here all along.
-    if (mode != m) modeSince_ = at;
+    const bool comes = mode != m;
+    if (comes) modeSince_ = at;
     mode = std::move(m);
     mode->init();
+    return comes;
 }
 
 void vtrx::modeSettled() {

@@ -260,8 +260,9 @@ public:
     void hostLetGo() override;
 
 private:
-    /// m runs here from now on, as the host attached it at `at`.
-    void runMode(std::shared_ptr<modDemod> m, transmission::serial at);
+    /// m runs here from now on, as the host attached it at `at`; true when
+    /// it was not running here already.
+    bool runMode(std::shared_ptr<modDemod> m, transmission::serial at);
     /// The receive filter and the host's transmit pass-band for the mode
     /// now attached (or none).
     void modeSettled();

@@ -584,13 +584,15 @@ INSTANTIATE_TEST_SUITE_P(EveryEndingThenAKeyAtOnce, Rekeying, ::testing::ValuesI
 
 // Two keyers on one transmission: the host keys with the voice switch on
 // (the microphone silent, so the switch's hold runs out at once), or a CW
-// text keys while the switch is on. The switch's hold ends only what the
-// switch keyed: the host's key stands a second on, and the text goes out
-// whole.
+// text keys while the switch is on, or over what the switch keyed on
+// speech that then stops. The switch's hold ends only what the switch
+// keyed: the host's key stands a second on, and the text goes out whole.
 TEST_F(KeyingRig, TheVoiceSwitchEndsOnlyWhatItKeyed) {
-    for (bool cwText : {false, true}) {
-        SCOPED_TRACE(cwText ? "a CW text" : "the host");
-        if (cwText) freshRig();
+    enum { host, cwText, cwTextOverTheSwitch };
+    for (int k : {host, cwText, cwTextOverTheSwitch}) {
+        const bool cwText = k != host;
+        SCOPED_TRACE(k == host ? "the host" : k == cwText ? "a CW text" : "a CW text over the switch's key");
+        if (k != host) freshRig();
         sigGenModDemod_setampl1(attachA(sigGenModDemod_create, sigGenModDemod_release), 0.30);
         vtrx_setVoxThreshold(A, 0.5);
         vtrx_setVoxHold(A, 0.2);
@@ -603,7 +605,16 @@ TEST_F(KeyingRig, TheVoiceSwitchEndsOnlyWhatItKeyed) {
             void* cw = attachA(cwModDemod_create, cwModDemod_release);
             cwModDemod_setwpm(cw, 40);
             cwModDemod_bindsentChars(cw, hearText<"sent">);
-            cwModDemod_QueueText(cw, (text + "\n").c_str(), 0);
+            if (k == cwTextOverTheSwitch) {
+                // Speech keys first; it stops as the text is queued, and
+                // the switch's hold runs out while the text goes out.
+                speech(A, true);
+                ASSERT_TRUE(host::pollUntil(poll, [&] { return count("A", 1, t) > 0; })) << "speech never keyed";
+                cwModDemod_QueueText(cw, (text + "\n").c_str(), 0);
+                speech(A, false);
+            } else {
+                cwModDemod_QueueText(cw, (text + "\n").c_str(), 0);
+            }
         } else {
             vtrx_setptt(A, true);
         }
@@ -890,7 +901,9 @@ TEST_F(KeyingRig, TheHostsKeyOfTheRadioHoldsIt) {
 
 // A macro button: a text given right after an ending of what went before,
 // back to back with no poll between. The mode made and attached, detached
-// while idle and attached again, or moving from another mode; moved from A
+// while idle and attached again, or moving from another mode; after a text
+// of its own went out whole, detached, A keyed by the host with no mode,
+// and the mode attached again (it joins the host's transmission); moved from A
 // to B (A's panel sets its filter twice, detaches, and B attaches), or
 // attached to B while still on A, A then given another mode; or, while the
 // last text still goes out, the mode detached and attached again, the
@@ -904,11 +917,11 @@ TEST_F(KeyingRig, TheHostsKeyOfTheRadioHoldsIt) {
 // ending seen through (an echo from the transceivers and the radio, and
 // 300 ms) before the last call.
 enum class macroAfter {
-    newMode, idleReattach, otherMode, movedToB, takenOverByB,
+    newMode, idleReattach, otherMode, keyedBare, movedToB, takenOverByB,
     reattach, stopAndStart, cannotAndCan, transmitterTaken, removedAndAdded,
 };
 constexpr const char* macroAfterName[] = {
-    "NewMode", "DetachedIdle", "AfterAnotherMode", "MovedToB", "TakenOverByB",
+    "NewMode", "DetachedIdle", "AfterAnotherMode", "AttachedToTheHostsKey", "MovedToB", "TakenOverByB",
     "DetachedAndAttachedInAText", "StoppedAndStartedInAText", "CannotAndCanTransmitInAText",
     "TransmitterTakenInAText", "RemovedAndAddedInAText"};
 struct MacroRow {
@@ -966,6 +979,14 @@ TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
             vtrx_setModulation(A, nullptr);
             break;
         case macroAfter::otherMode: attachA(sigGenModDemod_create, sigGenModDemod_release); break;
+        case macroAfter::keyedBare:
+            vtrx_setModulation(A, mode);
+            api.queue(mode, oldText.c_str(), 0);
+            if (!cw) vtrx_setptt(A, true);
+            ASSERT_TRUE(host::pollUntil(poll, [&] { return sentText == oldText && !holds(A); }, 15s)) << sentText;
+            vtrx_setModulation(A, nullptr);
+            vtrx_setptt(A, true);
+            break;
         case macroAfter::movedToB:
             vtrx_setModulation(A, mode);
             sync(A);
@@ -1057,7 +1078,9 @@ std::vector<MacroRow> macroRows() {
     const textModeApi cw = textModes[0], rtty = textModes[1], psk = textModes[2], hell = textModes[3];
     std::vector<MacroRow> rows = {{cw, macroAfter::newMode, false},
                                   {cw, macroAfter::idleReattach, false},
-                                  {cw, macroAfter::otherMode, false}};
+                                  {cw, macroAfter::otherMode, false},
+                                  {cw, macroAfter::keyedBare, false},
+                                  {rtty, macroAfter::keyedBare, false}};
     for (bool control : {false, true}) {
         for (macroAfter a : {macroAfter::reattach, macroAfter::stopAndStart, macroAfter::cannotAndCan})
             rows.push_back({cw, a, control});
