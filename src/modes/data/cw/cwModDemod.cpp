@@ -106,8 +106,11 @@ void cwModDemod::modulate(buff<std::complex<float>>, buff<std::complex<float>> o
     const size_t end = keyer_.run(out, s, [this] { return getNextTxChar(); });
     if (end < out.count) {
         // The hang time ran out: what the keyer keyed ends here. A key the
-        // host made stands until the host unkeys.
-        if (!(radio && radio->RadioPtt.get())) owner->tx.releaseIfKeyedBy(*this);
+        // host made stands until the host unkeys. While an ending is on its
+        // way the queue holds the text back, which is no silence: the ending
+        // ends what it ends, and a key made after it (a text queued since)
+        // goes on past it with that text.
+        if (!(radio && radio->RadioPtt.get()) && !endingComing()) owner->tx.releaseIfKeyedBy(*this);
         std::fill(out.begin() + long(end), out.end(), std::complex<float>{});
         owner->outputStream.genTone(false);
         return;
