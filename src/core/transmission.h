@@ -12,8 +12,9 @@
 //    its moment the transmission's serial from then on. So does a mode's
 //    key for a host's call (a CW text) over what the voice switch keyed,
 //    whose hold would otherwise end the text. What the transmission sends
-//    goes on (a text, a peer's over); only who may end it changes. Across the transceivers of one radio the transceiver keyed
-//    last takes the radio's transmitter (Radio::setPtt).
+//    goes on (a text, a peer's over); only who may end it changes. Across
+//    the transceivers of one radio the transceiver keyed last takes the
+//    radio's transmitter (Radio::setPtt).
 //  - Its identity is its serial: the moment it was keyed, on one clock for
 //    the whole process (now()). A host key takes its moment when the host
 //    makes the call, so that keys and endings the host makes on different
