@@ -64,6 +64,11 @@ void syncTask::TryProcess(std::shared_ptr<asyncObject> obj) {
 
     seqTask task;
     if (seq_.pop(task)) {
+        // The task may have been queued after a host request that came too
+        // late for the requests above, by a thread that had seen the request
+        // made (a transceiver passing on a key the host made after its unkey
+        // of the radio): the request still runs first, as the host made it.
+        processPropertySetQueue();
         try {
             task.fn();
         } catch (const std::exception& e) {

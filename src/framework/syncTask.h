@@ -35,8 +35,9 @@ public:
     /// "Can't queue seq process".
     void asyncProcess(const seqTask& task, std::shared_ptr<asyncObject> obj);
 
-    /// One scheduling turn: every pending host request, then one data task,
-    /// then back on the ready queue if work remains. Pool workers only.
+    /// One scheduling turn: every pending host request, then one data task
+    /// (after any request that came meanwhile), then back on the ready queue
+    /// if work remains. Pool workers only.
     void TryProcess(std::shared_ptr<asyncObject> obj);
 
     /// Runs pending host requests, including those queued while it runs.

@@ -13,6 +13,7 @@
 #include <latch>
 #include <unistd.h>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -89,6 +90,39 @@ TEST_F(Scheduler, HostRequestQueuedByADataTaskRunsBeforeTheNextDataTask) {
     release();
     ASSERT_TRUE(waitFor([&] { return rec.get().size() == 3; }));
     EXPECT_EQ(rec.get(), (std::vector<std::string>{"D0", "H", "D1"}));
+}
+
+// A data task that another thread queues once the host's request is queued
+// (a transceiver passing its key on to its radio after the host's earlier
+// unkey of that radio) never runs before the request, even when the two come
+// while a turn is between its requests and its data task: each round starts
+// a turn with a request of its own, and the host's request follows it after
+// a wait that varies from round to round.
+TEST_F(Scheduler, ADataTaskQueuedAfterAHostRequestNeverOvertakesIt) {
+    constexpr int rounds = 20000;
+    std::atomic<int> queued{-1}, ranData{-1}, overtaken{0};
+    int ranRequest = -1; // the lane's own: its items never run at once
+    std::thread relay([&] {
+        for (int i = 0; i < rounds; ++i) {
+            while (queued.load() < i) std::this_thread::yield();
+            obj->asyncProcess(task("test.relayed", [&, i] {
+                if (ranRequest < i) overtaken.fetch_add(1);
+                ranData.store(i);
+            }));
+        }
+    });
+    std::minstd_rand spread(7);
+    for (int i = 0; i < rounds; ++i) {
+        while (ranData.load() < i - 1) std::this_thread::yield();
+        obj->queueSetItem(task("test.turn.set", [] {}));
+        for (volatile unsigned k = 0, n = spread() % 2000; k < n; k = k + 1) {
+        }
+        obj->queueSetItem(task("test.H.set", [&ranRequest, i] { ranRequest = i; }));
+        queued.store(i);
+    }
+    relay.join();
+    EXPECT_TRUE(waitFor([&] { return ranData.load() == rounds - 1; }));
+    EXPECT_EQ(overtaken.load(), 0) << "of " << rounds;
 }
 
 TEST_F(Scheduler, OneTaskGroupNeverRunsTwoItemsAtOnce) {
