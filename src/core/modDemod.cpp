@@ -36,6 +36,11 @@ bool modDemod::endingComing() const {
     return v && v->tx.endingComing();
 }
 
+bool modDemod::endedBefore(uint64_t at) const {
+    auto v = lockOwner();
+    return v && v->tx.endedBefore(at);
+}
+
 void modDemod::transmissionDone() {
     if (auto v = lockOwner()) v->tx.releaseBy(*this);
 }

@@ -141,6 +141,9 @@ public:
     /// not reached it yet: the mode takes nothing more to send for it. The
     /// transceiver's task group only.
     bool endingComing() const;
+    /// Whether an ending of its transceiver's transmission on was made
+    /// before `at` (transmission::endedBefore). The transceiver's task group.
+    bool endedBefore(uint64_t at) const;
 
     asyncProperty<int> rxFreq{0};               // receive audio offset, Hz
     asyncProperty<int> txFreq{0};               // transmit audio offset, Hz

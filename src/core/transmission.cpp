@@ -393,6 +393,13 @@ bool transmission::endingComing() const {
     return phase_ != phase::off && endingMadeBetween(began_, anyTime);
 }
 
+bool transmission::endedBefore(serial at) const {
+    if (phase_ == phase::off) return false;
+    if (hostEnded.madeBetween(began_, at)) return true;
+    auto radio = v_.owner.lock();
+    return radio && radio->hostEnded.madeBetween(began_, at);
+}
+
 void transmission::finish() {
     if (phase_ == phase::off) return;
     phase_ = phase::off;

@@ -109,11 +109,13 @@
 // now(), asked() and the post functions.
 #include "framework/buildSlowdown.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 class vtrx;
 class modDemod;
@@ -142,12 +144,29 @@ private:
 class hostEndings {
 public:
     /// Any thread.
-    void made(uint64_t at) { latest_.note(at); }
+    void made(uint64_t at) {
+        latest_.note(at);
+        std::lock_guard<std::mutex> l(recentLock_);
+        recent_[next_++ % recent_.size()] = at;
+    }
     /// The moment of the latest ending made, 0 when none. Any thread.
     uint64_t latest() const { return latest_.get(); }
+    /// Whether one of the last endings made came after `since` and before
+    /// `until`, a later one made since or not. Any thread.
+    bool madeBetween(uint64_t since, uint64_t until) const {
+        std::lock_guard<std::mutex> l(recentLock_);
+        for (uint64_t at : recent_)
+            if (at > since && at < until) return true;
+        return false;
+    }
 
 private:
     latestMoment latest_;
+    // Enough for the endings a host makes of one transmission back to back:
+    // an older one has reached the transceiver long since.
+    mutable std::mutex recentLock_;
+    std::array<uint64_t, 16> recent_{};
+    size_t next_ = 0;
 };
 
 /// The host's keys of one transceiver on their way to its radio: marked on
@@ -345,6 +364,10 @@ public:
     /// Whether the host has made an ending, not yet carried out here, of the
     /// transmission on: it takes nothing more to send. Own task group.
     bool endingComing() const;
+    /// Whether an ending of the transmission on was made before `at`, here
+    /// or on its radio, carried out yet or not: what the host queued at `at`
+    /// is for a later transmission. Own task group.
+    bool endedBefore(serial at) const;
 
     /// The endings of this transceiver's transmissions made elsewhere: the
     /// host's (its unkey, the mode's detach or move, the transceiver's

@@ -946,10 +946,11 @@ struct MacroRow {
     macroAfter after;
     bool control;
     bool radioHeldUp = false; // its task group, as the ending comes: past the last element and the hang time
+    bool senderHeldUp = false; // A's task group, as its removal comes: the mode's move gets there first
 };
 void PrintTo(const MacroRow& r, std::ostream* os) {
     *os << r.mode.name << ", " << macroAfterName[size_t(r.after)] << (r.control ? ", control" : "")
-        << (r.radioHeldUp ? ", the radio held up" : "");
+        << (r.radioHeldUp ? ", the radio held up" : "") << (r.senderHeldUp ? ", A held up" : "");
 }
 class TextAfterAnEnding : public KeyingRig, public ::testing::WithParamInterface<MacroRow> {};
 
@@ -965,7 +966,7 @@ bool sentWhole(const std::string& heard, const std::string& text) {
 void* objectAddress(void* handle) { return static_cast<objectHandle*>(handle)->get(); }
 
 TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
-    const auto& [api, after, control, radioHeldUp] = GetParam();
+    const auto& [api, after, control, radioHeldUp, senderHeldUp] = GetParam();
     const bool cw = std::string(api.name) == "CW";
     const bool inAText = after >= macroAfter::reattach;
     // RTTY's text as a panel sends it; the slower modes' shorter.
@@ -1041,6 +1042,12 @@ TEST_P(TextAfterAnEnding, GoesOutWholeEveryTime) {
             vtrx_setptt(B, true);
             break;
         case macroAfter::removedAndAdded:
+            if (senderHeldUp) {
+                seqTask hold;
+                hold.fn = [] { std::this_thread::sleep_for(900ms); };
+                hold.name = "test.transceiverHeldUp";
+                (*static_cast<objectHandle*>(A))->asyncProcess(hold);
+            }
             Radio_removeVtrx(radio, objectAddress(A));
             Radio_addVtrx(radio, 14000000, 0, 0);
             break;
@@ -1117,13 +1124,17 @@ std::vector<MacroRow> macroRows() {
     // CW's keyer waits for the ending with the new text held back: no
     // silence for its hang time to end the key made after the ending.
     for (macroAfter a : {macroAfter::stopAndStart, macroAfter::cannotAndCan}) rows.push_back({cw, a, false, true});
+    // The removal's ending reaches A after the move's, made after the text:
+    // the text queued between the two goes out on the new transceiver.
+    for (const textModeApi& m : {rtty, psk}) rows.push_back({m, macroAfter::removedAndAdded, false, false, true});
     return rows;
 }
 
 INSTANTIATE_TEST_SUITE_P(AMacro, TextAfterAnEnding, ::testing::ValuesIn(macroRows()),
                          [](const ::testing::TestParamInfo<MacroRow>& p) {
                              return std::string(p.param.mode.name) + "_" + macroAfterName[size_t(p.param.after)] +
-                                    (p.param.control ? "_Control" : "") + (p.param.radioHeldUp ? "_RadioHeldUp" : "");
+                                    (p.param.control ? "_Control" : "") + (p.param.radioHeldUp ? "_RadioHeldUp" : "") +
+                                    (p.param.senderHeldUp ? "_SenderHeldUp" : "");
                          });
 
 // The key the host made last holds the transmitter, whoever carries it

@@ -98,10 +98,20 @@ void TextQueue::dropUnkeyed(uint64_t asked) {
 }
 
 bool TextQueue::dropTransmission(uint64_t before) {
+    uint64_t looked = 0;
+    {
+        std::lock_guard<std::mutex> l(m_);
+        looked = queuedAt_;
+    }
+    // Queued after an earlier ending of this transmission than the one that
+    // carries it out here (the removal of the transceiver overtaken by the
+    // mode's move): as good as queued after this one. Asked outside the
+    // lock, as take() asks.
+    const bool afterAnEnding = looked != 0 && mode_.endedBefore(looked);
     std::lock_guard<std::mutex> l(m_);
     if (endTaken_) return false; // what waits belongs to later transmissions
     // Queued after the ending was made: the next transmission's, whole.
-    if (queuedAt_ < before) dropThroughMark();
+    if (queuedAt_ < before && !(afterAnEnding && queuedAt_ == looked)) dropThroughMark();
     // Dropped through its mark, or kept for the next transmission: a second
     // call drops nothing, and nothing is taken before the next one begins.
     endTaken_ = true;
