@@ -8,7 +8,9 @@
 #include "radios/hpsdr/HpsdrRadio.h"
 
 #include "core/coreObjectFixture.h"
+#include "modes/data/cw/cwModDemod.h"
 #include "modes/data/multipsk/multiPskClient.h"
+#include "modes/data/psk/PskModDemod.h"
 #include "radios/hpsdr/frequencyFolding.h"
 #include "sim/hpsdrP1Sim.h"
 #include "support/logCapture.h"
@@ -666,7 +668,11 @@ TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
     const std::string line = "CQ CQ CQ DE TEST TEST TEST", mark = cw ? "\n" : "~", next = "K" + mark;
     void* tx = what == onTheAir::tone ? keyedOnTheAir() : textOnTheAir(cw, line + mark + next);
     ASSERT_TRUE(tx);
-    const size_t heardBefore = sentSoFar().size();
+    // What the mode had taken as the host made the change: the host hears
+    // each character late, under a sanitizer's load by more than one.
+    const size_t heardBefore = what == onTheAir::tone ? 0
+                               : cw                   ? size_t(object<cwModDemod>(textMode)->sentCount())
+                                                      : size_t(object<PskModDemod>(textMode)->sentCount());
     const auto change = steady::now();
     switch (after) {
     case rekeyAfter::transceiverUnkeyed: break;
@@ -693,7 +699,7 @@ TEST_P(HpsdrRekey, TheKeyMadeLastStandsOnTheBoard) {
         const std::string sent = sentSoFar(), first = sent.substr(0, sent.size() - next.size());
         EXPECT_EQ(first, line.substr(0, first.size())) << sent;
         EXPECT_LE(first.size(), heardBefore + 1) << "the ended line went on after the key: " << sent;
-        std::printf("%s%s%s: %zu characters heard at the ending, the line cut after %zu\n", rekeyName[size_t(after)],
+        std::printf("%s%s%s: %zu characters taken at the ending, the line cut after %zu\n", rekeyName[size_t(after)],
                     onTheAirName[size_t(what)], control ? ", the key 50 ms later" : "", heardBefore, first.size());
         return;
     }
