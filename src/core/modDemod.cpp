@@ -128,10 +128,7 @@ void modDemod::letGo(const vtrx* k) {
             attachSettled(settled);
         }
     }
-    if (!next) { // nobody runs it
-        postAll(nullptr, settled);
-        return;
-    }
+    if (!next) return; // nobody runs it: what waited is dropped
     auto self = std::static_pointer_cast<modDemod>(shared_from_this());
     seqTask t;
     t.fn = [next, self, at] { next->takeMode(self, at); };
@@ -161,14 +158,10 @@ void modDemod::attachComing() {
 }
 
 void modDemod::attachDropped() {
-    std::vector<waitingWork> settled;
-    {
-        std::lock_guard<std::mutex> l(ownerLock_);
-        if (attachesComing_ > 0) --attachesComing_;
-        // Nothing else will attach the mode for the work that waited.
-        if (attachesComing_ == 0) settled.swap(waiting_);
-    }
-    postAll(nullptr, settled);
+    std::lock_guard<std::mutex> l(ownerLock_);
+    if (attachesComing_ > 0) --attachesComing_;
+    // Nothing else will attach the mode for the work that waited.
+    if (attachesComing_ == 0) waiting_.clear();
 }
 
 void modDemod::attachSettled(std::vector<waitingWork>& out) {
@@ -212,14 +205,8 @@ void modDemod::forTransceiver(const char* name, transceiverWork work) {
 }
 
 void modDemod::postAll(const std::shared_ptr<vtrx>& v, std::vector<waitingWork>& work) {
-    // Without a transceiver, each learns it has none, as a call made now
-    // would (forTransceiver): a key for a text drops the text, which would
-    // otherwise go out on whatever transceiver the mode came to later,
-    // under a key the host made after it.
-    if (!v) {
-        for (auto& w : work) w.work(nullptr);
-        return;
-    }
+    // Without a transceiver nothing waits any longer for one: dropped.
+    if (!v) return;
     for (auto& w : work) post(v, w.name, std::move(w.work));
 }
 
