@@ -128,7 +128,10 @@ void modDemod::letGo(const vtrx* k) {
             attachSettled(settled);
         }
     }
-    if (!next) return; // nobody runs it: what waited is dropped
+    if (!next) { // nobody runs it
+        postAll(nullptr, settled);
+        return;
+    }
     auto self = std::static_pointer_cast<modDemod>(shared_from_this());
     seqTask t;
     t.fn = [next, self, at] { next->takeMode(self, at); };
@@ -158,10 +161,16 @@ void modDemod::attachComing() {
 }
 
 void modDemod::attachDropped() {
-    std::lock_guard<std::mutex> l(ownerLock_);
-    if (attachesComing_ > 0) --attachesComing_;
-    // Nothing else will attach the mode for the work that waited.
-    if (attachesComing_ == 0) waiting_.clear();
+    std::vector<waitingWork> settled;
+    std::shared_ptr<vtrx> owner;
+    {
+        std::lock_guard<std::mutex> l(ownerLock_);
+        if (attachesComing_ > 0) --attachesComing_;
+        // Nothing else will attach the mode: what waited goes to where it is.
+        if (attachesComing_ == 0) settled.swap(waiting_);
+        owner = owner_.lock();
+    }
+    postAll(owner, settled);
 }
 
 void modDemod::attachSettled(std::vector<waitingWork>& out) {
@@ -186,14 +195,14 @@ std::shared_ptr<vtrx> modDemod::hostsTransceiver() {
     return v && v->hostsMode.load() == this ? v : nullptr;
 }
 
-void modDemod::forTransceiver(const char* name, transceiverWork work) {
+void modDemod::forTransceiver(const char* name, transceiverWork work, onNone settlesOnNone) {
     std::shared_ptr<vtrx> v;
     {
         std::lock_guard<std::mutex> l(ownerLock_);
         // The host's calls on a mode follow its attaches: while one is not
         // settled, the mode may be about to leave the transceiver it is on.
         if (attachesComing_ > 0) {
-            waiting_.push_back({name, std::move(work)});
+            waiting_.push_back({name, std::move(work), settlesOnNone});
             return;
         }
         v = owner_.lock();
@@ -205,8 +214,14 @@ void modDemod::forTransceiver(const char* name, transceiverWork work) {
 }
 
 void modDemod::postAll(const std::shared_ptr<vtrx>& v, std::vector<waitingWork>& work) {
-    // Without a transceiver nothing waits any longer for one: dropped.
-    if (!v) return;
+    if (!v) {
+        // Nothing waits any longer for a transceiver: dropped, but for work
+        // that must learn it has none (a key whose text would otherwise wait
+        // for the mode's next transceiver and go out under a later key).
+        for (auto& w : work)
+            if (w.settlesOnNone == onNone::runs) w.work(nullptr);
+        return;
+    }
     for (auto& w : work) post(v, w.name, std::move(w.work));
 }
 

@@ -123,8 +123,12 @@ public:
     /// is attached to, queued under `name`. While an attach the host asked
     /// for has not run yet, it waits and runs on that transceiver's group
     /// once it has: the host's calls on a mode follow its attach. With
-    /// neither, work(nullptr) runs at once, here. Any thread.
-    void forTransceiver(const char* name, transceiverWork work);
+    /// neither, work(nullptr) runs at once, here. Waiting work is dropped
+    /// when the mode settles on no transceiver, unless `settlesOnNone` is
+    /// `runs`: then work(nullptr) runs there, as it would had it been asked
+    /// then (a key whose text must go with it). Any thread.
+    enum class onNone { dropped, runs };
+    void forTransceiver(const char* name, transceiverWork work, onNone settlesOnNone = onNone::dropped);
     /// The owner if it still exists, else null: a late task then does
     /// nothing. Any thread.
     std::shared_ptr<vtrx> lockOwner() const;
@@ -164,6 +168,7 @@ private:
     struct waitingWork {
         const char* name;
         transceiverWork work;
+        onNone settlesOnNone;
     };
     void post(const std::shared_ptr<vtrx>& v, const char* name, transceiverWork work);
     /// An attach of the host's is settled (taken, refused, or given up):

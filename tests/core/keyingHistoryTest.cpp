@@ -30,9 +30,12 @@ TEST_P(KeyingHistory, TheHostsLastWordIsTheLibrarysAndItsLastKeyStands) {
 // after the let-go of its transceiver lost on the mode's way to B (9, 16),
 // a CW text's key lost between two others' on their way to the radio
 // (41), B left on the air by A's CW text whose key A's replacement refused
-// before the radio heard of it (2015), and a key made while the radio could
-// not transmit that came through once it could again (2001).
-INSTANTIATE_TEST_SUITE_P(Seeds, KeyingHistory, ::testing::Values(3, 9, 16, 17, 21, 30, 37, 41, 2001, 2015),
+// before the radio heard of it (2015), a key made while the radio could
+// not transmit that came through once it could again (2001), and a CW text
+// whose key was dropped as the mode, moved away, settled on no transceiver,
+// left to go out later under the host's own key of A and end it with its
+// mark (5227).
+INSTANTIATE_TEST_SUITE_P(Seeds, KeyingHistory, ::testing::Values(3, 9, 16, 17, 21, 30, 37, 41, 2001, 2015, 5227),
                          [](const ::testing::TestParamInfo<uint64_t>& p) {
                              return "Seed" + std::to_string(p.param);
                          });

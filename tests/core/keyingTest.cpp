@@ -261,13 +261,16 @@ public:
     /// from where the host's next call on it comes: that call and what
     /// follows it wait, while its device goes on asking the transceivers for
     /// samples.
-    void holdUpTheRadio(std::chrono::milliseconds t) {
-        auto r = std::dynamic_pointer_cast<TestRadio>(*static_cast<objectHandle*>(radio));
-        ASSERT_TRUE(r);
+    void holdUpTheRadio(std::chrono::milliseconds t) { holdUp(radio, t); }
+    /// The same for any object's task group (a mode's is the one all modes
+    /// share).
+    void holdUp(void* o, std::chrono::milliseconds t) {
+        auto& x = *static_cast<objectHandle*>(o);
+        ASSERT_TRUE(x);
         seqTask task;
         task.fn = [t] { std::this_thread::sleep_for(t); };
-        task.name = "test.radioHeldUp";
-        r->queueSetItem(task);
+        task.name = "test.heldUp";
+        x->queueSetItem(task);
     }
 
     /// Applies the ending; returns when the change was made.
@@ -1147,10 +1150,16 @@ INSTANTIATE_TEST_SUITE_P(AMacro, TextAfterAnEnding, ::testing::ValuesIn(macroRow
 // at once A's ending (the host's unkey of A, its mode detached, replaced or
 // moved to C): the text's key took the transmitter from B before the
 // ending ended it, whichever reached its transceiver first, so B is told
-// off and nothing is left on the air. Each row beside its control: the text
-// seen through (an echo and 300 ms) before the next call.
-enum class after { bsKey, bsText, aUnkeyed, aDetached, aReplaced, aMoved };
-constexpr const char* afterName[] = {"BsKey", "BsText", "AUnkeyed", "ADetached", "AReplaced", "AMoved"};
+// off and nothing is left on the air. Or the mode moved to C, which takes a
+// mode of its own back at once, with the modes, C and A held up in turn, so
+// that the text's key waits for a move that leaves the mode on none: the
+// key ends B's transmission all the same and its text goes with it, so the
+// host's key of A, made next with the mode given back, stands. Each row
+// beside its control: the text seen through (an echo and 300 ms) before the
+// next call.
+enum class after { bsKey, bsText, aUnkeyed, aDetached, aReplaced, aMoved, aMovedAndLeft };
+constexpr const char* afterName[] = {"BsKey",     "BsText", "AUnkeyed",     "ADetached",
+                                     "AReplaced", "AMoved", "AMovedAndLeft"};
 struct LastKeyRow {
     after then;
     bool busyA;
@@ -1191,6 +1200,13 @@ TEST_P(TheKeyMadeLast, HoldsTheTransmitter) {
             vtrx_setRxFilter(A, -2800, 2800);
             vtrx_setRxFilter(A, -3000, 3000);
         }
+        if (then == after::aMovedAndLeft) {
+            // The key waits for the move; C takes its own mode back before
+            // A lets the mode go: the mode settles on none.
+            holdUp(cwA, 300ms);
+            holdUp(C, 600ms);
+            holdUp(A, 900ms);
+        }
         const auto beforeText = steady::now();
         cwModDemod_QueueText(cwA, "aaaa\n", 0);
         if (control) {
@@ -1205,6 +1221,10 @@ TEST_P(TheKeyMadeLast, HoldsTheTransmitter) {
         case after::aDetached: vtrx_setModulation(A, nullptr); break;
         case after::aReplaced: vtrx_setModulation(A, keep(RTTYModDemod_create(), RTTYModDemod_release)); break;
         case after::aMoved: vtrx_setModulation(C, cwA); break;
+        case after::aMovedAndLeft:
+            vtrx_setModulation(C, cwA);
+            vtrx_setModulation(C, keep(ssbModDemod_create(), ssbModDemod_release));
+            break;
         }
         if (textOnB) {
             EXPECT_TRUE(host::pollUntil(poll, [&] { return sentB == "bbbb\n"; }, 10s)) << "B sent " << sentB;
@@ -1220,6 +1240,17 @@ TEST_P(TheKeyMadeLast, HoldsTheTransmitter) {
             host::pollUntil(poll, [&] { return !(quiet = quiet && silent()) || steady::now() > until; }, 3s);
             EXPECT_TRUE(quiet) << "something went on the air again: A " << holds(A) << ", B " << holds(B)
                                << ", the radio " << holds(radio);
+            if (then == after::aMovedAndLeft) {
+                vtrx_setptt(A, true);
+                vtrx_setModulation(A, cwA);
+                auto keyed = [&] { return holds(A) && holds(radio); };
+                ASSERT_TRUE(host::pollUntil(poll, keyed, 5s)) << "A never went on the air";
+                const auto end = steady::now() + 1500ms;
+                bool stood = true;
+                host::pollUntil(poll, [&] { return !(stood = stood && keyed()) || steady::now() > end; }, 3s);
+                EXPECT_TRUE(stood) << "the host's key of A ended (A sent " << sentA << ")";
+                vtrx_setptt(A, false);
+            }
         } else {
             // B's key stands while A's text would have gone out whole.
             auto alone = [&] { return holds(B) && holds(radio) && !holds(A); };
@@ -1260,6 +1291,7 @@ std::vector<LastKeyRow> endingRows() {
     for (after e : {after::aUnkeyed, after::aDetached, after::aReplaced, after::aMoved})
         for (auto [busy, control] : {std::pair{false, false}, std::pair{false, true}, std::pair{true, false}})
             rows.push_back({e, busy, control});
+    for (bool control : {false, true}) rows.push_back({after::aMovedAndLeft, false, control});
     return rows;
 }
 INSTANTIATE_TEST_SUITE_P(ATextThenItsEnding, TheKeyMadeLast, ::testing::ValuesIn(endingRows()), lastKeyRowName);

@@ -68,18 +68,21 @@ void cwModDemod::postKey(uint64_t asked, std::shared_ptr<askedKey> order) {
     // Once asked for, a key that never reaches the transceiver the host had
     // the mode on still takes the transmitter there (askedKey).
     if (order) order->sent();
-    forTransceiver("cwModDemod.ptt", [self, asked, order](const std::shared_ptr<vtrx>& v) {
-        if (!v) {
-            // The host took the mode off that transceiver after the call,
-            // which drops the text the key was for.
-            if (order) self->keyRefused(asked);
-            return;
-        }
-        // A call made without a host's key (tests that drive the mode
-        // directly) keys the transceiver the mode is on now.
-        auto key = order ? order : std::make_shared<askedKey>(v, asked);
-        v->tx.keyFor(*self, *key);
-    });
+    forTransceiver(
+        "cwModDemod.ptt",
+        [self, asked, order](const std::shared_ptr<vtrx>& v) {
+            if (!v) {
+                // The host took the mode off that transceiver after the call,
+                // which drops the text the key was for.
+                if (order) self->keyRefused(asked);
+                return;
+            }
+            // A call made without a host's key (tests that drive the mode
+            // directly) keys the transceiver the mode is on now.
+            auto key = order ? order : std::make_shared<askedKey>(v, asked);
+            v->tx.keyFor(*self, *key);
+        },
+        onNone::runs);
 }
 
 // ---- transmit ----
