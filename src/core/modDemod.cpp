@@ -165,9 +165,8 @@ void modDemod::attachDropped() {
     std::shared_ptr<vtrx> owner;
     {
         std::lock_guard<std::mutex> l(ownerLock_);
-        if (attachesComing_ > 0) --attachesComing_;
         // Nothing else will attach the mode: what waited goes to where it is.
-        if (attachesComing_ == 0) settled.swap(waiting_);
+        attachSettled(settled);
         owner = owner_.lock();
     }
     postAll(owner, settled);
