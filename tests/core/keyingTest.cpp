@@ -1235,30 +1235,21 @@ TEST_P(TheKeyMadeLast, HoldsTheTransmitter) {
             EXPECT_TRUE(host::pollUntil(poll, [&] { return silent() && count("B", 0, beforeText) > 0; }, 5s))
                 << "B " << (holds(B) ? "stays keyed" : "is off") << ", told off " << count("B", 0, beforeText)
                 << " times; A " << holds(A) << ", the radio " << holds(radio);
-            const auto until = steady::now() + 1000ms;
-            bool quiet = true;
-            host::pollUntil(poll, [&] { return !(quiet = quiet && silent()) || steady::now() > until; }, 3s);
-            EXPECT_TRUE(quiet) << "something went on the air again: A " << holds(A) << ", B " << holds(B)
+            EXPECT_TRUE(host::pollHolds(poll, silent, 1000ms)) << "something went on the air again: A " << holds(A) << ", B " << holds(B)
                                << ", the radio " << holds(radio);
             if (then == after::aMovedAndLeft) {
                 vtrx_setptt(A, true);
                 vtrx_setModulation(A, cwA);
                 auto keyed = [&] { return holds(A) && holds(radio); };
                 ASSERT_TRUE(host::pollUntil(poll, keyed, 5s)) << "A never went on the air";
-                const auto end = steady::now() + 1500ms;
-                bool stood = true;
-                host::pollUntil(poll, [&] { return !(stood = stood && keyed()) || steady::now() > end; }, 3s);
-                EXPECT_TRUE(stood) << "the host's key of A ended (A sent " << sentA << ")";
+                EXPECT_TRUE(host::pollHolds(poll, keyed, 1500ms)) << "the host's key of A ended (A sent " << sentA << ")";
                 vtrx_setptt(A, false);
             }
         } else {
             // B's key stands while A's text would have gone out whole.
             auto alone = [&] { return holds(B) && holds(radio) && !holds(A); };
             ASSERT_TRUE(host::pollUntil(poll, alone, 5s)) << "B never held the transmitter";
-            const auto until = steady::now() + 1500ms;
-            bool held = true;
-            host::pollUntil(poll, [&] { return !(held = held && alone()) || steady::now() > until; }, 3s);
-            EXPECT_TRUE(held) << "B, keyed last, lost the transmitter to A's text (A sent " << sentA << ")";
+            EXPECT_TRUE(host::pollHolds(poll, alone, 1500ms)) << "B, keyed last, lost the transmitter to A's text (A sent " << sentA << ")";
             EXPECT_EQ(count("B", 0, t), 0u) << "B was told off";
             vtrx_setptt(B, false);
         }

@@ -131,6 +131,14 @@ inline void pollFor(void (*poll)(), std::chrono::milliseconds span) {
     pollUntil(poll, [] { return false; }, span);
 }
 
+/// Polls for a while, for checks that something stands: true when cond held
+/// at every poll, false as soon as it did not.
+inline bool pollHolds(void (*poll)(), const std::function<bool()>& cond, std::chrono::milliseconds span) {
+    bool held = true;
+    pollUntil(poll, [&] { return !(held = cond()); }, span);
+    return held;
+}
+
 /// The transceivers a radio announces through its vtrxAdded event, in the
 /// order they come: bind `Transceivers::onAdded`.
 struct Transceivers {
